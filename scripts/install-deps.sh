@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the data generators and the tests need.
+# Idempotent: packages already present are skipped; apt-get update runs at most once.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain and test frameworks
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # libraries
+  libsqlite3-dev sqlite3
+  libsunpinyin-dev sunpinyin-data
+  libopencc-dev opencc
+  libplist-dev libplist++-dev
+  libsdbus-c++-dev libsystemd-dev dbus dbus-daemon
+  libicu-dev libuchardet-dev
+  # open data the bundle resources are generated from
+  unicode-data unicode-cldr-core wamerican wamerican-large wamerican-huge
+  rime-data-pinyin-simp ibus-table-wubi
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
