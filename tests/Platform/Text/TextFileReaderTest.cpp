@@ -1,0 +1,131 @@
+#include "Platform/Text/TextFileReader.h"
+
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+using plat::decodeText;
+using plat::readTextFile;
+using plat::splitFields;
+using plat::splitLines;
+
+std::string bytes(std::initializer_list<unsigned> list) {
+    std::string s;
+    for (unsigned b : list) s.push_back(static_cast<char>(b));
+    return s;
+}
+
+struct DecodeCase {
+    const char* name;
+    std::string input;
+    std::optional<std::string> expected;
+};
+
+class DecodeTextTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeTextTest, Decodes) {
+    const auto& c = GetParam();
+    EXPECT_EQ(decodeText(c.input), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, DecodeTextTest,
+    ::testing::Values(
+        DecodeCase{"ascii", "abc\tdef\n", "abc\tdef\n"},
+        DecodeCase{"utf8", "你好\tnihao\n", "你好\tnihao\n"},
+        DecodeCase{"utf8_bom_dropped", "\xEF\xBB\xBF你好\tni\n", "你好\tni\n"},
+        DecodeCase{"utf16le_bom", bytes({0xFF, 0xFE, 0x60, 0x4F, 0x7D, 0x59, 0x09, 0x00, 0x61, 0x00}),
+                   "你好\ta"},
+        DecodeCase{"utf16be_bom", bytes({0xFE, 0xFF, 0x4F, 0x60, 0x59, 0x7D, 0x00, 0x0A}), "你好\n"},
+        DecodeCase{"utf16le_no_bom", bytes({0x60, 0x4F, 0x09, 0x00, 0x61, 0x00, 0x0A, 0x00}),
+                   "你\ta\n"},
+        DecodeCase{"utf16be_no_bom", bytes({0x4F, 0x60, 0x00, 0x09, 0x00, 0x61, 0x00, 0x0A}),
+                   "你\ta\n"},
+        DecodeCase{"gb18030",
+                   bytes({0xC4, 0xE3, 0xBA, 0xC3, 0x09, 0xCA, 0xC0, 0xBD, 0xE7, 0x0A, 0xD6, 0xD0,
+                          0xC8, 0x41, 0x0A}),
+                   "你好\t世界\n中華\n"},
+        DecodeCase{"big5",
+                   bytes({0xA4, 0xA4, 0xB5, 0xD8, 0xA4, 0x48, 0xA5, 0xC1, 0x09, 0xBE, 0xC7, 0xB2,
+                          0xDF, 0x0A}),
+                   "中華人民\t學習\n"},
+        DecodeCase{"invalid_bytes", "abc\x80\xFF" "def\n", std::nullopt},
+        DecodeCase{"utf8_with_one_bad_byte", "你好\tnihao\n世界\tshijie\n\xFF\n", std::nullopt},
+        DecodeCase{"stray_high_bytes", "ab\xFF\n", std::nullopt},
+        DecodeCase{"binary_with_nul", bytes({0x00, 0x01, 0x02}), std::nullopt},
+        DecodeCase{"utf8_bom_then_invalid", "\xEF\xBB\xBF\xFF", std::nullopt},
+        DecodeCase{"utf16le_bom_odd_length", bytes({0xFF, 0xFE, 0x61}), std::nullopt},
+        DecodeCase{"utf16_lone_surrogate", bytes({0xFF, 0xFE, 0x00, 0xD8, 0x61, 0x00}), std::nullopt},
+        DecodeCase{"empty", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IsValidUtf8Test, RejectsMalformedSequences) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},           {"abc", true},        {"\u00e9\u4f60\U0001F600", true},
+        {"\xC0\xAF", false},  // overlong "/"
+        {"\xE0\x80\xAF", false}, {"\xED\xA0\x80", false},  // overlong, surrogate
+        {"\xF4\x90\x80\x80", false},                       // above U+10FFFF
+        {"\xE4\xBD", false},  {"\x80", false},   {"\xFF", false},
+    };
+    for (const auto& [text, valid] : cases) EXPECT_EQ(plat::isValidUtf8(text), valid) << text;
+}
+
+TEST(ReadTextFileTest, MissingFileOrFolderGivesNone) {
+    const auto dir = taviro::test::freshDir("read");
+    EXPECT_EQ(readTextFile(dir / "absent.txt"), std::nullopt);
+    EXPECT_EQ(readTextFile(dir), std::nullopt);
+}
+
+TEST(ReadTextFileTest, ReadsWholeFile) {
+    const auto dir = taviro::test::freshDir("read");
+    const std::string content = "\xEF\xBB\xBF" "词\tci\n" + std::string(100000, 'a') + "\n";
+    std::ofstream(dir / "t.txt", std::ios::binary) << content;
+    auto text = readTextFile(dir / "t.txt");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text, content.substr(3));
+}
+
+struct SplitCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+class SplitLinesTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitLinesTest, Splits) {
+    const auto& c = GetParam();
+    auto views = splitLines(c.text);
+    std::vector<std::string> got(views.begin(), views.end());
+    EXPECT_EQ(got, c.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Terminators, SplitLinesTest,
+    ::testing::Values(
+        SplitCase{"empty", "", {}},
+        SplitCase{"one_line_no_terminator", "a", {"a"}},
+        SplitCase{"final_terminator_adds_no_line", "a\nb\n", {"a", "b"}},
+        SplitCase{"crlf_is_one_terminator", "a\r\nb\r\n", {"a", "b"}},
+        SplitCase{"lone_cr", "a\rb", {"a", "b"}},
+        SplitCase{"cr_cr_lf", "a\r\r\nb", {"a", "", "b"}},
+        SplitCase{"empty_lines_count", "a\n\nb", {"a", "", "b"}},
+        SplitCase{"only_terminator", "\n", {""}},
+        SplitCase{"unicode_terminators", "a\u2028b\u2029c\u0085d\ve\ff", {"a", "b", "c", "d", "e", "f"}},
+        SplitCase{"bom_skipped", "\xEF\xBB\xBF你\tni\n", {"你\tni"}},
+        SplitCase{"tabs_and_spaces_kept", " a\t b \n", {" a\t b "}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SplitFieldsTest, KeepsEmptyFields) {
+    using V = std::vector<std::string_view>;
+    EXPECT_EQ(splitFields(""), V{""});
+    EXPECT_EQ(splitFields("a\t"), (V{"a", ""}));
+    EXPECT_EQ(splitFields("a\tb\tc"), (V{"a", "b", "c"}));
+    EXPECT_EQ(splitFields("ni''hao", '\''), (V{"ni", "", "hao"}));
+}
+
+} // namespace
