@@ -1,0 +1,106 @@
+#include "Platform/Dispatch/WorkerPool.h"
+
+#include <cstdio>
+#include <exception>
+#include <system_error>
+
+namespace plat {
+
+WorkerPool& WorkerPool::shared() {
+    // Leaked on purpose: workers may still be blocked in waits at exit.
+    static WorkerPool* pool = new WorkerPool();
+    return *pool;
+}
+
+WorkerPool::WorkerPool(std::size_t maxThreads, std::chrono::milliseconds idleTimeout)
+    : maxThreads_(maxThreads == 0 ? 1 : maxThreads), idleTimeout_(idleTimeout) {}
+
+WorkerPool::~WorkerPool() {
+    std::vector<std::thread> toJoin;
+    {
+        std::unique_lock lk(m_);
+        stopping_ = true;
+        work_.notify_all();
+        allExited_.wait(lk, [&] { return live_ == 0; });
+        for (auto& [id, t] : threads_) toJoin.push_back(std::move(t));
+        threads_.clear();
+        finished_.clear();
+    }
+    for (auto& t : toJoin) t.join();
+}
+
+void WorkerPool::submit(std::function<void()> task) {
+    if (!task) return;
+    std::vector<std::thread> done;
+    {
+        std::lock_guard lk(m_);
+        tasks_.push_back(std::move(task));
+        if (tasks_.size() > idle_ && live_ < maxThreads_) {
+            spawnLocked();
+        } else {
+            work_.notify_one();
+        }
+        done = takeFinishedLocked();
+    }
+    for (auto& t : done) t.join();
+}
+
+std::size_t WorkerPool::threadCount() const {
+    std::lock_guard lk(m_);
+    return live_;
+}
+
+void WorkerPool::spawnLocked() {
+    try {
+        std::thread t([this] { workerLoop(); });
+        auto id = t.get_id();
+        threads_.emplace(id, std::move(t));
+        ++live_;
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "WorkerPool: could not start a worker thread: %s\n", e.what());
+        work_.notify_one();
+    }
+}
+
+std::vector<std::thread> WorkerPool::takeFinishedLocked() {
+    std::vector<std::thread> out;
+    for (auto id : finished_) {
+        auto it = threads_.find(id);
+        if (it == threads_.end()) continue;
+        out.push_back(std::move(it->second));
+        threads_.erase(it);
+    }
+    finished_.clear();
+    return out;
+}
+
+void WorkerPool::workerLoop() {
+    std::unique_lock lk(m_);
+    for (;;) {
+        if (!tasks_.empty()) {
+            auto task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lk.unlock();
+            try {
+                task();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "WorkerPool: a task threw: %s\n", e.what());
+            } catch (...) {
+                std::fprintf(stderr, "WorkerPool: a task threw\n");
+            }
+            task = nullptr;  // captured state dies off the lock
+            lk.lock();
+            continue;
+        }
+        if (stopping_) break;
+        ++idle_;
+        bool woke = work_.wait_for(lk, idleTimeout_, [&] { return !tasks_.empty() || stopping_; });
+        --idle_;
+        if (!woke) break;  // idle too long: retire
+    }
+    --live_;
+    finished_.push_back(std::this_thread::get_id());
+    allExited_.notify_all();
+}
+
+} // namespace plat
