@@ -1,0 +1,266 @@
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
+
+#include "Platform/SunPinyin/Utf8.h"
+
+// The library's headers define a global ::wstring; they stay in this file only.
+#include <sunpinyin.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+#ifndef TAVIRO_SUNPINYIN_DATA_DIR
+#define TAVIRO_SUNPINYIN_DATA_DIR "/usr/lib/x86_64-linux-gnu/sunpinyin/data"
+#endif
+
+namespace plat {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Options = SunpinyinWrapper::Options;
+
+// The one engine of the process. Every member is used under `mutex` only.
+struct Engine {
+    std::mutex mutex;
+    bool loaded = false;
+    bool loadFailed = false;
+    CIMIContext* context = nullptr;
+    std::unique_ptr<IPySegmentor> segmentor;
+    bool haveApplied = false;
+    Options applied;
+
+    static Engine& shared()
+    {
+        static Engine* engine = new Engine;  // never destroyed: the library's singletons outlive it
+        return *engine;
+    }
+
+    bool ensureLoaded()
+    {
+        if (loaded)
+            return true;
+        if (loadFailed)
+            return false;
+        const fs::path dataDir = TAVIRO_SUNPINYIN_DATA_DIR;
+        std::error_code ec;
+        // A failed load cannot be retried in this process: check the files before trying.
+        if (!fs::is_regular_file(dataDir / "lm_sc.t3g", ec) || !fs::is_regular_file(dataDir / "pydict_sc.bin", ec)) {
+            std::fprintf(stderr, "SunPinyin data not found in %s\n", dataDir.c_str());
+            return false;
+        }
+        const std::string userDir = SunpinyinWrapper::userDataDirectory();
+        fs::create_directories(userDir, ec);
+
+        auto& lang = ASimplifiedChinesePolicy::instance();
+        lang.setDataDir(dataDir.string());
+        lang.setUserDataDir(userDir);
+        if (!lang.loadResources()) {
+            std::fprintf(stderr, "SunPinyin failed to load its resources\n");
+            loadFailed = true;
+            return false;
+        }
+        segmentor.reset(AQuanpinSchemePolicy::instance().createPySegmentor());
+        context = lang.createContext();
+        if (!segmentor || !context) {
+            std::fprintf(stderr, "SunPinyin failed to create a session\n");
+            loadFailed = true;
+            return false;
+        }
+        loaded = true;
+        return true;
+    }
+
+    // Makes the library's process-wide options those of one wrapper.
+    void apply(const Options& o)
+    {
+        if (haveApplied && applied == o)
+            return;
+        auto& scheme = AQuanpinSchemePolicy::instance();
+        // The library keeps one partner per sound, the first one given: l-n goes
+        // before r-l so that the commoner pair wins when both are on.
+        string_pairs fuzzy;
+        if (o.an2ang) fuzzy.emplace_back("an", "ang");
+        if (o.in2ing) fuzzy.emplace_back("in", "ing");
+        if (o.en2eng) fuzzy.emplace_back("en", "eng");
+        if (o.c2ch) fuzzy.emplace_back("c", "ch");
+        if (o.z2zh) fuzzy.emplace_back("z", "zh");
+        if (o.s2sh) fuzzy.emplace_back("s", "sh");
+        if (o.f2h) fuzzy.emplace_back("f", "h");
+        if (o.l2n) fuzzy.emplace_back("l", "n");
+        if (o.r2l) fuzzy.emplace_back("r", "l");
+        scheme.clearFuzzyPinyinPairs();
+        scheme.setFuzzyPinyinPairs(fuzzy, true);
+        scheme.setFuzzyForwarding(!fuzzy.empty(), false);
+
+        string_pairs corrections;
+        if (o.mg2ng) corrections.emplace_back("mg", "ng");
+        if (o.gn2ng) corrections.emplace_back("gn", "ng");
+        if (o.uei2ui) corrections.emplace_back("uei", "ui");
+        if (o.uen2un) corrections.emplace_back("uen", "un");
+        if (o.iou2iu) corrections.emplace_back("iou", "iu");
+        scheme.setAutoCorrectionPairs(corrections);
+        scheme.setAutoCorrecting(!corrections.empty());
+
+        applied = o;
+        haveApplied = true;
+    }
+
+    // Resets the session and feeds it the buffer, building the lattice after
+    // every key (a lattice built once at the end keeps stale frames).
+    void feed(std::string_view buffer, bool buildLattice)
+    {
+        segmentor->clear();
+        context->clear();
+        for (char c : buffer) {
+            segmentor->push(static_cast<unsigned char>(c));
+            if (buildLattice)
+                context->buildLattice(segmentor.get(), false);
+        }
+    }
+};
+
+// The keys handed to the engine: the buffer without apostrophes at its ends
+// (they separate nothing, and the engine reads a leading one as a quote mark),
+// or nothing when the buffer holds another key or is too long for the engine.
+std::string_view engineKeys(std::string_view buffer)
+{
+    if (buffer.size() > SunpinyinWrapper::kMaxKeys)
+        return {};
+    for (char c : buffer) {
+        if (!((c >= 'a' && c <= 'z') || c == '\''))
+            return {};
+    }
+    while (!buffer.empty() && buffer.front() == '\'')
+        buffer.remove_prefix(1);
+    while (!buffer.empty() && buffer.back() == '\'')
+        buffer.remove_suffix(1);
+    return buffer;
+}
+
+} // namespace
+
+SunpinyinWrapper::SunpinyinWrapper()
+{
+    Engine& engine = Engine::shared();
+    std::lock_guard lock(engine.mutex);
+    engine.ensureLoaded();
+}
+
+SunpinyinWrapper::~SunpinyinWrapper() = default;
+
+bool SunpinyinWrapper::isAvailable()
+{
+    Engine& engine = Engine::shared();
+    std::lock_guard lock(engine.mutex);
+    return engine.ensureLoaded();
+}
+
+std::string SunpinyinWrapper::userDataDirectory()
+{
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = fs::path(home) / ".local" / "share";
+    else
+        base = fs::temp_directory_path();
+    return (base / "TaviroMac" / "sunpinyin").string();
+}
+
+#define TAVIRO_SETTER(Name, field)                              \
+    void SunpinyinWrapper::Name(bool on)                        \
+    {                                                           \
+        std::lock_guard lock(Engine::shared().mutex);           \
+        pending_.field = on;                                    \
+    }
+
+TAVIRO_SETTER(setAn2ang, an2ang)
+TAVIRO_SETTER(setIn2ing, in2ing)
+TAVIRO_SETTER(setEn2eng, en2eng)
+TAVIRO_SETTER(setC2ch, c2ch)
+TAVIRO_SETTER(setZ2zh, z2zh)
+TAVIRO_SETTER(setS2sh, s2sh)
+TAVIRO_SETTER(setF2h, f2h)
+TAVIRO_SETTER(setR2l, r2l)
+TAVIRO_SETTER(setL2n, l2n)
+TAVIRO_SETTER(setMg2ng, mg2ng)
+TAVIRO_SETTER(setGn2ng, gn2ng)
+TAVIRO_SETTER(setUei2ui, uei2ui)
+TAVIRO_SETTER(setUen2un, uen2un)
+TAVIRO_SETTER(setIou2iu, iou2iu)
+
+#undef TAVIRO_SETTER
+
+void SunpinyinWrapper::updateFuzzConfig()
+{
+    std::lock_guard lock(Engine::shared().mutex);
+    committed_.an2ang = pending_.an2ang;
+    committed_.in2ing = pending_.in2ing;
+    committed_.en2eng = pending_.en2eng;
+    committed_.c2ch = pending_.c2ch;
+    committed_.z2zh = pending_.z2zh;
+    committed_.s2sh = pending_.s2sh;
+    committed_.f2h = pending_.f2h;
+    committed_.r2l = pending_.r2l;
+    committed_.l2n = pending_.l2n;
+}
+
+void SunpinyinWrapper::updateAutoCorrection()
+{
+    std::lock_guard lock(Engine::shared().mutex);
+    committed_.mg2ng = pending_.mg2ng;
+    committed_.gn2ng = pending_.gn2ng;
+    committed_.uei2ui = pending_.uei2ui;
+    committed_.uen2un = pending_.uen2un;
+    committed_.iou2iu = pending_.iou2iu;
+}
+
+std::vector<std::string> SunpinyinWrapper::pyStringFrom(std::string_view buffer) const
+{
+    std::vector<std::string> syllables;
+    const std::string_view keys = engineKeys(buffer);
+    if (keys.empty())
+        return syllables;
+    Engine& engine = Engine::shared();
+    std::lock_guard lock(engine.mutex);
+    if (!engine.ensureLoaded())
+        return syllables;
+    engine.apply(committed_);
+    engine.feed(keys, false);
+    for (const auto& segment : engine.segmentor->getSegments(false)) {
+        if (segment.m_type != IPySegmentor::SYLLABLE || segment.m_syllables.empty())
+            continue;
+        const char* text = CPinyinData::decodeSyllable(segment.m_syllables[0]);
+        if (text && *text)
+            syllables.emplace_back(text);
+    }
+    engine.segmentor->clear();
+    return syllables;
+}
+
+std::string SunpinyinWrapper::candidateWithBuffer(std::string_view buffer) const
+{
+    const std::string_view keys = engineKeys(buffer);
+    if (keys.empty())
+        return {};
+    Engine& engine = Engine::shared();
+    std::lock_guard lock(engine.mutex);
+    if (!engine.ensureLoaded())
+        return {};
+    engine.apply(committed_);
+    engine.feed(keys, true);
+    engine.context->searchFrom(1);
+    ::wstring sentence;
+    engine.context->getBestSentence(sentence, 0);
+    std::string text = utf8FromUcs4(sentence.data(), sentence.size());
+    engine.segmentor->clear();
+    engine.context->clear();
+    return text;
+}
+
+} // namespace plat
