@@ -1,0 +1,121 @@
+#include "Platform/Foundation/FileUtil.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void setError(std::string* error, const std::string& what, int err) {
+    if (error) *error = what + ": " + std::strerror(err);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void syncFolder(const fs::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+mode_t currentUmask() {
+    // Read from /proc so that no other thread sees a changed umask.
+    static const mode_t mask = [] {
+        mode_t m = 022;
+        if (FILE* f = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, f)) {
+                unsigned v = 0;
+                if (std::sscanf(line, "Umask: %o", &v) == 1) {
+                    m = static_cast<mode_t>(v);
+                    break;
+                }
+            }
+            std::fclose(f);
+        }
+        return m;
+    }();
+    return mask;
+}
+
+} // namespace
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+    if (path.empty() || !path.has_filename()) {
+        if (error) *error = "no file name";
+        return false;
+    }
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string tmpl = (folder / ("." + path.filename().string() + ".tmp.XXXXXX")).string();
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        setError(error, "cannot create a temporary file in " + folder.string(), errno);
+        return false;
+    }
+    const fs::path tmp(tmpl);
+    auto fail = [&](const std::string& what) {
+        int err = errno;
+        if (fd >= 0) ::close(fd);
+        ::unlink(tmp.c_str());
+        setError(error, what, err);
+        return false;
+    };
+    // Keep the mode of the file being replaced, else the usual 0666 & ~umask.
+    struct stat st {};
+    mode_t mode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+    if (::fchmod(fd, mode) != 0) return fail("cannot set the mode of " + tmp.string());
+    if (!writeAll(fd, bytes)) return fail("cannot write " + tmp.string());
+    if (::fsync(fd) != 0) return fail("cannot flush " + tmp.string());
+    int rc = ::close(fd);
+    fd = -1;
+    if (rc != 0) return fail("cannot close " + tmp.string());
+    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail("cannot replace " + path.string());
+    syncFolder(folder);
+    return true;
+}
+
+std::optional<std::string> readWholeFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string out;
+    out.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+} // namespace plat

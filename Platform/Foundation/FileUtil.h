@@ -1,0 +1,19 @@
+#pragma once
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// Replaces the file at `path` in one step: the bytes go to a temporary file in
+// the same folder, are flushed to disk, and the temporary is renamed over the
+// target. On failure the target is untouched, the temporary is removed, and
+// `error` (when given) says why. The folder must exist.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::string* error = nullptr);
+
+// The whole content of a regular file; std::nullopt when it cannot be read.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+
+} // namespace plat
