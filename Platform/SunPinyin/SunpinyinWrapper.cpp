@@ -1,12 +1,12 @@
 #include "Platform/SunPinyin/SunpinyinWrapper.h"
 
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
 #include "Platform/SunPinyin/Utf8.h"
 
 // The library's headers define a global ::wstring; they stay in this file only.
 #include <sunpinyin.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -50,7 +50,7 @@ struct Engine {
         std::error_code ec;
         // A failed load cannot be retried in this process: check the files before trying.
         if (!fs::is_regular_file(dataDir / "lm_sc.t3g", ec) || !fs::is_regular_file(dataDir / "pydict_sc.bin", ec)) {
-            std::fprintf(stderr, "SunPinyin data not found in %s\n", dataDir.c_str());
+            plat::log("SunPinyin data not found in " + dataDir.string());
             return false;
         }
         const std::string userDir = SunpinyinWrapper::userDataDirectory();
@@ -60,14 +60,14 @@ struct Engine {
         lang.setDataDir(dataDir.string());
         lang.setUserDataDir(userDir);
         if (!lang.loadResources()) {
-            std::fprintf(stderr, "SunPinyin failed to load its resources\n");
+            plat::log("SunPinyin failed to load its resources");
             loadFailed = true;
             return false;
         }
         segmentor.reset(AQuanpinSchemePolicy::instance().createPySegmentor());
         context = lang.createContext();
         if (!segmentor || !context) {
-            std::fprintf(stderr, "SunPinyin failed to create a session\n");
+            plat::log("SunPinyin failed to create a session");
             loadFailed = true;
             return false;
         }
@@ -162,14 +162,7 @@ bool SunpinyinWrapper::isAvailable()
 
 std::string SunpinyinWrapper::userDataDirectory()
 {
-    fs::path base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = fs::path(home) / ".local" / "share";
-    else
-        base = fs::temp_directory_path();
-    return (base / "TaviroMac" / "sunpinyin").string();
+    return (Paths::perUserFolder() / "sunpinyin").string();
 }
 
 #define TAVIRO_SETTER(Name, field)                              \

@@ -59,7 +59,7 @@ public:
     // The best sentence for the whole buffer, "" when there is none.
     std::string candidateWithBuffer(std::string_view buffer) const;
 
-    // Where the engine keeps its user data ($XDG_DATA_HOME/TaviroMac/sunpinyin).
+    // Where the engine keeps its user data: "sunpinyin" in the per-user folder.
     static std::string userDataDirectory();
 
     // The fourteen options of one wrapper, in setter order.
