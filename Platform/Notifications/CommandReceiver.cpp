@@ -1,0 +1,76 @@
+#include "Platform/Notifications/CommandReceiver.h"
+
+#include "Platform/Notifications/CommandChannelNames.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdio>
+
+namespace plat {
+
+struct CommandReceiver::Impl {
+    std::unique_ptr<sdbus::IConnection> connection;
+    sdbus::Slot match;
+};
+
+namespace {
+
+CommandValue toValue(const sdbus::Variant& v) {
+    try {
+        if (v.containsValueOfType<bool>()) return v.get<bool>();
+        if (v.containsValueOfType<std::string>()) return v.get<std::string>();
+        if (v.containsValueOfType<int64_t>()) return v.get<int64_t>();
+    } catch (const std::exception&) {
+    }
+    return std::monostate{};
+}
+
+} // namespace
+
+std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler, Executor executor,
+                                                        std::optional<std::string> address) {
+    auto impl = std::make_unique<Impl>();
+    try {
+        impl->connection = address ? sdbus::createSessionBusConnectionWithAddress(*address)
+                                   : sdbus::createSessionBusConnection();
+        const std::string rule = std::string("type='signal',path='") + command::kObjectPath +
+                                 "',interface='" + command::kInterface + "',member='" +
+                                 command::kMember + "'";
+        impl->match = impl->connection->addMatch(
+            rule, [handler = std::move(handler), executor = std::move(executor)](sdbus::Message& msg) {
+                // Only "sa{sv}" is a command.
+                Command cmd;
+                std::map<std::string, sdbus::Variant> info;
+                try {
+                    std::string type, contents;
+                    msg.peekType(type, contents);
+                    if (type != "s") return;
+                    msg >> cmd.name;
+                    msg.peekType(type, contents);
+                    if (type != "a" || contents != "{sv}") return;
+                    msg >> info;
+                } catch (const std::exception&) {
+                    return;
+                }
+                for (const auto& [key, value] : info) cmd.userInfo.emplace(key, toValue(value));
+                auto valid = validateCommand(std::move(cmd));
+                if (!valid) return;
+                executor([handler, c = std::move(*valid)] { handler(c); });
+            });
+        impl->connection->enterEventLoopAsync();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "command channel: cannot listen on the session bus (%s)\n", e.what());
+        return nullptr;
+    }
+    return std::unique_ptr<CommandReceiver>(new CommandReceiver(std::move(impl)));
+}
+
+CommandReceiver::CommandReceiver(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+CommandReceiver::~CommandReceiver() {
+    if (!impl_ || !impl_->connection) return;
+    impl_->connection->leaveEventLoop();
+    impl_->match.reset();
+}
+
+} // namespace plat

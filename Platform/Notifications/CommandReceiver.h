@@ -1,0 +1,35 @@
+#pragma once
+#include "Platform/Notifications/Command.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace plat {
+
+// The receiving end of the command channel on the D-Bus session bus. Every signal that
+// passes validateCommand is handed, in arrival order, to the executor, which runs the
+// handler where the program wants it (the main queue). Signals of another signature,
+// and commands that fail the check, are ignored.
+class CommandReceiver {
+public:
+    using Handler = std::function<void(const Command&)>;
+    using Executor = std::function<void(std::function<void()>)>;
+
+    // Starts listening; none (after a log line) when no bus can be reached. The
+    // receiver listens once this returns. address: none means the session bus.
+    static std::unique_ptr<CommandReceiver> start(Handler handler, Executor executor,
+                                                  std::optional<std::string> address = std::nullopt);
+
+    ~CommandReceiver();
+    CommandReceiver(const CommandReceiver&) = delete;
+    CommandReceiver& operator=(const CommandReceiver&) = delete;
+
+private:
+    struct Impl;
+    explicit CommandReceiver(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace plat

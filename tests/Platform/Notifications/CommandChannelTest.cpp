@@ -1,0 +1,156 @@
+#include "Platform/Notifications/Command.h"
+#include "Platform/Notifications/CommandChannelNames.h"
+#include "Platform/Notifications/CommandReceiver.h"
+#include "Platform/Notifications/DBusCommandChannel.h"
+#include "Platform/Notifications/RecordingCommandChannel.h"
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using plat::Command;
+using plat::CommandValue;
+namespace cmd = plat::command;
+
+Command withInfo(std::string name, std::string key, CommandValue value) {
+    Command c{std::move(name), {}};
+    c.userInfo.emplace(std::move(key), std::move(value));
+    return c;
+}
+
+struct ValidateCase {
+    const char* name;
+    Command input;
+    std::optional<Command> expected;
+};
+
+class ValidateCommandTest : public ::testing::TestWithParam<ValidateCase> {};
+
+TEST_P(ValidateCommandTest, ChecksUserInfo) {
+    EXPECT_EQ(plat::validateCommand(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ValidateCommandTest,
+    ::testing::Values(
+        ValidateCase{"plain", Command::plain("closeDatabase"), Command::plain("closeDatabase")},
+        ValidateCase{"ok_false", withInfo("okToUse", "okToUse", false), withInfo("okToUse", "okToUse", false)},
+        ValidateCase{"ok_missing", Command::plain("okToUse"), std::nullopt},
+        ValidateCase{"ok_as_string", withInfo("okToUse", "okToUse", std::string("false")), std::nullopt},
+        ValidateCase{"ok_as_int", withInfo("okToUse", "okToUse", int64_t{0}), std::nullopt},
+        ValidateCase{"panel", withInfo("switchCandidatesPanel", "name", std::string("竖排候选栏")),
+                     withInfo("switchCandidatesPanel", "name", std::string("竖排候选栏"))},
+        ValidateCase{"panel_as_bool", withInfo("switchCandidatesPanel", "name", true), std::nullopt},
+        ValidateCase{"size", withInfo("setFontSize", "size", int64_t{18}),
+                     withInfo("setFontSize", "size", int64_t{18})},
+        ValidateCase{"size_as_string", withInfo("setFontSize", "size", std::string("18")), std::nullopt},
+        ValidateCase{"size_unsupported_type", withInfo("setFontSize", "size", std::monostate{}), std::nullopt},
+        ValidateCase{"wrong_typed_extra_dropped", withInfo("configNeedsReload", "size", std::string("x")),
+                     Command::plain("configNeedsReload")},
+        ValidateCase{"empty_name", Command::plain(""), std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RecordingCommandChannelTest, LogsCommandsWithArguments) {
+    plat::RecordingCommandChannel channel;
+    channel.post(withInfo("okToUse", "okToUse", false));
+    channel.post(Command::plain("closeDatabase"));
+    channel.post(withInfo("setFontSize", "size", int64_t{24}));
+    EXPECT_EQ(channel.log(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "setFontSize=24"}));
+    channel.clear();
+    EXPECT_TRUE(channel.log().empty());
+}
+
+TEST(DBusCommandChannelTest, WithoutBusCommandsAreDroppedQuietly) {
+    plat::DBusCommandChannel channel(std::string("unix:path=/nonexistent/kelvane-test-bus"));
+    for (int i = 0; i < 3; ++i) channel.post(Command::plain("configNeedsReload"));
+    EXPECT_TRUE(channel.flush(std::chrono::seconds(10)));
+    EXPECT_EQ(channel.droppedCount(), 3u);
+    EXPECT_EQ(plat::CommandReceiver::start([](const Command&) {}, [](std::function<void()> f) { f(); },
+                                           std::string("unix:path=/nonexistent/kelvane-test-bus")),
+              nullptr);
+}
+
+// Collects what a receiver hands over, as a stand-in for the main queue.
+class Inbox {
+public:
+    void add(const Command& c) {
+        std::lock_guard lk(m_);
+        got_.push_back(c);
+        cv_.notify_all();
+    }
+    std::vector<Command> waitFor(size_t n) {
+        std::unique_lock lk(m_);
+        cv_.wait_for(lk, std::chrono::seconds(20), [&] { return got_.size() >= n; });
+        return got_;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::vector<Command> got_;
+};
+
+class DBusRoundTripTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "no session bus";
+        receiver_ = plat::CommandReceiver::start([this](const Command& c) { inbox_.add(c); },
+                                                 [](std::function<void()> f) { f(); });
+        ASSERT_NE(receiver_, nullptr);
+    }
+    Inbox inbox_;
+    std::unique_ptr<plat::CommandReceiver> receiver_;
+};
+
+TEST_F(DBusRoundTripTest, ReceiverGetsCommandsWithUserInfoInOrder) {
+    plat::DBusCommandChannel channel;
+    std::vector<Command> sent;
+    for (int i = 0; i < 300; ++i) {
+        switch (i % 4) {
+        case 0: sent.push_back(withInfo(cmd::kOkToUse, cmd::kOkToUseKey, i % 8 == 0)); break;
+        case 1: sent.push_back(Command::plain(cmd::kCloseDatabase)); break;
+        case 2: sent.push_back(withInfo(cmd::kSetFontSize, cmd::kSizeKey, int64_t{i})); break;
+        default: sent.push_back(withInfo(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel)));
+        }
+    }
+    for (const auto& c : sent) channel.post(c);
+    ASSERT_TRUE(channel.flush(std::chrono::seconds(20)));
+    EXPECT_EQ(inbox_.waitFor(sent.size()), sent);
+    EXPECT_EQ(channel.droppedCount(), 0u);
+}
+
+TEST_F(DBusRoundTripTest, OrderHoldsAcrossPostingThreads) {
+    plat::DBusCommandChannel channel;
+    // Each thread posts after the previous one has posted: arrival follows post order.
+    std::vector<Command> sent;
+    for (int i = 0; i < 20; ++i) {
+        Command c = withInfo(cmd::kSetFontSize, cmd::kSizeKey, int64_t{i});
+        sent.push_back(c);
+        std::thread([&channel, c] { channel.post(c); }).join();
+    }
+    ASSERT_TRUE(channel.flush(std::chrono::seconds(20)));
+    EXPECT_EQ(inbox_.waitFor(sent.size()), sent);
+}
+
+TEST_F(DBusRoundTripTest, MalformedSignalsAreIgnored) {
+    auto conn = sdbus::createSessionBusConnection();
+    auto object = sdbus::createObject(*conn, cmd::kObjectPath);
+    // Wrong value type for "okToUse", then a signal of another signature.
+    std::map<std::string, sdbus::Variant> badInfo{{"okToUse", sdbus::Variant(std::string("yes"))}};
+    object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(std::string("okToUse"), badInfo);
+    object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(int32_t{7});
+    std::map<std::string, sdbus::Variant> good{{"okToUse", sdbus::Variant(true)}};
+    object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(std::string("okToUse"), good);
+    auto got = inbox_.waitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], withInfo("okToUse", "okToUse", true));
+}
+
+} // namespace
