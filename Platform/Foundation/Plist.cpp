@@ -1,6 +1,7 @@
 #include "Platform/Foundation/Plist.h"
 
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/XmlPlistReader.h"
 
 #include <plist/plist.h>
 
@@ -156,15 +157,6 @@ plist_t toNode(const PlistValue& v) {
     return nullptr;
 }
 
-bool looksLikeXml(std::string_view bytes) {
-    // Skip a UTF-8 byte-order mark and leading white space; the text must
-    // then be markup that contains a <plist> element.
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    std::size_t i = bytes.find_first_not_of(" \t\r\n");
-    if (i == std::string_view::npos || bytes[i] != '<') return false;
-    return bytes.find("<plist") != std::string_view::npos;
-}
-
 } // namespace
 
 std::optional<bool> PlistValue::getBool() const {
@@ -235,15 +227,11 @@ bool PlistValue::erase(const std::string& key) {
 
 std::optional<PlistValue> parsePlist(std::string_view bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    const bool binary = bytes.substr(0, 8) == "bplist00";
-    if (!binary && !looksLikeXml(bytes)) return std::nullopt;
-    // The parsers want a terminated buffer they may read one past the end of.
+    if (bytes.substr(0, 8) != "bplist00") return XmlPlistReader::read(bytes);
+    // The binary parser wants a buffer of its own.
     std::string buffer(bytes);
     plist_t raw = nullptr;
-    if (binary)
-        plist_from_bin(buffer.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
-    else
-        plist_from_xml(buffer.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
+    plist_from_bin(buffer.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
     Node root(raw);
     if (!root) return std::nullopt;
     return fromNode(root.get(), 0);

@@ -85,3 +85,138 @@ TEST(PlistValue, TypedAccessorsNeverThrow) {
 
 } // namespace
 } // namespace plat
+
+namespace plat {
+namespace {
+
+struct GarbageCase {
+    const char* label;
+    std::string bytes;
+};
+
+std::vector<GarbageCase> garbageCases() {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+    std::string truncatedBinary = plistToBinary(sampleValue());
+    truncatedBinary.resize(truncatedBinary.size() / 2);
+    std::string corruptTrailer = plistToBinary(sampleValue());
+    for (std::size_t i = corruptTrailer.size() - 26; i < corruptTrailer.size(); ++i)
+        corruptTrailer[i] = '\xFF';
+    return {
+        {"empty", ""},
+        {"spaces", "   \n\t"},
+        {"plain text", "EnMode = YES;"},
+        {"json", "{\"a\": 1}"},
+        {"html", "<html><body>hi</body></html>"},
+        {"unclosed dict", head + "<dict><key>a</key><string>b</string>"},
+        {"key without value", head + "<dict><key>a</key></dict></plist>"},
+        {"value without key", head + "<dict><string>b</string></dict></plist>"},
+        {"unknown element", head + "<dict><key>a</key><thing>1</thing></dict></plist>"},
+        {"mismatched tags", head + "<array><string>x</array></string></plist>"},
+        {"binary magic only", "bplist00"},
+        {"truncated binary", truncatedBinary},
+        {"corrupt binary trailer", corruptTrailer},
+        {"nul bytes", std::string("\0\0\0\0<plist>", 11)},
+        {"integer that is not a number", head + "<dict><key>a</key><integer>abc</integer></dict></plist>"},
+        {"integer out of range", head + "<integer>-9223372036854775809</integer></plist>"},
+        {"real that is not a number", head + "<real>1.5x</real></plist>"},
+        {"bool with content", head + "<true>no</true></plist>"},
+        {"bad base64", head + "<data>!!!!</data></plist>"},
+        {"bad date", head + "<date>yesterday</date></plist>"},
+        {"unknown entity", head + "<string>&nbsp;</string></plist>"},
+        {"text between entries", head + "<array>x<string>a</string></array></plist>"},
+        {"two roots", head + "<string>a</string><string>b</string></plist>"},
+        {"trailing junk", head + "<string>a</string></plist>junk"},
+        {"no plist element", "<?xml version=\"1.0\"?><dict></dict>"},
+    };
+}
+
+TEST(PlistParse, GarbageGivesNullopt) {
+    for (const auto& c : garbageCases()) {
+        SCOPED_TRACE(c.label);
+        EXPECT_FALSE(parsePlist(c.bytes).has_value());
+    }
+}
+
+TEST(PlistParse, GarbageFilesGiveNullopt) {
+    const auto dir = taviro::test::freshDir("garbage");
+    for (const auto& c : garbageCases()) {
+        SCOPED_TRACE(c.label);
+        const auto file = dir / "config.plist";
+        ASSERT_TRUE(writeFileAtomically(file, c.bytes));
+        EXPECT_FALSE(readPlistFile(file, PlistValue::Type::Dictionary).has_value());
+    }
+}
+
+TEST(PlistParse, WrongRootIsRejectedWhenARootTypeIsAsked) {
+    const auto dir = taviro::test::freshDir("roots");
+    struct Case {
+        const char* label;
+        PlistValue value;
+    } cases[] = {
+        {"array", PlistValue(PlistValue::Array{PlistValue("a")})},
+        {"string", PlistValue("text")},
+        {"integer", PlistValue(3)},
+        {"bool", PlistValue(true)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto file = dir / "silence.plist";
+        ASSERT_TRUE(writePlistFile(file, c.value));
+        EXPECT_EQ(readPlistFile(file), c.value); // readable as what it is
+        EXPECT_FALSE(readPlistFile(file, PlistValue::Type::Dictionary).has_value());
+    }
+}
+
+TEST(PlistParse, DeepNestingDoesNotCrash) {
+    std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < 5000; ++i) xml += "<array>";
+    for (int i = 0; i < 5000; ++i) xml += "</array>";
+    xml += "</plist>";
+    (void)parsePlist(xml); // either result is fine; it must return
+    SUCCEED();
+}
+
+TEST(PlistParse, AcceptsTheUsualXmlShapes) {
+    const std::string xml =
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n<dict>\n"
+        "\t<key>Version</key><string>2.0</string>\n"
+        "\t<key>FontSize</key><integer>-3</integer>\n"
+        "\t<key>Scale</key><real>1.5</real>\n"
+        "\t<key>On</key><true/>\n\t<key>Off</key><false/>\n"
+        "\t<key>Empty</key><dict/>\n"
+        "\t<!-- a comment -->\n"
+        "\t<key>Text</key><string>a&amp;b &lt;&#x4E2D;&#25991;<![CDATA[<raw>]]></string>\n"
+        "\t<key>Bytes</key><data>\n\tAP8Q\n\tfw==\n</data>\n"
+        "\t<key>When</key><date>2023-11-14T22:13:20Z</date>\n"
+        "\t<key>Big</key><integer>0x10</integer>\n"
+        "\t<key>Sheng</key><dict><key>zh</key><string>v</string></dict>\n"
+        "</dict>\n</plist>\n";
+    auto v = parsePlist(xml);
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(v->find("Version")->asString(), "2.0");
+    EXPECT_EQ(v->find("FontSize")->getInteger(), -3);
+    EXPECT_EQ(v->find("Scale")->getReal(), 1.5);
+    EXPECT_EQ(v->find("On")->getBool(), true);
+    EXPECT_EQ(v->find("Off")->getBool(), false);
+    EXPECT_EQ(v->find("Empty")->size(), 0u);
+    EXPECT_TRUE(v->find("Empty")->isDictionary());
+    EXPECT_EQ(v->find("Sheng")->find("zh")->asString(), "v");
+    EXPECT_EQ(v->find("Text")->asString(), "a&b <中文<raw>");
+    EXPECT_EQ(v->find("Bytes")->getData(), (PlistValue::Data{0x00, 0xFF, 0x10, 0x7F}));
+    EXPECT_EQ(v->find("When")->getDate()->secondsSince1970, 1700000000);
+    EXPECT_EQ(v->find("Big")->getInteger(), 16);
+}
+
+TEST(PlistParse, BinaryKeepsSubsecondDates) {
+    PlistValue v;
+    v["d"] = PlistDate{1700000000.25};
+    auto back = parsePlist(plistToBinary(v));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_DOUBLE_EQ(back->find("d")->getDate()->secondsSince1970, 1700000000.25);
+}
+
+} // namespace
+} // namespace plat
