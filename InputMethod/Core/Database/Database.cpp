@@ -1,0 +1,445 @@
+#include "InputMethod/Core/Database/Database.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "InputMethod/Core/Database/StoreSql.h"
+#include "Platform/Dispatch/WorkerPool.h"
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Paths.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLDatabaseQueue.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
+
+#include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/Core/Double2Pinyin.h"
+#if __has_include("InputMethod/Core/Engine/PhraseTemplate.h")
+#include "InputMethod/Core/Engine/PhraseTemplate.h"
+#define TAVIRO_STORE_HAS_TEMPLATE 1
+#endif
+
+namespace fs = std::filesystem;
+using sqlkit::SQLDatabase;
+using sqlkit::SQLDatabaseQueue;
+
+namespace taviro {
+
+struct Database::Links {
+    std::shared_ptr<SQLDatabaseQueue> main, dag, extended, english, assist, custom, keyLogger, user,
+        think, textReplacement;
+    std::shared_ptr<Double2Pinyin> d2f;
+
+    const std::shared_ptr<SQLDatabaseQueue>& get(Queue q) const {
+        switch (q) {
+        case Queue::main: return main;
+        case Queue::dag: return dag;
+        case Queue::extended: return extended;
+        case Queue::english: return english;
+        case Queue::assist: return assist;
+        case Queue::custom: return custom;
+        case Queue::keyLogger: return keyLogger;
+        case Queue::user: return user;
+        case Queue::think: return think;
+        case Queue::textReplacement: return textReplacement;
+        }
+        return main;
+    }
+
+    void closeAll() {
+        // main may be the dag queue; closing twice is harmless.
+        for (auto* q : {&main, &dag, &english, &assist, &custom, &user, &think, &keyLogger, &extended,
+                        &textReplacement})
+            if (*q) (*q)->close();
+    }
+};
+
+namespace {
+
+const char* const kLockingNormal = "PRAGMA locking_mode =  NORMAL";
+
+std::shared_ptr<SQLDatabaseQueue> openQueue(const fs::path& path, int flags) {
+    return std::shared_ptr<SQLDatabaseQueue>(SQLDatabaseQueue::databaseQueueWithPath(path.string(), flags));
+}
+
+void runScript(const std::shared_ptr<SQLDatabaseQueue>& q, const std::string& sql) {
+    if (!q) return;
+    q->inDatabase([&](SQLDatabase* db) {
+        if (db) db->executeStatements(sql);
+    });
+}
+
+bool fileExists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(p, ec);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+const std::string& Database::reloadScript() {
+    static const std::string script =
+        "PRAGMA page_size = 4096;\n"
+        "PRAGMA locking_mode =  EXCLUSIVE;\n"
+        "PRAGMA temp_store = MEMORY;\n"
+        "PRAGMA cache_size = 40960;\n"
+        "PRAGMA mmap_size = 40960;\n"
+        "PRAGMA synchronous = normal;";
+    return script;
+}
+
+const std::vector<std::string>& Database::readOnlyPragmas() {
+    static const std::vector<std::string> pragmas = {
+        "PRAGMA page_size = 4096",     "PRAGMA synchronous = OFF",
+        "PRAGMA locking_mode =  EXCLUSIVE", "PRAGMA journal_mode = OFF",
+        "PRAGMA temp_store = MEMORY",  "PRAGMA cache_size = 40960",
+        "PRAGMA mmap_size = 40960",    "PRAGMA query_only = 1",
+    };
+    return pragmas;
+}
+
+Database::Locations Database::defaultLocations() {
+    return Locations{plat::Paths::perUserFolder(), plat::Paths::resourceFolder(plat::Bundle::TaviroMac2),
+                     plat::Paths::libraryFolder()};
+}
+
+Database& Database::shared() {
+    // Never destroyed: workers may still hold it at exit.
+    static std::shared_ptr<Database>* instance = new std::shared_ptr<Database>(create(defaultLocations()));
+    return **instance;
+}
+
+std::shared_ptr<Database> Database::create(Locations locations) {
+    return std::shared_ptr<Database>(new Database(std::move(locations)));
+}
+
+Database::Database(Locations locations) : locations_(std::move(locations)) {}
+
+Database::~Database() {
+    std::unique_lock lk(linksMutex_);
+    if (links_) links_->closeAll();
+    links_.reset();
+}
+
+void Database::setHooks(Hooks hooks) {
+    std::lock_guard lk(hooksMutex_);
+    hooks_ = std::move(hooks);
+}
+
+Database::Hooks Database::hooks() const {
+    std::lock_guard lk(hooksMutex_);
+    return hooks_;
+}
+
+std::shared_ptr<const Settings> Database::currentSettings() const {
+    {
+        std::lock_guard lk(hooksMutex_);
+        if (hooks_.settings) return hooks_.settings();
+    }
+    return ConfigManager::shared().settings();
+}
+
+std::string Database::expandTemplate(const std::string& text) const {
+    Hooks h = hooks();
+    auto now = h.clock ? h.clock() : std::chrono::system_clock::now();
+    if (h.expandTemplate) return h.expandTemplate(text, now);
+#ifdef TAVIRO_STORE_HAS_TEMPLATE
+    return expandPhraseTemplate(text, now);
+#else
+    return text;
+#endif
+}
+
+// --- paths ------------------------------------------------------------------
+
+std::string Database::customDBLocalPath() const { return (locations_.userFolder / "custom.db").string(); }
+std::string Database::mainCodeTableDBLocalPath() const {
+    return (locations_.userFolder / "mainCodeTable.database").string();
+}
+std::string Database::assistDBLocalPath() const { return (locations_.userFolder / "assist.database").string(); }
+std::string Database::userDBLocalPath() const { return (locations_.userFolder / "user.db").string(); }
+std::string Database::extendedDBLocalPath() const { return (locations_.userFolder / "extended.db").string(); }
+std::string Database::textReplacementDBPath() const {
+    return (locations_.libraryDir / "KeyboardServices/TextReplacements.db").string();
+}
+
+// --- opening and closing -----------------------------------------------------
+
+std::shared_future<void> Database::reloadDBLink() {
+    std::uint64_t epoch;
+    {
+        std::unique_lock lk(linksMutex_);
+        epoch = ++epoch_;
+        if (links_) links_->closeAll();
+        links_.reset();
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    std::shared_future<void> future = done->get_future().share();
+    auto self = shared_from_this();
+    plat::WorkerPool::shared().submit([self, epoch, done] {
+        self->openLinks(reloadScript(), &epoch);
+        done->set_value();
+    });
+    cleanCache();
+    return future;
+}
+
+void Database::openDatabases(const std::string& script) {
+    closeAll();
+    openLinks(script, nullptr);
+}
+
+void Database::openLinks(const std::string& script, const std::uint64_t* epoch) {
+    // One reopening at a time; one superseded by a later close or reload
+    // opens nothing.
+    std::lock_guard reloading(reloadMutex_);
+    auto current = [&] {
+        std::shared_lock lk(linksMutex_);
+        return !epoch || *epoch == epoch_;
+    };
+    if (!current()) return;
+
+    auto links = std::make_shared<Links>();
+    const auto settings = currentSettings();
+    const fs::path& folder = locations_.userFolder;
+    links->d2f = std::make_shared<Double2Pinyin>(folder / "spScheme.plist");
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+
+    auto applyReadOnly = [](const std::shared_ptr<SQLDatabaseQueue>& q) {
+        if (!q) return;
+        for (const auto& pragma : readOnlyPragmas()) runScript(q, pragma);
+    };
+
+    links->user = openQueue(folder / "user.db", SQLDatabase::kOpenReadWriteCreate);
+    runScript(links->user, script);
+
+    links->keyLogger = openQueue(folder / "keys.db", SQLDatabase::kOpenReadWriteCreate);
+    runScript(links->keyLogger, script);
+    runScript(links->keyLogger, kLockingNormal);
+
+    links->think = openQueue(folder / "think.db", SQLDatabase::kOpenReadWriteCreate);
+    runScript(links->think, script);
+
+    links->dag = openQueue(locations_.resourceDir / "dag.db", SQLDatabase::kOpenReadOnly);
+    applyReadOnly(links->dag);
+
+    if (fileExists(extendedDBLocalPath())) {
+        links->extended = openQueue(extendedDBLocalPath(), SQLDatabase::kOpenReadOnly);
+        applyReadOnly(links->extended);
+        runScript(links->extended, kLockingNormal);
+    }
+    if (fileExists(assistDBLocalPath())) {
+        links->assist = openQueue(assistDBLocalPath(), SQLDatabase::kOpenReadOnly);
+        applyReadOnly(links->assist);
+    }
+    if (fileExists(customDBLocalPath())) {
+        links->custom = openQueue(customDBLocalPath(), SQLDatabase::kOpenReadOnly);
+        applyReadOnly(links->custom);
+        runScript(links->custom, kLockingNormal);
+    }
+    if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath())) {
+        links->main = openQueue(mainCodeTableDBLocalPath(), SQLDatabase::kOpenReadOnly);
+        applyReadOnly(links->main);
+    } else {
+        links->main = links->dag;
+    }
+
+    links->english = openQueue(locations_.resourceDir / "english.db", SQLDatabase::kOpenReadOnly);
+    applyReadOnly(links->english);
+
+    // Another program writes this store: read-only, and no locking or journal
+    // pragma that would get in its way.
+    if (fileExists(textReplacementDBPath()))
+        links->textReplacement = openQueue(textReplacementDBPath(), SQLDatabase::kOpenReadOnly);
+
+    std::unique_lock lk(linksMutex_);
+    if (epoch && *epoch != epoch_) {
+        links->closeAll();
+        return;
+    }
+    if (links_) links_->closeAll();
+    links_ = std::move(links);
+}
+
+void Database::closeAll() {
+    std::unique_lock lk(linksMutex_);
+    ++epoch_;
+    if (links_) links_->closeAll();
+    links_.reset();
+}
+
+bool Database::isOpen() const {
+    std::shared_lock lk(linksMutex_);
+    return links_ != nullptr;
+}
+
+std::shared_ptr<Double2Pinyin> Database::d2f() const {
+    std::shared_lock lk(linksMutex_);
+    return links_ ? links_->d2f : nullptr;
+}
+
+std::shared_ptr<SQLDatabaseQueue> Database::assistDBQueue() const {
+    std::shared_lock lk(linksMutex_);
+    return links_ ? links_->assist : nullptr;
+}
+
+bool Database::inQueue(Queue which, const std::function<void(SQLDatabase*)>& fn) {
+    return withQueue(which, [&](SQLDatabaseQueue& q) { q.inDatabase(fn); });
+}
+
+bool Database::withQueue(Queue which, const std::function<void(SQLDatabaseQueue&)>& fn) {
+    std::shared_lock lk(linksMutex_);
+    if (!links_) return false;
+    const auto& q = links_->get(which);
+    if (!q) return false;
+    fn(*q);
+    return true;
+}
+
+void Database::copyBundledDatabase(const std::string& resourceName, const std::string& destination) {
+    std::error_code ec;
+    fs::create_directories(locations_.userFolder, ec);
+    // The resource name comes from callers, not data; still refuse anything
+    // that would leave the resource folder.
+    if (!plat::Paths::isSafeRelativeName(resourceName)) return;
+    auto bytes = plat::readWholeFile(locations_.resourceDir / resourceName);
+    if (!bytes) return;
+    const fs::path dest(destination);
+    if (!plat::writeFileAtomically(dest, *bytes)) return;
+    // The replaced database's journals belong to the old file.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) fs::remove(dest.string() + suffix, ec);
+}
+
+// --- cache -------------------------------------------------------------------
+
+void Database::cleanCache() { clearCacheNow(); }
+
+void Database::clearCacheNow() {
+    std::unordered_map<std::string, std::vector<CodeTable>> old;
+    {
+        std::lock_guard lk(cacheMutex_);
+        ++cacheGeneration_;
+        old.swap(cache_);
+    }
+}
+
+std::size_t Database::cacheSize() const {
+    std::lock_guard lk(cacheMutex_);
+    return cache_.size();
+}
+
+void Database::storeCachedPhrases(const std::string& key, const std::vector<CodeTable>& list,
+                                  std::uint64_t generation) {
+    std::lock_guard lk(cacheMutex_);
+    // A lookup that began before an emptying does not refill the cache.
+    if (generation != cacheGeneration_) return;
+    cache_[key] = list;
+}
+
+// --- code tables ---------------------------------------------------------------
+
+std::vector<CodeTable> Database::customPhrases(const std::string& code) {
+    std::vector<CodeTable> records;
+    inQueue(Queue::custom, [&](SQLDatabase* db) { customPhraseRows(db, code, records); });
+    return records;
+}
+
+void Database::customPhraseRows(SQLDatabase* db, const std::string& code, std::vector<CodeTable>& records) {
+    if (!db) return;
+    auto rs = db->executeQuery("SELECT \"Code\",\"Table\",\"Weight\" FROM CodeTable WHERE Code=? ", sqlkit::SQLArguments{code});
+    if (!rs) return;
+    while (rs->next()) {
+        auto table = rs->stringForColumnIndex(1);
+        if (!table) continue;
+        CodeTable r;
+        r.code = rs->stringForColumnIndex(0).value_or("");
+        r.table = table->find('#') != std::string::npos ? expandTemplate(*table) : *table;
+        r.weight = rs->doubleForColumnIndex(2);
+        r.from = CodeTableFromType::custom;
+        records.push_back(std::move(r));
+    }
+    rs->close();
+}
+
+std::vector<CodeTable> Database::codeTablePrefixQuery(const std::string& code, bool like) {
+    std::vector<CodeTable> records;
+    std::string sql;
+    sqlkit::SQLArguments args;
+    if (code.find('`') != std::string::npos) {
+        std::string key = code;
+        std::replace(key.begin(), key.end(), '`', '_');
+        sql = "SELECT \"Code\",\"Table\" FROM CodeTable WHERE Code like ? ORDER BY Weight";
+        args = {key};
+    } else if (!like) {
+        sql = "SELECT \"Code\",\"Table\" FROM CodeTable WHERE Code=? ORDER BY Weight";
+        args = {code};
+    } else {
+        sql = "SELECT \"Code\",\"Table\" FROM CodeTable WHERE Code > ? and Code < ? ORDER BY Weight";
+        args = {code, code + "zzzzzzzzzz"};
+    }
+    inQueue(Queue::main, [&](SQLDatabase* db) {
+        if (!db) return;
+        auto rs = db->executeQuery(sql, args);
+        if (!rs) return;
+        while (rs->next()) {
+            auto table = rs->stringForColumnIndex(1);
+            if (!table) continue;
+            records.emplace_back(rs->stringForColumnIndex(0).value_or(""), *table, 0,
+                                 CodeTableFromType::mainCodeTable);
+        }
+        rs->close();
+    });
+    return records;
+}
+
+std::vector<CodeTable> Database::englishWords(const std::string& text, bool prefix, int limit) {
+    std::vector<CodeTable> records;
+    if (!currentSettings()->mixEnglishInput) return records;
+    if (text.find('`') != std::string::npos) return records;
+    std::string key = text;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    inQueue(Queue::english, [&](SQLDatabase* db) {
+        if (!db) return;
+        std::unique_ptr<sqlkit::SQLResultSet> rs;
+        if (prefix)
+            rs = db->executeQuery("SELECT \"Table\",\"Code\" FROM CodeTable WHERE Code >= ? and Code < ? ORDER BY Weight", sqlkit::SQLArguments{key, key + std::string(20, 'z')});
+        else
+            rs = db->executeQuery("SELECT \"Table\",\"Code\" FROM CodeTable WHERE Code=? ORDER BY Weight", sqlkit::SQLArguments{key});
+        if (!rs) return;
+        while (static_cast<int>(records.size()) < limit && rs->next()) {
+            records.emplace_back(rs->stringForColumnIndex(1).value_or(""),
+                                 rs->stringForColumnIndex(0).value_or(""), 0, CodeTableFromType::english);
+        }
+        rs->close();
+    });
+    return records;
+}
+
+std::string Database::assistWords(const std::string& code) {
+    std::string out;
+    inQueue(Queue::assist, [&](SQLDatabase* db) {
+        concatFirstColumn(db, code, out, "SELECT \"Table\" FROM CodeTable WHERE Code=?");
+    });
+    return out;
+}
+
+void Database::codesForWord(SQLDatabase* db, const std::string& word, std::string& codes) {
+    concatFirstColumn(db, word, codes, "SELECT \"Code\" FROM TableCode WHERE \"Table\"=?");
+}
+
+void Database::concatFirstColumn(SQLDatabase* db, const std::string& value, std::string& out,
+                                 const std::string& sql) {
+    if (!db) return;
+    db->setShouldCacheStatements(true);
+    auto rs = db->executeQuery(sql, sqlkit::SQLArguments{value});
+    if (!rs) return;
+    std::string joined;
+    while (rs->next()) joined += rs->stringForColumnIndex(0).value_or("");
+    out = std::move(joined);
+    rs->close();
+}
+
+} // namespace taviro

@@ -1,0 +1,207 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "InputMethod/Core/Database/CodeTable.h"
+#include "InputMethod/Core/Settings.h"
+
+namespace sqlkit {
+class SQLDatabase;
+class SQLDatabaseQueue;
+} // namespace sqlkit
+
+namespace taviro {
+
+class Double2Pinyin;
+
+// Syllable alternatives: one list per typed position, the typed reading first.
+using SyllableAlternatives = std::vector<std::vector<std::string>>;
+
+// The input method's dictionary store: the one owner of every SQLite file it
+// reads or writes, one database queue per file.
+//
+// The queues are published together as one immutable set. Every lookup takes
+// the current set under a shared lock for as long as it uses a queue, so
+// closing (which takes the lock exclusively) never races with a lookup, and a
+// closed store neither answers nor reopens a file until the next reload.
+class Database : public std::enable_shared_from_this<Database> {
+public:
+    // Where the store finds its files.
+    struct Locations {
+        std::filesystem::path userFolder;   // per-user folder ("TaviroMac")
+        std::filesystem::path resourceDir;  // the program's bundle resources
+        std::filesystem::path libraryDir;   // the user's Library folder
+    };
+
+    // The sub-lookups of the timed phrase, prediction and abbreviated lookups.
+    enum class SubLookup { userRows, dagWords, extendedWords };
+
+    // Seams for tests. Unset members keep the normal behaviour.
+    struct Hooks {
+        std::function<std::shared_ptr<const Settings>()> settings;  // instead of ConfigManager
+        std::function<std::chrono::system_clock::time_point()> clock;  // for phrase templates
+        std::function<std::string(const std::string&, std::chrono::system_clock::time_point)>
+            expandTemplate;                                          // instead of the engine's
+        std::function<void(SubLookup)> beforeSubLookup;              // runs first in each sub-lookup
+        std::chrono::milliseconds phraseWait{500};
+        std::chrono::milliseconds predictionWait{1000};
+    };
+
+    static constexpr const char* kNoMainCodeTable = "不使用主码表";
+
+    // The reload script run on user.db, keys.db and think.db.
+    static const std::string& reloadScript();
+    static const std::vector<std::string>& readOnlyPragmas();
+
+    // The store of the process, created on first use; it opens nothing.
+    static Database& shared();
+    // A separate store (tests, tools).
+    static std::shared_ptr<Database> create(Locations locations);
+    // The per-user folder, bundle resources and Library folder of this user.
+    static Locations defaultLocations();
+
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    const Locations& locations() const { return locations_; }
+    void setHooks(Hooks hooks);
+
+    // --- files, connections, cache -------------------------------------
+    // Closes every queue now, reopens every file on a worker and empties the
+    // cache. The future is ready when the reopening has run (or was
+    // superseded by a later reload or close); callers may ignore it.
+    std::shared_future<void> reloadDBLink();
+    // Opens every file with its pragmas, running `script` on the read-write
+    // files, and publishes the queues. Normally run by reloadDBLink.
+    void openDatabases(const std::string& script);
+    // Closes every queue; until the next reload lookups give nothing.
+    void closeAll();
+    void cleanCache();
+    void clearCacheNow();
+    // Replaces `destination` with the bundle's file, atomically.
+    void copyBundledDatabase(const std::string& resourceName, const std::string& destination);
+
+    bool isOpen() const;
+    std::size_t cacheSize() const;
+
+    // Paths.
+    std::string customDBLocalPath() const;
+    std::string mainCodeTableDBLocalPath() const;
+    std::string assistDBLocalPath() const;
+    std::string userDBLocalPath() const;
+    std::string extendedDBLocalPath() const;
+    std::string textReplacementDBPath() const;
+
+    // The assist-code queue, or null while closed or absent. Blocks run on it
+    // may call codesForWord.
+    std::shared_ptr<sqlkit::SQLDatabaseQueue> assistDBQueue() const;
+
+    // --- code tables ----------------------------------------------------
+    std::vector<CodeTable> customPhrases(const std::string& code);
+    void customPhraseRows(sqlkit::SQLDatabase* db, const std::string& code,
+                          std::vector<CodeTable>& records);
+    std::vector<CodeTable> codeTablePrefixQuery(const std::string& code, bool like);
+    std::vector<CodeTable> englishWords(const std::string& text, bool prefix, int limit);
+    std::string assistWords(const std::string& code);
+    static void codesForWord(sqlkit::SQLDatabase* db, const std::string& word, std::string& codes);
+    static void concatFirstColumn(sqlkit::SQLDatabase* db, const std::string& value,
+                                  std::string& out, const std::string& sql);
+
+    // --- user dictionary --------------------------------------------------
+    std::string userDictTableName() const;
+    void createUserDictTable(const std::string& tableName);
+    std::vector<CodeTable> userDictionaryByPy(const std::string& key, int limit);
+    void userWordExtendingKey(const std::string& sql, const std::string& key,
+                              std::vector<CodeTable>& records);
+    void userWordsByInitials(const std::string& key, std::vector<CodeTable>& records);
+    // Adds one row; in full pinyin a code with apostrophes also gets a row
+    // without them, and `record.code` ends without them.
+    void insertUserWord(CodeTable& record, bool isNew);
+    std::int64_t userWordRowid(const CodeTable& record);
+    // Raises the row's weight by one (adding the row when missing), or
+    // deletes it.
+    void updateUserWordRow(CodeTable& record, bool remove);
+
+    // --- phrases over dag.db ----------------------------------------------
+    std::vector<CodeTable> phraseWordsByPinyinColumns(const std::string& key, int limit,
+                                                      const SyllableAlternatives& syllables);
+    std::vector<CodeTable> userTableLikeAndPhrase(const std::string& key,
+                                                  const SyllableAlternatives& syllables);
+    std::vector<CodeTable> superSPWords(const std::string& key, const SyllableAlternatives& syllables);
+    std::vector<CodeTable> dagWordsForQuery(const std::string& sql);
+
+    // --- extended word libraries ---------------------------------------
+    std::vector<CodeTable> extendedLookup(const SyllableAlternatives& syllables);
+    std::string extendedWhereClause(const SyllableAlternatives& syllables) const;
+    std::string extendedWhereClause(const SyllableAlternatives& syllables, const Settings& settings) const;
+
+    // --- key statistics -----------------------------------------------------
+    void keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar);
+    void createKeyLogTables();
+
+    // --- system text replacements ----------------------------------------
+    std::vector<CodeTable> textReplacementPhrases(const std::string& shortcut);
+
+    // The dag.db condition text over the columns p1, p2, ...
+    std::string pinyinColumnConditions(const SyllableAlternatives& syllables) const;
+    std::string pinyinColumnConditions(const SyllableAlternatives& syllables, const Settings& settings) const;
+
+    // One settings snapshot; every operation takes one.
+    std::shared_ptr<const Settings> currentSettings() const;
+
+private:
+    struct Links;
+    enum class Queue {
+        main, dag, extended, english, assist, custom, keyLogger, user, think, textReplacement
+    };
+
+    explicit Database(Locations locations);
+
+    Hooks hooks() const;
+    std::shared_ptr<Double2Pinyin> d2f() const;
+    SyllableAlternatives syllablesFromKey(const std::string& key, const Settings& settings) const;
+    SyllableAlternatives initialsFromKey(const std::string& key) const;
+    void openLinks(const std::string& script, const std::uint64_t* epoch);
+    std::string expandTemplate(const std::string& text) const;
+
+    // Runs fn(db) in one block on the queue when the store is open and the
+    // queue exists; false otherwise.
+    bool inQueue(Queue which, const std::function<void(sqlkit::SQLDatabase*)>& fn);
+    // Like inQueue, for several blocks that must see the same queue.
+    bool withQueue(Queue which,
+                   const std::function<void(sqlkit::SQLDatabaseQueue&)>& fn);
+
+    void storeCachedPhrases(const std::string& key, const std::vector<CodeTable>& list,
+                            std::uint64_t generation);
+    std::string userDictTableName(const Settings& settings) const;
+
+    Locations locations_;
+
+    mutable std::mutex hooksMutex_;
+    Hooks hooks_;
+
+    // Publication of the queues: links_ is replaced whole under the
+    // exclusive lock; readers hold the shared lock while using a queue.
+    mutable std::shared_mutex linksMutex_;
+    std::shared_ptr<Links> links_;
+    // Serialises reopenings; epoch_ (under linksMutex_) counts closes and
+    // reloads so that a superseded reopening publishes nothing.
+    std::mutex reloadMutex_;
+    std::uint64_t epoch_ = 0;
+
+    mutable std::mutex cacheMutex_;
+    std::unordered_map<std::string, std::vector<CodeTable>> cache_;
+    std::uint64_t cacheGeneration_ = 0;
+};
+
+} // namespace taviro
