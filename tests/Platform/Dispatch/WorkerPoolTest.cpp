@@ -1,0 +1,116 @@
+#include "Platform/Dispatch/Semaphore.h"
+#include "Platform/Dispatch/TaskGroup.h"
+#include "Platform/Dispatch/WorkerPool.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace plat {
+namespace {
+
+using namespace std::chrono_literals;
+// Generous: only a hang or a starved pool comes near it.
+constexpr auto kPatience = 30s;
+
+TEST(WorkerPool, TasksWaitingForLaterTasksStillFinish) {
+    // Task i waits for task i+1, which is submitted after it: a pool that
+    // does not grow while its workers block would never reach the last one.
+    constexpr int kChain = 24;
+    WorkerPool pool(64, 1s);
+    std::vector<std::unique_ptr<Semaphore>> go;
+    for (int i = 0; i <= kChain; ++i) go.push_back(std::make_unique<Semaphore>(0));
+    std::atomic<int> finished{0};
+    std::atomic<int> timedOut{0};
+    for (int i = 0; i < kChain; ++i) {
+        pool.submit([&, i] {
+            if (!go[i + 1]->waitFor(kPatience)) timedOut.fetch_add(1);
+            go[i]->signal();
+            finished.fetch_add(1);
+        });
+    }
+    go[kChain]->signal();
+    ASSERT_TRUE(go[0]->waitFor(kPatience));
+    EXPECT_EQ(timedOut.load(), 0);
+    // Destruction joins the workers, so every task has ended afterwards.
+}
+
+TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
+    std::atomic<int> running{0}, peak{0}, ran{0};
+    {
+        WorkerPool pool(2, 1s);
+        for (int i = 0; i < 40; ++i) {
+            pool.submit([&] {
+                int now = running.fetch_add(1) + 1;
+                int seen = peak.load();
+                while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+                }
+                std::this_thread::yield();
+                running.fetch_sub(1);
+                ran.fetch_add(1);
+            });
+        }
+    }
+    EXPECT_EQ(ran.load(), 40);
+    EXPECT_LE(peak.load(), 2);
+}
+
+TEST(WorkerPool, DestructionRunsEveryQueuedTask) {
+    std::atomic<int> ran{0};
+    {
+        WorkerPool pool(1, 1s);
+        for (int i = 0; i < 100; ++i) pool.submit([&] { ran.fetch_add(1); });
+    }
+    EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(WorkerPool, IdleWorkersRetireAndThePoolGrowsAgain) {
+    WorkerPool pool(8, 10ms);
+    Semaphore done(0);
+    for (int i = 0; i < 4; ++i) pool.submit([&] { done.signal(); });
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(done.waitFor(kPatience));
+    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (pool.threadCount() > 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(pool.threadCount(), 0u);
+    pool.submit([&] { done.signal(); });
+    EXPECT_TRUE(done.waitFor(kPatience));
+}
+
+TEST(WorkerPool, ThrowingTaskDoesNotKillItsWorker) {
+    WorkerPool pool(1, 1s);
+    Semaphore done(0);
+    pool.submit([] { throw 7; });
+    pool.submit([&] { done.signal(); });
+    EXPECT_TRUE(done.waitFor(kPatience));
+}
+
+// A group whose tasks each run a group of their own, four levels deep, every
+// level waiting with a deadline as the lookups do.
+int nestedLookup(int depth, std::atomic<int>& lateWaits) {
+    if (depth == 0) return 1;
+    TaskGroup group;
+    auto sums = std::make_shared<std::vector<std::atomic<int>>>(3);
+    for (int i = 0; i < 3; ++i)
+        group.async([sums, i, depth, &lateWaits] { (*sums)[i] = nestedLookup(depth - 1, lateWaits); });
+    if (!group.waitUntil(std::chrono::steady_clock::now() + kPatience)) lateWaits.fetch_add(1);
+    int total = 0;
+    for (auto& s : *sums) total += s.load();
+    return total;
+}
+
+TEST(TaskGroup, NestedTimedWaitsFourDeepComplete) {
+    std::atomic<int> lateWaits{0};
+    // 3^4 leaves; 1 + 3 + 9 + 27 = 40 waiting tasks at the deepest point.
+    EXPECT_EQ(nestedLookup(4, lateWaits), 81);
+    EXPECT_EQ(lateWaits.load(), 0);
+}
+
+} // namespace
+} // namespace plat
