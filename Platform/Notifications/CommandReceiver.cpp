@@ -2,9 +2,11 @@
 
 #include "Platform/Notifications/CommandChannelNames.h"
 
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Foundation/Log.h"
+
 #include <sdbus-c++/sdbus-c++.h>
 
-#include <cstdio>
 
 namespace plat {
 
@@ -59,10 +61,14 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler, Executo
             });
         impl->connection->enterEventLoopAsync();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "command channel: cannot listen on the session bus (%s)\n", e.what());
+        plat::log(std::string("command channel: cannot listen on the session bus (") + e.what() + ")");
         return nullptr;
     }
     return std::unique_ptr<CommandReceiver>(new CommandReceiver(std::move(impl)));
+}
+
+std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler) {
+    return start(std::move(handler), [](std::function<void()> fn) { MainQueue::shared().async(std::move(fn)); });
 }
 
 CommandReceiver::CommandReceiver(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

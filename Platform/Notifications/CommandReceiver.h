@@ -22,6 +22,9 @@ public:
     static std::unique_ptr<CommandReceiver> start(Handler handler, Executor executor,
                                                   std::optional<std::string> address = std::nullopt);
 
+    // The same, running the handler on MainQueue::shared().
+    static std::unique_ptr<CommandReceiver> start(Handler handler);
+
     ~CommandReceiver();
     CommandReceiver(const CommandReceiver&) = delete;
     CommandReceiver& operator=(const CommandReceiver&) = delete;

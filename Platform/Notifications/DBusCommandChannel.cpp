@@ -2,10 +2,11 @@
 
 #include "Platform/Notifications/CommandChannelNames.h"
 
+#include "Platform/Foundation/Log.h"
+
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -49,7 +50,7 @@ bool DBusCommandChannel::State::connect() {
         connection.reset();
         nextAttempt = now + std::chrono::seconds(1);
         if (!loggedFailure) {
-            std::fprintf(stderr, "command channel: no session bus, commands are dropped (%s)\n", e.what());
+            plat::log(std::string("command channel: no session bus, commands are dropped (") + e.what() + ")");
             loggedFailure = true;
         }
         return false;
@@ -71,7 +72,7 @@ bool DBusCommandChannel::State::send(const Command& cmd) {
         }
         return true;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "command channel: sending \"%s\" failed (%s)\n", cmd.name.c_str(), e.what());
+        plat::log("command channel: sending \"" + cmd.name + "\" failed (" + e.what() + ")");
         object.reset();
         connection.reset();
         return false;

@@ -1,0 +1,107 @@
+#pragma once
+#include "Platform/Foundation/Plist.h"
+#include "Settings/ConfigOptions.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace kelvane {
+
+using StringMap = std::map<std::string, std::string>;
+
+// The silence list and the punctuation map as they stand with no files.
+StringMap defaultSilenceDict();
+StringMap defaultPuncMapDict();
+
+// The preferences application's settings: every option of "config.plist" as a public
+// field, the silence list and the punctuation map. Pages assign fields, then call save().
+// Used on the main thread only.
+//
+// A save writes the whole option set over the file: a value the input method stored
+// since the last load is overwritten. Keys this program does not know survive in
+// configData.
+class ConfigManager {
+public:
+    // The process's instance over the per-user folder, loaded on first use.
+    static ConfigManager& shared();
+
+    // Defaults, then loadConfig() from `folder`.
+    explicit ConfigManager(std::filesystem::path folder);
+    ConfigManager(const ConfigManager&) = delete;
+    ConfigManager& operator=(const ConfigManager&) = delete;
+
+    // Fills the fields from the three files. Missing or mistyped files and values leave
+    // what they would have set unchanged. Posts nothing.
+    void loadConfig();
+    // Writes the fields into configData, writes the three files atomically (creating the
+    // folder), then posts "configNeedsReload". A failed write is logged.
+    void save();
+
+    // Each changes one dictionary, writes its file and posts "configNeedsReload".
+    void resetPuncMap();
+    void removePuncMapEntry(const std::string& key);
+    void setPuncMapEntry(const std::string& key, const std::string& output);
+    void addSilenceApp(const std::string& bundleIdentifier, const std::string& name);
+    void removeSilenceApp(const std::string& bundleIdentifier);
+
+    const std::filesystem::path& folder() const { return folder_; }
+    std::filesystem::path silencePath() const { return folder_ / "silence.plist"; }
+    std::filesystem::path puncMapPath() const { return folder_ / "PunctuationMapping.plist"; }
+
+    // The whole dictionary last read from "config.plist", with this program's options
+    // written into it by the last save.
+    plat::PlistValue::Dictionary configData;
+    StringMap silenceDict = defaultSilenceDict();
+    StringMap puncMapDict = defaultPuncMapDict();
+    // The full path of "config.plist".
+    std::filesystem::path configPath;
+
+#define KELVANE_DECLARE_BOOL(field, key, def) bool field = def;
+#define KELVANE_DECLARE_INT(field, key, def) int64_t field = def;
+#define KELVANE_DECLARE_STRING(field, key, def) std::string field = def;
+    KELVANE_CONFIG_OPTIONS(KELVANE_DECLARE_BOOL, KELVANE_DECLARE_INT, KELVANE_DECLARE_STRING)
+#undef KELVANE_DECLARE_BOOL
+#undef KELVANE_DECLARE_INT
+#undef KELVANE_DECLARE_STRING
+
+private:
+    bool writeDictionary(const std::filesystem::path& path, const plat::PlistValue& root);
+    void writeStringMap(const std::filesystem::path& path, const StringMap& map);
+
+    std::filesystem::path folder_;
+};
+
+enum class ConfigOptionType { Bool, Int, String };
+
+// One row of the option table; the field pointer matching `type` is set.
+struct ConfigOption {
+    std::string_view key;
+    ConfigOptionType type;
+    bool boolDefault = false;
+    int64_t intDefault = 0;
+    std::string_view stringDefault;
+    bool ConfigManager::*boolField = nullptr;
+    int64_t ConfigManager::*intField = nullptr;
+    std::string ConfigManager::*stringField = nullptr;
+};
+
+#define KELVANE_SPEC_BOOL(field, key, def) \
+    ConfigOption{key, ConfigOptionType::Bool, def, 0, {}, &ConfigManager::field, nullptr, nullptr},
+#define KELVANE_SPEC_INT(field, key, def) \
+    ConfigOption{key, ConfigOptionType::Int, false, def, {}, nullptr, &ConfigManager::field, nullptr},
+#define KELVANE_SPEC_STRING(field, key, def) \
+    ConfigOption{key, ConfigOptionType::String, false, 0, def, nullptr, nullptr, &ConfigManager::field},
+inline constexpr ConfigOption kConfigOptions[] = {
+    KELVANE_CONFIG_OPTIONS(KELVANE_SPEC_BOOL, KELVANE_SPEC_INT, KELVANE_SPEC_STRING)};
+#undef KELVANE_SPEC_BOOL
+#undef KELVANE_SPEC_INT
+#undef KELVANE_SPEC_STRING
+
+static_assert(std::size(kConfigOptions) == 93);
+
+// The option with this key, or nullptr.
+const ConfigOption* findConfigOption(std::string_view key);
+
+} // namespace kelvane
