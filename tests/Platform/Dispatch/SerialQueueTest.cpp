@@ -120,14 +120,35 @@ TEST_F(SerialQueueDeathTest, ReentrantSyncAbortsWithTheGivenMessage) {
                  "inDatabase: was called reentrantly on the same queue, which would lead to a deadlock");
 }
 
-TEST_F(SerialQueueDeathTest, ReentryThroughAnotherQueueAborts) {
+TEST_F(SerialQueueDeathTest, EveryReentrantPathAborts) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    auto reenter = [] {
-        SerialQueue a("outer");
-        SerialQueue b("inner");
-        a.sync([&] { b.sync([&] { a.sync([] {}); }); });
+    struct Case {
+        const char* name;
+        void (*run)();
     };
-    EXPECT_DEATH(reenter(), "SerialQueue outer: sync was called reentrantly");
+    const Case cases[] = {
+        {"sync inside sync",
+         [] {
+             SerialQueue q("outer");
+             q.sync([&] { q.sync([] {}); });
+         }},
+        {"sync inside an async block",
+         [] {
+             SerialQueue q("outer");
+             q.async([&] { q.sync([] {}); });
+             q.sync([] {});  // waits behind the async block, which dies
+         }},
+        {"sync through another queue's block",
+         [] {
+             SerialQueue a("outer");
+             SerialQueue b("inner");
+             a.sync([&] { b.sync([&] { a.sync([] {}); }); });
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_DEATH(c.run(), "SerialQueue outer: sync was called reentrantly");
+    }
 }
 
 } // namespace
