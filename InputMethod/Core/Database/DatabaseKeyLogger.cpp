@@ -3,6 +3,7 @@
 
 #include "InputMethod/Core/Database/Database.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
 
 using sqlkit::SQLDatabase;
 
