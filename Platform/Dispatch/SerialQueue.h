@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,7 +45,13 @@ public:
     std::invoke_result_t<F&> syncCheckingReentry(F&& fn, const char* reentryMessage) {
         using R = std::invoke_result_t<F&>;
         if constexpr (std::is_void_v<R>) {
-            syncImpl(&callVoid<std::remove_reference_t<F>>, &fn, reentryMessage);
+            syncImpl(&callVoid<std::remove_reference_t<F>>,
+                     const_cast<void*>(static_cast<const void*>(std::addressof(fn))), reentryMessage);
+        } else if constexpr (std::is_reference_v<R>) {
+            std::remove_reference_t<R>* result = nullptr;
+            auto run = [&] { result = std::addressof(fn()); };
+            syncImpl(&callVoid<decltype(run)>, &run, reentryMessage);
+            return static_cast<R>(*result);
         } else {
             std::optional<R> result;
             auto run = [&] { result.emplace(fn()); };

@@ -85,6 +85,13 @@ TEST(SerialQueue, SyncReturnsValueAndPropagatesException) {
     EXPECT_THROW(q.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
     // The queue is usable after a throwing block.
     EXPECT_EQ(q.sync([] { return 7; }), 7);
+    // Const callables and reference results pass through.
+    int x = 1;
+    const auto bump = [&x] { ++x; };
+    q.sync(bump);
+    int& ref = q.sync([&x]() -> int& { return x; });
+    EXPECT_EQ(&ref, &x);
+    EXPECT_EQ(x, 2);
 }
 
 TEST(SerialQueue, ThrowingAsyncBlockDoesNotStopTheQueue) {
