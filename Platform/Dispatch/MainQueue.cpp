@@ -3,18 +3,23 @@
 #include <cstdio>
 #include <exception>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace plat {
 
 namespace {
-// Static initialisation runs on the thread that starts the program.
-const std::thread::id gProgramThread = std::this_thread::get_id();
+// The thread that started the process has the process's id as its thread id.
+bool onProgramThread() {
+    return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid();
+}
 } // namespace
 
 MainQueue& MainQueue::shared() {
     // Leaked on purpose: blocks may still be posted while the program exits.
     static MainQueue* queue = [] {
         auto* q = new MainQueue();
-        q->mainThread_.store(gProgramThread);
+        q->mainThread_.store(std::thread::id());  // the program thread, until a driver binds one
         return q;
     }();
     return *queue;
@@ -25,7 +30,9 @@ MainQueue::MainQueue() : mainThread_(std::this_thread::get_id()) {}
 MainQueue::~MainQueue() = default;
 
 bool MainQueue::isMainThread() const {
-    return mainThread_.load() == std::this_thread::get_id();
+    const auto bound = mainThread_.load();
+    if (bound == std::thread::id()) return onProgramThread();
+    return bound == std::this_thread::get_id();
 }
 
 void MainQueue::bindMainThread() {
