@@ -196,7 +196,7 @@ std::string PlistValue::asString(std::string fallback) const {
 const PlistValue* PlistValue::find(std::string_view key) const {
     auto d = std::get_if<Dictionary>(&v_);
     if (!d) return nullptr;
-    auto it = d->find(std::string(key));
+    auto it = d->find(key);
     return it == d->end() ? nullptr : &it->second;
 }
 const PlistValue* PlistValue::at(std::size_t index) const {

@@ -24,7 +24,7 @@ public:
     enum class Type { Null, Bool, Integer, Real, String, Data, Date, Array, Dictionary };
     using Data = std::vector<std::uint8_t>;
     using Array = std::vector<PlistValue>;
-    using Dictionary = std::map<std::string, PlistValue>;
+    using Dictionary = std::map<std::string, PlistValue, std::less<>>;
 
     PlistValue() = default;
     PlistValue(bool v) : v_(v) {}
