@@ -1,0 +1,415 @@
+#include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/Core/Settings.h"
+#include "InputMethod/Core/SettingsFiles.h"
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Plist.h"
+#include "TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <variant>
+
+namespace taviro {
+namespace {
+namespace fs = std::filesystem;
+using plat::PlistValue;
+
+using Default = std::variant<bool, std::int64_t, std::string>;
+struct Row {
+    const char* key;
+    Default def;
+};
+
+// The option table as "config.plist" knows it: key spellings, types, defaults.
+const Row kExpected[] = {
+    {"FourCode", std::int64_t{0}},
+    {"ShiftToBoot", true},
+    {"EmojiMode", std::int64_t{0}},
+    {"DoubleSpace", true},
+    {"MoveCusorWhenInput", false},
+    {"NeedUpdateExpandDatabase", false},
+    {"InputPlanName", std::string("智能ABC")},
+    {"AssistPlanName", std::string("不使用辅码")},
+    {"CodeTableName", std::string("不使用主码表")},
+    {"MixEnglishInput", true},
+    {"RevealCode", false},
+    {"AssistCodePlan", std::int64_t{-1}},
+    {"CustomCodeTableVersion", std::int64_t{-1}},
+    {"CodeTableVersion", std::int64_t{-1}},
+    {"S2T", false},
+    {"An2ang", false},
+    {"In2ing", false},
+    {"En2eng", false},
+    {"Z2zh", false},
+    {"C2ch", false},
+    {"S2sh", false},
+    {"F2h", false},
+    {"R2l", false},
+    {"L2n", false},
+    {"StopTextReplacement", false},
+    {"BufferDisplayMode", std::int64_t{0}},
+    {"UserDict", true},
+    {"LockUpperCase", false},
+    {"DisableDatabase", false},
+    {"CleanUserDict", false},
+    {"LightAlpha", false},
+    {"MoveBack", true},
+    {"AutoBlank", false},
+    {"WordFirst", true},
+    {"NoEmoji", false},
+    {"BootButtonName", std::string("BootButtons.plist")},
+    {"RevealAssist", false},
+    {"EmptySlide", true},
+    {"SkinColor", std::int64_t{0}},
+    {"S2tType", std::int64_t{0}},
+    {"SJRQXQ", true},
+    {"SuperSP", true},
+    {"KeyLogger", false},
+    {"ExtendedDict", false},
+    {"QuanPin", true},
+    {"CodeLength", std::int64_t{4}},
+    {"CodetableInUserDict", false},
+    {"EmptyClean", false},
+    {"VoiceOverWordOnly", false},
+    {"Gn2ng", false},
+    {"Mg2ng", false},
+    {"Uen2un", false},
+    {"Iou2iu", false},
+    {"Uei2ui", false},
+    {"Thinking", false},
+    {"DjPage", true},
+    {"KhPage", false},
+    {"JdPage", false},
+    {"VerticalCandidates", false},
+    {"Silence", false},
+    {"FontSize", std::int64_t{16}},
+    {"ForceEngComma", false},
+    {"ZRepeat", false},
+    {"ZFullSpell", false},
+    {"SelectNoBG", false},
+    {"TabPage", false},
+    {"DisableBootButton", false},
+    {"StatusHint", false},
+    {"CandidateNumber", std::int64_t{0}},
+    {"ControlSwitchMode", false},
+    {"ShiftSwitchMode", true},
+    {"CloseBootButtonSecond", false},
+    {"ExtraCode", std::string("")},
+    {"ForceQwerty", false},
+    {"SpaceClean", false},
+    {"CandidateFontName", std::string("")},
+    {"CandidateFontColorLight", std::int64_t{0}},
+    {"CandidateFontColorDark", std::int64_t{16777215}},
+    {"VoiceOverLibVersion", std::int64_t{0}},
+    {"UploadCrashLog", true},
+    {"PersistedEnMode", false},
+    {"ExpDicVersion", std::int64_t{0}},
+    {"EnglishDBVersion", std::int64_t{0}},
+};
+
+Default valueIn(const OptionSpec& option, const Settings& s) {
+    switch (option.type) {
+    case OptionType::Bool: return s.*option.boolField;
+    case OptionType::Int: return s.*option.intField;
+    case OptionType::String: return s.*option.stringField;
+    }
+    return {};
+}
+
+Default tableDefault(const OptionSpec& option) {
+    switch (option.type) {
+    case OptionType::Bool: return option.boolDefault;
+    case OptionType::Int: return option.intDefault;
+    case OptionType::String: return std::string(option.stringDefault);
+    }
+    return {};
+}
+
+PlistValue asPlist(const Default& d) {
+    return std::visit([](const auto& v) { return PlistValue(v); }, d);
+}
+
+PlistValue readDict(const fs::path& path) {
+    auto root = plat::readPlistFile(path, PlistValue::Type::Dictionary);
+    EXPECT_TRUE(root.has_value()) << path;
+    return root.value_or(PlistValue());
+}
+
+PlistValue stringDict(std::initializer_list<std::pair<const char*, const char*>> entries) {
+    PlistValue dict = PlistValue::dictionary();
+    for (const auto& [k, v] : entries) dict[k] = v;
+    return dict;
+}
+
+struct Folder {
+    fs::path path = taviro::test::freshDir("config");
+    fs::path config() const { return path / "config.plist"; }
+    fs::path silence() const { return path / silenceFileName(); }
+    fs::path punc() const { return path / punctuationMappingFileName(); }
+};
+
+TEST(Settings, OptionTableMatchesKeysTypesAndDefaults) {
+    ASSERT_EQ(std::size(kSettingsOptions), std::size(kExpected));
+    const Settings fresh;
+    int trueCount = 0;
+    for (std::size_t i = 0; i < std::size(kExpected); ++i) {
+        const auto& option = kSettingsOptions[i];
+        const auto& row = kExpected[i];
+        EXPECT_EQ(option.key, row.key) << "row " << i + 1;
+        EXPECT_EQ(static_cast<std::size_t>(option.type), row.def.index()) << row.key;
+        EXPECT_EQ(tableDefault(option), row.def) << row.key;
+        EXPECT_EQ(valueIn(option, fresh), row.def) << row.key;
+        EXPECT_EQ(option.loaded, std::string_view(row.key) != "MoveCusorWhenInput") << row.key;
+        EXPECT_EQ(findOption(row.key), &option);
+        if (row.def == Default(true)) ++trueCount;
+    }
+    EXPECT_EQ(trueCount, 13);
+    EXPECT_EQ(findOption("Nope"), nullptr);
+}
+
+TEST(ConfigManager, NoFilesGivesDefaults) {
+    Folder folder;
+    ConfigManager config(folder.path);
+    auto s = config.settings();
+    EXPECT_EQ(*s, Settings{});
+    EXPECT_EQ(s->silenceDict.size(), 4u);
+    EXPECT_EQ(s->silenceDict.at("com.apple.Spotlight"), "Spotlight");
+    EXPECT_EQ(s->puncMapDict.size(), 23u);
+    EXPECT_EQ(s->puncMapDict.at("/"), "/");
+    EXPECT_EQ(s->puncMapDict.at("^"), "……");
+    EXPECT_EQ(s->puncMapDict.at("_"), "——");
+    EXPECT_EQ(s->puncMapDict.at(","), "，");
+    EXPECT_EQ(config.configData(), PlistValue::dictionary());
+    EXPECT_EQ(config.configPath(), folder.config());
+}
+
+TEST(ConfigManager, LoadIsStrictAboutTypes) {
+    Folder folder;
+    PlistValue file = PlistValue::dictionary();
+    file["FontSize"] = "18";            // wrong type: keeps 16
+    file["QuanPin"] = 0;                // integer for a Bool: keeps true
+    file["UserDict"] = false;           // loads
+    file["CodeTableVersion"] = -1;      // loads -1
+    file["AssistCodePlan"] = 7;         // loads
+    file["CodeLength"] = 3.0;           // real for an Int: keeps 4
+    file["InputPlanName"] = "小鹤双拼"; // loads
+    file["ExtraCode"] = true;           // wrong type: keeps ""
+    file["MoveCusorWhenInput"] = true;  // never loaded
+    file["RevPlanName"] = "x";          // not ours
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+
+    ConfigManager config(folder.path);
+    auto s = config.settings();
+    EXPECT_EQ(s->fontSize, 16);
+    EXPECT_TRUE(s->quanPin);
+    EXPECT_FALSE(s->userDict);
+    EXPECT_EQ(s->codeTableVersion, -1);
+    EXPECT_EQ(s->assistCodePlan, 7);
+    EXPECT_EQ(s->codeLength, 4);
+    EXPECT_EQ(s->inputPlanName, "小鹤双拼");
+    EXPECT_EQ(s->extraCode, "");
+    EXPECT_FALSE(s->moveCusorWhenInput);
+    EXPECT_EQ(config.configData(), file);
+}
+
+TEST(ConfigManager, SaveKeepsWhatItDidNotChange) {
+    Folder folder;
+    PlistValue file = PlistValue::dictionary();
+    file["FontSize"] = "18";
+    file["QuanPin"] = 0;
+    file["CodeTableVersion"] = -1;
+    file["CustomCodeTableVersion"] = -1;
+    file["MoveCusorWhenInput"] = true;
+    file["RevPlanName"] = "不使用映射提示";
+    file["LockPunc"] = true;
+    file["Nested"] = PlistValue::Array{PlistValue(1), PlistValue("two")};
+    file["S2T"] = false;
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+
+    ConfigManager config(folder.path);
+    config.update([](Settings& s) { s.s2t = true; });
+    config.saveConfig();
+
+    PlistValue saved = readDict(folder.config());
+    // Untouched entries stay exactly as they were, mistyped ones included.
+    for (const char* key : {"FontSize", "QuanPin", "CodeTableVersion", "CustomCodeTableVersion",
+                            "MoveCusorWhenInput", "RevPlanName", "LockPunc", "Nested"})
+        EXPECT_EQ(*saved.find(key), *file.find(key)) << key;
+    EXPECT_EQ(*saved.find("S2T"), PlistValue(true));
+    // Options the file lacked appear with their values.
+    EXPECT_EQ(*saved.find("ShiftToBoot"), PlistValue(true));
+    EXPECT_EQ(*saved.find("AssistCodePlan"), PlistValue(-1));
+    for (const auto& option : kSettingsOptions) EXPECT_TRUE(saved.contains(std::string(option.key)));
+    EXPECT_EQ(saved.size(), 83u + 3u);
+    EXPECT_EQ(config.configData(), saved);
+}
+
+TEST(ConfigManager, SaveWithoutFilesWritesDefaults) {
+    Folder folder;
+    ConfigManager config(folder.path);
+    config.saveConfig();
+    PlistValue saved = readDict(folder.config());
+    ASSERT_EQ(saved.size(), 83u);
+    for (const auto& option : kSettingsOptions)
+        EXPECT_EQ(*saved.find(std::string(option.key)), asPlist(tableDefault(option))) << option.key;
+    EXPECT_EQ(readDict(folder.silence()).size(), 4u);
+    EXPECT_EQ(readDict(folder.punc()).size(), 23u);
+    // A fresh object reads back what was written.
+    ConfigManager again(folder.path);
+    EXPECT_EQ(*again.settings(), *config.settings());
+}
+
+TEST(ConfigManager, SaveMergesOverChangesMadeMeanwhile) {
+    Folder folder;
+    ConfigManager config(folder.path);
+    config.saveConfig();
+
+    // The preferences application edits the files after our load...
+    PlistValue file = readDict(folder.config());
+    file["FontSize"] = 24;
+    file["Z2zh"] = true;
+    file["RevPlanName"] = "abc";
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+    PlistValue silence = readDict(folder.silence());
+    silence["org.example.editor"] = "Editor";
+    ASSERT_TRUE(plat::writePlistFile(folder.silence(), silence));
+
+    // ...while we change other things.
+    config.update([](Settings& s) {
+        s.revealCode = true;
+        s.silenceDict.erase("com.apple.Terminal");
+        s.puncMapDict["/"] = "、";
+    });
+    config.saveConfig();
+
+    PlistValue saved = readDict(folder.config());
+    EXPECT_EQ(*saved.find("FontSize"), PlistValue(24));
+    EXPECT_EQ(*saved.find("Z2zh"), PlistValue(true));
+    EXPECT_EQ(*saved.find("RevPlanName"), PlistValue("abc"));
+    EXPECT_EQ(*saved.find("RevealCode"), PlistValue(true));
+    PlistValue savedSilence = readDict(folder.silence());
+    EXPECT_TRUE(savedSilence.contains("org.example.editor"));
+    EXPECT_FALSE(savedSilence.contains("com.apple.Terminal"));
+    EXPECT_EQ(savedSilence.size(), 4u);
+    EXPECT_EQ(*readDict(folder.punc()).find("/"), PlistValue("、"));
+
+    // A second save without changes keeps what the other program wrote.
+    file = readDict(folder.config());
+    file["FontSize"] = 32;
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+    config.saveConfig();
+    EXPECT_EQ(*readDict(folder.config()).find("FontSize"), PlistValue(32));
+}
+
+TEST(ConfigManager, ListsLoadWithoutConfigFile) {
+    const struct {
+        const char* name;
+        bool configIsGarbage;
+    } cases[] = {{"missing config", false}, {"unreadable config", true}};
+    for (const auto& c : cases) {
+        Folder folder;
+        if (c.configIsGarbage) {
+            ASSERT_TRUE(plat::writeFileAtomically(folder.config(), "not a plist"));
+        }
+        ASSERT_TRUE(plat::writePlistFile(folder.silence(), stringDict({{"a.b", "AB"}})));
+        ASSERT_TRUE(plat::writePlistFile(folder.punc(), stringDict({{",", ","}})));
+        ConfigManager config(folder.path);
+        auto s = config.settings();
+        EXPECT_EQ(s->silenceDict, (StringMap{{"a.b", "AB"}})) << c.name;
+        EXPECT_EQ(s->puncMapDict, (StringMap{{",", ","}})) << c.name;
+        EXPECT_EQ(s->fontSize, 16) << c.name;
+    }
+}
+
+TEST(ConfigManager, NeverOverwritesFilesItCouldNotRead) {
+    Folder folder;
+    ASSERT_TRUE(plat::writeFileAtomically(folder.config(), "not a plist"));
+    PlistValue arrayRoot = PlistValue::Array{PlistValue("x")};
+    ASSERT_TRUE(plat::writePlistFile(folder.silence(), arrayRoot));
+    PlistValue mixed = stringDict({{",", "，"}});
+    mixed["."] = 3;
+    ASSERT_TRUE(plat::writePlistFile(folder.punc(), mixed));
+
+    ConfigManager config(folder.path);
+    EXPECT_EQ(config.settings()->silenceDict, defaultSilenceDict());
+    EXPECT_EQ(config.settings()->puncMapDict, defaultPuncMapDict());
+    config.update([](Settings& s) {
+        s.s2t = true;
+        s.silenceDict.clear();
+        s.puncMapDict.clear();
+    });
+    config.saveConfig();
+    EXPECT_EQ(plat::readWholeFile(folder.config()), "not a plist");
+    EXPECT_EQ(plat::readPlistFile(folder.silence()), arrayRoot);
+    EXPECT_EQ(plat::readPlistFile(folder.punc()), mixed);
+}
+
+TEST(ConfigManager, ReloadReplacesOnlyWhatTheFilesHold) {
+    Folder folder;
+    PlistValue file = PlistValue::dictionary();
+    file["FontSize"] = 18;
+    file["L2n"] = true;
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+    ASSERT_TRUE(plat::writePlistFile(folder.silence(), PlistValue::dictionary()));
+
+    ConfigManager config(folder.path);
+    auto first = config.settings();
+    EXPECT_EQ(first->fontSize, 18);
+    EXPECT_TRUE(first->l2n);
+    EXPECT_TRUE(first->silenceDict.empty());
+    EXPECT_EQ(first->puncMapDict.size(), 23u);
+
+    // The key vanishes from the file: the field keeps its last value.
+    file.erase("FontSize");
+    file["L2n"] = false;
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+    config.loadConfig();
+    auto second = config.settings();
+    EXPECT_EQ(second->fontSize, 18);
+    EXPECT_FALSE(second->l2n);
+    // A snapshot taken before stays as it was.
+    EXPECT_TRUE(first->l2n);
+
+    // An empty silence list stays empty through a save.
+    config.saveConfig();
+    EXPECT_EQ(readDict(folder.silence()).size(), 0u);
+}
+
+TEST(ConfigManager, ReadersSeeWholeSnapshots) {
+    Folder folder;
+    ConfigManager config(folder.path);
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            auto s = config.settings();
+            // The writer always changes these three together.
+            if (s->fontSize != static_cast<std::int64_t>(s->extraCode.size()) ||
+                s->fontSize != static_cast<std::int64_t>(s->silenceDict.size()))
+                ++torn;
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        config.update([i](Settings& s) {
+            const int n = i % 50;
+            s.fontSize = n;
+            s.extraCode.assign(static_cast<std::size_t>(n), 'x');
+            s.silenceDict.clear();
+            for (int k = 0; k < n; ++k) s.silenceDict[std::to_string(k)] = "app";
+        });
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
+TEST(ConfigManager, SharedIsOneObject) {
+    EXPECT_EQ(&ConfigManager::shared(), &ConfigManager::shared());
+    EXPECT_EQ(ConfigManager::shared().configPath().filename(), "config.plist");
+}
+
+} // namespace
+} // namespace taviro
