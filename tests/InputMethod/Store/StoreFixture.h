@@ -48,6 +48,7 @@ inline std::string sqlText(const std::string& s) {
 }
 
 inline void writeDag(const std::filesystem::path& file, const std::vector<DagRow>& rows) {
+    std::filesystem::remove(file);
     std::string sql;
     auto columns = [](int n) {
         std::string c;
