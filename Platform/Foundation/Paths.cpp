@@ -131,6 +131,16 @@ std::optional<fs::path> Paths::resourcePath(Bundle bundle, std::string_view name
     return p;
 }
 
+std::optional<fs::path> Paths::resourcePath(Bundle bundle, std::string_view name,
+                                            std::string_view type) {
+    std::string full(name);
+    if (!type.empty()) {
+        full += '.';
+        full += type;
+    }
+    return resourcePath(bundle, full);
+}
+
 bool Paths::isSafeRelativeName(std::string_view name) {
     if (name.empty() || name.front() == '/') return false;
     if (name.find('\0') != std::string_view::npos) return false;

@@ -17,6 +17,8 @@ public:
 
     // Per-user folder: $XDG_DATA_HOME/TaviroMac, default ~/.local/share/TaviroMac.
     static std::filesystem::path perUserFolder();
+    // `name` (also for userFile) is a fixed name, or one taken from data that
+    // has passed isSafeRelativeName.
     static std::filesystem::path perUserFile(std::string_view name);
     // Creates the per-user folder (and its parents) when missing.
     static bool ensurePerUserFolder();
@@ -37,6 +39,9 @@ public:
     static std::filesystem::path resourceFolder(Bundle bundle);
     // The resource's path, std::nullopt when there is no such file.
     static std::optional<std::filesystem::path> resourcePath(Bundle bundle, std::string_view name);
+    // By name and type: resourcePath(bundle, "py2hz", "plist").
+    static std::optional<std::filesystem::path> resourcePath(Bundle bundle, std::string_view name,
+                                                             std::string_view type);
 
     // True for a relative name whose components are neither empty, "." nor
     // "..": safe to join to one of the folders above when it comes from data.

@@ -128,6 +128,7 @@ TEST(Paths, ResourcesFromEnvironmentOrBesideTheExecutable) {
     EXPECT_EQ(Paths::resourceFolder(Bundle::Kelvane), kelvane);
     EXPECT_EQ(Paths::resourcePath(Bundle::TaviroMac2, "py2hz.plist"), taviro / "py2hz.plist");
     EXPECT_EQ(Paths::resourcePath(Bundle::Kelvane, "codetable.database"), kelvane / "codetable.database");
+    EXPECT_EQ(Paths::resourcePath(Bundle::TaviroMac2, "py2hz", "plist"), taviro / "py2hz.plist");
     EXPECT_FALSE(Paths::resourcePath(Bundle::TaviroMac2, "codetable.database"));
     EXPECT_FALSE(Paths::resourcePath(Bundle::TaviroMac2, "../kelvaneRes/codetable.database"));
     EXPECT_FALSE(Paths::resourcePath(Bundle::TaviroMac2, ""));
