@@ -1,0 +1,151 @@
+#include "Settings/Functions/ModelManager.h"
+
+#include "Platform/Foundation/Paths.h"
+#include "Settings/CommandBracket.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
+
+#include <system_error>
+
+namespace kelvane {
+
+namespace {
+constexpr const char* kCustomSchema =
+    "CREATE TABLE IF NOT EXISTS CodeTable (\"Code\" VARCHAR NOT NULL ,\"Table\" VARCHAR NOT NULL , "
+    "\"Weight\" INTEGER NOT NULL DEFAULT 0);\n"
+    "CREATE INDEX IF NOT EXISTS CodeTable_index ON CodeTable (\"Code\" ASC, \"Weight\" ASC);";
+constexpr const char* kInsertPhrase = "insert into CodeTable values (?,?,?)";
+} // namespace
+
+ModelManager& ModelManager::shared() {
+    static ModelManager instance(plat::Paths::perUserFolder());
+    return instance;
+}
+
+ModelManager::ModelManager(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    database_ = std::make_unique<sqlkit::SQLDatabase>((folder / "custom.db").string());
+    keyLoggerDB_ = std::make_unique<sqlkit::SQLDatabase>((folder / "keys.db").string());
+    createCustomTables();
+}
+
+ModelManager::~ModelManager() = default;
+
+void ModelManager::createCustomTables() {
+    database_->open();
+    database_->executeStatements(kCustomSchema);
+    database_->close();
+}
+
+std::vector<CodeTable> ModelManager::loadCodeTable() {
+    std::vector<CodeTable> rows;
+    if (!database_->open()) return rows;
+    if (auto rs = database_->executeQuery("select *,rowid from Codetable", sqlkit::SQLArguments{})) {
+        while (rs->next()) {
+            CodeTable row;
+            row.code = rs->stringForColumnIndex(0).value_or("");
+            row.table = rs->stringForColumnIndex(1).value_or("");
+            row.weight = static_cast<double>(rs->intForColumnIndex(2));
+            row.rowid = rs->longForColumnIndex(3);
+            rows.push_back(std::move(row));
+        }
+        rs->close();
+    }
+    database_->close();
+    return rows;
+}
+
+void ModelManager::updateCodeTable(const CodeTable& row) {
+    CommandBracket bracket(CommandBracket::Kind::Full);
+    database_->open();
+    database_->executeUpdate(
+        "update CodeTable set \"Code\"=?,\"Table\"=?,\"Weight\"=? where rowid=" + std::to_string(row.rowid),
+        sqlkit::SQLArguments{row.code, row.table, row.weight});
+    database_->close();
+}
+
+void ModelManager::deleteCodeTable(const std::vector<CodeTable>& rows) {
+    CommandBracket bracket(CommandBracket::Kind::Full);
+    database_->open();
+    database_->beginTransaction();
+    for (const auto& row : rows)
+        database_->executeUpdate("delete from CodeTable where rowid=?", sqlkit::SQLArguments{row.rowid});
+    database_->commit();
+    database_->close();
+}
+
+void ModelManager::insertCodeTable(CodeTable& row) {
+    CommandBracket bracket(CommandBracket::Kind::Full);
+    database_->open();
+    if (database_->executeUpdate(kInsertPhrase, sqlkit::SQLArguments{row.code, row.table, row.weight}))
+        row.rowid = database_->lastInsertRowId();
+    database_->close();
+}
+
+void ModelManager::insertCodeTable(const std::vector<CodeTable>& rows,
+                                   const std::function<void(double)>& progress) {
+    CommandBracket bracket(CommandBracket::Kind::Full);
+    database_->open();
+    database_->beginTransaction();
+    const size_t n = rows.size();
+    for (size_t i = 0; i < n; ++i) {
+        const auto& row = rows[i];
+        database_->executeUpdate(kInsertPhrase, sqlkit::SQLArguments{row.code, row.table, row.weight});
+        if (i % 10 == 0 && progress) progress(static_cast<double>(i) / static_cast<double>(n));
+    }
+    database_->commit();
+    database_->close();
+}
+
+void ModelManager::createKeyTables() {
+    keyLoggerDB_->executeUpdate(
+        "CREATE TABLE IF NOT EXISTS \"Key\" ('year' INT NOT NULL ,'month' INT NOT NULL ,'day' INT NOT NULL "
+        ",'count' INT NOT NULL )",
+        sqlkit::SQLArguments{});
+    keyLoggerDB_->executeUpdate(
+        "CREATE TABLE IF NOT EXISTS \"Char\" ('year' INT NOT NULL ,'month' INT NOT NULL ,'day' INT NOT NULL "
+        ",'count' INT NOT NULL )",
+        sqlkit::SQLArguments{});
+}
+
+void ModelManager::cleanKeyLogger() {
+    CommandBracket bracket(CommandBracket::Kind::Full);
+    keyLoggerDB_->open();
+    keyLoggerDB_->executeUpdate("drop table \"Key\"", sqlkit::SQLArguments{});
+    keyLoggerDB_->executeUpdate("drop table \"Char\"", sqlkit::SQLArguments{});
+    createKeyTables();
+    keyLoggerDB_->close();
+}
+
+int64_t ModelManager::sum(KeyLoggerType table, const char* tail, const std::vector<int64_t>& arguments) {
+    CommandBracket bracket(CommandBracket::Kind::Full);
+    keyLoggerDB_->open();
+    createKeyTables();
+    // The table name comes from the fixed pair above, never from outside.
+    const std::string sql = std::string("select sum(count) from \"") + tableName(table) + tail;
+    sqlkit::SQLArguments args(arguments.begin(), arguments.end());
+    int64_t result = 0;
+    if (auto rs = keyLoggerDB_->executeQuery(sql, args)) {
+        if (rs->next()) result = rs->longForColumnIndex(0);
+        rs->close();
+    }
+    keyLoggerDB_->close();
+    return result;
+}
+
+int64_t ModelManager::totalCount(KeyLoggerType table) { return sum(table, "\"", {}); }
+
+int64_t ModelManager::count(KeyLoggerType table, int64_t year) {
+    return sum(table, "\" where \"year\"=?", {year});
+}
+
+int64_t ModelManager::count(KeyLoggerType table, int64_t year, int64_t month) {
+    return sum(table, "\" where \"year\"=? and \"month\"=?", {year, month});
+}
+
+int64_t ModelManager::count(KeyLoggerType table, int64_t year, int64_t month, int64_t day) {
+    return sum(table, "\" where \"year\"=? and \"month\"=? and \"day\"=?", {year, month, day});
+}
+
+} // namespace kelvane

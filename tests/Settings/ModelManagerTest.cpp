@@ -1,0 +1,193 @@
+#include "Settings/Functions/ModelManager.h"
+
+#include "RecordingChannelFixture.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kelvane::CodeTable;
+using kelvane::KeyLoggerType;
+using kelvane::ModelManager;
+using kelvane::test::kFullBracket;
+
+CodeTable phrase(std::string code, std::string word, double weight) {
+    CodeTable row;
+    row.code = std::move(code);
+    row.table = std::move(word);
+    row.weight = weight;
+    return row;
+}
+
+class ModelManagerTest : public kelvane::test::RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        folder_ = taviro::test::freshDir("model");
+        manager_ = std::make_unique<ModelManager>(folder_);
+    }
+
+    // Rows of a query on one of the two files, each column as text ("NULL" for null).
+    std::vector<std::vector<std::string>> query(const char* file, const std::string& sql) {
+        sqlkit::SQLDatabase db((folder_ / file).string());
+        EXPECT_TRUE(db.open());
+        std::vector<std::vector<std::string>> rows;
+        auto rs = db.executeQuery(sql);
+        while (rs && rs->next()) {
+            std::vector<std::string> row;
+            for (int i = 0; i < rs->columnCount(); ++i) row.push_back(rs->stringForColumnIndex(i).value_or("NULL"));
+            rows.push_back(row);
+        }
+        if (rs) rs->close();
+        db.close();
+        return rows;
+    }
+    void exec(const char* file, const std::string& sql) {
+        sqlkit::SQLDatabase db((folder_ / file).string());
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeStatements(sql)) << sql;
+        db.close();
+    }
+
+    std::filesystem::path folder_;
+    std::unique_ptr<ModelManager> manager_;
+};
+
+TEST_F(ModelManagerTest, ConstructionCreatesSchemaAndPostsNothing) {
+    EXPECT_EQ(query("custom.db", "select name from sqlite_master order by name"),
+              (std::vector<std::vector<std::string>>{{"CodeTable"}, {"CodeTable_index"}}));
+    EXPECT_TRUE(manager_->loadCodeTable().empty());
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(ModelManagerTest, InsertSetsRowidAndUpdateRewritesThatRow) {
+    CodeTable a = phrase("aa", "阿", 3);
+    CodeTable b = phrase("bb", "吧", 2.0);
+    manager_->insertCodeTable(a);
+    manager_->insertCodeTable(b);
+    EXPECT_GT(a.rowid, 0);
+    EXPECT_EQ(b.rowid, a.rowid + 1);
+
+    b.code = "ba";
+    b.table = "爸";
+    b.weight = 7;
+    manager_->updateCodeTable(b);
+    const auto rows = manager_->loadCodeTable();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].code, "aa");
+    EXPECT_EQ(rows[0].weight, 3.0);
+    EXPECT_EQ(rows[0].rowid, a.rowid);
+    EXPECT_EQ(rows[1].code, "ba");
+    EXPECT_EQ(rows[1].table, "爸");
+    EXPECT_EQ(rows[1].weight, 7.0);
+    EXPECT_EQ(query("custom.db", "select typeof(Weight) from CodeTable where rowid=" + std::to_string(a.rowid)),
+              (std::vector<std::vector<std::string>>{{"integer"}}));
+
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), kFullBracket.begin(), kFullBracket.end());
+    EXPECT_EQ(posted(), expected);
+}
+
+TEST_F(ModelManagerTest, RowidsAboveThirtyTwoBitsSurviveLoadAndDelete) {
+    exec("custom.db", "insert into CodeTable(rowid, Code, \"Table\", Weight) values (5000000000, 'x', '叉', 1)");
+    auto rows = manager_->loadCodeTable();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].rowid, 5000000000);
+    manager_->deleteCodeTable(rows);
+    EXPECT_TRUE(manager_->loadCodeTable().empty());
+}
+
+TEST_F(ModelManagerTest, DeleteRemovesOnlyTheGivenRows) {
+    std::vector<CodeTable> rows = {phrase("a", "一", 1), phrase("b", "二", 2), phrase("c", "三", 3)};
+    for (auto& r : rows) manager_->insertCodeTable(r);
+    channel_->clear();
+    manager_->deleteCodeTable({rows[0], rows[2]});
+    manager_->deleteCodeTable({});
+    const auto left = manager_->loadCodeTable();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].table, "二");
+    std::vector<std::string> expected = kFullBracket;
+    expected.insert(expected.end(), kFullBracket.begin(), kFullBracket.end());
+    EXPECT_EQ(posted(), expected);
+}
+
+TEST_F(ModelManagerTest, BulkInsertReportsEveryTenthRecord) {
+    struct Case {
+        size_t count;
+        bool withCallback;
+        std::vector<double> expected;
+    };
+    const Case cases[] = {{25, true, {0.0, 0.4, 0.8}}, {25, false, {}}, {0, true, {}}, {1, true, {0.0}}};
+    for (const auto& c : cases) {
+        channel_->clear();
+        std::vector<CodeTable> rows;
+        for (size_t i = 0; i < c.count; ++i) rows.push_back(phrase("c" + std::to_string(i), "词", 1));
+        std::vector<double> calls;
+        const auto before = manager_->loadCodeTable().size();
+        if (c.withCallback)
+            manager_->insertCodeTable(rows, [&](double f) { calls.push_back(f); });
+        else
+            manager_->insertCodeTable(rows);
+        EXPECT_EQ(calls, c.expected) << c.count;
+        EXPECT_EQ(manager_->loadCodeTable().size(), before + c.count);
+        EXPECT_EQ(posted(), kFullBracket);
+    }
+}
+
+class KeyStatisticsTest : public ModelManagerTest {};
+
+TEST_F(KeyStatisticsTest, EmptyFileGivesZeroAndCreatesTables) {
+    EXPECT_EQ(manager_->totalCount(KeyLoggerType::key), 0);
+    EXPECT_EQ(query("keys.db", "select name from sqlite_master order by name"),
+              (std::vector<std::vector<std::string>>{{"Char"}, {"Key"}}));
+    EXPECT_EQ(posted(), kFullBracket);
+}
+
+TEST_F(KeyStatisticsTest, SumsByPeriod) {
+    manager_->totalCount(KeyLoggerType::key);  // creates the tables
+    exec("keys.db",
+         "insert into Key values (2018,5,1,10); insert into Key values (2018,5,2,20);"
+         "insert into Key values (2018,6,1,5); insert into Key values (2019,1,1,3000000000);");
+    channel_->clear();
+    struct Case {
+        KeyLoggerType table;
+        std::vector<int64_t> period;  // year, month, day; empty for the total
+        int64_t expected;
+    };
+    const Case cases[] = {
+        {KeyLoggerType::key, {2018, 5, 2}, 20},       {KeyLoggerType::key, {2018, 5}, 30},
+        {KeyLoggerType::key, {2018}, 35},             {KeyLoggerType::key, {}, 3000000035},
+        {KeyLoggerType::key, {2019}, 3000000000},     {KeyLoggerType::key, {2017}, 0},
+        {KeyLoggerType::character, {2018, 5, 2}, 0},  {KeyLoggerType::character, {}, 0},
+    };
+    std::vector<std::string> expectedPosts;
+    for (const auto& c : cases) {
+        int64_t got = 0;
+        switch (c.period.size()) {
+        case 0: got = manager_->totalCount(c.table); break;
+        case 1: got = manager_->count(c.table, c.period[0]); break;
+        case 2: got = manager_->count(c.table, c.period[0], c.period[1]); break;
+        default: got = manager_->count(c.table, c.period[0], c.period[1], c.period[2]); break;
+        }
+        EXPECT_EQ(got, c.expected) << ModelManager::tableName(c.table) << " " << c.period.size();
+        expectedPosts.insert(expectedPosts.end(), kFullBracket.begin(), kFullBracket.end());
+    }
+    EXPECT_EQ(posted(), expectedPosts);
+}
+
+TEST_F(KeyStatisticsTest, CleanEmptiesBothTables) {
+    manager_->totalCount(KeyLoggerType::key);
+    exec("keys.db", "insert into Key values (2018,5,1,10); insert into Char values (2018,5,1,4);");
+    channel_->clear();
+    manager_->cleanKeyLogger();
+    EXPECT_EQ(posted(), kFullBracket);
+    EXPECT_EQ(manager_->totalCount(KeyLoggerType::key), 0);
+    EXPECT_EQ(manager_->totalCount(KeyLoggerType::character), 0);
+    EXPECT_EQ(query("keys.db", "select name from sqlite_master order by name"),
+              (std::vector<std::vector<std::string>>{{"Char"}, {"Key"}}));
+}
+
+} // namespace
