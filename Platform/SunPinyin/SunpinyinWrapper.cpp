@@ -7,6 +7,8 @@
 // The library's headers define a global ::wstring; they stay in this file only.
 #include <sunpinyin.h>
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -30,7 +32,12 @@ struct Engine {
     bool loaded = false;
     bool loadFailed = false;
     CIMIContext* context = nullptr;
-    std::unique_ptr<IPySegmentor> segmentor;
+    std::unique_ptr<IPySegmentor> segmentor;          // feeds `context`
+    std::unique_ptr<IPySegmentor> syllableSegmentor;  // splits buffers for pyStringFrom
+    // The keys `segmentor` and `context` hold, valid while `sessionValid`: a
+    // buffer that extends them only needs its new keys.
+    std::string sessionKeys;
+    bool sessionValid = false;
     bool haveApplied = false;
     Options applied;
 
@@ -65,8 +72,9 @@ struct Engine {
             return false;
         }
         segmentor.reset(AQuanpinSchemePolicy::instance().createPySegmentor());
+        syllableSegmentor.reset(AQuanpinSchemePolicy::instance().createPySegmentor());
         context = lang.createContext();
-        if (!segmentor || !context) {
+        if (!segmentor || !syllableSegmentor || !context) {
             plat::log("SunPinyin failed to create a session");
             loadFailed = true;
             return false;
@@ -108,19 +116,32 @@ struct Engine {
 
         applied = o;
         haveApplied = true;
+        sessionValid = false;
     }
 
-    // Resets the session and feeds it the buffer, building the lattice after
-    // every key (a lattice built once at the end keeps stale frames).
-    void feed(std::string_view buffer, bool buildLattice)
+    // Brings the session to the keys, building the lattice after every key (a
+    // lattice built once at the end keeps stale frames), then searches from the
+    // first frame that changed. Keys that extend the session's keys are pushed
+    // on top of it; anything else starts afresh.
+    void feedSession(std::string_view keys)
     {
-        segmentor->clear();
-        context->clear();
-        for (char c : buffer) {
-            segmentor->push(static_cast<unsigned char>(c));
-            if (buildLattice)
-                context->buildLattice(segmentor.get(), false);
+        std::size_t from = 0;
+        if (sessionValid && keys.size() >= sessionKeys.size() && keys.substr(0, sessionKeys.size()) == sessionKeys) {
+            from = sessionKeys.size();
+        } else {
+            segmentor->clear();
+            context->clear();
         }
+        unsigned firstChanged = UINT_MAX;
+        for (std::size_t i = from; i < keys.size(); ++i) {
+            segmentor->push(static_cast<unsigned char>(keys[i]));
+            firstChanged = std::min(firstChanged, segmentor->updatedFrom());
+            context->buildLattice(segmentor.get(), false);
+        }
+        if (firstChanged != UINT_MAX)
+            context->searchFrom(firstChanged + 1);
+        sessionKeys.assign(keys);
+        sessionValid = true;
     }
 };
 
@@ -224,15 +245,18 @@ std::vector<std::string> SunpinyinWrapper::pyStringFrom(std::string_view buffer)
     if (!engine.ensureLoaded())
         return syllables;
     engine.apply(committed_);
-    engine.feed(keys, false);
-    for (const auto& segment : engine.segmentor->getSegments(false)) {
+    IPySegmentor& segmentor = *engine.syllableSegmentor;
+    segmentor.clear();
+    for (char c : keys)
+        segmentor.push(static_cast<unsigned char>(c));
+    for (const auto& segment : segmentor.getSegments(false)) {
         if (segment.m_type != IPySegmentor::SYLLABLE || segment.m_syllables.empty())
             continue;
         const char* text = CPinyinData::decodeSyllable(segment.m_syllables[0]);
         if (text && *text)
             syllables.emplace_back(text);
     }
-    engine.segmentor->clear();
+    segmentor.clear();
     return syllables;
 }
 
@@ -246,14 +270,10 @@ std::string SunpinyinWrapper::candidateWithBuffer(std::string_view buffer) const
     if (!engine.ensureLoaded())
         return {};
     engine.apply(committed_);
-    engine.feed(keys, true);
-    engine.context->searchFrom(1);
+    engine.feedSession(keys);
     ::wstring sentence;
     engine.context->getBestSentence(sentence, 0);
-    std::string text = utf8FromUcs4(sentence.data(), sentence.size());
-    engine.segmentor->clear();
-    engine.context->clear();
-    return text;
+    return utf8FromUcs4(sentence.data(), sentence.size());
 }
 
 } // namespace plat

@@ -40,6 +40,31 @@ TEST_F(SunpinyinWrapperTest, BestSentence)
         EXPECT_EQ(wrapper.candidateWithBuffer(c.buffer), c.sentence) << c.buffer;
 }
 
+// Typing extends the engine's session key by key; every answer must equal the
+// answer for the same buffer computed from scratch, also after backspaces and
+// after another wrapper's options were in use.
+TEST_F(SunpinyinWrapperTest, KeyByKeyMatchesFromScratch)
+{
+    const char* sentences[] = {"woaibeijingtiananmen", "jintiantianqibucuo", "xi'anshi", "zhongguorenmin"};
+    SunpinyinWrapper typing;
+    SunpinyinWrapper fresh;
+    SunpinyinWrapper other;
+    other.setZ2zh(true);
+    other.updateFuzzConfig();
+    for (const std::string sentence : sentences) {
+        std::vector<std::string> typed;
+        for (std::size_t n = 1; n <= sentence.size(); ++n)
+            typed.push_back(typing.candidateWithBuffer(sentence.substr(0, n)));
+        for (std::size_t n = sentence.size(); n >= 1; --n)  // backspacing
+            EXPECT_EQ(typing.candidateWithBuffer(sentence.substr(0, n)), typed[n - 1]) << sentence.substr(0, n);
+        for (std::size_t n = 1; n <= sentence.size(); ++n) {
+            other.candidateWithBuffer("zongguo");
+            fresh.candidateWithBuffer("q");
+            EXPECT_EQ(fresh.candidateWithBuffer(sentence.substr(0, n)), typed[n - 1]) << sentence.substr(0, n);
+        }
+    }
+}
+
 TEST_F(SunpinyinWrapperTest, Syllables)
 {
     struct Case {
