@@ -1,0 +1,194 @@
+#include "Settings/CodeTable/CodeTableImporter.h"
+
+#include "Platform/Foundation/Log.h"
+#include "Platform/Text/TextFileReader.h"
+#include "Settings/DatabaseFile.h"
+#include "Settings/ImportReporter.h"
+#include "Settings/MainThread.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLDatabaseQueue.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <map>
+#include <system_error>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// User-perceived characters of a UTF-8 string.
+size_t graphemeCount(std::string_view text) {
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return text.size();
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    const auto u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    if (U_FAILURE(status)) return static_cast<size_t>(u.countChar32());
+    it->setText(u);
+    size_t n = 0;
+    while (it->next() != icu::BreakIterator::DONE) ++n;
+    return n;
+}
+
+enum class Outcome { Done, Refused, Stopped, Failed };
+
+// The import proper, on the calling (background) thread. Reports through `reporter`
+// everything but the final status and the completion.
+Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist, ImportReporter& reporter) {
+    reporter.setValueAndWait(0);
+    reporter.setTextAndWait(importText::kAnalysing);
+
+    auto text = plat::readTextFile(textPath);
+    std::vector<std::string_view> lines;
+    if (text) lines = plat::splitLines(*text);
+    if (!text || lines.size() <= 1) {
+        reporter.setTextAndWait(importText::kBadEncoding);
+        return Outcome::Refused;
+    }
+
+    auto queue = sqlkit::SQLDatabaseQueue::databaseQueueWithPath(dbPath.string());
+    if (!queue) {
+        plat::log("CodeTableImporter: cannot open " + dbPath.string());
+        return Outcome::Failed;
+    }
+    reporter.setMaxAndText(static_cast<double>(lines.size()), importText::kImporting);
+
+    int badLines = 0;
+    // True when the import must stop.
+    const auto badLine = [&](size_t k, std::string_view line) {
+        reporter.setTextAndWait(badLineMessage(static_cast<long long>(k), line));
+        if (++badLines > CodeTableImporter::kMaxBadLines) {
+            reporter.setTextAndWait(importText::kTooManyBadLines);
+            return true;
+        }
+        return false;
+    };
+
+    bool stopped = false;
+    if (!assist) {
+        queue->inTransaction([&](sqlkit::SQLDatabase* db, bool& rollback) {
+            int64_t weightCounter = 1000000;
+            for (size_t i = 0; i < lines.size(); ++i) {
+                ++weightCounter;
+                const auto fields = plat::splitFields(lines[i]);
+                if (fields.size() < 2 || fields.size() > 3 || fields[0].empty() || fields[1].empty()) {
+                    if (badLine(i + 1, lines[i])) {
+                        stopped = true;
+                        rollback = true;  // no half-filled table
+                        return;
+                    }
+                    continue;
+                }
+                reporter.increment(1.0);
+                const std::string weight =
+                    fields.size() == 3 ? std::string(fields[2]) : std::to_string(weightCounter);
+                db->executeUpdate("insert into CodeTable values (?,?,?)",
+                                  sqlkit::SQLArguments{fields[1], fields[0], weight}, nullptr);
+            }
+            db->executeUpdate("reindex CodeTable_index", sqlkit::SQLArguments{}, nullptr);
+        });
+    } else {
+        std::map<std::string, std::string> wordToCode;
+        std::map<std::string, std::string> codeToWords;
+        for (size_t i = 0; i < lines.size() && !stopped; ++i) {
+            reporter.increment(1.0);
+            const auto fields = plat::splitFields(lines[i]);
+            if (fields.size() != 2 || fields[0].empty() || fields[1].empty()) {
+                stopped = badLine(i + 1, lines[i]);
+                continue;
+            }
+            const std::string word(fields[0]), code(fields[1]);
+            if (graphemeCount(code) == 2) wordToCode.try_emplace(word, code);
+            codeToWords[code] += word;
+        }
+        lines.clear();
+        if (!stopped) {
+            queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
+                for (const auto& [word, code] : wordToCode) {
+                    reporter.increment(0.5);
+                    db->executeUpdate("insert into TableCode values (?,?,?)", sqlkit::SQLArguments{word, code, 0},
+                                      nullptr);
+                }
+            });
+            queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
+                for (const auto& [code, words] : codeToWords) {
+                    reporter.increment(0.5);
+                    db->executeUpdate("insert into CodeTable values (?,?,?)", sqlkit::SQLArguments{code, words, 0},
+                                      nullptr);
+                }
+            });
+        }
+    }
+    queue->close();
+    return stopped ? Outcome::Stopped : Outcome::Done;
+}
+
+bool refuseOnMainThread(const char* what, const CodeTableImporter::Completion& completion) {
+    if (!isMainThread()) return false;
+    plat::log(std::string("CodeTableImporter: ") + what + " must not run on the main thread");
+    onMain([completion] {
+        if (completion) completion(false);
+    });
+    return true;
+}
+
+void finishWith(Outcome outcome, ImportReporter& reporter, CodeTableImporter::Completion completion) {
+    static const std::string done = importText::kDone, askUtf8 = importText::kAskUtf8;
+    switch (outcome) {
+    case Outcome::Done: reporter.finish(&done, std::move(completion), true); break;
+    case Outcome::Refused: reporter.finish(&askUtf8, std::move(completion), false); break;
+    case Outcome::Stopped:
+    case Outcome::Failed: reporter.finish(nullptr, std::move(completion), false); break;
+    }
+}
+
+} // namespace
+
+void CodeTableImporter::importFile(const fs::path& textPath, const fs::path& dbPath, bool assist,
+                                   std::shared_ptr<ProgressSink> sink, Completion completion) {
+    if (refuseOnMainThread("importFile", completion)) return;
+    ImportReporter reporter(std::move(sink));
+    // Work on a copy so that a stopped import leaves the database as it was.
+    const fs::path work = DatabaseFile::temporaryPathBeside(dbPath);
+    std::error_code ec;
+    fs::copy_file(dbPath, work, ec);
+    if (ec) {
+        plat::log("CodeTableImporter: cannot copy " + dbPath.string() + ": " + ec.message());
+        finishWith(Outcome::Failed, reporter, std::move(completion));
+        return;
+    }
+    Outcome outcome = runImport(textPath, work, assist, reporter);
+    if (outcome == Outcome::Done && !DatabaseFile::replace(work, dbPath)) outcome = Outcome::Failed;
+    if (outcome != Outcome::Done) DatabaseFile::removeWithCompanions(work);
+    finishWith(outcome, reporter, std::move(completion));
+}
+
+void CodeTableImporter::rebuildDatabase(const fs::path& templatePath, const fs::path& textPath,
+                                        const fs::path& dbPath, bool assist, std::shared_ptr<ProgressSink> sink,
+                                        Completion completion) {
+    if (refuseOnMainThread("rebuildDatabase", completion)) return;
+    ImportReporter reporter(std::move(sink));
+    const fs::path work = DatabaseFile::temporaryPathBeside(dbPath);
+    std::error_code ec;
+    fs::copy_file(templatePath, work, ec);
+    if (ec) {
+        plat::log("CodeTableImporter: cannot copy the template " + templatePath.string() + ": " + ec.message());
+        finishWith(Outcome::Failed, reporter, std::move(completion));
+        return;
+    }
+    Outcome outcome = runImport(textPath, work, assist, reporter);
+    if (outcome == Outcome::Done && !DatabaseFile::check(work)) {
+        plat::log("CodeTableImporter: the rebuilt " + dbPath.filename().string() + " failed its check");
+        outcome = Outcome::Failed;
+    }
+    if (outcome == Outcome::Done && !DatabaseFile::replace(work, dbPath)) outcome = Outcome::Failed;
+    if (outcome != Outcome::Done) DatabaseFile::removeWithCompanions(work);
+    finishWith(outcome, reporter, std::move(completion));
+}
+
+} // namespace kelvane
