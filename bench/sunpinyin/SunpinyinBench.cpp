@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -115,4 +118,21 @@ BENCHMARK(BM_PyStringFromPerKey)->UseManualTime()->Unit(benchmark::kMicrosecond)
 
 } // namespace
 
-BENCHMARK_MAIN();
+// The engine's user data goes to a throw-away folder, never the real home.
+int main(int argc, char** argv)
+{
+    char folder[] = "/tmp/bench_sunpinyin.XXXXXX";
+    if (!mkdtemp(folder)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    setenv("XDG_DATA_HOME", folder, 1);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return 0;
+}
