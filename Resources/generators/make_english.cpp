@@ -1,14 +1,16 @@
-// Builds english.db from the American English word lists, smallest (most
-// common words) first. "Code" is the word in lower case, "Table" the word as
-// spelled, "Weight" ascending means preferred: the size tier of the first
-// list that holds the word, then its length, so common short words come
-// first among the completions of a prefix.
+// Builds english.db from word lists graded by how common their words are
+// (the size levels of SCOWL: 10 holds the most common words, 80 rare ones).
+// "Code" is the word in lower case, "Table" the word as spelled, "Weight"
+// ascending means preferred: 100 x the smallest level that lists the word,
+// plus its length, so common short words come first among the completions of
+// a prefix.
 //
-// usage: make_english <out english.db> <word list>... (smallest list first)
+// usage: make_english <out english.db> <level>:<word list>...
 
 #include "Resources/generators/GeneratorSupport.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iostream>
 #include <map>
 #include <string>
@@ -29,16 +31,23 @@ bool plainWord(std::string_view w)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) return fail(kProgram, "usage: make_english <english.db> <word list>...");
+    if (argc < 3) return fail(kProgram, "usage: make_english <english.db> <level>:<word list>...");
     std::map<std::string, std::int64_t> weightOf; // word as spelled -> weight
     for (int i = 2; i < argc; ++i) {
-        auto text = readWholeFile(argv[i]);
-        if (!text) return fail(kProgram, std::string("cannot read ") + argv[i]);
-        const std::int64_t tier = i - 1;
+        const std::string arg = argv[i];
+        const auto colon = arg.find(':');
+        std::int64_t level = 0;
+        if (colon == std::string::npos ||
+            std::from_chars(arg.data(), arg.data() + colon, level).ptr != arg.data() + colon || level <= 0)
+            return fail(kProgram, "not <level>:<path>: " + arg);
+        auto text = readWholeFile(arg.substr(colon + 1));
+        if (!text) return fail(kProgram, "cannot read " + arg.substr(colon + 1));
         forEachLine(*text, [&](std::string_view line) {
             // Possessives and words with other characters are left out.
             if (!plainWord(line)) return;
-            weightOf.emplace(std::string(line), tier * 100 + static_cast<std::int64_t>(line.size()));
+            const std::int64_t weight = level * 100 + static_cast<std::int64_t>(line.size());
+            auto [it, inserted] = weightOf.emplace(std::string(line), weight);
+            if (!inserted) it->second = std::min(it->second, weight);
         });
     }
     if (weightOf.empty()) return fail(kProgram, "no words read");
