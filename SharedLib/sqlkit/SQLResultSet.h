@@ -87,7 +87,7 @@ public:
         return objectForColumnIndex(columnIndexForName(name));
     }
     std::optional<SQLValue> objectForColumnName(std::string_view name) { return objectForColumn(name); }
-    std::optional<SQLValue> operator[](int index) const { return objectForColumnIndex(index); }
+    std::optional<SQLValue> operator[](int index) { return objectForColumnIndex(index); }
     std::optional<SQLValue> operator[](std::string_view name) { return objectForColumn(name); }
 
     // Column name (as SQLite reports it) to value; none when the row is empty.
