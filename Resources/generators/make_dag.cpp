@@ -37,15 +37,31 @@ struct Word {
     std::int64_t weight;
 };
 
-// The code that one typed key per syllable stands for: the bare initial, or
-// for a syllable without an initial the syllable of its first letter (a, o, e).
-int abbreviatedCode(int syllable)
+// The codes that one typed key per syllable stands for: the bare initial; for
+// a syllable without an initial both the syllable of its first letter (a, o,
+// e: a key the scheme does not list stands for its own spelling) and 0 (a key
+// the scheme lists as the zero initial).
+std::vector<std::vector<int>> abbreviations(const std::vector<int>& syllables)
 {
-    const int initial = initialOf(syllable);
-    if (initial != 0) return initial;
-    std::string_view text = PyString::syllableTextForCode(syllable);
-    if (text.empty()) return 0;
-    return PyString::syllableCodeForText(text.substr(0, 1)).value_or(0);
+    std::vector<std::vector<int>> out{{}};
+    for (int syllable : syllables) {
+        std::vector<int> choices;
+        if (const int initial = initialOf(syllable)) {
+            choices = {initial};
+        } else {
+            std::string_view text = PyString::syllableTextForCode(syllable);
+            choices = {PyString::syllableCodeForText(text.substr(0, 1)).value_or(0), 0};
+        }
+        std::vector<std::vector<int>> next;
+        for (const auto& prefix : out) {
+            for (int c : choices) {
+                next.push_back(prefix);
+                next.back().push_back(c);
+            }
+        }
+        out = std::move(next);
+    }
+    return out;
 }
 
 std::string columnList(std::size_t n, std::string_view type)
@@ -142,10 +158,10 @@ int main(int argc, char** argv)
         std::map<std::vector<int>, std::vector<const Word*>> byInitials;
         for (const auto& w : words) {
             if (w.syllables.size() != n) continue;
-            std::vector<int> initials;
-            for (int s : w.syllables) initials.push_back(abbreviatedCode(s));
-            auto& list = byInitials[initials];
-            if (list.size() < kPerInitials) list.push_back(&w); // words are heaviest first
+            for (const auto& initials : abbreviations(w.syllables)) {
+                auto& list = byInitials[initials];
+                if (list.size() < kPerInitials) list.push_back(&w); // words are heaviest first
+            }
         }
         std::vector<std::pair<std::vector<int>, std::string>> rows;
         for (const auto& [initials, list] : byInitials)

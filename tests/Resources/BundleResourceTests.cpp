@@ -250,10 +250,11 @@ TEST(BundleResources, AbbreviationRowsMatchTheInitialsOfTheirWords)
 {
     Db db(kTaviro / "dag.db");
     ASSERT_TRUE(db.ok());
-    auto abbreviated = [](int code) {
-        const int initial = taviro::initialOf(code);
-        if (initial) return initial;
-        return *PyString::syllableCodeForText(PyString::syllableTextForCode(code).substr(0, 1));
+    // One typed key per syllable: the initial; without an initial, the first
+    // letter's syllable or the zero initial 0.
+    auto keyCodes = [](int code) -> std::vector<int> {
+        if (const int initial = taviro::initialOf(code)) return {initial};
+        return {*PyString::syllableCodeForText(PyString::syllableTextForCode(code).substr(0, 1)), 0};
     };
     for (int n = 2; n <= 5; ++n) {
         std::string cols;
@@ -261,9 +262,17 @@ TEST(BundleResources, AbbreviationRowsMatchTheInitialsOfTheirWords)
         // Every reading of each word, as its initials.
         std::map<std::string, std::set<std::vector<int>>> initialsOf;
         for (const auto& r : db.query("SELECT " + cols + "Word FROM \"w" + std::to_string(n) + "\"")) {
-            std::vector<int> initials;
-            for (int i = 0; i < n; ++i) initials.push_back(abbreviated(std::atoi(r[i].c_str())));
-            initialsOf[parseWordColumn({{r[n]}})[0].word].insert(initials);
+            std::vector<std::vector<int>> variants{{}};
+            for (int i = 0; i < n; ++i) {
+                std::vector<std::vector<int>> next;
+                for (const auto& v : variants)
+                    for (int c : keyCodes(std::atoi(r[i].c_str()))) {
+                        next.push_back(v);
+                        next.back().push_back(c);
+                    }
+                variants = std::move(next);
+            }
+            initialsOf[parseWordColumn({{r[n]}})[0].word].insert(variants.begin(), variants.end());
         }
         const Rows rows = db.query("SELECT " + cols + "Word FROM \"jw" + std::to_string(n) + "\"");
         EXPECT_GT(rows.size(), 100u);
@@ -325,6 +334,11 @@ TEST(BundleResources, LastBareInitialMatchesByRange)
     const auto abbreviated = dagWords(db, "jw2", " p1 in ('3968') and p2 >= '2304' and p2 < '2559'     ");
     EXPECT_GE(rankOf(abbreviated, "中国"), 0);
     EXPECT_LT(rankOf(abbreviated, "中国"), 2);
+    // A syllable without an initial: its first letter's syllable (a = 28) or the zero initial 0.
+    for (const char* first : {"28", "0"}) {
+        const auto words = dagWords(db, "jw2", std::string(" p1 in ('") + first + "') and p2 >= '2304' and p2 < '2559'     ");
+        EXPECT_GE(rankOf(words, "爱国"), 0) << first;
+    }
     // A bare z also reaches zh words; a bare zh reaches no z word.
     EXPECT_GE(rankOf(dagWords(db, "w1", " p1 >= '3840' and p1 < '4095'     "), "中"), 0);
     EXPECT_EQ(rankOf(dagWords(db, "w1", " p1 >= '3968' and p1 < '4031'     "), "在"), -1);
