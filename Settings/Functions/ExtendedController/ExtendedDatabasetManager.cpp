@@ -1,0 +1,262 @@
+#include "Settings/Functions/ExtendedController/ExtendedDatabasetManager.h"
+
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Text/TextFileReader.h"
+#include "Settings/CommandBracket.h"
+#include "Settings/ImportReporter.h"
+#include "Settings/MainThread.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <system_error>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string tableScript() {
+    std::string s =
+        "CREATE TABLE IF NOT EXISTS CellsInfo (\"CellName\" VARCHAR NOT NULL, \"CellID\" integer NOT NULL, "
+        "\"CellRowCount\" INTEGER NOT NULL DEFAULT 0);\n";
+    for (int n = 2; n <= 10; ++n) {
+        s += "CREATE TABLE IF NOT EXISTS w" + std::to_string(n) + " (";
+        for (int p = 1; p <= n; ++p) s += "\"p" + std::to_string(p) + "\" int NOT NULL, ";
+        s += "\"Word\" VARCHAR NOT NULL, \"Weight\" double NOT NULL, \"CellID\" integer NOT NULL);\n";
+    }
+    return s;
+}
+
+std::string indexScript() {
+    std::string s;
+    for (int n = 2; n <= 10; ++n) {
+        const std::string t = "w" + std::to_string(n);
+        s += "CREATE INDEX IF NOT EXISTS " + t + "_index ON " + t + " (";
+        for (int p = 1; p <= n; ++p) s += "\"p" + std::to_string(p) + "\", ";
+        s += "\"Weight\" desc);\n";
+    }
+    return s;
+}
+
+std::string dropScript() {
+    std::string s;
+    for (int n = 2; n <= 10; ++n) s += "DROP INDEX w" + std::to_string(n) + "_index;\n";
+    return s;
+}
+
+// The statement that inserts one word of n syllables; the table comes from the fixed
+// set w2..w10 and every value is bound.
+const std::string& insertWordSql(size_t n) {
+    static const std::vector<std::string> statements = [] {
+        std::vector<std::string> all(11);
+        for (size_t k = 2; k <= 10; ++k) {
+            all[k] = "insert into w" + std::to_string(k) + " values (";
+            for (size_t i = 0; i < k; ++i) all[k] += "?,";
+            all[k] += "?,?,?)";
+        }
+        return all;
+    }();
+    return statements.at(n);
+}
+
+bool safeName(const std::string& name) { return !name.empty() && plat::Paths::isSafeRelativeName(name + ".txt"); }
+
+std::unique_ptr<sqlkit::SQLDatabase> openDatabase(const fs::path& path) {
+    auto db = std::make_unique<sqlkit::SQLDatabase>(path.string());
+    db->open();
+    return db;
+}
+
+} // namespace
+
+ExtendedDatabasetManager::ExtendedDatabasetManager()
+    : ExtendedDatabasetManager(plat::Paths::perUserFile("extended.db"), plat::Paths::userFile("Extended")) {}
+
+ExtendedDatabasetManager::ExtendedDatabasetManager(fs::path databasePath, fs::path libraryFolder)
+    : databasePath_(std::move(databasePath)), libraryFolder_(std::move(libraryFolder)) {
+    std::error_code ec;
+    fs::create_directories(databasePath_.parent_path(), ec);
+    CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
+    createTables();
+    createIndexes();
+}
+
+void ExtendedDatabasetManager::executeScript(const std::string& script) {
+    auto db = openDatabase(databasePath_);
+    db->executeStatements(script);
+    db->close();
+}
+
+void ExtendedDatabasetManager::createTables() { executeScript(tableScript()); }
+void ExtendedDatabasetManager::createIndexes() { executeScript(indexScript()); }
+void ExtendedDatabasetManager::dropIndexes() { executeScript(dropScript()); }
+
+std::vector<CellDict> ExtendedDatabasetManager::loadCells() {
+    std::vector<CellDict> cells;
+    {
+        CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
+        auto db = openDatabase(databasePath_);
+        if (auto rs = db->executeQuery("select * from CellsInfo", sqlkit::SQLArguments{})) {
+            while (rs->next()) {
+                CellDict cell{rs->stringForColumnIndex(0).value_or(""), rs->longForColumnIndex(1),
+                              rs->longForColumnIndex(2)};
+                if (!safeName(cell.name)) {
+                    plat::log("ExtendedDatabasetManager: ignoring the library name \"" + cell.name + "\"");
+                    continue;
+                }
+                cells.push_back(std::move(cell));
+            }
+            rs->close();
+        }
+        db->close();
+    }
+    std::stable_sort(cells.begin(), cells.end(), [](const CellDict& a, const CellDict& b) { return b.name < a.name; });
+    return cells;
+}
+
+std::optional<CellDict> ExtendedDatabasetManager::findCell(const std::string& name) {
+    for (auto& cell : loadCells())
+        if (cell.name == name) return cell;
+    return std::nullopt;
+}
+
+void ExtendedDatabasetManager::insertCell(const std::string& name, int64_t id, int64_t rowCount) {
+    CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
+    auto db = openDatabase(databasePath_);
+    db->executeUpdate("insert into CellsInfo values (?,?,?)", sqlkit::SQLArguments{name, id, rowCount});
+    db->close();
+}
+
+namespace {
+void deleteRowsOf(sqlkit::SQLDatabase& db, int64_t id) {
+    for (int n = 2; n <= 10; ++n)
+        db.executeUpdate("delete from w" + std::to_string(n) + " where CellID=?", sqlkit::SQLArguments{id});
+    db.executeUpdate("delete from CellsInfo where CellID=?", sqlkit::SQLArguments{id});
+}
+} // namespace
+
+void ExtendedDatabasetManager::deleteCell(int64_t id) {
+    CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
+    dropIndexes();
+    auto db = openDatabase(databasePath_);
+    db->beginTransaction();
+    deleteRowsOf(*db, id);
+    db->commit();
+    db->executeStatements("VACUUM;");
+    db->close();
+    createIndexes();
+}
+
+std::optional<fs::path> ExtendedDatabasetManager::libraryPath(const std::string& name) const {
+    if (!safeName(name)) return std::nullopt;
+    return libraryFolder_ / (name + ".txt");
+}
+
+ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std::string& name,
+                                                                       ImportReporter& reporter) {
+    reporter.setValueAndWait(0);
+    const std::optional<CellDict> previous = findCell(name);
+    reporter.setTextAndWait(importText::kAnalysing);
+
+    const auto path = libraryPath(name);
+    if (!path) plat::log("ExtendedDatabasetManager: refusing the library name \"" + name + "\"");
+    const auto text = path ? plat::readTextFile(*path) : std::nullopt;
+    if (!text) return Outcome::Refused;
+    std::vector<std::string_view> lines = plat::splitLines(*text);
+    if (lines.size() <= 1) return Outcome::Refused;
+    if (lines.size() > kMaxLines) return Outcome::TooLarge;
+
+    reporter.setMaxAndText(static_cast<double>(lines.size()) * 0.5, importText::kImporting);
+
+    CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
+    dropIndexes();
+    auto db = openDatabase(databasePath_);
+    db->setShouldCacheStatements(true);
+    db->beginTransaction();
+
+    // A fresh identifier that no library uses yet.
+    std::set<int64_t> used;
+    if (auto rs = db->executeQuery("select CellID from CellsInfo", sqlkit::SQLArguments{})) {
+        while (rs->next()) used.insert(rs->longForColumnIndex(0));
+        rs->close();
+    }
+    std::mt19937_64 rng(std::random_device{}());
+    std::uniform_int_distribution<int64_t> draw(0, kIdLimit - 1);
+    int64_t id = draw(rng);
+    while (used.count(id)) id = draw(rng);
+
+    int64_t weightCounter = 1000000;
+    int badLines = 0;
+    int64_t inserted = 0;
+    std::vector<std::string_view> parts;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        ++weightCounter;
+        const std::string_view line = lines[i];
+        const auto fields = plat::splitFields(line);
+        if (fields.size() < 2 || fields.size() > 3 || fields[0].empty() || fields[1].empty() ||
+            fields[1].find('\'') == std::string_view::npos) {
+            reporter.setTextAndWait(badLineMessage(static_cast<long long>(i + 1), line));
+            if (++badLines > kMaxBadLines) {
+                db->rollback();
+                db->close();
+                createIndexes();
+                return Outcome::Stopped;
+            }
+            continue;
+        }
+        // Syllables between apostrophes; empty ones are dropped.
+        parts.clear();
+        for (auto part : plat::splitFields(fields[1], '\''))
+            if (!part.empty()) parts.push_back(part);
+        if (parts.size() < 2 || parts.size() > 10) continue;
+
+        reporter.increment(1.0);
+        sqlkit::SQLArguments args(parts.begin(), parts.end());
+        args.emplace_back(fields[0]);
+        args.emplace_back(fields.size() == 3 ? std::string(fields[2]) : std::to_string(weightCounter));
+        args.emplace_back(id);
+        if (db->executeUpdate(insertWordSql(parts.size()), args)) ++inserted;
+    }
+
+    // The new library is recorded, and an earlier one of the same name removed, in the
+    // same transaction: either the new library is in or the old one is still there.
+    db->executeUpdate("insert into CellsInfo values (?,?,?)", sqlkit::SQLArguments{name, id, inserted});
+    if (previous) deleteRowsOf(*db, previous->id);
+    const bool committed = db->commit();
+    if (committed && previous) db->executeStatements("VACUUM;");
+    db->close();
+    createIndexes();
+    if (!committed) {
+        plat::log("ExtendedDatabasetManager: the import of \"" + name + "\" could not be committed");
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+void ExtendedDatabasetManager::importWordLibrary(const std::string& name, std::shared_ptr<ProgressSink> sink,
+                                                 std::function<void(bool)> completion) {
+    if (isMainThread()) {
+        plat::log("ExtendedDatabasetManager: importWordLibrary must not run on the main thread");
+        onMain([completion] {
+            if (completion) completion(false);
+        });
+        return;
+    }
+    ImportReporter reporter(std::move(sink));
+    static const std::string done = importText::kDone, askUtf8 = importText::kAskUtf8,
+                             tooLarge = importText::kLibraryTooLarge, tooMany = importText::kTooManyBadLines;
+    switch (runImport(name, reporter)) {
+    case Outcome::Done: reporter.finish(&done, std::move(completion), true); break;
+    case Outcome::Refused: reporter.finish(&askUtf8, std::move(completion), false); break;
+    case Outcome::TooLarge: reporter.finish(&tooLarge, std::move(completion), false); break;
+    case Outcome::Stopped: reporter.finish(&tooMany, std::move(completion), false); break;
+    case Outcome::Failed: reporter.finish(nullptr, std::move(completion), false); break;
+    }
+}
+
+} // namespace kelvane

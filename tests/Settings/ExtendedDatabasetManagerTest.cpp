@@ -1,0 +1,215 @@
+#include "Settings/Functions/ExtendedController/ExtendedDatabasetManager.h"
+
+#include "ImportTestSupport.h"
+#include "RecordingChannelFixture.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kelvane::CellDict;
+using kelvane::ExtendedDatabasetManager;
+using namespace kelvane::test;
+namespace fs = std::filesystem;
+
+class ExtendedTest : public RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        dir_ = taviro::test::freshDir("extended");
+        db_ = dir_ / "TaviroMac" / "extended.db";
+        library_ = dir_ / "Extended";
+        manager_ = std::make_unique<ExtendedDatabasetManager>(db_, library_);
+    }
+
+    ImportRun importLibrary(const std::string& name, const std::optional<std::string>& bytes) {
+        if (bytes) writeFile(library_ / (name + ".txt"), *bytes);
+        sink_ = std::make_shared<RecordingSink>();
+        return runImport([&](auto done) { manager_->importWordLibrary(name, sink_, done); });
+    }
+
+    Rows words(int n) { return query(db_, "select * from w" + std::to_string(n) + " order by rowid"); }
+    std::string lastText() const { return sink_->events().back(); }
+
+    fs::path dir_, db_, library_;
+    std::unique_ptr<ExtendedDatabasetManager> manager_;
+    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+};
+
+TEST_F(ExtendedTest, ConstructorBuildsTheSchemaInsideOkToUse) {
+    EXPECT_EQ(posted(), kOkToUseBracket);
+    const Rows tables = query(db_, "select name from sqlite_master where type='table' order by name");
+    EXPECT_EQ(tables, (Rows{{"CellsInfo"}, {"w10"}, {"w2"}, {"w3"}, {"w4"}, {"w5"}, {"w6"}, {"w7"}, {"w8"}, {"w9"}}));
+    EXPECT_EQ(query(db_, "select count(*) from sqlite_master where type='index'"), (Rows{{"9"}}));
+    exec(db_, "insert into CellsInfo values ('a', 1, 2)");
+    ExtendedDatabasetManager again(db_, library_);
+    EXPECT_EQ(query(db_, "select * from CellsInfo"), (Rows{{"a", "1", "2"}}));
+}
+
+TEST_F(ExtendedTest, ListsLibrariesByDescendingName) {
+    EXPECT_TRUE(manager_->loadCells().empty());
+    EXPECT_EQ(manager_->findCell("a"), std::nullopt);
+    manager_->insertCell("a", 1, 10);
+    manager_->insertCell("c", 3, 30);
+    manager_->insertCell("b", 2, 20);
+    manager_->insertCell("../outside", 4, 1);
+    manager_->insertCell("/abs", 5, 1);
+    channel_->clear();
+    EXPECT_EQ(manager_->loadCells(), (std::vector<CellDict>{{"c", 3, 30}, {"b", 2, 20}, {"a", 1, 10}}));
+    EXPECT_EQ(manager_->findCell("b"), (CellDict{"b", 2, 20}));
+    EXPECT_EQ(manager_->findCell("../outside"), std::nullopt);
+    std::vector<std::string> thrice;
+    for (int i = 0; i < 3; ++i) thrice.insert(thrice.end(), kOkToUseBracket.begin(), kOkToUseBracket.end());
+    EXPECT_EQ(posted(), thrice);
+}
+
+TEST_F(ExtendedTest, DeleteRemovesOnlyThatLibraryAndRebuildsIndexes) {
+    exec(db_,
+         "insert into CellsInfo values ('a', 1, 2); insert into CellsInfo values ('b', 2, 1);"
+         "insert into w2 values ('ni', 'hao', '你好', 1, 1); insert into w2 values ('ni', 'hao', '你好', 1, 2);"
+         "insert into w3 values ('a', 'b', 'c', '啊吧吃', 1, 1);");
+    channel_->clear();
+    manager_->deleteCell(1);
+    EXPECT_EQ(posted(), kOkToUseBracket);
+    EXPECT_EQ(query(db_, "select CellID from w2"), (Rows{{"2"}}));
+    EXPECT_TRUE(words(3).empty());
+    EXPECT_EQ(query(db_, "select CellName from CellsInfo"), (Rows{{"b"}}));
+    EXPECT_EQ(query(db_, "select count(*) from sqlite_master where type='index'"), (Rows{{"9"}}));
+    manager_->deleteCell(42);  // nobody's id: nothing changes
+    EXPECT_EQ(query(db_, "select count(*) from CellsInfo"), (Rows{{"1"}}));
+}
+
+TEST_F(ExtendedTest, ImportWritesOneRowPerGoodLine) {
+    const std::string text =
+        "甲乙\tjia'yi\n"
+        "丙丁\tbing'ding\t12\n"
+        "你好\tni'hao\n"              // line 3: weight 1000003
+        "单\tdan\n"                   // no apostrophe: bad line
+        "\n"                          // blank: bad line
+        "你\tni'\n"                   // one syllable: skipped silently
+        "你好\tni''hao\n"             // empty syllable dropped: w2
+        "十字\ta'b'c'd'e'f'g'h'i'j'\n"  // ten syllables and a trailing apostrophe: w10
+        "多\ta'b'c'd'e'f'g'h'i'j'k\n"   // eleven: skipped silently
+        "引号\tq\"uote'x\n";          // a double quote is plain text
+    const auto run = importLibrary("lib", text);
+    ASSERT_EQ(run.completions, 1);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(lastText(), "完成！");
+
+    const auto cells = manager_->loadCells();
+    ASSERT_EQ(cells.size(), 1u);
+    const std::string id = std::to_string(cells[0].id);
+    EXPECT_EQ(cells[0].name, "lib");
+    EXPECT_EQ(cells[0].rowCount, 6);  // rows actually inserted
+    EXPECT_GE(cells[0].id, 0);
+    EXPECT_LT(cells[0].id, ExtendedDatabasetManager::kIdLimit);
+    EXPECT_EQ(words(2), (Rows{{"jia", "yi", "甲乙", "1000001.0", id},
+                              {"bing", "ding", "丙丁", "12.0", id},
+                              {"ni", "hao", "你好", "1000003.0", id},
+                              {"ni", "hao", "你好", "1000007.0", id},
+                              {"q\"uote", "x", "引号", "1000010.0", id}}));
+    EXPECT_EQ(words(10), (Rows{{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "十字", "1000008.0", id}}));
+    const auto events = sink_->events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "第4行格式错误，跳过...\n\"单\tdan\""), events.end());
+    EXPECT_NE(std::find(events.begin(), events.end(), "第5行格式错误，跳过...\n\"\""), events.end());
+    EXPECT_EQ(events[2], "max=5");  // half the line count
+    EXPECT_DOUBLE_EQ(sink_->progress(), 6);
+    EXPECT_EQ(query(db_, "select count(*) from sqlite_master where type='index'"), (Rows{{"9"}}));
+    EXPECT_TRUE(sink_->mainThreadOnly());
+}
+
+TEST_F(ExtendedTest, ImportDecodesOtherEncodings) {
+    // UTF-16 LE with a mark: 你好 TAB ni'hao LF 再见 TAB zai'jian
+    std::u16string u = u"你好\tni'hao\n再见\tzai'jian";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : u) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    EXPECT_TRUE(importLibrary("u16", bytes).ok);
+    EXPECT_EQ(query(db_, "select Word from w2 order by rowid"), (Rows{{"你好"}, {"再见"}}));
+}
+
+TEST_F(ExtendedTest, RefusalsKeepTheEarlierLibrary) {
+    ASSERT_TRUE(importLibrary("lib", "你好\tni'hao\n再见\tzai'jian\n").ok);
+    const CellDict old = manager_->loadCells().at(0);
+
+    struct Case {
+        const char* name;
+        std::optional<std::string> bytes;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"one_line", std::string("你好\tni'hao\n"), "请确定编码为 uft-8 不要有 BOM!"},
+        {"undecodable", std::string("\x80\xFF\n\xFF\xFE\xFD\n", 7), "请确定编码为 uft-8 不要有 BOM!"},
+        {"too_many_bad_lines", [] {
+             std::string t = "你好\tni'hao\n";
+             for (int i = 0; i < 50001; ++i) t += "x\n";
+             return t;
+         }(), "错误行数太多，请修正！"},
+        {"too_large", [] {
+             std::string t;
+             for (int i = 0; i < 600001; ++i) t += "a\tb'c\n";
+             return t;
+         }(), "单个词库过大，请拆分后导入。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        channel_->clear();
+        const auto run = importLibrary("lib", c.bytes);
+        EXPECT_EQ(run.completions, 1);
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(lastText(), c.text);
+        EXPECT_EQ(manager_->loadCells(), std::vector<CellDict>{old});
+        EXPECT_EQ(query(db_, "select count(*) from w2"), (Rows{{"2"}}));
+        const auto log = posted();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "okToUse=true");
+        EXPECT_EQ(std::count(log.begin(), log.end(), "okToUse=false"),
+                  std::count(log.begin(), log.end(), "okToUse=true"));
+    }
+}
+
+TEST_F(ExtendedTest, FiftyThousandBadLinesAreTolerated) {
+    std::string t = "你好\tni'hao\n";
+    for (int i = 0; i < 50000; ++i) t += "x\n";
+    const auto run = importLibrary("lib", t);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(manager_->loadCells().at(0).rowCount, 1);
+}
+
+TEST_F(ExtendedTest, ReimportReplacesTheOldLibraryWithANewId) {
+    exec(db_, "insert into CellsInfo values ('other', 7, 1); insert into w2 values ('o', 't', '他', 1, 7)");
+    ASSERT_TRUE(importLibrary("lib", "你好\tni'hao\n再见\tzai'jian\n").ok);
+    const int64_t firstId = manager_->findCell("lib")->id;
+    channel_->clear();
+    ASSERT_TRUE(importLibrary("lib", "早上\tzao'shang\n晚上\twan'shang\n中午\tzhong'wu\n").ok);
+    // The look-up of the old library, then the import, each inside "okToUse".
+    std::vector<std::string> expected = kOkToUseBracket;
+    expected.insert(expected.end(), kOkToUseBracket.begin(), kOkToUseBracket.end());
+    EXPECT_EQ(posted(), expected);
+    const auto cell = manager_->findCell("lib");
+    ASSERT_TRUE(cell);
+    EXPECT_NE(cell->id, firstId);
+    EXPECT_NE(cell->id, 7);
+    EXPECT_EQ(cell->rowCount, 3);
+    EXPECT_EQ(query(db_, "select count(*) from w2 where CellID=" + std::to_string(firstId)), (Rows{{"0"}}));
+    EXPECT_EQ(query(db_, "select count(*) from w2 where CellID=7"), (Rows{{"1"}}));
+    EXPECT_EQ(query(db_, "select count(*) from CellsInfo"), (Rows{{"2"}}));
+}
+
+TEST_F(ExtendedTest, NamesOutsideTheFolderAreRefused) {
+    writeFile(dir_ / "secret.txt", "你好\tni'hao\n再见\tzai'jian\n");
+    for (const std::string& name : std::vector<std::string>{"../secret", (dir_ / "secret").string(), ""}) {
+        SCOPED_TRACE(name);
+        const auto run = importLibrary(name, std::nullopt);
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(lastText(), "请确定编码为 uft-8 不要有 BOM!");
+    }
+    EXPECT_TRUE(manager_->loadCells().empty());
+    EXPECT_EQ(manager_->libraryPath("sub/abc"), library_ / "sub/abc.txt");
+    EXPECT_EQ(manager_->libraryPath("../abc"), std::nullopt);
+}
+
+} // namespace
