@@ -17,7 +17,7 @@ PACKAGES=(
   # open data the bundle resources are generated from
   unicode-data unicode-cldr-core wamerican wamerican-large wamerican-huge
   rime-data-pinyin-simp ibus-table-wubi
-  rime-data-luna-pinyin rime-data-emoji scowl
+  rime-data-luna-pinyin rime-data-emoji scowl bzip2
 )
 
 SUDO=""
