@@ -102,16 +102,26 @@ ConfigManager::ConfigManager(fs::path folder)
     : folder_(std::move(folder)),
       configPath_(folder_ / "config.plist"),
       current_(std::make_shared<const Settings>()),
-      base_(current_.load()),
+      base_(current_),
       configData_(plat::PlistValue::dictionary()) {
     loadConfig();
 }
 
+std::shared_ptr<const Settings> ConfigManager::settings() const {
+    std::lock_guard lock(snapshotMutex_);
+    return current_;
+}
+
+void ConfigManager::publish(std::shared_ptr<const Settings> next) {
+    std::lock_guard lock(snapshotMutex_);
+    current_.swap(next);
+}
+
 void ConfigManager::update(const std::function<void(Settings&)>& change) {
     std::lock_guard lock(mutex_);
-    auto next = std::make_shared<Settings>(*current_.load());
+    auto next = std::make_shared<Settings>(*settings());
     change(*next);
-    current_.store(std::move(next));
+    publish(std::move(next));
 }
 
 plat::PlistValue ConfigManager::configData() const {
@@ -121,7 +131,7 @@ plat::PlistValue ConfigManager::configData() const {
 
 void ConfigManager::loadConfig() {
     std::lock_guard lock(mutex_);
-    auto next = std::make_shared<Settings>(*current_.load());
+    auto next = std::make_shared<Settings>(*settings());
 
     if (auto file = plat::readPlistFile(configPath_, plat::PlistValue::Type::Dictionary)) {
         configData_ = *file;
@@ -137,12 +147,12 @@ void ConfigManager::loadConfig() {
         next->puncMapDict = *punc;
 
     base_ = next;
-    current_.store(std::move(next));
+    publish(std::move(next));
 }
 
 void ConfigManager::saveConfig() {
     std::lock_guard lock(mutex_);
-    const auto current = current_.load();
+    const auto current = settings();
     auto nextBase = std::make_shared<Settings>(*base_);
 
     auto fresh = plat::readPlistFile(configPath_, plat::PlistValue::Type::Dictionary);

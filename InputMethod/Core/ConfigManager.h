@@ -1,5 +1,4 @@
 #pragma once
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -12,7 +11,7 @@ namespace taviro {
 
 // The input method's settings object. It holds the options, the silence list
 // and the punctuation map as one immutable Settings snapshot that is swapped
-// atomically: readers on any thread take settings() once per lookup and never
+// whole: readers on any thread take settings() once per lookup and never
 // see a half-replaced value. Loads, saves and updates are serialised.
 //
 // Files, in the per-user folder: "config.plist", "silence.plist" and
@@ -32,7 +31,7 @@ public:
     ConfigManager& operator=(const ConfigManager&) = delete;
 
     // The current snapshot.
-    std::shared_ptr<const Settings> settings() const { return current_.load(); }
+    std::shared_ptr<const Settings> settings() const;
 
     // Runs `change` on a copy of the current settings and publishes the copy.
     void update(const std::function<void(Settings&)>& change);
@@ -48,9 +47,12 @@ public:
     plat::PlistValue configData() const;
 
 private:
+    void publish(std::shared_ptr<const Settings> next);
+
     std::filesystem::path folder_;
     std::filesystem::path configPath_;
-    std::atomic<std::shared_ptr<const Settings>> current_;
+    std::shared_ptr<const Settings> current_; // guarded by snapshotMutex_
+    mutable std::mutex snapshotMutex_;        // held only to fetch or swap current_
     // What the files held for this object at the last load or save: the
     // reference a save compares against to find this object's own changes.
     std::shared_ptr<const Settings> base_;

@@ -93,6 +93,11 @@ Double2Pinyin::Double2Pinyin(std::filesystem::path schemeFile)
         std::string(NeedReloadPlan), [this](const plat::Notification&) { loadPYScheme(); });
 }
 
+std::shared_ptr<const Double2Pinyin::Scheme> Double2Pinyin::scheme() const {
+    std::lock_guard lock(schemeMutex_);
+    return scheme_;
+}
+
 Double2Pinyin::Table Double2Pinyin::codesFromSchemeDictionary(
     const std::map<std::string, std::string>& section) {
     Table table;
@@ -128,7 +133,7 @@ void Double2Pinyin::loadScheme() {
     const plat::PlistValue* version = root->find("Version");
     if (!version || !version->stringPtr() || *version->stringPtr() != "2.0") return;
 
-    auto next = std::make_shared<Scheme>(*scheme_.load());
+    auto next = std::make_shared<Scheme>(*scheme());
     const std::pair<const char*, Table Scheme::*> sections[] = {
         {"Special", &Scheme::special}, {"Yun", &Scheme::yun}, {"Sheng", &Scheme::sheng}};
     for (const auto& [name, table] : sections) {
@@ -145,7 +150,9 @@ void Double2Pinyin::loadScheme() {
         }
         if (allStrings) (*next).*table = codesFromSchemeDictionary(section);
     }
-    scheme_.store(std::move(next));
+    std::shared_ptr<const Scheme> published = std::move(next);
+    std::lock_guard swapLock(schemeMutex_);
+    scheme_.swap(published);
 }
 
 std::vector<std::vector<int>> Double2Pinyin::convertDoublePinyin(std::string_view keys) const {
@@ -156,18 +163,18 @@ std::vector<std::vector<int>> Double2Pinyin::convertDoublePinyin(std::string_vie
                                                                  const Settings& settings) const {
     std::vector<std::vector<int>> result;
     if (keys.empty() || settings.quanPin) return result;
-    const auto scheme = scheme_.load();
+    const auto current = scheme();
     const auto split = splitKeys(keys);
     bool emptyBefore = false;
     for (std::size_t i = 0; i < split.size();) {
         std::vector<int> codes;
         if (split.size() - i == 1) {
-            codes = loneKeyCodes(&scheme->special, scheme->sheng, split[i]);
+            codes = loneKeyCodes(&current->special, current->sheng, split[i]);
             i += 1;
         } else {
             const std::string pair = std::string(split[i]) + std::string(split[i + 1]);
-            if (auto* list = lookup(scheme->special, pair)) codes = *list;
-            else codes = pairCodes(*scheme, split[i], split[i + 1], settings);
+            if (auto* list = lookup(current->special, pair)) codes = *list;
+            else codes = pairCodes(*current, split[i], split[i + 1], settings);
             i += 2;
         }
         if (emptyBefore) codes.clear();
@@ -184,17 +191,17 @@ std::vector<int> Double2Pinyin::codesForKeyPair(std::string_view first,
 
 std::vector<int> Double2Pinyin::codesForKeyPair(std::string_view first, std::string_view second,
                                                 const Settings& settings) const {
-    return pairCodes(*scheme_.load(), first, second, settings);
+    return pairCodes(*scheme(), first, second, settings);
 }
 
 std::vector<std::vector<int>> Double2Pinyin::convertDoublePinyinSyllables(
     std::string_view keys) const {
     std::vector<std::vector<int>> result;
     if (keys.empty()) return result;
-    const auto scheme = scheme_.load();
+    const auto current = scheme();
     bool emptyBefore = false;
     for (std::string_view key : splitKeys(keys)) {
-        std::vector<int> codes = loneKeyCodes(nullptr, scheme->sheng, key);
+        std::vector<int> codes = loneKeyCodes(nullptr, current->sheng, key);
         if (emptyBefore) codes.clear();
         if (codes.empty()) emptyBefore = true;
         result.push_back(std::move(codes));

@@ -1,5 +1,4 @@
 #pragma once
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -48,7 +47,8 @@ public:
     // "un"; pieces split at "|"; unknown pieces dropped; nothing known -> [0].
     static Table codesFromSchemeDictionary(const std::map<std::string, std::string>& section);
 
-    std::shared_ptr<const Scheme> scheme() const { return scheme_.load(); }
+    // The current scheme; it never changes once published.
+    std::shared_ptr<const Scheme> scheme() const;
 
     // One list of codes per syllable (two keys, or a lone last key). Empty
     // with full pinyin on. After a syllable without codes, all later are empty.
@@ -79,8 +79,9 @@ public:
 
 private:
     std::filesystem::path schemeFile_;
-    std::atomic<std::shared_ptr<const Scheme>> scheme_;
-    std::mutex loadMutex_;
+    std::shared_ptr<const Scheme> scheme_; // guarded by schemeMutex_
+    mutable std::mutex schemeMutex_;       // held only to fetch or swap scheme_
+    std::mutex loadMutex_;                 // one load at a time
     plat::ObserverToken reloadObserver_; // last: removed before the rest goes
 };
 

@@ -381,6 +381,11 @@ TEST(ConfigManager, ReloadReplacesOnlyWhatTheFilesHold) {
 TEST(ConfigManager, ReadersSeeWholeSnapshots) {
     Folder folder;
     ConfigManager config(folder.path);
+    config.update([](Settings& s) {
+        s.fontSize = 0;
+        s.extraCode.clear();
+        s.silenceDict.clear();
+    });
     std::atomic<bool> stop{false};
     std::atomic<int> torn{0};
     std::thread reader([&] {

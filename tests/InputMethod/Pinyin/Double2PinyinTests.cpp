@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <atomic>
 #include <initializer_list>
+#include <thread>
 
 namespace taviro {
 namespace {
@@ -125,8 +127,9 @@ TEST(Double2Pinyin, RejectedFilesChangeNothing) {
 }
 
 TEST(Double2Pinyin, MissingOrMistypedSectionKeepsItsTable) {
-    fs::path path = writeScheme(kXiaohe.empty() ? plat::PlistValue()
-                                                : *plat::readPlistFile(kXiaohe));
+    auto xiaohe = plat::readPlistFile(kXiaohe);
+    ASSERT_TRUE(xiaohe.has_value());
+    fs::path path = writeScheme(*xiaohe);
     Double2Pinyin d2p(path);
     const auto before = d2p.scheme();
 
@@ -164,6 +167,32 @@ TEST(Double2Pinyin, ReloadsOnNotification) {
     plat::NotificationCenter::defaultCenter().post(NeedReloadPlan);
     EXPECT_EQ(d2p.scheme()->sheng.at("v"), codes({"sh"}));
     fs::remove(path);
+}
+
+TEST(Double2Pinyin, ConversionNeverMixesTwoSchemes) {
+    // "vl" is zhuang under one scheme and shuai under the other; zhuai or
+    // shuang would mean a conversion read one table of each.
+    const auto a = schemeFile({}, section({{"v", "zh"}}), section({{"l", "uang"}}));
+    const auto b = schemeFile({}, section({{"v", "sh"}}), section({{"l", "uai"}}));
+    const fs::path path = writeScheme(a);
+    Double2Pinyin d2p(path);
+    const Settings settings = doublePinyin();
+    const Codes zhuang{codes({"zhuang"})}, shuai{codes({"shuai"})};
+    std::atomic<bool> stop{false};
+    std::atomic<int> mixed{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            auto result = d2p.convertDoublePinyin("vl", settings);
+            if (result != zhuang && result != shuai) ++mixed;
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(plat::writePlistFile(path, i % 2 ? a : b));
+        d2p.loadScheme();
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(mixed.load(), 0);
 }
 
 TEST(Double2Pinyin, ConvertsKeyBuffers) {
