@@ -31,6 +31,7 @@ struct Engine {
     std::mutex mutex;
     bool loaded = false;
     bool loadFailed = false;
+    bool reportedMissingData = false;
     CIMIContext* context = nullptr;
     std::unique_ptr<IPySegmentor> segmentor;          // feeds `context`
     std::unique_ptr<IPySegmentor> syllableSegmentor;  // splits buffers for pyStringFrom
@@ -57,7 +58,9 @@ struct Engine {
         std::error_code ec;
         // A failed load cannot be retried in this process: check the files before trying.
         if (!fs::is_regular_file(dataDir / "lm_sc.t3g", ec) || !fs::is_regular_file(dataDir / "pydict_sc.bin", ec)) {
-            plat::log("SunPinyin data not found in " + dataDir.string());
+            if (!reportedMissingData)
+                plat::log("SunPinyin data not found in " + dataDir.string());
+            reportedMissingData = true;
             return false;
         }
         const std::string userDir = SunpinyinWrapper::userDataDirectory();
