@@ -3,7 +3,7 @@
 #include "InputMethod/Core/SettingsFiles.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Plist.h"
-#include "TestHome.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
-#include "TestHome.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
