@@ -1,0 +1,26 @@
+#pragma once
+#include "Platform/InputMethodKit/KeyEvent.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace plat {
+
+// The US keyboard layout: which key (and whether shift) types a character.
+class UsKeyboard {
+public:
+    struct Stroke {
+        std::uint16_t keyCode = 0;
+        bool shift = false;
+    };
+
+    // The stroke that types the ASCII character c (space, return and tab
+    // included); none for other characters.
+    static std::optional<Stroke> strokeFor(char c);
+
+    // The key-down event that types c on the US layout (shift in the flags
+    // when needed, the character itself as its characters).
+    static std::optional<KeyEvent> keyDownFor(char c);
+};
+
+} // namespace plat
