@@ -1,5 +1,6 @@
 #include "Platform/Foundation/Plist.h"
 
+#include "Platform/Foundation/BinaryPlistReader.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/XmlPlistReader.h"
 
@@ -17,101 +18,12 @@ namespace {
 
 // Seconds between 1970-01-01 and 2001-01-01, the epoch of property-list dates.
 constexpr double kAppleEpoch = 978307200.0;
-// Deeper nesting than this is treated as malformed.
-constexpr int kMaxDepth = 512;
-
 struct NodeDeleter {
     void operator()(plist_t p) const {
         if (p) plist_free(p);
     }
 };
 using Node = std::unique_ptr<void, NodeDeleter>;
-
-std::optional<PlistValue> fromNode(plist_t node, int depth) {
-    if (!node || depth > kMaxDepth) return std::nullopt;
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        std::uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        return PlistValue(b != 0);
-    }
-    case PLIST_UINT: {
-        std::uint64_t u = 0;
-        plist_get_uint_val(node, &u);
-        return PlistValue(static_cast<std::int64_t>(u));
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        return PlistValue(d);
-    }
-    case PLIST_STRING: {
-        char* s = nullptr;
-        plist_get_string_val(node, &s);
-        if (!s) return std::nullopt;
-        std::string out(s);
-        std::free(s);
-        return PlistValue(std::move(out));
-    }
-    case PLIST_DATA: {
-        char* d = nullptr;
-        std::uint64_t len = 0;
-        plist_get_data_val(node, &d, &len);
-        PlistValue::Data out;
-        if (d) {
-            out.assign(reinterpret_cast<const std::uint8_t*>(d),
-                       reinterpret_cast<const std::uint8_t*>(d) + len);
-            std::free(d);
-        }
-        return PlistValue(std::move(out));
-    }
-    case PLIST_DATE: {
-        std::int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        return PlistValue(PlistDate{kAppleEpoch + sec + usec / 1e6});
-    }
-    case PLIST_ARRAY: {
-        PlistValue::Array out;
-        const std::uint32_t n = plist_array_get_size(node);
-        out.reserve(n);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
-            if (!item) return std::nullopt;
-            out.push_back(std::move(*item));
-        }
-        return PlistValue(std::move(out));
-    }
-    case PLIST_DICT: {
-        PlistValue::Dictionary out;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(node, &it);
-        if (!it) return PlistValue(std::move(out));
-        bool ok = true;
-        for (;;) {
-            char* key = nullptr;
-            plist_t val = nullptr;
-            plist_dict_next_item(node, it, &key, &val);
-            if (!val) {
-                std::free(key);
-                break;
-            }
-            auto item = key ? fromNode(val, depth + 1) : std::nullopt;
-            if (!item) {
-                std::free(key);
-                ok = false;
-                break;
-            }
-            out.insert_or_assign(std::string(key), std::move(*item));
-            std::free(key);
-        }
-        std::free(it);
-        if (!ok) return std::nullopt;
-        return PlistValue(std::move(out));
-    }
-    default: // keys, UIDs and anything newer are not ours to carry
-        return std::nullopt;
-    }
-}
 
 plist_t toNode(const PlistValue& v) {
     switch (v.type()) {
@@ -226,15 +138,8 @@ bool PlistValue::erase(const std::string& key) {
 }
 
 std::optional<PlistValue> parsePlist(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    if (bytes.substr(0, 8) != "bplist00") return XmlPlistReader::read(bytes);
-    // The binary parser wants a buffer of its own.
-    std::string buffer(bytes);
-    plist_t raw = nullptr;
-    plist_from_bin(buffer.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
-    Node root(raw);
-    if (!root) return std::nullopt;
-    return fromNode(root.get(), 0);
+    if (bytes.substr(0, 8) == "bplist00") return BinaryPlistReader::read(bytes);
+    return XmlPlistReader::read(bytes);
 }
 
 std::optional<PlistValue> readPlistFile(const std::filesystem::path& path) {

@@ -220,3 +220,81 @@ TEST(PlistParse, BinaryKeepsSubsecondDates) {
 
 } // namespace
 } // namespace plat
+
+namespace plat {
+namespace {
+
+// A binary property list from raw object bytes, with one-byte offsets and
+// references.
+std::string bplist(const std::vector<std::string>& objects, std::uint8_t top = 0) {
+    std::string out = "bplist00";
+    std::string offsets;
+    for (const auto& o : objects) {
+        offsets += static_cast<char>(out.size());
+        out += o;
+    }
+    const std::size_t tableAt = out.size();
+    out += offsets;
+    std::string trailer(32, '\0');
+    trailer[6] = 1; // offset size
+    trailer[7] = 1; // reference size
+    trailer[15] = static_cast<char>(objects.size());
+    trailer[23] = static_cast<char>(top);
+    trailer[31] = static_cast<char>(tableAt);
+    return out + trailer;
+}
+
+std::string bytes(std::initializer_list<int> b) {
+    std::string s;
+    for (int c : b) s += static_cast<char>(c);
+    return s;
+}
+
+TEST(PlistParse, HandMadeBinaryLists) {
+    const std::string dictAB = bytes({0xD1, 1, 2});
+    const std::string keyAB = bytes({0x52, 'a', 'b'});
+    const std::string five = bytes({0x10, 5});
+    PlistValue expectAB;
+    expectAB["ab"] = 5;
+    PlistValue expectNulKey;
+    expectNulKey[std::string("a\0", 2)] = 5;
+
+    struct Case {
+        const char* label;
+        std::string bytes;
+        std::optional<PlistValue> expected;
+    } cases[] = {
+        {"dictionary", bplist({dictAB, keyAB, five}), expectAB},
+        {"key with a nul byte", bplist({dictAB, bytes({0x52, 'a', 0}), five}), expectNulKey},
+        {"utf-16 string", bplist({bytes({0x63, 0x4E, 0x2D, 0xD8, 0x3D, 0xDE, 0x00})}),
+         PlistValue("中\xF0\x9F\x98\x80")},
+        {"16-byte integer", bplist({bytes({0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                           0xFF, 0xFF, 0xFF})}),
+         PlistValue(-1)},
+        {"float real", bplist({bytes({0x22, 0x3F, 0xC0, 0, 0})}), PlistValue(1.5)},
+        {"array refers to itself", bplist({bytes({0xA1, 0})}), std::nullopt},
+        {"two arrays in a loop", bplist({bytes({0xA1, 1}), bytes({0xA1, 0})}), std::nullopt},
+        {"reference out of range", bplist({bytes({0xD1, 1, 9}), keyAB}), std::nullopt},
+        {"key that is not a string", bplist({bytes({0xD1, 1, 1}), five}), std::nullopt},
+        {"uid", bplist({bytes({0x80, 1})}), std::nullopt},
+        {"set", bplist({bytes({0xC0})}), std::nullopt},
+        {"string longer than the file", bplist({bytes({0x5F, 0x10, 0x7F, 'a'})}), std::nullopt},
+        {"array longer than the file", bplist({bytes({0xAF, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                     0xFF, 0xFF, 0})}),
+         std::nullopt},
+        {"lone surrogate", bplist({bytes({0x61, 0xD8, 0x00})}), std::nullopt},
+        {"top object out of range", bplist({five}, 3), std::nullopt},
+        {"non-ascii in an ascii string", bplist({bytes({0x51, 0xE4})}), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto got = parsePlist(c.bytes);
+        EXPECT_EQ(got.has_value(), c.expected.has_value());
+        if (got && c.expected) {
+            EXPECT_EQ(*got, *c.expected);
+        }
+    }
+}
+
+} // namespace
+} // namespace plat
