@@ -56,6 +56,7 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
         plat::log("CodeTableImporter: cannot open " + dbPath.string());
         return Outcome::Failed;
     }
+    queue->inDatabase([](sqlkit::SQLDatabase* db) { db->setShouldCacheStatements(true); });
     reporter.setMaxAndText(static_cast<double>(lines.size()), importText::kImporting);
 
     int badLines = 0;
