@@ -52,7 +52,10 @@ SQLDatabaseQueue::SQLDatabaseQueue(std::optional<std::string> path, int flags, s
 }
 
 SQLDatabaseQueue::~SQLDatabaseQueue() {
-    if (queue_) queue_->sync([this] { db_.reset(); });
+    if (queue_) queue_->sync([this] {
+        std::lock_guard lock(handleMutex_);
+        db_.reset();
+    });
 }
 
 std::string SQLDatabaseQueue::description() const {
@@ -63,6 +66,7 @@ std::string SQLDatabaseQueue::description() const {
 
 SQLDatabase* SQLDatabaseQueue::database() {
     if (!db_ || !db_->isOpen()) {
+        std::lock_guard lock(handleMutex_);
         if (!db_) db_ = SQLDatabase::databaseWithPath(path_);
         if (!db_->openWithFlags(openFlags_, vfsName_)) {
             logLine("SQLDatabaseQueue could not reopen database for path " + pathText(path_));
@@ -138,6 +142,7 @@ std::optional<SQLError> SQLDatabaseQueue::inSavePoint(const TransactionBlock& bl
 void SQLDatabaseQueue::close() {
     queue_->syncCheckingReentry(
         [&] {
+            std::lock_guard lock(handleMutex_);
             if (db_) db_->close();
             db_.reset();
         },
@@ -145,8 +150,8 @@ void SQLDatabaseQueue::close() {
 }
 
 bool SQLDatabaseQueue::interrupt() {
-    SQLDatabase* db = db_.get();
-    return db ? db->interrupt() : false;
+    std::lock_guard lock(handleMutex_);
+    return db_ ? db_->interrupt() : false;
 }
 
 bool SQLDatabaseQueue::checkpoint(int mode, SQLError* error) {

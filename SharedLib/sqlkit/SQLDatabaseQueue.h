@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -76,6 +77,8 @@ private:
     SQLDatabaseQueue(std::optional<std::string> path, int flags, std::optional<std::string> vfs);
 
     std::unique_ptr<plat::SerialQueue> queue_;
+    // Guards replacing or closing db_ against interrupt() from other threads.
+    std::mutex handleMutex_;
     std::unique_ptr<SQLDatabase> db_;
     int openFlags_;
     std::optional<std::string> path_;

@@ -172,21 +172,29 @@ std::optional<std::span<const std::uint8_t>> SQLResultSet::dataNoCopyForColumnIn
 }
 
 std::optional<SQLValue> SQLResultSet::objectForColumnIndex(int index) const {
-    if (!validIndex(index)) return std::nullopt;
+    std::optional<SQLValue> out;
+    if (!validIndex(index)) return out;
     switch (sqlite3_column_type(handle(), index)) {
     case SQLITE_INTEGER:
-        return SQLValue(longForColumnIndex(index));
+        out.emplace(longForColumnIndex(index));
+        break;
     case SQLITE_FLOAT:
-        return SQLValue(doubleForColumnIndex(index));
-    case SQLITE_BLOB: {
-        auto data = dataForColumnIndex(index);
-        return data ? SQLValue(std::move(*data)) : SQLValue();
+        out.emplace(doubleForColumnIndex(index));
+        break;
+    case SQLITE_BLOB:
+        if (auto data = dataForColumnIndex(index))
+            out.emplace(std::move(*data));
+        else
+            out.emplace();
+        break;
+    default:
+        if (auto text = stringForColumnIndex(index))
+            out.emplace(std::move(*text));
+        else
+            out.emplace();
+        break;
     }
-    default: {
-        auto text = stringForColumnIndex(index);
-        return text ? SQLValue(std::move(*text)) : SQLValue();
-    }
-    }
+    return out;
 }
 
 std::optional<std::map<std::string, SQLValue>> SQLResultSet::resultDictionary() const {
@@ -196,7 +204,10 @@ std::optional<std::map<std::string, SQLValue>> SQLResultSet::resultDictionary() 
     }
     std::map<std::string, SQLValue> dict;
     int n = columnCount();
-    for (int i = 0; i < n; ++i) dict[columnNameForIndex(i)] = objectForColumnIndex(i).value_or(SQLValue());
+    for (int i = 0; i < n; ++i) {
+        auto value = objectForColumnIndex(i);
+        if (value) dict.insert_or_assign(columnNameForIndex(i), std::move(*value));
+    }
     return dict;
 }
 
@@ -206,7 +217,10 @@ std::optional<std::map<std::string, SQLValue>> SQLResultSet::resultDict() {
         return std::nullopt;
     }
     std::map<std::string, SQLValue> dict;
-    for (const auto& [name, index] : columnNameToIndexMap()) dict[name] = objectForColumnIndex(index).value_or(SQLValue());
+    for (const auto& [name, index] : columnNameToIndexMap()) {
+        auto value = objectForColumnIndex(index);
+        if (value) dict.insert_or_assign(name, std::move(*value));
+    }
     return dict;
 }
 

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <thread>
 
@@ -246,6 +247,36 @@ TEST_F(QueueTest, InterruptAndCheckpoint) {
     EXPECT_TRUE(queue_->checkpoint(SQLDatabase::kCheckpointFull, std::nullopt, &frames, &done, &error));
     EXPECT_GT(frames, 0);
     EXPECT_EQ(done, frames);
+}
+
+TEST_F(QueueTest, InterruptFromAnotherThreadStopsARunningStatement) {
+    std::promise<void> started;
+    auto running = started.get_future();
+    queue_->inDatabase([&](SQLDatabase* db) {
+        db->makeFunctionNamed("started", 1, [&, once = false](sqlite3_context* context, int,
+                                                              sqlite3_value** argv) mutable {
+            if (!once) started.set_value();
+            once = true;
+            SQLDatabase::resultLong(SQLDatabase::valueLong(argv[0]), context);
+        });
+    });
+    std::thread interrupter([&] {
+        running.wait();
+        EXPECT_TRUE(queue_->interrupt());
+    });
+    SQLError error;
+    LogCapture log;
+    queue_->inDatabase([&](SQLDatabase* db) {
+        // Endless unless interrupted.
+        auto rs = db->executeQuery("with recursive c(x) as (select 1 union all select x + 1 from c) "
+                                   "select started(x) from c");
+        ASSERT_TRUE(rs);
+        while (rs->next(&error)) {
+        }
+    });
+    interrupter.join();
+    EXPECT_EQ(error.code(), SQLITE_INTERRUPT);
+    EXPECT_EQ(rows(), 0) << "the queue works on afterwards";
 }
 
 // --- Re-entry --------------------------------------------------------------
