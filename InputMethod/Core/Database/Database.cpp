@@ -117,7 +117,7 @@ std::shared_ptr<Database> Database::create(Locations locations) {
 Database::Database(Locations locations) : locations_(std::move(locations)) {}
 
 Database::~Database() {
-    std::unique_lock lk(linksMutex_);
+    auto lk = writeLinks();
     if (links_) links_->closeAll();
     links_.reset();
 }
@@ -151,6 +151,16 @@ std::string Database::expandTemplate(const std::string& text) const {
 #endif
 }
 
+std::shared_lock<std::shared_mutex> Database::readLinks() const {
+    { std::lock_guard gate(linksGate_); }
+    return std::shared_lock(linksMutex_);
+}
+
+std::unique_lock<std::shared_mutex> Database::writeLinks() {
+    std::lock_guard gate(linksGate_);
+    return std::unique_lock(linksMutex_);
+}
+
 // --- paths ------------------------------------------------------------------
 
 std::string Database::customDBLocalPath() const { return (locations_.userFolder / "custom.db").string(); }
@@ -169,7 +179,7 @@ std::string Database::textReplacementDBPath() const {
 std::shared_future<void> Database::reloadDBLink() {
     std::uint64_t epoch;
     {
-        std::unique_lock lk(linksMutex_);
+        auto lk = writeLinks();
         epoch = ++epoch_;
         if (links_) links_->closeAll();
         links_.reset();
@@ -195,7 +205,7 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     // opens nothing.
     std::lock_guard reloading(reloadMutex_);
     auto current = [&] {
-        std::shared_lock lk(linksMutex_);
+        auto lk = readLinks();
         return !epoch || *epoch == epoch_;
     };
     if (!current()) return;
@@ -254,34 +264,38 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     if (fileExists(textReplacementDBPath()))
         links->textReplacement = openQueue(textReplacementDBPath(), SQLDatabase::kOpenReadOnly);
 
-    std::unique_lock lk(linksMutex_);
-    if (epoch && *epoch != epoch_) {
-        links->closeAll();
-        return;
+    {
+        auto lk = writeLinks();
+        if (epoch && *epoch != epoch_) {
+            links->closeAll();
+            return;
+        }
+        if (links_) links_->closeAll();
+        links_ = std::move(links);
     }
-    if (links_) links_->closeAll();
-    links_ = std::move(links);
+    // Answers found while the files were closed are not kept.
+    clearCacheNow();
 }
 
 void Database::closeAll() {
-    std::unique_lock lk(linksMutex_);
+    auto lk = writeLinks();
     ++epoch_;
     if (links_) links_->closeAll();
     links_.reset();
 }
 
 bool Database::isOpen() const {
-    std::shared_lock lk(linksMutex_);
+    auto lk = readLinks();
     return links_ != nullptr;
 }
 
 std::shared_ptr<Double2Pinyin> Database::d2f() const {
-    std::shared_lock lk(linksMutex_);
+    auto lk = readLinks();
     return links_ ? links_->d2f : nullptr;
 }
 
 std::shared_ptr<SQLDatabaseQueue> Database::assistDBQueue() const {
-    std::shared_lock lk(linksMutex_);
+    auto lk = readLinks();
     return links_ ? links_->assist : nullptr;
 }
 
@@ -290,7 +304,7 @@ bool Database::inQueue(Queue which, const std::function<void(SQLDatabase*)>& fn)
 }
 
 bool Database::withQueue(Queue which, const std::function<void(SQLDatabaseQueue&)>& fn) {
-    std::shared_lock lk(linksMutex_);
+    auto lk = readLinks();
     if (!links_) return false;
     const auto& q = links_->get(which);
     if (!q) return false;

@@ -168,6 +168,8 @@ private:
     explicit Database(Locations locations);
 
     Hooks hooks() const;
+    std::shared_lock<std::shared_mutex> readLinks() const;
+    std::unique_lock<std::shared_mutex> writeLinks();
     std::shared_ptr<Double2Pinyin> d2f() const;
     SyllableAlternatives syllablesFromKey(const std::string& key, const Settings& settings) const;
     SyllableAlternatives initialsFromKey(const std::string& key) const;
@@ -192,6 +194,9 @@ private:
 
     // Publication of the queues: links_ is replaced whole under the
     // exclusive lock; readers hold the shared lock while using a queue.
+    // Writers pass linksGate_ first and hold it while waiting, which stops new
+    // readers, so a stream of lookups cannot starve a close.
+    mutable std::mutex linksGate_;
     mutable std::shared_mutex linksMutex_;
     std::shared_ptr<Links> links_;
     // Serialises reopenings; epoch_ (under linksMutex_) counts closes and

@@ -21,7 +21,7 @@ namespace taviro::test {
 inline void execSql(const std::filesystem::path& file, const std::string& sql) {
     sqlkit::SQLDatabase db(file.string());
     ASSERT_TRUE(db.open()) << file;
-    ASSERT_TRUE(db.executeStatements(sql)) << sql;
+    ASSERT_TRUE(db.executeStatements("BEGIN;\n" + sql + "\nCOMMIT;")) << sql;
     db.close();
 }
 

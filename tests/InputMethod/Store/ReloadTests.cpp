@@ -1,0 +1,236 @@
+// Opening, closing, reloading and the bundled-file copy; lookups running
+// while the store reloads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+#include "SharedLib/sqlkit/SQLResultSet.h"
+#include "StoreFixture.h"
+
+namespace taviro::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Open descriptors of this process on the file.
+int openDescriptors(const fs::path& file) {
+    int n = 0;
+    std::error_code ec;
+    const auto target = fs::weakly_canonical(file, ec);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code e;
+        auto link = fs::read_symlink(entry.path(), e);
+        if (!e && link == target) ++n;
+    }
+    return n;
+}
+
+class ReloadTest : public StoreTest {
+protected:
+    // A store that has not opened anything yet.
+    Database& fresh() {
+        db_ = Database::create(loc_);
+        Database::Hooks h = hooks_;
+        h.settings = [this] {
+            std::lock_guard lk(settingsMutex_);
+            return std::make_shared<const Settings>(settings_);
+        };
+        db_->setHooks(h);
+        return *db_;
+    }
+    fs::path userDb() const { return loc_.userFolder / "user.db"; }
+};
+
+TEST_F(ReloadTest, CreationOpensNothingAndReloadCreatesTheReadWriteFiles) {
+    fs::remove_all(loc_.userFolder);
+    auto& db = fresh();
+    EXPECT_FALSE(db.isOpen());
+    EXPECT_TRUE(db.codeTablePrefixQuery("a", false).empty());
+    EXPECT_FALSE(fs::exists(loc_.userFolder));
+
+    db.reloadDBLink().wait();
+    EXPECT_TRUE(db.isOpen());
+    for (const char* name : {"user.db", "keys.db", "think.db"}) EXPECT_TRUE(fs::exists(loc_.userFolder / name)) << name;
+    for (const char* name : {"custom.db", "extended.db", "assist.database", "mainCodeTable.database"})
+        EXPECT_FALSE(fs::exists(loc_.userFolder / name)) << name;
+    EXPECT_EQ(openDescriptors(userDb()), 1);
+}
+
+TEST_F(ReloadTest, QuickReloadsLeaveOneConnectionPerFile) {
+    auto& db = fresh();
+    auto a = db.reloadDBLink();
+    auto b = db.reloadDBLink();
+    auto c = db.reloadDBLink();
+    a.wait();
+    b.wait();
+    c.wait();
+    EXPECT_TRUE(db.isOpen());
+    for (const char* name : {"user.db", "keys.db", "think.db"})
+        EXPECT_EQ(openDescriptors(loc_.userFolder / name), 1) << name;
+    EXPECT_EQ(openDescriptors(loc_.resourceDir / "dag.db"), 1);
+}
+
+TEST_F(ReloadTest, CloseDuringAReloadLeavesNothingOpen) {
+    auto& db = fresh();
+    for (int i = 0; i < 20; ++i) {
+        auto pending = db.reloadDBLink();
+        db.closeAll();
+        pending.wait();
+        EXPECT_FALSE(db.isOpen());
+        EXPECT_EQ(openDescriptors(userDb()), 0);
+    }
+}
+
+TEST_F(ReloadTest, ClosedStoreAnswersNothingAndReopensNothing) {
+    auto& db = open();
+    CodeTable word("ab", "词", 1.0);
+    db.insertUserWord(word, true);
+    ASSERT_EQ(db.userDictionaryByPy("ab", 10).size(), 1u);
+
+    db.closeAll();
+    EXPECT_EQ(openDescriptors(userDb()), 0);
+    CodeTable other("cd", "字", 1.0);
+    db.insertUserWord(other, true);
+    db.updateUserWordRow(word, false);
+    db.keyLog(std::chrono::system_clock::now(), 3, false);
+    EXPECT_TRUE(db.userDictionaryByPy("ab", 10).empty());
+    EXPECT_EQ(db.userWordRowid(word), -1);
+    EXPECT_FALSE(db.assistDBQueue());
+    EXPECT_EQ(openDescriptors(userDb()), 0);
+
+    db.reloadDBLink().wait();
+    auto found = db.userDictionaryByPy("ab", 10);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].weight, 1.0);  // the write while closed did not happen
+    EXPECT_TRUE(db.userDictionaryByPy("cd", 10).empty());
+}
+
+TEST_F(ReloadTest, ReloadEmptiesTheCache) {
+    auto& db = open();
+    db.phraseWordsByPinyinColumns("k", 100, {{"a"}});
+    EXPECT_EQ(db.cacheSize(), 1u);
+    db.reloadDBLink().wait();
+    EXPECT_EQ(db.cacheSize(), 0u);
+}
+
+TEST_F(ReloadTest, KeyStatisticsStayReadableByOthers) {
+    auto& db = open();
+    db.keyLog(std::chrono::system_clock::now(), 4, true);
+    // Another program (the preferences application) reads and resets the file
+    // while the store holds it open.
+    sqlkit::SQLDatabase other((loc_.userFolder / "keys.db").string());
+    ASSERT_TRUE(other.open());
+    other.setMaxBusyRetryTimeInterval(0);
+    auto rs = other.executeQuery("SELECT count FROM Char");
+    ASSERT_TRUE(rs);
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->intForColumnIndex(0), 4);
+    rs->close();
+    EXPECT_TRUE(other.executeUpdate("DELETE FROM Char"));
+    other.close();
+}
+
+TEST_F(ReloadTest, CopyBundledDatabase) {
+    auto& db = fresh();
+    writeCodeTable(loc_.resourceDir / "custom.db", {{"rq", "模板", 0}});
+    const fs::path dest = loc_.userFolder / "custom.db";
+
+    // Missing folder: created.
+    fs::remove_all(loc_.userFolder);
+    db.copyBundledDatabase("custom.db", dest.string());
+    ASSERT_TRUE(fs::exists(dest));
+
+    // Over an existing file with a stale journal: replaced, journal gone.
+    writeCodeTable(dest, {{"old", "旧", 0}});
+    std::ofstream(dest.string() + "-journal") << "stale";
+    db.copyBundledDatabase("custom.db", dest.string());
+    EXPECT_FALSE(fs::exists(dest.string() + "-journal"));
+    db.reloadDBLink().wait();
+    EXPECT_EQ(words(db.customPhrases("rq")), std::vector<std::string>{"模板"});
+    EXPECT_TRUE(db.customPhrases("old").empty());
+
+    // A missing resource leaves the destination as it was.
+    db.copyBundledDatabase("nothing.db", dest.string());
+    db.copyBundledDatabase("../user/custom.db", dest.string());
+    EXPECT_TRUE(fs::exists(dest));
+    for (const auto& e : fs::directory_iterator(loc_.userFolder))
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+}
+
+TEST_F(ReloadTest, LookupsRunWhileTheStoreReloads) {
+    writeDag(loc_.resourceDir / "dag.db", {{"w2", {"zhang", "san"}, "张三|5"}});
+    writeCodeTable(loc_.resourceDir / "dag.db", {{"ab", "甲", 0}});
+    auto& db = fresh();
+    db.reloadDBLink().wait();
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&, t] {
+            int i = 0;
+            while (!stop) {
+                auto main = db.codeTablePrefixQuery("ab", false);
+                if (!main.empty()) {
+                    EXPECT_EQ(main[0].table, "甲");
+                    ++answered;
+                }
+                auto phrase = db.phraseWordsByPinyinColumns("k" + std::to_string(t) + "-" + std::to_string(i++), 100,
+                                                            {{"zhang"}, {"san"}});
+                if (!phrase.empty()) {
+                    EXPECT_EQ(phrase[0].table, "张三");
+                }
+                CodeTable w("ab", "词", 0);
+                db.updateUserWordRow(w, false);
+                db.keyLog(std::chrono::system_clock::now(), 1, t % 2 == 0);
+            }
+        });
+    for (int i = 0; i < 15; ++i) {
+        auto f = db.reloadDBLink();
+        if (i % 3 == 0) db.closeAll();
+        if (i % 5 == 0) db.cleanCache();
+        f.wait();
+    }
+    db.reloadDBLink().wait();
+    // Let the workers meet the reopened store before they stop.
+    const int before = answered;
+    for (int spins = 0; answered == before && spins < 10'000'000; ++spins) std::this_thread::yield();
+    stop = true;
+    for (auto& w : workers) w.join();
+
+    EXPECT_TRUE(db.isOpen());
+    EXPECT_GT(answered.load(), 0);
+    EXPECT_EQ(words(db.codeTablePrefixQuery("ab", false)), std::vector<std::string>{"甲"});
+    EXPECT_EQ(openDescriptors(userDb()), 1);
+    EXPECT_EQ(openDescriptors(loc_.resourceDir / "dag.db"), 1);
+}
+
+TEST(StoreBundleData, GeneratedFilesAnswer) {
+    const fs::path resources = TAVIRO_RESOURCE_DIR;
+    if (!fs::exists(resources / "dag.db") || !fs::exists(resources / "english.db"))
+        GTEST_SKIP() << "no generated bundle data in " << resources;
+    const auto base = freshDir("bundle-data");
+    auto db = Database::create({base / "user", resources, base / "library"});
+    Database::Hooks h;
+    h.settings = [] { return std::make_shared<const Settings>(); };
+    db->setHooks(h);
+    db->reloadDBLink().wait();
+
+    auto english = db->englishWords("hel", true, 20);
+    EXPECT_FALSE(english.empty());
+    EXPECT_LE(english.size(), 20u);
+    for (const auto& r : english) EXPECT_EQ(r.code.rfind("hel", 0), 0u) << r.code;
+
+    auto phrase = db->phraseWordsByPinyinColumns("zhongguo", 100, {{"zhong"}, {"guo"}});
+    ASSERT_FALSE(phrase.empty());
+    for (std::size_t i = 1; i < phrase.size(); ++i) EXPECT_GE(phrase[i - 1].weight, phrase[i].weight);
+    EXPECT_NE(std::find(phrase.begin(), phrase.end(), CodeTable("", "中国")), phrase.end());
+    db->closeAll();
+}
+
+} // namespace
+} // namespace taviro::test
