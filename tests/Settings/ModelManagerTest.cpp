@@ -124,7 +124,7 @@ TEST_F(ModelManagerTest, BulkInsertReportsEveryTenthRecord) {
     for (const auto& c : cases) {
         channel_->clear();
         std::vector<CodeTable> rows;
-        for (size_t i = 0; i < c.count; ++i) rows.push_back(phrase("c" + std::to_string(i), "词", 1));
+        for (size_t i = 0; i < c.count; ++i) rows.push_back(phrase(std::string("c").append(std::to_string(i)), "词", 1));
         std::vector<double> calls;
         const auto before = manager_->loadCodeTable().size();
         if (c.withCallback)

@@ -35,7 +35,8 @@ std::string tableScript() {
 std::string indexScript() {
     std::string s;
     for (int n = 2; n <= 10; ++n) {
-        const std::string t = "w" + std::to_string(n);
+        std::string t = "w";
+        t += std::to_string(n);
         s += "CREATE INDEX IF NOT EXISTS " + t + "_index ON " + t + " (";
         for (int p = 1; p <= n; ++p) s += "\"p" + std::to_string(p) + "\", ";
         s += "\"Weight\" desc);\n";
