@@ -64,15 +64,16 @@ protected:
 
     // Makes the dag.db sub-lookup wait until release().
     void holdDagLookups() {
-        holding_ = true;
+        *holding_ = true;
         hooks_.phraseWait = std::chrono::milliseconds(100);
         hooks_.predictionWait = std::chrono::milliseconds(100);
-        hooks_.beforeSubLookup = [this](Database::SubLookup which) {
-            if (which == Database::SubLookup::dagWords && holding_) gateOpen_.wait();
+        // The hook owns what it waits on: a late worker may outlive the test.
+        hooks_.beforeSubLookup = [holding = holding_, gate = gateOpen_](Database::SubLookup which) {
+            if (which == Database::SubLookup::dagWords && *holding) gate.wait();
         };
     }
     void release() {
-        if (holding_.exchange(false)) gate_.set_value();
+        if (holding_->exchange(false)) gate_.set_value();
     }
 
     void learn(const std::string& code, const std::string& word, double weight) {
@@ -80,7 +81,7 @@ protected:
         db_->insertUserWord(r, true);
     }
 
-    std::atomic<bool> holding_{false};
+    std::shared_ptr<std::atomic<bool>> holding_ = std::make_shared<std::atomic<bool>>(false);
     std::promise<void> gate_;
     std::shared_future<void> gateOpen_ = gate_.get_future().share();
 };
