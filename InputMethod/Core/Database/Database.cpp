@@ -14,10 +14,7 @@
 
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Double2Pinyin.h"
-#if __has_include("InputMethod/Core/Engine/PhraseTemplate.h")
 #include "InputMethod/Core/Engine/PhraseTemplate.h"
-#define TAVIRO_STORE_HAS_TEMPLATE 1
-#endif
 
 namespace fs = std::filesystem;
 using sqlkit::SQLDatabase;
@@ -144,11 +141,7 @@ std::string Database::expandTemplate(const std::string& text) const {
     Hooks h = hooks();
     auto now = h.clock ? h.clock() : std::chrono::system_clock::now();
     if (h.expandTemplate) return h.expandTemplate(text, now);
-#ifdef TAVIRO_STORE_HAS_TEMPLATE
     return expandPhraseTemplate(text, now);
-#else
-    return text;
-#endif
 }
 
 std::shared_lock<std::shared_mutex> Database::readLinks() const {

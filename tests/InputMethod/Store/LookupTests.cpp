@@ -119,6 +119,17 @@ TEST_F(LookupTest, CustomPhrasesExpandTemplatesOnTheGivenClock) {
     EXPECT_EQ(expanded, (std::vector<std::string>{"#yyyy年", "##"}));
 }
 
+TEST_F(LookupTest, CustomPhrasesUseThePhraseTemplates) {
+    writeCodeTable(loc_.userFolder / "custom.db",
+                   {{"rq", "#yyyy年#M月#d日", 0}, {"rq", "#date", 1}, {"jh", "##", 0}, {"jh", "a##yyyy", 1}});
+    // Noon UTC: 7 December 2026 in every time zone within eleven hours of UTC.
+    const auto noon = std::chrono::system_clock::from_time_t(1796644800);
+    hooks_.clock = [noon] { return noon; };
+    auto& db = open();
+    EXPECT_EQ(words(db.customPhrases("rq")), (std::vector<std::string>{"2026年12月7日", "2026年12月7日"}));
+    EXPECT_EQ(words(db.customPhrases("jh")), (std::vector<std::string>{"#", "a#yyyy"}));
+}
+
 TEST_F(LookupTest, CustomPhrasesWithoutFileAreEmpty) {
     auto& db = open();
     EXPECT_TRUE(db.customPhrases("rq").empty());
