@@ -1,0 +1,99 @@
+#include "Settings/CodeTable/CodeTableChooser.h"
+
+#include "Platform/Dispatch/WorkerPool.h"
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
+#include "Settings/CodeTable/CodeTableImporter.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/MainThread.h"
+#include "Settings/NotificationSender.h"
+
+#include <optional>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+TableLocations TableLocations::current() {
+    return {plat::Paths::perUserFolder(), plat::Paths::userFolder(), plat::Paths::resourceFolder(plat::Bundle::Kelvane)};
+}
+
+namespace {
+
+struct Choice {
+    fs::path templatePath;
+    fs::path dbPath;
+    std::optional<fs::path> textPath;  // none for a title that could leave its folder
+    bool assist;
+    std::string ConfigManager::*nameField;
+    int64_t ConfigManager::*versionField;
+};
+
+void choose(ConfigManager& config, const Choice& choice, const std::string& title,
+            std::shared_ptr<ProgressSink> sink, CodeTableChooser::Done done) {
+    NotificationSender::okToUse(false);
+    NotificationSender::post(plat::command::kCloseDatabase);
+
+    // Back on the main queue once the import has ended, whichever way.
+    auto finish = [&config, choice, title, done](bool ok) {
+        if (ok) {
+            config.*choice.nameField = title;
+            config.save();
+            config.*choice.versionField = 1;
+            config.save();
+        } else {
+            config.*choice.versionField = -1;
+            config.save();
+        }
+        NotificationSender::post(plat::command::kNeedsReloadDBLink);
+        NotificationSender::okToUse(true);
+        if (done) done(ok);
+    };
+
+    if (!choice.textPath) {
+        plat::log("Kelvane: refusing the table name \"" + title + "\"");
+        onMain([finish] { finish(false); });
+        return;
+    }
+    std::error_code ec;
+    fs::create_directories(choice.dbPath.parent_path(), ec);
+    plat::WorkerPool::shared().submit([choice, sink = std::move(sink), finish] {
+        CodeTableImporter::rebuildDatabase(choice.templatePath, *choice.textPath, choice.dbPath, choice.assist, sink,
+                                           finish);
+    });
+}
+
+std::optional<fs::path> textTable(const fs::path& folder, const std::string& title) {
+    const std::string name = title + ".txt";
+    if (title.empty() || !plat::Paths::isSafeRelativeName(name)) return std::nullopt;
+    return folder / name;
+}
+
+} // namespace
+
+void CodeTableChooser::selectMainCodeTable(ConfigManager& config, const TableLocations& where,
+                                           const std::string& title, std::shared_ptr<ProgressSink> sink, Done done) {
+    choose(config,
+           {where.resourceFolder / "codetable.database", where.perUserFolder / "mainCodeTable.database",
+            textTable(where.userFolder, title), false, &ConfigManager::codeTableName, &ConfigManager::codeTableVersion},
+           title, std::move(sink), std::move(done));
+}
+
+void CodeTableChooser::selectAssistTable(ConfigManager& config, const TableLocations& where,
+                                         const std::string& title, std::shared_ptr<ProgressSink> sink, Done done) {
+    choose(config,
+           {where.resourceFolder / "assist.database", where.perUserFolder / "assist.database",
+            textTable(where.userFolder / "AssistCodes", title), true, &ConfigManager::assistPlanName,
+            &ConfigManager::assistCodePlan},
+           title, std::move(sink), std::move(done));
+}
+
+void CodeTableChooser::selectMainCodeTable(const std::string& title, std::shared_ptr<ProgressSink> sink, Done done) {
+    selectMainCodeTable(ConfigManager::shared(), TableLocations::current(), title, std::move(sink), std::move(done));
+}
+
+void CodeTableChooser::selectAssistTable(const std::string& title, std::shared_ptr<ProgressSink> sink, Done done) {
+    selectAssistTable(ConfigManager::shared(), TableLocations::current(), title, std::move(sink), std::move(done));
+}
+
+} // namespace kelvane

@@ -1,0 +1,50 @@
+#pragma once
+#include "Settings/ProgressSink.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kelvane {
+
+class ConfigManager;
+
+// Where the choosers find their files.
+struct TableLocations {
+    std::filesystem::path perUserFolder;  // holds the databases
+    std::filesystem::path userFolder;     // holds the text tables ("AssistCodes" for assist tables)
+    std::filesystem::path resourceFolder; // holds the templates
+
+    // The folders of this user and program.
+    static TableLocations current();
+};
+
+// Choosing a main code table or an assist table: the input method is told to let go of
+// its databases, the database is rebuilt from the application's template and the chosen
+// text table in the background, the result is saved in the settings, and the input
+// method is told to reopen and use its databases again.
+//
+// Commands, in order: "okToUse" false, "closeDatabase", the saves ("configNeedsReload"
+// for each: on success the name then version 1, on failure version -1 only),
+// "needsReloadDBLink", "okToUse" true. On failure the old database stays in place.
+// Call on the main thread; `done` runs on the main queue, after the commands.
+class CodeTableChooser {
+public:
+    using Done = std::function<void(bool)>;
+
+    // "<user folder>/<title>.txt" into "mainCodeTable.database" (template
+    // "codetable.database"); keys "CodeTableName" and "CodeTableVersion".
+    static void selectMainCodeTable(const std::string& title, std::shared_ptr<ProgressSink> sink, Done done);
+    // "<user folder>/AssistCodes/<title>.txt" into "assist.database" (template
+    // "assist.database"); keys "AssistPlanName" and "AssistCodePlan".
+    static void selectAssistTable(const std::string& title, std::shared_ptr<ProgressSink> sink, Done done);
+
+    // The same with explicit settings and folders.
+    static void selectMainCodeTable(ConfigManager& config, const TableLocations& where, const std::string& title,
+                                    std::shared_ptr<ProgressSink> sink, Done done);
+    static void selectAssistTable(ConfigManager& config, const TableLocations& where, const std::string& title,
+                                  std::shared_ptr<ProgressSink> sink, Done done);
+};
+
+} // namespace kelvane

@@ -1,0 +1,129 @@
+#include "Settings/InputMethodCommands.h"
+
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
+#include "Settings/CommandBracket.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/DatabaseFile.h"
+#include "Settings/NotificationSender.h"
+
+#include <unistd.h>
+
+#include <system_error>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+namespace cmd = plat::command;
+
+namespace {
+
+// Copies source beside target and renames it into place; target is untouched on failure.
+bool copyIntoPlace(const fs::path& source, const fs::path& target) {
+    const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
+    std::error_code ec;
+    fs::copy_file(source, temporary, ec);
+    if (!ec) fs::rename(temporary, target, ec);
+    if (ec) {
+        plat::log("Kelvane: could not copy " + source.string() + " to " + target.string() + ": " + ec.message());
+        fs::remove(temporary, ec);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool InputMethodCommands::selectDoublePinyinScheme(ConfigManager& config, const std::string& name,
+                                                   const fs::path& perUserFolder, const fs::path& userFolder) {
+    config.inputPlanName = name;
+    config.save();
+    bool copied = false;
+    const std::string file = name + ".plist";
+    if (!name.empty() && plat::Paths::isSafeRelativeName(file)) {
+        const fs::path source = userFolder / "KeyMaps" / file;
+        std::error_code ec;
+        if (fs::is_regular_file(source, ec)) copied = copyIntoPlace(source, perUserFolder / "spScheme.plist");
+        else plat::log("Kelvane: no scheme file " + source.string());
+    } else {
+        plat::log("Kelvane: refusing the scheme name \"" + name + "\"");
+    }
+    NotificationSender::post(cmd::kNeedReloadPlan);
+    return copied;
+}
+
+void InputMethodCommands::chooseCandidatePanel(ConfigManager& config, bool vertical) {
+    config.verticalCandidates = vertical;
+    config.save();
+    NotificationSender::switchCandidatesPanel(vertical ? cmd::kVerticalPanel : cmd::kHorizontalPanel);
+}
+
+void InputMethodCommands::chooseFontSize(ConfigManager& config, int64_t size) {
+    config.fontSize = size;
+    config.save();
+    NotificationSender::setFontSize(size);
+}
+
+void InputMethodCommands::candidateFontChanged(const ConfigManager& config) {
+    NotificationSender::setFontSize(config.fontSize);
+}
+
+void InputMethodCommands::resetUserDict() { NotificationSender::post(cmd::kResetUserDict); }
+void InputMethodCommands::resetCustom() { NotificationSender::post(cmd::kResetCustom); }
+void InputMethodCommands::resetBootButtons() { NotificationSender::post(cmd::kResetBootButtons); }
+
+bool InputMethodCommands::importUserDictionary(const std::function<std::optional<fs::path>()>& choose,
+                                               const fs::path& perUserFolder) {
+    CommandBracket bracket(CommandBracket::Kind::UserDictionary);
+    const std::optional<fs::path> chosen = choose ? choose() : std::nullopt;
+    if (!chosen) return false;
+    if (!DatabaseFile::hasSQLiteHeader(*chosen)) {
+        plat::log("Kelvane: " + chosen->string() + " is not an SQLite database; user.db is kept");
+        return false;
+    }
+    const fs::path target = perUserFolder / "user.db";
+    std::error_code ec;
+    fs::create_directories(perUserFolder, ec);
+    const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
+    fs::copy_file(*chosen, temporary, ec);
+    if (ec || !DatabaseFile::check(temporary)) {
+        plat::log("Kelvane: " + chosen->string() + " cannot serve as the user dictionary; user.db is kept");
+        DatabaseFile::removeWithCompanions(temporary);
+        return false;
+    }
+    return DatabaseFile::replace(temporary, target);
+}
+
+void InputMethodCommands::restoreBackup(ConfigManager& config, const std::function<bool()>& writeFiles) {
+    NotificationSender::okToUse(false);
+    NotificationSender::post(cmd::kCloseDatabase);
+    const bool schemeCopied = writeFiles ? writeFiles() : false;
+    if (schemeCopied) NotificationSender::post(cmd::kNeedReloadPlan);
+    config.loadConfig();
+    NotificationSender::post(cmd::kNeedsReloadDBLink);
+    NotificationSender::post(cmd::kConfigNeedsReload);
+    NotificationSender::okToUse(true);
+    const auto vertical = config.configData.find("VerticalCandidates");
+    if (vertical != config.configData.end() && vertical->second.isBool())
+        NotificationSender::switchCandidatesPanel(*vertical->second.getBool() ? cmd::kVerticalPanel
+                                                                              : cmd::kHorizontalPanel);
+    const auto size = config.configData.find("FontSize");
+    if (size != config.configData.end() && size->second.isInteger())
+        NotificationSender::setFontSize(*size->second.getInteger());
+}
+
+std::string InputMethodCommands::normaliseTableFileName(const fs::path& folder, const std::string& relativeName) {
+    constexpr std::string_view upper = ".TXT";
+    if (relativeName.find('/') != std::string::npos || relativeName.size() <= upper.size() ||
+        relativeName.compare(relativeName.size() - upper.size(), upper.size(), upper) != 0 ||
+        !plat::Paths::isSafeRelativeName(relativeName))
+        return relativeName;
+    const std::string lower = relativeName.substr(0, relativeName.size() - upper.size()) + ".txt";
+    // link() refuses an existing target, so a file of the new name is never overwritten.
+    const fs::path from = folder / relativeName, to = folder / lower;
+    if (::link(from.c_str(), to.c_str()) != 0) return relativeName;
+    ::unlink(from.c_str());
+    return lower;
+}
+
+} // namespace kelvane

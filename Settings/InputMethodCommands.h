@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kelvane {
+
+class ConfigManager;
+
+// The settings changes that tell the running input method something beyond
+// "configNeedsReload", each with its commands in the order the input method needs.
+class InputMethodCommands {
+public:
+    // Saves "InputPlanName", replaces "spScheme.plist" in the per-user folder by
+    // "KeyMaps/<name>.plist" of the user folder, then posts "needReloadPlan". A name that
+    // could leave "KeyMaps", or a missing scheme file, leaves "spScheme.plist" as it was.
+    // Returns whether the scheme file was put in place.
+    static bool selectDoublePinyinScheme(ConfigManager& config, const std::string& name,
+                                         const std::filesystem::path& perUserFolder,
+                                         const std::filesystem::path& userFolder);
+
+    // Saves "VerticalCandidates", then posts "switchCandidatesPanel" with
+    // "竖排候选栏" (vertical) or "横排候选栏".
+    static void chooseCandidatePanel(ConfigManager& config, bool vertical);
+    // Saves "FontSize", then posts "setFontSize" with it.
+    static void chooseFontSize(ConfigManager& config, int64_t size);
+    // Posts "setFontSize" with the current size, so that a new font is drawn.
+    static void candidateFontChanged(const ConfigManager& config);
+
+    // Posted at once: the input method empties its user dictionary, restores its
+    // custom phrases, restores its guide buttons.
+    static void resetUserDict();
+    static void resetCustom();
+    static void resetBootButtons();
+
+    // Replaces "user.db" in the per-user folder with the chosen file, inside
+    // "closeDatabase", "okToUse" false ... "needsReloadDBLink", "okToUse" true.
+    // `choose` asks the user (it runs between the opening and the closing commands) and
+    // yields none when cancelled. Only a file that starts with the SQLite header and
+    // passes its check replaces "user.db"; otherwise it stays as it was. Returns whether
+    // it was replaced.
+    static bool importUserDictionary(const std::function<std::optional<std::filesystem::path>()>& choose,
+                                     const std::filesystem::path& perUserFolder);
+
+    // Restoring a backup: "okToUse" false, "closeDatabase", writeFiles() (which returns
+    // whether it copied a double-pinyin scheme: then "needReloadPlan"), the settings are
+    // loaded again, "needsReloadDBLink", "configNeedsReload", "okToUse" true, then
+    // "switchCandidatesPanel" and "setFontSize" when the restored "config.plist" holds
+    // "VerticalCandidates" as a Boolean and "FontSize" as an integer.
+    static void restoreBackup(ConfigManager& config, const std::function<bool()>& writeFiles);
+
+    // A table file named "<name>.TXT" directly in `folder` is renamed to "<name>.txt"
+    // (only the extension changes; an existing file is never overwritten). Returns the
+    // name the file has afterwards. Names in subfolders are returned unchanged.
+    static std::string normaliseTableFileName(const std::filesystem::path& folder, const std::string& relativeName);
+};
+
+} // namespace kelvane

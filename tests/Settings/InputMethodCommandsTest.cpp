@@ -1,0 +1,151 @@
+#include "Settings/InputMethodCommands.h"
+
+#include "ImportTestSupport.h"
+#include "RecordingChannelFixture.h"
+#include "Settings/ConfigManager.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kelvane::ConfigManager;
+using kelvane::InputMethodCommands;
+using namespace kelvane::test;
+namespace fs = std::filesystem;
+
+class InputMethodCommandsTest : public RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        root_ = taviro::test::freshDir("commands");
+        perUser_ = root_ / "TaviroMac";
+        user_ = root_ / "塔维输入法";
+        fs::create_directories(perUser_);
+        config_ = std::make_unique<ConfigManager>(perUser_);
+    }
+    fs::path root_, perUser_, user_;
+    std::unique_ptr<ConfigManager> config_;
+};
+
+TEST_F(InputMethodCommandsTest, SchemeChoiceSavesCopiesThenPosts) {
+    writeFile(user_ / "KeyMaps" / "小鹤.plist", "scheme");
+    writeFile(perUser_ / "spScheme.plist", "old");
+    EXPECT_TRUE(InputMethodCommands::selectDoublePinyinScheme(*config_, "小鹤", perUser_, user_));
+    EXPECT_EQ(readFile(perUser_ / "spScheme.plist"), "scheme");
+    EXPECT_EQ(ConfigManager(perUser_).inputPlanName, "小鹤");
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "needReloadPlan"}));
+
+    // A missing or escaping scheme leaves the active one in place.
+    for (const char* name : {"absent", "../../x"}) {
+        EXPECT_FALSE(InputMethodCommands::selectDoublePinyinScheme(*config_, name, perUser_, user_));
+        EXPECT_EQ(readFile(perUser_ / "spScheme.plist"), "scheme");
+    }
+}
+
+TEST_F(InputMethodCommandsTest, PanelAndFontSize) {
+    InputMethodCommands::chooseCandidatePanel(*config_, true);
+    EXPECT_TRUE(ConfigManager(perUser_).verticalCandidates);
+    InputMethodCommands::chooseCandidatePanel(*config_, false);
+    InputMethodCommands::chooseFontSize(*config_, 24);
+    EXPECT_EQ(ConfigManager(perUser_).fontSize, 24);
+    InputMethodCommands::candidateFontChanged(*config_);
+    InputMethodCommands::resetUserDict();
+    InputMethodCommands::resetCustom();
+    InputMethodCommands::resetBootButtons();
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "switchCandidatesPanel=竖排候选栏",
+                                                  "configNeedsReload", "switchCandidatesPanel=横排候选栏",
+                                                  "configNeedsReload", "setFontSize=24", "setFontSize=24",
+                                                  "resetUserDict", "resetCustom", "resetBootButtons"}));
+}
+
+TEST_F(InputMethodCommandsTest, UserDictionaryImport) {
+    const std::vector<std::string> bracket = {"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"};
+    writeFile(perUser_ / "user.db", "");
+    exec(perUser_ / "user.db", "create table Quanpin (a); insert into Quanpin values ('old');");
+    exec(root_ / "good.db", "create table Quanpin (a); insert into Quanpin values ('new');");
+    writeFile(root_ / "text.db", "not a database at all");
+    writeFile(root_ / "torn.db", readFile(root_ / "good.db").substr(0, 100));
+    writeFile(perUser_ / "user.db-journal", "stale");
+
+    struct Case {
+        const char* name;
+        std::optional<fs::path> chosen;
+        bool replaced;
+    };
+    const Case cases[] = {{"cancelled", std::nullopt, false},
+                          {"not_sqlite", root_ / "text.db", false},
+                          {"torn_copy", root_ / "torn.db", false},
+                          {"missing", root_ / "absent.db", false},
+                          {"database", root_ / "good.db", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        channel_->clear();
+        bool asked = false;
+        const bool replaced = InputMethodCommands::importUserDictionary(
+            [&] {
+                asked = true;
+                EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false"}));
+                return c.chosen;
+            },
+            perUser_);
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(replaced, c.replaced);
+        EXPECT_EQ(posted(), bracket);
+        EXPECT_EQ(query(perUser_ / "user.db", "select a from Quanpin"), (Rows{{c.replaced ? "new" : "old"}}));
+    }
+    EXPECT_FALSE(fs::exists(perUser_ / "user.db-journal"));
+}
+
+TEST_F(InputMethodCommandsTest, RestoreOrder) {
+    struct Case {
+        const char* name;
+        bool scheme;
+        plat::PlistValue::Dictionary restored;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"plain", false, {{"S2T", true}},
+         {"okToUse=false", "closeDatabase", "needsReloadDBLink", "configNeedsReload", "okToUse=true"}},
+        {"scheme_panel_size", true, {{"VerticalCandidates", true}, {"FontSize", 18}},
+         {"okToUse=false", "closeDatabase", "needReloadPlan", "needsReloadDBLink", "configNeedsReload",
+          "okToUse=true", "switchCandidatesPanel=竖排候选栏", "setFontSize=18"}},
+        {"mistyped_values", false, {{"VerticalCandidates", 1}, {"FontSize", "18"}},
+         {"okToUse=false", "closeDatabase", "needsReloadDBLink", "configNeedsReload", "okToUse=true"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        channel_->clear();
+        InputMethodCommands::restoreBackup(*config_, [&] {
+            EXPECT_TRUE(plat::writePlistFile(perUser_ / "config.plist", plat::PlistValue(c.restored)));
+            return c.scheme;
+        });
+        EXPECT_EQ(posted(), c.expected);
+    }
+    EXPECT_TRUE(config_->verticalCandidates);  // the settings were loaded again
+}
+
+TEST(TableFileNameTest, OnlyTheExtensionChangesAndNothingIsOverwritten) {
+    const fs::path dir = taviro::test::freshDir("names");
+    writeFile(dir / "abc.TXT", "a");
+    writeFile(dir / "ATXTB.TXT", "b");
+    writeFile(dir / "dup.TXT", "new");
+    writeFile(dir / "dup.txt", "kept");
+    writeFile(dir / "sub" / "x.TXT", "c");
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {{"abc.TXT", "abc.txt"}, {"ATXTB.TXT", "ATXTB.txt"}, {"dup.TXT", "dup.TXT"},
+                          {"sub/x.TXT", "sub/x.TXT"}, {"plain.txt", "plain.txt"}, {".TXT", ".TXT"},
+                          {"missing.TXT", "missing.TXT"}};
+    for (const auto& c : cases) EXPECT_EQ(InputMethodCommands::normaliseTableFileName(dir, c.in), c.out) << c.in;
+    EXPECT_EQ(readFile(dir / "abc.txt"), "a");
+    EXPECT_FALSE(fs::exists(dir / "abc.TXT"));
+    EXPECT_EQ(readFile(dir / "ATXTB.txt"), "b");
+    EXPECT_EQ(readFile(dir / "dup.txt"), "kept");
+    EXPECT_EQ(readFile(dir / "dup.TXT"), "new");
+    EXPECT_TRUE(fs::exists(dir / "sub" / "x.TXT"));
+}
+
+} // namespace
