@@ -81,6 +81,8 @@ TEST(AtomicFile, ReadWholeFileRefusesFoldersAndMissingFiles) {
     EXPECT_FALSE(readWholeFile(dir / "none"));
     ASSERT_TRUE(writeFileAtomically(dir / "empty", ""));
     EXPECT_EQ(readWholeFile(dir / "empty"), "");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(readWholeFile(dir / "fifo")); // returns at once, no writer needed
     const std::string binary("a\0b\xFF", 4);
     ASSERT_TRUE(writeFileAtomically(dir / "bin", binary));
     EXPECT_EQ(readWholeFile(dir / "bin"), binary);
