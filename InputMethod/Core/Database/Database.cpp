@@ -210,11 +210,6 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     std::error_code ec;
     fs::create_directories(folder, ec);
 
-    auto applyReadOnly = [](const std::shared_ptr<SQLDatabaseQueue>& q) {
-        if (!q) return;
-        for (const auto& pragma : readOnlyPragmas()) runScript(q, pragma);
-    };
-
     links->user = openQueue(folder / "user.db", SQLDatabase::kOpenReadWriteCreate);
     runScript(links->user, script);
 
@@ -226,31 +221,31 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     runScript(links->think, script);
 
     links->dag = openQueue(locations_.resourceDir / "dag.db", SQLDatabase::kOpenReadOnly);
-    applyReadOnly(links->dag);
+    applyReadOnlyPragmas(links->dag);
 
     if (fileExists(extendedDBLocalPath())) {
         links->extended = openQueue(extendedDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnly(links->extended);
+        applyReadOnlyPragmas(links->extended);
         runScript(links->extended, kLockingNormal);
     }
     if (fileExists(assistDBLocalPath())) {
         links->assist = openQueue(assistDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnly(links->assist);
+        applyReadOnlyPragmas(links->assist);
     }
     if (fileExists(customDBLocalPath())) {
         links->custom = openQueue(customDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnly(links->custom);
+        applyReadOnlyPragmas(links->custom);
         runScript(links->custom, kLockingNormal);
     }
     if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath())) {
         links->main = openQueue(mainCodeTableDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnly(links->main);
+        applyReadOnlyPragmas(links->main);
     } else {
         links->main = links->dag;
     }
 
     links->english = openQueue(locations_.resourceDir / "english.db", SQLDatabase::kOpenReadOnly);
-    applyReadOnly(links->english);
+    applyReadOnlyPragmas(links->english);
 
     // Another program writes this store: read-only, and no locking or journal
     // pragma that would get in its way.
@@ -268,6 +263,11 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     }
     // Answers found while the files were closed are not kept.
     clearCacheNow();
+}
+
+void Database::applyReadOnlyPragmas(const std::shared_ptr<SQLDatabaseQueue>& queue) {
+    if (!queue) return;
+    for (const auto& pragma : readOnlyPragmas()) runScript(queue, pragma);
 }
 
 void Database::closeAll() {

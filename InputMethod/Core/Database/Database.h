@@ -86,6 +86,10 @@ public:
     void openDatabases(const std::string& script);
     // Closes every queue; until the next reload lookups give nothing.
     void closeAll();
+    // Runs the eight read-only pragmas on the queue, one block each.
+    static void applyReadOnlyPragmas(const std::shared_ptr<sqlkit::SQLDatabaseQueue>& queue);
+    // Both empty the phrase cache at once, under its lock; a lookup that began
+    // before stores nothing.
     void cleanCache();
     void clearCacheNow();
     // Replaces `destination` with the bundle's file, atomically.

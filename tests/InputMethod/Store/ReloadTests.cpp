@@ -8,6 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "SharedLib/sqlkit/SQLDatabaseQueue.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 #include "StoreFixture.h"
 
@@ -115,6 +116,34 @@ TEST_F(ReloadTest, ReloadEmptiesTheCache) {
     EXPECT_EQ(db.cacheSize(), 1u);
     db.reloadDBLink().wait();
     EXPECT_EQ(db.cacheSize(), 0u);
+}
+
+std::string pragmaValue(sqlkit::SQLDatabaseQueue& q, const std::string& pragma) {
+    std::string value;
+    q.inDatabase([&](sqlkit::SQLDatabase* db) {
+        auto rs = db->executeQuery("PRAGMA " + pragma);
+        if (rs && rs->next()) value = rs->stringForColumnIndex(0).value_or("");
+        if (rs) rs->close();
+    });
+    return value;
+}
+
+TEST_F(ReloadTest, ReadOnlyFilesGetTheReadOnlyPragmas) {
+    execSql(loc_.userFolder / "assist.database", "CREATE TABLE CodeTable (Code TEXT, \"Table\" TEXT);");
+    auto& db = open();
+    auto assist = db.assistDBQueue();
+    ASSERT_TRUE(assist);
+    EXPECT_EQ(pragmaValue(*assist, "query_only"), "1");
+    EXPECT_EQ(pragmaValue(*assist, "locking_mode"), "exclusive");
+    EXPECT_EQ(pragmaValue(*assist, "synchronous"), "0");
+    EXPECT_EQ(pragmaValue(*assist, "temp_store"), "2");
+
+    std::shared_ptr<sqlkit::SQLDatabaseQueue> other(
+        sqlkit::SQLDatabaseQueue::databaseQueueWithPath((loc_.userFolder / "other.db").string()));
+    ASSERT_TRUE(other);
+    Database::applyReadOnlyPragmas(other);
+    EXPECT_EQ(pragmaValue(*other, "query_only"), "1");
+    Database::applyReadOnlyPragmas(nullptr);
 }
 
 TEST_F(ReloadTest, KeyStatisticsStayReadableByOthers) {
