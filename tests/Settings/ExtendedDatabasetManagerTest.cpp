@@ -212,4 +212,21 @@ TEST_F(ExtendedTest, NamesOutsideTheFolderAreRefused) {
     EXPECT_EQ(manager_->libraryPath("../abc"), std::nullopt);
 }
 
+TEST_F(ExtendedTest, CalledOnTheMainThreadItRefusesWithoutWaiting) {
+    writeFile(library_ / "lib.txt", "你好\tni'hao\n再见\tzai'jian\n");
+    plat::RunLoopDriver driver(plat::MainQueue::shared());
+    int completions = 0;
+    bool ok = true;
+    plat::MainQueue::shared().async([&] {
+        manager_->importWordLibrary("lib", sink_, [&](bool result) {
+            ++completions;
+            ok = result;
+        });
+    });
+    driver.runUntil([&] { return completions > 0; }, std::chrono::seconds(10));
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(manager_->loadCells().empty());
+}
+
 } // namespace

@@ -4,6 +4,9 @@
 #include "Platform/Notifications/DBusCommandChannel.h"
 #include "Platform/Notifications/RecordingCommandChannel.h"
 
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/RunLoopDriver.h"
+
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <gtest/gtest.h>
@@ -151,6 +154,25 @@ TEST_F(DBusRoundTripTest, MalformedSignalsAreIgnored) {
     auto got = inbox_.waitFor(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0], withInfo("okToUse", "okToUse", true));
+}
+
+TEST(DBusMainQueueTest, HandlerRunsOnTheMainQueueInOrder) {
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "no session bus";
+    plat::RunLoopDriver driver(plat::MainQueue::shared());
+    std::vector<Command> got;
+    bool offMain = false;
+    auto receiver = plat::CommandReceiver::start([&](const Command& c) {
+        offMain = offMain || !plat::MainQueue::shared().isMainThread();
+        got.push_back(c);
+    });
+    ASSERT_NE(receiver, nullptr);
+    plat::DBusCommandChannel channel;
+    std::vector<Command> sent = {withInfo(cmd::kOkToUse, cmd::kOkToUseKey, false), Command::plain(cmd::kCloseDatabase),
+                                 Command::plain(cmd::kNeedsReloadDBLink), withInfo(cmd::kOkToUse, cmd::kOkToUseKey, true)};
+    for (const auto& c : sent) channel.post(c);
+    driver.runUntil([&] { return got.size() >= sent.size(); }, std::chrono::seconds(20));
+    EXPECT_EQ(got, sent);
+    EXPECT_FALSE(offMain);
 }
 
 } // namespace
