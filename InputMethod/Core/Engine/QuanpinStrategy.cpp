@@ -1,0 +1,274 @@
+#include "InputMethod/Core/Engine/QuanpinStrategy.h"
+
+#include <unordered_set>
+
+#include "InputMethod/Core/Database/Database.h"
+#include "InputMethod/Core/Engine/EngineText.h"
+#include "InputMethod/Core/FuzzyPinyin.h"
+#include "InputMethod/Core/PyString.h"
+#include "InputMethod/Core/Settings.h"
+#include "Platform/Dispatch/ConcurrentQueue.h"
+#include "Platform/Dispatch/SealedResults.h"
+#include "Platform/Dispatch/TaskGroup.h"
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
+
+namespace taviro {
+
+namespace {
+
+constexpr const char* kNoMainTable = "不使用主码表";
+constexpr std::size_t kLongInputKey = 10;
+constexpr std::size_t kCustomSlot = 11;
+
+using Records = std::vector<CodeTable>;
+
+void append(Records& to, const Records& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+Records capped(Records list, int limit) {
+    if (limit >= 0 && list.size() > static_cast<std::size_t>(limit)) list.resize(static_cast<std::size_t>(limit));
+    return list;
+}
+
+void markMainTable(Records& list) {
+    for (auto& r : list) r.from |= CodeTableFromType::mainCodeTable;
+}
+
+// The syllable and its enabled fuzzy variants, as texts.
+std::vector<std::string> variantsOf(const std::vector<std::string>& syllable, const Settings& s) {
+    const auto groups = PyString::syllableTextsForCodes(
+        expandFuzzySyllableCodes(PyString::syllableCodesForTexts({syllable}), s));
+    std::vector<std::string> out;
+    if (!groups.empty())
+        for (const auto& t : groups.front())
+            if (!t.empty()) out.push_back(t);
+    return out;
+}
+
+// The typed spelling of a syllable: corrections SunPinyin applies map back.
+std::string corrected(std::string typed) {
+    static const std::pair<const char*, const char*> rules[] = {
+        {"uei", "ui"}, {"uen", "un"}, {"iou", "iu"}, {"mg", "ng"}, {"gn", "ng"}};
+    for (const auto& [from, to] : rules) {
+        const auto at = typed.find(from);
+        if (at != std::string::npos) typed.replace(at, std::char_traits<char>::length(from), to);
+    }
+    return typed;
+}
+
+std::size_t typedLength(const std::string& buffer, std::size_t at, const std::string& syllable) {
+    const std::size_t rest = buffer.size() - at;
+    if (buffer.compare(at, syllable.size(), syllable) == 0) return std::min(syllable.size(), rest);
+    for (std::size_t len : {syllable.size(), syllable.size() + 1}) {
+        if (len > rest) continue;
+        if (corrected(buffer.substr(at, len)) == syllable) return len;
+    }
+    return std::min(syllable.size(), rest);
+}
+
+} // namespace
+
+QuanpinStrategy::QuanpinStrategy(StrategyEnvironment environment) : InputDeletage(std::move(environment)) {
+    applyFuzzyOptions();
+}
+
+void QuanpinStrategy::applyFuzzyOptions() { startSunpinyinSetUp(true); }
+
+std::vector<std::vector<std::string>> QuanpinStrategy::pinyin() const {
+    std::lock_guard lk(mutex_);
+    return pinyin_;
+}
+
+std::vector<CodeTable> QuanpinStrategy::candidateCache() const {
+    std::lock_guard lk(mutex_);
+    return candidateCache_;
+}
+
+std::vector<CodeTable> QuanpinStrategy::strategyCandidates(const std::string& buffer, bool) {
+    return candidatesFromBuffer(buffer);
+}
+
+std::vector<std::string> QuanpinStrategy::syllableSpans(const std::string& buffer,
+                                                       const std::vector<std::string>& syllables) {
+    std::vector<std::string> spans;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < syllables.size(); ++i) {
+        while (at < buffer.size() && buffer[at] == '\'') ++at;
+        at += typedLength(buffer, at, syllables[i]);
+        while (at < buffer.size() && buffer[at] == '\'') ++at;
+        spans.push_back(i + 1 == syllables.size() ? buffer : buffer.substr(0, at));
+    }
+    return spans;
+}
+
+std::vector<CodeTable> QuanpinStrategy::candidatesFromBuffer(const std::string& buffer) {
+    if (containsUpperAscii(buffer)) return {};
+
+    auto query = std::make_shared<Query>();
+    query->inputBuffer = buffer;
+    query->env = environmentPtr();
+    query->settings = query->env->settings();
+    query->wrapper = sunpinyinWrapper();
+    query->py2hz = py2hzDic();
+    std::vector<std::string> syllables;
+    if (query->wrapper) syllables = query->wrapper->pyStringFrom(buffer);
+    for (const auto& s : syllables) query->pinyin.push_back({s});
+    query->spans = syllableSpans(buffer, syllables);
+    {
+        std::lock_guard lk(mutex_);
+        pinyin_ = query->pinyin;
+    }
+    const QueryPtr q = query;
+    const std::size_t n = q->pinyin.size();
+    const auto cancel = std::make_shared<QueryCancel>();
+
+    plat::SealedResults<Records> table(kCustomSlot + 1);
+    plat::TaskGroup group;
+    plat::ConcurrentQueue queue("subBufferQueue");
+    for (std::size_t i = 0; i < 4 && i < n; ++i) {
+        const std::size_t k = i + 1;
+        queue.async(group, [q, table, cancel, k, n] { table.offer(k, lookup(q, k, k == n ? 30 : 5, cancel)); });
+    }
+    if (n > 4) queue.async(group, [q, table, cancel, n] { table.offer(kLongInputKey, lookup(q, n, 2, cancel)); });
+    queue.async(group, [q, table, cancel] {
+        if (q->pinyin.empty() || !sourceMayRun(*q->env, "firstSyllable", *cancel)) return;
+        Records list;
+        for (const auto& s : variantsOf(q->pinyin.front(), *q->settings))
+            if (auto it = q->py2hz->find(s); it != q->py2hz->end())
+                append(list, characterRecords(it->second, 0, q->spans.front(), CodeTableFromType::mainCodeTable));
+        table.offer(0, std::move(list));
+    });
+    queue.async(group, [q, table, cancel] {
+        if (!sourceMayRun(*q->env, "customPhrase", *cancel)) return;
+        table.offer(kCustomSlot, q->env->database->customPhrases(q->inputBuffer));
+    });
+
+    if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.query)) cancel->cancel();
+    auto got = table.seal();
+
+    const Records custom = got[kCustomSlot] ? *got[kCustomSlot] : Records{};
+    std::unordered_set<std::string> seen;
+    for (const auto& c : custom) seen.insert(c.table);
+    Records result;
+    for (std::size_t key = kLongInputKey + 1; key-- > 0;) {
+        if (!got[key]) continue;
+        for (const auto& r : *got[key])
+            if (seen.insert(r.table).second) result.push_back(r);
+    }
+    placeCustomPhrases(result, custom);
+
+    std::lock_guard lk(mutex_);
+    if (result.empty()) return candidateCache_;
+    candidateCache_ = result;
+    return result;
+}
+
+std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t count, int limit,
+                                               const CancelPtr& parent) {
+    if (limit < 1) return {};
+    enum Slot : std::size_t { kUser, kMain, kAssembled, kSuperSP, kSlots };
+    plat::SealedResults<Records> slots(kSlots);
+    const auto cancel = QueryCancel::child(parent);
+    const CancelPtr taskCancel = cancel;
+    plat::TaskGroup group;
+    plat::ConcurrentQueue queue("buttonQueue");
+
+    queue.async(group, [q, slots, taskCancel] {
+        if (!q->settings->userDict || !sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
+        Records list = q->env->database->userDictionaryByPy(q->inputBuffer, 100);
+        markMainTable(list);
+        slots.offer(kUser, std::move(list));
+    });
+    queue.async(group, [q, slots, taskCancel, limit] {
+        const Settings& st = *q->settings;
+        if (st.codeTableName == kNoMainTable || !sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+        Database& store = *q->env->database;
+        Records list = store.codeTablePrefixQuery(q->inputBuffer, false);
+        if (st.revealCode) {
+            if (taskCancel->isCancelled()) return;
+            append(list, capped(store.codeTablePrefixQuery(q->inputBuffer, true), limit));
+        } else if (list.empty() && st.emptySlide) {
+            if (taskCancel->isCancelled()) return;
+            list = capped(store.codeTablePrefixQuery(q->inputBuffer, true), 1);
+        }
+        slots.offer(kMain, std::move(list));
+    });
+    queue.async(group, [q, slots, taskCancel, count, limit] {
+        slots.offer(kAssembled, assembleCandidates(*q, count, limit, *taskCancel));
+    });
+    queue.async(group, [q, slots, taskCancel, count] {
+        if (!q->settings->superSP || count != q->pinyin.size()) return;
+        if (!sourceMayRun(*q->env, "superSP", *taskCancel)) return;
+        Records list = q->env->database->superSPWords(q->inputBuffer, q->pinyin);
+        markMainTable(list);
+        for (auto& r : list) r.code = q->inputBuffer;
+        slots.offer(kSuperSP, std::move(list));
+    });
+
+    if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.lookup)) cancel->cancel();
+    auto got = slots.seal();
+    auto take = [&](Slot slot) { return got[slot] ? std::move(*got[slot]) : Records{}; };
+    Records user = take(kUser), main = take(kMain), assembled = take(kAssembled), superSP = take(kSuperSP);
+    Records result;
+    if (q->settings->codetableInUserDict) {
+        append(result, user);
+        append(result, main);
+    } else {
+        append(result, main);
+        append(result, user);
+    }
+    append(result, superSP);
+    append(result, assembled);
+    return result;
+}
+
+std::vector<CodeTable> QuanpinStrategy::assembleCandidates(const Query& q, std::size_t count, int limit,
+                                                           const QueryCancel& cancel) {
+    const std::size_t n = q.pinyin.size();
+    if (count == 0 || count > n) return {};
+    Database& store = *q.env->database;
+    const SyllableAlternatives syllables(q.pinyin.begin(), q.pinyin.begin() + static_cast<std::ptrdiff_t>(count));
+    const std::string& span = q.spans[count - 1];
+    Records list;
+    if (count < n) {
+        std::string code;
+        for (const auto& s : syllables) code += s.front();
+        if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+        list = capped(store.phraseWordsByPinyinColumns(code, limit, syllables), limit);
+    } else if (n == 1) {
+        for (const auto& s : variantsOf(q.pinyin.front(), *q.settings))
+            if (auto it = q.py2hz->find(s); it != q.py2hz->end()) append(list, characterRecords(it->second, 25));
+        if (list.empty())
+            if (auto it = q.py2hz->find(characterPrefix(q.inputBuffer, 1)); it != q.py2hz->end())
+                list = characterRecords(it->second, 25);
+    } else {
+        if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+        list = capped(store.phraseWordsByPinyinColumns(q.inputBuffer, limit, syllables), limit);
+        for (auto& r : list) {
+            r.from |= CodeTableFromType::mainCodeTable;
+            r.code = span;
+        }
+        if (list.empty())
+            if (auto sentence = sentenceCandidates(q, q.inputBuffer)) list.push_back(*sentence);
+        if (n <= 6 && !cancel.isCancelled()) {
+            // Predictions keep the store's source; they cover the whole buffer.
+            Records predicted = store.userTableLikeAndPhrase("", syllables);
+            for (auto& r : predicted) r.code = span;
+            insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), predicted);
+        }
+        return list;
+    }
+    for (auto& r : list) {
+        r.from |= CodeTableFromType::mainCodeTable;
+        r.code = span;
+    }
+    return list;
+}
+
+std::optional<CodeTable> QuanpinStrategy::sentenceCandidates(const Query& q, const std::string& buffer) {
+    if (q.settings->disableDatabase || !q.wrapper) return std::nullopt;
+    std::string sentence = q.wrapper->candidateWithBuffer(buffer);
+    if (sentence.empty()) return std::nullopt;
+    return CodeTable(buffer, std::move(sentence), 0, CodeTableFromType::mainCodeTable);
+}
+
+} // namespace taviro

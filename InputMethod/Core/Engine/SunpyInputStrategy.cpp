@@ -1,0 +1,283 @@
+#include "InputMethod/Core/Engine/SunpyInputStrategy.h"
+
+#include <unordered_set>
+
+#include "InputMethod/Core/Database/Database.h"
+#include "InputMethod/Core/Double2Pinyin.h"
+#include "InputMethod/Core/Engine/EngineText.h"
+#include "InputMethod/Core/Engine/FourCodeInputStrategy.h"
+#include "InputMethod/Core/FuzzyPinyin.h"
+#include "InputMethod/Core/PyString.h"
+#include "InputMethod/Core/Settings.h"
+#include "Platform/Dispatch/ConcurrentQueue.h"
+#include "Platform/Dispatch/SealedResults.h"
+#include "Platform/Dispatch/TaskGroup.h"
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
+
+namespace taviro {
+
+namespace {
+
+constexpr const char* kNoMainTable = "不使用主码表";
+constexpr const char* kNoAssist = "不使用辅码";
+constexpr std::size_t kTextReplacementKey = 11;
+constexpr std::size_t kLongInputKey = 10;
+constexpr std::size_t kCustomSlot = 12;
+
+using Records = std::vector<CodeTable>;
+
+Records characters(const BundleTables::Py2hz& table, const std::string& key, std::size_t cap = 0) {
+    auto it = table.find(key);
+    return it == table.end() ? Records{} : characterRecords(it->second, cap);
+}
+
+void append(Records& to, const Records& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+// The first `limit` records.
+Records capped(Records list, int limit) {
+    if (limit >= 0 && list.size() > static_cast<std::size_t>(limit)) list.resize(static_cast<std::size_t>(limit));
+    return list;
+}
+
+// The syllable of the first two keys with its fuzzy variants, as texts.
+std::vector<std::vector<std::string>> firstSyllableGroups(const SunpyInputStrategy::Query& q,
+                                                          const std::string& keys, bool fuzzy) {
+    auto codes = q.d2f->convertDoublePinyin(keys, *q.settings);
+    if (fuzzy) codes = expandFuzzySyllableCodes(codes, *q.settings);
+    return PyString::syllableTextsForCodes(codes);
+}
+
+} // namespace
+
+SunpyInputStrategy::SunpyInputStrategy(StrategyEnvironment environment) : InputDeletage(std::move(environment)) {
+    applyFuzzyOptions();
+}
+
+void SunpyInputStrategy::applyFuzzyOptions() { startSunpinyinSetUp(false); }
+
+std::vector<CodeTable> SunpyInputStrategy::candidateCache() const {
+    std::lock_guard lk(cacheMutex_);
+    return candidateCache_;
+}
+
+std::vector<CodeTable> SunpyInputStrategy::strategyCandidates(const std::string& buffer, bool) {
+    return candidates(buffer);
+}
+
+std::vector<CodeTable> SunpyInputStrategy::candidates(const std::string& buffer) {
+    if (containsUpperAscii(buffer)) return {};
+
+    auto query = std::make_shared<Query>();
+    query->inputBuffer = buffer;
+    query->env = environmentPtr();
+    query->settings = query->env->settings();
+    query->previous = candidateCache();
+    query->d2f = d2f();
+    query->wrapper = sunpinyinWrapper();
+    query->py2hz = py2hzDic();
+    query->frequencies = BundleTables::pinyinFrequencies(query->env->database->locations().resourceDir);
+    const QueryPtr q = query;
+    const Settings& s = *q->settings;
+    const std::size_t n = characterCount(buffer);
+    const auto cancel = std::make_shared<QueryCancel>();
+
+    plat::SealedResults<Records> table(kCustomSlot + 1);
+    if (n == 1) {
+        table.offer(0, lookup(q, buffer, s.codeTableName == kNoMainTable ? 1 : 20, cancel));
+        std::lock_guard lk(cacheMutex_);
+        candidateCache_.clear();
+    }
+
+    plat::TaskGroup group;
+    plat::ConcurrentQueue queue("subBufferQueue");
+    for (std::size_t i = 1; i <= 6 && i < n; ++i) {
+        const std::size_t length = i + 1;
+        const bool whole = length == n;
+        const int limit = length % 2 == 0 ? (whole ? 30 : 5) : (whole ? 1 : 0);
+        if (limit < 1) continue;  // an empty lookup
+        queue.async(group, [q, table, cancel, length, limit] {
+            table.offer(length, lookup(q, characterPrefix(q->inputBuffer, length), limit, cancel));
+        });
+    }
+    if (n > 7)
+        queue.async(group, [q, table, cancel] { table.offer(kLongInputKey, lookup(q, q->inputBuffer, 2, cancel)); });
+    if (n > 1)
+        queue.async(group, [q, table, cancel] {
+            if (!sourceMayRun(*q->env, "firstSyllable", *cancel)) return;
+            const auto groups = firstSyllableGroups(*q, characterPrefix(q->inputBuffer, 2), true);
+            if (groups.size() != 1 || groups[0].empty()) return;
+            Records list;
+            for (const auto& syllable : groups[0]) append(list, characters(*q->py2hz, syllable));
+            if (!list.empty()) table.offer(0, std::move(list));
+        });
+    queue.async(group, [q, table, cancel] {
+        if (!sourceMayRun(*q->env, "textReplacement", *cancel)) return;
+        table.offer(kTextReplacementKey, q->env->database->textReplacementPhrases(q->inputBuffer));
+    });
+    queue.async(group, [q, table, cancel] {
+        if (!sourceMayRun(*q->env, "customPhrase", *cancel)) return;
+        table.offer(kCustomSlot, q->env->database->customPhrases(q->inputBuffer));
+    });
+
+    if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.query)) cancel->cancel();
+    auto got = table.seal();
+
+    const Records custom = got[kCustomSlot] ? *got[kCustomSlot] : Records{};
+    std::unordered_set<std::string> seen;
+    for (const auto& c : custom) seen.insert(c.table);
+    Records result;
+    for (std::size_t key = kTextReplacementKey + 1; key-- > 0;) {
+        if (!got[key]) continue;
+        for (const auto& r : *got[key])
+            if (seen.insert(r.table).second) result.push_back(r);
+    }
+    placeCustomPhrases(result, custom);
+
+    std::lock_guard lk(cacheMutex_);
+    if (result.empty()) return candidateCache_;
+    candidateCache_ = result;
+    return result;
+}
+
+std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::string& buffer, int limit,
+                                                  const CancelPtr& parent) {
+    if (limit < 1) return {};
+    const Settings& s = *q->settings;
+    const bool whole = buffer == q->inputBuffer;
+    const std::size_t keys = characterCount(buffer);
+
+    Records result;
+    if (keys == 1 && s.codeTableName == kNoMainTable)
+        result = characters(*q->py2hz, q->d2f->joinedPinyinRange(buffer, s));
+
+    enum Slot : std::size_t { kSide, kUser, kMain, kPhrase, kSuperSP, kFullSpell, kSlots };
+    plat::SealedResults<Records> slots(kSlots);
+    const auto cancel = QueryCancel::child(parent);
+    plat::TaskGroup group;
+    plat::ConcurrentQueue queue("buttonQueue");
+    const CancelPtr taskCancel = cancel;
+
+    queue.async(group, [q, slots, taskCancel, whole, keys] {
+        if (!whole) return;
+        if (keys < (q->settings->codeTableVersion == -1 ? 3u : 5u)) return;
+        slots.offer(kSide, filterBySideCode(q, taskCancel));
+    });
+    queue.async(group, [q, slots, taskCancel] {
+        if (!q->settings->userDict || !sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
+        slots.offer(kUser, q->env->database->userDictionaryByPy(q->inputBuffer, 100));
+    });
+    queue.async(group, [q, slots, taskCancel, limit] {
+        const Settings& st = *q->settings;
+        if (st.codeTableName == kNoMainTable || !sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+        Database& store = *q->env->database;
+        Records list = store.codeTablePrefixQuery(q->inputBuffer, false);
+        if (st.revealCode) {
+            if (taskCancel->isCancelled()) return;
+            append(list, capped(store.codeTablePrefixQuery(q->inputBuffer, true), limit));
+        } else if (list.empty() && st.emptySlide) {
+            if (taskCancel->isCancelled()) return;
+            list = capped(store.codeTablePrefixQuery(q->inputBuffer, true), 1);
+        }
+        slots.offer(kMain, std::move(list));
+    });
+    queue.async(group, [q, slots, taskCancel, buffer, limit] {
+        slots.offer(kPhrase, phraseLookup(*q, buffer, limit, *taskCancel));
+    });
+    queue.async(group, [q, slots, taskCancel, buffer, whole] {
+        if (!q->settings->superSP || !whole || !sourceMayRun(*q->env, "superSP", *taskCancel)) return;
+        slots.offer(kSuperSP, q->env->database->superSPWords(buffer, {}));
+    });
+    queue.async(group, [q, slots, taskCancel, buffer, whole] {
+        if (!whole) return;
+        slots.offer(kFullSpell, fullSpellLookup(*q, buffer, *taskCancel));
+    });
+
+    if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.lookup)) cancel->cancel();
+    auto got = slots.seal();
+    auto take = [&](Slot slot) { return got[slot] ? std::move(*got[slot]) : Records{}; };
+    if (got[kSide]) result = take(kSide);
+    Records user = take(kUser), main = take(kMain), phrases = take(kPhrase), superSP = take(kSuperSP),
+            fullSpell = take(kFullSpell);
+
+    if (whole) loadAssistCache(phrases, q->inputBuffer, s, *q->env->database, cancel.get());
+
+    std::optional<CodeTable> held;
+    if (s.codeTableName == kNoMainTable && keys == 4 && !phrases.empty() && s.wordFirst &&
+        s.assistPlanName != kNoAssist && characterCount(phrases.front().table) == 2) {
+        held = phrases.front();
+        phrases.erase(phrases.begin());
+    }
+    if (s.codetableInUserDict) {
+        append(result, user);
+        append(result, main);
+    } else {
+        append(result, main);
+        append(result, user);
+    }
+    if (!phrases.empty()) {
+        fullSpell.insert(fullSpell.begin(), phrases.front());
+        phrases.erase(phrases.begin());
+    }
+    append(result, fullSpell);
+    append(result, phrases);
+    if (held) result.insert(result.begin(), *held);
+    insertAtOrAppend(result, result.empty() ? 0 : 1, superSP);
+    return result;
+}
+
+std::vector<CodeTable> SunpyInputStrategy::phraseLookup(const Query& q, const std::string& buffer, int limit,
+                                                        const QueryCancel& cancel) {
+    const std::size_t keys = characterCount(buffer);
+    if (keys < 2) return {};
+    Database& store = *q.env->database;
+    const bool whole = buffer == q.inputBuffer;
+    if (!whole) {
+        if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+        return capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
+    }
+    if (keys == 2) {
+        Records list;
+        const auto groups = firstSyllableGroups(q, buffer, true);
+        if (groups.size() != 1) return list;
+        for (const auto& syllable : groups[0]) append(list, characters(*q.py2hz, syllable, 20));
+        if (list.empty()) list = characters(*q.py2hz, characterPrefix(buffer, 1), 20);
+        return list;
+    }
+    if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+    Records list = capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
+    if (list.empty())
+        if (auto sentence = sentenceCandidates(q, buffer)) list.push_back(*sentence);
+    if (keys <= 12 && !cancel.isCancelled()) {
+        const Records predicted = store.userTableLikeAndPhrase(buffer, {});
+        insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), predicted);
+    }
+    return list;
+}
+
+std::vector<CodeTable> SunpyInputStrategy::fullSpellLookup(const Query& q, const std::string& buffer,
+                                                           const QueryCancel& cancel) {
+    const std::string& input = q.inputBuffer;
+    if (input.empty() || input[0] != 'z' || characterCount(input) < 2 || !q.settings->zFullSpell) return {};
+    const auto syllables = FourCodeInputStrategy::buildSentence(dropCharacters(input, 1), q.frequencies.get());
+    // Without a split there is nothing to look up (the keys are full pinyin,
+    // not double pinyin).
+    if (syllables.empty() || !sourceMayRun(*q.env, "fullSpell", cancel)) return {};
+    SyllableAlternatives lists;
+    for (const auto& s : syllables) lists.push_back({s});
+    Records list = q.env->database->phraseWordsByPinyinColumns(buffer, 100, lists);
+    if (syllables.size() == 1) append(list, characters(*q.py2hz, syllables[0]));
+    return list;
+}
+
+std::optional<CodeTable> SunpyInputStrategy::sentenceCandidates(const Query& q, const std::string& buffer) {
+    if (q.settings->disableDatabase || !q.wrapper) return std::nullopt;
+    if (buffer.find("''") != std::string::npos || buffer.find('.') != std::string::npos) return std::nullopt;
+    const std::string pinyin = q.d2f->joinedPinyinRange(buffer, *q.settings);
+    // Keys the scheme could not convert are not pinyin: no sentence for them.
+    if (pinyin.empty() || pinyin == buffer) return std::nullopt;
+    std::string sentence = q.wrapper->candidateWithBuffer(pinyin);
+    if (sentence.empty()) return std::nullopt;
+    return CodeTable("", std::move(sentence));
+}
+
+} // namespace taviro

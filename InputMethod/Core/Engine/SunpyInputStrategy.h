@@ -1,0 +1,62 @@
+#pragma once
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "InputMethod/Core/Engine/InputDeletage.h"
+
+namespace taviro {
+
+// The default strategy: double pinyin with SunPinyin sentences and assist
+// codes. Prefixes of the buffer are looked up in parallel and merged
+// first-word-wins, longest prefix first, custom phrases at their positions.
+class SunpyInputStrategy : public InputDeletage {
+public:
+    // What every task of one query reads, captured when the query starts.
+    struct Query {
+        std::string inputBuffer;
+        std::shared_ptr<const Settings> settings;
+        std::vector<CodeTable> previous;  // the list shown before this key
+        std::shared_ptr<const StrategyEnvironment> env;
+        std::shared_ptr<Double2Pinyin> d2f;
+        std::shared_ptr<const plat::SunpinyinWrapper> wrapper;
+        std::shared_ptr<const BundleTables::Py2hz> py2hz;
+        std::shared_ptr<const BundleTables::Frequencies> frequencies;
+    };
+    using QueryPtr = std::shared_ptr<const Query>;
+    using CancelPtr = std::shared_ptr<const QueryCancel>;
+
+    explicit SunpyInputStrategy(StrategyEnvironment environment = {});
+
+    // The strategy's list for the buffer; the previous non-empty list when
+    // nothing arrives in time.
+    std::vector<CodeTable> candidates(const std::string& buffer);
+    // The last non-empty list returned.
+    std::vector<CodeTable> candidateCache() const;
+
+    // The list of one buffer (the whole input or a prefix of it); empty for a
+    // limit below 1.
+    static std::vector<CodeTable> lookup(const QueryPtr& q, const std::string& buffer, int limit,
+                                         const CancelPtr& parent);
+    // Candidates of the pinyin part that carry a character of the assist code.
+    static std::vector<CodeTable> filterBySideCode(const QueryPtr& q, const CancelPtr& parent);
+    // The SunPinyin sentence of the keys.
+    static std::optional<CodeTable> sentenceCandidates(const Query& q, const std::string& buffer);
+
+protected:
+    std::vector<CodeTable> strategyCandidates(const std::string& buffer, bool fourCodeProbe) override;
+
+private:
+    void applyFuzzyOptions();
+    static std::vector<CodeTable> phraseLookup(const Query& q, const std::string& buffer, int limit,
+                                               const QueryCancel& cancel);
+    static std::vector<CodeTable> fullSpellLookup(const Query& q, const std::string& buffer,
+                                                  const QueryCancel& cancel);
+
+    mutable std::mutex cacheMutex_;
+    std::vector<CodeTable> candidateCache_;
+};
+
+} // namespace taviro

@@ -1,0 +1,173 @@
+// The full-pinyin and double-pinyin strategies over the generated data and
+// the real SunPinyin engine.
+#include <gtest/gtest.h>
+
+#include "InputMethod/Core/Engine/QuanpinStrategy.h"
+#include "InputMethod/Core/Engine/SunpyInputStrategy.h"
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
+#include "StrategyFixture.h"
+
+namespace taviro::test {
+namespace {
+
+class QuanpinTest : public StrategyTest {
+protected:
+    void SetUp() override {
+        StrategyTest::SetUp();
+        if (IsSkipped()) return;
+        if (!plat::SunpinyinWrapper::isAvailable()) GTEST_SKIP() << "SunPinyin data missing";
+        set([](Settings& s) { s.quanPin = true; });
+    }
+
+    std::unique_ptr<QuanpinStrategy> make() {
+        auto strategy = std::make_unique<QuanpinStrategy>(open());
+        strategy->waitForSetUp();
+        return strategy;
+    }
+};
+
+struct FirstCase {
+    const char* buffer;
+    const char* first;
+    std::function<void(Settings&)> options;
+};
+
+TEST_F(QuanpinTest, BuffersGiveTheirWordFirst) {
+    const std::vector<FirstCase> cases = {
+        {"nihao", "你好", nullptr},
+        {"zhongguoren", "中国人", nullptr},
+        {"xi'an", "西安", nullptr},
+        {"beijing", "北京", nullptr},
+        // Fuzzy z/zh: the typed z syllable reaches the zh words.
+        {"zongguo", "中国", [](Settings& s) { s.z2zh = true; }},
+        // Correction: "mg" typed for "ng".
+        {"zhomgguo", "中国", [](Settings& s) { s.mg2ng = true; }},
+    };
+    for (const auto& c : cases) {
+        set([&](Settings& s) {
+            s.z2zh = false;
+            s.mg2ng = false;
+            if (c.options) c.options(s);
+        });
+        auto strategy = make();
+        const auto list = strategy->candidates(c.buffer, false);
+        ASSERT_FALSE(list.empty()) << c.buffer;
+        EXPECT_EQ(list.front().table, c.first) << c.buffer;
+    }
+}
+
+TEST_F(QuanpinTest, PrefixRecordsCarryTheirTypedSpan) {
+    auto strategy = make();
+    const auto list = strategy->candidates("xi'anren", false);
+    // Every record's code is a leading stretch of the buffer as typed.
+    bool sawPrefix = false;
+    for (const auto& r : list) {
+        EXPECT_EQ(std::string("xi'anren").rfind(r.code, 0), 0u) << r.table << " " << r.code;
+        if (r.code == "xi'an") sawPrefix = true;
+    }
+    EXPECT_TRUE(sawPrefix);
+    const auto xi = indexOf(list, "西");
+    ASSERT_GE(xi, 0);
+    EXPECT_EQ(list[static_cast<std::size_t>(xi)].code, "xi'");
+}
+
+TEST_F(QuanpinTest, FuzzyVariantCharactersCoverTheTypedSyllable) {
+    set([](Settings& s) { s.z2zh = true; });
+    auto strategy = make();
+    const auto list = strategy->candidates("zi", false);
+    const auto zhi = indexOf(list, "知");
+    ASSERT_GE(zhi, 0) << "characters of zhi follow those of zi";
+    EXPECT_GT(zhi, indexOf(list, "字"));
+    EXPECT_EQ(list[static_cast<std::size_t>(zhi)].code, "zi");
+}
+
+TEST_F(QuanpinTest, UpperCaseBufferGivesNothingAndEmptyResultKeepsThePreviousList) {
+    auto strategy = make();
+    const auto first = strategy->candidatesFromBuffer("nihao");
+    ASSERT_FALSE(first.empty());
+    EXPECT_TRUE(strategy->candidatesFromBuffer("niHao").empty());
+    EXPECT_EQ(words(strategy->candidatesFromBuffer("")), words(first));
+}
+
+class SunpyTest : public StrategyTest {
+protected:
+    std::unique_ptr<SunpyInputStrategy> make() {
+        auto strategy = std::make_unique<SunpyInputStrategy>(open());
+        strategy->waitForSetUp();
+        return strategy;
+    }
+};
+
+TEST_F(SunpyTest, DoublePinyinBuffersUnderTheScheme) {
+    auto strategy = make();
+    struct Case {
+        const char* keys;
+        const char* first;
+    };
+    // Xiaohe: ao=c, ong=s, uo=o, ing=k, ei=w, zh=v.
+    for (const Case& c : {Case{"nihc", "你好"}, Case{"vsgo", "中国"}, Case{"bwjk", "北京"}, Case{"ni", "你"}}) {
+        const auto list = strategy->candidates(c.keys);
+        ASSERT_FALSE(list.empty()) << c.keys;
+        EXPECT_EQ(list.front().table, c.first) << c.keys;
+    }
+}
+
+TEST_F(SunpyTest, SentenceForLongInputAndNoneForUnconvertedKeys) {
+    if (!plat::SunpinyinWrapper::isAvailable()) GTEST_SKIP() << "SunPinyin data missing";
+    auto strategy = make();
+    auto query = std::make_shared<SunpyInputStrategy::Query>();
+    query->env = strategy->environmentPtr();
+    query->settings = query->env->settings();
+    query->d2f = strategy->d2f();
+    query->wrapper = strategy->sunpinyinWrapper();
+    ASSERT_TRUE(query->wrapper);
+    auto sentence = SunpyInputStrategy::sentenceCandidates(*query, "womfxihrvsgo");
+    ASSERT_TRUE(sentence);
+    EXPECT_FALSE(sentence->table.empty());
+    EXPECT_TRUE(sentence->from.isEmpty());
+    // "qa" is no syllable: the keys come back unconverted and are no pinyin.
+    EXPECT_FALSE(SunpyInputStrategy::sentenceCandidates(*query, "qaqa"));
+    EXPECT_FALSE(SunpyInputStrategy::sentenceCandidates(*query, "ni.hc"));
+}
+
+TEST_F(SunpyTest, AssistCodesNarrowTheCandidates) {
+    // Assist code "d" carries 你 and 泥; "kk" carries 好.
+    useAssistTable({{"d", "你"}, {"d", "泥"}, {"kk", "好"}});
+    auto strategy = make();
+    struct Case {
+        const char* keys;
+        std::vector<std::string> head;  // the assisted records, in order
+    };
+    const std::vector<Case> cases = {
+        // 2 pinyin keys + 1 assist key: characters of ni that carry the code.
+        {"nid", {"你", "泥"}},
+        // 4 pinyin keys + 2 assist keys: phrases of nihc holding 好.
+        {"nihckk", {"你好"}},
+    };
+    for (const auto& c : cases) {
+        const auto list = strategy->candidates(c.keys);
+        ASSERT_GE(list.size(), c.head.size()) << c.keys;
+        for (std::size_t i = 0; i < c.head.size(); ++i) {
+            EXPECT_EQ(list[i].table, c.head[i]) << c.keys;
+            EXPECT_EQ(list[i].code, c.keys);
+            EXPECT_TRUE(list[i].from.contains(CodeTableFromType::assisted));
+        }
+    }
+    // No entry for the code: no assisted record.
+    for (const auto& r : strategy->candidates("nix")) EXPECT_FALSE(r.from.contains(CodeTableFromType::assisted));
+}
+
+TEST_F(SunpyTest, CustomPhrasesAndUpperCase) {
+    useCustomPhrases({{"nihc", "自定义", 0}, {"nihc", "你好", 50}});
+    auto strategy = make();
+    const auto list = strategy->candidates("nihc");
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list.front().table, "自定义");
+    // A custom word is not repeated from the lookups and goes to its place.
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const CodeTable& r) { return r.table == "你好"; }), 1);
+    EXPECT_TRUE(strategy->candidates("niH").empty());
+    EXPECT_EQ(words(strategy->candidateCache()), words(list));
+}
+
+} // namespace
+} // namespace taviro::test
