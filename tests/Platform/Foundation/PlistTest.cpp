@@ -23,6 +23,9 @@ PlistValue sampleValue() {
     root["负实数"] = -0.125;
     root["文字"] = "横排候选栏 & <tag> \"quoted\"";
     root["空文字"] = "";
+    root["<&>\"'"] = "]]> <![CDATA[ &amp;"; // markup in keys and values
+    root["空白"] = "  lead and trail  \n";
+    root[""] = "empty key";
     root["数据"] = PlistValue::Data{0x00, 0xFF, 0x10, 0x7F};
     root["日期"] = PlistDate{1700000000}; // XML keeps whole seconds
     PlistValue arr;
