@@ -247,7 +247,9 @@ TEST(StoreBundleData, GeneratedFilesAnswer) {
     Database::Hooks h;
     h.settings = [] { return std::make_shared<const Settings>(); };
     db->setHooks(h);
+    if (fs::exists(resources / "custom.db")) db->copyBundledDatabase("custom.db", db->customDBLocalPath());
     db->reloadDBLink().wait();
+    EXPECT_TRUE(db->customPhrases("rq").empty());
 
     auto english = db->englishWords("hel", true, 20);
     EXPECT_FALSE(english.empty());
@@ -258,6 +260,11 @@ TEST(StoreBundleData, GeneratedFilesAnswer) {
     ASSERT_FALSE(phrase.empty());
     for (std::size_t i = 1; i < phrase.size(); ++i) EXPECT_GE(phrase[i - 1].weight, phrase[i].weight);
     EXPECT_NE(std::find(phrase.begin(), phrase.end(), CodeTable("", "中国")), phrase.end());
+    auto abbreviated = db->superSPWords("zg", {{"zh"}, {"g"}});
+    EXPECT_FALSE(abbreviated.empty());
+    EXPECT_LE(abbreviated.size(), 2u);
+    EXPECT_EQ(words(db->userTableLikeAndPhrase("", {{"zhong"}, {"hua"}, {"ren"}, {"min"}, {"gong"}, {"he"}})).size(),
+              1u);
     db->closeAll();
 }
 
