@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 using plat::Command;
@@ -80,10 +82,25 @@ TEST(DBusCommandChannelTest, WithoutBusCommandsAreDroppedQuietly) {
               nullptr);
 }
 
+// Test processes may share one session bus and hear each other's commands: every
+// command a test sends carries the "tag" entry of its own process and test.
+std::string testTag() {
+    return "pid" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+Command tagged(Command c) {
+    c.userInfo.emplace("tag", testTag());
+    return c;
+}
+
+bool isMine(const Command& c) { return c.stringValue("tag") == testTag(); }
+
 // Collects what a receiver hands over, as a stand-in for the main queue.
 class Inbox {
 public:
     void add(const Command& c) {
+        if (!isMine(c)) return;
         std::lock_guard lk(m_);
         got_.push_back(c);
         cv_.notify_all();
@@ -117,10 +134,11 @@ TEST_F(DBusRoundTripTest, ReceiverGetsCommandsWithUserInfoInOrder) {
     std::vector<Command> sent;
     for (int i = 0; i < 300; ++i) {
         switch (i % 4) {
-        case 0: sent.push_back(withInfo(cmd::kOkToUse, cmd::kOkToUseKey, i % 8 == 0)); break;
-        case 1: sent.push_back(Command::plain(cmd::kCloseDatabase)); break;
-        case 2: sent.push_back(withInfo(cmd::kSetFontSize, cmd::kSizeKey, int64_t{i})); break;
-        default: sent.push_back(withInfo(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel)));
+        case 0: sent.push_back(tagged(withInfo(cmd::kOkToUse, cmd::kOkToUseKey, i % 8 == 0))); break;
+        case 1: sent.push_back(tagged(Command::plain(cmd::kCloseDatabase))); break;
+        case 2: sent.push_back(tagged(withInfo(cmd::kSetFontSize, cmd::kSizeKey, int64_t{i}))); break;
+        default:
+            sent.push_back(tagged(withInfo(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel))));
         }
     }
     for (const auto& c : sent) channel.post(c);
@@ -134,7 +152,7 @@ TEST_F(DBusRoundTripTest, OrderHoldsAcrossPostingThreads) {
     // Each thread posts after the previous one has posted: arrival follows post order.
     std::vector<Command> sent;
     for (int i = 0; i < 20; ++i) {
-        Command c = withInfo(cmd::kSetFontSize, cmd::kSizeKey, int64_t{i});
+        Command c = tagged(withInfo(cmd::kSetFontSize, cmd::kSizeKey, int64_t{i}));
         sent.push_back(c);
         std::thread([&channel, c] { channel.post(c); }).join();
     }
@@ -146,14 +164,15 @@ TEST_F(DBusRoundTripTest, MalformedSignalsAreIgnored) {
     auto conn = sdbus::createSessionBusConnection();
     auto object = sdbus::createObject(*conn, cmd::kObjectPath);
     // Wrong value type for "okToUse", then a signal of another signature.
-    std::map<std::string, sdbus::Variant> badInfo{{"okToUse", sdbus::Variant(std::string("yes"))}};
+    const sdbus::Variant tag(testTag());
+    std::map<std::string, sdbus::Variant> badInfo{{"okToUse", sdbus::Variant(std::string("yes"))}, {"tag", tag}};
     object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(std::string("okToUse"), badInfo);
     object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(int32_t{7});
-    std::map<std::string, sdbus::Variant> good{{"okToUse", sdbus::Variant(true)}};
+    std::map<std::string, sdbus::Variant> good{{"okToUse", sdbus::Variant(true)}, {"tag", tag}};
     object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(std::string("okToUse"), good);
     auto got = inbox_.waitFor(1);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], withInfo("okToUse", "okToUse", true));
+    EXPECT_EQ(got[0], tagged(withInfo("okToUse", "okToUse", true)));
 }
 
 TEST(DBusMainQueueTest, HandlerRunsOnTheMainQueueInOrder) {
@@ -162,13 +181,16 @@ TEST(DBusMainQueueTest, HandlerRunsOnTheMainQueueInOrder) {
     std::vector<Command> got;
     bool offMain = false;
     auto receiver = plat::CommandReceiver::start([&](const Command& c) {
+        if (!isMine(c)) return;
         offMain = offMain || !plat::MainQueue::shared().isMainThread();
         got.push_back(c);
     });
     ASSERT_NE(receiver, nullptr);
     plat::DBusCommandChannel channel;
-    std::vector<Command> sent = {withInfo(cmd::kOkToUse, cmd::kOkToUseKey, false), Command::plain(cmd::kCloseDatabase),
-                                 Command::plain(cmd::kNeedsReloadDBLink), withInfo(cmd::kOkToUse, cmd::kOkToUseKey, true)};
+    std::vector<Command> sent = {tagged(withInfo(cmd::kOkToUse, cmd::kOkToUseKey, false)),
+                                 tagged(Command::plain(cmd::kCloseDatabase)),
+                                 tagged(Command::plain(cmd::kNeedsReloadDBLink)),
+                                 tagged(withInfo(cmd::kOkToUse, cmd::kOkToUseKey, true))};
     for (const auto& c : sent) channel.post(c);
     driver.runUntil([&] { return got.size() >= sent.size(); }, std::chrono::seconds(20));
     EXPECT_EQ(got, sent);
