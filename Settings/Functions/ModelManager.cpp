@@ -46,7 +46,7 @@ std::vector<CodeTable> ModelManager::loadCodeTable() {
             CodeTable row;
             row.code = rs->stringForColumnIndex(0).value_or("");
             row.table = rs->stringForColumnIndex(1).value_or("");
-            row.weight = static_cast<double>(rs->intForColumnIndex(2));
+            row.weight = static_cast<double>(rs->longForColumnIndex(2));
             row.rowid = rs->longForColumnIndex(3);
             rows.push_back(std::move(row));
         }
