@@ -292,6 +292,10 @@ std::shared_ptr<SQLDatabaseQueue> Database::assistDBQueue() const {
     return links_ ? links_->assist : nullptr;
 }
 
+bool Database::inAssistDatabase(const std::function<void(SQLDatabase*)>& block) {
+    return inQueue(Queue::assist, block);
+}
+
 bool Database::inQueue(Queue which, const std::function<void(SQLDatabase*)>& fn) {
     return withQueue(which, [&](SQLDatabaseQueue& q) { q.inDatabase(fn); });
 }

@@ -107,8 +107,12 @@ public:
     std::string textReplacementDBPath() const;
 
     // The assist-code queue, or null while closed or absent. Blocks run on it
-    // may call codesForWord.
+    // may call codesForWord. A queue kept past a close reopens its file on its
+    // next block: prefer inAssistDatabase.
     std::shared_ptr<sqlkit::SQLDatabaseQueue> assistDBQueue() const;
+    // Runs the block on the assist-code queue while the store is open; false
+    // (block not run) when closed or absent. The block must not call the store.
+    bool inAssistDatabase(const std::function<void(sqlkit::SQLDatabase*)>& block);
 
     // --- code tables ----------------------------------------------------
     std::vector<CodeTable> customPhrases(const std::string& code);

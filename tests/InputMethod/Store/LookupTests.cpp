@@ -150,8 +150,12 @@ TEST_F(LookupTest, AssistCodesJoinInRowOrder) {
     std::string codes = "stale";
     queue->inDatabase([&](sqlkit::SQLDatabase* conn) { Database::codesForWord(conn, "甲", codes); });
     EXPECT_EQ(codes, "ax");
-    queue->inDatabase([&](sqlkit::SQLDatabase* conn) { Database::codesForWord(conn, "无", codes); });
+    EXPECT_TRUE(db.inAssistDatabase([&](sqlkit::SQLDatabase* conn) { Database::codesForWord(conn, "无", codes); }));
     EXPECT_EQ(codes, "");
+    db.closeAll();
+    codes = "kept";
+    EXPECT_FALSE(db.inAssistDatabase([&](sqlkit::SQLDatabase* conn) { Database::codesForWord(conn, "甲", codes); }));
+    EXPECT_EQ(codes, "kept");
 }
 
 TEST_F(LookupTest, TextReplacementsNeedTheSystemStore) {
