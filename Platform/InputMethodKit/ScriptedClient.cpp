@@ -135,6 +135,13 @@ std::string ScriptedClient::markedText() const {
                                                          static_cast<std::size_t>(markedLength_)));
 }
 
+std::string ScriptedClient::committedText() const {
+    if (markedLocation_ == kNotFound) return text();
+    std::u16string t = text_;
+    t.erase(static_cast<std::size_t>(markedLocation_), static_cast<std::size_t>(markedLength_));
+    return utf16ToUtf8(t);
+}
+
 void ScriptedClient::clearLog() {
     calls_.clear();
     insertions_.clear();

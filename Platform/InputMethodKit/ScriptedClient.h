@@ -43,6 +43,8 @@ public:
     // The whole text with the marked text in it.
     std::string text() const;
     std::string markedText() const;
+    // The text without the marked text: what has been committed.
+    std::string committedText() const;
     // Every text inserted, in order.
     const std::vector<std::string>& insertions() const { return insertions_; }
     // Every call, as "insertText:你好", "setMarkedText:ni", "selectedRange",

@@ -1,0 +1,109 @@
+#include "InputMethod/CommandHandler.h"
+
+#include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/CompositionEngine.h"
+#include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/Core/Database/Database.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/NotificationCenter.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Notifications/CommandChannelNames.h"
+
+namespace taviro {
+
+namespace cmd = plat::command;
+
+void CommandHandler::dealWithNotifications(const plat::Command& command) {
+    const std::string& name = command.name;
+    if (name == cmd::kOkToUse) {
+        if (auto ok = command.boolValue(cmd::kOkToUseKey)) targets_.setEngineReady(*ok);
+    } else if (name == cmd::kNeedsReloadDBLink) {
+        targets_.reloadDBLink();
+    } else if (name == cmd::kNeedReloadPlan) {
+        targets_.postNeedReloadPlan();
+        targets_.cleanCache();
+    } else if (name == cmd::kCloseDatabase) {
+        targets_.closeAll();
+    } else if (name == cmd::kResetCustom) {
+        targets_.setEngineReady(false);
+        targets_.closeAll();
+        targets_.removeFile(targets_.customDBPath());
+        if (!targets_.copyBundledCustomDatabase()) plat::log("resetCustom: the bundle's custom.db was not copied");
+        targets_.reloadDBLink();
+        targets_.setEngineReady(true);
+    } else if (name == cmd::kResetUserDict) {
+        targets_.closeAll();
+        const std::filesystem::path db = targets_.userDBPath();
+        targets_.removeFile(db);
+        // The journal and any write-ahead files of the old dictionary go with it.
+        for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+            std::filesystem::path side = db;
+            side += suffix;
+            targets_.removeFile(side);
+        }
+        targets_.reloadDBLink();
+    } else if (name == cmd::kResetBootButtons) {
+        targets_.removeFile(targets_.defaultBootButtonsPath());
+        targets_.setBootButtonName("BootButtons.plist");
+        targets_.saveConfig();
+    } else if (name == cmd::kSwitchCandidatesPanel) {
+        const auto panel = command.stringValue(cmd::kNameKey);
+        if (panel == std::string(cmd::kHorizontalPanel)) targets_.switchCandidatesPanel(false);
+        else if (panel == std::string(cmd::kVerticalPanel)) targets_.switchCandidatesPanel(true);
+    } else if (name == cmd::kSetFontSize) {
+        if (auto raw = command.intValue(cmd::kSizeKey))
+            if (auto size = fontSizeFromRaw(*raw)) targets_.setFontSize(*size);
+    } else if (name == cmd::kConfigNeedsReload) {
+        targets_.loadConfig();
+        targets_.reloadInputDelegate();
+        targets_.cleanCache();
+    }
+}
+
+DefaultCommandTargets::DefaultCommandTargets(Database& store, ConfigManager& config, CompositionEngine& engine,
+                                             CandidateWindowHolder& windows)
+    : store_(store), config_(config), engine_(engine), windows_(windows) {}
+
+void DefaultCommandTargets::setEngineReady(bool ready) { TaviroIMEngine::setReady(ready); }
+void DefaultCommandTargets::reloadDBLink() { (void)store_.reloadDBLink(); }
+void DefaultCommandTargets::closeAll() { store_.closeAll(); }
+void DefaultCommandTargets::cleanCache() { store_.cleanCache(); }
+void DefaultCommandTargets::postNeedReloadPlan() {
+    plat::NotificationCenter::defaultCenter().post("NeedReloadPlan");
+}
+bool DefaultCommandTargets::removeFile(const std::filesystem::path& path) {
+    return plat::FileManager::isRegularFile(path) && plat::FileManager::removeItem(path);
+}
+bool DefaultCommandTargets::copyBundledCustomDatabase() {
+    const auto source = plat::Paths::resourcePath(plat::Bundle::TaviroMac2, "custom.db");
+    if (!source) return false;
+    store_.copyBundledDatabase("custom.db", customDBPath().string());
+    return plat::FileManager::fileExists(customDBPath());
+}
+void DefaultCommandTargets::setBootButtonName(const std::string& name) {
+    config_.update([&](Settings& s) { s.bootButtonName = name; });
+}
+void DefaultCommandTargets::saveConfig() { config_.saveConfig(); }
+void DefaultCommandTargets::loadConfig() { config_.loadConfig(); }
+void DefaultCommandTargets::reloadInputDelegate() { engine_.reloadInputDelegate(); }
+
+void DefaultCommandTargets::switchCandidatesPanel(bool vertical) {
+    CandidateWindow& old = windows_.window();
+    CandidateWindowDelegate* delegate = old.delegate();
+    old.close();
+    CandidateWindow& next = windows_.replace(vertical);
+    next.setDelegate(delegate);
+    if (auto size = fontSizeFromRaw(config_.settings()->fontSize)) next.setFontSize(*size);
+}
+
+void DefaultCommandTargets::setFontSize(FontSize size) { windows_.window().setFontSize(size); }
+
+std::filesystem::path DefaultCommandTargets::customDBPath() const { return store_.customDBLocalPath(); }
+std::filesystem::path DefaultCommandTargets::userDBPath() const { return store_.userDBLocalPath(); }
+std::filesystem::path DefaultCommandTargets::defaultBootButtonsPath() const {
+    return plat::Paths::userFolder() / "BootButtons" / "BootButtons.plist";
+}
+
+} // namespace taviro

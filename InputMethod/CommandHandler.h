@@ -1,0 +1,89 @@
+#pragma once
+#include "InputMethod/FontSize.h"
+#include "Platform/Notifications/Command.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace taviro {
+
+class CandidateWindowHolder;
+class CompositionEngine;
+class ConfigManager;
+class Database;
+
+// What the preferences application's commands act on.
+class CommandTargets {
+public:
+    virtual ~CommandTargets() = default;
+
+    virtual void setEngineReady(bool ready) = 0;
+    // Close every database now, reopen them on a worker, clear the cache.
+    virtual void reloadDBLink() = 0;
+    virtual void closeAll() = 0;
+    virtual void cleanCache() = 0;
+    // The in-process "NeedReloadPlan": every scheme reader rereads its scheme.
+    virtual void postNeedReloadPlan() = 0;
+    // False when nothing was removed.
+    virtual bool removeFile(const std::filesystem::path& path) = 0;
+    // Replaces the per-user "custom.db" by the bundle's copy.
+    virtual bool copyBundledCustomDatabase() = 0;
+    virtual void setBootButtonName(const std::string& name) = 0;
+    virtual void saveConfig() = 0;
+    virtual void loadConfig() = 0;
+    virtual void reloadInputDelegate() = 0;
+    // A new window of that layout, with the old window's delegate and the
+    // configured font size, in place of the old one (which is closed).
+    virtual void switchCandidatesPanel(bool vertical) = 0;
+    virtual void setFontSize(FontSize size) = 0;
+
+    virtual std::filesystem::path customDBPath() const = 0;
+    virtual std::filesystem::path userDBPath() const = 0;
+    virtual std::filesystem::path defaultBootButtonsPath() const = 0;
+};
+
+// The input method's side of the command channel: one command at a time,
+// on the main thread, in the order the preferences application posted them.
+class CommandHandler {
+public:
+    explicit CommandHandler(CommandTargets& targets) : targets_(targets) {}
+
+    // Runs the command; unknown commands and missing arguments do nothing.
+    void dealWithNotifications(const plat::Command& command);
+
+private:
+    CommandTargets& targets_;
+};
+
+// The targets of the running input method.
+class DefaultCommandTargets : public CommandTargets {
+public:
+    DefaultCommandTargets(Database& store, ConfigManager& config, CompositionEngine& engine,
+                          CandidateWindowHolder& windows);
+
+    void setEngineReady(bool ready) override;
+    void reloadDBLink() override;
+    void closeAll() override;
+    void cleanCache() override;
+    void postNeedReloadPlan() override;
+    bool removeFile(const std::filesystem::path& path) override;
+    bool copyBundledCustomDatabase() override;
+    void setBootButtonName(const std::string& name) override;
+    void saveConfig() override;
+    void loadConfig() override;
+    void reloadInputDelegate() override;
+    void switchCandidatesPanel(bool vertical) override;
+    void setFontSize(FontSize size) override;
+    std::filesystem::path customDBPath() const override;
+    std::filesystem::path userDBPath() const override;
+    std::filesystem::path defaultBootButtonsPath() const override;
+
+private:
+    Database& store_;
+    ConfigManager& config_;
+    CompositionEngine& engine_;
+    CandidateWindowHolder& windows_;
+};
+
+} // namespace taviro

@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+
+namespace taviro {
+
+// The candidate font size; only these raw values make a case.
+enum class FontSize : int { s14 = 14, s16 = 16, s18 = 18, s24 = 24, s32 = 32 };
+
+constexpr std::optional<FontSize> fontSizeFromRaw(std::int64_t raw) {
+    switch (raw) {
+    case 14: return FontSize::s14;
+    case 16: return FontSize::s16;
+    case 18: return FontSize::s18;
+    case 24: return FontSize::s24;
+    case 32: return FontSize::s32;
+    default: return std::nullopt;
+    }
+}
+
+} // namespace taviro

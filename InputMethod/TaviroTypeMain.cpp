@@ -1,0 +1,101 @@
+// taviro-type: types key scripts through the input-method server, the input
+// controller, the engine and the user's data, and prints what was committed.
+#include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "InputMethod/KeyScript.h"
+#include "InputMethod/PagedCandidateWindow.h"
+#include "InputMethod/TaviroEngineAdapter.h"
+#include "InputMethod/TypingSession.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void usage(std::ostream& out) {
+    out << "usage: taviro-type [--trace] [KEYS]\n"
+           "\n"
+           "Types KEYS through the input method as if on a US keyboard and prints the\n"
+           "committed text. Without KEYS, every line of standard input is typed as its\n"
+           "own key sequence and gives one line of output.\n"
+           "\n"
+           "  --trace   after each key, print the key, the marked text and the\n"
+           "            visible candidate page (the highlighted one in brackets)\n"
+           "  --help    this text\n"
+           "\n"
+           "Escapes in KEYS:\n"
+        << taviro::KeyScript::help()
+        << "\n"
+           "Example: taviro-type \"nihao \" prints 你好.\n";
+}
+
+// Types one script in a fresh client; false when it does not parse.
+bool typeLine(taviro::TypingSession& session, const std::string& script, bool trace) {
+    std::string error;
+    const auto steps = taviro::KeyScript::parse(script, &error);
+    if (!steps) {
+        std::cerr << "taviro-type: " << error << "\n";
+        return false;
+    }
+    session.replaceClient(std::string("org.example.taviro-type"));
+    auto& window = taviro::CandidateWindowHolder::shared().window();
+    for (const auto& step : *steps) {
+        session.type(step);
+        if (trace) {
+            const auto* paged = dynamic_cast<const taviro::PagedCandidateWindow*>(&window);
+            std::cout << step.label << "\t" << session.client().markedText() << "\t"
+                      << (paged ? paged->render() : std::string()) << "\n";
+        }
+    }
+    std::cout << session.client().committedText() << std::endl;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool trace = false;
+    std::vector<std::string> scripts;
+    bool haveScript = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            usage(std::cout);
+            return 0;
+        }
+        if (arg == "--trace") {
+            trace = true;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+            std::cerr << "taviro-type: unknown option " << arg << "\n";
+            usage(std::cerr);
+            return 2;
+        } else {
+            scripts.push_back(arg);
+            haveScript = true;
+        }
+    }
+
+    taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
+    engine.waitForStartUp();
+    taviro::TaviroEngineAdapter adapter(engine);
+    taviro::ControllerEnvironment environment;
+    environment.engine = &adapter;
+
+    int status = 0;
+    {
+        taviro::TypingSession session(environment, std::string("org.example.taviro-type"));
+        if (haveScript) {
+            for (const auto& script : scripts)
+                if (!typeLine(session, script, trace)) status = 1;
+        } else {
+            std::string line;
+            while (std::getline(std::cin, line))
+                if (!typeLine(session, line, trace)) {
+                    std::cout << std::endl;
+                    status = 1;
+                }
+        }
+    }
+    return status;
+}
