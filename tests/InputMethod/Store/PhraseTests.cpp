@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <future>
 
 #include "StoreFixture.h"
@@ -245,6 +246,24 @@ TEST_F(PhraseTest, AbbreviatedLookup) {
     EXPECT_EQ(words(db.superSPWords("zs", {{"zh"}, {"s"}})), (std::vector<std::string>{"知识", "正式"}));
     for (const auto& s : {SyllableAlternatives{{"zh"}}, SyllableAlternatives(6, {"zh"})})
         EXPECT_TRUE(db.superSPWords("zs", s).empty());
+}
+
+TEST_F(PhraseTest, KeysWithoutSyllablesGoThroughTheDoublePinyinScheme) {
+    std::ofstream(loc_.userFolder / "spScheme.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict>
+<key>Version</key><string>2.0</string>
+<key>Sheng</key><dict><key>v</key><string>zh</string></dict>
+<key>Yun</key><dict><key>h</key><string>ang</string><key>j</key><string>an</string></dict>
+<key>Special</key><dict></dict>
+</dict></plist>
+)";
+    setSettings([](Settings& s) { s.quanPin = false; });
+    auto& db = open();
+    EXPECT_EQ(words(db.phraseWordsByPinyinColumns("vhsj", 100, {})),
+              (std::vector<std::string>{"库三", "张三", "帐三", "章三", "战三"}));
+    EXPECT_EQ(words(db.userTableLikeAndPhrase("vhsj", {})), std::vector<std::string>{"张三丰"});
+    EXPECT_EQ(words(db.superSPWords("vs", {})), (std::vector<std::string>{"知识", "正式"}));
 }
 
 TEST_F(PhraseTest, PredictionWithASlowDagLookupUsesTheUserWord) {

@@ -152,6 +152,20 @@ TEST_F(UserDictTest, ValuesAreBoundNotSpliced) {
     EXPECT_EQ(db.userDictionaryByPy("q\"'", 10)[0].weight, 2.0);
 }
 
+TEST_F(UserDictTest, RowidsBeyondThirtyTwoBits) {
+    execSql(loc_.userFolder / "user.db",
+            "CREATE TABLE \"Quanpin\" ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
+            "'New' BOOL NOT NULL DEFAULT true);"
+            "INSERT INTO \"Quanpin\" (rowid, Py, Word, Weight, New) VALUES (5000000000, 'da', '大', 1, 1);");
+    auto& db = open();
+    CodeTable big("da", "大", 0);
+    EXPECT_EQ(db.userWordRowid(big), 5000000000);
+    db.updateUserWordRow(big, false);
+    EXPECT_EQ(db.userDictionaryByPy("da", 10).at(0).weight, 2.0);
+    db.updateUserWordRow(big, true);
+    EXPECT_TRUE(db.userDictionaryByPy("da", 10).empty());
+}
+
 TEST_F(UserDictTest, ExactLookupLimit) {
     auto& db = open();
     for (int i = 0; i < 5; ++i) {
