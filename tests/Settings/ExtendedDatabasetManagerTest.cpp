@@ -120,15 +120,37 @@ TEST_F(ExtendedTest, ImportWritesOneRowPerGoodLine) {
 }
 
 TEST_F(ExtendedTest, ImportDecodesOtherEncodings) {
-    // UTF-16 LE with a mark: 你好 TAB ni'hao LF 再见 TAB zai'jian
-    std::u16string u = u"你好\tni'hao\n再见\tzai'jian";
-    std::string bytes = "\xFF\xFE";
-    for (char16_t c : u) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t c : std::u16string(u"你好\tni'hao\n再见\tzai'jian")) {
+        utf16.push_back(static_cast<char>(c & 0xFF));
+        utf16.push_back(static_cast<char>(c >> 8));
     }
-    EXPECT_TRUE(importLibrary("u16", bytes).ok);
-    EXPECT_EQ(query(db_, "select Word from w2 order by rowid"), (Rows{{"你好"}, {"再见"}}));
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"utf8", "你好\tni'hao\n再见\tzai'jian\n"},
+        {"utf8_bom_crlf", "\xEF\xBB\xBF你好\tni'hao\r\n再见\tzai'jian\r\n"},
+        {"utf16le_bom", utf16},
+        {"gb18030", "\xC4\xE3\xBA\xC3\tni'hao\n\xD4\xD9\xBC\xFB\tzai'jian\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(importLibrary(c.name, c.bytes).ok);
+        const int64_t id = manager_->findCell(c.name)->id;
+        EXPECT_EQ(query(db_, "select p1, Word from w2 where CellID=" + std::to_string(id) + " order by rowid"),
+                  (Rows{{"ni", "你好"}, {"zai", "再见"}}));
+    }
+}
+
+TEST_F(ExtendedTest, SixHundredThousandLinesAreAccepted) {
+    // Lines of one syllable count towards the size but are skipped without a message.
+    std::string t = "你好\tni'hao\n";
+    for (int i = 1; i < 600000; ++i) t += "a\tb'\n";
+    const auto run = importLibrary("big", t);
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(manager_->findCell("big")->rowCount, 1);
 }
 
 TEST_F(ExtendedTest, RefusalsKeepTheEarlierLibrary) {
