@@ -145,7 +145,9 @@ std::string SQLDatabase::description() const {
 bool SQLDatabase::open() {
     if (isOpen_) return true;
     if (db_ && !close()) return false;
-    int rc = sqlite3_open(sqlitePath().c_str(), &db_);
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open(sqlitePath().c_str(), &handle);
+    setHandle(handle);
     if (rc != SQLITE_OK) {
         logLine("error opening!: " + std::to_string(rc));
         return false;
@@ -158,7 +160,9 @@ bool SQLDatabase::open() {
 bool SQLDatabase::openWithFlags(int flags, const std::optional<std::string>& vfs) {
     if (isOpen_) return true;
     if (db_ && !close()) return false;
-    int rc = sqlite3_open_v2(sqlitePath().c_str(), &db_, flags, vfs ? vfs->c_str() : nullptr);
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open_v2(sqlitePath().c_str(), &handle, flags, vfs ? vfs->c_str() : nullptr);
+    setHandle(handle);
     if (rc != SQLITE_OK) {
         logLine("error opening!: " + std::to_string(rc));
         return false;
@@ -173,16 +177,20 @@ bool SQLDatabase::close() {
     closeOpenResultSets();
     if (!db_) return true;
 
-    int rc = sqlite3_close(db_);
+    // Unpublish the handle first, so interrupt() from another thread never
+    // reaches a handle being freed.
+    sqlite3* handle = db_;
+    setHandle(nullptr);
+    int rc = sqlite3_close(handle);
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
         bool finalizedAny = false;
-        while (sqlite3_stmt* leaked = sqlite3_next_stmt(db_, nullptr)) {
+        while (sqlite3_stmt* leaked = sqlite3_next_stmt(handle, nullptr)) {
             logLine("Closing leaked statement");
             sqlite3_finalize(leaked);
             finalizedAny = true;
         }
         if (finalizedAny) {
-            rc = sqlite3_close(db_);
+            rc = sqlite3_close(handle);
             if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
                 logLine("error closing!: " + std::to_string(rc));
         }
@@ -192,15 +200,20 @@ bool SQLDatabase::close() {
     if (rc != SQLITE_OK) {
         // Something still holds the handle (a backup, say): let SQLite free
         // it once that is done instead of leaving an open handle behind.
-        int rc2 = sqlite3_close_v2(db_);
+        int rc2 = sqlite3_close_v2(handle);
         if (rc2 != SQLITE_OK) {
             logLine("error closing!: " + std::to_string(rc2));
+            setHandle(handle);
             return false;
         }
     }
-    db_ = nullptr;
     isOpen_ = false;
     return true;
+}
+
+void SQLDatabase::setHandle(sqlite3* handle) {
+    std::lock_guard lock(handleMutex_);
+    db_ = handle;
 }
 
 bool SQLDatabase::goodConnection() {
@@ -913,6 +926,7 @@ bool SQLDatabase::checkpoint(int mode, const std::optional<std::string>& name, i
 }
 
 bool SQLDatabase::interrupt() {
+    std::lock_guard lock(handleMutex_);
     if (!db_) return false;
     sqlite3_interrupt(db_);
     return true;

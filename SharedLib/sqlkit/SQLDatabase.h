@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -237,6 +238,7 @@ private:
     friend class SQLResultSet;
 
     static int busyHandler(void* self, int count);
+    void setHandle(sqlite3* handle);
     bool runBegin(const char* sql);
     std::unique_ptr<SQLResultSet> executeQueryImpl(std::string_view sql, const SQLArguments* array,
                                                    const SQLNamedArguments* dictionary);
@@ -249,6 +251,9 @@ private:
     void logPrepareError(std::string_view sql) const;
     void dropCachedStatement(const std::shared_ptr<SQLStatement>& statement, std::string_view sql);
 
+    // db_ changes only on the owner's thread; handleMutex_ guards those
+    // changes against interrupt() from other threads.
+    mutable std::mutex handleMutex_;
     sqlite3* db_ = nullptr;
     bool isExecutingStatement_ = false;
     double startBusyRetryTime_ = 0;

@@ -86,7 +86,12 @@ void SQLDatabasePool::pushDatabaseBackInPool(const std::shared_ptr<SQLDatabase>&
 
 void SQLDatabasePool::inDatabase(const Block& block) {
     std::shared_ptr<SQLDatabase> db = this->db();
-    block(db.get());
+    try {
+        block(db.get());
+    } catch (...) {
+        pushDatabaseBackInPool(db);
+        throw;
+    }
     pushDatabaseBackInPool(db);
 }
 
@@ -103,7 +108,13 @@ bool SQLDatabasePool::beginTransaction(int type, const TransactionBlock& block) 
     bool committed = false;
     if (began) {
         bool shouldRollback = false;
-        block(db.get(), shouldRollback);
+        try {
+            block(db.get(), shouldRollback);
+        } catch (...) {
+            db->rollback();
+            pushDatabaseBackInPool(db);
+            throw;
+        }
         if (shouldRollback) {
             db->rollback();
         } else {

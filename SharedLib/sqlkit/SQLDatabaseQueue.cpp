@@ -52,10 +52,7 @@ SQLDatabaseQueue::SQLDatabaseQueue(std::optional<std::string> path, int flags, s
 }
 
 SQLDatabaseQueue::~SQLDatabaseQueue() {
-    if (queue_) queue_->sync([this] {
-        std::lock_guard lock(handleMutex_);
-        db_.reset();
-    });
+    if (queue_) queue_->sync([this] { takeDatabase().reset(); });
 }
 
 std::string SQLDatabaseQueue::description() const {
@@ -64,13 +61,21 @@ std::string SQLDatabaseQueue::description() const {
     return buf;
 }
 
+std::unique_ptr<SQLDatabase> SQLDatabaseQueue::takeDatabase() {
+    std::lock_guard lock(handleMutex_);
+    return std::move(db_);
+}
+
 SQLDatabase* SQLDatabaseQueue::database() {
     if (!db_ || !db_->isOpen()) {
-        std::lock_guard lock(handleMutex_);
-        if (!db_) db_ = SQLDatabase::databaseWithPath(path_);
+        if (!db_) {
+            auto fresh = SQLDatabase::databaseWithPath(path_);
+            std::lock_guard lock(handleMutex_);
+            db_ = std::move(fresh);
+        }
         if (!db_->openWithFlags(openFlags_, vfsName_)) {
             logLine("SQLDatabaseQueue could not reopen database for path " + pathText(path_));
-            db_.reset();
+            takeDatabase().reset();
             return nullptr;
         }
     }
@@ -106,7 +111,13 @@ bool SQLDatabaseQueue::beginTransaction(int type, const TransactionBlock& block)
             // their own and could not be rolled back.
             if (!began) return false;
             bool shouldRollback = false;
-            block(db, shouldRollback);
+            try {
+                block(db, shouldRollback);
+            } catch (...) {
+                // Leave no transaction open behind a failed block.
+                db->rollback();
+                throw;
+            }
             if (shouldRollback) {
                 db->rollback();
                 return false;
@@ -142,9 +153,8 @@ std::optional<SQLError> SQLDatabaseQueue::inSavePoint(const TransactionBlock& bl
 void SQLDatabaseQueue::close() {
     queue_->syncCheckingReentry(
         [&] {
-            std::lock_guard lock(handleMutex_);
-            if (db_) db_->close();
-            db_.reset();
+            // Closed outside the lock: closing takes SQLite's own mutex.
+            if (auto db = takeDatabase()) db->close();
         },
         kReentryClose);
 }

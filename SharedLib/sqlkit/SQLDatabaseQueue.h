@@ -75,9 +75,11 @@ public:
 
 private:
     SQLDatabaseQueue(std::optional<std::string> path, int flags, std::optional<std::string> vfs);
+    std::unique_ptr<SQLDatabase> takeDatabase();
 
     std::unique_ptr<plat::SerialQueue> queue_;
-    // Guards replacing or closing db_ against interrupt() from other threads.
+    // Guards replacing db_ against interrupt() from other threads; never held
+    // while SQLite works on the connection.
     std::mutex handleMutex_;
     std::unique_ptr<SQLDatabase> db_;
     int openFlags_;

@@ -154,6 +154,19 @@ TEST_F(PoolTest, TransactionsAndSavePoints) {
     EXPECT_EQ(pool_->countOfCheckedOutDatabases(), 0u) << "every form gives its connection back";
 }
 
+TEST_F(PoolTest, ABlockThatThrowsGivesItsConnectionBack) {
+    EXPECT_THROW(pool_->inDatabase([](SQLDatabase*) { throw std::runtime_error("block failed"); }),
+                 std::runtime_error);
+    EXPECT_THROW(pool_->inTransaction([](SQLDatabase* db, bool&) {
+        db->executeUpdate("insert into t values (1)");
+        throw std::runtime_error("block failed");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(pool_->countOfCheckedOutDatabases(), 0u);
+    pool_->inDatabase([](SQLDatabase* db) { EXPECT_FALSE(db->isInTransaction()); });
+    EXPECT_EQ(rows(), 0);
+}
+
 TEST_F(PoolTest, FailedBeginSkipsTheBlock) {
     SQLDatabase other(path_);
     ASSERT_TRUE(other.open());
