@@ -46,6 +46,21 @@ std::shared_ptr<const plat::SunpinyinWrapper> InputDeletage::sunpinyinWrapper() 
 
 void InputDeletage::waitForSetUp() const { setUp_.wait(); }
 
+std::vector<std::string> InputDeletage::syllablesOf(const std::string& buffer) const {
+    {
+        std::lock_guard lk(syllablesMutex_);
+        if (haveSyllables_ && syllablesBuffer_ == buffer) return syllables_;
+    }
+    auto wrapper = sunpinyinWrapper();
+    if (!wrapper) return {};
+    auto syllables = wrapper->pyStringFrom(buffer);
+    std::lock_guard lk(syllablesMutex_);
+    syllablesBuffer_ = buffer;
+    syllables_ = syllables;
+    haveSyllables_ = true;
+    return syllables;
+}
+
 std::shared_ptr<const BundleTables::Py2hz> InputDeletage::py2hzDic() const {
     if (env_->settings()->disableDatabase) return std::make_shared<const BundleTables::Py2hz>();
     return BundleTables::py2hz(env_->database->locations().resourceDir);
@@ -144,9 +159,8 @@ std::vector<CodeTable> InputDeletage::candidates(const std::string& buffer, bool
 
     if (settings->fourCode != 1 && !settings->noEmoji && !containsUpperAscii(buffer)) {
         std::string key;
-        auto wrapper = sunpinyinWrapper();
-        if (settings->quanPin && wrapper) {
-            for (const auto& s : wrapper->pyStringFrom(buffer)) {
+        if (settings->quanPin && sunpinyinWrapper()) {
+            for (const auto& s : syllablesOf(buffer)) {
                 if (!key.empty()) key += "'";
                 key += s;
             }

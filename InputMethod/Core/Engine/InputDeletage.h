@@ -59,6 +59,10 @@ public:
     // Blocks until the SunPinyin set-up has run (at once when there is none).
     void waitForSetUp() const;
 
+    // The syllables SunPinyin splits the buffer into (empty without the
+    // wrapper); the latest answer is remembered for the same buffer.
+    std::vector<std::string> syllablesOf(const std::string& buffer) const;
+
 protected:
     // The concrete strategy's list; the base class has none.
     virtual std::vector<CodeTable> strategyCandidates(const std::string& buffer, bool fourCodeProbe);
@@ -80,6 +84,10 @@ private:
     mutable std::mutex mutex_;  // guards inputBuffer_
     std::string inputBuffer_;
     std::shared_ptr<WrapperSlot> wrapper_;
+    mutable std::mutex syllablesMutex_;
+    mutable std::string syllablesBuffer_;
+    mutable std::vector<std::string> syllables_;
+    mutable bool haveSyllables_ = false;
     std::shared_ptr<Double2Pinyin> d2f_;
     std::shared_ptr<const BundleTables::Emoji> emoji_;
     std::shared_future<void> setUp_;

@@ -109,8 +109,7 @@ std::vector<CodeTable> QuanpinStrategy::candidatesFromBuffer(const std::string& 
     query->settings = query->env->settings();
     query->wrapper = sunpinyinWrapper();
     query->py2hz = py2hzDic();
-    std::vector<std::string> syllables;
-    if (query->wrapper) syllables = query->wrapper->pyStringFrom(buffer);
+    const std::vector<std::string> syllables = syllablesOf(buffer);
     for (const auto& s : syllables) query->pinyin.push_back({s});
     query->spans = syllableSpans(buffer, syllables);
     {
@@ -172,15 +171,18 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     plat::TaskGroup group;
     plat::ConcurrentQueue queue("buttonQueue");
 
+    if (q->settings->userDict)
     queue.async(group, [q, slots, taskCancel] {
-        if (!q->settings->userDict || !sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
+        if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
         Records list = q->env->database->userDictionaryByPy(q->inputBuffer, 100);
         markMainTable(list);
         slots.offer(kUser, std::move(list));
     });
+    // Sources whose settings leave them out are not started at all.
+    if (q->settings->codeTableName != kNoMainTable)
     queue.async(group, [q, slots, taskCancel, limit] {
         const Settings& st = *q->settings;
-        if (st.codeTableName == kNoMainTable || !sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+        if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
         Database& store = *q->env->database;
         Records list = store.codeTablePrefixQuery(q->inputBuffer, false);
         if (st.revealCode) {
@@ -195,8 +197,8 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     queue.async(group, [q, slots, taskCancel, count, limit] {
         slots.offer(kAssembled, assembleCandidates(*q, count, limit, *taskCancel));
     });
-    queue.async(group, [q, slots, taskCancel, count] {
-        if (!q->settings->superSP || count != q->pinyin.size()) return;
+    if (q->settings->superSP && count == q->pinyin.size())
+    queue.async(group, [q, slots, taskCancel] {
         if (!sourceMayRun(*q->env, "superSP", *taskCancel)) return;
         Records list = q->env->database->superSPWords(q->inputBuffer, q->pinyin);
         markMainTable(list);

@@ -157,18 +157,18 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
     plat::ConcurrentQueue queue("buttonQueue");
     const CancelPtr taskCancel = cancel;
 
-    queue.async(group, [q, slots, taskCancel, whole, keys] {
-        if (!whole) return;
-        if (keys < (q->settings->codeTableVersion == -1 ? 3u : 5u)) return;
-        slots.offer(kSide, filterBySideCode(q, taskCancel));
-    });
-    queue.async(group, [q, slots, taskCancel] {
-        if (!q->settings->userDict || !sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-        slots.offer(kUser, q->env->database->userDictionaryByPy(q->inputBuffer, 100));
-    });
+    // Sources whose settings or buffer leave them out are not started at all.
+    if (whole && keys >= (s.codeTableVersion == -1 ? 3u : 5u) && s.assistPlanName != kNoAssist)
+        queue.async(group, [q, slots, taskCancel] { slots.offer(kSide, filterBySideCode(q, taskCancel)); });
+    if (s.userDict)
+        queue.async(group, [q, slots, taskCancel] {
+            if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
+            slots.offer(kUser, q->env->database->userDictionaryByPy(q->inputBuffer, 100));
+        });
+    if (s.codeTableName != kNoMainTable)
     queue.async(group, [q, slots, taskCancel, limit] {
         const Settings& st = *q->settings;
-        if (st.codeTableName == kNoMainTable || !sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+        if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
         Database& store = *q->env->database;
         Records list = store.codeTablePrefixQuery(q->inputBuffer, false);
         if (st.revealCode) {
@@ -180,17 +180,19 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
         }
         slots.offer(kMain, std::move(list));
     });
-    queue.async(group, [q, slots, taskCancel, buffer, limit] {
-        slots.offer(kPhrase, phraseLookup(*q, buffer, limit, *taskCancel));
-    });
-    queue.async(group, [q, slots, taskCancel, buffer, whole] {
-        if (!q->settings->superSP || !whole || !sourceMayRun(*q->env, "superSP", *taskCancel)) return;
-        slots.offer(kSuperSP, q->env->database->superSPWords(buffer, {}));
-    });
-    queue.async(group, [q, slots, taskCancel, buffer, whole] {
-        if (!whole) return;
-        slots.offer(kFullSpell, fullSpellLookup(*q, buffer, *taskCancel));
-    });
+    if (keys >= 2)
+        queue.async(group, [q, slots, taskCancel, buffer, limit] {
+            slots.offer(kPhrase, phraseLookup(*q, buffer, limit, *taskCancel));
+        });
+    if (s.superSP && whole)
+        queue.async(group, [q, slots, taskCancel, buffer] {
+            if (!sourceMayRun(*q->env, "superSP", *taskCancel)) return;
+            slots.offer(kSuperSP, q->env->database->superSPWords(buffer, {}));
+        });
+    if (whole && s.zFullSpell && !buffer.empty() && buffer[0] == 'z')
+        queue.async(group, [q, slots, taskCancel, buffer] {
+            slots.offer(kFullSpell, fullSpellLookup(*q, buffer, *taskCancel));
+        });
 
     if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.lookup)) cancel->cancel();
     auto got = slots.seal();
