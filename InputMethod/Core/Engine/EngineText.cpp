@@ -97,29 +97,32 @@ bool rangeOfText(std::string_view string, std::string_view text) { return string
 std::vector<std::string> tokenizeChinese(TokenizerUnit unit, std::string_view text) {
     std::vector<std::string> out;
     if (text.empty()) return out;
+    if (unit == TokenizerUnit::paragraph) {
+        // Paragraphs end after each line break.
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            end = end == std::string_view::npos ? text.size() : end + 1;
+            out.emplace_back(text.substr(start, end - start));
+            start = end;
+        }
+        return out;
+    }
     UErrorCode status = U_ZERO_ERROR;
     const icu::Locale locale("zh_Hans_CN");
-    std::unique_ptr<icu::BreakIterator> it;
-    switch (unit) {
-    case TokenizerUnit::word: it.reset(icu::BreakIterator::createWordInstance(locale, status)); break;
-    case TokenizerUnit::sentence: it.reset(icu::BreakIterator::createSentenceInstance(locale, status)); break;
-    case TokenizerUnit::paragraph: it.reset(icu::BreakIterator::createLineInstance(locale, status)); break;
-    }
+    std::unique_ptr<icu::BreakIterator> it(unit == TokenizerUnit::word
+                                               ? icu::BreakIterator::createWordInstance(locale, status)
+                                               : icu::BreakIterator::createSentenceInstance(locale, status));
     if (U_FAILURE(status) || !it) return out;
-    const icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    const icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     it->setText(u);
     int32_t start = it->first();
     for (int32_t end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
+        // Word units leave out runs of spaces and punctuation.
         if (unit == TokenizerUnit::word && it->getRuleStatus() == UBRK_WORD_NONE) continue;
         std::string piece;
         u.tempSubStringBetween(start, end).toUTF8String(piece);
-        if (unit == TokenizerUnit::paragraph) {
-            // Line breaks only at hard breaks: join soft pieces back together.
-            if (!out.empty() && !out.back().empty() && out.back().back() != '\n') {
-                out.back() += piece;
-                continue;
-            }
-        }
         out.push_back(std::move(piece));
     }
     return out;

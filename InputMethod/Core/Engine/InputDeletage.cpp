@@ -32,7 +32,8 @@ InputDeletage::InputDeletage(StrategyEnvironment environment)
     setUp_ = none.get_future().share();
 }
 
-InputDeletage::~InputDeletage() = default;
+// The set-up task reads the settings; it never outlives its strategy.
+InputDeletage::~InputDeletage() { setUp_.wait(); }
 
 std::string InputDeletage::inputBuffer() const {
     std::lock_guard lk(mutex_);

@@ -11,7 +11,6 @@
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 #include "InputMethod/Core/Settings.h"
-#include "Platform/Dispatch/WorkerPool.h"
 
 namespace taviro {
 
@@ -54,7 +53,12 @@ TaviroIMEngine::TaviroIMEngine(Options options) : options_(std::move(options)) {
     });
 }
 
-TaviroIMEngine::~TaviroIMEngine() { waitForStartUp(); }
+TaviroIMEngine::~TaviroIMEngine() {
+    waitForStartUp();
+    waitForBackgroundWrites();
+}
+
+void TaviroIMEngine::waitForBackgroundWrites() { background_.wait(); }
 
 void TaviroIMEngine::waitForStartUp() {
     startUp_.wait();
@@ -210,7 +214,7 @@ std::string TaviroIMEngine::commitSelection(const std::string& text) {
         c.weight = 0;
         store_->cleanCache();
         auto store = store_;
-        plat::WorkerPool::shared().submit([store, c]() mutable { store->updateUserWordRow(c, false); });
+        background_.async([store, c]() mutable { store->updateUserWordRow(c, false); });
     }
     return getCandidates("");
 }

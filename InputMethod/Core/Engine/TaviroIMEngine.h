@@ -94,6 +94,8 @@ public:
 
     // Blocks until start-up has run and the store has reopened.
     void waitForStartUp();
+    // Blocks until the frequency updates of earlier commits have been written.
+    void waitForBackgroundWrites();
 
 private:
     enum class Kind { strategy, rawBuffer, command, waiting };
@@ -118,6 +120,7 @@ private:
     std::unique_ptr<Double2Pinyin> d2f_;
 
     plat::TaskGroup startUp_;
+    plat::TaskGroup background_;  // frequency updates
     std::shared_future<std::shared_future<void>> reopened_;
 };
 

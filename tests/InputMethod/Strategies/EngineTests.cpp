@@ -220,6 +220,10 @@ TEST_F(EngineTest, DoublePinyinSentenceWordByWordLearnsOnePhrase) {
     EXPECT_FALSE(engine->learning());
     EXPECT_FALSE(engine->learntCodeTable());
     EXPECT_TRUE(userRowExists("nihcvsgo", "你好中国"));
+    // The last word's frequency is raised under the keys left for it.
+    engine->waitForBackgroundWrites();
+    EXPECT_TRUE(userRowExists("vsgo", "中国"));
+    EXPECT_FALSE(userRowExists("nihcvsgo", "中国"));
 }
 
 TEST_F(EngineTest, CleanDiscardsAnOpenPhrase) {

@@ -127,3 +127,24 @@ TEST(EngineText, CharactersAndCapitals) {
 
 } // namespace
 } // namespace taviro
+
+namespace taviro {
+namespace {
+
+TEST(EngineText, TokenizeChinese) {
+    const auto words = tokenizeChinese(TokenizerUnit::word, "我们 喜欢中国。");
+    ASSERT_FALSE(words.empty());
+    std::string joined;
+    for (const auto& w : words) {
+        EXPECT_EQ(w.find(' '), std::string::npos);
+        EXPECT_NE(w, "。");
+        joined += w;
+    }
+    EXPECT_EQ(joined, "我们喜欢中国");
+    EXPECT_EQ(tokenizeChinese(TokenizerUnit::sentence, "你好。再见！").size(), 2u);
+    EXPECT_EQ(tokenizeChinese(TokenizerUnit::paragraph, "一\n二"), (std::vector<std::string>{"一\n", "二"}));
+    EXPECT_TRUE(tokenizeChinese(TokenizerUnit::word, "").empty());
+}
+
+} // namespace
+} // namespace taviro

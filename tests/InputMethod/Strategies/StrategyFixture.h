@@ -87,11 +87,13 @@ protected:
         const auto scheme = std::filesystem::path(TAVIRO_TEST_DATA_DIR).parent_path().parent_path() / "Pinyin" /
                             "data" / "xiaohe.plist";
         std::filesystem::copy_file(scheme, loc_.userFolder / "spScheme.plist");
-        settings_.quanPin = false;
-        settings_.fourCode = 0;
-        settings_.mixEnglishInput = false;
-        settings_.noEmoji = true;
-        settings_.superSP = false;
+        set([](Settings& s) {
+            s.quanPin = false;
+            s.fourCode = 0;
+            s.mixEnglishInput = false;
+            s.noEmoji = true;
+            s.superSP = false;
+        });
     }
 
     void TearDown() override {
@@ -102,9 +104,10 @@ protected:
     StrategyEnvironment open() {
         store_ = Database::create(loc_);
         Database::Hooks h;
-        h.settings = [this] {
-            std::lock_guard lk(settingsMutex_);
-            return std::make_shared<const Settings>(settings_);
+        // Tasks abandoned at a deadline may still read settings after the test.
+        h.settings = [box = settings_] {
+            std::lock_guard lk(box->m);
+            return std::make_shared<const Settings>(box->value);
         };
         store_->setHooks(h);
         store_->openDatabases(Database::reloadScript());
@@ -114,8 +117,8 @@ protected:
     }
 
     void set(const std::function<void(Settings&)>& change) {
-        std::lock_guard lk(settingsMutex_);
-        change(settings_);
+        std::lock_guard lk(settings_->m);
+        change(settings_->value);
     }
 
     // A main code table of the given rows, chosen in the settings.
@@ -141,8 +144,11 @@ protected:
     std::filesystem::path base_;
     Database::Locations loc_;
     std::shared_ptr<Database> store_;
-    std::mutex settingsMutex_;
-    Settings settings_;
+    struct SettingsBox {
+        std::mutex m;
+        Settings value;
+    };
+    std::shared_ptr<SettingsBox> settings_ = std::make_shared<SettingsBox>();
 };
 
 } // namespace taviro::test
