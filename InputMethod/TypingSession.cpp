@@ -39,7 +39,32 @@ void TypingSession::replaceClient(std::optional<std::string> bundleIdentifier) {
 bool TypingSession::send(const plat::KeyTransition& key) {
     const bool handled = server_.handleKey(*client_, key);
     driver_.pump();
+    if (!handled && key.pressed && !plat::KeyCode::isModifierKey(key.keyCode)) passOn(key);
     return handled;
+}
+
+void TypingSession::passOn(const plat::KeyTransition& key) {
+    // What a text field does with a key the input method did not take.
+    namespace Flag = plat::ModifierFlag;
+    if (key.flags & (Flag::command | Flag::control | Flag::option)) return;
+    switch (key.keyCode) {
+    case plat::KeyCode::deleteKey:
+    case plat::KeyCode::returnKey:
+    case plat::KeyCode::leftArrow:
+    case plat::KeyCode::rightArrow:
+        client_->applyKeyPress(key.keyCode);
+        return;
+    default: break;
+    }
+    if (!key.characters || key.characters->empty()) return;
+    const std::string& chars = *key.characters;
+    const auto c = static_cast<unsigned char>(chars[0]);
+    if (c < 0x20 || c == 0x7F) return;  // control characters
+    // Function keys type private-use characters U+F700-U+F8FF.
+    if (c == 0xEF && chars.size() >= 2 && static_cast<unsigned char>(chars[1]) >= 0x9C &&
+        static_cast<unsigned char>(chars[1]) <= 0xA3)
+        return;
+    client_->typeDirectly(*key.characters);
 }
 
 bool TypingSession::type(const KeyStep& step, std::chrono::milliseconds settle) {

@@ -33,7 +33,8 @@ public:
     plat::ManualDriver& driver() { return driver_; }
     plat::MainQueue& queue() { return queue_; }
 
-    // Sends one transition to the focused client; the answer is the controller's.
+    // Sends one transition to the focused client; the answer is the
+    // controller's. A key it passes on reaches the field as typing would.
     bool send(const plat::KeyTransition& key);
     // Sends the step's transitions, then lets `settle` of virtual time pass so
     // deferred work runs. True when the step's first key-down was consumed.
@@ -45,6 +46,8 @@ public:
     void replaceClient(std::optional<std::string> bundleIdentifier);
 
 private:
+    void passOn(const plat::KeyTransition& key);
+
     plat::MainQueue queue_;
     plat::ManualDriver driver_;
     ControllerEnvironment env_;

@@ -26,6 +26,14 @@ void ScriptedClient::insertText(const std::string& text, TextRange /*replacement
     markedLength_ = 0;
 }
 
+void ScriptedClient::typeDirectly(const std::string& text) {
+    calls_.push_back("typed:" + text);
+    const std::u16string t = utf8ToUtf16(text);
+    text_.replace(static_cast<std::size_t>(selLocation_), static_cast<std::size_t>(selLength_), t);
+    selLocation_ += static_cast<std::int64_t>(t.size());
+    selLength_ = 0;
+}
+
 void ScriptedClient::setMarkedText(const std::string& text, const TextAttributes& /*attributes*/,
                                    TextRange /*selectionRange*/, TextRange /*replacementRange*/) {
     calls_.push_back("setMarkedText:" + text);

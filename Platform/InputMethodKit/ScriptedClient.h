@@ -36,6 +36,10 @@ public:
     // Whether stringFromRange answers (some clients give no text).
     void setGivesText(bool gives) { givesText_ = gives; }
 
+    // Text the user typed straight into the field (a key the input method
+    // passed on); recorded as "typed:<text>", not as an insertion.
+    void typeDirectly(const std::string& text);
+
     // Applies a synthetic key press as an editor would: arrows move the
     // caret, delete removes the character before it, return breaks the line.
     void applyKeyPress(std::uint16_t keyCode);

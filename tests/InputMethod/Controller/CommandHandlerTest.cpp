@@ -1,0 +1,141 @@
+#include "ControllerFixture.h"
+
+#include "InputMethod/CommandHandler.h"
+#include "InputMethod/Core/Database/Database.h"
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Notifications/CommandChannelNames.h"
+
+namespace taviro::test {
+namespace {
+
+namespace cmd = plat::command;
+
+// Records every step a command takes, in order.
+class RecordingTargets : public CommandTargets {
+public:
+    std::vector<std::string> log;
+    bool copyWorks = true;
+
+    void setEngineReady(bool ready) override { log.push_back(ready ? "ready" : "notReady"); }
+    void reloadDBLink() override { log.push_back("reload"); }
+    void closeAll() override { log.push_back("closeAll"); }
+    void cleanCache() override { log.push_back("cleanCache"); }
+    void postNeedReloadPlan() override { log.push_back("NeedReloadPlan"); }
+    bool removeFile(const std::filesystem::path& path) override {
+        log.push_back("remove:" + path.filename().string());
+        return false;
+    }
+    bool copyBundledCustomDatabase() override {
+        log.push_back("copyCustom");
+        return copyWorks;
+    }
+    void setBootButtonName(const std::string& name) override { log.push_back("bootButtonName:" + name); }
+    void saveConfig() override { log.push_back("saveConfig"); }
+    void loadConfig() override { log.push_back("loadConfig"); }
+    void reloadInputDelegate() override { log.push_back("reloadStrategy"); }
+    void switchCandidatesPanel(bool vertical) override { log.push_back(vertical ? "vertical" : "horizontal"); }
+    void setFontSize(FontSize size) override { log.push_back("fontSize:" + std::to_string(static_cast<int>(size))); }
+    std::filesystem::path customDBPath() const override { return "/p/custom.db"; }
+    std::filesystem::path userDBPath() const override { return "/p/user.db"; }
+    std::filesystem::path defaultBootButtonsPath() const override { return "/u/BootButtons/BootButtons.plist"; }
+};
+
+plat::Command with(const char* name, const char* key, plat::CommandValue value) {
+    plat::Command c = plat::Command::plain(name);
+    c.userInfo[key] = std::move(value);
+    return c;
+}
+
+TEST(CommandHandler, EachCommandActsInItsOrder) {
+    struct Case {
+        plat::Command command;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        {with(cmd::kOkToUse, cmd::kOkToUseKey, false), {"notReady"}},
+        {with(cmd::kOkToUse, cmd::kOkToUseKey, true), {"ready"}},
+        {plat::Command::plain(cmd::kNeedsReloadDBLink), {"reload"}},
+        {plat::Command::plain(cmd::kNeedReloadPlan), {"NeedReloadPlan", "cleanCache"}},
+        {plat::Command::plain(cmd::kCloseDatabase), {"closeAll"}},
+        {plat::Command::plain(cmd::kResetCustom),
+         {"notReady", "closeAll", "remove:custom.db", "copyCustom", "reload", "ready"}},
+        {plat::Command::plain(cmd::kResetUserDict),
+         {"closeAll", "remove:user.db", "remove:user.db-journal", "remove:user.db-wal", "remove:user.db-shm",
+          "reload"}},
+        {plat::Command::plain(cmd::kResetBootButtons),
+         {"remove:BootButtons.plist", "bootButtonName:BootButtons.plist", "saveConfig"}},
+        {with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kHorizontalPanel)), {"horizontal"}},
+        {with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel)), {"vertical"}},
+        {with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string("斜排")), {}},
+        {with(cmd::kSetFontSize, cmd::kSizeKey, std::int64_t{24}), {"fontSize:24"}},
+        {with(cmd::kSetFontSize, cmd::kSizeKey, std::int64_t{20}), {}},
+        {plat::Command::plain(cmd::kConfigNeedsReload), {"loadConfig", "reloadStrategy", "cleanCache"}},
+        // Missing or mistyped arguments and unknown commands do nothing.
+        {plat::Command::plain(cmd::kOkToUse), {}},
+        {with(cmd::kOkToUse, cmd::kOkToUseKey, std::string("yes")), {}},
+        {plat::Command::plain(cmd::kSetFontSize), {}},
+        {plat::Command::plain("reboot"), {}},
+    };
+    for (const auto& c : cases) {
+        RecordingTargets targets;
+        CommandHandler handler(targets);
+        handler.dealWithNotifications(c.command);
+        EXPECT_EQ(targets.log, c.steps) << c.command.name;
+    }
+}
+
+TEST(CommandHandler, ResetCustomRaisesTheFlagEvenWhenTheCopyFails) {
+    RecordingTargets targets;
+    targets.copyWorks = false;
+    CommandHandler(targets).dealWithNotifications(plat::Command::plain(cmd::kResetCustom));
+    ASSERT_FALSE(targets.log.empty());
+    EXPECT_EQ(targets.log.back(), "ready");
+}
+
+TEST_F(ControllerTest, PanelSwitchKeepsTheControllerAndTheConfiguredFontSize) {
+    set([](Settings& s) { s.fontSize = 18; });
+    start();
+    session->typeScript("ni");
+    ASSERT_TRUE(window().isVisible());
+    auto* old = &window();
+    DefaultCommandTargets targets(Database::shared(), *config, engine, windows);
+    CommandHandler handler(targets);
+    handler.dealWithNotifications(with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel)));
+    EXPECT_NE(&window(), old);
+    EXPECT_TRUE(window().isVertical());
+    EXPECT_FALSE(window().isVisible());  // shown again by the next refresh
+    EXPECT_EQ(window().delegate(), &controller());
+    EXPECT_EQ(window().fontSize(), FontSize::s18);
+    EXPECT_EQ(window().size(), (std::pair<double, double>{335.0, 310.0}));
+
+    handler.dealWithNotifications(with(cmd::kSetFontSize, cmd::kSizeKey, std::int64_t{24}));
+    EXPECT_EQ(window().size(), (std::pair<double, double>{335.0, 414.0}));
+    handler.dealWithNotifications(plat::Command::plain(cmd::kConfigNeedsReload));
+    EXPECT_EQ(window().fontSize(), FontSize::s24);
+    EXPECT_EQ(config->settings()->fontSize, 18);
+    EXPECT_FALSE(std::filesystem::exists(perUser / "config.plist"));
+
+    session->typeScript("a");
+    EXPECT_TRUE(window().isVertical());
+}
+
+TEST_F(ControllerTest, ResetBootButtonsDeletesTheFileAndSavesTheName) {
+    set([](Settings& s) { s.bootButtonName = "mine.plist"; });
+    start();
+    struct Targets : DefaultCommandTargets {
+        using DefaultCommandTargets::DefaultCommandTargets;
+        std::filesystem::path file;
+        std::filesystem::path defaultBootButtonsPath() const override { return file; }
+    } targets(Database::shared(), *config, engine, windows);
+    targets.file = userFolder / "BootButtons" / "BootButtons.plist";
+    CommandHandler handler(targets);
+    handler.dealWithNotifications(plat::Command::plain(cmd::kResetBootButtons));  // no file: still saves
+    EXPECT_EQ(ConfigManager(perUser).settings()->bootButtonName, "BootButtons.plist");
+    std::filesystem::create_directories(targets.file.parent_path());
+    ASSERT_TRUE(plat::writeFileAtomically(targets.file, "x"));
+    handler.dealWithNotifications(plat::Command::plain(cmd::kResetBootButtons));
+    EXPECT_FALSE(std::filesystem::exists(targets.file));
+}
+
+} // namespace
+} // namespace taviro::test

@@ -1,0 +1,151 @@
+#include "ControllerFixture.h"
+
+namespace taviro::test {
+namespace {
+
+struct RoadCase {
+    const char* name;
+    const char* script;
+    std::function<void(Settings&)> settings;
+    const char* committed;
+    const char* marked;
+};
+
+class KeyRoad : public ControllerTest, public ::testing::WithParamInterface<RoadCase> {};
+
+TEST_P(KeyRoad, TypesWhatTheRoadSays) {
+    const RoadCase& c = GetParam();
+    if (c.settings) set(c.settings);
+    start();
+    ASSERT_TRUE(session->typeScript(c.script)) << c.script;
+    EXPECT_EQ(committed(), c.committed) << c.script;
+    EXPECT_EQ(marked(), c.marked) << c.script;
+}
+
+const RoadCase kRoadCases[] = {
+    {"SpaceCommitsTheHighlight", "ni ", nullptr, "你", ""},
+    {"DigitSelects", "ni2", nullptr, "尼", ""},
+    {"DigitBeyondThePageJoinsTheCode", "ni9", nullptr, "", "ni9"},
+    {"PageDownThenDigit", "ni{PageDown}1", nullptr, "逆", ""},
+    {"PageUpOnFirstPageStays", "ni{PageUp}1", nullptr, "你", ""},
+    {"PeriodPagesForward", "ni.1", nullptr, "逆", ""},
+    {"CommaPagesBack", "ni.,1", nullptr, "你", ""},
+    {"PeriodWithoutDjPageIsPunctuation", "ni.", [](Settings& s) { s.djPage = false; }, "你。", ""},
+    {"BracketsPageWithKhPage", "ni]2", [](Settings& s) { s.khPage = true; }, "倪", ""},
+    {"TabPagesWithTabPage", "ni{Tab}{S-Tab}2", [](Settings& s) { s.tabPage = true; }, "尼", ""},
+    {"RightArrowMovesTheHighlight", "ni{Right}{Right} ", nullptr, "泥", ""},
+    {"RightArrowAtPageEndTurnsThePage", "ni{Right}{Right}{Right}{Right}{Right} ", nullptr, "逆", ""},
+    {"LeftArrowAtPageStartGoesBack", "ni{PageDown}{Left} ", nullptr, "妮", ""},
+    {"SemicolonSelectsTheSecond", "ni;", [](Settings& s) { s.quanPin = false; }, "尼", ""},
+    {"ApostropheSelectsTheThird", "ni'", [](Settings& s) { s.quanPin = false; }, "泥", ""},
+    {"ApostropheSeparatesSyllablesInFullPinyin", "ni'", nullptr, "", "ni'"},
+    {"SemicolonWithoutSecondSelection", "ni;", [](Settings& s) { s.closeBootButtonSecond = true; }, "你；",
+     ""},
+    {"PunctuationCommitsThenMaps", "ni!", nullptr, "你！", ""},
+    {"PunctuationAsciiWhenForced", "ni!", [](Settings& s) { s.forceEngComma = true; }, "你!", ""},
+    {"PunctuationAlone", "?", nullptr, "？", ""},
+    {"DigitThenPeriodStaysAscii", "2.", nullptr, "2.", ""},
+    {"SecondPeriodIsMapped", "2..", nullptr, "2.。", ""},
+    {"DoubleQuotesPair", "\"\"\"", nullptr, "“”“", ""},
+    {"SingleQuotesPairWithoutGuideKeys", "''", [](Settings& s) { s.disableBootButton = true; }, "‘’", ""},
+    {"DeleteRemovesTheLastKey", "ni{BS}", nullptr, "", "n"},
+    {"ControlHRemovesTheLastKey", "ni{C-h}", nullptr, "", "n"},
+    {"EscapeDropsTheComposition", "ni{Esc}", nullptr, "", ""},
+    {"ReturnCommitsTheKeys", "ni{Return}", nullptr, "ni", ""},
+    {"ReturnUpperCases", "ni{Return}", [](Settings& s) { s.lockUpperCase = true; }, "NI", ""},
+    {"SpaceCleanDropsAnUnknownCode", "ab ", [](Settings& s) { s.spaceClean = true; }, "", ""},
+    {"SpaceCommitsAnUnknownCodeRaw", "ab ", nullptr, "ab", ""},
+    {"HomeIsSwallowedWhileCandidatesShow", "ni{Home} ", nullptr, "你", ""},
+    {"PartialSelectionLeavesTheRest", "nihao2 ", nullptr, "你好", ""},
+    {"ExtraCodeJoinsTheComposition", "ni/", [](Settings& s) { s.extraCode = "/"; }, "", "ni/"},
+    {"BufferDisplayModeTwo", "nihao", [](Settings& s) { s.bufferDisplayMode = 2; }, "", "ni'ha'o"},
+    {"BufferDisplayModeOne", "nihao", [](Settings& s) { s.bufferDisplayMode = 1; }, "", "<nihao>"},
+    {"BufferDisplayModeUnknownShowsNothing", "nihao", [](Settings& s) { s.bufferDisplayMode = 3; }, "", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeyRoad, ::testing::ValuesIn(kRoadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ControllerTest, LockUpperCaseAlsoShapesTheMarkedText) {
+    // With "LockUpperCase" the marked text shows upper case; Return commits it so.
+    set([](Settings& s) { s.lockUpperCase = true; });
+    start();
+    session->typeScript("ni");
+    EXPECT_EQ(marked(), "NI");
+    session->typeScript("{Return}");
+    EXPECT_EQ(committed(), "NI");
+}
+
+TEST_F(ControllerTest, VerticalWindowMovesWithDownAndPagesWithRight) {
+    vertical = true;
+    start();
+    session->typeScript("ni{Down}{Down} ");
+    EXPECT_EQ(committed(), "泥");
+    session->typeScript("ni{Right} ");
+    EXPECT_EQ(committed(), "泥逆");
+}
+
+TEST_F(ControllerTest, ControlDigitForgetsTheWord) {
+    start();
+    session->typeScript("ni{C-1}");
+    session->typeScript("{C-0}");
+    EXPECT_EQ(engine.log, (std::vector<std::string>{"forget:0", "forget:9"}));
+    EXPECT_EQ(session->services().calls(), (std::vector<std::string>{"sound:Frog", "sound:Frog"}));
+    EXPECT_EQ(marked(), "ni");
+}
+
+TEST_F(ControllerTest, ModifierFilterPassesShortcutsAndCapsLock) {
+    start();
+    session->typeScript("ni");
+    struct Case {
+        std::uint64_t flags;
+        bool handled;
+    };
+    const Case cases[] = {
+        {plat::ModifierFlag::command, false},
+        {plat::ModifierFlag::capsLock, false},
+        {plat::ModifierFlag::option, false},
+        {plat::ModifierFlag::shift | plat::ModifierFlag::control, false},
+    };
+    for (const auto& c : cases) {
+        plat::KeyTransition key{8, true, c.flags, std::string("c")};
+        EXPECT_EQ(session->server().handleKey(client(), key), c.handled) << c.flags;
+        EXPECT_EQ(engine.inputBuffer(), "ni") << c.flags;
+    }
+    // Page keys and arrows keep working whatever their flags.
+    EXPECT_TRUE(session->server().handleKey(client(), {121, true, plat::ModifierFlag::function, std::nullopt}));
+    EXPECT_EQ(window().currentPage(), 1);
+}
+
+TEST_F(ControllerTest, UnhandledKeyCommitsAndPasses) {
+    start();
+    session->typeScript("ni");
+    // A key that types a control character and is not an editing key.
+    EXPECT_FALSE(session->server().handleKey(client(), {117, true, 0, std::string("\x04")}));
+    EXPECT_EQ(committed(), "你");
+}
+
+TEST_F(ControllerTest, EscapeWithEmptyBufferPasses) {
+    start();
+    const auto steps = KeyScript::parse("{Esc}");
+    EXPECT_FALSE(session->type(steps->front()));
+}
+
+TEST_F(ControllerTest, KeyUpNeverReachesTheRoad) {
+    start();
+    EXPECT_FALSE(session->server().handleKey(client(), {0, false, 0, std::string("a")}));
+    EXPECT_EQ(engine.inputBuffer(), "");
+}
+
+TEST_F(ControllerTest, KeyEventsAreCountedWhileStatisticsAreOn) {
+    set([](Settings& s) { s.keyLogger = true; });
+    start();
+    session->typeScript("ni{Shift}");  // two key downs, a shift press and release
+    EXPECT_EQ(keyLogger->keyCount(), 4);
+    set([](Settings& s) { s.keyLogger = false; });
+    session->typeScript("a");
+    EXPECT_EQ(keyLogger->keyCount(), 4);
+}
+
+} // namespace
+} // namespace taviro::test
