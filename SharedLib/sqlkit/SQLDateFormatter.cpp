@@ -1,6 +1,7 @@
 #include "SharedLib/sqlkit/SQLDateFormatter.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -91,14 +92,19 @@ std::optional<SQLDate> SQLDateFormatter::dateFromString(const std::string& text)
             if (!ok) return;
             // A field of width 1 takes as many digits as there are.
             std::size_t start = pos;
-            std::size_t limit = (width == 1 || letter == 'y') ? text.size() : pos + width;
+            std::size_t limit = width == 1 ? text.size() : pos + width;
             while (pos < text.size() && pos < limit && std::isdigit(static_cast<unsigned char>(text[pos]))) ++pos;
             if (pos == start) {
                 ok = false;
                 return;
             }
             std::string digits = text.substr(start, pos - start);
-            long value = std::stol(digits);
+            long value = 0;
+            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+            if (ec != std::errc() || end != digits.data() + digits.size() || digits.size() > 9) {
+                ok = false;
+                return;
+            }
             switch (letter) {
             case 'y': tm.tm_year = static_cast<int>((width == 2 ? value + 2000 : value) - 1900); break;
             case 'M': tm.tm_mon = static_cast<int>(value - 1); break;
@@ -120,7 +126,7 @@ std::optional<SQLDate> SQLDateFormatter::dateFromString(const std::string& text)
     if (!ok || pos != text.size()) return std::nullopt;
     std::time_t t = timegm(&tm);
     using namespace std::chrono;
-    return SQLDate(duration_cast<system_clock::duration>(seconds(t) + duration<double>(fraction)));
+    return SQLDate(seconds(t)) + round<system_clock::duration>(duration<double>(fraction));
 }
 
 } // namespace sqlkit

@@ -6,6 +6,7 @@
 #include "SQLTestSupport.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseAdditions.h"
+#include "SharedLib/sqlkit/SQLDateFormatter.h"
 
 using namespace sqlkit;
 using sqlkit::test::freshDatabasePath;
@@ -269,6 +270,30 @@ TEST(SQLDatabase, DateFormatterRoundTrip) {
     EXPECT_EQ(db.stringFromDate(date), std::nullopt);
     db.setDateFormat(formatter);
     EXPECT_EQ(db.stringFromDate(date), "2001-09-09 01:46:40");
+}
+
+TEST(SQLDateFormatter, FormatsAndParses) {
+    using namespace std::chrono;
+    struct Case {
+        const char* format;
+        SQLDate date;
+        const char* text;
+    } cases[] = {
+        {"yyyy-MM-dd HH:mm:ss", SQLDate(seconds(0)), "1970-01-01 00:00:00"},
+        {"yyyy-MM-dd'T'HH:mm:ss.SSS", SQLDate(milliseconds(1000000000123LL)), "2001-09-09T01:46:40.123"},
+        {"d/M/yy", SQLDate(seconds(999993600)), "9/9/01"},
+        {"yyyyMMdd", SQLDate(seconds(951782400)), "20000229"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        SQLDateFormatter f(c.format);
+        EXPECT_EQ(f.stringFromDate(c.date), c.text);
+        EXPECT_EQ(f.dateFromString(c.text), c.date);
+    }
+    // Text that does not fit the pattern gives none, never an exception.
+    SQLDateFormatter f("yyyy-MM-dd");
+    for (const char* bad : {"", "2001-09", "2001-09-09x", "abcd-09-09", "99999999999999999999999-01-01"})
+        EXPECT_EQ(f.dateFromString(bad), std::nullopt) << bad;
 }
 
 // --- Busy handling with two connections --------------------------------
