@@ -1,0 +1,103 @@
+// Whole key events through the server and the input controller over the real
+// engine and bundle data: a key goes in, the marked text and the candidate
+// page come out. Each benchmark types full-pinyin sentences key by key and
+// reports the median and 99th percentile of one key event.
+#include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "InputMethod/KeyScript.h"
+#include "InputMethod/PagedCandidateWindow.h"
+#include "InputMethod/TaviroEngineAdapter.h"
+#include "InputMethod/TypingSession.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A home of its own, so the benchmark never touches the user's data.
+void useTemporaryHome() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    char pattern[] = "/tmp/bench_controller.XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    if (!dir) std::abort();
+    const std::string home = dir;
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    if (!std::getenv("TAVIRO_RESOURCES")) setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
+}
+
+const std::vector<std::string> kSentences = {
+    "woxiangqubeijingkankan", "zhongguorenminjiefangjun", "jintiantianqihenhao",
+    "womenyiqiquchifanba",    "zhegewentiyoudiankunnan",  "nihaoshijie",
+};
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void BM_FullPinyinKey(benchmark::State& state) {
+    useTemporaryHome();
+    taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
+    engine.waitForStartUp();
+    taviro::TaviroEngineAdapter adapter(engine);
+    taviro::CandidateWindowHolder windows;
+    taviro::ControllerEnvironment env;
+    env.engine = &adapter;
+    env.windows = &windows;
+    taviro::TypingSession session(env);
+
+    // Key-down transitions of every sentence, each followed by Escape.
+    std::vector<plat::KeyTransition> keys;
+    std::vector<bool> timed;
+    for (const auto& sentence : kSentences) {
+        const auto steps = taviro::KeyScript::parse(sentence);
+        for (const auto& step : *steps) {
+            keys.push_back(step.keys.front());
+            timed.push_back(true);
+        }
+        const auto escape = taviro::KeyScript::parse("{Esc}");
+        keys.push_back(escape->front().keys.front());
+        timed.push_back(false);
+    }
+
+    std::vector<double> micros;
+    std::size_t next = 0;
+    auto& window = static_cast<taviro::PagedCandidateWindow&>(windows.window());
+    for (auto _ : state) {
+        while (!timed[next]) {
+            state.PauseTiming();
+            session.send(keys[next]);
+            next = (next + 1) % keys.size();
+            state.ResumeTiming();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        session.send(keys[next]);
+        benchmark::DoNotOptimize(session.client().markedText());
+        benchmark::DoNotOptimize(window.visibleCandidates());
+        micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        next = (next + 1) % keys.size();
+    }
+    state.counters["median_us"] = percentile(micros, 0.5);
+    state.counters["p99_us"] = percentile(micros, 0.99);
+    state.counters["keys"] = static_cast<double>(micros.size());
+    state.counters["page"] = static_cast<double>(window.visibleCandidateCount());
+}
+BENCHMARK(BM_FullPinyinKey)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+} // namespace
+
+BENCHMARK_MAIN();
