@@ -560,7 +560,7 @@ void TaviroController::refreshComposition(const std::string& key) {
             refreshComposition("");
             M = engine_.inputBuffer();
         }
-    } else if (!((s->fourCode == 1 || s->fourCode == 2) && userCharacterCount(M) > codeLength && !Z)) {
+    } else {
         fiveCodeDedouble_ = false;
     }
     // Empty-code commit.
