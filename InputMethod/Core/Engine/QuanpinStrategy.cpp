@@ -125,9 +125,9 @@ std::vector<CodeTable> QuanpinStrategy::candidatesFromBuffer(const std::string& 
     plat::ConcurrentQueue queue("subBufferQueue");
     for (std::size_t i = 0; i < 4 && i < n; ++i) {
         const std::size_t k = i + 1;
-        queue.async(group, [q, table, cancel, k, n] { table.offer(k, lookup(q, k, k == n ? 30 : 5, cancel)); });
+        queue.async(group, [q, table, cancel, k, n] { table.offer(k, lookup(q, k, k == n ? 30 : 5, cancel, true)); });
     }
-    if (n > 4) queue.async(group, [q, table, cancel, n] { table.offer(kLongInputKey, lookup(q, n, 2, cancel)); });
+    if (n > 4) queue.async(group, [q, table, cancel, n] { table.offer(kLongInputKey, lookup(q, n, 2, cancel, true)); });
     queue.async(group, [q, table, cancel] {
         if (q->pinyin.empty() || !sourceMayRun(*q->env, "firstSyllable", *cancel)) return;
         Records list;
@@ -162,8 +162,9 @@ std::vector<CodeTable> QuanpinStrategy::candidatesFromBuffer(const std::string& 
 }
 
 std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t count, int limit,
-                                               const CancelPtr& parent) {
+                                               const CancelPtr& parent, bool onWorker) {
     if (limit < 1) return {};
+    const auto deadline = plat::TaskGroup::Clock::now() + q->env->deadlines.lookup;
     enum Slot : std::size_t { kUser, kMain, kAssembled, kSuperSP, kSlots };
     plat::SealedResults<Records> slots(kSlots);
     const auto cancel = QueryCancel::child(parent);
@@ -194,9 +195,10 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
         }
         slots.offer(kMain, std::move(list));
     });
-    queue.async(group, [q, slots, taskCancel, count, limit] {
-        slots.offer(kAssembled, assembleCandidates(*q, count, limit, *taskCancel));
-    });
+    auto assemble = [q, slots, taskCancel, count, limit, deadline] {
+        auto list = assembleCandidates(*q, count, limit, *taskCancel);
+        if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kAssembled, std::move(list));
+    };
     if (q->settings->superSP && count == q->pinyin.size())
     queue.async(group, [q, slots, taskCancel] {
         if (!sourceMayRun(*q->env, "superSP", *taskCancel)) return;
@@ -206,7 +208,12 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
         slots.offer(kSuperSP, std::move(list));
     });
 
-    if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.lookup)) cancel->cancel();
+    if (onWorker)
+        assemble();
+    else
+        queue.async(group, assemble);
+
+    if (!group.waitUntil(deadline)) cancel->cancel();
     auto got = slots.seal();
     auto take = [&](Slot slot) { return got[slot] ? std::move(*got[slot]) : Records{}; };
     Records user = take(kUser), main = take(kMain), assembled = take(kAssembled), superSP = take(kSuperSP);

@@ -40,8 +40,11 @@ public:
     static std::vector<std::string> syllableSpans(const std::string& buffer,
                                                   const std::vector<std::string>& syllables);
 
-    // The list for the first `count` syllables.
-    static std::vector<CodeTable> lookup(const QueryPtr& q, std::size_t count, int limit, const CancelPtr& parent);
+    // The list for the first `count` syllables. A caller that is itself a
+    // worker may let the phrase source run on its own thread (`onWorker`);
+    // that source still counts only when it is done by the deadline.
+    static std::vector<CodeTable> lookup(const QueryPtr& q, std::size_t count, int limit, const CancelPtr& parent,
+                                         bool onWorker = false);
     static std::optional<CodeTable> sentenceCandidates(const Query& q, const std::string& buffer);
 
 protected:

@@ -96,11 +96,11 @@ std::vector<CodeTable> SunpyInputStrategy::candidates(const std::string& buffer)
         const int limit = length % 2 == 0 ? (whole ? 30 : 5) : (whole ? 1 : 0);
         if (limit < 1) continue;  // an empty lookup
         queue.async(group, [q, table, cancel, length, limit] {
-            table.offer(length, lookup(q, characterPrefix(q->inputBuffer, length), limit, cancel));
+            table.offer(length, lookup(q, characterPrefix(q->inputBuffer, length), limit, cancel, true));
         });
     }
     if (n > 7)
-        queue.async(group, [q, table, cancel] { table.offer(kLongInputKey, lookup(q, q->inputBuffer, 2, cancel)); });
+        queue.async(group, [q, table, cancel] { table.offer(kLongInputKey, lookup(q, q->inputBuffer, 2, cancel, true)); });
     if (n > 1)
         queue.async(group, [q, table, cancel] {
             if (!sourceMayRun(*q->env, "firstSyllable", *cancel)) return;
@@ -140,8 +140,9 @@ std::vector<CodeTable> SunpyInputStrategy::candidates(const std::string& buffer)
 }
 
 std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::string& buffer, int limit,
-                                                  const CancelPtr& parent) {
+                                                  const CancelPtr& parent, bool onWorker) {
     if (limit < 1) return {};
+    const auto deadline = plat::TaskGroup::Clock::now() + q->env->deadlines.lookup;
     const Settings& s = *q->settings;
     const bool whole = buffer == q->inputBuffer;
     const std::size_t keys = characterCount(buffer);
@@ -180,10 +181,10 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
         }
         slots.offer(kMain, std::move(list));
     });
-    if (keys >= 2)
-        queue.async(group, [q, slots, taskCancel, buffer, limit] {
-            slots.offer(kPhrase, phraseLookup(*q, buffer, limit, *taskCancel));
-        });
+    auto phraseSource = [q, slots, taskCancel, buffer, limit, deadline] {
+        auto list = phraseLookup(*q, buffer, limit, *taskCancel);
+        if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kPhrase, std::move(list));
+    };
     if (s.superSP && whole)
         queue.async(group, [q, slots, taskCancel, buffer] {
             if (!sourceMayRun(*q->env, "superSP", *taskCancel)) return;
@@ -194,7 +195,14 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
             slots.offer(kFullSpell, fullSpellLookup(*q, buffer, *taskCancel));
         });
 
-    if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.lookup)) cancel->cancel();
+    if (keys >= 2) {
+        if (onWorker)
+            phraseSource();
+        else
+            queue.async(group, phraseSource);
+    }
+
+    if (!group.waitUntil(deadline)) cancel->cancel();
     auto got = slots.seal();
     auto take = [&](Slot slot) { return got[slot] ? std::move(*got[slot]) : Records{}; };
     if (got[kSide]) result = take(kSide);

@@ -37,9 +37,11 @@ public:
     std::vector<CodeTable> candidateCache() const;
 
     // The list of one buffer (the whole input or a prefix of it); empty for a
-    // limit below 1.
+    // limit below 1. A caller that is itself a worker may let the phrase
+    // source run on its own thread (`onWorker`); that source still counts
+    // only when it is done by the deadline.
     static std::vector<CodeTable> lookup(const QueryPtr& q, const std::string& buffer, int limit,
-                                         const CancelPtr& parent);
+                                         const CancelPtr& parent, bool onWorker = false);
     // Candidates of the pinyin part that carry a character of the assist code.
     static std::vector<CodeTable> filterBySideCode(const QueryPtr& q, const CancelPtr& parent);
     // The SunPinyin sentence of the keys.
