@@ -1,6 +1,7 @@
 // taviro-type: types key scripts through the input-method server, the input
 // controller, the engine and the user's data, and prints what was committed.
 #include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyScript.h"
 #include "InputMethod/PagedCandidateWindow.h"
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
 
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
     engine.waitForStartUp();
+    // The console answers from complete lookups: let the strategy finish its set-up first.
+    if (auto strategy = engine.inputDelegate()) strategy->waitForSetUp();
     taviro::TaviroEngineAdapter adapter(engine);
     taviro::ControllerEnvironment environment;
     environment.engine = &adapter;

@@ -4,6 +4,7 @@
 // reports the median and 99th percentile of one key event.
 #include "InputMethod/CandidateWindowHolder.h"
 #include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyScript.h"
 #include "InputMethod/PagedCandidateWindow.h"
@@ -53,6 +54,7 @@ void BM_FullPinyinKey(benchmark::State& state) {
     useTemporaryHome();
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
     engine.waitForStartUp();
+    if (auto strategy = engine.inputDelegate()) strategy->waitForSetUp();
     taviro::TaviroEngineAdapter adapter(engine);
     taviro::CandidateWindowHolder windows;
     taviro::ControllerEnvironment env;

@@ -2,6 +2,7 @@
 #include "InputMethod/CandidateWindowHolder.h"
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Database/Database.h"
+#include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/PagedCandidateWindow.h"
 #include "InputMethod/TaviroEngineAdapter.h"
@@ -21,12 +22,14 @@ protected:
     static void SetUpTestSuite() {
         setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
         TaviroIMEngine::shared().waitForStartUp();
+        if (auto strategy = TaviroIMEngine::shared().inputDelegate()) strategy->waitForSetUp();
     }
 
     void SetUp() override {
         ConfigManager::shared().update([](Settings& s) { s = Settings{}; });
         TaviroController::pendingCommitText().clear();
         TaviroIMEngine::shared().reloadInputDelegate();
+        TaviroIMEngine::shared().inputDelegate()->waitForSetUp();
         ControllerEnvironment env;
         env.engine = &adapter;
         env.windows = &windows;
