@@ -65,6 +65,10 @@ void TaviroIMEngine::waitForStartUp() {
     reopened_.get().wait();
 }
 
+void TaviroIMEngine::setCharacterCounter(std::function<void(std::int64_t)> counter) {
+    options_.countCharacters = std::move(counter);
+}
+
 bool TaviroIMEngine::isReady() { return readyFlag().load(); }
 void TaviroIMEngine::setReady(bool ready) { readyFlag().store(ready); }
 bool TaviroIMEngine::isWaitingCandidate(const std::string& text) { return text == kWaitingText; }

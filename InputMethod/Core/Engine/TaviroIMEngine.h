@@ -73,6 +73,10 @@ public:
     // The records a command word offers now.
     std::vector<CodeTable> dateTimeCandidates(const std::string& buffer) const;
 
+    // Where committed characters are counted while "KeyLogger" is on (the
+    // typing-statistics counter); replaces Options::countCharacters.
+    void setCharacterCounter(std::function<void(std::int64_t)> counter);
+
     // The process-wide ready flag: until it is up only the waiting candidate
     // is offered. "okToUse" sets it.
     static bool isReady();

@@ -208,7 +208,10 @@ TEST_F(EngineTest, ZFullSpellCommitClears) {
 }
 
 TEST_F(EngineTest, DoublePinyinSentenceWordByWordLearnsOnePhrase) {
+    set([](Settings& s) { s.keyLogger = true; });
     auto engine = make();
+    std::int64_t counted = 0;
+    engine->setCharacterCounter([&](std::int64_t n) { counted += n; });
     engine->getCandidates("nihcvsgo");
     ASSERT_GE(indexOf(engine->candidates(), "你好"), 0);
     // Two characters of a double-pinyin word consume four keys.
@@ -224,6 +227,7 @@ TEST_F(EngineTest, DoublePinyinSentenceWordByWordLearnsOnePhrase) {
     engine->waitForBackgroundWrites();
     EXPECT_TRUE(userRowExists("vsgo", "中国"));
     EXPECT_FALSE(userRowExists("nihcvsgo", "中国"));
+    EXPECT_EQ(counted, 4);
 }
 
 TEST_F(EngineTest, CleanDiscardsAnOpenPhrase) {
