@@ -1,4 +1,5 @@
 #include "Platform/Foundation/BinaryPlistReader.h"
+#include "Platform/Foundation/Utf8.h"
 
 #include <cstring>
 #include <vector>
@@ -184,21 +185,7 @@ private:
             } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
                 return std::nullopt;
             }
-            if (cp < 0x80) {
-                out += static_cast<char>(cp);
-            } else if (cp < 0x800) {
-                out += static_cast<char>(0xC0 | (cp >> 6));
-                out += static_cast<char>(0x80 | (cp & 0x3F));
-            } else if (cp < 0x10000) {
-                out += static_cast<char>(0xE0 | (cp >> 12));
-                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (cp & 0x3F));
-            } else {
-                out += static_cast<char>(0xF0 | (cp >> 18));
-                out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (cp & 0x3F));
-            }
+            appendUtf8(out, cp);
         }
         return PlistValue(std::move(out));
     }

@@ -1,4 +1,5 @@
 #include "Platform/Foundation/XmlPlistReader.h"
+#include "Platform/Foundation/Utf8.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -116,24 +117,6 @@ private:
         return std::nullopt;
     }
 
-    static void appendUtf8(std::string& out, std::uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
     bool entity(std::string& out) {
         std::size_t end = s_.find(';', i_);
         if (end == std::string_view::npos || end - i_ > 12) return false;
@@ -151,7 +134,7 @@ private:
             char* stop = nullptr;
             unsigned long cp = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
             if (*stop || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-            appendUtf8(out, static_cast<std::uint32_t>(cp));
+            appendUtf8(out, static_cast<char32_t>(cp));
         } else {
             return false;
         }
