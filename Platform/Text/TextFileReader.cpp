@@ -113,32 +113,6 @@ std::string detectorGuess(std::string_view bytes) {
 
 } // namespace
 
-bool isValidUtf8(std::string_view bytes) {
-    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
-    const size_t n = bytes.size();
-    size_t i = 0;
-    while (i < n) {
-        uint8_t c = s[i];
-        if (c < 0x80) { ++i; continue; }
-        size_t len;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
-        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
-        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
-        else return false;
-        if (i + len > n) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
-}
-
 std::optional<std::string> decodeText(std::string_view bytes) {
     // 1. Byte-order marks; UTF-32 first, its LE mark begins like UTF-16 LE.
     if (startsWith(bytes, "\xEF\xBB\xBF")) {

@@ -1,4 +1,6 @@
 #pragma once
+#include "Platform/Foundation/Utf8.h" // isValidUtf8
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,9 +20,6 @@ std::optional<std::string> readTextFile(const std::filesystem::path& path);
 
 // The decoding step of readTextFile on bytes already in memory.
 std::optional<std::string> decodeText(std::string_view bytes);
-
-// True when the bytes are well-formed UTF-8 (no overlongs, no surrogates, <= U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
 
 // Splits UTF-8 text into lines. LF, CR, CR LF (one terminator), VT, FF, NEL, LS and PS
 // end a line; the terminators are dropped. Empty lines count; a terminator at the very
