@@ -5,11 +5,10 @@
 #include <sqlite3.h>
 
 #include <charconv>
+#include <cstdlib>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <unistd.h>
 
 namespace taviro::resgen {
@@ -23,40 +22,18 @@ fs::path temporaryPathFor(const fs::path& path)
     return path.parent_path() / ("." + path.filename().string() + ".tmp" + std::to_string(::getpid()));
 }
 
+void createFolderOf(const fs::path& path)
+{
+    std::error_code ec;
+    if (!path.parent_path().empty()) fs::create_directories(path.parent_path(), ec);
+}
+
 } // namespace
 
 bool writeFileAtomically(const fs::path& path, std::string_view bytes)
 {
-    std::error_code ec;
-    if (!path.parent_path().empty()) fs::create_directories(path.parent_path(), ec);
-    const fs::path temp = temporaryPathFor(path);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool good = true;
-    std::size_t done = 0;
-    while (good && done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) good = false;
-        else done += static_cast<std::size_t>(n);
-    }
-    if (good && ::fsync(fd) != 0) good = false;
-    if (::close(fd) != 0) good = false;
-    if (good) {
-        fs::rename(temp, path, ec);
-        good = !ec;
-    }
-    if (!good) fs::remove(temp, ec);
-    return good;
-}
-
-std::optional<std::string> readWholeFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(out).str();
+    createFolderOf(path);
+    return plat::writeFileAtomically(path, bytes);
 }
 
 std::vector<std::string_view> split(std::string_view text, char sep)
@@ -72,50 +49,6 @@ std::vector<std::string_view> split(std::string_view text, char sep)
         pieces.push_back(text.substr(pos, end - pos));
         pos = end + 1;
     }
-}
-
-std::optional<std::vector<char32_t>> decodeUtf8(std::string_view text)
-{
-    std::vector<char32_t> out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b0 = static_cast<unsigned char>(text[i]);
-        int len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > text.size()) return std::nullopt;
-        char32_t cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-        for (int k = 1; k < len; ++k) {
-            const auto b = static_cast<unsigned char>(text[i + k]);
-            if ((b >> 6) != 0x2) return std::nullopt;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return std::nullopt;
-        out.push_back(cp);
-        i += static_cast<std::size_t>(len);
-    }
-    return out;
-}
-
-std::string encodeUtf8(char32_t cp)
-{
-    std::string out;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return out;
 }
 
 std::vector<std::string> utf8Characters(std::string_view text)
@@ -184,80 +117,45 @@ std::optional<std::vector<std::string>> parsePinyin(std::string_view text)
     return syllables;
 }
 
-std::string xmlEscape(std::string_view text)
+plat::PlistValue plistStringDictionary(const std::map<std::string, std::string>& dict)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
+    plat::PlistValue out = plat::PlistValue::dictionary();
+    for (const auto& [key, value] : dict) out[key] = value;
     return out;
 }
 
-std::string plistDocument(std::string_view rootElement)
+plat::PlistValue plistArrayDictionary(const std::map<std::string, std::vector<std::string>>& dict)
 {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                      "<plist version=\"1.0\">\n";
-    out += rootElement;
-    out += "</plist>\n";
-    return out;
-}
-
-std::string plistString(std::string_view text)
-{
-    return "<string>" + xmlEscape(text) + "</string>";
-}
-
-std::string plistReal(double value)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.9g", value);
-    return std::string("<real>") + buf + "</real>";
-}
-
-std::string plistStringDictionary(const std::map<std::string, std::string>& dict)
-{
-    std::string out = "<dict>\n";
-    for (const auto& [key, value] : dict)
-        out += "\t<key>" + xmlEscape(key) + "</key>\n\t" + plistString(value) + "\n";
-    out += "</dict>\n";
-    return out;
-}
-
-std::string plistArrayDictionary(const std::map<std::string, std::vector<std::string>>& dict)
-{
-    std::string out = "<dict>\n";
+    plat::PlistValue out = plat::PlistValue::dictionary();
     for (const auto& [key, values] : dict) {
-        out += "\t<key>" + xmlEscape(key) + "</key>\n\t<array>\n";
-        for (const auto& v : values) out += "\t\t" + plistString(v) + "\n";
-        out += "\t</array>\n";
+        plat::PlistValue& list = out[key] = plat::PlistValue::array();
+        for (const auto& v : values) list.append(v);
     }
-    out += "</dict>\n";
     return out;
 }
 
-std::string plistRealDictionary(const std::map<std::string, double>& dict)
+plat::PlistValue plistRealDictionary(const std::map<std::string, double>& dict)
 {
-    std::string out = "<dict>\n";
-    for (const auto& [key, value] : dict)
-        out += "\t<key>" + xmlEscape(key) + "</key>\n\t" + plistReal(value) + "\n";
-    out += "</dict>\n";
+    plat::PlistValue out = plat::PlistValue::dictionary();
+    for (const auto& [key, value] : dict) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.9g", value);
+        out[key] = std::strtod(buf, nullptr);
+    }
     return out;
+}
+
+bool writePlist(const fs::path& path, const plat::PlistValue& value)
+{
+    createFolderOf(path);
+    return plat::writePlistFile(path, value);
 }
 
 SqliteBuilder::SqliteBuilder(fs::path finalPath)
     : finalPath_(std::move(finalPath)), tempPath_(temporaryPathFor(finalPath_))
 {
+    createFolderOf(finalPath_);
     std::error_code ec;
-    if (!finalPath_.parent_path().empty()) fs::create_directories(finalPath_.parent_path(), ec);
     fs::remove(tempPath_, ec);
     if (sqlite3_open_v2(tempPath_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {

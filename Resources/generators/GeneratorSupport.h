@@ -1,7 +1,11 @@
 #pragma once
 // Helpers shared by the programs that build the bundle resources: atomic file
-// output, a small XML property-list writer, an SQLite file built under a
-// temporary name, UTF-8 walking and pinyin syllable parsing.
+// output, property lists, an SQLite file built under a temporary name, UTF-8
+// walking and pinyin syllable parsing.
+
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Plist.h"
+#include "Platform/Foundation/Utf8.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,11 +21,12 @@ struct sqlite3_stmt;
 namespace taviro::resgen {
 
 // Writes bytes to a temporary file beside `path`, flushes it and renames it
-// over `path`. False (and no file left behind) on any failure.
+// over `path`, creating the folder first. False (and no file left behind) on
+// any failure.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Reads a whole file; std::nullopt when it cannot be read.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+using plat::readWholeFile;
 
 // Splits at every occurrence of `sep`; empty pieces stay.
 std::vector<std::string_view> split(std::string_view text, char sep);
@@ -40,9 +45,10 @@ template <typename Fn> void forEachLine(std::string_view text, Fn&& fn)
     }
 }
 
-// UTF-8: decodes the code points of `text`; std::nullopt for invalid input.
-std::optional<std::vector<char32_t>> decodeUtf8(std::string_view text);
-std::string encodeUtf8(char32_t cp);
+// UTF-8: decodes the code points of `text` (std::nullopt for invalid input)
+// and encodes one code point.
+using plat::decodeUtf8;
+using plat::encodeUtf8;
 // Splits into the UTF-8 text of each code point (empty vector on bad input).
 std::vector<std::string> utf8Characters(std::string_view text);
 // True for a CJK unified or compatibility ideograph (and U+3007).
@@ -56,15 +62,13 @@ std::string normalizeSyllable(std::string_view raw);
 // model; std::nullopt when one piece is not a syllable.
 std::optional<std::vector<std::string>> parsePinyin(std::string_view text);
 
-// Property lists in XML, written as text so the output is byte-for-byte
-// reproducible (keys sorted, numbers in a fixed format).
-std::string xmlEscape(std::string_view text);
-std::string plistDocument(std::string_view rootElement);
-std::string plistString(std::string_view text);
-std::string plistReal(double value);
-std::string plistStringDictionary(const std::map<std::string, std::string>& dict);
-std::string plistArrayDictionary(const std::map<std::string, std::vector<std::string>>& dict);
-std::string plistRealDictionary(const std::map<std::string, double>& dict);
+// Property-list dictionaries. Keys come out sorted, so the XML written from
+// them is byte-for-byte reproducible; reals keep nine significant digits.
+plat::PlistValue plistStringDictionary(const std::map<std::string, std::string>& dict);
+plat::PlistValue plistArrayDictionary(const std::map<std::string, std::vector<std::string>>& dict);
+plat::PlistValue plistRealDictionary(const std::map<std::string, double>& dict);
+// Writes the XML form atomically, creating the folder first.
+bool writePlist(const std::filesystem::path& path, const plat::PlistValue& value);
 
 // An SQLite file built at a temporary path and renamed into place by
 // commit(); dropped without commit() it removes the temporary file.

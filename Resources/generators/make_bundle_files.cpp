@@ -58,7 +58,7 @@ bool emptyDatabase(const char* path, std::string_view schema)
     return db.ok() && db.exec(schema) && db.commit();
 }
 
-std::string infoPlist(const std::string& version)
+plat::PlistValue infoPlist(const std::string& version)
 {
     const std::pair<const char*, std::string> entries[] = {
         {"CFBundleDevelopmentRegion", "zh_CN"},
@@ -72,7 +72,7 @@ std::string infoPlist(const std::string& version)
     };
     std::map<std::string, std::string> dict;
     for (const auto& [k, v] : entries) dict[k] = v;
-    return plistDocument(plistStringDictionary(dict));
+    return plistStringDictionary(dict);
 }
 
 } // namespace
@@ -83,10 +83,10 @@ int main(int argc, char** argv)
     const std::string kind = argv[1];
     const char* out = argv[2];
     bool ok = false;
-    if (kind == "vk_to_us") ok = writeFileAtomically(out, plistDocument(plistStringDictionary(usLayout())));
+    if (kind == "vk_to_us") ok = writePlist(out, plistStringDictionary(usLayout()));
     else if (kind == "custom" || kind == "codetable") ok = emptyDatabase(out, kCodeTableSchema);
     else if (kind == "assist") ok = emptyDatabase(out, kAssistSchema);
-    else if (kind == "info" && argc == 4 && argv[3][0] != '\0') ok = writeFileAtomically(out, infoPlist(argv[3]));
+    else if (kind == "info" && argc == 4 && argv[3][0] != '\0') ok = writePlist(out, infoPlist(argv[3]));
     else return fail(kProgram, "unknown output " + kind);
     if (!ok) return fail(kProgram, std::string("cannot write ") + out);
     return 0;

@@ -197,7 +197,7 @@ int main(int argc, char** argv)
         for (auto s : split(key, '\''))
             if (normalizeSyllable(s) != s) return fail(kProgram, "not a syllable in key " + key);
 
-    if (!writeFileAtomically(argv[6], plistDocument(plistArrayDictionary(table))))
+    if (!writePlist(argv[6], plistArrayDictionary(table)))
         return fail(kProgram, std::string("cannot write ") + argv[6]);
     std::cerr << kProgram << ": " << table.size() << " keys\n";
     return 0;

@@ -138,9 +138,9 @@ int main(int argc, char** argv)
     }
     for (const auto& entry : PyString::bareInitials()) pyfreq[std::string(entry.text)] = rarest / 1000 / total;
 
-    if (!writeFileAtomically(argv[3], plistDocument(plistStringDictionary(py2hz))))
+    if (!writePlist(argv[3], plistStringDictionary(py2hz)))
         return fail(kProgram, std::string("cannot write ") + argv[3]);
-    if (!writeFileAtomically(argv[4], plistDocument(plistRealDictionary(pyfreq))))
+    if (!writePlist(argv[4], plistRealDictionary(pyfreq)))
         return fail(kProgram, std::string("cannot write ") + argv[4]);
     std::cerr << kProgram << ": " << py2hz.size() << " keys in py2hz, " << pyfreq.size() << " in pyfreq\n";
     return 0;

@@ -54,9 +54,9 @@ TEST(GeneratorSupport, PlistTextReadsBackThroughThePlatformReader)
     const std::map<std::string, std::string> strings = {{"a&b", "<x>"}, {"quote", "\"'"}, {"中", "国"}};
     const std::map<std::string, std::vector<std::string>> arrays = {{"kai'xin", {"😁", "🥳"}}, {"empty", {}}};
     const std::map<std::string, double> reals = {{"de", 0.017}, {"zh", 7.4e-10}};
-    ASSERT_TRUE(writeFileAtomically(dir / "s.plist", plistDocument(plistStringDictionary(strings))));
-    ASSERT_TRUE(writeFileAtomically(dir / "a.plist", plistDocument(plistArrayDictionary(arrays))));
-    ASSERT_TRUE(writeFileAtomically(dir / "r.plist", plistDocument(plistRealDictionary(reals))));
+    ASSERT_TRUE(writePlist(dir / "s.plist", plistStringDictionary(strings)));
+    ASSERT_TRUE(writePlist(dir / "a.plist", plistArrayDictionary(arrays)));
+    ASSERT_TRUE(writePlist(dir / "r.plist", plistRealDictionary(reals)));
 
     auto s = plat::readPlistFile(dir / "s.plist", plat::PlistValue::Type::Dictionary);
     ASSERT_TRUE(s);
