@@ -171,3 +171,61 @@ TEST_F(SunpyTest, CustomPhrasesAndUpperCase) {
 
 } // namespace
 } // namespace taviro::test
+
+namespace taviro::test {
+namespace {
+
+struct EnglishCase {
+    const char* name;
+    bool quanPin;
+    std::string buffer;
+    std::function<void(const std::vector<CodeTable>&)> check;
+};
+
+bool isEnglish(const CodeTable& r) { return r.from == CodeTableFromType::english; }
+
+TEST_F(StrategyTest, DispatcherMixesEnglishIntoPinyinLists) {
+    if (!plat::SunpinyinWrapper::isAvailable()) GTEST_SKIP() << "SunPinyin data missing";
+    set([](Settings& s) { s.mixEnglishInput = true; });
+    auto env = open();
+    const std::vector<EnglishCase> cases = {
+        {"five letters with a capital: one capitalised prefix match", true, "Hello",
+         [](const std::vector<CodeTable>& l) {
+             ASSERT_EQ(l.size(), 1u);
+             EXPECT_TRUE(isEnglish(l[0]));
+             EXPECT_EQ(l[0].table, "Hello");
+         }},
+        {"long buffer: English prefix matches lead", true, "internationalization",
+         [](const std::vector<CodeTable>& l) {
+             ASSERT_FALSE(l.empty());
+             EXPECT_EQ(l[0].table, "internationalization");
+             EXPECT_TRUE(isEnglish(l[0]));
+         }},
+        {"double pinyin, three keys: exact English word after the second record", false, "the",
+         [](const std::vector<CodeTable>& l) {
+             ASSERT_GE(l.size(), 3u);
+             EXPECT_FALSE(isEnglish(l[0]));
+             EXPECT_FALSE(isEnglish(l[1]));
+             EXPECT_EQ(l[2].table, "the");
+             EXPECT_TRUE(isEnglish(l[2]));
+         }},
+        {"two keys: no English", false, "he",
+         [](const std::vector<CodeTable>& l) {
+             for (const auto& r : l) EXPECT_FALSE(isEnglish(r)) << r.table;
+         }},
+    };
+    for (const auto& c : cases) {
+        set([&](Settings& s) { s.quanPin = c.quanPin; });
+        std::unique_ptr<InputDeletage> strategy;
+        if (c.quanPin)
+            strategy = std::make_unique<QuanpinStrategy>(env);
+        else
+            strategy = std::make_unique<SunpyInputStrategy>(env);
+        strategy->waitForSetUp();
+        SCOPED_TRACE(c.name);
+        c.check(strategy->candidates(c.buffer, false));
+    }
+}
+
+} // namespace
+} // namespace taviro::test
