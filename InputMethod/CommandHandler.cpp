@@ -77,8 +77,7 @@ bool DefaultCommandTargets::removeFile(const std::filesystem::path& path) {
     return plat::FileManager::isRegularFile(path) && plat::FileManager::removeItem(path);
 }
 bool DefaultCommandTargets::copyBundledCustomDatabase() {
-    const auto source = plat::Paths::resourcePath(plat::Bundle::TaviroMac2, "custom.db");
-    if (!source) return false;
+    if (!plat::FileManager::isRegularFile(store_.locations().resourceDir / "custom.db")) return false;
     store_.copyBundledDatabase("custom.db", customDBPath().string());
     return plat::FileManager::fileExists(customDBPath());
 }

@@ -2,6 +2,7 @@
 
 #include "InputMethod/CommandHandler.h"
 #include "InputMethod/Core/Database/Database.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 
@@ -135,6 +136,31 @@ TEST_F(ControllerTest, ResetBootButtonsDeletesTheFileAndSavesTheName) {
     ASSERT_TRUE(plat::writeFileAtomically(targets.file, "x"));
     handler.dealWithNotifications(plat::Command::plain(cmd::kResetBootButtons));
     EXPECT_FALSE(std::filesystem::exists(targets.file));
+}
+
+TEST_F(ControllerTest, ResetsReplaceTheStoreFiles) {
+    const auto root = freshDir("store");
+    auto store = Database::create({root / "TaviroMac", TAVIRO_RESOURCE_DIR, root / "Library"});
+    std::filesystem::create_directories(root / "TaviroMac");
+    const auto folder = root / "TaviroMac";
+    ASSERT_TRUE(plat::writeFileAtomically(folder / "custom.db", "not a database"));
+    ASSERT_TRUE(plat::writeFileAtomically(folder / "user.db", "old words"));
+    ASSERT_TRUE(plat::writeFileAtomically(folder / "user.db-journal", "old journal"));
+    start();
+    DefaultCommandTargets targets(*store, *config, engine, windows);
+    CommandHandler handler(targets);
+
+    handler.dealWithNotifications(plat::Command::plain(cmd::kResetUserDict));
+    store->reloadDBLink().wait();
+    EXPECT_FALSE(std::filesystem::exists(folder / "user.db-journal"));
+    EXPECT_NE(plat::readWholeFile(folder / "user.db").value_or(""), "old words");
+
+    handler.dealWithNotifications(plat::Command::plain(cmd::kResetCustom));
+    store->reloadDBLink().wait();
+    EXPECT_TRUE(TaviroIMEngine::isReady());
+    EXPECT_EQ(plat::readWholeFile(folder / "custom.db"),
+              plat::readWholeFile(std::filesystem::path(TAVIRO_RESOURCE_DIR) / "custom.db"));
+    store->closeAll();
 }
 
 } // namespace

@@ -98,6 +98,8 @@ const ShapeCase kShapeCases[] = {
     {"UniqueCandidateWithLongerCodeWaits", 4, false, false, "b", "", "b"},
     {"LeadingZIsNeverCommitted", 1, false, true, "zzzz", "", "zzzz"},
     {"FourKeysWithoutCandidatesAreCleared", 1, true, false, "dddd", "", ""},
+    {"OverlongCodeWithoutCandidatesIsCleared", 2, true, false, "ddddd", "", ""},
+    {"OverlongCodeWithoutCandidatesStaysWithoutEmptyClean", 2, false, false, "ddddd", "", "ddddd"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ShapeCodeCommits, ::testing::ValuesIn(kShapeCases),
