@@ -27,29 +27,6 @@ const ConfigOption* findConfigOption(std::string_view key) {
     return nullptr;
 }
 
-namespace {
-
-// A dictionary whose keys and values are all strings; none otherwise.
-std::optional<StringMap> readStringMap(const std::filesystem::path& path) {
-    auto root = plat::readPlistFile(path, plat::PlistValue::Type::Dictionary);
-    if (!root) return std::nullopt;
-    StringMap map;
-    for (const auto& [key, value] : *root->asDictionary()) {
-        const std::string* s = value.stringPtr();
-        if (!s) return std::nullopt;
-        map.emplace(key, *s);
-    }
-    return map;
-}
-
-plat::PlistValue toPlist(const StringMap& map) {
-    plat::PlistValue::Dictionary dict;
-    for (const auto& [key, value] : map) dict.emplace(key, plat::PlistValue(value));
-    return plat::PlistValue(std::move(dict));
-}
-
-} // namespace
-
 ConfigManager& ConfigManager::shared() {
     static ConfigManager instance(plat::Paths::perUserFolder());
     return instance;
@@ -61,8 +38,8 @@ ConfigManager::ConfigManager(std::filesystem::path folder)
 }
 
 void ConfigManager::loadConfig() {
-    if (auto silence = readStringMap(silencePath())) silenceDict = std::move(*silence);
-    if (auto punc = readStringMap(puncMapPath())) puncMapDict = std::move(*punc);
+    if (auto silence = plat::readStringMapFile(silencePath())) silenceDict = std::move(*silence);
+    if (auto punc = plat::readStringMapFile(puncMapPath())) puncMapDict = std::move(*punc);
 
     // Keys of a plist dictionary are always strings, so a readable root is taken whole.
     auto root = plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary);
@@ -96,7 +73,7 @@ bool ConfigManager::writeDictionary(const std::filesystem::path& path, const pla
 }
 
 void ConfigManager::writeStringMap(const std::filesystem::path& path, const StringMap& map) {
-    writeDictionary(path, toPlist(map));
+    writeDictionary(path, plat::stringMapToPlist(map));
 }
 
 void ConfigManager::save() {

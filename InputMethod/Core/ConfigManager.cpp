@@ -17,26 +17,6 @@ bool fileExists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-// A dictionary of strings to strings, or nothing when the file is missing,
-// unreadable or holds anything else.
-std::optional<StringMap> readStringMap(const fs::path& path) {
-    auto root = plat::readPlistFile(path, plat::PlistValue::Type::Dictionary);
-    if (!root) return std::nullopt;
-    StringMap map;
-    for (const auto& [key, value] : *root->asDictionary()) {
-        const std::string* text = value.stringPtr();
-        if (!text) return std::nullopt;
-        map.emplace(key, *text);
-    }
-    return map;
-}
-
-plat::PlistValue toPlist(const StringMap& map) {
-    plat::PlistValue::Dictionary dict;
-    for (const auto& [key, value] : map) dict.emplace(key, plat::PlistValue(value));
-    return plat::PlistValue(std::move(dict));
-}
-
 bool writePlist(const fs::path& path, const plat::PlistValue& value) {
     std::string error;
     if (plat::writePlistFile(path, value, &error)) return true;
@@ -72,13 +52,13 @@ plat::PlistValue optionValue(const OptionSpec& option, const Settings& settings)
 // Writes this object's changes of one string map (base -> current) over a
 // fresh read of its file. Returns whether the file now holds them.
 bool saveStringMap(const fs::path& path, const StringMap& base, const StringMap& current) {
-    auto fresh = readStringMap(path);
+    auto fresh = plat::readStringMapFile(path);
     if (!fresh) {
         if (fileExists(path)) {
             plat::log("Not overwriting unreadable " + path.string());
             return false;
         }
-        return writePlist(path, toPlist(current));
+        return writePlist(path, plat::stringMapToPlist(current));
     }
     StringMap merged = *fresh;
     for (const auto& [key, value] : base)
@@ -88,7 +68,7 @@ bool saveStringMap(const fs::path& path, const StringMap& base, const StringMap&
         if (it == base.end() || it->second != value) merged[key] = value;
     }
     if (merged == *fresh) return true;
-    return writePlist(path, toPlist(merged));
+    return writePlist(path, plat::stringMapToPlist(merged));
 }
 
 } // namespace
@@ -142,8 +122,8 @@ void ConfigManager::loadConfig() {
         }
     }
     // The lists load even when "config.plist" does not.
-    if (auto silence = readStringMap(folder_ / silenceFileName())) next->silenceDict = *silence;
-    if (auto punc = readStringMap(folder_ / punctuationMappingFileName()))
+    if (auto silence = plat::readStringMapFile(folder_ / silenceFileName())) next->silenceDict = *silence;
+    if (auto punc = plat::readStringMapFile(folder_ / punctuationMappingFileName()))
         next->puncMapDict = *punc;
 
     base_ = next;

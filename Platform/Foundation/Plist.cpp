@@ -69,6 +69,21 @@ plist_t toNode(const PlistValue& v) {
     return nullptr;
 }
 
+// Bytes of a value through one of libplist's writers; empty for a null root or
+// when the writer gives nothing back.
+template <typename Write, typename Release>
+std::string serialize(const PlistValue& value, Write write, Release release) {
+    Node root(toNode(value));
+    if (!root) return {};
+    char* bytes = nullptr;
+    std::uint32_t len = 0;
+    write(root.get(), &bytes, &len);
+    if (!bytes) return {};
+    std::string out(bytes, len);
+    release(bytes);
+    return out;
+}
+
 } // namespace
 
 std::optional<bool> PlistValue::getBool() const {
@@ -155,28 +170,30 @@ std::optional<PlistValue> readPlistFile(const std::filesystem::path& path,
     return v;
 }
 
+std::optional<std::map<std::string, std::string>> readStringMapFile(const std::filesystem::path& path) {
+    auto root = readPlistFile(path, PlistValue::Type::Dictionary);
+    if (!root) return std::nullopt;
+    std::map<std::string, std::string> map;
+    for (const auto& [key, value] : *root->asDictionary()) {
+        const std::string* text = value.stringPtr();
+        if (!text) return std::nullopt;
+        map.emplace(key, *text);
+    }
+    return map;
+}
+
+PlistValue stringMapToPlist(const std::map<std::string, std::string>& map) {
+    PlistValue::Dictionary dict;
+    for (const auto& [key, value] : map) dict.emplace(key, PlistValue(value));
+    return PlistValue(std::move(dict));
+}
+
 std::string plistToXml(const PlistValue& value) {
-    Node root(toNode(value));
-    if (!root) return {};
-    char* xml = nullptr;
-    std::uint32_t len = 0;
-    plist_to_xml(root.get(), &xml, &len);
-    if (!xml) return {};
-    std::string out(xml, len);
-    plist_to_xml_free(xml);
-    return out;
+    return serialize(value, plist_to_xml, plist_to_xml_free);
 }
 
 std::string plistToBinary(const PlistValue& value) {
-    Node root(toNode(value));
-    if (!root) return {};
-    char* bin = nullptr;
-    std::uint32_t len = 0;
-    plist_to_bin(root.get(), &bin, &len);
-    if (!bin) return {};
-    std::string out(bin, len);
-    plist_to_bin_free(bin);
-    return out;
+    return serialize(value, plist_to_bin, plist_to_bin_free);
 }
 
 bool writePlistFile(const std::filesystem::path& path, const PlistValue& value, std::string* error) {

@@ -110,6 +110,13 @@ std::optional<PlistValue> readPlistFile(const std::filesystem::path& path);
 std::optional<PlistValue> readPlistFile(const std::filesystem::path& path,
                                         PlistValue::Type expectedRoot);
 
+// A dictionary whose values are all strings, as a map: std::nullopt when the
+// file is missing or malformed, its root is not a dictionary, or any value is
+// not a string.
+std::optional<std::map<std::string, std::string>> readStringMapFile(const std::filesystem::path& path);
+// The dictionary value of such a map.
+PlistValue stringMapToPlist(const std::map<std::string, std::string>& map);
+
 // XML text of a value (null entries inside containers are left out). Empty for
 // a null root.
 std::string plistToXml(const PlistValue& value);

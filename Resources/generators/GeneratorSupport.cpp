@@ -117,13 +117,6 @@ std::optional<std::vector<std::string>> parsePinyin(std::string_view text)
     return syllables;
 }
 
-plat::PlistValue plistStringDictionary(const std::map<std::string, std::string>& dict)
-{
-    plat::PlistValue out = plat::PlistValue::dictionary();
-    for (const auto& [key, value] : dict) out[key] = value;
-    return out;
-}
-
 plat::PlistValue plistArrayDictionary(const std::map<std::string, std::vector<std::string>>& dict)
 {
     plat::PlistValue out = plat::PlistValue::dictionary();

@@ -62,9 +62,9 @@ std::string normalizeSyllable(std::string_view raw);
 // model; std::nullopt when one piece is not a syllable.
 std::optional<std::vector<std::string>> parsePinyin(std::string_view text);
 
-// Property-list dictionaries. Keys come out sorted, so the XML written from
-// them is byte-for-byte reproducible; reals keep nine significant digits.
-plat::PlistValue plistStringDictionary(const std::map<std::string, std::string>& dict);
+// Property-list dictionaries (strings: plat::stringMapToPlist). Keys come out
+// sorted, so the XML written from them is byte-for-byte reproducible; reals
+// keep nine significant digits.
 plat::PlistValue plistArrayDictionary(const std::map<std::string, std::vector<std::string>>& dict);
 plat::PlistValue plistRealDictionary(const std::map<std::string, double>& dict);
 // Writes the XML form atomically, creating the folder first.

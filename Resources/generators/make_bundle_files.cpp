@@ -72,7 +72,7 @@ plat::PlistValue infoPlist(const std::string& version)
     };
     std::map<std::string, std::string> dict;
     for (const auto& [k, v] : entries) dict[k] = v;
-    return plistStringDictionary(dict);
+    return plat::stringMapToPlist(dict);
 }
 
 } // namespace
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
     const std::string kind = argv[1];
     const char* out = argv[2];
     bool ok = false;
-    if (kind == "vk_to_us") ok = writePlist(out, plistStringDictionary(usLayout()));
+    if (kind == "vk_to_us") ok = writePlist(out, plat::stringMapToPlist(usLayout()));
     else if (kind == "custom" || kind == "codetable") ok = emptyDatabase(out, kCodeTableSchema);
     else if (kind == "assist") ok = emptyDatabase(out, kAssistSchema);
     else if (kind == "info" && argc == 4 && argv[3][0] != '\0') ok = writePlist(out, infoPlist(argv[3]));

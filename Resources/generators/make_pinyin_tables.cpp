@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     }
     for (const auto& entry : PyString::bareInitials()) pyfreq[std::string(entry.text)] = rarest / 1000 / total;
 
-    if (!writePlist(argv[3], plistStringDictionary(py2hz)))
+    if (!writePlist(argv[3], plat::stringMapToPlist(py2hz)))
         return fail(kProgram, std::string("cannot write ") + argv[3]);
     if (!writePlist(argv[4], plistRealDictionary(pyfreq)))
         return fail(kProgram, std::string("cannot write ") + argv[4]);

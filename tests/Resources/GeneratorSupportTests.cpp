@@ -54,7 +54,7 @@ TEST(GeneratorSupport, PlistTextReadsBackThroughThePlatformReader)
     const std::map<std::string, std::string> strings = {{"a&b", "<x>"}, {"quote", "\"'"}, {"中", "国"}};
     const std::map<std::string, std::vector<std::string>> arrays = {{"kai'xin", {"😁", "🥳"}}, {"empty", {}}};
     const std::map<std::string, double> reals = {{"de", 0.017}, {"zh", 7.4e-10}};
-    ASSERT_TRUE(writePlist(dir / "s.plist", plistStringDictionary(strings)));
+    ASSERT_TRUE(writePlist(dir / "s.plist", plat::stringMapToPlist(strings)));
     ASSERT_TRUE(writePlist(dir / "a.plist", plistArrayDictionary(arrays)));
     ASSERT_TRUE(writePlist(dir / "r.plist", plistRealDictionary(reals)));
 

@@ -67,6 +67,31 @@ TEST(PlistValue, FileRoundTripAndRootCheck) {
     EXPECT_FALSE(readPlistFile(dir).has_value()); // a folder is not a file
 }
 
+TEST(PlistValue, StringMapFilesTakeOnlyDictionariesOfStrings) {
+    const auto dir = taviro::test::freshDir("stringmap");
+    const std::map<std::string, std::string> map = {{"com.example.app", "示例"}, {"", "&<>"}};
+    ASSERT_TRUE(writePlistFile(dir / "good.plist", stringMapToPlist(map)));
+    EXPECT_EQ(readStringMapFile(dir / "good.plist"), map);
+
+    PlistValue mixed = stringMapToPlist(map);
+    mixed["count"] = 3;
+    const struct {
+        const char* name;
+        PlistValue value;
+    } rejected[] = {
+        {"a value that is not a string", mixed},
+        {"an array root", PlistValue::array()},
+        {"a string root", "text"},
+    };
+    for (const auto& c : rejected) {
+        ASSERT_TRUE(writePlistFile(dir / "bad.plist", c.value)) << c.name;
+        EXPECT_FALSE(readStringMapFile(dir / "bad.plist")) << c.name;
+    }
+    EXPECT_FALSE(readStringMapFile(dir / "missing.plist"));
+    ASSERT_TRUE(writePlistFile(dir / "empty.plist", PlistValue::dictionary()));
+    EXPECT_EQ(readStringMapFile(dir / "empty.plist"), (std::map<std::string, std::string>{}));
+}
+
 TEST(PlistValue, TypedAccessorsNeverThrow) {
     PlistValue v = sampleValue();
     const PlistValue* s = v.find("文字");
