@@ -206,18 +206,10 @@ TEST_F(CodeTableImporterTest, RebuildReplacesOnlyOnSuccess) {
 TEST_F(CodeTableImporterTest, CalledOnTheMainThreadItRefusesWithoutWaiting) {
     makeMainTemplate(db_);
     writeFile(text_, "你\twq\n好\thao\n");
-    plat::RunLoopDriver driver(plat::MainQueue::shared());
-    int completions = 0;
-    bool ok = true;
-    plat::MainQueue::shared().async([&] {
-        CodeTableImporter::importFile(text_, db_, false, sink_, [&](bool result) {
-            ++completions;
-            ok = result;
-        });
-    });
-    driver.runUntil([&] { return completions > 0; }, std::chrono::seconds(10));
-    EXPECT_EQ(completions, 1);
-    EXPECT_FALSE(ok);
+    const auto run = runImportOnMainQueue(
+        [&](auto done) { CodeTableImporter::importFile(text_, db_, false, sink_, done); });
+    EXPECT_EQ(run.completions, 1);
+    EXPECT_FALSE(run.ok);
     EXPECT_TRUE(query(db_, "select * from CodeTable").empty());
 }
 

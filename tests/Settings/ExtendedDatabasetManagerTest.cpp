@@ -236,18 +236,9 @@ TEST_F(ExtendedTest, NamesOutsideTheFolderAreRefused) {
 
 TEST_F(ExtendedTest, CalledOnTheMainThreadItRefusesWithoutWaiting) {
     writeFile(library_ / "lib.txt", "你好\tni'hao\n再见\tzai'jian\n");
-    plat::RunLoopDriver driver(plat::MainQueue::shared());
-    int completions = 0;
-    bool ok = true;
-    plat::MainQueue::shared().async([&] {
-        manager_->importWordLibrary("lib", sink_, [&](bool result) {
-            ++completions;
-            ok = result;
-        });
-    });
-    driver.runUntil([&] { return completions > 0; }, std::chrono::seconds(10));
-    EXPECT_EQ(completions, 1);
-    EXPECT_FALSE(ok);
+    const auto run = runImportOnMainQueue([&](auto done) { manager_->importWordLibrary("lib", sink_, done); });
+    EXPECT_EQ(run.completions, 1);
+    EXPECT_FALSE(run.ok);
     EXPECT_TRUE(manager_->loadCells().empty());
 }
 

@@ -81,6 +81,21 @@ inline ImportRun runImport(const std::function<void(std::function<void(bool)>)>&
     return run;
 }
 
+// Calls `start` from a block on the main queue, as a caller on the main thread would,
+// and serves the queue until the completion has been called (or 10 s passed).
+inline ImportRun runImportOnMainQueue(const std::function<void(std::function<void(bool)>)>& start) {
+    ImportRun run;
+    plat::RunLoopDriver driver(plat::MainQueue::shared());
+    plat::MainQueue::shared().async([&] {
+        start([&run](bool ok) {
+            ++run.completions;
+            run.ok = ok;
+        });
+    });
+    driver.runUntil([&] { return run.completions > 0; }, std::chrono::seconds(10));
+    return run;
+}
+
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;

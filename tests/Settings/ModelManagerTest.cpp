@@ -1,5 +1,6 @@
 #include "Settings/Functions/ModelManager.h"
 
+#include "ImportTestSupport.h"
 #include "RecordingChannelFixture.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
@@ -31,26 +32,10 @@ protected:
     }
 
     // Rows of a query on one of the two files, each column as text ("NULL" for null).
-    std::vector<std::vector<std::string>> query(const char* file, const std::string& sql) {
-        sqlkit::SQLDatabase db((folder_ / file).string());
-        EXPECT_TRUE(db.open());
-        std::vector<std::vector<std::string>> rows;
-        auto rs = db.executeQuery(sql);
-        while (rs && rs->next()) {
-            std::vector<std::string> row;
-            for (int i = 0; i < rs->columnCount(); ++i) row.push_back(rs->stringForColumnIndex(i).value_or("NULL"));
-            rows.push_back(row);
-        }
-        if (rs) rs->close();
-        db.close();
-        return rows;
+    kelvane::test::Rows query(const char* file, const std::string& sql) {
+        return kelvane::test::query(folder_ / file, sql);
     }
-    void exec(const char* file, const std::string& sql) {
-        sqlkit::SQLDatabase db((folder_ / file).string());
-        ASSERT_TRUE(db.open());
-        ASSERT_TRUE(db.executeStatements(sql)) << sql;
-        db.close();
-    }
+    void exec(const char* file, const std::string& sql) { kelvane::test::exec(folder_ / file, sql); }
 
     std::filesystem::path folder_;
     std::unique_ptr<ModelManager> manager_;
