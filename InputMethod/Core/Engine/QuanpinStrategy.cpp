@@ -175,7 +175,7 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     if (q->settings->userDict)
     queue.async(group, [q, slots, taskCancel] {
         if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-        Records list = q->env->database->userDictionaryByPy(q->inputBuffer, 100);
+        Records list = q->userRows->get([&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); });
         markMainTable(list);
         slots.offer(kUser, std::move(list));
     });
@@ -196,7 +196,7 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
         slots.offer(kMain, std::move(list));
     });
     auto assemble = [q, slots, taskCancel, count, limit, deadline] {
-        auto list = assembleCandidates(*q, count, limit, *taskCancel);
+        auto list = assembleCandidates(q, count, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kAssembled, std::move(list));
     };
     if (q->settings->superSP && count == q->pinyin.size())
@@ -230,8 +230,10 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     return result;
 }
 
-std::vector<CodeTable> QuanpinStrategy::assembleCandidates(const Query& q, std::size_t count, int limit,
-                                                           const QueryCancel& cancel) {
+std::vector<CodeTable> QuanpinStrategy::assembleCandidates(const QueryPtr& qp, std::size_t count, int limit,
+                                                           const CancelPtr& cancel,
+                                                           std::chrono::steady_clock::time_point deadline) {
+    const Query& q = *qp;
     const std::size_t n = q.pinyin.size();
     if (count == 0 || count > n) return {};
     Database& store = *q.env->database;
@@ -241,7 +243,7 @@ std::vector<CodeTable> QuanpinStrategy::assembleCandidates(const Query& q, std::
     if (count < n) {
         std::string code;
         for (const auto& s : syllables) code += s.front();
-        if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+        if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
         list = capped(store.phraseWordsByPinyinColumns(code, limit, syllables), limit);
     } else if (n == 1) {
         for (const auto& s : variantsOf(q.pinyin.front(), *q.settings))
@@ -250,19 +252,34 @@ std::vector<CodeTable> QuanpinStrategy::assembleCandidates(const Query& q, std::
             if (auto it = q.py2hz->find(characterPrefix(q.inputBuffer, 1)); it != q.py2hz->end())
                 list = characterRecords(it->second, 25);
     } else {
-        if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+        if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
+        // The sentence (needed when no phrase matches) and the predictions do
+        // not depend on the phrases: ask for them meanwhile.
+        plat::SealedResults<Records> predicted(1);
+        plat::SealedResults<CodeTable> sentence(1);
+        plat::TaskGroup sentenceGroup, side;
+        sentenceGroup.async([qp, sentence] {
+            if (auto s = sentenceCandidates(*qp, qp->inputBuffer)) sentence.offer(0, std::move(*s));
+        });
+        if (n <= 6)
+            side.async([qp, predicted, cancel, syllables] {
+                if (cancel->isCancelled()) return;
+                predicted.offer(0, qp->env->database->userTableLikeAndPhrase("", syllables));
+            });
         list = capped(store.phraseWordsByPinyinColumns(q.inputBuffer, limit, syllables), limit);
         for (auto& r : list) {
             r.from |= CodeTableFromType::mainCodeTable;
             r.code = span;
         }
-        if (list.empty())
-            if (auto sentence = sentenceCandidates(q, q.inputBuffer)) list.push_back(*sentence);
-        if (n <= 6 && !cancel.isCancelled()) {
+        if (list.empty()) {
+            sentenceGroup.waitUntil(deadline);
+            if (auto s = std::move(sentence.seal()[0])) list.push_back(std::move(*s));
+        }
+        side.waitUntil(deadline);
+        if (auto got = std::move(predicted.seal()[0])) {
             // Predictions keep the store's source; they cover the whole buffer.
-            Records predicted = store.userTableLikeAndPhrase("", syllables);
-            for (auto& r : predicted) r.code = span;
-            insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), predicted);
+            for (auto& r : *got) r.code = span;
+            insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), *got);
         }
         return list;
     }

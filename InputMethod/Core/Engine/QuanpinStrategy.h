@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "InputMethod/Core/Engine/InputDeletage.h"
+#include "InputMethod/Core/Engine/SharedQueryValue.h"
 
 namespace taviro {
 
@@ -23,6 +25,10 @@ public:
         std::shared_ptr<const StrategyEnvironment> env;
         std::shared_ptr<const plat::SunpinyinWrapper> wrapper;
         std::shared_ptr<const BundleTables::Py2hz> py2hz;
+        // The user-dictionary rows of the whole buffer, asked once per query
+        // however many prefix lookups need them.
+        std::shared_ptr<SharedQueryValue<std::vector<CodeTable>>> userRows =
+            std::make_shared<SharedQueryValue<std::vector<CodeTable>>>();
     };
     using QueryPtr = std::shared_ptr<const Query>;
     using CancelPtr = std::shared_ptr<const QueryCancel>;
@@ -52,8 +58,9 @@ protected:
 
 private:
     void applyFuzzyOptions();
-    static std::vector<CodeTable> assembleCandidates(const Query& q, std::size_t count, int limit,
-                                                     const QueryCancel& cancel);
+    static std::vector<CodeTable> assembleCandidates(const QueryPtr& q, std::size_t count, int limit,
+                                                     const CancelPtr& cancel,
+                                                     std::chrono::steady_clock::time_point deadline);
 
     mutable std::mutex mutex_;  // guards pinyin_ and candidateCache_
     std::vector<std::vector<std::string>> pinyin_;

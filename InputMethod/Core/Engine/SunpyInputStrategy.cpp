@@ -164,7 +164,8 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
     if (s.userDict)
         queue.async(group, [q, slots, taskCancel] {
             if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-            slots.offer(kUser, q->env->database->userDictionaryByPy(q->inputBuffer, 100));
+            slots.offer(kUser,
+                        q->userRows->get([&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); }));
         });
     if (s.codeTableName != kNoMainTable)
     queue.async(group, [q, slots, taskCancel, limit] {
@@ -182,7 +183,7 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
         slots.offer(kMain, std::move(list));
     });
     auto phraseSource = [q, slots, taskCancel, buffer, limit, deadline] {
-        auto list = phraseLookup(*q, buffer, limit, *taskCancel);
+        auto list = phraseLookup(q, buffer, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kPhrase, std::move(list));
     };
     if (s.superSP && whole)
@@ -235,14 +236,16 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
     return result;
 }
 
-std::vector<CodeTable> SunpyInputStrategy::phraseLookup(const Query& q, const std::string& buffer, int limit,
-                                                        const QueryCancel& cancel) {
+std::vector<CodeTable> SunpyInputStrategy::phraseLookup(const QueryPtr& qp, const std::string& buffer, int limit,
+                                                        const CancelPtr& cancel,
+                                                        std::chrono::steady_clock::time_point deadline) {
+    const Query& q = *qp;
     const std::size_t keys = characterCount(buffer);
     if (keys < 2) return {};
     Database& store = *q.env->database;
     const bool whole = buffer == q.inputBuffer;
     if (!whole) {
-        if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+        if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
         return capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
     }
     if (keys == 2) {
@@ -253,14 +256,28 @@ std::vector<CodeTable> SunpyInputStrategy::phraseLookup(const Query& q, const st
         if (list.empty()) list = characters(*q.py2hz, characterPrefix(buffer, 1), 20);
         return list;
     }
-    if (!sourceMayRun(*q.env, "phrase", cancel)) return {};
+    if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
+    // The sentence (needed when no phrase matches) and the predictions do not
+    // depend on the phrases: ask for them meanwhile.
+    plat::SealedResults<Records> predicted(1);
+    plat::SealedResults<CodeTable> sentence(1);
+    plat::TaskGroup sentenceGroup, side;
+    sentenceGroup.async([qp, sentence, buffer] {
+        if (auto s = sentenceCandidates(*qp, buffer)) sentence.offer(0, std::move(*s));
+    });
+    if (keys <= 12)
+        side.async([qp, predicted, cancel, buffer] {
+            if (cancel->isCancelled()) return;
+            predicted.offer(0, qp->env->database->userTableLikeAndPhrase(buffer, {}));
+        });
     Records list = capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
-    if (list.empty())
-        if (auto sentence = sentenceCandidates(q, buffer)) list.push_back(*sentence);
-    if (keys <= 12 && !cancel.isCancelled()) {
-        const Records predicted = store.userTableLikeAndPhrase(buffer, {});
-        insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), predicted);
+    if (list.empty()) {
+        sentenceGroup.waitUntil(deadline);
+        if (auto s = std::move(sentence.seal()[0])) list.push_back(std::move(*s));
     }
+    side.waitUntil(deadline);
+    if (auto got = std::move(predicted.seal()[0]))
+        insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), *got);
     return list;
 }
 
