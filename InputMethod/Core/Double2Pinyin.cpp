@@ -82,6 +82,14 @@ std::vector<int> loneKeyCodes(const Double2Pinyin::Table* first, const Double2Pi
     return codes;
 }
 
+// Appends one position's codes. Once a position has none, every later
+// position stays empty too.
+void appendPosition(std::vector<std::vector<int>>& result, std::vector<int> codes, bool& emptyBefore) {
+    if (emptyBefore) codes.clear();
+    if (codes.empty()) emptyBefore = true;
+    result.push_back(std::move(codes));
+}
+
 } // namespace
 
 Double2Pinyin::Double2Pinyin() : Double2Pinyin(plat::Paths::perUserFile("spScheme.plist")) {}
@@ -177,9 +185,7 @@ std::vector<std::vector<int>> Double2Pinyin::convertDoublePinyin(std::string_vie
             else codes = pairCodes(*current, split[i], split[i + 1], settings);
             i += 2;
         }
-        if (emptyBefore) codes.clear();
-        if (codes.empty()) emptyBefore = true;
-        result.push_back(std::move(codes));
+        appendPosition(result, std::move(codes), emptyBefore);
     }
     return result;
 }
@@ -201,10 +207,7 @@ std::vector<std::vector<int>> Double2Pinyin::convertDoublePinyinSyllables(
     const auto current = scheme();
     bool emptyBefore = false;
     for (std::string_view key : splitKeys(keys)) {
-        std::vector<int> codes = loneKeyCodes(nullptr, current->sheng, key);
-        if (emptyBefore) codes.clear();
-        if (codes.empty()) emptyBefore = true;
-        result.push_back(std::move(codes));
+        appendPosition(result, loneKeyCodes(nullptr, current->sheng, key), emptyBefore);
     }
     return result;
 }

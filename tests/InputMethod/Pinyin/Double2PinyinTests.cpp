@@ -3,6 +3,7 @@
 #include "InputMethod/Core/NotificationNames.h"
 #include "InputMethod/Core/PyString.h"
 #include "InputMethod/Core/Settings.h"
+#include "SyllableCodes.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
@@ -22,13 +23,8 @@ using Codes = std::vector<std::vector<int>>;
 
 const fs::path kXiaohe = fs::path(TAVIRO_TEST_DATA_DIR) / "xiaohe.plist";
 
-int code(const char* text) { return *PyString::syllableCodeForText(text); }
-
-std::vector<int> codes(std::initializer_list<const char*> texts) {
-    std::vector<int> out;
-    for (const char* t : texts) out.push_back(code(t));
-    return out;
-}
+using test::code;
+using test::codes;
 
 Settings doublePinyin(std::initializer_list<bool Settings::*> options = {}) {
     Settings s;

@@ -2,6 +2,7 @@
 #include "InputMethod/Core/FuzzyPinyin.h"
 #include "InputMethod/Core/PyString.h"
 #include "InputMethod/Core/Settings.h"
+#include "SyllableCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,8 @@ Settings with(std::initializer_list<bool Settings::*> options) {
     return s;
 }
 
-int code(const char* text) { return *PyString::syllableCodeForText(text); }
-
-std::vector<int> codes(std::initializer_list<const char*> texts) {
-    std::vector<int> out;
-    for (const char* t : texts) out.push_back(code(t));
-    return out;
-}
+using test::code;
+using test::codes;
 
 TEST(FuzzyPinyin, InitialAlternatives) {
     const struct {
