@@ -1,7 +1,6 @@
 #include "Platform/Dispatch/MainQueue.h"
 
-#include <cstdio>
-#include <exception>
+#include "Platform/Dispatch/RunCatching.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -87,13 +86,7 @@ void MainQueue::addTimer(Clock::time_point due, std::shared_ptr<Timer::State> st
 }
 
 void MainQueue::runBlock(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "MainQueue: a block threw: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "MainQueue: a block threw\n");
-    }
+    runCatching(fn, "MainQueue", "block");
 }
 
 void MainQueue::runPending() {

@@ -1,5 +1,6 @@
 #include "Platform/Dispatch/SerialQueue.h"
 
+#include "Platform/Dispatch/RunCatching.h"
 #include "Platform/Dispatch/WorkerPool.h"
 
 #include <cstdio>
@@ -126,13 +127,7 @@ void SerialQueue::drain() {
         lk.unlock();
         {
             FrameScope scope(this);
-            try {
-                fn();
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "SerialQueue %s: a block threw: %s\n", label_.c_str(), e.what());
-            } catch (...) {
-                std::fprintf(stderr, "SerialQueue %s: a block threw\n", label_.c_str());
-            }
+            runCatching(fn, "SerialQueue", "block", label_.c_str());
             fn = nullptr;
         }
         lk.lock();

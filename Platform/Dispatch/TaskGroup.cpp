@@ -1,9 +1,7 @@
 #include "Platform/Dispatch/TaskGroup.h"
 
+#include "Platform/Dispatch/RunCatching.h"
 #include "Platform/Dispatch/WorkerPool.h"
-
-#include <cstdio>
-#include <exception>
 
 namespace plat {
 
@@ -16,13 +14,7 @@ void TaskGroup::async(std::function<void()> fn) {
         ++state_->pending;
     }
     WorkerPool::shared().submit([st = state_, fn = std::move(fn)]() mutable {
-        try {
-            fn();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "TaskGroup: a task threw: %s\n", e.what());
-        } catch (...) {
-            std::fprintf(stderr, "TaskGroup: a task threw\n");
-        }
+        runCatching(fn, "TaskGroup", "task");
         fn = nullptr;  // the task's captures die before the group counts it finished
         finish(st);
     });

@@ -1,5 +1,7 @@
 #include "Platform/Dispatch/WorkerPool.h"
 
+#include "Platform/Dispatch/RunCatching.h"
+
 #include <cstdio>
 #include <exception>
 #include <system_error>
@@ -81,13 +83,7 @@ void WorkerPool::workerLoop() {
             auto task = std::move(tasks_.front());
             tasks_.pop_front();
             lk.unlock();
-            try {
-                task();
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "WorkerPool: a task threw: %s\n", e.what());
-            } catch (...) {
-                std::fprintf(stderr, "WorkerPool: a task threw\n");
-            }
+            runCatching(task, "WorkerPool", "task");
             task = nullptr;  // captured state dies off the lock
             lk.lock();
             continue;
