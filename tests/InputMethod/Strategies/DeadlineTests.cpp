@@ -71,10 +71,16 @@ private:
 
 thread_local bool SlowSources::heldHere_ = false;
 
+// Long enough for the unblocked queries on a loaded machine, short enough
+// that waiting out a held source stays cheap.
+const StrategyEnvironment::Deadlines kDeadlines{std::chrono::milliseconds(2000), std::chrono::milliseconds(1500),
+                                                std::chrono::milliseconds(1500), std::chrono::milliseconds(2000)};
+
 class DeadlineTest : public StrategyTest {};
 
 TEST_F(DeadlineTest, SlowSunpyQueryShowsThePreviousList) {
     auto env = open();
+    env.deadlines = kDeadlines;
     SlowSources slow;
     slow.install(env);
     SunpyInputStrategy strategy(env);
@@ -101,6 +107,7 @@ TEST_F(DeadlineTest, SlowShapeSourceIsDroppedFromTheMerge) {
     useMainTable({{"abcd", "甲", 1}});
     useCustomPhrases({{"abcd", "自定", 0}});
     auto env = open();
+    env.deadlines = kDeadlines;
     SlowSources slow;
     slow.install(env);
     FourCodeInputStrategy strategy(env);

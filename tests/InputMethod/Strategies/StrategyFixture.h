@@ -113,6 +113,10 @@ protected:
         store_->openDatabases(Database::reloadScript());
         StrategyEnvironment env;
         env.database = store_;
+        // Generous deadlines: a loaded machine must not change what a test
+        // sees. The deadline tests set their own.
+        env.deadlines = {std::chrono::seconds(20), std::chrono::seconds(15), std::chrono::seconds(10),
+                         std::chrono::seconds(20)};
         return env;
     }
 
