@@ -36,21 +36,6 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes)
     return plat::writeFileAtomically(path, bytes);
 }
 
-std::vector<std::string_view> split(std::string_view text, char sep)
-{
-    std::vector<std::string_view> pieces;
-    std::size_t pos = 0;
-    while (true) {
-        std::size_t end = text.find(sep, pos);
-        if (end == std::string_view::npos) {
-            pieces.push_back(text.substr(pos));
-            return pieces;
-        }
-        pieces.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-}
-
 std::vector<std::string> utf8Characters(std::string_view text)
 {
     std::vector<std::string> out;
@@ -256,14 +241,14 @@ std::optional<std::vector<LexiconEntry>> readLexicon(const fs::path& path)
     bool bad = false;
     forEachLine(*text, [&](std::string_view line) {
         if (line.empty() || bad) return;
-        auto f = split(line, '\t');
+        auto f = splitFields(line, '\t');
         if (f.size() != 3) {
             bad = true;
             return;
         }
         LexiconEntry e;
         e.word = std::string(f[0]);
-        for (auto s : split(f[1], ' ')) e.syllables.emplace_back(s);
+        for (auto s : splitFields(f[1], ' ')) e.syllables.emplace_back(s);
         auto [p, ec] = std::from_chars(f[2].data(), f[2].data() + f[2].size(), e.weight);
         if (ec != std::errc{} || p != f[2].data() + f[2].size()) {
             bad = true;

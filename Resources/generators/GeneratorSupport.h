@@ -6,6 +6,7 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Foundation/Utf8.h"
+#include "Platform/Text/TextFileReader.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -28,8 +29,8 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 // Reads a whole file; std::nullopt when it cannot be read.
 using plat::readWholeFile;
 
-// Splits at every occurrence of `sep`; empty pieces stay.
-std::vector<std::string_view> split(std::string_view text, char sep);
+// Splits at every occurrence of a separator; empty pieces stay.
+using plat::splitFields;
 
 // Calls `fn` for every line of the text (terminator dropped, CR trimmed).
 template <typename Fn> void forEachLine(std::string_view text, Fn&& fn)

@@ -51,7 +51,7 @@ std::map<std::string, std::string> readQualified(const std::string& text)
         if (semi == std::string_view::npos || line.find("fully-qualified", semi) == std::string_view::npos) return;
         std::string emoji;
         bool toned = false;
-        for (auto hex : split(line.substr(0, semi), ' ')) {
+        for (auto hex : splitFields(line.substr(0, semi), ' ')) {
             if (hex.empty()) continue;
             const char32_t cp = static_cast<char32_t>(std::stoul(std::string(hex), nullptr, 16));
             toned = toned || isSkinTone(cp);
@@ -120,7 +120,7 @@ void readCldr(const std::string& text, std::vector<Annotation>& out, std::map<st
             auto colon = body.find(": ");
             words.insert(words.begin(), trim(colon == std::string::npos ? body : body.substr(colon + 2)));
         } else {
-            for (auto k : split(body, '|')) words.push_back(trim(k));
+            for (auto k : splitFields(body, '|')) words.push_back(trim(k));
         }
     });
 }
@@ -165,10 +165,10 @@ int main(int argc, char** argv)
     std::vector<std::pair<std::string, std::vector<std::string>>> pairs;
     std::string joined;
     forEachLine(*words, [&](std::string_view line) {
-        auto f = split(line, '\t');
+        auto f = splitFields(line, '\t');
         if (f.size() != 2) return;
         std::vector<std::string> emoji;
-        auto pieces = split(f[1], ' ');
+        auto pieces = splitFields(f[1], ' ');
         for (std::size_t i = 1; i < pieces.size(); ++i)
             if (!pieces[i].empty()) emoji.emplace_back(pieces[i]);
         pairs.push_back({std::string(f[0]), std::move(emoji)});
@@ -180,7 +180,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         return fail(kProgram, std::string("OpenCC t2s: ") + e.what());
     }
-    auto simplified = split(converted, '\n');
+    auto simplified = splitFields(converted, '\n');
     if (simplified.size() != pairs.size() + 1) return fail(kProgram, "conversion changed the number of words");
     for (std::size_t i = 0; i < pairs.size(); ++i)
         for (const auto& emoji : pairs[i].second) add(std::string(simplified[i]), emoji);
@@ -194,7 +194,7 @@ int main(int argc, char** argv)
         for (const auto& w : a.words) add(w, a.emoji);
 
     for (const auto& [key, list] : table)
-        for (auto s : split(key, '\''))
+        for (auto s : splitFields(key, '\''))
             if (normalizeSyllable(s) != s) return fail(kProgram, "not a syllable in key " + key);
 
     if (!writePlist(argv[6], plistArrayDictionary(table)))

@@ -50,7 +50,7 @@ std::vector<Row> readRows(const std::string& text, bool yamlHeader)
             return;
         }
         if (line.empty() || line[0] == '#') return;
-        auto f = split(line, '\t');
+        auto f = splitFields(line, '\t');
         if (f.size() < 2) return;
         rows.push_back({std::string(f[0]), std::string(f[1]), f.size() > 2 ? parseWeight(f[2]) : 0});
     });
@@ -112,7 +112,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& e) {
         return fail(kProgram, std::string("OpenCC t2s: ") + e.what());
     }
-    auto lines = split(converted, '\n');
+    auto lines = splitFields(converted, '\n');
     if (lines.size() != tradRows.size() + 1) return fail(kProgram, "conversion changed the number of words");
     for (std::size_t i = 0; i < tradRows.size(); ++i)
         add(tradWeights, std::string(lines[i]), tradRows[i].pinyin, tradRows[i].weight, true);

@@ -35,11 +35,11 @@ std::map<char32_t, std::set<std::string>> readStandardSet(const std::string& tex
     std::map<char32_t, std::set<std::string>> chars;
     forEachLine(text, [&](std::string_view line) {
         if (line.size() < 3 || line.substr(0, 2) != "U+") return;
-        auto f = split(line, '\t');
+        auto f = splitFields(line, '\t');
         if (f.size() != 3 || f[1] != "kTGHZ2013") return;
         const char32_t cp = static_cast<char32_t>(std::stoul(std::string(f[0].substr(2)), nullptr, 16));
         auto& readings = chars[cp];
-        for (auto token : split(f[2], ' ')) {
+        for (auto token : splitFields(f[2], ' ')) {
             auto colon = token.find(':');
             std::string s = normalizeSyllable(colon == std::string_view::npos ? token : token.substr(colon + 1));
             if (!s.empty()) readings.insert(s);
