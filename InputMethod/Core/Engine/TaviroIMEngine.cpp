@@ -8,6 +8,7 @@
 #include "InputMethod/Core/Engine/ChineseConverter.h"
 #include "InputMethod/Core/Engine/EngineText.h"
 #include "InputMethod/Core/Engine/FourCodeInputStrategy.h"
+#include "InputMethod/Core/Engine/PhraseTemplate.h"
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 #include "InputMethod/Core/Settings.h"
@@ -68,6 +69,8 @@ void TaviroIMEngine::waitForStartUp() {
 void TaviroIMEngine::setCharacterCounter(std::function<void(std::int64_t)> counter) {
     options_.countCharacters = std::move(counter);
 }
+
+std::string TaviroIMEngine::expandPhraseTemplate(std::string_view text) { return taviro::expandPhraseTemplate(text); }
 
 bool TaviroIMEngine::isReady() { return readyFlag().load(); }
 void TaviroIMEngine::setReady(bool ready) { readyFlag().store(ready); }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "InputMethod/Core/Database/CodeTable.h"
@@ -76,6 +77,10 @@ public:
     // Where committed characters are counted while "KeyLogger" is on (the
     // typing-statistics counter); replaces Options::countCharacters.
     void setCharacterCounter(std::function<void(std::int64_t)> counter);
+
+    // The text with its date and time placeholders replaced (custom phrases,
+    // guide buttons); any thread.
+    static std::string expandPhraseTemplate(std::string_view text);
 
     // The process-wide ready flag: until it is up only the waiting candidate
     // is offered. "okToUse" sets it.
