@@ -282,3 +282,23 @@ TEST_F(EngineTest, ForgetWordRemovesTheUserRow) {
 
 } // namespace
 } // namespace taviro::test
+
+namespace taviro::test {
+namespace {
+
+TEST_F(EngineTest, RevealAssistShowsTheLastCharactersAssistCode) {
+    useAssistTable({{"kk", "好"}, {"dd", "你"}});
+    set([](Settings& s) { s.revealAssist = true; });
+    auto engine = make();
+    engine->getCandidates("nihc");
+    const auto strings = engine->candidateStrings();
+    ASSERT_FALSE(strings.empty());
+    EXPECT_EQ(strings.front(), std::string("你好") + TaviroIMEngine::kHintSeparator + "kk");
+    // Odd buffers get no hint lookup.
+    engine->clean();
+    engine->getCandidates("nih");
+    for (const auto& r : engine->candidates()) EXPECT_TRUE(r.preAssistedCode.empty()) << r.table;
+}
+
+} // namespace
+} // namespace taviro::test
