@@ -12,4 +12,4 @@ if [ $# -gt 0 ]; then
   exec "$BUILD_DIR"/bin/taviro-type "$@"
 fi
 printf '%s\n' "nihao " "woshizhongguoren " "jintiantianqihenhao " "xi'an " \
-  | "$BUILD_DIR"/bin/taviro-type 2>/dev/null
+  | "$BUILD_DIR"/bin/taviro-type 2> >(grep -v '!!!' >&2)
