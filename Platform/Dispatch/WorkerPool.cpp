@@ -26,14 +26,12 @@ WorkerPool::~WorkerPool() {
         allExited_.wait(lk, [&] { return live_ == 0; });
         for (auto& [id, t] : threads_) toJoin.push_back(std::move(t));
         threads_.clear();
-        finished_.clear();
     }
     for (auto& t : toJoin) t.join();
 }
 
 void WorkerPool::submit(std::function<void()> task) {
     if (!task) return;
-    std::vector<std::thread> done;
     {
         std::lock_guard lk(m_);
         tasks_.push_back(std::move(task));
@@ -42,9 +40,7 @@ void WorkerPool::submit(std::function<void()> task) {
         } else {
             work_.notify_one();
         }
-        done = takeFinishedLocked();
     }
-    for (auto& t : done) t.join();
 }
 
 std::size_t WorkerPool::threadCount() const {
@@ -64,18 +60,6 @@ void WorkerPool::spawnLocked() {
     }
 }
 
-std::vector<std::thread> WorkerPool::takeFinishedLocked() {
-    std::vector<std::thread> out;
-    for (auto id : finished_) {
-        auto it = threads_.find(id);
-        if (it == threads_.end()) continue;
-        out.push_back(std::move(it->second));
-        threads_.erase(it);
-    }
-    finished_.clear();
-    return out;
-}
-
 void WorkerPool::workerLoop() {
     std::unique_lock lk(m_);
     for (;;) {
@@ -92,10 +76,18 @@ void WorkerPool::workerLoop() {
         ++idle_;
         bool woke = work_.wait_for(lk, idleTimeout_, [&] { return !tasks_.empty() || stopping_; });
         --idle_;
-        if (!woke) break;  // idle too long: retire
+        if (!woke) {
+            // Idle too long: retire. No later call may come to join this
+            // thread (the shared pool lives until exit), so it lets itself go.
+            auto it = threads_.find(std::this_thread::get_id());
+            if (it != threads_.end()) {
+                it->second.detach();
+                threads_.erase(it);
+            }
+            break;
+        }
     }
     --live_;
-    finished_.push_back(std::this_thread::get_id());
     allExited_.notify_all();
 }
 

@@ -40,14 +40,12 @@ public:
 private:
     void workerLoop();
     void spawnLocked();
-    std::vector<std::thread> takeFinishedLocked();
 
     mutable std::mutex m_;
     std::condition_variable work_;
     std::condition_variable allExited_;
     std::deque<std::function<void()>> tasks_;
     std::unordered_map<std::thread::id, std::thread> threads_;
-    std::vector<std::thread::id> finished_;
     std::size_t idle_ = 0;
     std::size_t live_ = 0;
     std::size_t maxThreads_;

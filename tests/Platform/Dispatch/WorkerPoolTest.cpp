@@ -83,6 +83,20 @@ TEST(WorkerPool, IdleWorkersRetireAndThePoolGrowsAgain) {
     EXPECT_TRUE(done.waitFor(kPatience));
 }
 
+// Like the shared pool, this one lives until exit and gets no further calls:
+// its retired worker must not wait for one to be released (ThreadSanitizer
+// reports threads that finish without ever being joined or detached).
+TEST(WorkerPool, RetiredWorkersOfAPoolKeptUntilExitAreReleased) {
+    static WorkerPool* const kept = new WorkerPool(2, 10ms);
+    Semaphore done(0);
+    kept->submit([&] { done.signal(); });
+    ASSERT_TRUE(done.waitFor(kPatience));
+    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (kept->threadCount() > 0 && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(kept->threadCount(), 0u);
+}
+
 TEST(WorkerPool, ThrowingTaskDoesNotKillItsWorker) {
     WorkerPool pool(1, 1s);
     Semaphore done(0);
