@@ -9,10 +9,7 @@ namespace taviro {
 KeyLogger& KeyLogger::shared() {
     static KeyLogger* logger = new KeyLogger(
         [](Clock::time_point date, std::int64_t count, bool isChar) {
-            Database& store = Database::shared();
-            if (!store.isOpen()) return false;
-            store.keyLog(date, count, isChar);
-            return true;
+            return Database::shared().keyLog(date, count, isChar);
         },
         [] { return ConfigManager::shared().settings()->keyLogger; });
     return *logger;

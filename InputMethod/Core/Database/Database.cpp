@@ -287,11 +287,6 @@ std::shared_ptr<Double2Pinyin> Database::d2f() const {
     return links_ ? links_->d2f : nullptr;
 }
 
-std::shared_ptr<SQLDatabaseQueue> Database::assistDBQueue() const {
-    auto lk = readLinks();
-    return links_ ? links_->assist : nullptr;
-}
-
 bool Database::inAssistDatabase(const std::function<void(SQLDatabase*)>& block) {
     return inQueue(Queue::assist, block);
 }

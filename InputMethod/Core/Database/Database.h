@@ -106,12 +106,9 @@ public:
     std::string extendedDBLocalPath() const;
     std::string textReplacementDBPath() const;
 
-    // The assist-code queue, or null while closed or absent. Blocks run on it
-    // may call codesForWord. A queue kept past a close reopens its file on its
-    // next block: prefer inAssistDatabase.
-    std::shared_ptr<sqlkit::SQLDatabaseQueue> assistDBQueue() const;
     // Runs the block on the assist-code queue while the store is open; false
-    // (block not run) when closed or absent. The block must not call the store.
+    // (block not run) when closed or absent. Blocks may call codesForWord but
+    // must not call the store.
     bool inAssistDatabase(const std::function<void(sqlkit::SQLDatabase*)>& block);
 
     // --- code tables ----------------------------------------------------
@@ -154,7 +151,9 @@ public:
     std::string extendedWhereClause(const SyllableAlternatives& syllables, const Settings& settings) const;
 
     // --- key statistics -----------------------------------------------------
-    void keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar);
+    // Adds count to the day's row; false when nothing was written (the store
+    // is closed, the file is missing or a statement failed).
+    bool keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar);
     void createKeyLogTables();
 
     // --- system text replacements ----------------------------------------

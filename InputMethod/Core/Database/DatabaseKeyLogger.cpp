@@ -21,7 +21,7 @@ void Database::createKeyLogTables() {
     });
 }
 
-void Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar) {
+bool Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar) {
     createKeyLogTables();
     const std::string table = isChar ? "Char" : "Key";
     const std::time_t t = std::chrono::system_clock::to_time_t(date);
@@ -36,9 +36,11 @@ void Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t c
                                " and \"month\"=" + m + " and \"day\"=" + d + ";\n" + "insert into \"" + table +
                                "\" (\"year\",\"month\",\"day\",\"count\") select " + y + "," + m + "," + d + "," +
                                n + " where (select changes()=0);";
-    inQueue(Queue::keyLogger, [&](SQLDatabase* db) {
-        if (db) db->executeStatements(script);
+    bool written = false;
+    const bool ran = inQueue(Queue::keyLogger, [&](SQLDatabase* db) {
+        written = db && db->executeStatements(script);
     });
+    return ran && written;
 }
 
 } // namespace taviro

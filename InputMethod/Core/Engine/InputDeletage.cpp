@@ -191,16 +191,16 @@ void InputDeletage::loadAssistCache(std::vector<CodeTable>& records, const std::
                                     const Settings& settings, Database& store, const QueryCancel* cancel) {
     const std::size_t length = characterCount(inputBuffer);
     if (!settings.revealAssist || settings.assistPlanName == kNoAssist || length % 2 != 0) return;
-    auto queue = store.assistDBQueue();
-    if (!queue) return;
     for (auto& r : records) {
         if (r.table.empty() || 2 * characterCount(r.table) != length) continue;
         if (cancel && cancel->isCancelled()) return;
         const std::string last = lastCharacter(r.table);
         std::string codes;
-        queue->inDatabase([&](sqlkit::SQLDatabase* db) {
-            if (db) Database::codesForWord(db, last, codes);
-        });
+        // A closed store (its files being replaced) gives no hints and opens nothing.
+        if (!store.inAssistDatabase([&](sqlkit::SQLDatabase* db) {
+                if (db) Database::codesForWord(db, last, codes);
+            }))
+            return;
         r.preAssistedCode = codes;
     }
 }

@@ -10,6 +10,7 @@
 
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
+#include "InputMethod/Core/Engine/InputDeletage.h"
 #include "StoreFixture.h"
 
 namespace taviro::test {
@@ -97,10 +98,10 @@ TEST_F(ReloadTest, ClosedStoreAnswersNothingAndReopensNothing) {
     CodeTable other("cd", "字", 1.0);
     db.insertUserWord(other, true);
     db.updateUserWordRow(word, false);
-    db.keyLog(std::chrono::system_clock::now(), 3, false);
+    EXPECT_FALSE(db.keyLog(std::chrono::system_clock::now(), 3, false));
     EXPECT_TRUE(db.userDictionaryByPy("ab", 10).empty());
     EXPECT_EQ(db.userWordRowid(word), -1);
-    EXPECT_FALSE(db.assistDBQueue());
+    EXPECT_FALSE(db.inAssistDatabase([](sqlkit::SQLDatabase*) { ADD_FAILURE() << "ran while closed"; }));
     EXPECT_EQ(openDescriptors(userDb()), 0);
 
     db.reloadDBLink().wait();
@@ -118,25 +119,29 @@ TEST_F(ReloadTest, ReloadEmptiesTheCache) {
     EXPECT_EQ(db.cacheSize(), 0u);
 }
 
+std::string pragmaValue(sqlkit::SQLDatabase* db, const std::string& pragma) {
+    std::string value;
+    auto rs = db->executeQuery("PRAGMA " + pragma);
+    if (rs && rs->next()) value = rs->stringForColumnIndex(0).value_or("");
+    if (rs) rs->close();
+    return value;
+}
+
 std::string pragmaValue(sqlkit::SQLDatabaseQueue& q, const std::string& pragma) {
     std::string value;
-    q.inDatabase([&](sqlkit::SQLDatabase* db) {
-        auto rs = db->executeQuery("PRAGMA " + pragma);
-        if (rs && rs->next()) value = rs->stringForColumnIndex(0).value_or("");
-        if (rs) rs->close();
-    });
+    q.inDatabase([&](sqlkit::SQLDatabase* db) { value = pragmaValue(db, pragma); });
     return value;
 }
 
 TEST_F(ReloadTest, ReadOnlyFilesGetTheReadOnlyPragmas) {
     execSql(loc_.userFolder / "assist.database", "CREATE TABLE CodeTable (Code TEXT, \"Table\" TEXT);");
     auto& db = open();
-    auto assist = db.assistDBQueue();
-    ASSERT_TRUE(assist);
-    EXPECT_EQ(pragmaValue(*assist, "query_only"), "1");
-    EXPECT_EQ(pragmaValue(*assist, "locking_mode"), "exclusive");
-    EXPECT_EQ(pragmaValue(*assist, "synchronous"), "0");
-    EXPECT_EQ(pragmaValue(*assist, "temp_store"), "2");
+    std::vector<std::string> values;
+    ASSERT_TRUE(db.inAssistDatabase([&](sqlkit::SQLDatabase* conn) {
+        for (const char* pragma : {"query_only", "locking_mode", "synchronous", "temp_store"})
+            values.push_back(pragmaValue(conn, pragma));
+    }));
+    EXPECT_EQ(values, (std::vector<std::string>{"1", "exclusive", "0", "2"}));
 
     std::shared_ptr<sqlkit::SQLDatabaseQueue> other(
         sqlkit::SQLDatabaseQueue::databaseQueueWithPath((loc_.userFolder / "other.db").string()));
@@ -161,6 +166,40 @@ TEST_F(ReloadTest, KeyStatisticsStayReadableByOthers) {
     rs->close();
     EXPECT_TRUE(other.executeUpdate("DELETE FROM Char"));
     other.close();
+}
+
+TEST_F(ReloadTest, KeyLogTellsWhetherTheCountWasWritten) {
+    // A "Key" table of another shape: the update statement fails.
+    execSql(loc_.userFolder / "keys.db", "CREATE TABLE \"Key\" (x INT);");
+    auto& db = open();
+    const auto now = std::chrono::system_clock::now();
+    EXPECT_TRUE(db.keyLog(now, 2, true));
+    EXPECT_FALSE(db.keyLog(now, 2, false));
+    db.closeAll();
+    EXPECT_FALSE(db.keyLog(now, 2, true));
+}
+
+TEST_F(ReloadTest, AssistHintsNeverReopenAClosedStore) {
+    const fs::path assistFile = loc_.userFolder / "assist.database";
+    execSql(assistFile,
+            "CREATE TABLE TableCode (\"Table\" TEXT, Code TEXT);"
+            "INSERT INTO TableCode VALUES('好','hk');");
+    setSettings([](Settings& s) {
+        s.revealAssist = true;
+        s.assistPlanName = "plan";
+    });
+    auto& db = open();
+    const Settings settings = *db.currentSettings();
+    std::vector<CodeTable> records{CodeTable("hc", "好")};
+    InputDeletage::loadAssistCache(records, "hc", settings, db, nullptr);
+    EXPECT_EQ(records[0].preAssistedCode, "hk");
+
+    // The preferences application may be replacing the file now.
+    db.closeAll();
+    records[0].preAssistedCode.clear();
+    InputDeletage::loadAssistCache(records, "hc", settings, db, nullptr);
+    EXPECT_EQ(records[0].preAssistedCode, "");
+    EXPECT_EQ(openDescriptors(assistFile), 0);
 }
 
 TEST_F(ReloadTest, CopyBundledDatabase) {
