@@ -5,6 +5,7 @@
 #include "InputMethod/ControllerDefaults.h"
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Engine/PhraseTemplate.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyCodeTranslation.h"
 #include "InputMethod/KeyLogger.h"
 #include "InputMethod/SharedFunctions.h"
@@ -437,6 +438,12 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
     return false;
 }
 
+bool TaviroController::showsWaitingCandidate() const {
+    if (engine_.candidateCount() != 1) return false;
+    const auto list = engine_.candidateStrings();
+    return !list.empty() && TaviroIMEngine::isWaitingCandidate(list.front());
+}
+
 void TaviroController::removeLastInputCharacter() {
     // The buffer without its last key, with the phrase state reset.
     auto chars = userCharacters(engine_.inputBuffer());
@@ -570,14 +577,17 @@ void TaviroController::refreshComposition(const std::string& key) {
         M = engine_.getCandidates(key);
     }
     showCandidateWindow();
+    // The waiting candidate commits nothing by itself.
+    const bool waiting = showsWaitingCandidate();
     // Unique-candidate commit.
-    if (s->fourCode == 4 && engine_.candidateCount() == 1 && !M.empty() && !Z && !engine_.hasLongerCode(M)) {
+    if (s->fourCode == 4 && engine_.candidateCount() == 1 && !M.empty() && !Z && !waiting &&
+        !engine_.hasLongerCode(M)) {
         commitComposition(currentClient_);
         engine_.clean();
         M.clear();
     }
     // Full-length commit.
-    if (userCharacterCount(M) == codeLength && engine_.candidateCount() == 1 && s->fourCode == 1 && !Z) {
+    if (userCharacterCount(M) == codeLength && engine_.candidateCount() == 1 && s->fourCode == 1 && !Z && !waiting) {
         commitComposition(currentClient_);
         return;
     }
@@ -616,7 +626,11 @@ void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
     }
     // A key before the refresh after a partial commit: take the fresh list's highlight.
     if (pending.empty()) showCandidateWindow();
+    // The waiting candidate is no text: nothing is committed or counted and
+    // the composition stays as typed.
+    if (TaviroIMEngine::isWaitingCandidate(pending)) return;
 
+    // The one count of committed characters (the engine's own counter stays unset).
     env_.keyLogger->countCharacters(pending);
     const std::string R = engine_.commitSelection(pending);
     if (!R.empty()) {

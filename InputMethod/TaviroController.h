@@ -113,6 +113,8 @@ private:
     void output(const std::string& text);
     void closeWindow();
     void removeLastInputCharacter();
+    // True while the only candidate is the engine's waiting text.
+    bool showsWaitingCandidate() const;
     void setConfig(const std::function<void(Settings&)>& change, bool reloadStrategy);
     template <typename F>
     void later(std::chrono::milliseconds delay, F fn);

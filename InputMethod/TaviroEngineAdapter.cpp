@@ -6,6 +6,10 @@
 
 namespace taviro {
 
+TaviroEngineAdapter::TaviroEngineAdapter(TaviroIMEngine& engine) : engine_(engine) {
+    engine_.setCharacterCounter(nullptr);
+}
+
 std::string TaviroEngineAdapter::getCandidates(const std::string& text) { return engine_.getCandidates(text); }
 std::vector<std::string> TaviroEngineAdapter::candidateStrings() const { return engine_.candidateStrings(); }
 std::string TaviroEngineAdapter::commitSelection(const std::string& text) { return engine_.commitSelection(text); }

@@ -8,7 +8,9 @@ class TaviroIMEngine;
 // The controller's view of the conversion engine.
 class TaviroEngineAdapter : public CompositionEngine {
 public:
-    explicit TaviroEngineAdapter(TaviroIMEngine& engine) : engine_(engine) {}
+    // The controller counts committed characters itself: the engine's own
+    // counter is switched off so that no commit counts twice.
+    explicit TaviroEngineAdapter(TaviroIMEngine& engine);
 
     std::string getCandidates(const std::string& text) override;
     std::vector<std::string> candidateStrings() const override;

@@ -8,6 +8,7 @@
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TypingSession.h"
 
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -100,5 +101,9 @@ int main(int argc, char** argv) {
                 }
         }
     }
+    // Learnt words are written on a worker: let those writes finish and close
+    // the store, or they are rolled back at the next start.
+    if (!engine.finishForExit(std::chrono::seconds(5)))
+        std::cerr << "taviro-type: the user dictionary was still being written at exit\n";
     return status;
 }

@@ -1,6 +1,7 @@
 #include "InputMethod/TextOutput.h"
 
 #include "InputMethod/Core/Engine/ChineseConverter.h"
+#include "InputMethod/Core/Engine/LastCommittedText.h"
 #include "InputMethod/Core/Settings.h"
 #include "InputMethod/TextUnits.h"
 #include "Platform/InputMethodKit/KeyEvent.h"
@@ -12,10 +13,6 @@
 namespace taviro {
 namespace {
 
-std::string& lastText() {
-    static std::string text;
-    return text;
-}
 const void*& lastClient() {
     static const void* client = nullptr;
     return client;
@@ -34,10 +31,10 @@ std::string upper(std::string s) {
 
 } // namespace
 
-const std::string& TextOutput::lastCommittedText() { return lastText(); }
+std::string TextOutput::lastCommittedText() { return taviro::lastCommittedText(); }
 const void* TextOutput::lastCommittedClient() { return lastClient(); }
 void TextOutput::setLastCommitted(std::string text, const void* client) {
-    lastText() = std::move(text);
+    setLastCommittedText(std::move(text));
     lastClient() = client;
 }
 void TextOutput::forgetLastCommittedClient() { lastClient() = nullptr; }

@@ -22,10 +22,12 @@ public:
     using PinyinDisplay = std::function<std::string(const std::string&)>;
 
     // The last non-empty text committed into any client, after conversion
-    // and the automatic space.
-    static const std::string& lastCommittedText();
+    // and the automatic space: the engine's taviro::lastCommittedText(), which
+    // the command word "z" offers.
+    static std::string lastCommittedText();
     // The client that received it (compared, never used).
     static const void* lastCommittedClient();
+    // Sets both the text (for the engine too) and the client.
     static void setLastCommitted(std::string text, const void* client);
     // Forgets the client of the last commit, so that it is undone only once.
     static void forgetLastCommittedClient();

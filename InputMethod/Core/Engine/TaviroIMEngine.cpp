@@ -61,6 +61,18 @@ TaviroIMEngine::~TaviroIMEngine() {
 
 void TaviroIMEngine::waitForBackgroundWrites() { background_.wait(); }
 
+bool TaviroIMEngine::waitForBackgroundWrites(std::chrono::milliseconds limit) { return background_.waitFor(limit); }
+
+bool TaviroIMEngine::finishForExit(std::chrono::milliseconds limit) {
+    const auto deadline = plat::TaskGroup::Clock::now() + limit;
+    bool done = startUp_.waitUntil(deadline);
+    if (done) done = reopened_.wait_until(deadline) == std::future_status::ready &&
+                     reopened_.get().wait_until(deadline) == std::future_status::ready;
+    done = background_.waitUntil(deadline) && done;
+    store_->closeAll();
+    return done;
+}
+
 void TaviroIMEngine::waitForStartUp() {
     startUp_.wait();
     reopened_.get().wait();

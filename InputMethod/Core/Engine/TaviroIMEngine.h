@@ -75,7 +75,9 @@ public:
     std::vector<CodeTable> dateTimeCandidates(const std::string& buffer) const;
 
     // Where committed characters are counted while "KeyLogger" is on (the
-    // typing-statistics counter); replaces Options::countCharacters.
+    // typing-statistics counter); replaces Options::countCharacters. For
+    // callers without an input controller: the controller counts its commits
+    // itself and its adapter leaves this unset.
     void setCharacterCounter(std::function<void(std::int64_t)> counter);
 
     // The text with its date and time placeholders replaced (custom phrases,
@@ -105,6 +107,13 @@ public:
     void waitForStartUp();
     // Blocks until the frequency updates of earlier commits have been written.
     void waitForBackgroundWrites();
+    // The same, for at most `limit`; false when writes were still running.
+    bool waitForBackgroundWrites(std::chrono::milliseconds limit);
+    // Before the process exits: waits up to `limit` for start-up and the
+    // frequency updates, then closes the store so that no write is cut off
+    // halfway (a cut-off write is rolled back at the next start). False when
+    // the wait ran out; the store is closed anyway.
+    bool finishForExit(std::chrono::milliseconds limit);
 
 private:
     enum class Kind { strategy, rawBuffer, command, waiting };

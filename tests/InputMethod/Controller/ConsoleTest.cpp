@@ -3,9 +3,13 @@
 #ifdef TAVIRO_TYPE_PATH
 #include <gtest/gtest.h>
 
+#include "support/TestHome.h"
+
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,8 +28,16 @@ std::string quoted(const std::string& s) {
     return q + "'";
 }
 
-ProgramRun run(const std::vector<std::string>& args, const std::string& input = {}) {
-    std::string command = "printf '%s' " + quoted(input) + " | " + quoted(TAVIRO_TYPE_PATH);
+// Runs the program; with `home`, the program's home and data folders lie there.
+ProgramRun run(const std::vector<std::string>& args, const std::string& input = {},
+               const std::optional<std::filesystem::path>& home = std::nullopt) {
+    std::string env;
+    if (home) {
+        const std::string h = home->string();
+        env = "HOME=" + quoted(h) + " XDG_DATA_HOME=" + quoted(h + "/data") + " XDG_CONFIG_HOME=" +
+              quoted(h + "/config") + " XDG_CACHE_HOME=" + quoted(h + "/cache") + " ";
+    }
+    std::string command = "printf '%s' " + quoted(input) + " | " + env + quoted(TAVIRO_TYPE_PATH);
     for (const auto& a : args) command += " " + quoted(a);
     command += " 2>/dev/null";
     ProgramRun r;
@@ -76,6 +88,24 @@ TEST(Console, TraceShowsTheMarkedTextAndThePageAfterEachKey) {
     EXPECT_NE(out[10].find("中国人"), std::string::npos) << out[10];
     EXPECT_EQ(out[11], "{Space}\t\t");
     EXPECT_EQ(out[12], "中国人");
+}
+
+TEST(Console, AWordChosenInOneRunLeadsInTheNext) {
+    // A home of its own: this test process may hold the shared home's store open.
+    const auto home = freshDir("console-learning");
+    const ProgramRun first = run({"shi5"}, {}, home);  // the fifth candidate of "shi"
+    ASSERT_EQ(first.status, 0);
+    const auto chosen = lines(first.out);
+    ASSERT_EQ(chosen.size(), 1u);
+    ASSERT_FALSE(chosen[0].empty());
+    for (const char* side : {"user.db-journal", "user.db-wal"})
+        EXPECT_FALSE(std::filesystem::exists(home / "data" / "TaviroMac" / side)) << side;
+
+    const ProgramRun second = run({"--trace", "shi"}, {}, home);
+    ASSERT_EQ(second.status, 0);
+    const auto out = lines(second.out);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[2].rfind("i\tshi\t[1." + chosen[0] + "]", 0), 0u) << out[2];
 }
 
 TEST(Console, HelpListsTheEscapes) {

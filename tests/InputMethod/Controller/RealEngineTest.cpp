@@ -3,7 +3,9 @@
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/InputDeletage.h"
+#include "InputMethod/Core/Engine/LastCommittedText.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "InputMethod/KeyLogger.h"
 #include "InputMethod/PagedCandidateWindow.h"
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TextOutput.h"
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <vector>
 
 namespace taviro::test {
 namespace {
@@ -80,6 +84,87 @@ TEST_F(RealEngine, WordByWordSelectionLearnsThePhrase) {
     EXPECT_EQ(committed(), "你好");
     EXPECT_FALSE(TaviroIMEngine::shared().learning());
     EXPECT_GE(Database::shared().userWordRowid(CodeTable("nihao", "你好")), 0);
+}
+
+TEST_F(RealEngine, TheRepeatWordOffersWhatWasCommitted) {
+    ConfigManager::shared().update([](Settings& s) { s.zRepeat = true; });
+    session->typeScript("nihao ");
+    ASSERT_EQ(committed(), "你好");
+    EXPECT_EQ(lastCommittedText(), "你好");
+    session->typeScript("z");
+    ASSERT_TRUE(window().isVisible());
+    const auto page = window().visibleCandidates();
+    EXPECT_NE(std::find(page.begin(), page.end(), "你好"), page.end()) << window().render();
+}
+
+// Until the store is ready the only candidate is the waiting text, which no
+// road may insert into the client.
+class WaitingEngine : public RealEngine {
+protected:
+    void SetUp() override {
+        RealEngine::SetUp();
+        TaviroIMEngine::setReady(false);
+    }
+    void TearDown() override {
+        RealEngine::TearDown();
+        TaviroIMEngine::setReady(true);
+    }
+};
+
+TEST_F(WaitingEngine, NoCommitRoadInsertsTheWaitingText) {
+    struct Case {
+        const char* name;
+        std::function<void(TypingSession&)> act;
+        const char* committed;
+        const char* marked;  // nullptr: not looked at
+    };
+    const std::vector<Case> cases = {
+        {"digit", [](TypingSession& t) { t.typeScript("1"); }, "", "ni"},
+        {"space", [](TypingSession& t) { t.typeScript(" "); }, "", "ni"},
+        {"click",
+         [](TypingSession& t) { t.controller().candidateSelected(TaviroIMEngine::kWaitingText); }, "", "ni"},
+        {"guide key", [](TypingSession& t) { t.typeScript(";"); }, "", "ni"},
+        {"punctuation", [](TypingSession& t) { t.typeScript("!"); }, "！", nullptr},
+        {"return", [](TypingSession& t) { t.typeScript("{Return}"); }, "ni", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session->replaceClient(std::string("org.example.scripted"));
+        TaviroController::pendingCommitText().clear();
+        session->typeScript("ni");
+        ASSERT_TRUE(window().isVisible());
+        ASSERT_EQ(window().visibleCandidates(), std::vector<std::string>{TaviroIMEngine::kWaitingText});
+        c.act(*session);
+        EXPECT_EQ(committed(), c.committed);
+        if (c.marked) {
+            EXPECT_EQ(session->client().markedText(), c.marked);
+        }
+        EXPECT_EQ(committed().find(TaviroIMEngine::kWaitingText), std::string::npos);
+        EXPECT_NE(lastCommittedText(), TaviroIMEngine::kWaitingText);
+        TaviroIMEngine::shared().clean();
+    }
+}
+
+TEST_F(RealEngine, ACommitCountsItsCharactersOnceAndEachKeyOnce) {
+    ConfigManager::shared().update([](Settings& s) { s.keyLogger = true; });
+    KeyLogger logger([](KeyLogger::Clock::time_point, std::int64_t, bool) { return true; },
+                     [] { return ConfigManager::shared().settings()->keyLogger; });
+    // The engine's own counter wired to the same statistics must not add a second count.
+    TaviroIMEngine::shared().setCharacterCounter(
+        [&](std::int64_t n) { logger.countCharacters(std::string(static_cast<std::size_t>(n), 'x')); });
+    session.reset();
+    TaviroEngineAdapter counted(TaviroIMEngine::shared());
+    ControllerEnvironment env;
+    env.engine = &counted;
+    env.windows = &windows;
+    env.keyLogger = &logger;
+    session = std::make_unique<TypingSession>(env);
+
+    session->typeScript("nihao ");
+    EXPECT_EQ(committed(), "你好");
+    EXPECT_EQ(logger.charCount(), 2);
+    EXPECT_EQ(logger.keyCount(), 6);
+    session.reset();
 }
 
 } // namespace
