@@ -10,11 +10,13 @@
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TextOutput.h"
 #include "InputMethod/TypingSession.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -165,6 +167,41 @@ TEST_F(RealEngine, ACommitCountsItsCharactersOnceAndEachKeyOnce) {
     EXPECT_EQ(logger.charCount(), 2);
     EXPECT_EQ(logger.keyCount(), 6);
     session.reset();
+}
+
+TEST_F(RealEngine, StatisticsKeepTheirCountsWhenTheWriteFails) {
+    Database& store = Database::shared();
+    const auto keysFile = store.locations().userFolder / "keys.db";
+    auto replaceKeysFile = [&](const std::string& sql) {
+        store.closeAll();
+        std::filesystem::remove(keysFile);
+        if (!sql.empty()) {
+            sqlkit::SQLDatabase db(keysFile.string());
+            ASSERT_TRUE(db.open());
+            ASSERT_TRUE(db.executeStatements(sql));
+            db.close();
+        }
+        store.reloadDBLink().wait();
+        ASSERT_TRUE(store.isOpen());
+    };
+    // Tables of another shape: the store is open but every write fails.
+    replaceKeysFile("CREATE TABLE \"Key\" (x INT); CREATE TABLE \"Char\" (x INT);");
+    ConfigManager::shared().update([](Settings& s) { s.keyLogger = true; });
+    KeyLogger& logger = KeyLogger::shared();
+    logger.flush();
+    logger.countKey();
+    logger.countCharacters("你好");
+    const std::int64_t keys = logger.keyCount();
+    const std::int64_t chars = logger.charCount();
+    ASSERT_GT(keys, 0);
+    logger.flush();
+    EXPECT_EQ(logger.keyCount(), keys);
+    EXPECT_EQ(logger.charCount(), chars);
+
+    replaceKeysFile("");
+    logger.flush();
+    EXPECT_EQ(logger.keyCount(), 0);
+    EXPECT_EQ(logger.charCount(), 0);
 }
 
 } // namespace
