@@ -130,22 +130,23 @@ std::vector<CodeTable> Database::phraseWordsByPinyinColumns(const std::string& k
     auto before = [h](SubLookup which) {
         if (h.beforeSubLookup) h.beforeSubLookup(which);
     };
-    auto results = TimedGather::run(
-        {
-            [self, before, key, limit] {
-                before(SubLookup::userRows);
-                return self->userDictionaryByPy(key, limit);
-            },
-            [self, before, sql] {
-                before(SubLookup::dagWords);
-                return self->dagWordsForQuery(sql);
-            },
-            [self, before, syllables] {
-                before(SubLookup::extendedWords);
-                return self->extendedLookup(syllables);
-            },
-        },
-        std::chrono::steady_clock::now() + h.phraseWait);
+    // Sources that the settings leave empty start no task.
+    std::vector<TimedGather::Lookup> lookups(3);
+    if (settings->userDict)
+        lookups[0] = [self, before, key, limit] {
+            before(SubLookup::userRows);
+            return self->userDictionaryByPy(key, limit);
+        };
+    lookups[1] = [self, before, sql] {
+        before(SubLookup::dagWords);
+        return self->dagWordsForQuery(sql);
+    };
+    if (settings->extendedDict && syllables.size() >= 2)
+        lookups[2] = [self, before, syllables] {
+            before(SubLookup::extendedWords);
+            return self->extendedLookup(syllables);
+        };
+    auto results = TimedGather::run(std::move(lookups), std::chrono::steady_clock::now() + h.phraseWait);
 
     bool complete = true;
     auto take = [&](std::size_t i) {
@@ -187,7 +188,7 @@ std::vector<CodeTable> Database::userTableLikeAndPhrase(const std::string& key,
     auto self = shared_from_this();
     std::vector<TimedGather::Lookup> lookups;
     // An empty key would match every two-character key: no user part then.
-    if (!key.empty())
+    if (!key.empty() && settings->userDict)
         lookups.push_back([self, h, userSql, key] {
             if (h.beforeSubLookup) h.beforeSubLookup(SubLookup::userRows);
             std::vector<CodeTable> rows;
@@ -215,20 +216,19 @@ std::vector<CodeTable> Database::superSPWords(const std::string& key, const Syll
 
     const Hooks h = hooks();
     auto self = shared_from_this();
-    auto results = TimedGather::run(
-        {
-            [self, h, key] {
-                if (h.beforeSubLookup) h.beforeSubLookup(SubLookup::userRows);
-                std::vector<CodeTable> rows;
-                self->userWordsByInitials(key, rows);
-                return rows;
-            },
-            [self, h, dagSql] {
-                if (h.beforeSubLookup) h.beforeSubLookup(SubLookup::dagWords);
-                return self->dagWordsForQuery(dagSql);
-            },
-        },
-        std::chrono::steady_clock::now() + h.predictionWait);
+    std::vector<TimedGather::Lookup> lookups(2);
+    if (settings->userDict)
+        lookups[0] = [self, h, key] {
+            if (h.beforeSubLookup) h.beforeSubLookup(SubLookup::userRows);
+            std::vector<CodeTable> rows;
+            self->userWordsByInitials(key, rows);
+            return rows;
+        };
+    lookups[1] = [self, h, dagSql] {
+        if (h.beforeSubLookup) h.beforeSubLookup(SubLookup::dagWords);
+        return self->dagWordsForQuery(dagSql);
+    };
+    auto results = TimedGather::run(std::move(lookups), std::chrono::steady_clock::now() + h.predictionWait);
 
     std::vector<CodeTable> user = results[0] ? std::move(*results[0]) : std::vector<CodeTable>{};
     if (user.size() >= 2) {

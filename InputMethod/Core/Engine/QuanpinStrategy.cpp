@@ -1,9 +1,8 @@
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 
-#include <unordered_set>
-
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/EngineText.h"
+#include "InputMethod/Core/Engine/PinyinQuerySteps.h"
 #include "InputMethod/Core/FuzzyPinyin.h"
 #include "InputMethod/Core/PyString.h"
 #include "InputMethod/Core/Settings.h"
@@ -21,13 +20,7 @@ constexpr std::size_t kLongInputKey = 10;
 constexpr std::size_t kCustomSlot = 11;
 
 using Records = std::vector<CodeTable>;
-
-void append(Records& to, const Records& from) { to.insert(to.end(), from.begin(), from.end()); }
-
-Records capped(Records list, int limit) {
-    if (limit >= 0 && list.size() > static_cast<std::size_t>(limit)) list.resize(static_cast<std::size_t>(limit));
-    return list;
-}
+using Steps = PinyinQuerySteps;
 
 void markMainTable(Records& list) {
     for (auto& r : list) r.from |= CodeTableFromType::mainCodeTable;
@@ -133,27 +126,17 @@ std::vector<CodeTable> QuanpinStrategy::candidatesFromBuffer(const std::string& 
         Records list;
         for (const auto& s : variantsOf(q->pinyin.front(), *q->settings))
             if (auto it = q->py2hz->find(s); it != q->py2hz->end())
-                append(list, characterRecords(it->second, 0, q->spans.front(), CodeTableFromType::mainCodeTable));
+                Steps::append(list, characterRecords(it->second, 0, q->spans.front(), CodeTableFromType::mainCodeTable));
         table.offer(0, std::move(list));
     });
-    queue.async(group, [q, table, cancel] {
-        if (!sourceMayRun(*q->env, "customPhrase", *cancel)) return;
-        table.offer(kCustomSlot, q->env->database->customPhrases(q->inputBuffer));
-    });
+    queue.async(group, Steps::customPhraseTask(q->env, q->inputBuffer, table, kCustomSlot, cancel));
+    // The whole buffer's sentence, needed when no phrase matches it, is
+    // worked out here while the lookups run.
+    if (n >= 2) q->sentence->fill([&] { return sentenceCandidates(*q, q->inputBuffer); });
 
     if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.query)) cancel->cancel();
     auto got = table.seal();
-
-    const Records custom = got[kCustomSlot] ? *got[kCustomSlot] : Records{};
-    std::unordered_set<std::string> seen;
-    for (const auto& c : custom) seen.insert(c.table);
-    Records result;
-    for (std::size_t key = kLongInputKey + 1; key-- > 0;) {
-        if (!got[key]) continue;
-        for (const auto& r : *got[key])
-            if (seen.insert(r.table).second) result.push_back(r);
-    }
-    placeCustomPhrases(result, custom);
+    Records result = Steps::mergeKeyed(got, kLongInputKey, kCustomSlot);
 
     std::lock_guard lk(mutex_);
     if (result.empty()) return candidateCache_;
@@ -181,20 +164,11 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     });
     // Sources whose settings leave them out are not started at all.
     if (q->settings->codeTableName != kNoMainTable)
-    queue.async(group, [q, slots, taskCancel, limit] {
-        const Settings& st = *q->settings;
-        if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
-        Database& store = *q->env->database;
-        Records list = store.codeTablePrefixQuery(q->inputBuffer, false);
-        if (st.revealCode) {
-            if (taskCancel->isCancelled()) return;
-            append(list, capped(store.codeTablePrefixQuery(q->inputBuffer, true), limit));
-        } else if (list.empty() && st.emptySlide) {
-            if (taskCancel->isCancelled()) return;
-            list = capped(store.codeTablePrefixQuery(q->inputBuffer, true), 1);
-        }
-        slots.offer(kMain, std::move(list));
-    });
+        queue.async(group, [q, slots, taskCancel, limit] {
+            if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+            if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
+                slots.offer(kMain, std::move(*list));
+        });
     auto assemble = [q, slots, taskCancel, count, limit, deadline] {
         auto list = assembleCandidates(q, count, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kAssembled, std::move(list));
@@ -218,15 +192,9 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     auto take = [&](Slot slot) { return got[slot] ? std::move(*got[slot]) : Records{}; };
     Records user = take(kUser), main = take(kMain), assembled = take(kAssembled), superSP = take(kSuperSP);
     Records result;
-    if (q->settings->codetableInUserDict) {
-        append(result, user);
-        append(result, main);
-    } else {
-        append(result, main);
-        append(result, user);
-    }
-    append(result, superSP);
-    append(result, assembled);
+    Steps::appendUserAndMain(result, std::move(user), std::move(main), *q->settings);
+    Steps::append(result, superSP);
+    Steps::append(result, assembled);
     return result;
 }
 
@@ -244,44 +212,35 @@ std::vector<CodeTable> QuanpinStrategy::assembleCandidates(const QueryPtr& qp, s
         std::string code;
         for (const auto& s : syllables) code += s.front();
         if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
-        list = capped(store.phraseWordsByPinyinColumns(code, limit, syllables), limit);
+        list = Steps::capped(store.phraseWordsByPinyinColumns(code, limit, syllables), limit);
     } else if (n == 1) {
         for (const auto& s : variantsOf(q.pinyin.front(), *q.settings))
-            if (auto it = q.py2hz->find(s); it != q.py2hz->end()) append(list, characterRecords(it->second, 25));
+            if (auto it = q.py2hz->find(s); it != q.py2hz->end()) Steps::append(list, characterRecords(it->second, 25));
         if (list.empty())
             if (auto it = q.py2hz->find(characterPrefix(q.inputBuffer, 1)); it != q.py2hz->end())
                 list = characterRecords(it->second, 25);
     } else {
         if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
-        // The sentence (needed when no phrase matches) and the predictions do
-        // not depend on the phrases: ask for them meanwhile.
-        plat::SealedResults<Records> predicted(1);
-        plat::SealedResults<CodeTable> sentence(1);
-        plat::TaskGroup sentenceGroup, side;
-        sentenceGroup.async([qp, sentence] {
-            if (auto s = sentenceCandidates(*qp, qp->inputBuffer)) sentence.offer(0, std::move(*s));
-        });
+        std::function<Records()> prediction;
         if (n <= 6)
-            side.async([qp, predicted, cancel, syllables] {
-                if (cancel->isCancelled()) return;
-                predicted.offer(0, qp->env->database->userTableLikeAndPhrase("", syllables));
-            });
-        list = capped(store.phraseWordsByPinyinColumns(q.inputBuffer, limit, syllables), limit);
-        for (auto& r : list) {
-            r.from |= CodeTableFromType::mainCodeTable;
-            r.code = span;
-        }
-        if (list.empty()) {
-            sentenceGroup.waitUntil(deadline);
-            if (auto s = std::move(sentence.seal()[0])) list.push_back(std::move(*s));
-        }
-        side.waitUntil(deadline);
-        if (auto got = std::move(predicted.seal()[0])) {
-            // Predictions keep the store's source; they cover the whole buffer.
-            for (auto& r : *got) r.code = span;
-            insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), *got);
-        }
-        return list;
+            prediction = [qp, cancel, syllables, span] {
+                if (cancel->isCancelled()) return Records{};
+                // Predictions keep the store's source; they cover the whole buffer.
+                Records got = qp->env->database->userTableLikeAndPhrase("", syllables);
+                for (auto& r : got) r.code = span;
+                return got;
+            };
+        return Steps::phrasesThenSentence(
+            [&] {
+                Records found = Steps::capped(store.phraseWordsByPinyinColumns(q.inputBuffer, limit, syllables), limit);
+                for (auto& r : found) {
+                    r.from |= CodeTableFromType::mainCodeTable;
+                    r.code = span;
+                }
+                return found;
+            },
+            *qp->sentence, [qp] { return sentenceCandidates(*qp, qp->inputBuffer); }, std::move(prediction),
+            deadline);
     }
     for (auto& r : list) {
         r.from |= CodeTableFromType::mainCodeTable;

@@ -1,11 +1,10 @@
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 
-#include <unordered_set>
-
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Double2Pinyin.h"
 #include "InputMethod/Core/Engine/EngineText.h"
 #include "InputMethod/Core/Engine/FourCodeInputStrategy.h"
+#include "InputMethod/Core/Engine/PinyinQuerySteps.h"
 #include "InputMethod/Core/FuzzyPinyin.h"
 #include "InputMethod/Core/PyString.h"
 #include "InputMethod/Core/Settings.h"
@@ -25,18 +24,11 @@ constexpr std::size_t kLongInputKey = 10;
 constexpr std::size_t kCustomSlot = 12;
 
 using Records = std::vector<CodeTable>;
+using Steps = PinyinQuerySteps;
 
 Records characters(const BundleTables::Py2hz& table, const std::string& key, std::size_t cap = 0) {
     auto it = table.find(key);
     return it == table.end() ? Records{} : characterRecords(it->second, cap);
-}
-
-void append(Records& to, const Records& from) { to.insert(to.end(), from.begin(), from.end()); }
-
-// The first `limit` records.
-Records capped(Records list, int limit) {
-    if (limit >= 0 && list.size() > static_cast<std::size_t>(limit)) list.resize(static_cast<std::size_t>(limit));
-    return list;
 }
 
 // The syllable of the first two keys with its fuzzy variants, as texts.
@@ -107,31 +99,21 @@ std::vector<CodeTable> SunpyInputStrategy::candidates(const std::string& buffer)
             const auto groups = firstSyllableGroups(*q, characterPrefix(q->inputBuffer, 2), true);
             if (groups.size() != 1 || groups[0].empty()) return;
             Records list;
-            for (const auto& syllable : groups[0]) append(list, characters(*q->py2hz, syllable));
+            for (const auto& syllable : groups[0]) Steps::append(list, characters(*q->py2hz, syllable));
             if (!list.empty()) table.offer(0, std::move(list));
         });
     queue.async(group, [q, table, cancel] {
         if (!sourceMayRun(*q->env, "textReplacement", *cancel)) return;
         table.offer(kTextReplacementKey, q->env->database->textReplacementPhrases(q->inputBuffer));
     });
-    queue.async(group, [q, table, cancel] {
-        if (!sourceMayRun(*q->env, "customPhrase", *cancel)) return;
-        table.offer(kCustomSlot, q->env->database->customPhrases(q->inputBuffer));
-    });
+    queue.async(group, Steps::customPhraseTask(q->env, q->inputBuffer, table, kCustomSlot, cancel));
+    // The whole buffer's sentence, needed when no phrase matches it, is
+    // worked out here while the lookups run.
+    if (n >= 3) q->sentence->fill([&] { return sentenceCandidates(*q, q->inputBuffer); });
 
     if (!group.waitUntil(plat::TaskGroup::Clock::now() + q->env->deadlines.query)) cancel->cancel();
     auto got = table.seal();
-
-    const Records custom = got[kCustomSlot] ? *got[kCustomSlot] : Records{};
-    std::unordered_set<std::string> seen;
-    for (const auto& c : custom) seen.insert(c.table);
-    Records result;
-    for (std::size_t key = kTextReplacementKey + 1; key-- > 0;) {
-        if (!got[key]) continue;
-        for (const auto& r : *got[key])
-            if (seen.insert(r.table).second) result.push_back(r);
-    }
-    placeCustomPhrases(result, custom);
+    Records result = Steps::mergeKeyed(got, kTextReplacementKey, kCustomSlot);
 
     std::lock_guard lk(cacheMutex_);
     if (result.empty()) return candidateCache_;
@@ -168,20 +150,11 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
                         q->userRows->get([&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); }));
         });
     if (s.codeTableName != kNoMainTable)
-    queue.async(group, [q, slots, taskCancel, limit] {
-        const Settings& st = *q->settings;
-        if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
-        Database& store = *q->env->database;
-        Records list = store.codeTablePrefixQuery(q->inputBuffer, false);
-        if (st.revealCode) {
-            if (taskCancel->isCancelled()) return;
-            append(list, capped(store.codeTablePrefixQuery(q->inputBuffer, true), limit));
-        } else if (list.empty() && st.emptySlide) {
-            if (taskCancel->isCancelled()) return;
-            list = capped(store.codeTablePrefixQuery(q->inputBuffer, true), 1);
-        }
-        slots.offer(kMain, std::move(list));
-    });
+        queue.async(group, [q, slots, taskCancel, limit] {
+            if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+            if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
+                slots.offer(kMain, std::move(*list));
+        });
     auto phraseSource = [q, slots, taskCancel, buffer, limit, deadline] {
         auto list = phraseLookup(q, buffer, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kPhrase, std::move(list));
@@ -218,19 +191,13 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
         held = phrases.front();
         phrases.erase(phrases.begin());
     }
-    if (s.codetableInUserDict) {
-        append(result, user);
-        append(result, main);
-    } else {
-        append(result, main);
-        append(result, user);
-    }
+    Steps::appendUserAndMain(result, std::move(user), std::move(main), s);
     if (!phrases.empty()) {
         fullSpell.insert(fullSpell.begin(), phrases.front());
         phrases.erase(phrases.begin());
     }
-    append(result, fullSpell);
-    append(result, phrases);
+    Steps::append(result, fullSpell);
+    Steps::append(result, phrases);
     if (held) result.insert(result.begin(), *held);
     insertAtOrAppend(result, result.empty() ? 0 : 1, superSP);
     return result;
@@ -246,39 +213,26 @@ std::vector<CodeTable> SunpyInputStrategy::phraseLookup(const QueryPtr& qp, cons
     const bool whole = buffer == q.inputBuffer;
     if (!whole) {
         if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
-        return capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
+        return Steps::capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
     }
     if (keys == 2) {
         Records list;
         const auto groups = firstSyllableGroups(q, buffer, true);
         if (groups.size() != 1) return list;
-        for (const auto& syllable : groups[0]) append(list, characters(*q.py2hz, syllable, 20));
+        for (const auto& syllable : groups[0]) Steps::append(list, characters(*q.py2hz, syllable, 20));
         if (list.empty()) list = characters(*q.py2hz, characterPrefix(buffer, 1), 20);
         return list;
     }
     if (!sourceMayRun(*q.env, "phrase", *cancel)) return {};
-    // The sentence (needed when no phrase matches) and the predictions do not
-    // depend on the phrases: ask for them meanwhile.
-    plat::SealedResults<Records> predicted(1);
-    plat::SealedResults<CodeTable> sentence(1);
-    plat::TaskGroup sentenceGroup, side;
-    sentenceGroup.async([qp, sentence, buffer] {
-        if (auto s = sentenceCandidates(*qp, buffer)) sentence.offer(0, std::move(*s));
-    });
+    std::function<Records()> prediction;
     if (keys <= 12)
-        side.async([qp, predicted, cancel, buffer] {
-            if (cancel->isCancelled()) return;
-            predicted.offer(0, qp->env->database->userTableLikeAndPhrase(buffer, {}));
-        });
-    Records list = capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit);
-    if (list.empty()) {
-        sentenceGroup.waitUntil(deadline);
-        if (auto s = std::move(sentence.seal()[0])) list.push_back(std::move(*s));
-    }
-    side.waitUntil(deadline);
-    if (auto got = std::move(predicted.seal()[0]))
-        insertAtOrAppend(list, list.size() >= 2 ? 2 : list.size(), *got);
-    return list;
+        prediction = [qp, cancel, buffer] {
+            if (cancel->isCancelled()) return Records{};
+            return qp->env->database->userTableLikeAndPhrase(buffer, {});
+        };
+    return Steps::phrasesThenSentence(
+        [&] { return Steps::capped(store.phraseWordsByPinyinColumns(buffer, limit, {}), limit); },
+        *qp->sentence, [qp, buffer] { return sentenceCandidates(*qp, buffer); }, std::move(prediction), deadline);
 }
 
 std::vector<CodeTable> SunpyInputStrategy::fullSpellLookup(const Query& q, const std::string& buffer,
@@ -292,7 +246,7 @@ std::vector<CodeTable> SunpyInputStrategy::fullSpellLookup(const Query& q, const
     SyllableAlternatives lists;
     for (const auto& s : syllables) lists.push_back({s});
     Records list = q.env->database->phraseWordsByPinyinColumns(buffer, 100, lists);
-    if (syllables.size() == 1) append(list, characters(*q.py2hz, syllables[0]));
+    if (syllables.size() == 1) Steps::append(list, characters(*q.py2hz, syllables[0]));
     return list;
 }
 

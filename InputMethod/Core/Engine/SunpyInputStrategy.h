@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "InputMethod/Core/Engine/InputDeletage.h"
+#include "InputMethod/Core/Engine/PinyinQuerySteps.h"
 #include "InputMethod/Core/Engine/SharedQueryValue.h"
 
 namespace taviro {
@@ -30,6 +31,9 @@ public:
         std::shared_ptr<SharedQueryValue<std::vector<CodeTable>>> userRows =
             std::make_shared<SharedQueryValue<std::vector<CodeTable>>>();
         std::shared_ptr<const BundleTables::Frequencies> frequencies;
+        // The code-table rows of the whole buffer, read once per query.
+        std::shared_ptr<PinyinQuerySteps::MainTableRows> mainRows = std::make_shared<PinyinQuerySteps::MainTableRows>();
+        std::shared_ptr<PinyinQuerySteps::Sentence> sentence = std::make_shared<PinyinQuerySteps::Sentence>();
     };
     using QueryPtr = std::shared_ptr<const Query>;
     using CancelPtr = std::shared_ptr<const QueryCancel>;
