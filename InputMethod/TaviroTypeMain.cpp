@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
     }
 
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
+    // Keys are typed faster than any hand: wait for the ready flag, as a user
+    // would wait for the input method to come up.
     engine.waitForStartUp();
-    // The console answers from complete lookups: let the strategy finish its set-up first.
-    if (auto strategy = engine.inputDelegate()) strategy->waitForSetUp();
     taviro::TaviroEngineAdapter adapter(engine);
     taviro::ControllerEnvironment environment;
     environment.engine = &adapter;

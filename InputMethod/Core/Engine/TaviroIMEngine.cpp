@@ -5,6 +5,7 @@
 
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Double2Pinyin.h"
+#include "InputMethod/Core/Engine/BundleTables.h"
 #include "InputMethod/Core/Engine/ChineseConverter.h"
 #include "InputMethod/Core/Engine/EngineText.h"
 #include "InputMethod/Core/Engine/FourCodeInputStrategy.h"
@@ -43,14 +44,29 @@ TaviroIMEngine::TaviroIMEngine(Options options) : options_(std::move(options)) {
         reopened.set_value(none.get_future().share());
         return;
     }
-    startUp_.async([this] { ensureCustomDatabase(); });
-    startUp_.async([this] { reloadInputDelegate(); });
+    // Three independent parts run side by side; the flag goes up once the
+    // store is open again, the strategy has finished its set-up and the
+    // bundle tables of the first lookups are loaded, so that the first keys
+    // after it get complete answers.
     auto store = store_;
     auto promise = std::make_shared<std::promise<std::shared_future<void>>>(std::move(reopened));
-    startUp_.notify([store, promise] {
-        auto done = store->reloadDBLink();
+    auto reopening = std::make_shared<std::shared_future<void>>();
+    startUp_.async([this, store, reopening] {
+        ensureCustomDatabase();
+        *reopening = store->reloadDBLink();
+        reopening->wait();
+    });
+    startUp_.async([this] {
+        reloadInputDelegate();
+        if (auto strategy = inputDelegate()) strategy->waitForSetUp();
+    });
+    startUp_.async([resources = store_->locations().resourceDir] {
+        BundleTables::py2hz(resources);
+        BundleTables::pinyinFrequencies(resources);
+    });
+    startUp_.notify([promise, reopening] {
         setReady(true);
-        promise->set_value(done);
+        promise->set_value(*reopening);
     });
 }
 

@@ -2,6 +2,8 @@
 // candidates, display strings, commit with phrase learning, strategy choice.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "InputMethod/Core/Engine/FourCodeInputStrategy.h"
 #include "InputMethod/Core/Engine/LastCommittedText.h"
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
@@ -49,6 +51,20 @@ protected:
         return store_->userWordRowid(CodeTable(code, word)) >= 0;
     }
 };
+
+TEST_F(EngineTest, TheReadyFlagRisesOnlyWhenTheFirstKeysCanBeAnswered) {
+    TaviroIMEngine::setReady(false);
+    TaviroIMEngine::Options o;
+    o.environment = open();
+    store_->closeAll();  // as at process start: nothing open yet
+    TaviroIMEngine engine(o);
+    while (!TaviroIMEngine::isReady()) std::this_thread::yield();
+    // The moment the flag is up, the store is open and a lookup answers.
+    EXPECT_TRUE(store_->isOpen());
+    engine.getCandidates("nihcvsgo");
+    EXPECT_GE(indexOf(engine.candidates(), "你好中国"), 0);
+    engine.waitForStartUp();
+}
 
 TEST_F(EngineTest, WaitingCandidateUntilReadyOrWithoutStrategy) {
     TaviroIMEngine::Options o;
