@@ -1,5 +1,7 @@
 #include "SharedLib/sqlkit/SQLDatabase.h"
 
+#include "Platform/Foundation/Utf8.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -26,41 +28,6 @@ int randomBusySleepMs() {
     thread_local std::mt19937 engine{std::random_device{}()};
     std::uniform_int_distribution<int> extra(0, 49);
     return 50 + extra(engine);
-}
-
-bool isValidUTF8(const unsigned char* s, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n) {
-        unsigned char c = s[i];
-        int len;
-        std::uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        for (int k = 1; k < len; ++k) {
-            unsigned char cc = s[i + k];
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
 }
 
 std::string quoteSavePointName(const std::string& name) {
@@ -94,9 +61,8 @@ int execCallback(void* ctx, int columns, char** values, char** names) {
     for (int i = 0; i < columns; ++i) {
         std::optional<std::string> value;
         if (values[i]) {
-            auto* bytes = reinterpret_cast<const unsigned char*>(values[i]);
-            std::size_t len = std::char_traits<char>::length(values[i]);
-            if (isValidUTF8(bytes, len)) value = std::string(values[i], len);
+            const std::string_view text(values[i]);
+            if (plat::isValidUtf8(text)) value = std::string(text);
         }
         row[names[i] ? names[i] : ""] = std::move(value);
     }
@@ -515,44 +481,61 @@ std::unique_ptr<SQLResultSet> SQLDatabase::executeQueryWithFormat(std::string_vi
     return executeQueryImpl(sql, &converted, nullptr);
 }
 
-std::unique_ptr<SQLResultSet> SQLDatabase::executeQueryImpl(std::string_view sql, const SQLArguments* array,
-                                                            const SQLNamedArguments* dictionary) {
+sqlite3_stmt* SQLDatabase::beginStatement(std::string_view sql, const char* road,
+                                          std::shared_ptr<SQLStatement>& cached, SQLError* error) {
     if (!databaseExists()) return nullptr;
     if (isExecutingStatement_) {
         warnInUse();
         return nullptr;
     }
     isExecutingStatement_ = true;
-    if (traceExecution_) logLine(description() + " executeQuery: " + std::string(sql));
+    if (traceExecution_) logLine(description() + " " + road + ": " + std::string(sql));
+    sqlite3_stmt* handle = statementFor(sql, cached, error);
+    if (!handle) isExecutingStatement_ = false;
+    return handle;
+}
 
-    std::shared_ptr<SQLStatement> cached;
-    sqlite3_stmt* handle = nullptr;
+sqlite3_stmt* SQLDatabase::statementFor(std::string_view sql, std::shared_ptr<SQLStatement>& cached,
+                                        SQLError* error) {
+    cached.reset();
     if (shouldCacheStatements_) {
         cached = cachedStatementForQuery(sql);
         if (cached) {
             cached->reset();
-            handle = cached->statement();
+            if (sqlite3_stmt* handle = cached->statement()) return handle;
+            cached.reset();
         }
     }
-    if (!handle) {
-        cached.reset();
-        int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &handle, nullptr);
-        if (rc != SQLITE_OK) {
-            if (logsErrors_) logPrepareError(sql);
-            if (crashOnErrors_) std::abort();
-            sqlite3_finalize(handle);
-            isExecutingStatement_ = false;
-            return nullptr;
-        }
+    sqlite3_stmt* handle = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &handle, nullptr);
+    if (rc != SQLITE_OK) {
+        if (logsErrors_) logPrepareError(sql);
+        if (error) *error = errorWithMessage(sqlite3_errmsg(db_));
+        if (crashOnErrors_) std::abort();
+        sqlite3_finalize(handle);
+        return nullptr;
     }
+    return handle;
+}
+
+void SQLDatabase::discardStatement(const std::shared_ptr<SQLStatement>& cached, sqlite3_stmt* handle,
+                                   std::string_view sql) {
+    if (cached)
+        dropCachedStatement(cached, sql);
+    else
+        sqlite3_finalize(handle);
+}
+
+std::unique_ptr<SQLResultSet> SQLDatabase::executeQueryImpl(std::string_view sql, const SQLArguments* array,
+                                                            const SQLNamedArguments* dictionary) {
+    std::shared_ptr<SQLStatement> cached;
+    sqlite3_stmt* handle = beginStatement(sql, "executeQuery", cached, nullptr);
+    if (!handle) return nullptr;
 
     int bound = bindArguments(handle, array, dictionary, false, nullptr);
     if (bound != sqlite3_bind_parameter_count(handle)) {
         logLine("Error: the bind count is not correct for the # of variables (executeQuery)");
-        if (cached)
-            dropCachedStatement(cached, sql);
-        else
-            sqlite3_finalize(handle);
+        discardStatement(cached, handle, sql);
         isExecutingStatement_ = false;
         return nullptr;
     }
@@ -595,35 +578,9 @@ bool SQLDatabase::executeUpdateWithFormat(std::string_view format, const SQLArgu
 
 bool SQLDatabase::executeUpdateImpl(std::string_view sql, SQLError* error, const SQLArguments* array,
                                     const SQLNamedArguments* dictionary) {
-    if (!databaseExists()) return false;
-    if (isExecutingStatement_) {
-        warnInUse();
-        return false;
-    }
-    isExecutingStatement_ = true;
-    if (traceExecution_) logLine(description() + " executeUpdate: " + std::string(sql));
-
     std::shared_ptr<SQLStatement> cached;
-    sqlite3_stmt* handle = nullptr;
-    if (shouldCacheStatements_) {
-        cached = cachedStatementForQuery(sql);
-        if (cached) {
-            cached->reset();
-            handle = cached->statement();
-        }
-    }
-    if (!handle) {
-        cached.reset();
-        int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &handle, nullptr);
-        if (rc != SQLITE_OK) {
-            if (logsErrors_) logPrepareError(sql);
-            if (error) *error = errorWithMessage(sqlite3_errmsg(db_));
-            if (crashOnErrors_) std::abort();
-            sqlite3_finalize(handle);
-            isExecutingStatement_ = false;
-            return false;
-        }
-    }
+    sqlite3_stmt* handle = beginStatement(sql, "executeUpdate", cached, error);
+    if (!handle) return false;
 
     int bound = bindArguments(handle, array, dictionary, true, error);
     int count = sqlite3_bind_parameter_count(handle);
@@ -633,10 +590,7 @@ bool SQLDatabase::executeUpdateImpl(std::string_view sql, SQLError* error, const
                               ") (" + std::string(sql) + ") (executeUpdate)";
         if (logsErrors_) logLine(message);
         if (error) *error = errorWithMessage(message);
-        if (cached)
-            dropCachedStatement(cached, sql);
-        else
-            sqlite3_finalize(handle);
+        discardStatement(cached, handle, sql);
         isExecutingStatement_ = false;
         return false;
     }

@@ -250,6 +250,18 @@ private:
                       bool updateRoad, SQLError* error);
     void logPrepareError(std::string_view sql) const;
     void dropCachedStatement(const std::shared_ptr<SQLStatement>& statement, std::string_view sql);
+    // Starts running sql on the road named (for the trace): the database must
+    // be open and not running another statement. The statement as
+    // statementFor gives it, with isExecutingStatement_ set; nullptr when
+    // sql cannot run.
+    sqlite3_stmt* beginStatement(std::string_view sql, const char* road, std::shared_ptr<SQLStatement>& cached,
+                                 SQLError* error);
+    // The statement for sql: the cached one (reset, and in `cached`) when
+    // statements are cached and one is free, else a freshly prepared one;
+    // nullptr after a prepare error, which is logged and put in `error`.
+    sqlite3_stmt* statementFor(std::string_view sql, std::shared_ptr<SQLStatement>& cached, SQLError* error);
+    // Gives up a statement whose arguments did not bind.
+    void discardStatement(const std::shared_ptr<SQLStatement>& cached, sqlite3_stmt* handle, std::string_view sql);
 
     // db_ changes only on the owner's thread; handleMutex_ guards those
     // changes against interrupt() from other threads.
