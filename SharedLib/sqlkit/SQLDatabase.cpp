@@ -665,27 +665,20 @@ bool SQLDatabase::executeStatements(std::string_view sql, const ExecuteStatement
 
 // --- Results of updates --------------------------------------------------------------------
 
-std::int64_t SQLDatabase::lastInsertRowId() {
+std::int64_t SQLDatabase::readWhileIdle(long long (*read)(sqlite3*)) {
     if (isExecutingStatement_) {
         warnInUse();
         return 0;
     }
     isExecutingStatement_ = true;
-    std::int64_t id = db_ ? sqlite3_last_insert_rowid(db_) : 0;
+    std::int64_t value = db_ ? read(db_) : 0;
     isExecutingStatement_ = false;
-    return id;
+    return value;
 }
 
-std::int64_t SQLDatabase::changes() {
-    if (isExecutingStatement_) {
-        warnInUse();
-        return 0;
-    }
-    isExecutingStatement_ = true;
-    std::int64_t n = db_ ? sqlite3_changes64(db_) : 0;
-    isExecutingStatement_ = false;
-    return n;
-}
+std::int64_t SQLDatabase::lastInsertRowId() { return readWhileIdle(&sqlite3_last_insert_rowid); }
+
+std::int64_t SQLDatabase::changes() { return readWhileIdle(&sqlite3_changes64); }
 
 // --- Format conversion ----------------------------------------------------------------------
 

@@ -250,6 +250,8 @@ private:
                       bool updateRoad, SQLError* error);
     void logPrepareError(std::string_view sql) const;
     void dropCachedStatement(const std::shared_ptr<SQLStatement>& statement, std::string_view sql);
+    // A number read from the connection while no statement runs (0 when one does).
+    std::int64_t readWhileIdle(long long (*read)(sqlite3*));
     // Starts running sql on the road named (for the trace): the database must
     // be open and not running another statement. The statement as
     // statementFor gives it, with isExecutingStatement_ set; nullptr when
