@@ -12,8 +12,15 @@ namespace taviro {
 
 namespace {
 
+// Every user-dictionary statement has a fixed text with bound values, and
+// several run on every key: the connection keeps them prepared.
+void keepStatements(SQLDatabase* db) {
+    if (db && !db->shouldCacheStatements()) db->setShouldCacheStatements(true);
+}
+
 void createTableIn(SQLDatabase* db, const std::string& table) {
     if (!db) return;
+    keepStatements(db);
     const std::string t = storesql::quoteIdentifier(table);
     db->executeUpdate("CREATE TABLE IF NOT EXISTS " + t +
                           " ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
@@ -98,6 +105,7 @@ void Database::userWordExtendingKey(const std::string& sql, const std::string& k
     if (!currentSettings()->userDict) return;
     inQueue(Queue::user, [&](SQLDatabase* db) {
         if (!db) return;
+        keepStatements(db);
         auto rs = db->executeQuery(sql, sqlkit::SQLArguments{key + "__"});
         if (!rs) return;
         CodeTable r;
@@ -120,6 +128,7 @@ void Database::userWordsByInitials(const std::string& key, std::vector<CodeTable
     }
     inQueue(Queue::user, [&](SQLDatabase* db) {
         if (!db) return;
+        keepStatements(db);
         auto rs = db->executeQuery(sql, sqlkit::SQLArguments{pattern});
         if (!rs) return;
         CodeTable r;

@@ -18,15 +18,36 @@ std::optional<PinyinQuerySteps::Records> PinyinQuerySteps::MainTableRows::rows(
     const QueryCancel& cancel) {
     if (settings.codeTableName == kNoMainTable) return Records{};
     Database& store = *env.database;
-    std::call_once(exactOnce_, [&] { exact_ = store.codeTablePrefixQuery(buffer, false); });
+    std::call_once(exactOnce_, [&] {
+        exact_ = store.codeTablePrefixQuery(buffer, false);
+        exactRead_.store(true, std::memory_order_release);
+    });
+    const bool wantsPrefix = settings.revealCode || (exact_.empty() && settings.emptySlide);
+    if (wantsPrefix) {
+        if (cancel.isCancelled()) return std::nullopt;
+        std::call_once(prefixOnce_, [&] {
+            prefix_ = store.codeTablePrefixQuery(buffer, true);
+            prefixRead_.store(true, std::memory_order_release);
+        });
+    }
+    return share(settings, limit);
+}
+
+std::optional<PinyinQuerySteps::Records> PinyinQuerySteps::MainTableRows::rowsIfRead(const Settings& settings,
+                                                                                     int limit) const {
+    if (settings.codeTableName == kNoMainTable) return Records{};
+    if (!exactRead_.load(std::memory_order_acquire)) return std::nullopt;
+    const bool wantsPrefix = settings.revealCode || (exact_.empty() && settings.emptySlide);
+    if (wantsPrefix && !prefixRead_.load(std::memory_order_acquire)) return std::nullopt;
+    return share(settings, limit);
+}
+
+// One lookup's share of the rows read.
+PinyinQuerySteps::Records PinyinQuerySteps::MainTableRows::share(const Settings& settings, int limit) const {
     Records list = exact_;
-    const bool wantsPrefix = settings.revealCode || (list.empty() && settings.emptySlide);
-    if (!wantsPrefix) return list;
-    if (cancel.isCancelled()) return std::nullopt;
-    std::call_once(prefixOnce_, [&] { prefix_ = store.codeTablePrefixQuery(buffer, true); });
     if (settings.revealCode)
         append(list, capped(prefix_, limit));
-    else
+    else if (list.empty() && settings.emptySlide)
         list = capped(prefix_, 1);
     return list;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -35,8 +36,15 @@ public:
         std::optional<Records> rows(const StrategyEnvironment& env, const Settings& settings,
                                     const std::string& buffer, int limit, const QueryCancel& cancel);
 
+        // The same rows when they need no store read any more (both parts
+        // this lookup needs have been read); std::nullopt otherwise.
+        std::optional<Records> rowsIfRead(const Settings& settings, int limit) const;
+
     private:
+        Records share(const Settings& settings, int limit) const;
+
         std::once_flag exactOnce_, prefixOnce_;
+        std::atomic<bool> exactRead_{false}, prefixRead_{false};
         Records exact_, prefix_;
     };
 

@@ -1,5 +1,7 @@
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 
+#include <algorithm>
+
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/EngineText.h"
 #include "InputMethod/Core/Engine/PinyinQuerySteps.h"
@@ -116,20 +118,28 @@ std::vector<CodeTable> QuanpinStrategy::candidatesFromBuffer(const std::string& 
     plat::SealedResults<Records> table(kCustomSlot + 1);
     plat::TaskGroup group;
     plat::ConcurrentQueue queue("subBufferQueue");
-    for (std::size_t i = 0; i < 4 && i < n; ++i) {
-        const std::size_t k = i + 1;
-        queue.async(group, [q, table, cancel, k, n] { table.offer(k, lookup(q, k, k == n ? 30 : 5, cancel, true)); });
-    }
-    if (n > 4) queue.async(group, [q, table, cancel, n] { table.offer(kLongInputKey, lookup(q, n, 2, cancel, true)); });
-    queue.async(group, [q, table, cancel] {
-        if (q->pinyin.empty() || !sourceMayRun(*q->env, "firstSyllable", *cancel)) return;
-        Records list;
-        for (const auto& s : variantsOf(q->pinyin.front(), *q->settings))
-            if (auto it = q->py2hz->find(s); it != q->py2hz->end())
-                Steps::append(list, characterRecords(it->second, 0, q->spans.front(), CodeTableFromType::mainCodeTable));
-        table.offer(0, std::move(list));
+    // The whole list has a task of its own. The custom phrases, the first
+    // syllable's characters and the shorter prefixes (longest first) share
+    // another: the prefixes' phrase reads queue on the same store anyway, and
+    // rows read by the first lookup are taken at once by the others.
+    if (n > 4)
+        queue.async(group, [q, table, cancel, n] { table.offer(kLongInputKey, lookup(q, n, 2, cancel, true)); });
+    else if (n > 0)
+        queue.async(group, [q, table, cancel, n] { table.offer(n, lookup(q, n, 30, cancel, true)); });
+    queue.async(group, [q, table, cancel, n, custom = Steps::customPhraseTask(q->env, q->inputBuffer, table,
+                                                                                kCustomSlot, cancel)] {
+        custom();
+        if (n > 0 && sourceMayRun(*q->env, "firstSyllable", *cancel)) {
+            Records list;
+            for (const auto& s : variantsOf(q->pinyin.front(), *q->settings))
+                if (auto it = q->py2hz->find(s); it != q->py2hz->end())
+                    Steps::append(list, characterRecords(it->second, 0, q->spans.front(),
+                                                         CodeTableFromType::mainCodeTable));
+            table.offer(0, std::move(list));
+        }
+        for (std::size_t k = std::min<std::size_t>(n - 1, 4); n > 1 && k >= 1; --k)
+            table.offer(k, lookup(q, k, 5, cancel, true));
     });
-    queue.async(group, Steps::customPhraseTask(q->env, q->inputBuffer, table, kCustomSlot, cancel));
     // The whole buffer's sentence, needed when no phrase matches it, is
     // worked out here while the lookups run.
     if (n >= 2) q->sentence->fill([&] { return sentenceCandidates(*q, q->inputBuffer); });
@@ -155,20 +165,32 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
     plat::TaskGroup group;
     plat::ConcurrentQueue queue("buttonQueue");
 
-    if (q->settings->userDict)
-    queue.async(group, [q, slots, taskCancel] {
-        if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-        Records list = q->userRows->get([&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); });
-        markMainTable(list);
-        slots.offer(kUser, std::move(list));
-    });
-    // Sources whose settings leave them out are not started at all.
-    if (q->settings->codeTableName != kNoMainTable)
-        queue.async(group, [q, slots, taskCancel, limit] {
-            if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
-            if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
-                slots.offer(kMain, std::move(*list));
-        });
+    // Sources whose settings leave them out are not started at all, and rows
+    // another lookup of the query has read already are taken at once.
+    if (q->settings->userDict) {
+        auto mark = [](Records list) {
+            markMainTable(list);
+            return list;
+        };
+        if (auto rows = q->userRows->ifReady())
+            slots.offer(kUser, mark(std::move(*rows)));
+        else
+            queue.async(group, [q, slots, taskCancel, mark] {
+                if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
+                slots.offer(kUser, mark(q->userRows->get(
+                                       [&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); })));
+            });
+    }
+    if (q->settings->codeTableName != kNoMainTable) {
+        if (auto rows = q->mainRows->rowsIfRead(*q->settings, limit))
+            slots.offer(kMain, std::move(*rows));
+        else
+            queue.async(group, [q, slots, taskCancel, limit] {
+                if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+                if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
+                    slots.offer(kMain, std::move(*list));
+            });
+    }
     auto assemble = [q, slots, taskCancel, count, limit, deadline] {
         auto list = assembleCandidates(q, count, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kAssembled, std::move(list));

@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace taviro {
@@ -12,12 +14,22 @@ class SharedQueryValue {
 public:
     template <class Compute>
     T get(Compute&& compute) {
-        std::call_once(once_, [&] { value_ = std::forward<Compute>(compute)(); });
+        std::call_once(once_, [&] {
+            value_ = std::forward<Compute>(compute)();
+            ready_.store(true, std::memory_order_release);
+        });
+        return value_;
+    }
+
+    // The value when it has been computed already; never waits.
+    std::optional<T> ifReady() const {
+        if (!ready_.load(std::memory_order_acquire)) return std::nullopt;
         return value_;
     }
 
 private:
     std::once_flag once_;
+    std::atomic<bool> ready_{false};
     T value_{};
 };
 

@@ -1,5 +1,7 @@
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 
+#include <algorithm>
+
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Double2Pinyin.h"
 #include "InputMethod/Core/Engine/EngineText.h"
@@ -82,31 +84,33 @@ std::vector<CodeTable> SunpyInputStrategy::candidates(const std::string& buffer)
 
     plat::TaskGroup group;
     plat::ConcurrentQueue queue("subBufferQueue");
-    for (std::size_t i = 1; i <= 6 && i < n; ++i) {
-        const std::size_t length = i + 1;
-        const bool whole = length == n;
-        const int limit = length % 2 == 0 ? (whole ? 30 : 5) : (whole ? 1 : 0);
-        if (limit < 1) continue;  // an empty lookup
-        queue.async(group, [q, table, cancel, length, limit] {
-            table.offer(length, lookup(q, characterPrefix(q->inputBuffer, length), limit, cancel, true));
-        });
-    }
+    // The whole buffer has a task of its own. The text replacements, the
+    // custom phrases, the first syllable's characters and the shorter
+    // prefixes (two, four or six keys; longest first) share another: the
+    // prefixes' phrase reads queue on the same store anyway, and rows read by
+    // the first lookup are taken at once by the others.
     if (n > 7)
         queue.async(group, [q, table, cancel] { table.offer(kLongInputKey, lookup(q, q->inputBuffer, 2, cancel, true)); });
-    if (n > 1)
-        queue.async(group, [q, table, cancel] {
-            if (!sourceMayRun(*q->env, "firstSyllable", *cancel)) return;
-            const auto groups = firstSyllableGroups(*q, characterPrefix(q->inputBuffer, 2), true);
-            if (groups.size() != 1 || groups[0].empty()) return;
-            Records list;
-            for (const auto& syllable : groups[0]) Steps::append(list, characters(*q->py2hz, syllable));
-            if (!list.empty()) table.offer(0, std::move(list));
+    else if (n > 1)
+        queue.async(group, [q, table, cancel, n] {
+            table.offer(n, lookup(q, q->inputBuffer, n % 2 == 0 ? 30 : 1, cancel, true));
         });
-    queue.async(group, [q, table, cancel] {
-        if (!sourceMayRun(*q->env, "textReplacement", *cancel)) return;
-        table.offer(kTextReplacementKey, q->env->database->textReplacementPhrases(q->inputBuffer));
+    queue.async(group, [q, table, cancel, n, custom = Steps::customPhraseTask(q->env, q->inputBuffer, table,
+                                                                                kCustomSlot, cancel)] {
+        if (sourceMayRun(*q->env, "textReplacement", *cancel))
+            table.offer(kTextReplacementKey, q->env->database->textReplacementPhrases(q->inputBuffer));
+        custom();
+        if (n > 1 && sourceMayRun(*q->env, "firstSyllable", *cancel)) {
+            const auto groups = firstSyllableGroups(*q, characterPrefix(q->inputBuffer, 2), true);
+            if (groups.size() == 1 && !groups[0].empty()) {
+                Records list;
+                for (const auto& syllable : groups[0]) Steps::append(list, characters(*q->py2hz, syllable));
+                if (!list.empty()) table.offer(0, std::move(list));
+            }
+        }
+        for (std::size_t length = std::min<std::size_t>((n - 1) / 2 * 2, 6); n > 2 && length >= 2; length -= 2)
+            table.offer(length, lookup(q, characterPrefix(q->inputBuffer, length), 5, cancel, true));
     });
-    queue.async(group, Steps::customPhraseTask(q->env, q->inputBuffer, table, kCustomSlot, cancel));
     // The whole buffer's sentence, needed when no phrase matches it, is
     // worked out here while the lookups run.
     if (n >= 3) q->sentence->fill([&] { return sentenceCandidates(*q, q->inputBuffer); });
@@ -143,18 +147,27 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
     // Sources whose settings or buffer leave them out are not started at all.
     if (whole && keys >= (s.codeTableVersion == -1 ? 3u : 5u) && s.assistPlanName != kNoAssist)
         queue.async(group, [q, slots, taskCancel] { slots.offer(kSide, filterBySideCode(q, taskCancel)); });
-    if (s.userDict)
-        queue.async(group, [q, slots, taskCancel] {
-            if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-            slots.offer(kUser,
-                        q->userRows->get([&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); }));
-        });
-    if (s.codeTableName != kNoMainTable)
-        queue.async(group, [q, slots, taskCancel, limit] {
-            if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
-            if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
-                slots.offer(kMain, std::move(*list));
-        });
+    // Rows another lookup of the query has read already are taken at once.
+    if (s.userDict) {
+        if (auto rows = q->userRows->ifReady())
+            slots.offer(kUser, std::move(*rows));
+        else
+            queue.async(group, [q, slots, taskCancel] {
+                if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
+                slots.offer(kUser, q->userRows->get(
+                                       [&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); }));
+            });
+    }
+    if (s.codeTableName != kNoMainTable) {
+        if (auto rows = q->mainRows->rowsIfRead(s, limit))
+            slots.offer(kMain, std::move(*rows));
+        else
+            queue.async(group, [q, slots, taskCancel, limit] {
+                if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
+                if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
+                    slots.offer(kMain, std::move(*list));
+            });
+    }
     auto phraseSource = [q, slots, taskCancel, buffer, limit, deadline] {
         auto list = phraseLookup(q, buffer, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kPhrase, std::move(list));
