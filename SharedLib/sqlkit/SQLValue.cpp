@@ -59,7 +59,7 @@ std::string SQLValue::toText() const {
 std::string SQLValue::description() const {
     switch (type()) {
     case Type::Null: return "(null)";
-    case Type::Blob: return "<" + std::to_string(ifBlob()->size()) + " bytes>";
+    case Type::Blob: return std::string("<").append(std::to_string(ifBlob()->size())).append(" bytes>");
     default: return toText();
     }
 }

@@ -49,7 +49,7 @@ std::vector<CodeTable> Database::extendedLookup(const SyllableAlternatives& syll
     if (settings->disableDatabase || !settings->extendedDict) return records;
     if (syllables.size() < 2 || syllables.size() > 10) return records;
     const std::string sql = "SELECT Word,Weight FROM " +
-                            storesql::quoteIdentifier("w" + std::to_string(syllables.size())) + " WHERE " +
+                            storesql::quoteIdentifier(std::string("w").append(std::to_string(syllables.size()))) + " WHERE " +
                             extendedWhereClause(syllables, *settings) + "  ORDER BY Weight";
     inQueue(Queue::extended, [&](SQLDatabase* db) {
         if (!db) return;

@@ -24,6 +24,13 @@ bool usablePositions(const SyllableAlternatives& s) {
     return !s.empty() && !s.back().empty() && !s.back().front().empty();
 }
 
+// The table of words of `count` syllables: "w3", or "jw3" for abbreviations.
+std::string dagTable(const char* prefix, std::size_t count) {
+    std::string name = prefix;
+    name += std::to_string(count);
+    return name;
+}
+
 std::string dagStatement(const std::string& table, const std::string& conditions) {
     return "SELECT Word FROM " + storesql::quoteIdentifier(table) + " WHERE " + conditions + " ";
 }
@@ -123,7 +130,7 @@ std::vector<CodeTable> Database::phraseWordsByPinyinColumns(const std::string& k
     const SyllableAlternatives syllables = given.empty() ? syllablesFromKey(key, *settings) : given;
     if (!usablePositions(syllables) || syllables.size() > 7) return {};
     const std::string sql =
-        dagStatement("w" + std::to_string(syllables.size()), pinyinColumnConditions(syllables, *settings));
+        dagStatement(dagTable("w", syllables.size()), pinyinColumnConditions(syllables, *settings));
 
     const Hooks h = hooks();
     auto self = shared_from_this();
@@ -182,7 +189,7 @@ std::vector<CodeTable> Database::userTableLikeAndPhrase(const std::string& key,
     const std::string userSql = "SELECT * FROM " + storesql::quoteIdentifier(userDictTableName(*settings)) +
                                 " WHERE Py like ? ORDER BY Weight DESC";
     const std::string dagSql =
-        dagStatement("w" + std::to_string(syllables.size() + 1), pinyinColumnConditions(syllables, *settings));
+        dagStatement(dagTable("w", syllables.size() + 1), pinyinColumnConditions(syllables, *settings));
 
     const Hooks h = hooks();
     auto self = shared_from_this();
@@ -212,7 +219,7 @@ std::vector<CodeTable> Database::superSPWords(const std::string& key, const Syll
     const SyllableAlternatives syllables = given.empty() ? initialsFromKey(key) : given;
     if (syllables.size() < 2 || syllables.size() > 5) return {};
     const std::string dagSql =
-        dagStatement("jw" + std::to_string(syllables.size()), pinyinColumnConditions(syllables, *settings));
+        dagStatement(dagTable("jw", syllables.size()), pinyinColumnConditions(syllables, *settings));
 
     const Hooks h = hooks();
     auto self = shared_from_this();

@@ -19,8 +19,8 @@ void writeExtended(const std::filesystem::path& file,
                    const std::vector<std::tuple<std::vector<std::string>, std::string, double>>& rows) {
     std::string sql = "CREATE TABLE CellsInfo (CellID INTEGER, Name TEXT);\n";
     for (int n = 2; n <= 10; ++n) {
-        sql += "CREATE TABLE w" + std::to_string(n) + " (CellID INTEGER, ";
-        for (int i = 1; i <= n; ++i) sql += "p" + std::to_string(i) + " TEXT, ";
+        sql.append("CREATE TABLE w").append(std::to_string(n)).append(" (CellID INTEGER, ");
+        for (int i = 1; i <= n; ++i) sql.append("p").append(std::to_string(i)).append(" TEXT, ");
         sql += "Word TEXT, Weight REAL);\n";
     }
     for (const auto& [syllables, word, weight] : rows) {
