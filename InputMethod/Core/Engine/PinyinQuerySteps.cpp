@@ -3,9 +3,6 @@
 #include <unordered_set>
 
 #include "InputMethod/Core/Database/Database.h"
-#include "InputMethod/Core/Engine/InputDeletage.h"
-#include "InputMethod/Core/Settings.h"
-#include "Platform/Dispatch/TaskGroup.h"
 
 namespace taviro {
 
@@ -50,6 +47,17 @@ PinyinQuerySteps::Records PinyinQuerySteps::MainTableRows::share(const Settings&
     else if (list.empty() && settings.emptySlide)
         list = capped(prefix_, 1);
     return list;
+}
+
+PinyinQuerySteps::Records PinyinQuerySteps::userDictionaryRows(const StrategyEnvironment& env,
+                                                               const std::string& buffer) {
+    return env.database->userDictionaryByPy(buffer, 100);
+}
+
+PinyinQuerySteps::Records PinyinQuerySteps::userRowsAs(Records rows, bool markMainTable) {
+    if (markMainTable)
+        for (auto& r : rows) r.from |= CodeTableFromType::mainCodeTable;
+    return rows;
 }
 
 PinyinQuerySteps::Records PinyinQuerySteps::capped(Records list, int limit) {

@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "InputMethod/Core/Database/CodeTable.h"
+#include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/QueryCancel.h"
 #include "InputMethod/Core/Engine/StrategyEnvironment.h"
+#include "InputMethod/Core/Settings.h"
 #include "Platform/Dispatch/SealedResults.h"
+#include "Platform/Dispatch/TaskGroup.h"
 
 namespace taviro {
-
-struct Settings;
 
 // Steps that the full-pinyin and the SunPinyin strategies take alike.
 class PinyinQuerySteps {
@@ -73,6 +74,36 @@ public:
         std::optional<CodeTable> value_;
     };
 
+    // Offers the query's user-dictionary rows (with the main-table source bit
+    // when `markUser`) in `userSlot` and its code-table rows for `limit` in
+    // `mainSlot`: at once when another lookup has read them, else from a task
+    // of `group`. A user dictionary that is off offers nothing.
+    template <class Query>
+    static void offerSharedRows(const std::shared_ptr<const Query>& q, int limit, bool markUser,
+                                const plat::SealedResults<Records>& slots, std::size_t userSlot,
+                                std::size_t mainSlot, plat::TaskGroup& group,
+                                const std::shared_ptr<const QueryCancel>& cancel) {
+        if (q->settings->userDict) {
+            if (auto rows = q->userRows->ifReady())
+                slots.offer(userSlot, userRowsAs(std::move(*rows), markUser));
+            else
+                group.async([q, slots, userSlot, markUser, cancel] {
+                    if (!InputDeletage::sourceMayRun(*q->env, "userDictionary", *cancel)) return;
+                    slots.offer(userSlot, userRowsAs(q->userRows->get([&] {
+                        return userDictionaryRows(*q->env, q->inputBuffer);
+                    }), markUser));
+                });
+        }
+        if (auto rows = q->mainRows->rowsIfRead(*q->settings, limit))
+            slots.offer(mainSlot, std::move(*rows));
+        else
+            group.async([q, slots, mainSlot, limit, cancel] {
+                if (!InputDeletage::sourceMayRun(*q->env, "mainTable", *cancel)) return;
+                if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *cancel))
+                    slots.offer(mainSlot, std::move(*list));
+            });
+    }
+
     // The first `limit` records (all of them for a negative limit).
     static Records capped(Records list, int limit);
     static void append(Records& to, const Records& from);
@@ -84,6 +115,11 @@ public:
     static std::function<void()> customPhraseTask(std::shared_ptr<const StrategyEnvironment> env,
                                                   std::string buffer, plat::SealedResults<Records> table,
                                                   std::size_t slot, std::shared_ptr<const QueryCancel> cancel);
+
+    // The user-dictionary rows of the whole buffer (at most 100).
+    static Records userDictionaryRows(const StrategyEnvironment& env, const std::string& buffer);
+    // The rows, with the main-table source bit OR-ed in when asked.
+    static Records userRowsAs(Records rows, bool markMainTable);
 
     // The merge of a keyed result table: custom phrases (slot `customSlot`)
     // claim their words first; then the keys from `topKey` down to 0, each

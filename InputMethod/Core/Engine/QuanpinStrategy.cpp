@@ -17,7 +17,6 @@ namespace taviro {
 
 namespace {
 
-constexpr const char* kNoMainTable = "不使用主码表";
 constexpr std::size_t kLongInputKey = 10;
 constexpr std::size_t kCustomSlot = 11;
 
@@ -167,30 +166,7 @@ std::vector<CodeTable> QuanpinStrategy::lookup(const QueryPtr& q, std::size_t co
 
     // Sources whose settings leave them out are not started at all, and rows
     // another lookup of the query has read already are taken at once.
-    if (q->settings->userDict) {
-        auto mark = [](Records list) {
-            markMainTable(list);
-            return list;
-        };
-        if (auto rows = q->userRows->ifReady())
-            slots.offer(kUser, mark(std::move(*rows)));
-        else
-            queue.async(group, [q, slots, taskCancel, mark] {
-                if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-                slots.offer(kUser, mark(q->userRows->get(
-                                       [&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); })));
-            });
-    }
-    if (q->settings->codeTableName != kNoMainTable) {
-        if (auto rows = q->mainRows->rowsIfRead(*q->settings, limit))
-            slots.offer(kMain, std::move(*rows));
-        else
-            queue.async(group, [q, slots, taskCancel, limit] {
-                if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
-                if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
-                    slots.offer(kMain, std::move(*list));
-            });
-    }
+    Steps::offerSharedRows(q, limit, true, slots, kUser, kMain, group, taskCancel);
     auto assemble = [q, slots, taskCancel, count, limit, deadline] {
         auto list = assembleCandidates(q, count, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kAssembled, std::move(list));

@@ -148,26 +148,7 @@ std::vector<CodeTable> SunpyInputStrategy::lookup(const QueryPtr& q, const std::
     if (whole && keys >= (s.codeTableVersion == -1 ? 3u : 5u) && s.assistPlanName != kNoAssist)
         queue.async(group, [q, slots, taskCancel] { slots.offer(kSide, filterBySideCode(q, taskCancel)); });
     // Rows another lookup of the query has read already are taken at once.
-    if (s.userDict) {
-        if (auto rows = q->userRows->ifReady())
-            slots.offer(kUser, std::move(*rows));
-        else
-            queue.async(group, [q, slots, taskCancel] {
-                if (!sourceMayRun(*q->env, "userDictionary", *taskCancel)) return;
-                slots.offer(kUser, q->userRows->get(
-                                       [&] { return q->env->database->userDictionaryByPy(q->inputBuffer, 100); }));
-            });
-    }
-    if (s.codeTableName != kNoMainTable) {
-        if (auto rows = q->mainRows->rowsIfRead(s, limit))
-            slots.offer(kMain, std::move(*rows));
-        else
-            queue.async(group, [q, slots, taskCancel, limit] {
-                if (!sourceMayRun(*q->env, "mainTable", *taskCancel)) return;
-                if (auto list = q->mainRows->rows(*q->env, *q->settings, q->inputBuffer, limit, *taskCancel))
-                    slots.offer(kMain, std::move(*list));
-            });
-    }
+    Steps::offerSharedRows(q, limit, false, slots, kUser, kMain, group, taskCancel);
     auto phraseSource = [q, slots, taskCancel, buffer, limit, deadline] {
         auto list = phraseLookup(q, buffer, limit, taskCancel, deadline);
         if (plat::TaskGroup::Clock::now() <= deadline) slots.offer(kPhrase, std::move(list));
