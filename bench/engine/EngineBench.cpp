@@ -13,40 +13,14 @@
 #include <vector>
 
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "bench/TypingSentences.h"
 #include "Platform/SunPinyin/SunpinyinWrapper.h"
 
 namespace {
 
-const std::vector<std::string> kSentences = {
-    "nihao",
-    "zhongguoren",
-    "jintiantianqibucuo",
-    "woaibeijingtiananmen",
-    "womenyiqiquchifanba",
-    "zhegewentiyoudianfuza",
-    "xianzaijidianle",
-    "qingbangwokanyixiazhegewenjian",
-    "mingtianxiawusandianzaihuiyishikaihui",
-    "zhongguorenminjiefangjun",
-};
+using taviro::bench::reportPercentiles;
 
 double engineMedian = 0;
-
-struct Percentiles {
-    double median = 0;
-    double p99 = 0;
-};
-
-Percentiles report(benchmark::State& state, std::vector<double>& micros) {
-    Percentiles p;
-    if (micros.empty()) return p;
-    std::sort(micros.begin(), micros.end());
-    p.median = micros[micros.size() / 2];
-    p.p99 = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
-    state.counters["median_us"] = p.median;
-    state.counters["p99_us"] = p.p99;
-    return p;
-}
 
 // Walks the sentences key by key; `key` is called with the sentence and the
 // number of keys typed, and returns the seconds that key took.
@@ -56,14 +30,14 @@ std::vector<double> typeKeyByKey(benchmark::State& state, Key key) {
     micros.reserve(1 << 14);
     std::size_t sentence = 0, typed = 0;
     for (auto _ : state) {
-        const std::string& s = kSentences[sentence];
+        const std::string& s = taviro::bench::typingSentences()[sentence];
         ++typed;
         const double seconds = key(s, typed);
         state.SetIterationTime(seconds);
         micros.push_back(seconds * 1e6);
         if (typed == s.size()) {
             typed = 0;
-            sentence = (sentence + 1) % kSentences.size();
+            sentence = (sentence + 1) % taviro::bench::typingSentences().size();
         }
     }
     state.SetItemsProcessed(state.iterations());
@@ -88,7 +62,7 @@ void BM_EnginePerKey(benchmark::State& state) {
         benchmark::DoNotOptimize(engine.getCandidates(sentence.substr(typed - 1, 1)));
         return secondsSince(start);
     });
-    engineMedian = report(state, micros).median;
+    engineMedian = reportPercentiles(state, micros).median;
 }
 BENCHMARK(BM_EnginePerKey)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -104,7 +78,7 @@ void BM_SunpinyinAlonePerKey(benchmark::State& state) {
         benchmark::DoNotOptimize(wrapper.candidateWithBuffer(buffer));
         return secondsSince(start);
     });
-    const auto p = report(state, micros);
+    const auto p = reportPercentiles(state, micros);
     if (p.median > 0 && engineMedian > 0) state.counters["engine_to_sunpinyin_median"] = engineMedian / p.median;
 }
 BENCHMARK(BM_SunpinyinAlonePerKey)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -2,6 +2,7 @@
 // each key, as the full-pinyin strategy asks for it. Counters: median and p99
 // of one key in microseconds.
 #include "Platform/SunPinyin/SunpinyinWrapper.h"
+#include "bench/TypingSentences.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,38 +16,18 @@
 
 namespace {
 
-const std::vector<std::string> kSentences = {
-    "nihao",
-    "zhongguoren",
-    "jintiantianqibucuo",
-    "woaibeijingtiananmen",
-    "womenyiqiquchifanba",
-    "zhegewentiyoudianfuza",
-    "xianzaijidianle",
-    "qingbangwokanyixiazhegewenjian",
-    "mingtianxiawusandianzaihuiyishikaihui",
-    "zhongguorenminjiefangjun",
-};
-
 // Every prefix of every sentence, in typing order.
 std::vector<std::string> keyByKeyBuffers()
 {
     std::vector<std::string> buffers;
-    for (const auto& sentence : kSentences) {
+    for (const auto& sentence : taviro::bench::typingSentences()) {
         for (std::size_t n = 1; n <= sentence.size(); ++n)
             buffers.push_back(sentence.substr(0, n));
     }
     return buffers;
 }
 
-void reportPercentiles(benchmark::State& state, std::vector<double>& micros)
-{
-    if (micros.empty())
-        return;
-    std::sort(micros.begin(), micros.end());
-    state.counters["median_us"] = micros[micros.size() / 2];
-    state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
-}
+using taviro::bench::reportPercentiles;
 
 void typeKeyByKey(benchmark::State& state, plat::SunpinyinWrapper& wrapper)
 {

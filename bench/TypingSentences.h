@@ -1,0 +1,47 @@
+#pragma once
+// What the per-key typing benchmarks share: the sentences they type key by
+// key (the same ones, so their medians can be compared) and the percentile
+// counters they report.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace taviro::bench {
+
+inline const std::vector<std::string>& typingSentences() {
+    static const std::vector<std::string> sentences = {
+        "nihao",
+        "zhongguoren",
+        "jintiantianqibucuo",
+        "woaibeijingtiananmen",
+        "womenyiqiquchifanba",
+        "zhegewentiyoudianfuza",
+        "xianzaijidianle",
+        "qingbangwokanyixiazhegewenjian",
+        "mingtianxiawusandianzaihuiyishikaihui",
+        "zhongguorenminjiefangjun",
+    };
+    return sentences;
+}
+
+struct Percentiles {
+    double median = 0;
+    double p99 = 0;
+};
+
+// Sorts the per-key times (microseconds) and reports their median and 99th
+// percentile as the counters "median_us" and "p99_us".
+inline Percentiles reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
+    Percentiles p;
+    if (micros.empty()) return p;
+    std::sort(micros.begin(), micros.end());
+    p.median = micros[micros.size() / 2];
+    p.p99 = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+    state.counters["median_us"] = p.median;
+    state.counters["p99_us"] = p.p99;
+    return p;
+}
+
+} // namespace taviro::bench
