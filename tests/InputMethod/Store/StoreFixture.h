@@ -52,7 +52,11 @@ inline void writeDag(const std::filesystem::path& file, const std::vector<DagRow
     std::string sql;
     auto columns = [](int n) {
         std::string c;
-        for (int i = 1; i <= n; ++i) c += "p" + std::to_string(i) + " INTEGER, ";
+        for (int i = 1; i <= n; ++i) {
+            c += 'p';
+            c += std::to_string(i);
+            c += " INTEGER, ";
+        }
         return c;
     };
     for (int n = 1; n <= 7; ++n)
