@@ -66,6 +66,16 @@ void runScript(const std::shared_ptr<SQLDatabaseQueue>& q, const std::string& sq
     });
 }
 
+// Keeps the connection's prepared statements for reuse. Only for connections
+// whose queries are fixed SQL text with bound values: one that writes values
+// into its SQL would grow the cache without bound.
+void cacheStatements(const std::shared_ptr<SQLDatabaseQueue>& q) {
+    if (!q) return;
+    q->inDatabase([](SQLDatabase* db) {
+        if (db) db->setShouldCacheStatements(true);
+    });
+}
+
 bool fileExists(const fs::path& p) {
     std::error_code ec;
     return fs::exists(p, ec);
@@ -236,16 +246,20 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
         links->custom = openQueue(customDBLocalPath(), SQLDatabase::kOpenReadOnly);
         applyReadOnlyPragmas(links->custom);
         runScript(links->custom, kLockingNormal);
+        cacheStatements(links->custom);
     }
     if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath())) {
         links->main = openQueue(mainCodeTableDBLocalPath(), SQLDatabase::kOpenReadOnly);
         applyReadOnlyPragmas(links->main);
+        cacheStatements(links->main);
     } else {
+        // dag.db's queries carry their values in the SQL text: no cache.
         links->main = links->dag;
     }
 
     links->english = openQueue(locations_.resourceDir / "english.db", SQLDatabase::kOpenReadOnly);
     applyReadOnlyPragmas(links->english);
+    cacheStatements(links->english);
 
     // Another program writes this store: read-only, and no locking or journal
     // pragma that would get in its way.
