@@ -10,10 +10,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "InputMethod/Core/Engine/BundleTables.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "bench/TypingSentences.h"
+#include "Platform/Foundation/Paths.h"
 #include "Platform/SunPinyin/SunpinyinWrapper.h"
 
 namespace {
@@ -47,6 +50,27 @@ std::vector<double> typeKeyByKey(benchmark::State& state, Key key) {
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
+
+// Start-up of the shared engine: from its construction until the ready flag
+// is up, and until the emoji table (read in the background) is loaded. Runs
+// once and first, while the bundle tables are still unread.
+void BM_EngineStartUp(benchmark::State& state) {
+    double readyMs = 0, emojiMs = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        auto& engine = taviro::TaviroIMEngine::shared();
+        while (!taviro::TaviroIMEngine::isReady()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        readyMs = secondsSince(start) * 1e3;
+        engine.waitForStartUp();
+        const auto emoji = taviro::BundleTables::emoji(plat::Paths::resourceFolder(plat::Bundle::TaviroMac2));
+        benchmark::DoNotOptimize(emoji->size());
+        emojiMs = secondsSince(start) * 1e3;
+        state.SetIterationTime(secondsSince(start));
+    }
+    state.counters["ready_ms"] = readyMs;
+    state.counters["emoji_loaded_ms"] = emojiMs;
+}
+BENCHMARK(BM_EngineStartUp)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_EnginePerKey(benchmark::State& state) {
     if (!plat::SunpinyinWrapper::isAvailable()) {

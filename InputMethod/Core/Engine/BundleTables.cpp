@@ -1,8 +1,12 @@
 #include "InputMethod/Core/Engine/BundleTables.h"
 
+#include <chrono>
+#include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
 
+#include "Platform/Dispatch/WorkerPool.h"
 #include "Platform/Foundation/Plist.h"
 
 namespace taviro {
@@ -38,20 +42,59 @@ std::shared_ptr<const BundleTables::Py2hz> BundleTables::py2hz(const std::filesy
     });
 }
 
+namespace {
+
+std::shared_future<std::shared_ptr<const BundleTables::Emoji::Map>> readyTable(BundleTables::Emoji::Map map) {
+    std::promise<std::shared_ptr<const BundleTables::Emoji::Map>> p;
+    p.set_value(std::make_shared<const BundleTables::Emoji::Map>(std::move(map)));
+    return p.get_future().share();
+}
+
+BundleTables::Emoji::Map readEmoji(const std::filesystem::path& file) {
+    BundleTables::Emoji::Map table;
+    if (auto root = readDictionary(file)) {
+        for (const auto& [key, value] : *root->asDictionary()) {
+            const auto* items = value.asArray();
+            if (!items) continue;
+            std::vector<std::string> list;
+            for (const auto& item : *items)
+                if (const std::string* s = item.stringPtr()) list.push_back(*s);
+            table.emplace(key, std::move(list));
+        }
+    }
+    return table;
+}
+
+} // namespace
+
+BundleTables::Emoji::Emoji() : table_(readyTable({})) {}
+
+BundleTables::Emoji::Emoji(Map map) : table_(readyTable(std::move(map))) {}
+
+BundleTables::Emoji::Emoji(std::shared_future<std::shared_ptr<const Map>> reading) : table_(std::move(reading)) {}
+
+const BundleTables::Emoji::Map& BundleTables::Emoji::map() const { return *table_.get(); }
+
+bool BundleTables::Emoji::isLoaded() const {
+    return table_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 std::shared_ptr<const BundleTables::Emoji> BundleTables::emoji(const std::filesystem::path& resourceDir) {
     return cached<Emoji>(resourceDir / "emoji.plist", [](const std::filesystem::path& file) {
-        auto table = std::make_shared<Emoji>();
-        if (auto root = readDictionary(file)) {
-            for (const auto& [key, value] : *root->asDictionary()) {
-                const auto* items = value.asArray();
-                if (!items) continue;
-                std::vector<std::string> list;
-                for (const auto& item : *items)
-                    if (const std::string* s = item.stringPtr()) list.push_back(*s);
-                table->emplace(key, std::move(list));
+        auto done = std::make_shared<std::promise<std::shared_ptr<const Emoji::Map>>>();
+        auto table = std::make_shared<const Emoji>(done->get_future().share());
+        auto empty = std::make_shared<const Emoji::Map>();
+        plat::WorkerPool::shared().submit([done, empty, file] {
+            // The promise is always kept: a failed read gives an empty table.
+            std::shared_ptr<const Emoji::Map> map;
+            try {
+                map = std::make_shared<const Emoji::Map>(readEmoji(file));
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "BundleTables: could not read %s: %s\n", file.c_str(), e.what());
             }
-        }
-        return std::shared_ptr<const Emoji>(std::move(table));
+            done->set_value(map ? std::move(map) : empty);
+        });
+        return table;
     });
 }
 
