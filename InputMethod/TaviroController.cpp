@@ -288,16 +288,19 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
             needEnComma_ = false;
             return true;
         }
-        // 14: paired quotation marks.
+        // 14: paired quotation marks. A closing mark commits the composition
+        // first, as other punctuation does, so the typed word is not replaced.
         const auto mapped = s->puncMapDict.find(K);
         const std::string M = mapped == s->puncMapDict.end() ? std::string() : mapped->second;
         if (rightComma_ && M == "“" && !s->forceEngComma && !inExtra) {
+            commitComposition(currentClient_);
             output("”");
             rightComma_ = false;
             return true;
         } else if (M == "“" && !s->forceEngComma && !inExtra) {
             rightComma_ = true;
         } else if (rightComma_ && M == "‘" && !s->forceEngComma && s->disableBootButton) {
+            commitComposition(currentClient_);
             output("’");
             rightComma_ = false;
             return true;
@@ -345,6 +348,7 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
                     return true;
                 }
                 needEnComma_ = true;
+                commitComposition(currentClient_);
                 output(K);
                 return true;
             }
