@@ -97,6 +97,24 @@ std::optional<std::string> decodeUtf16WithoutMark(std::string_view bytes) {
     return text;
 }
 
+// Damaged UTF-8 rather than text in another encoding: of the lines that hold non-ASCII
+// bytes, at least twice as many are valid UTF-8 as are not. The detector alone takes some
+// short GB18030 tables for UTF-8; their lines are almost never valid UTF-8.
+bool mostLinesAreUtf8(std::string_view bytes) {
+    size_t valid = 0, invalid = 0;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos) end = bytes.size();
+        const std::string_view line = bytes.substr(start, end - start);
+        start = end + 1;
+        if (std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            continue;
+        (isValidUtf8(line) ? valid : invalid)++;
+    }
+    return valid >= 2 * invalid;
+}
+
 std::string detectorGuess(std::string_view bytes) {
     uchardet_t detector = uchardet_new();
     if (!detector) return {};
@@ -109,6 +127,28 @@ std::string detectorGuess(std::string_view bytes) {
     std::transform(guess.begin(), guess.end(), guess.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return guess;
+}
+
+// GB18030 or Big5, whichever converts cleanly and reads more like Chinese text.
+std::optional<std::string> chooseChineseDecoding(std::string_view bytes, const std::string& guess) {
+    const bool big5First = guess.rfind("BIG5", 0) == 0;
+    // A clean conversion that reads as text, else none.
+    const auto decode = [bytes](const char* charset, std::string& out) {
+        auto text = convertStrict(bytes, charset);
+        if (!text || !looksLikeText(*text)) return false;
+        out = std::move(*text);
+        return true;
+    };
+    std::string gb, big5;
+    const bool gbOk = decode("GB18030", gb), big5Ok = decode("Big5", big5);
+    if (gbOk && big5Ok) {
+        const size_t gbScore = plausibleChars(gb), big5Score = plausibleChars(big5);
+        if (big5Score > gbScore || (big5Score == gbScore && big5First)) return big5;
+        return gb;
+    }
+    if (gbOk) return gb;
+    if (big5Ok) return big5;
+    return std::nullopt;
 }
 
 } // namespace
@@ -135,19 +175,8 @@ std::optional<std::string> decodeText(std::string_view bytes) {
     if (hasNul) return decodeUtf16WithoutMark(bytes);
 
     const std::string guess = detectorGuess(bytes);
-    if (guess == "UTF-8") return std::nullopt;   // damaged UTF-8, not another encoding
-    const bool big5First = guess.rfind("BIG5", 0) == 0;
-    auto gb = convertStrict(bytes, "GB18030");
-    if (gb && !looksLikeText(*gb)) gb.reset();
-    auto big5 = convertStrict(bytes, "Big5");
-    if (big5 && !looksLikeText(*big5)) big5.reset();
-    if (gb && big5) {
-        const size_t gbScore = plausibleChars(*gb), big5Score = plausibleChars(*big5);
-        if (big5Score > gbScore || (big5Score == gbScore && big5First)) return big5;
-        return gb;
-    }
-    if (gb) return gb;
-    return big5;
+    if (guess == "UTF-8" && mostLinesAreUtf8(bytes)) return std::nullopt;   // damaged UTF-8
+    return chooseChineseDecoding(bytes, guess);
 }
 
 std::optional<std::string> readTextFile(const std::filesystem::path& path) {

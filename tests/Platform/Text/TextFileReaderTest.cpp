@@ -53,6 +53,13 @@ INSTANTIATE_TEST_SUITE_P(
                    bytes({0xA4, 0xA4, 0xB5, 0xD8, 0xA4, 0x48, 0xA5, 0xC1, 0x09, 0xBE, 0xC7, 0xB2,
                           0xDF, 0x0A}),
                    "中華人民\t學習\n"},
+        // A short GBK table that the detector alone takes for UTF-8.
+        DecodeCase{"gb18030_read_as_utf8_by_the_detector",
+                   bytes({0xC8, 0xBB, 0x09, 0x61, 0x30, 0x0A, 0xB8, 0xB4, 0x09, 0x62, 0x31, 0x0A,
+                          0xD6, 0xAA, 0x09, 0x63, 0x32, 0x0A, 0xD4, 0xB2, 0x09, 0x64, 0x33, 0x0A,
+                          0xBB, 0xD8, 0x09, 0x61, 0x34, 0x0A, 0xBD, 0xF0, 0x09, 0x62, 0x35, 0x0A}),
+                   "然\ta0\n复\tb1\n知\tc2\n圆\td3\n回\ta4\n金\tb5\n"},
+        DecodeCase{"utf8_cut_inside_a_character", "你好\tnihao\n世界\tshijie\n\xE4\xBD\n", std::nullopt},
         DecodeCase{"invalid_bytes", "abc\x80\xFF" "def\n", std::nullopt},
         DecodeCase{"utf8_with_one_bad_byte", "你好\tnihao\n世界\tshijie\n\xFF\n", std::nullopt},
         DecodeCase{"stray_high_bytes", "ab\xFF\n", std::nullopt},
