@@ -415,7 +415,9 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
     }
     if ((code == Key::returnKey || code == Key::keypadEnter) && !buffer.empty()) {
         pendingCommitText() = s->lockUpperCase ? asciiUpper(buffer) : buffer;
-        commitComposition(currentClient_);
+        // Without candidates the keys go in as the marked text showed them.
+        if (!visible) commitKeys(pendingCommitText());
+        else commitComposition(currentClient_);
         return true;
     }
     if (code == Key::space && !buffer.empty()) {
@@ -621,11 +623,7 @@ void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
 
     // No candidate showing: the raw keys are committed and nothing is learnt.
     if (!window().isVisible()) {
-        env_.keyLogger->countCharacters(B);
-        engine_.clean();
-        insertText(B);
-        closeWindow();
-        pending.clear();
+        commitKeys(B);
         return;
     }
     // A key before the refresh after a partial commit: take the fresh list's highlight.
@@ -649,6 +647,14 @@ void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
     insertText(composedString());
     closeWindow();
     pending.clear();
+}
+
+void TaviroController::commitKeys(const std::string& text) {
+    env_.keyLogger->countCharacters(text);
+    engine_.clean();
+    insertText(text);
+    closeWindow();
+    pendingCommitText().clear();
 }
 
 std::vector<std::string> TaviroController::candidates() { return engine_.candidateStrings(); }

@@ -113,6 +113,8 @@ private:
     void output(const std::string& text);
     void closeWindow();
     void removeLastInputCharacter();
+    // Commits typed keys as they stand: counted, inserted, nothing learnt.
+    void commitKeys(const std::string& text);
     // True while the only candidate is the engine's waiting text.
     bool showsWaitingCandidate() const;
     void setConfig(const std::function<void(Settings&)>& change, bool reloadStrategy);

@@ -56,6 +56,8 @@ const RoadCase kRoadCases[] = {
     {"EscapeDropsTheComposition", "ni{Esc}", nullptr, "", ""},
     {"ReturnCommitsTheKeys", "ni{Return}", nullptr, "ni", ""},
     {"ReturnUpperCases", "ni{Return}", [](Settings& s) { s.lockUpperCase = true; }, "NI", ""},
+    {"ReturnUpperCasesKeysWithoutCandidates", "ab{Return}", [](Settings& s) { s.lockUpperCase = true; }, "AB",
+     ""},
     {"SpaceCleanDropsAnUnknownCode", "ab ", [](Settings& s) { s.spaceClean = true; }, "", ""},
     {"SpaceCommitsAnUnknownCodeRaw", "ab ", nullptr, "ab", ""},
     {"HomeIsSwallowedWhileCandidatesShow", "ni{Home} ", nullptr, "你", ""},
