@@ -157,6 +157,43 @@ TEST_F(SunpyTest, AssistCodesNarrowTheCandidates) {
     for (const auto& r : strategy->candidates("nix")) EXPECT_FALSE(r.from.contains(CodeTableFromType::assisted));
 }
 
+// The assist filter also keeps words of the list shown before the assist
+// key, and with "MoveBack" on lets the word shown first before step back.
+TEST_F(SunpyTest, AssistFilterReadsThePreviousListAndMovesBack) {
+    useAssistTable({{"k", "好"}});
+    struct Case {
+        const char* name;
+        bool moveBack;
+        std::vector<Row> custom;
+        std::vector<std::string> head;  // the assisted records of "nihck", in order
+    };
+    const std::vector<Case> cases = {
+        {"first word shown before steps back", true, {}, {"妳好", "你好"}},
+        {"order kept without MoveBack", false, {}, {"你好", "妳好"}},
+        // 好你 is no phrase of nihc: only the previous list offers it.
+        {"previous-list word after the phrases", true, {{"nihc", "好你", 0}}, {"你好", "妳好", "好你"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        useCustomPhrases(c.custom);
+        set([&](Settings& s) { s.moveBack = c.moveBack; });
+        auto strategy = make();
+        ASSERT_FALSE(strategy->candidates("nihc").empty());
+        const auto list = strategy->candidates("nihck");
+        std::vector<std::string> head;
+        for (const auto& r : list)
+            if (r.from.contains(CodeTableFromType::assisted)) {
+                head.push_back(r.table);
+                EXPECT_EQ(r.code, "nihck");
+                EXPECT_EQ(r.assistedCode, "k");
+            }
+        EXPECT_EQ(head, c.head);
+        EXPECT_EQ(words(list).front(), c.head.front());
+        store_->closeAll();
+        std::filesystem::remove(loc_.userFolder / "custom.db");
+    }
+}
+
 TEST_F(SunpyTest, CustomPhrasesAndUpperCase) {
     useCustomPhrases({{"nihc", "自定义", 0}, {"nihc", "你好", 50}});
     auto strategy = make();
