@@ -42,7 +42,7 @@ bool PagedCandidateWindow::nextPage() {
         pageRange_.emplace_back(s, static_cast<int>(page_.size()));
     }
     currentPage_ = p;
-    highlightCandidate(selectedIndex_);
+    highlightKept();
     return true;
 }
 
@@ -51,8 +51,15 @@ bool PagedCandidateWindow::previousPage() {
     if (currentPage_ <= 0) return false;
     layout(pageRange_[static_cast<std::size_t>(currentPage_ - 1)].first);
     --currentPage_;
-    highlightCandidate(selectedIndex_);
+    highlightKept();
     return true;
+}
+
+// The highlight keeps its place on the new page; on a shorter page it goes to
+// the first cell and says so, so the next commit takes what is highlighted
+// and not a candidate of the page that went away.
+void PagedCandidateWindow::highlightKept() {
+    highlightCandidate(selectedIndex_ < static_cast<int>(page_.size()) ? selectedIndex_ : 0);
 }
 
 void PagedCandidateWindow::highlightCandidate(int index) {

@@ -52,6 +52,7 @@ public:
 
 private:
     void layout(int from);
+    void highlightKept();
 
     bool vertical_;
     int pageSize_;

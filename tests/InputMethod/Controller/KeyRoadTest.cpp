@@ -36,6 +36,7 @@ const RoadCase kRoadCases[] = {
     {"RightArrowMovesTheHighlight", "ni{Right}{Right} ", nullptr, "泥", ""},
     {"RightArrowAtPageEndTurnsThePage", "ni{Right}{Right}{Right}{Right}{Right} ", nullptr, "逆", ""},
     {"LeftArrowAtPageStartGoesBack", "ni{PageDown}{Left} ", nullptr, "妮", ""},
+    {"PageTurnOntoAShorterPageCommitsItsFirst", "ni{Right}{Right}{Right}{PageDown} ", nullptr, "逆", ""},
     {"SemicolonSelectsTheSecond", "ni;", [](Settings& s) { s.quanPin = false; }, "尼", ""},
     {"ApostropheSelectsTheThird", "ni'", [](Settings& s) { s.quanPin = false; }, "泥", ""},
     {"ApostropheSeparatesSyllablesInFullPinyin", "ni'", nullptr, "", "ni'"},
