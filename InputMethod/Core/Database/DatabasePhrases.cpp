@@ -114,15 +114,37 @@ std::vector<CodeTable> Database::dagWordsForQuery(const std::string& sql) {
     return records;
 }
 
+namespace {
+
+// Unit and record separators cannot occur in typed keys or syllable texts.
+std::string phraseCacheKey(const std::string& key, int limit, const SyllableAlternatives& given) {
+    std::string k = key;
+    k += '\x1f';
+    k += std::to_string(limit);
+    for (const auto& position : given) {
+        k += '\x1e';
+        for (const auto& syllable : position) {
+            k += syllable;
+            k += '\x1f';
+        }
+    }
+    return k;
+}
+
+} // namespace
+
 std::vector<CodeTable> Database::phraseWordsByPinyinColumns(const std::string& key, int limit,
                                                             const SyllableAlternatives& given) {
     const auto settings = currentSettings();
     if (settings->disableDatabase && given.empty()) return {};
 
+    // The answer depends on the syllables and the user-row limit as well as the
+    // key: two callers asking the same key differently must not share an entry.
+    const std::string cacheKey = phraseCacheKey(key, limit, given);
     std::uint64_t generation;
     {
         std::lock_guard lk(cacheMutex_);
-        auto it = cache_.find(key);
+        auto it = cache_.find(cacheKey);
         if (it != cache_.end()) return it->second;
         generation = cacheGeneration_;
     }
@@ -169,7 +191,7 @@ std::vector<CodeTable> Database::phraseWordsByPinyinColumns(const std::string& k
     auto merged = mergeWithoutDuplicates(mergeWithoutDuplicates(std::move(userRows), extendedRows), dagRows);
 
     // A partial answer is returned but never remembered.
-    if (complete) storeCachedPhrases(key, merged, generation);
+    if (complete) storeCachedPhrases(cacheKey, merged, generation);
     return merged;
 }
 

@@ -175,12 +175,25 @@ TEST_F(PhraseTest, CacheAnswersUntilEmptied) {
     auto first = db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}});
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(db.cacheSize(), 1u);
-    // Closed, the store still answers a cached key, whatever the syllables.
+    // Closed, the store still answers the same question from the cache...
     db.closeAll();
-    EXPECT_EQ(words(db.phraseWordsByPinyinColumns("zhangsan", 5, {{"zang"}, {"san"}})), words(first));
+    EXPECT_EQ(words(db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}})), words(first));
+    // ...but the same key asked with other syllables or another limit is another question.
+    EXPECT_TRUE(db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zang"}, {"san"}}).empty());
+    EXPECT_TRUE(db.phraseWordsByPinyinColumns("zhangsan", 5, {{"zhang"}, {"san"}}).empty());
     db.cleanCache();
     EXPECT_EQ(db.cacheSize(), 0u);
     EXPECT_TRUE(db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}}).empty());
+}
+
+TEST_F(PhraseTest, SameKeyWithOtherSyllablesIsNotServedFromTheCache) {
+    auto& db = open();
+    // The double-pinyin road asks with no syllables (converted from the key);
+    // the full-spell road asks the same key with its own syllables.
+    EXPECT_TRUE(db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zang"}, {"san"}}).size() > 0);
+    auto zhang = db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}});
+    EXPECT_EQ(words(zhang), (std::vector<std::string>{"库三", "张三", "帐三", "章三", "战三"}));
+    EXPECT_EQ(db.cacheSize(), 2u);
 }
 
 TEST_F(PhraseTest, LookupThatSpansAnEmptyingStoresNothing) {
