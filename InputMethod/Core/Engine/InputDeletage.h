@@ -56,6 +56,11 @@ public:
     const StrategyEnvironment& environment() const { return *env_; }
     const std::shared_ptr<const StrategyEnvironment>& environmentPtr() const { return env_; }
 
+    // The composition was committed or cancelled: a list remembered for the
+    // "nothing found, show the previous list" rule belongs to that composition
+    // only, so the next one never offers the words of the last.
+    virtual void compositionEnded() {}
+
     // Blocks until the SunPinyin set-up has run (at once when there is none).
     void waitForSetUp() const;
 

@@ -77,6 +77,11 @@ std::vector<CodeTable> QuanpinStrategy::candidateCache() const {
     return candidateCache_;
 }
 
+void QuanpinStrategy::compositionEnded() {
+    std::lock_guard lk(mutex_);
+    candidateCache_.clear();
+}
+
 std::vector<CodeTable> QuanpinStrategy::strategyCandidates(const std::string& buffer, bool) {
     return candidatesFromBuffer(buffer);
 }

@@ -42,6 +42,7 @@ public:
     std::vector<CodeTable> candidatesFromBuffer(const std::string& buffer);
     std::vector<std::vector<std::string>> pinyin() const;
     std::vector<CodeTable> candidateCache() const;
+    void compositionEnded() override;
 
     // The keys of the buffer that the first syllables cover, apostrophes
     // after them included; spans[k-1] for k syllables, the last one the whole

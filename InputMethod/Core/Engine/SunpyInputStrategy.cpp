@@ -54,6 +54,11 @@ std::vector<CodeTable> SunpyInputStrategy::candidateCache() const {
     return candidateCache_;
 }
 
+void SunpyInputStrategy::compositionEnded() {
+    std::lock_guard lk(cacheMutex_);
+    candidateCache_.clear();
+}
+
 std::vector<CodeTable> SunpyInputStrategy::strategyCandidates(const std::string& buffer, bool) {
     return candidates(buffer);
 }

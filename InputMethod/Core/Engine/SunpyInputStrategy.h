@@ -45,6 +45,7 @@ public:
     std::vector<CodeTable> candidates(const std::string& buffer);
     // The last non-empty list returned.
     std::vector<CodeTable> candidateCache() const;
+    void compositionEnded() override;
 
     // The list of one buffer (the whole input or a prefix of it); empty for a
     // limit below 1. A caller that is itself a worker may let the phrase

@@ -251,6 +251,8 @@ std::string TaviroIMEngine::commitSelection(const std::string& text) {
         auto store = store_;
         background_.async([store, c]() mutable { store->updateUserWordRow(c, false); });
     }
+    if (inputBuffer_.empty())
+        if (auto strategy = inputDelegate()) strategy->compositionEnded();
     return getCandidates("");
 }
 
@@ -280,6 +282,7 @@ void TaviroIMEngine::clean() {
     learningInputBuffer_.clear();
     learntCodeTable_.reset();
     learning_ = false;
+    if (auto strategy = inputDelegate()) strategy->compositionEnded();
     store_->cleanCache();
 }
 

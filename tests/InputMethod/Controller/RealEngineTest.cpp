@@ -88,6 +88,23 @@ TEST_F(RealEngine, WordByWordSelectionLearnsThePhrase) {
     EXPECT_GE(Database::shared().userWordRowid(CodeTable("nihao", "你好")), 0);
 }
 
+// The "nothing found: show the previous list" rule holds within one
+// composition; keys without candidates after a commit are typed as they are.
+TEST_F(RealEngine, TheNextCompositionNeverOffersTheLastOnesWords) {
+    struct Case {
+        const char* keys;
+        const char* committed;
+    } cases[] = {
+        {"nihao vvv ", "你好vvv"},
+        {"zhongguo vvv ", "中国vvv"},
+    };
+    for (const auto& c : cases) {
+        session->client().setText("");
+        session->typeScript(c.keys);
+        EXPECT_EQ(committed(), c.committed) << c.keys;
+    }
+}
+
 TEST_F(RealEngine, TheRepeatWordOffersWhatWasCommitted) {
     ConfigManager::shared().update([](Settings& s) { s.zRepeat = true; });
     session->typeScript("nihao ");
