@@ -72,14 +72,16 @@ TEST(Console, PrintsTheCommittedText) {
         {{"--bogus"}, "", 2, ""},
     };
     for (const auto& c : cases) {
-        const ProgramRun r = run(c.args, c.input);
+        // Each run in a home of its own: this test process may hold the shared
+        // home's store open, and the child would wait on its locks.
+        const ProgramRun r = run(c.args, c.input, freshDir("console"));
         EXPECT_EQ(r.status, c.status) << c.input;
         EXPECT_EQ(r.out, c.out) << c.input;
     }
 }
 
 TEST(Console, TraceShowsTheMarkedTextAndThePageAfterEachKey) {
-    const ProgramRun r = run({"--trace", "zhongguoren "});
+    const ProgramRun r = run({"--trace", "zhongguoren "}, {}, freshDir("console-trace"));
     ASSERT_EQ(r.status, 0);
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 13u);  // eleven letters, the space, the committed text
