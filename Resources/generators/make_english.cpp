@@ -5,9 +5,15 @@
 // plus its length, so common short words come first among the completions of
 // a prefix.
 //
+// Romanised Chinese is left out: a word spelled wholly in pinyin syllables that
+// is capitalised (Beijing, Wang) or longer than six letters (shanghai), and a
+// rare word that starts with more than six letters of pinyin (shanghais), would
+// otherwise be offered before the Chinese words of a long pinyin buffer.
+//
 // usage: make_english <out english.db> <level>:<word list>...
 
 #include "Resources/generators/GeneratorSupport.h"
+#include "InputMethod/Core/PyString.h"
 
 #include <algorithm>
 #include <charconv>
@@ -25,6 +31,38 @@ bool plainWord(std::string_view w)
 {
     if (w.empty() || w.size() > 40) return false;
     return std::all_of(w.begin(), w.end(), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+}
+
+// How far the lower-case word splits into full syllables of the model from its
+// start: the end of the longest such prefix (the word's length when it is all
+// pinyin).
+std::size_t pinyinPrefixLength(const std::string& lower)
+{
+    std::vector<bool> reachable(lower.size() + 1, false);
+    reachable[0] = true;
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        if (!reachable[i]) continue;
+        for (std::size_t n = 1; n <= 6 && i + n <= lower.size(); ++n) {
+            const auto code = taviro::PyString::syllableCodeForText(lower.substr(i, n));
+            if (code && !taviro::PyString::isBareInitialCode(*code)) {
+                reachable[i + n] = true;
+                longest = std::max(longest, i + n);
+            }
+        }
+    }
+    return longest;
+}
+
+// Levels of 50 and above hold the rarer words.
+constexpr std::int64_t kRareWeight = 5000;
+
+bool romanisedChinese(const std::string& word, const std::string& lower, std::int64_t weight)
+{
+    const std::size_t pinyin = pinyinPrefixLength(lower);
+    if (pinyin == lower.size() && ((word[0] >= 'A' && word[0] <= 'Z') || lower.size() > 6)) return true;
+    // A rare word that starts with a long pinyin spelling (shanghais, Nanjingese).
+    return weight >= kRareWeight && pinyin > 6;
 }
 
 } // namespace
@@ -52,6 +90,7 @@ int main(int argc, char** argv)
     }
     if (weightOf.empty()) return fail(kProgram, "no words read");
 
+    std::size_t skipped = 0;
     SqliteBuilder db(argv[1]);
     if (!db.ok() || !db.exec("CREATE TABLE CodeTable (\"Code\" TEXT NOT NULL, \"Table\" TEXT NOT NULL, "
                              "\"Weight\" INTEGER NOT NULL DEFAULT 0);") ||
@@ -62,6 +101,10 @@ int main(int argc, char** argv)
     for (const auto& [word, weight] : weightOf) {
         std::string code = word;
         std::transform(code.begin(), code.end(), code.begin(), [](char c) { return c | 0x20; });
+        if (romanisedChinese(word, code, weight)) {
+            ++skipped;
+            continue;
+        }
         insert.bind(1, code);
         insert.bind(2, word);
         insert.bind(3, weight);
@@ -71,6 +114,7 @@ int main(int argc, char** argv)
     if (!db.exec("CREATE INDEX CodeTable_index ON CodeTable (\"Code\" ASC, \"Weight\" ASC);") ||
         !db.exec("COMMIT") || !db.exec("ANALYZE") || !db.exec("VACUUM") || !db.commit())
         return fail(kProgram, std::string("cannot write ") + argv[1]);
-    std::cerr << kProgram << ": " << weightOf.size() << " words\n";
+    std::cerr << kProgram << ": " << weightOf.size() - skipped << " words (" << skipped
+              << " romanised Chinese left out)\n";
     return 0;
 }

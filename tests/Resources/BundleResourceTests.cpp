@@ -383,6 +383,12 @@ TEST(BundleResources, EnglishWordsByPrefixAndExactCode)
     const Rows exact = db.query("SELECT \"Table\",\"Code\" FROM CodeTable WHERE Code=? ORDER BY Weight", {"paris"});
     ASSERT_FALSE(exact.empty());
     EXPECT_EQ(exact[0][0], "Paris");
+    // Romanised Chinese never competes with the Chinese words of its pinyin.
+    for (const char* code : {"beijing", "shanghai", "shanghais", "nanjing"})
+        EXPECT_TRUE(db.query("SELECT \"Table\" FROM CodeTable WHERE Code=?", {code}).empty()) << code;
+    EXPECT_TRUE(db.query("SELECT \"Table\" FROM CodeTable WHERE \"Table\"='Wang'").empty());
+    for (const char* code : {"women", "hang", "change"})
+        EXPECT_FALSE(db.query("SELECT \"Table\" FROM CodeTable WHERE Code=?", {code}).empty()) << code;
     EXPECT_EQ(db.query("SELECT count(*) FROM CodeTable WHERE Code != lower(\"Table\")")[0][0], "0");
     EXPECT_EQ(db.query("SELECT count(*) FROM CodeTable WHERE typeof(Weight) != 'integer'")[0][0], "0");
 }
