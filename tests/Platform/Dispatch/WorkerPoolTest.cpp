@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -95,6 +96,42 @@ TEST(WorkerPool, RetiredWorkersOfAPoolKeptUntilExitAreReleased) {
     while (kept->threadCount() > 0 && std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(5ms);
     EXPECT_EQ(kept->threadCount(), 0u);
+}
+
+// Bursts of tasks separated by pauses of different lengths reach idle
+// workers in every state: spinning, about to sleep, asleep. A task left in
+// the queue with nobody woken for it would hang its round.
+TEST(WorkerPool, BurstsAfterPausesOfAnyLengthAllRun) {
+    // Idle workers never retire here, so only a wake-up can start a queued task.
+    WorkerPool pool(4, 1h);
+    const std::chrono::microseconds pauses[] = {0us, 5us, 40us, 60us, 200us, 2ms};
+    int stuckRounds = 0;
+    for (int round = 0; round < 600 && stuckRounds == 0; ++round) {
+        const int burst = 1 + round % 5;
+        Semaphore done(0);
+        for (int i = 0; i < burst; ++i) pool.submit([&] { done.signal(); });
+        for (int i = 0; i < burst; ++i)
+            if (!done.waitFor(kPatience)) ++stuckRounds;
+        std::this_thread::sleep_for(pauses[round % std::size(pauses)]);
+    }
+    EXPECT_EQ(stuckRounds, 0);
+    EXPECT_LE(pool.threadCount(), 4u);
+}
+
+// A task that waits for one submitted after it, while the other workers are
+// idle (spinning or asleep): the later task must still get a worker.
+TEST(WorkerPool, TaskWaitingForALaterOneWhileOthersIdle) {
+    WorkerPool pool(8, 1h);
+    for (int round = 0; round < 200; ++round) {
+        Semaphore later(0), finished(0);
+        pool.submit([&] {
+            later.waitFor(kPatience);
+            finished.signal();
+        });
+        if (round % 2) std::this_thread::sleep_for(100us);
+        pool.submit([&] { later.signal(); });
+        ASSERT_TRUE(finished.waitFor(kPatience)) << round;
+    }
 }
 
 TEST(WorkerPool, ThrowingTaskDoesNotKillItsWorker) {
