@@ -863,6 +863,12 @@ bool SQLDatabase::checkpoint(int mode, const std::optional<std::string>& name, S
 
 bool SQLDatabase::checkpoint(int mode, const std::optional<std::string>& name, int* logFrameCount,
                              int* checkpointCount, SQLError* error) {
+    // SQLite would dereference a missing handle.
+    if (!db_) {
+        if (error) *error = SQLError("SQLDatabase", SQLITE_MISUSE, "The SQLDatabase " + description() + " is not open.");
+        if (logsErrors_) logLine("The SQLDatabase " + description() + " is not open.");
+        return false;
+    }
     int rc = sqlite3_wal_checkpoint_v2(db_, name ? name->c_str() : nullptr, mode, logFrameCount, checkpointCount);
     if (rc != SQLITE_OK) {
         if (error) *error = lastError();
@@ -883,6 +889,8 @@ bool SQLDatabase::interrupt() {
 
 void SQLDatabase::makeFunctionNamed(const std::string& name, int arguments, SQLFunction block) {
     openFunctions_.push_back(std::make_unique<SQLFunction>(std::move(block)));
+    // Without a handle there is nothing to register with.
+    if (!db_) return;
     sqlite3_create_function(db_, name.c_str(), arguments, SQLITE_UTF8, openFunctions_.back().get(),
                             &dispatchFunction, nullptr, nullptr);
 }

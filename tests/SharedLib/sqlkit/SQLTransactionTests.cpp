@@ -201,4 +201,34 @@ TEST_F(TransactionTest, Checkpoints) {
     EXPECT_TRUE(log.contains("unknown database: nosuch"));
 }
 
+TEST(TransactionWithoutHandleTest, CheckpointsAndFunctionsFailQuietly) {
+    // Never opened, and opened then closed: no handle either way.
+    for (bool openFirst : {false, true}) {
+        SQLDatabase db(freshDatabasePath("nohandle"));
+        if (openFirst) {
+            ASSERT_TRUE(db.open());
+            ASSERT_TRUE(db.close());
+        }
+        LogCapture log;
+        SQLError error;
+        EXPECT_FALSE(db.checkpoint(SQLDatabase::kCheckpointPassive, &error)) << openFirst;
+        EXPECT_EQ(error.code(), SQLITE_MISUSE) << openFirst;
+        EXPECT_TRUE(log.contains("is not open.")) << openFirst;
+        int frames = -1;
+        EXPECT_FALSE(db.checkpoint(SQLDatabase::kCheckpointFull, std::string("main"), &frames, nullptr, nullptr));
+        EXPECT_EQ(frames, -1);
+
+        db.makeFunctionNamed("later", 0, [](sqlite3_context* context, int, sqlite3_value**) {
+            SQLDatabase::resultInt(7, context);
+        });
+        // Registered with a handle only: a later open does not know it.
+        ASSERT_TRUE(db.open());
+        db.makeFunctionNamed("now", 0, [](sqlite3_context* context, int, sqlite3_value**) {
+            SQLDatabase::resultInt(8, context);
+        });
+        EXPECT_EQ(intForQuery(db, "select now()"), 8) << openFirst;
+        EXPECT_EQ(stringForQuery(db, "select later()"), std::nullopt) << openFirst;
+    }
+}
+
 } // namespace
