@@ -483,9 +483,16 @@ std::unique_ptr<SQLResultSet> SQLDatabase::executeQueryWithFormat(std::string_vi
 
 sqlite3_stmt* SQLDatabase::beginStatement(std::string_view sql, const char* road,
                                           std::shared_ptr<SQLStatement>& cached, SQLError* error) {
-    if (!databaseExists()) return nullptr;
+    // A failed update always fills its error slot, these refusals included.
+    if (!databaseExists()) {
+        if (error)
+            *error = SQLError("SQLDatabase", db_ ? sqlite3_errcode(db_) : SQLITE_MISUSE,
+                              "The SQLDatabase " + description() + " is not open.");
+        return nullptr;
+    }
     if (isExecutingStatement_) {
         warnInUse();
+        if (error) *error = errorWithMessage("The SQLDatabase " + description() + " is currently in use.");
         return nullptr;
     }
     isExecutingStatement_ = true;

@@ -202,6 +202,37 @@ TEST_F(StatementTest, InUseGuardRefusesReentry) {
     EXPECT_GT(db_->lastInsertRowId(), 0) << "the guard is released afterwards";
 }
 
+TEST_F(StatementTest, RefusedUpdateFillsItsErrorSlot) {
+    // Inside a SQL function the update still holds the connection.
+    SQLError inUse;
+    bool inUseResult = true;
+    db_->makeFunctionNamed("nested", 0, [&](sqlite3_context* context, int, sqlite3_value**) {
+        inUseResult = db_->executeUpdate("insert into t values (?, ?)", SQLArguments{1, 2}, &inUse);
+        SQLDatabase::resultInt(1, context);
+    });
+    LogCapture log;
+    ASSERT_TRUE(db_->executeUpdate("insert into t values (nested(), 0)"));
+    EXPECT_FALSE(inUseResult);
+
+    db_->close();
+    SQLError notOpen;
+    EXPECT_FALSE(db_->executeUpdate("insert into t values (?, ?)", SQLArguments{1, 2}, &notOpen));
+
+    struct Case {
+        const char* name;
+        const SQLError& error;
+        const char* text;
+    } cases[] = {
+        {"in use", inUse, " is currently in use."},
+        {"not open", notOpen, " is not open."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.error.domain(), "SQLDatabase") << c.name;
+        EXPECT_NE(c.error.localizedDescription().find(c.text), std::string::npos) << c.name;
+    }
+    EXPECT_EQ(notOpen.code(), SQLITE_MISUSE);
+}
+
 TEST_F(StatementTest, Scripts) {
     EXPECT_TRUE(db_->executeStatements("insert into t values (1, 'one');\ninsert into t values (2, NULL);"
                                        "insert into t values (3, cast(x'FF' as text))"));
