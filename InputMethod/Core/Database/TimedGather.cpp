@@ -1,22 +1,11 @@
 #include "InputMethod/Core/Database/TimedGather.h"
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-
-#include "Platform/Dispatch/WorkerPool.h"
+#include "Platform/Dispatch/SealedResults.h"
+#include "Platform/Dispatch/TaskGroup.h"
 
 namespace taviro {
 
 namespace {
-
-struct GatherState {
-    std::mutex m;
-    std::condition_variable done;
-    std::vector<std::optional<std::vector<CodeTable>>> results;
-    std::size_t pending = 0;
-    bool sealed = false;
-};
 
 std::vector<CodeTable> runCatching(const TimedGather::Lookup& lookup) {
     try {
@@ -27,42 +16,31 @@ std::vector<CodeTable> runCatching(const TimedGather::Lookup& lookup) {
     }
 }
 
-// Stores a result unless the gather is sealed or the result came too late.
-void deliver(GatherState& state, std::size_t i, std::vector<CodeTable> result, bool inTime = true) {
-    std::lock_guard lk(state.m);
-    if (!state.sealed && inTime) state.results[i] = std::move(result);
-    if (--state.pending == 0) state.done.notify_all();
-}
-
 } // namespace
 
 std::vector<std::optional<std::vector<CodeTable>>> TimedGather::run(
     std::vector<Lookup> lookups, std::chrono::steady_clock::time_point deadline) {
-    auto state = std::make_shared<GatherState>();
-    state->results.resize(lookups.size());
+    plat::SealedResults<std::vector<CodeTable>> slots(lookups.size());
     std::vector<std::size_t> started;
     for (std::size_t i = 0; i < lookups.size(); ++i) {
         if (lookups[i])
             started.push_back(i);
         else
-            state->results[i].emplace();
+            slots.offer(i, {});  // a source left out answers nothing, in time
     }
-    state->pending = started.size();
+    plat::TaskGroup group;
     const bool firstHere = started.size() >= 2;
     for (std::size_t k = firstHere ? 1 : 0; k < started.size(); ++k) {
         const std::size_t i = started[k];
-        plat::WorkerPool::shared().submit(
-            [state, i, lookup = std::move(lookups[i])] { deliver(*state, i, runCatching(lookup)); });
+        group.async([slots, i, lookup = std::move(lookups[i])] { slots.offer(i, runCatching(lookup)); });
     }
     if (firstHere) {
         const std::size_t i = started.front();
         auto result = runCatching(lookups[i]);
-        deliver(*state, i, std::move(result), std::chrono::steady_clock::now() <= deadline);
+        if (std::chrono::steady_clock::now() <= deadline) slots.offer(i, std::move(result));
     }
-    std::unique_lock lk(state->m);
-    state->done.wait_until(lk, deadline, [&] { return state->pending == 0; });
-    state->sealed = true;
-    return std::move(state->results);
+    group.waitUntil(deadline);
+    return slots.seal();
 }
 
 } // namespace taviro
