@@ -33,17 +33,6 @@ int openDescriptors(const fs::path& file) {
 
 class ReloadTest : public StoreTest {
 protected:
-    // A store that has not opened anything yet.
-    Database& fresh() {
-        db_ = Database::create(loc_);
-        Database::Hooks h = hooks_;
-        h.settings = [this] {
-            std::lock_guard lk(settingsMutex_);
-            return std::make_shared<const Settings>(settings_);
-        };
-        db_->setHooks(h);
-        return *db_;
-    }
     fs::path userDb() const { return loc_.userFolder / "user.db"; }
 };
 

@@ -103,8 +103,9 @@ protected:
         if (db_) db_->closeAll();
     }
 
-    // A store over the fixture folders whose settings come from settings_.
-    Database& open() {
+    // A store over the fixture folders whose settings come from settings_,
+    // with nothing opened yet.
+    Database& fresh() {
         db_ = Database::create(loc_);
         Database::Hooks h = hooks_;
         h.settings = [this] {
@@ -112,6 +113,12 @@ protected:
             return std::make_shared<const Settings>(settings_);
         };
         db_->setHooks(h);
+        return *db_;
+    }
+
+    // The same store with its files open.
+    Database& open() {
+        fresh();
         db_->openDatabases(Database::reloadScript());
         return *db_;
     }
