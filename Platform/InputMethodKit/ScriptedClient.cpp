@@ -10,16 +10,22 @@ namespace plat {
 ScriptedClient::ScriptedClient(std::optional<std::string> bundleIdentifier)
     : bundleIdentifier_(std::move(bundleIdentifier)) {}
 
-void ScriptedClient::insertText(const std::string& text, TextRange /*replacementRange*/) {
-    calls_.push_back("insertText:" + text);
-    insertions_.push_back(text);
-    const std::u16string t = utf8ToUtf16(text);
+// Puts t where the marked text stands, else over the selection; returns where it starts.
+std::int64_t ScriptedClient::replaceMarkedOrSelected(const std::u16string& t) {
     std::int64_t from = selLocation_, len = selLength_;
     if (markedLocation_ != kNotFound) {
         from = markedLocation_;
         len = markedLength_;
     }
     text_.replace(static_cast<std::size_t>(from), static_cast<std::size_t>(len), t);
+    return from;
+}
+
+void ScriptedClient::insertText(const std::string& text, TextRange /*replacementRange*/) {
+    calls_.push_back("insertText:" + text);
+    insertions_.push_back(text);
+    const std::u16string t = utf8ToUtf16(text);
+    const std::int64_t from = replaceMarkedOrSelected(t);
     selLocation_ = from + static_cast<std::int64_t>(t.size());
     selLength_ = 0;
     markedLocation_ = kNotFound;
@@ -38,12 +44,7 @@ void ScriptedClient::setMarkedText(const std::string& text, const TextAttributes
                                    TextRange /*selectionRange*/, TextRange /*replacementRange*/) {
     calls_.push_back("setMarkedText:" + text);
     const std::u16string t = utf8ToUtf16(text);
-    std::int64_t from = selLocation_, len = selLength_;
-    if (markedLocation_ != kNotFound) {
-        from = markedLocation_;
-        len = markedLength_;
-    }
-    text_.replace(static_cast<std::size_t>(from), static_cast<std::size_t>(len), t);
+    const std::int64_t from = replaceMarkedOrSelected(t);
     if (t.empty()) {
         markedLocation_ = kNotFound;
         markedLength_ = 0;

@@ -58,6 +58,7 @@ public:
     void clearLog();
 
 private:
+    std::int64_t replaceMarkedOrSelected(const std::u16string& t);
     std::u16string text_;
     std::int64_t selLocation_ = 0;
     std::int64_t selLength_ = 0;
