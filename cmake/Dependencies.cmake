@@ -27,6 +27,10 @@ taviro_pkg(icu "icu-uc;icu-i18n")
 taviro_pkg(uchardet uchardet)
 taviro_pkg(opencc opencc)
 taviro_pkg(sunpinyin sunpinyin-2.0)
+taviro_pkg(ibus ibus-1.0)
+
+# Qt 6 widgets for the windows of both programs.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)
 
 if(TAVIRO_BUILD_TESTS)
   find_package(GTest REQUIRED)
