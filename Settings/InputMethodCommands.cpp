@@ -1,5 +1,7 @@
 #include "Settings/InputMethodCommands.h"
 
+#include "Settings/MainThread.h"
+
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CommandBracket.h"
@@ -99,16 +101,21 @@ void InputMethodCommands::restoreBackup(ConfigManager& config, const std::functi
     NotificationSender::post(cmd::kCloseDatabase);
     const bool schemeCopied = writeFiles ? writeFiles() : false;
     if (schemeCopied) NotificationSender::post(cmd::kNeedReloadPlan);
-    config.loadConfig();
+    // The settings object belongs to the main queue; the restored values are read there too.
+    auto restored = std::make_shared<plat::PlistValue::Dictionary>();
+    onMainAndWait([&config, restored] {
+        config.loadConfig();
+        *restored = config.configData;
+    });
     NotificationSender::post(cmd::kNeedsReloadDBLink);
     NotificationSender::post(cmd::kConfigNeedsReload);
     NotificationSender::okToUse(true);
-    const auto vertical = config.configData.find("VerticalCandidates");
-    if (vertical != config.configData.end() && vertical->second.isBool())
+    const auto vertical = restored->find("VerticalCandidates");
+    if (vertical != restored->end() && vertical->second.isBool())
         NotificationSender::switchCandidatesPanel(*vertical->second.getBool() ? cmd::kVerticalPanel
                                                                               : cmd::kHorizontalPanel);
-    const auto size = config.configData.find("FontSize");
-    if (size != config.configData.end() && size->second.isInteger())
+    const auto size = restored->find("FontSize");
+    if (size != restored->end() && size->second.isInteger())
         NotificationSender::setFontSize(*size->second.getInteger());
 }
 

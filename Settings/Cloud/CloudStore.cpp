@@ -1,0 +1,48 @@
+#include "Settings/Cloud/CloudStore.h"
+
+#include "Platform/Cloud/FolderStore.h"
+#include "Platform/Foundation/Paths.h"
+#include "Settings/ConfigManager.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace kelvane {
+
+const std::set<std::string>& moderatorRecordNames() {
+    static const std::set<std::string> names{"_4d07b1e93a6c58f2e0b7d41a9c36e258", "_b59e02c7f14a8d63e2c09b7f5a1d3e46"};
+    return names;
+}
+
+static std::string loginName() {
+    if (const char* user = std::getenv("USER"); user && *user) return user;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) return pw->pw_name;
+    return {};
+}
+
+CloudStoreSettings CloudStoreSettings::from(const plat::PlistValue::Dictionary& configData) {
+    CloudStoreSettings s;
+    s.folder = plat::Paths::perUserFolder() / "CloudStore";
+    s.accountName = loginName();
+    if (const auto it = configData.find(kCloudStoreFolderKey); it != configData.end() && it->second.isString() &&
+                                                               !it->second.asString().empty()) {
+        std::filesystem::path p = it->second.asString();
+        if (p.is_absolute()) s.folder = p;
+    }
+    if (const auto it = configData.find(kCloudAccountNameKey); it != configData.end() && it->second.isString())
+        s.accountName = it->second.asString();
+    return s;
+}
+
+std::shared_ptr<plat::cloud::Container> makeCloudContainer(const CloudStoreSettings& settings,
+                                                           const std::set<std::string>& moderators) {
+    return plat::cloud::makeFolderContainer(
+        {settings.folder, kCloudContainerIdentifier, settings.accountName, moderators, {"DownloadTimes"}, {}});
+}
+
+std::shared_ptr<plat::cloud::Container> sharedCloudContainer() {
+    return makeCloudContainer(CloudStoreSettings::from(ConfigManager::shared().configData));
+}
+
+} // namespace kelvane

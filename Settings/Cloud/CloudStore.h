@@ -1,0 +1,43 @@
+#pragma once
+#include "Platform/Cloud/CloudDatabase.h"
+#include "Platform/Foundation/Plist.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace kelvane {
+
+inline constexpr const char* kCloudContainerIdentifier = "iCloud.com.quorvel.taviro";
+// Keys of "config.plist": the folder of the local or shared store and the account name.
+inline constexpr const char* kCloudStoreFolderKey = "CloudStoreFolder";
+inline constexpr const char* kCloudAccountNameKey = "CloudAccountName";
+
+// The user record names of the two moderator accounts.
+const std::set<std::string>& moderatorRecordNames();
+
+// Time-outs of the operations the user waits for (lists, transfers) and of the small
+// background ones (the download counter).
+inline constexpr std::chrono::seconds kTransferTimeout{120};
+inline constexpr std::chrono::seconds kListTimeout{30};
+
+// Where the store is and who uses it, from the settings: "CloudStoreFolder" (default
+// "CloudStore" in the per-user folder) and "CloudAccountName" (default the login name).
+struct CloudStoreSettings {
+    std::filesystem::path folder;
+    std::string accountName;
+
+    static CloudStoreSettings from(const plat::PlistValue::Dictionary& configData);
+};
+
+// The container over the folder store; only the download counter of a shared record
+// may be changed by other accounts.
+std::shared_ptr<plat::cloud::Container> makeCloudContainer(
+    const CloudStoreSettings& settings, const std::set<std::string>& moderators = moderatorRecordNames());
+
+// The container of the running program, from the shared settings; main thread.
+std::shared_ptr<plat::cloud::Container> sharedCloudContainer();
+
+} // namespace kelvane

@@ -1,0 +1,59 @@
+#pragma once
+#include "ImportTestSupport.h"
+#include "Platform/Cloud/FolderStore.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/RunLoopDriver.h"
+#include "RecordingChannelFixture.h"
+#include "Settings/Cloud/CloudStore.h"
+#include "Settings/Cloud/QvRecord.h"
+#include "Settings/CodeTable/CodeTableChooser.h"
+#include "support/TestHome.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace kelvane::test {
+
+// Folders of one user in a temporary place, a folder store every account of the test
+// shares, and a main queue served by the test thread.
+class CloudPageFixture : public RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        isModerator().store(false);
+        base_ = taviro::test::freshDir("cloud");
+        where_ = {base_ / "TaviroMac", base_ / "塔维输入法", base_ / "resources"};
+        std::filesystem::create_directories(where_.perUserFolder);
+        std::filesystem::create_directories(where_.userFolder);
+        std::filesystem::create_directories(where_.resourceFolder);
+        makeMainTemplate(where_.resourceFolder / "codetable.database");
+        makeAssistTemplate(where_.resourceFolder / "assist.database");
+        store_ = base_ / "store";
+        driver_ = std::make_unique<plat::RunLoopDriver>(plat::MainQueue::shared());
+    }
+    void TearDown() override {
+        pump([] { return !plat::MainQueue::shared().hasPendingBlocks(); });
+        driver_.reset();
+        isModerator().store(false);
+        RecordingChannelFixture::TearDown();
+    }
+
+    std::shared_ptr<plat::cloud::Container> account(const std::string& name) {
+        return makeCloudContainer({store_, name}, moderators_);
+    }
+
+    // Serves the main queue until pred() holds (at most 20 s).
+    bool pump(const std::function<bool()>& pred) {
+        return driver_->runUntil(pred, std::chrono::seconds(20));
+    }
+
+    std::filesystem::path base_, store_;
+    TableLocations where_;
+    std::set<std::string> moderators_{plat::cloud::userRecordNameForAccount("moderator")};
+    std::unique_ptr<plat::RunLoopDriver> driver_;
+};
+
+} // namespace kelvane::test
