@@ -21,6 +21,9 @@ public:
     // Commit the highlighted candidate into the client.
     virtual void commitComposition(plat::TextInputClient* sender) = 0;
     virtual plat::TextInputClient* currentClient() const = 0;
+    // Inserts text into the current client as a commit does, without the
+    // engine (a tapped Touch Bar hint).
+    virtual void insertText(const std::string& /*text*/) {}
 };
 
 // The one candidate window of the input method, as the controller uses it.
@@ -55,6 +58,8 @@ public:
     virtual void showAtCaret(plat::TextInputClient* client) = 0;
     // Hides the window; selection and page go back to 0.
     virtual void close() = 0;
+    // Commits the highlighted candidate through the delegate and closes.
+    virtual void selectCandidate() = 0;
 
     virtual CandidateWindowDelegate* delegate() const = 0;
     // Not owned: the delegate clears itself before it goes away.
@@ -64,5 +69,9 @@ public:
     // Applies the window size of the font size and empties the font cache.
     virtual void setFontSize(FontSize size) = 0;
 };
+
+// The page on screen as one line: "1.你好 [2.尼好] 3.拟好" (the highlighted
+// one in brackets, a hint shown after a blank); "" when hidden.
+std::string renderCandidateText(const CandidateWindow& window);
 
 } // namespace taviro

@@ -1,7 +1,10 @@
 #include "InputMethod/CandidateWindowHolder.h"
 
 #include "InputMethod/Core/ConfigManager.h"
-#include "InputMethod/PagedCandidateWindow.h"
+#include "InputMethod/TavCandidates/CandidatesHController.h"
+#include "InputMethod/TavCandidates/CandidatesVController.h"
+#include "InputMethod/TavCandidates/TouchBarCandidateController.h"
+#include "InputMethod/TavCandidates/TouchBarPresentation.h"
 
 namespace taviro {
 
@@ -18,6 +21,8 @@ CandidateWindowHolder& CandidateWindowHolder::shared() {
 
 CandidateWindowHolder::CandidateWindowHolder(Factory factory) : factory_(std::move(factory)) {}
 
+CandidateWindowHolder::~CandidateWindowHolder() { window_.reset(); }
+
 CandidateWindow& CandidateWindowHolder::window() {
     if (!window_) replace(initialVertical_);
     return *window_;
@@ -26,9 +31,33 @@ CandidateWindow& CandidateWindowHolder::window() {
 CandidateWindow& CandidateWindowHolder::replace(bool vertical) {
     std::unique_ptr<CandidateWindow> next;
     if (factory_) next = factory_(vertical);
-    if (!next) next = std::make_unique<PagedCandidateWindow>(vertical);
+    if (!next) {
+        CandidateEnvironment env;
+        env.strip = &strip();
+        if (vertical) next = std::make_unique<CandidatesVController>(env);
+        else next = std::make_unique<CandidatesHController>(env);
+    }
     window_ = std::move(next);
     return *window_;
+}
+
+TouchBarCandidateController& CandidateWindowHolder::strip() {
+    if (!strip_) {
+        TouchBarCandidateController::Environment env;
+        env.window = [this]() -> CandidateWindow* { return window_.get(); };
+        strip_ = std::make_unique<TouchBarCandidateController>(std::move(env));
+    }
+    return *strip_;
+}
+
+TouchBarPresentation& CandidateWindowHolder::touchBar() {
+    if (!touchBar_) {
+        TouchBarPresentation::Environment env;
+        env.strip = &strip();
+        env.window = [this]() -> CandidateWindow* { return window_.get(); };
+        touchBar_ = std::make_unique<TouchBarPresentation>(std::move(env));
+    }
+    return *touchBar_;
 }
 
 } // namespace taviro

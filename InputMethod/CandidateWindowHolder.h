@@ -6,8 +6,12 @@
 
 namespace taviro {
 
-// Holds the one candidate window of the process and replaces it when the
-// layout switches. Main thread only.
+class TouchBarCandidateController;
+class TouchBarPresentation;
+
+// Holds the one candidate window of the process, replaces it when the layout
+// switches, and keeps the Touch Bar strip and bar that follow it.
+// Main thread only.
 class CandidateWindowHolder {
 public:
     using Factory = std::function<std::unique_ptr<CandidateWindow>(bool vertical)>;
@@ -16,8 +20,13 @@ public:
     // and "FontSize".
     static CandidateWindowHolder& shared();
 
-    // Builds windows with `factory` (a PagedCandidateWindow when empty).
+    // Builds windows with `factory`; without one, the window models
+    // (CandidatesVController, CandidatesHController) with the fixed-width
+    // measurer and the strip of this holder, drawn by nothing.
     explicit CandidateWindowHolder(Factory factory = {});
+    ~CandidateWindowHolder();
+    CandidateWindowHolder(const CandidateWindowHolder&) = delete;
+    CandidateWindowHolder& operator=(const CandidateWindowHolder&) = delete;
 
     // The window, created on first use (horizontal unless told otherwise by
     // setInitialLayout).
@@ -26,11 +35,20 @@ public:
     CandidateWindow& replace(bool vertical);
     void setFactory(Factory factory) { factory_ = std::move(factory); }
     void setInitialLayout(bool vertical) { initialVertical_ = vertical; }
+    // Whether a window has been built yet.
+    bool hasWindow() const { return static_cast<bool>(window_); }
+
+    // The Touch Bar strip that mirrors the window, and the input method's
+    // Touch Bar; both built on first use, on the shared Touch Bar host.
+    TouchBarCandidateController& strip();
+    TouchBarPresentation& touchBar();
 
 private:
     Factory factory_;
     bool initialVertical_ = false;
-    std::unique_ptr<CandidateWindow> window_;
+    std::unique_ptr<TouchBarCandidateController> strip_;
+    std::unique_ptr<TouchBarPresentation> touchBar_;
+    std::unique_ptr<CandidateWindow> window_; // last: goes before the strip
 };
 
 } // namespace taviro

@@ -5,8 +5,6 @@
 namespace taviro {
 namespace {
 
-const char* const kHintSeparator = "dj%dA8.C";
-
 std::pair<double, double> windowSize(bool vertical, FontSize size) {
     switch (size) {
     case FontSize::s14: return vertical ? std::pair{335.0, 262.0} : std::pair{362.0, 28.0};
@@ -30,7 +28,6 @@ void PagedCandidateWindow::layout(int from) {
 }
 
 bool PagedCandidateWindow::nextPage() {
-    calls_.push_back("nextPage");
     const int p = currentPage_ + 1;
     if (p < static_cast<int>(pageRange_.size())) {
         layout(pageRange_[static_cast<std::size_t>(p)].first);
@@ -47,7 +44,6 @@ bool PagedCandidateWindow::nextPage() {
 }
 
 bool PagedCandidateWindow::previousPage() {
-    calls_.push_back("previousPage");
     if (currentPage_ <= 0) return false;
     layout(pageRange_[static_cast<std::size_t>(currentPage_ - 1)].first);
     --currentPage_;
@@ -63,7 +59,6 @@ void PagedCandidateWindow::highlightKept() {
 }
 
 void PagedCandidateWindow::highlightCandidate(int index) {
-    calls_.push_back("highlight:" + std::to_string(index));
     if (page_.empty() || index < 0 || index >= static_cast<int>(page_.size())) {
         selectedIndex_ = 0;
         return;
@@ -73,7 +68,6 @@ void PagedCandidateWindow::highlightCandidate(int index) {
 }
 
 void PagedCandidateWindow::reloadCandidates() {
-    calls_.push_back("reload");
     candidates_ = delegate_ ? delegate_->candidates() : std::vector<std::string>{};
     pageRange_.clear();
     currentPage_ = 0;
@@ -90,36 +84,23 @@ void PagedCandidateWindow::reloadCandidates() {
 
 void PagedCandidateWindow::showAtCaret(plat::TextInputClient* /*client*/) {
     if (candidates_.empty()) return;
-    calls_.push_back("show");
     visible_ = true;
 }
 
 void PagedCandidateWindow::close() {
-    calls_.push_back("close");
     selectedIndex_ = 0;
     currentPage_ = 0;
     visible_ = false;
 }
 
 void PagedCandidateWindow::setFontSize(FontSize size) {
-    calls_.push_back("fontSize:" + std::to_string(static_cast<int>(size)));
     fontSize_ = size;
     size_ = windowSize(vertical_, size);
 }
 
-std::string PagedCandidateWindow::render() const {
-    if (!visible_) return {};
-    std::string out;
-    for (std::size_t i = 0; i < page_.size(); ++i) {
-        std::string text = page_[i];
-        if (const auto sep = text.find(kHintSeparator); sep != std::string::npos)
-            text.replace(sep, std::char_traits<char>::length(kHintSeparator), " ");
-        std::string cell = std::to_string(i + 1) + "." + text;
-        if (static_cast<int>(i) == selectedIndex_) cell = "[" + cell + "]";
-        if (!out.empty()) out += ' ';
-        out += cell;
-    }
-    return out;
+void PagedCandidateWindow::selectCandidate() {
+    if (selectedIndex_ < static_cast<int>(page_.size()) && delegate_) delegate_->commitComposition(delegate_->currentClient());
+    close();
 }
 
 } // namespace taviro

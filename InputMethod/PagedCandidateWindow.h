@@ -7,9 +7,9 @@
 
 namespace taviro {
 
-// A candidate window without drawing: fixed-size pages laid out forward,
-// a highlight and a visible flag. Tests read its state and call log; the
-// console prints render().
+// A candidate window without drawing or measuring: fixed-size pages laid
+// out forward, a highlight and a visible flag. A stand-in for tests of the
+// controller.
 class PagedCandidateWindow : public CandidateWindow {
 public:
     explicit PagedCandidateWindow(bool vertical, int pageSize = 9);
@@ -29,6 +29,7 @@ public:
     void reloadCandidates() override;
     void showAtCaret(plat::TextInputClient* client) override;
     void close() override;
+    void selectCandidate() override;
 
     CandidateWindowDelegate* delegate() const override { return delegate_; }
     void setDelegate(CandidateWindowDelegate* delegate) override { delegate_ = delegate; }
@@ -41,14 +42,7 @@ public:
     const std::vector<std::pair<int, int>>& pageRange() const { return pageRange_; }
     const std::vector<std::string>& allCandidates() const { return candidates_; }
 
-    // "1.你好 [2.尼好] 3.拟好" (the highlighted one in brackets; hints after
-    // their separator shown after a blank); "" when hidden.
-    std::string render() const;
-
-    // "show", "close", "reload", "nextPage", "previousPage", "highlight:2",
-    // "fontSize:24", in call order.
-    const std::vector<std::string>& calls() const { return calls_; }
-    void clearCalls() { calls_.clear(); }
+    std::string render() const { return renderCandidateText(*this); }
 
 private:
     void layout(int from);
@@ -65,7 +59,6 @@ private:
     CandidateWindowDelegate* delegate_ = nullptr;
     FontSize fontSize_ = FontSize::s16;
     std::pair<double, double> size_;
-    std::vector<std::string> calls_;
 };
 
 } // namespace taviro

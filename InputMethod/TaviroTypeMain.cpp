@@ -4,7 +4,6 @@
 #include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyScript.h"
-#include "InputMethod/PagedCandidateWindow.h"
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TypingSession.h"
 
@@ -45,9 +44,8 @@ bool typeLine(taviro::TypingSession& session, const std::string& script, bool tr
     for (const auto& step : *steps) {
         session.type(step);
         if (trace) {
-            const auto* paged = dynamic_cast<const taviro::PagedCandidateWindow*>(&window);
             std::cout << step.label << "\t" << session.client().markedText() << "\t"
-                      << (paged ? paged->render() : std::string()) << "\n";
+                      << taviro::renderCandidateText(window) << "\n";
         }
     }
     std::cout << session.client().committedText() << std::endl;

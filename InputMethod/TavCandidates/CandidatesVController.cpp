@@ -1,0 +1,96 @@
+#include "InputMethod/TavCandidates/CandidatesVController.h"
+
+#include "InputMethod/Core/ConfigManager.h"
+
+#include <cmath>
+
+namespace taviro {
+
+CandidatesVController::CandidatesVController(CandidateEnvironment environment)
+    : CandidateController(std::move(environment)) {
+    applyFontSize(fontSize());
+}
+
+void CandidatesVController::applyFontSize(FontSize size) {
+    double height = 280.0;
+    switch (size) {
+    case FontSize::s14: height = 262.0; break;
+    case FontSize::s16: height = 280.0; break;
+    case FontSize::s18: height = 310.0; break;
+    case FontSize::s24: height = 414.0; break;
+    case FontSize::s32: height = 604.0; break;
+    }
+    setSize({335.0, height});
+}
+
+void CandidatesVController::placeCellsVertically(const std::vector<std::string>& strings, bool repositionOnly,
+                                                 double width, double height) {
+    const long long number = settings()->candidateNumber;
+    const int innerWidth = static_cast<int>(std::trunc(width - 10.0));
+    double y = height - 2.0;
+    for (std::size_t i = 0; i < resuseCandidateCells_.size(); ++i) {
+        CandidateCell& cell = *resuseCandidateCells_[i];
+        if ((y <= 0 && number < 1) || cell.number >= static_cast<int>(strings.size()) ||
+            (number != 0 && static_cast<long long>(i) >= number))
+            break;
+        cell.setContent(strings[static_cast<std::size_t>(cell.number)], *fontCache_);
+        cell.setFrameSize(innerWidth);
+        cell.frame.size = {static_cast<double>(innerWidth), std::trunc(cell.frame.size.height)};
+        y -= cell.frame.size.height;
+        cell.frame.origin = {static_cast<double>(candidateUpDownSpace_ / 2), std::trunc(y)};
+        cell.layout();
+        if (!repositionOnly) addToPage(cell);
+        y -= candidateSpace_;
+    }
+}
+
+void CandidatesVController::layoutCandidates(const std::vector<std::string>& strings) {
+    prepareCells();
+    trace(std::to_string(currentPage()));
+    const Size area = settings()->candidateNumber < 1 ? size() : frame().size;
+    placeCellsVertically(strings, false, area.width, area.height);
+}
+
+void CandidatesVController::reloadCandidates() {
+    auto list = fetchCandidates();
+    if (list.empty()) {
+        reloadFoundNothing();
+        return;
+    }
+    storeCandidates(std::move(list));
+    prepareCells();
+    trace(std::to_string(currentPage()));
+    const Size area = settings()->candidateNumber < 1 ? size() : frame().size;
+    placeCellsVertically(candidates(), false, area.width, area.height);
+    setFirstPage();
+
+    double height = size().height;
+    if (visibleCandidateCount() == static_cast<int>(candidates().size()) || settings()->candidateNumber > 0) {
+        height = 0;
+        for (const auto* cell : visiableCandidateCells_) height += std::trunc(cell->frame.size.height) + candidateSpace_;
+    }
+    placeCellsVertically(candidates(), true, size().width, height);
+    if (!visiableCandidateCells_.empty()) highlightCandidate(0);
+    setFrame(Rect{frame().origin, {size().width, height}});
+    changed();
+}
+
+void CandidatesVController::showAtCaret(plat::TextInputClient* client) {
+    if (!client) return;
+    setHighlightBackground(CandidateColors::selectedContentBackground());
+    setBackground(environment().appearance->isDark() ? CandidateColors::darkColor() : Color::white());
+    reloadCandidates();
+    if (candidates().empty()) return;
+    const Point p = caretPoint(*client);
+    const auto screen = screenFor(p);
+    if (visiableCandidateCells_.empty() || !screen) return;
+    const Size w = frame().size;
+    double x = p.x - 15.0;
+    if (x + w.width > screen->maxX()) x = screen->maxX() - w.width;
+    double y = p.y - (w.height + 5.0);
+    if (y < screen->minY() + 100.0) y = y + w.height + 35.0 + 5.0;
+    setFrame(Rect{{x, y}, w});
+    show();
+}
+
+} // namespace taviro
