@@ -101,9 +101,12 @@ void CandidateController::highlightCandidate(int index) {
 
 void CandidateController::didClickCell(const plat::Notification& notification) {
     auto* const* sender = std::any_cast<CandidateCell*>(&notification.object);
-    // Only this window's own cells count.
-    if (!sender || !*sender || &(*sender)->window() != this) return;
-    const int number = (*sender)->number;
+    if (!sender) return;
+    // Only this window's own cells count; another object is never touched.
+    int number = -1;
+    for (const auto& cell : resuseCandidateCells_)
+        if (cell.get() == *sender) number = cell->number;
+    if (number < 0) return;
     trace("click: " + std::to_string(number));
     if (number != selectedIndex_) highlightCandidate(number);
     else selectCandidate();

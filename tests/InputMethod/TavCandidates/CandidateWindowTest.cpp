@@ -1,0 +1,486 @@
+#include "CandidateFixture.h"
+
+#include "Platform/Foundation/Log.h"
+
+namespace taviro::test {
+namespace {
+
+// Two-letter candidates "aa", "ab", ... all of one width.
+std::vector<std::string> pairs(int count) {
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) out.push_back({static_cast<char>('a' + i / 26), static_cast<char>('a' + i % 26)});
+    return out;
+}
+
+std::vector<std::pair<int, int>> pageAll(CandidateController& w) {
+    while (w.nextPage()) {
+    }
+    return w.pageRange();
+}
+
+using Ranges = std::vector<std::pair<int, int>>;
+
+// --- pages ---------------------------------------------------------------
+
+struct PageCase {
+    const char* name;
+    bool vertical;
+    int count;
+    long long candidateNumber;
+    double lineFactor;
+    Ranges pages;
+};
+
+class Pages : public CandidateFixture, public ::testing::WithParamInterface<PageCase> {};
+
+TEST_P(Pages, AreDiscoveredForwardAndReproducedBackward) {
+    const auto& c = GetParam();
+    set([&](Settings& s) { s.candidateNumber = c.candidateNumber; });
+    std::unique_ptr<CandidateController> w;
+    if (c.vertical) w = make<CandidatesVController>(c.lineFactor);
+    else w = make<CandidatesHController>(c.lineFactor);
+    delegate.list = pairs(c.count);
+    w->showAtCaret(&client);
+    EXPECT_EQ(pageAll(*w), c.pages) << c.name;
+    EXPECT_FALSE(w->nextPage()) << c.name;
+    EXPECT_EQ(w->currentPage(), static_cast<int>(c.pages.size()) - 1);
+    // Paging back lays out exactly the recorded ranges.
+    for (int p = static_cast<int>(c.pages.size()) - 2; p >= 0; --p) {
+        ASSERT_TRUE(w->previousPage());
+        const auto [location, length] = c.pages[static_cast<std::size_t>(p)];
+        const std::vector<std::string> expected(delegate.list.begin() + location,
+                                                delegate.list.begin() + location + length);
+        EXPECT_EQ(w->visibleCandidates(), expected) << c.name << " page " << p;
+    }
+    EXPECT_FALSE(w->previousPage());
+    EXPECT_EQ(w->currentPage(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, Pages,
+    ::testing::Values(
+        // Cells 40 wide, 48 apart from x 2: seven start before 394 - 15.
+        PageCase{"row of 20", false, 20, 0, 1.0, {{0, 7}, {7, 7}, {14, 6}}},
+        PageCase{"row, 5 a page", false, 12, 5, 1.0, {{0, 5}, {5, 5}, {10, 2}}},
+        PageCase{"row, 12 a page is the pool", false, 20, 12, 1.0, {{0, 9}, {9, 9}, {18, 2}}},
+        // Rows 22 high and 8 apart: the pool of nine runs out first.
+        PageCase{"column of 20", true, 20, 0, 1.0, {{0, 9}, {9, 9}, {18, 2}}},
+        // Rows 38 high: seven start above the bottom of 280.
+        PageCase{"column of tall rows", true, 30, 0, 2.0, {{0, 7}, {7, 7}, {14, 7}, {21, 7}, {28, 2}}},
+        PageCase{"column, 5 a page", true, 12, 5, 1.0, {{0, 5}, {5, 5}, {10, 2}}},
+        PageCase{"column, 12 a page", true, 20, 12, 1.0, {{0, 9}, {9, 9}, {18, 2}}}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
+// --- frames --------------------------------------------------------------
+
+TEST_F(CandidateFixture, RowFramesAndButtons) {
+    struct Case {
+        const char* name;
+        int count;
+        long long candidateNumber;
+        FontSize size;
+        double width;
+        bool buttonsHidden;
+    };
+    const Case cases[] = {
+        {"three fit, automatic", 3, 0, FontSize::s16, 3 * 48 - 4, true},
+        {"three, 5 a page", 3, 5, FontSize::s16, 3 * 48 - 4 + 20, false},
+        {"long list keeps the nominal width", 30, 0, FontSize::s16, 394, false},
+        {"long list at 24", 30, 0, FontSize::s24, 582, false},
+        {"one at 32", 1, 0, FontSize::s32, 48 - 4, true},
+    };
+    for (const auto& c : cases) {
+        set([&](Settings& s) { s.candidateNumber = c.candidateNumber; });
+        auto w = make<CandidatesHController>();
+        w->setFontSize(c.size);
+        const double height = w->size().height;
+        delegate.list = pairs(c.count);
+        w->showAtCaret(&client);
+        EXPECT_EQ(w->frame().size, (Size{c.width, height})) << c.name;
+        EXPECT_EQ(w->upButton().hidden, c.buttonsHidden) << c.name;
+        EXPECT_EQ(w->upButton().frame, (Rect{{c.width - 18.0, height - 14.0}, {8, 8}})) << c.name;
+        EXPECT_EQ(w->downButton().frame, (Rect{{c.width - 18.0, 6.0}, {8, 8}})) << c.name;
+        // Cells: 2 from the left, 48 apart, 2 above the bottom, 4 lower than the window.
+        for (int i = 0; i < w->visibleCandidateCount(); ++i) {
+            const auto& cell = *w->visiableCandidateCells()[static_cast<std::size_t>(i)];
+            EXPECT_EQ(cell.frame, (Rect{{2.0 + 48.0 * i, 2.0}, {40, height - 4}})) << c.name << " cell " << i;
+            EXPECT_EQ(cell.number, i);
+        }
+        // The highlight spans the row's height.
+        EXPECT_EQ(w->highlightView().frame, (Rect{{2, 2}, {40, height - 4}})) << c.name;
+    }
+}
+
+TEST_F(CandidateFixture, CellLabelsAreCentredAndNumberedFromOne) {
+    auto w = make<CandidatesHController>();
+    delegate.list = {"你好dj%dA8.Cnh", "b"};
+    w->showAtCaret(&client);
+    const auto& cell = *w->visiableCandidateCells()[0];
+    // The hint shows after a space; the cell needs both labels + 10.
+    EXPECT_EQ(cell.contentField.text, "你好 nh");
+    EXPECT_EQ(cell.candidateContent, "你好dj%dA8.Cnh");
+    EXPECT_EQ(cell.frame.size.width, 50 + 10 + 10);
+    EXPECT_EQ(cell.numberField.text, "1");
+    EXPECT_EQ(w->visiableCandidateCells()[1]->numberField.text, "2");
+    // Number at x 2, content one point after it; both centred in 26 (halves away from zero).
+    EXPECT_EQ(cell.numberField.frame.origin, (Point{2, 6}));  // (26 - 14.67) / 2 = 5.67
+    EXPECT_EQ(cell.contentField.frame.origin, (Point{13, 3})); // (26 - 20) / 2
+    // The number font is two thirds of the candidate font, medium, system.
+    EXPECT_EQ(cell.numberField.font, (Font{"", 16.0 / 1.5, true}));
+    EXPECT_EQ(cell.contentField.font, (Font{"", 16.0, false}));
+}
+
+TEST_F(CandidateFixture, ConfiguredFontIsUsedWhenInstalledElseTheSystemFont) {
+    for (const auto& [name, family] : std::vector<std::pair<std::string, std::string>>{
+             {"Installed Sans", "Installed Sans"}, {"Missing Serif", ""}}) {
+        set([&](Settings& s) { s.candidateFontName = name; });
+        auto w = make<CandidatesHController>();
+        w->setFontSize(FontSize::s24);
+        delegate.list = {"a"};
+        w->showAtCaret(&client);
+        EXPECT_EQ(*w->fontCache(), (Font{family, 24.0, false})) << name;
+        const auto& cell = *w->visiableCandidateCells()[0];
+        EXPECT_EQ(cell.numberField.font, (Font{family, 16.0, family.empty()})) << name;
+    }
+}
+
+TEST_F(CandidateFixture, FirstCandidateTooWideIsCutAndStandsAlone) {
+    const std::string wide(40, 'w'); // 400 + 20 > 394 - 15
+    for (const long long number : {0LL, 3LL}) {
+        set([&](Settings& s) { s.candidateNumber = number; });
+        auto w = make<CandidatesHController>();
+        delegate.list = {wide, "ab", "ac", "ad"};
+        w->showAtCaret(&client);
+        const auto& cell = *w->visiableCandidateCells()[0];
+        EXPECT_EQ(cell.frame.size, (Size{364, 26})) << number;
+        EXPECT_EQ(cell.contentField.frame.size, (Size{364, 20})) << number;
+        if (number == 0) {
+            EXPECT_EQ(w->visibleCandidateCount(), 1);
+            ASSERT_TRUE(w->nextPage());
+            EXPECT_EQ(w->visibleCandidates(), (std::vector<std::string>{"ab", "ac", "ad"}));
+        } else {
+            // A fixed count goes on after the cut cell, at its natural width.
+            EXPECT_EQ(w->visibleCandidateCount(), 3);
+            EXPECT_EQ(w->visiableCandidateCells()[1]->frame.origin.x, 2 + 420 + 8);
+        }
+    }
+}
+
+TEST_F(CandidateFixture, ColumnFrames) {
+    struct Case {
+        const char* name;
+        int count;
+        long long candidateNumber;
+        double lineFactor;
+        double height;
+    };
+    const Case cases[] = {
+        {"five fit: the window shrinks to them", 5, 0, 1.0, 5 * (22 + 8)},
+        {"tall rows keep the nominal height", 30, 0, 2.0, 280},
+        {"5 a page: height of the first page", 30, 5, 1.0, 5 * (22 + 8)},
+        {"12 a page: the pool", 30, 12, 1.0, 9 * (22 + 8)},
+    };
+    for (const auto& c : cases) {
+        set([&](Settings& s) { s.candidateNumber = c.candidateNumber; });
+        auto w = make<CandidatesVController>(c.lineFactor);
+        delegate.list = pairs(c.count);
+        w->showAtCaret(&client);
+        EXPECT_EQ(w->frame().size, (Size{335, c.height})) << c.name;
+        const double rowHeight = 16 * c.lineFactor + 4 + 2;
+        // The first row starts 2 below the top, 8 between rows, 325 wide at x 2.
+        double top = c.height - 2;
+        for (const auto* cell : w->visiableCandidateCells()) {
+            EXPECT_EQ(cell->frame, (Rect{{2, top - rowHeight}, {325, rowHeight}})) << c.name << " " << cell->number;
+            top -= rowHeight + 8;
+        }
+        EXPECT_EQ(w->highlightView().frame, w->visiableCandidateCells()[0]->frame) << c.name;
+    }
+}
+
+TEST_F(CandidateFixture, FontSizeSetsTheNominalSizeAndEmptiesTheFontCache) {
+    const std::vector<std::tuple<FontSize, Size, Size>> cases{
+        {FontSize::s14, {335, 262}, {362, 28}}, {FontSize::s16, {335, 280}, {394, 30}},
+        {FontSize::s18, {335, 310}, {446, 32}}, {FontSize::s24, {335, 414}, {582, 40}},
+        {FontSize::s32, {335, 604}, {872, 50}}};
+    auto v = make<CandidatesVController>();
+    auto h = make<CandidatesHController>();
+    delegate.list = {"a"};
+    for (const auto& [size, vertical, horizontal] : cases) {
+        h->showAtCaret(&client);
+        ASSERT_TRUE(h->fontCache());
+        v->setFontSize(size);
+        h->setFontSize(size);
+        EXPECT_EQ(v->size(), vertical);
+        EXPECT_EQ(h->size(), horizontal);
+        EXPECT_FALSE(h->fontCache());
+        h->showAtCaret(&client);
+        EXPECT_EQ(h->fontCache()->pointSize, static_cast<double>(static_cast<int>(size)));
+    }
+    EXPECT_FALSE(fontSizeFromRaw(20));
+    EXPECT_FALSE(fontSizeFromRaw(15));
+}
+
+// --- highlight, selection, clicks ------------------------------------------
+
+TEST_F(CandidateFixture, ClickHighlightsThenCommits) {
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(5);
+    w->showAtCaret(&client);
+    EXPECT_EQ(delegate.selections, (std::vector<std::string>{"aa"}));
+    w->click(3);
+    EXPECT_EQ(w->selectedIndex(), 3);
+    EXPECT_EQ(delegate.selections.back(), "ad");
+    EXPECT_TRUE(w->visiableCandidateCells()[3]->isSelected);
+    EXPECT_FALSE(w->visiableCandidateCells()[0]->isSelected);
+    EXPECT_EQ(delegate.commits, 0);
+    w->click(3);
+    EXPECT_EQ(delegate.commits, 1);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(w->selectedIndex(), 0);
+    // A screen reader's press is a click.
+    w->showAtCaret(&client);
+    EXPECT_TRUE(w->visiableCandidateCells()[0]->accessibilityPerformPress());
+    EXPECT_EQ(delegate.commits, 2);
+}
+
+TEST_F(CandidateFixture, ClicksOnOtherWindowsAndGoneWindowsReachNoOne) {
+    auto first = make<CandidatesHController>();
+    auto second = make<CandidatesHController>();
+    delegate.list = pairs(5);
+    first->showAtCaret(&client);
+    second->showAtCaret(&client);
+    second->click(2);
+    EXPECT_EQ(second->selectedIndex(), 2);
+    EXPECT_EQ(first->selectedIndex(), 0);
+    // A cell object of a destroyed window posted later is ignored by the survivor.
+    CandidateCell* stale = second->resuseCandidateCells()[1].get();
+    second.reset();
+    notifications.post(DidClickCandidate, stale);
+    notifications.post(DidClickCandidate, std::string("not a cell"));
+    EXPECT_EQ(first->selectedIndex(), 0);
+    EXPECT_TRUE(first->isVisible());
+}
+
+TEST_F(CandidateFixture, PageTurnOntoAShorterPageHighlightsAndReportsItsFirstCell) {
+    for (const bool vertical : {false, true}) {
+        set([&](Settings& s) { s.candidateNumber = 7; });
+        std::unique_ptr<CandidateController> w;
+        if (vertical) w = make<CandidatesVController>();
+        else w = make<CandidatesHController>();
+        delegate.list = pairs(11); // pages of 7 and 4
+        delegate.selections.clear();
+        w->showAtCaret(&client);
+        w->highlightCandidate(6);
+        ASSERT_TRUE(w->nextPage());
+        EXPECT_EQ(w->selectedIndex(), 0);
+        EXPECT_FALSE(w->highlightView().hidden);
+        EXPECT_EQ(delegate.selections.back(), "ah");
+        EXPECT_TRUE(w->visiableCandidateCells()[0]->isSelected);
+        // Back to the long page: the place is kept.
+        w->highlightCandidate(2);
+        ASSERT_TRUE(w->previousPage());
+        EXPECT_EQ(w->selectedIndex(), 2);
+        EXPECT_EQ(delegate.selections.back(), "ac");
+    }
+}
+
+TEST_F(CandidateFixture, OutOfRangeHighlightHidesAndTellsNothing) {
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(3);
+    w->showAtCaret(&client);
+    w->highlightCandidate(2);
+    const auto told = delegate.selections.size();
+    for (const int index : {-1, 3, 9}) {
+        w->highlightCandidate(index);
+        EXPECT_EQ(w->selectedIndex(), 0) << index;
+        EXPECT_TRUE(w->highlightView().hidden) << index;
+    }
+    EXPECT_EQ(delegate.selections.size(), told);
+}
+
+TEST_F(CandidateFixture, SelectNoBackgroundHidesTheHighlightButStillSelects) {
+    set([](Settings& s) { s.selectNoBG = true; });
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(3);
+    w->showAtCaret(&client);
+    w->highlightCandidate(1);
+    EXPECT_TRUE(w->highlightView().hidden);
+    EXPECT_TRUE(w->visiableCandidateCells()[1]->isSelected);
+    EXPECT_EQ(delegate.selections.back(), "ab");
+    EXPECT_EQ(w->visiableCandidateCells()[1]->contentField.color, CandidateColors::noBackgroundSelection());
+    EXPECT_EQ(w->visiableCandidateCells()[1]->numberField.color, Color::white());
+}
+
+TEST_F(CandidateFixture, PageButtonsTurnPages) {
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(20);
+    w->showAtCaret(&client);
+    w->pressDownButton();
+    EXPECT_EQ(w->currentPage(), 1);
+    w->pressDownButton();
+    w->pressDownButton(); // past the last page: nothing
+    EXPECT_EQ(w->currentPage(), 2);
+    w->pressUpButton();
+    EXPECT_EQ(w->currentPage(), 1);
+    EXPECT_EQ(w->upButton().accessibilityTitle, "上一页");
+    EXPECT_EQ(w->downButton().accessibilityTitle, "下一页");
+}
+
+TEST_F(CandidateFixture, EmptyListOrNoDelegateClosesTheWindow) {
+    auto w = make<CandidatesVController>();
+    delegate.list = pairs(3);
+    w->showAtCaret(&client);
+    ASSERT_TRUE(w->isVisible());
+    delegate.list.clear();
+    w->showAtCaret(&client);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(w->candidates().empty());
+    delegate.list = pairs(3);
+    w->setDelegate(nullptr);
+    w->reloadCandidates();
+    EXPECT_TRUE(w->candidates().empty());
+    // Select with nothing to commit still closes.
+    w->selectCandidate();
+    EXPECT_EQ(delegate.commits, 0);
+    EXPECT_FALSE(w->isVisible());
+}
+
+// --- placement -------------------------------------------------------------
+
+TEST_F(CandidateFixture, PlacementAtTheCaret) {
+    struct Case {
+        const char* name;
+        bool vertical;
+        plat::TextRect caret;
+        std::vector<Rect> screens;
+        Point mouse;
+        std::optional<Point> origin; // none: not shown
+    };
+    const Rect main{{0, 0}, {1920, 1080}};
+    const Rect side{{1920, 0}, {1280, 1024}};
+    // Three candidates: the row is 140 x 30, the column 335 x 90.
+    const Case cases[] = {
+        {"row below the caret", false, {500, 500, 2, 20}, {main}, {}, Point{485, 465}},
+        {"row near the bottom goes up 70", false, {500, 60, 2, 20}, {main}, {}, Point{485, 95}},
+        {"row at the right edge", false, {1900, 500, 2, 20}, {main}, {}, Point{1780, 465}},
+        {"row at the left edge is not held", false, {5, 500, 2, 20}, {main}, {}, Point{-10, 465}},
+        {"unknown caret: the mouse", false, {0, 0, 0, 0}, {main}, {300, 400}, Point{285, 365}},
+        {"second screen", false, {3190, 500, 2, 20}, {main, side}, {}, Point{3060, 465}},
+        {"outside every screen: the main screen", false, {2500, 2000, 2, 20}, {main}, {}, Point{1780, 1965}},
+        {"no screen: not shown", false, {500, 500, 2, 20}, {}, {}, std::nullopt},
+        {"column below the caret", true, {500, 500, 2, 20}, {main}, {}, Point{485, 405}},
+        {"column near the bottom goes above", true, {500, 150, 2, 20}, {main}, {}, Point{485, 185}},
+        {"column at the right edge", true, {1900, 500, 2, 20}, {main}, {}, Point{1585, 405}},
+    };
+    for (const auto& c : cases) {
+        screens = std::make_shared<FixedScreens>(c.screens, c.mouse);
+        std::unique_ptr<CandidateController> w;
+        if (c.vertical) w = make<CandidatesVController>();
+        else w = make<CandidatesHController>();
+        delegate.list = pairs(3);
+        client.setLineRect(c.caret);
+        w->showAtCaret(&client);
+        EXPECT_EQ(w->isVisible(), c.origin.has_value()) << c.name;
+        if (c.origin) {
+            EXPECT_EQ(w->frame().origin, *c.origin) << c.name;
+        }
+    }
+}
+
+TEST_F(CandidateFixture, NoClientDoesNothing) {
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(3);
+    w->showAtCaret(nullptr);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(w->candidates().empty());
+}
+
+// --- appearance --------------------------------------------------------------
+
+TEST_F(CandidateFixture, LightAndDarkColours) {
+    set([](Settings& s) {
+        s.candidateFontColorLight = 0x1020304050; // only the low 24 bits count
+        s.candidateFontColorDark = 0xFFFFFF;
+    });
+    for (const bool dark : {false, true}) {
+        appearance->dark = dark;
+        auto h = make<CandidatesHController>();
+        delegate.list = pairs(3);
+        h->showAtCaret(&client);
+        EXPECT_EQ(h->background(), dark ? CandidateColors::darkColor() : Color::white());
+        EXPECT_EQ(h->background().hexString(), dark ? "1F1F2B" : "FFFFFF");
+        EXPECT_EQ(h->upButton().image, dark ? CandidatesHController::PageButton::Image::upWhite
+                                            : CandidatesHController::PageButton::Image::upBlack);
+        EXPECT_EQ(h->downButton().image, dark ? CandidatesHController::PageButton::Image::downWhite
+                                              : CandidatesHController::PageButton::Image::downBlack);
+        const auto& selected = *h->visiableCandidateCells()[0];
+        const auto& other = *h->visiableCandidateCells()[1];
+        EXPECT_EQ(selected.contentField.color, Color::white());
+        EXPECT_EQ(selected.numberField.color, Color::white());
+        EXPECT_EQ(other.contentField.color.hexString(), dark ? "FFFFFF" : "304050");
+        EXPECT_EQ(other.numberField.color, dark ? CandidateColors::lightGray() : CandidateColors::gray());
+        EXPECT_FALSE(h->highlightView().hidden);
+        EXPECT_EQ(h->highlightView().background, CandidateColors::selectedContentBackground());
+
+        auto v = make<CandidatesVController>();
+        v->showAtCaret(&client);
+        EXPECT_EQ(v->background(), dark ? CandidateColors::darkColor() : Color::white());
+    }
+}
+
+// --- what screen readers hear --------------------------------------------------
+
+TEST_F(CandidateFixture, AccessibilityEvents) {
+    using K = AccessibilityEvent::Kind;
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(12);
+    w->showAtCaret(&client);
+    // The highlight of the first cell, then the shown window's first cell.
+    EXPECT_EQ(view->events, (std::vector<AccessibilityEvent>{{K::focusedUIElementChanged, 0},
+                                                             {K::focusedUIElementChanged, 0}}));
+    view->events.clear();
+    w->highlightCandidate(4);
+    w->nextPage(); // five cells on the next page: the place is kept
+    w->close();
+    EXPECT_EQ(view->events, (std::vector<AccessibilityEvent>{{K::focusedUIElementChanged, 4},
+                                                             {K::focusedUIElementChanged, 4},
+                                                             {K::applicationHidden, -1}}));
+    EXPECT_GT(view->changes, 0);
+    // A cell's frame on screen is the window's origin plus its own.
+    w->showAtCaret(&client);
+    const auto& cell = *w->visiableCandidateCells()[1];
+    EXPECT_EQ(cell.accessibilityFrame(),
+              (Rect{{w->frame().origin.x + cell.frame.origin.x, w->frame().origin.y + cell.frame.origin.y},
+                    cell.frame.size}));
+    EXPECT_EQ(cell.accessibilityRole(), "AXButton");
+    // A cell of no page: its own frame.
+    const auto& spare = *w->resuseCandidateCells()[8];
+    EXPECT_FALSE(spare.inWindow());
+    EXPECT_EQ(spare.accessibilityFrame(), spare.frame);
+}
+
+// A window refreshed key after key keeps only what the page on screen needs,
+// and by default writes no trace lines.
+TEST_F(CandidateFixture, ManyRefreshesKeepNothingBehind) {
+    plat::LogCapture capture;
+    auto w = make<CandidatesHController>();
+    delegate.list = pairs(40);
+    for (int i = 0; i < 5000; ++i) {
+        w->showAtCaret(&client);
+        w->nextPage();
+        w->nextPage();
+        w->click(i % 3);
+    }
+    EXPECT_LE(w->pageRange().size(), 3u);
+    EXPECT_LE(w->visiableCandidateCells().size(), 9u);
+    EXPECT_EQ(w->resuseCandidateCells().size(), 9u);
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+} // namespace
+} // namespace taviro::test
