@@ -156,3 +156,30 @@ std::optional<KeyTransition> transition(std::uint32_t evdevCode, std::uint32_t s
 }
 
 } // namespace plat::ibuskeys
+
+namespace plat::ibuskeys {
+
+std::optional<ForwardKey> forwardKey(std::uint16_t vk) {
+    std::uint32_t keyval = 0;
+    switch (vk) {
+    case KeyCode::returnKey: keyval = 0xff0d; break;
+    case KeyCode::tab: keyval = 0xff09; break;
+    case KeyCode::deleteKey: keyval = 0xff08; break;
+    case KeyCode::escape: keyval = 0xff1b; break;
+    case KeyCode::home: keyval = 0xff50; break;
+    case KeyCode::leftArrow: keyval = 0xff51; break;
+    case KeyCode::upArrow: keyval = 0xff52; break;
+    case KeyCode::rightArrow: keyval = 0xff53; break;
+    case KeyCode::downArrow: keyval = 0xff54; break;
+    case KeyCode::pageUp: keyval = 0xff55; break;
+    case KeyCode::pageDown: keyval = 0xff56; break;
+    case KeyCode::end: keyval = 0xff57; break;
+    case KeyCode::forwardDelete: keyval = 0xffff; break;
+    default: return std::nullopt;
+    }
+    for (std::uint32_t evdev = 0; evdev < kTable.size(); ++evdev)
+        if (kTable[evdev] == vk) return ForwardKey{keyval, evdev};
+    return std::nullopt;
+}
+
+} // namespace plat::ibuskeys

@@ -46,3 +46,16 @@ std::optional<KeyTransition> transition(std::uint32_t evdevCode, std::uint32_t s
 
 } // namespace ibuskeys
 } // namespace plat
+
+namespace plat::ibuskeys {
+
+// What IBus forwards for one press of a virtual key: the keyval of the US
+// layout and the evdev code. None for keys that type text or are unknown.
+struct ForwardKey {
+    std::uint32_t keyval = 0;
+    std::uint32_t evdevCode = 0;
+    bool operator==(const ForwardKey&) const = default;
+};
+std::optional<ForwardKey> forwardKey(std::uint16_t virtualCode);
+
+} // namespace plat::ibuskeys

@@ -13,6 +13,7 @@ namespace plat {
 struct CommandReceiver::Impl {
     std::unique_ptr<sdbus::IConnection> connection;
     sdbus::Slot match;
+    sdbus::Slot gone;
 };
 
 namespace {
@@ -31,6 +32,12 @@ CommandValue toValue(const sdbus::Variant& v) {
 
 std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler, Executor executor,
                                                         std::optional<std::string> address) {
+    return start([handler = std::move(handler)](const Command& c, const std::string&) { handler(c); }, nullptr,
+                 std::move(executor), std::move(address));
+}
+
+std::unique_ptr<CommandReceiver> CommandReceiver::start(SenderHandler handler, GoneHandler gone,
+                                                        Executor executor, std::optional<std::string> address) {
     auto impl = std::make_unique<Impl>();
     try {
         impl->connection = address ? sdbus::createSessionBusConnectionWithAddress(*address)
@@ -39,7 +46,7 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler, Executo
                                  "',interface='" + command::kInterface + "',member='" +
                                  command::kMember + "'";
         impl->match = impl->connection->addMatch(
-            rule, [handler = std::move(handler), executor = std::move(executor)](sdbus::Message& msg) {
+            rule, [handler = std::move(handler), executor](sdbus::Message& msg) {
                 // Only "sa{sv}" is a command.
                 Command cmd;
                 std::map<std::string, sdbus::Variant> info;
@@ -57,8 +64,26 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler, Executo
                 for (const auto& [key, value] : info) cmd.userInfo.emplace(key, toValue(value));
                 auto valid = validateCommand(std::move(cmd));
                 if (!valid) return;
-                executor([handler, c = std::move(*valid)] { handler(c); });
+                const std::string sender = msg.getSender();
+                executor([handler, c = std::move(*valid), s = sender] { handler(c, s); });
             });
+        if (gone) {
+            // A unique name whose new owner is empty: that connection is gone.
+            const std::string goneRule =
+                "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                "member='NameOwnerChanged',arg2=''";
+            impl->gone = impl->connection->addMatch(
+                goneRule, [gone = std::move(gone), executor](sdbus::Message& msg) {
+                    std::string name, oldOwner, newOwner;
+                    try {
+                        msg >> name >> oldOwner >> newOwner;
+                    } catch (const std::exception&) {
+                        return;
+                    }
+                    if (name.empty() || name[0] != ':' || !newOwner.empty()) return;
+                    executor([gone, name] { gone(name); });
+                });
+        }
         impl->connection->enterEventLoopAsync();
     } catch (const std::exception& e) {
         plat::log(std::string("command channel: cannot listen on the session bus (") + e.what() + ")");
@@ -77,6 +102,7 @@ CommandReceiver::~CommandReceiver() {
     if (!impl_ || !impl_->connection) return;
     impl_->connection->leaveEventLoop();
     impl_->match.reset();
+    impl_->gone.reset();
 }
 
 } // namespace plat

@@ -16,10 +16,20 @@ class CommandReceiver {
 public:
     using Handler = std::function<void(const Command&)>;
     using Executor = std::function<void(std::function<void()>)>;
+    // The same with the sender's unique bus name.
+    using SenderHandler = std::function<void(const Command&, const std::string& sender)>;
+    // A connection left the bus (its unique name).
+    using GoneHandler = std::function<void(const std::string& name)>;
 
     // Starts listening; none (after a log line) when no bus can be reached. The
     // receiver listens once this returns. address: none means the session bus.
     static std::unique_ptr<CommandReceiver> start(Handler handler, Executor executor,
+                                                  std::optional<std::string> address = std::nullopt);
+
+    // Also tells who sent each command and when a connection leaves the bus;
+    // both go through the executor in the order the bus delivered them, so a
+    // sender's commands always come before its departure.
+    static std::unique_ptr<CommandReceiver> start(SenderHandler handler, GoneHandler gone, Executor executor,
                                                   std::optional<std::string> address = std::nullopt);
 
     // The same, running the handler on MainQueue::shared().

@@ -290,3 +290,31 @@ TEST(IBusKeyMap, ModifierTapBecomesTwoFlagsChangedEventsAndReleasesOfOtherKeysAr
 }
 
 } // namespace
+
+namespace {
+
+// Keys the input method sends back to the client (caret commands, delete,
+// home and end) go out as the keyval and evdev code the client expects, and
+// map back to the same virtual key.
+TEST(IBusKeyMap, ForwardedKeysRoundTrip) {
+    const struct {
+        std::uint16_t vk;
+        std::uint32_t keyval, evdev;
+    } cases[] = {
+        {123, 0xff51, 105}, {124, 0xff53, 106}, {125, 0xff54, 108}, {126, 0xff52, 103},
+        {51, 0xff08, 14},   {36, 0xff0d, 28},   {115, 0xff50, 102}, {119, 0xff57, 107},
+        {116, 0xff55, 104}, {121, 0xff56, 109}, {117, 0xffff, 111}, {53, 0xff1b, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.vk);
+        auto key = forwardKey(c.vk);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(key->keyval, c.keyval);
+        EXPECT_EQ(key->evdevCode, c.evdev);
+        EXPECT_EQ(virtualKeyCode(key->evdevCode), c.vk);
+    }
+    EXPECT_FALSE(forwardKey(0));    // a letter
+    EXPECT_FALSE(forwardKey(200));  // unknown
+}
+
+} // namespace

@@ -1,0 +1,195 @@
+#include "InputMethod/App/Desktop/DesktopApp.h"
+
+#include "InputMethod/App/AppDelegate.h"
+#include "InputMethod/App/CrashLog.h"
+#include "InputMethod/App/Desktop/DesktopServices.h"
+#include "InputMethod/App/Desktop/QtCandidateWindow.h"
+#include "InputMethod/App/FreedesktopNotices.h"
+#include "InputMethod/App/InputMenu.h"
+#include "InputMethod/App/Updater.h"
+#include "InputMethod/App/VersionCheck.h"
+#include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/CommandHandler.h"
+#include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/Core/Database/Database.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "InputMethod/TaviroController.h"
+#include "InputMethod/TaviroEngineAdapter.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/InputMethodKit/GLibMainQueueDriver.h"
+#include "Platform/InputMethodKit/IBusHost.h"
+#include "Platform/InputMethodKit/InputMethodServer.h"
+#include "Platform/Notifications/CommandReceiver.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCursor>
+#include <QScreen>
+
+#include <chrono>
+#include <csignal>
+#include <unistd.h>
+
+namespace taviro {
+namespace {
+
+double primaryScreenHeight() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().height() : 1080.0;
+}
+
+// Screens in points with y up from the primary screen's lower left.
+std::vector<plat::TextRect> screenFrames() {
+    std::vector<plat::TextRect> out;
+    const double h = primaryScreenHeight();
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    auto add = [&](const QScreen* s) {
+        const QRect g = s->geometry();
+        out.push_back({static_cast<double>(g.x()), h - g.y() - g.height(), static_cast<double>(g.width()),
+                       static_cast<double>(g.height())});
+    };
+    if (primary) add(primary);
+    for (const QScreen* s : QGuiApplication::screens())
+        if (s != primary) add(s);
+    return out;
+}
+
+std::string executableDir() {
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
+} // namespace
+
+int runDesktopApp(QApplication& app, const DesktopOptions& options) {
+    (void)app;
+    const auto started = std::chrono::steady_clock::now();
+    // The IBus engine lives on GLib's default context: Qt must run it.
+    const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {
+        plat::log("TaviroMac2: Qt does not run on the GLib event loop (QT_NO_GLIB set?)");
+        return 1;
+    }
+    plat::GLibMainQueueDriver driver(plat::MainQueue::shared());
+
+    ConfigManager& config = ConfigManager::shared();
+    TaviroIMEngine& engine = TaviroIMEngine::shared();
+    TaviroEngineAdapter adapter(engine);
+    CandidateWindowHolder windows([](bool vertical) -> std::unique_ptr<CandidateWindow> {
+        return std::make_unique<QtCandidateWindow>(vertical, primaryScreenHeight);
+    });
+
+    ControllerEnvironment controllerEnv;
+    controllerEnv.engine = &adapter;
+    controllerEnv.config = &config;
+    controllerEnv.windows = &windows;
+    controllerEnv.hint.screens = screenFrames;
+    controllerEnv.hint.mouseLocation = [] {
+        const QPoint p = QCursor::pos();
+        return plat::TextRect{static_cast<double>(p.x()), primaryScreenHeight() - p.y(), 0, 0};
+    };
+
+    RecordingNoticeCenter noNotices;
+    auto desktopNotices = FreedesktopNoticeCenter::create(
+        [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
+    NoticeCenter& notices = desktopNotices ? static_cast<NoticeCenter&>(*desktopNotices) : noNotices;
+    PackageManagerUpdater updater(notices);
+    VersionCheck versionCheck(TAVIRO_VERSION, std::filesystem::path(TAVIRO_INSTALL_PREFIX) / "share" /
+                                                  "TaviroMac2" / "Info.plist");
+    DefaultCommandTargets targets(Database::shared(), config, adapter, windows);
+
+    std::unique_ptr<plat::InputMethodServer> server;
+    std::unique_ptr<plat::IBusHost> host;
+    std::unique_ptr<DesktopServices> services;
+    const std::string kelvane = executableDir() + "/Kelvane";
+
+    InputMenuActions menuActions(MenuEnvironment{
+        &config, &updater, [] { /* the About window comes with its view */ },
+        [kelvane] { return launchProgram(kelvane); }, [] { return hasSchemeHandler("taviromac2"); },
+        openWithDesktop});
+
+    AppEnvironment env;
+    env.config = &config;
+    env.windows = &windows;
+    env.commandTargets = &targets;
+    env.updater = &updater;
+    env.notices = &notices;
+    env.versionCheck = &versionCheck;
+    env.bundleIdentifier = std::string("com.quorvel.inputmethod.TaviroMac2");
+    env.userFolder = plat::Paths::userFolder();
+    env.startServer = [&](const std::string& name, const std::optional<std::string>& bundleId) {
+        server = std::make_unique<plat::InputMethodServer>(
+            name, bundleId.value_or(""), [&](plat::InputMethodServer& s, plat::TextInputClient* client) {
+                return std::make_unique<TaviroController>(&s, client, controllerEnv);
+            });
+        plat::IBusHost::Options o;
+        o.standalone = !options.startedByDaemon;
+        o.description = "塔维输入法";
+        o.version = TAVIRO_VERSION;
+        o.execPath = executableDir() + "/TaviroMac2 --ibus";
+        o.primaryScreenHeight = primaryScreenHeight;
+        o.disconnected = [] { QCoreApplication::exit(0); };
+        o.caretMoved = [&windows](plat::TextInputClient& client) {
+            CandidateWindow& w = windows.window();
+            if (w.isVisible()) w.showAtCaret(&client);
+        };
+        o.properties = [&config] {
+            std::vector<plat::HostProperty> props;
+            const InputMenu menu = buildInputMenu(*config.settings());
+            int n = 0;
+            for (const auto& item : menu.items) {
+                plat::HostProperty p;
+                p.separator = item.separator;
+                p.key = item.separator ? "separator" + std::to_string(++n) : item.action;
+                p.label = item.title;
+                if (!item.keyEquivalent.empty()) p.shortcut = "⇧⌘" + item.keyEquivalent;
+                props.push_back(std::move(p));
+            }
+            return props;
+        };
+        o.propertyActivated = [&](const std::string& key) {
+            menuActions.perform(key);
+            if (host) host->refreshProperties();
+        };
+        host = std::make_unique<plat::IBusHost>(*server, std::move(o));
+        if (!host->start()) return false;
+        services = std::make_unique<DesktopServices>(*host);
+        plat::SystemServices::setShared(services.get());
+        return true;
+    };
+    env.subscribe = [](plat::CommandReceiver::SenderHandler handler, plat::CommandReceiver::GoneHandler gone) {
+        return plat::CommandReceiver::start(
+            std::move(handler), std::move(gone),
+            [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
+    };
+    env.cleanEngine = [&] { adapter.clean(); };
+    env.startCrashReporter = [] { CrashLog::start(plat::Paths::perUserFile("crash.log")); };
+    env.terminate = [&engine] {
+        // A write cut off halfway is rolled back at the next start: let the
+        // store's queues finish first, for a bounded time.
+        if (!engine.finishForExit(std::chrono::seconds(3)))
+            plat::log("TaviroMac2: store writes still running at the update; ending anyway");
+        ::kill(::getpid(), SIGKILL);
+    };
+
+    AppDelegate delegate(env);
+    if (!delegate.applicationDidFinishLaunching()) return 1;
+
+    // Say once when keys are served with real candidates.
+    plat::Timer readyProbe = plat::MainQueue::shared().repeating(std::chrono::milliseconds(2), [&] {
+        if (!TaviroIMEngine::isReady()) return;
+        const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started);
+        plat::log("TaviroMac2: ready for keys after " + std::to_string(static_cast<int>(ms.count())) + " ms");
+        readyProbe.cancel();
+    });
+
+    const int status = QApplication::exec();
+    plat::SystemServices::setShared(nullptr);
+    engine.finishForExit(std::chrono::seconds(3));
+    return status;
+}
+
+} // namespace taviro

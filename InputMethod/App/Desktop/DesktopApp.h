@@ -1,0 +1,16 @@
+#pragma once
+
+class QApplication;
+
+namespace taviro {
+
+struct DesktopOptions {
+    // Started by the daemon from the component file (else register standalone).
+    bool startedByDaemon = false;
+};
+
+// Runs the input method on the application's event loop until the bus goes
+// away. Returns the exit status.
+int runDesktopApp(QApplication& app, const DesktopOptions& options);
+
+} // namespace taviro

@@ -1,0 +1,32 @@
+// TaviroMac2: the input method on the desktop. The IBus engine and the Qt
+// windows share one GLib main loop; start-up is the application delegate's.
+#include "InputMethod/App/AppDelegate.h"
+#include "InputMethod/App/CrashLog.h"
+#include "InputMethod/App/Desktop/DesktopApp.h"
+
+#include <QApplication>
+
+#include <cstring>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    taviro::DesktopOptions options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--ibus") == 0) {
+            options.startedByDaemon = true;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "TaviroMac2 " << TAVIRO_VERSION << "\n";
+            return 0;
+        } else if (std::strcmp(argv[i], "--help") == 0) {
+            std::cout << "usage: TaviroMac2 [--ibus]\n"
+                         "\n"
+                         "The TaviroMac2 input method. Started by the IBus daemon (--ibus) from its\n"
+                         "component file, or by hand: it then registers itself with the running daemon.\n"
+                         "Select it in IBus as \"TaviroMac2\".\n";
+            return 0;
+        }
+    }
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return taviro::runDesktopApp(app, options);
+}
