@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <system_error>
 #include <unistd.h>
 
@@ -464,6 +465,10 @@ private:
 
     ModifyResult modifyNow(const std::vector<Record>& toSave, const std::vector<RecordID>& toDelete,
                            const SaveProgress& progress, ProgressGate& gate) const {
+        // Check and write are one step for the writers of this process; writers on other
+        // machines are caught by the change tag only when they are not simultaneous.
+        static std::mutex writers;
+        std::lock_guard lock(writers);
         ModifyResult result;
         if (auto e = reachable()) {
             result.error = e;

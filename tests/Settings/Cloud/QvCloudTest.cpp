@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace fs = std::filesystem;
 namespace cloud = plat::cloud;
 
@@ -184,8 +186,10 @@ TEST_F(QvCloudTest, EachKindIsSharedListedByDownloadsAndPlacedForAnotherAccount)
         EXPECT_EQ(plat::readWholeFile(where_.userFolder / c.placed), "B bytes\n");
         download(theirs, rowB);
         // The counter is saved after the file was placed.
-        for (int i = 0; i < 200 && !(theirs->numberOfRows() == 2 && theirs->records[0]->downLoadNumber == 2); ++i)
+        for (int i = 0; i < 500 && !(theirs->numberOfRows() == 2 && theirs->records[0]->downLoadNumber == 2); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             refresh(theirs);
+        }
         ASSERT_EQ(theirs->records[0]->downLoadNumber, 2);
         EXPECT_EQ(theirs->cellText(0), "B");
         EXPECT_EQ(theirs->selectedRow, 0);
@@ -249,7 +253,7 @@ TEST_F(QvCloudTest, OwnersAndModeratorsEditAndDeleteOthersAreRefused) {
 
     // A moderator edits with a new file, then deletes.
     auto mod = browse(account("moderator"));
-    ASSERT_TRUE(isModerator().load());
+    ASSERT_TRUE(pump([] { return isModerator().load(); }));
     refresh(mod);
     ASSERT_FALSE(mod->editButtonHidden);
     auto moderated = edit(mod);
