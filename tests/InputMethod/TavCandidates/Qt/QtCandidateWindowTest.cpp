@@ -1,0 +1,236 @@
+#include "../CandidateFixture.h"
+
+#include "InputMethod/TavCandidates/Qt/QtCandidateView.h"
+#include "InputMethod/TavCandidates/Qt/QtCandidateWindows.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace taviro::test {
+namespace {
+
+QApplication& app() {
+    static QApplication* instance = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "test_candidates_qt";
+        static char* argv[] = {name, nullptr};
+        return new QApplication(argc, argv);
+    }();
+    return *instance;
+}
+
+QColor colorOf(const Color& c) {
+    const auto& v = c.components();
+    if (v.size() < 4) return QColor::fromRgbF(float(v[0]), float(v[0]), float(v[0]));
+    return QColor::fromRgbF(float(v[0]), float(v[1]), float(v[2]));
+}
+
+// Channels within 2 of each other (antialiasing aside, the fills are exact).
+bool near(QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
+           std::abs(a.blue() - b.blue()) <= 2;
+}
+
+class QtWindow : public CandidateFixture {
+protected:
+    void SetUp() override {
+        app();
+        std::filesystem::create_directories(TAVIRO_SCREENSHOT_DIR);
+    }
+
+    std::unique_ptr<CandidateController> make(bool vertical, bool dark) {
+        setenv("TAVIRO_APPEARANCE", dark ? "dark" : "light", 1);
+        CandidateEnvironment env;
+        env.config = &config;
+        env.notifications = &notifications;
+        auto w = qt::makeCandidateWindow(vertical, env);
+        w->setDelegate(&delegate);
+        return w;
+    }
+
+    static qt::CandidateWidget& widget(CandidateController& w) {
+        return static_cast<qt::QtCandidateView*>(w.view())->widget();
+    }
+};
+
+struct Shot {
+    const char* name;
+    bool vertical;
+    bool dark;
+    FontSize size;
+    std::vector<std::string> list;
+    int highlight;
+};
+
+TEST_F(QtWindow, RendersWhatTheModelPromised) {
+    const std::vector<std::string> words{"你好", "尼好", "拟好dj%dA8.Cnh", "你", "呢", "妮", "泥", "腻", "逆", "倪", "霓"};
+    const Shot shots[] = {
+        {"horizontal-light-16", false, false, FontSize::s16, words, 2},
+        {"horizontal-dark-16", false, true, FontSize::s16, words, 0},
+        {"horizontal-light-24-few", false, false, FontSize::s24, {"中国", "中", "种"}, 1},
+        {"horizontal-dark-32", false, true, FontSize::s32, words, 1},
+        {"vertical-light-16", true, false, FontSize::s16, words, 3},
+        {"vertical-dark-18", true, true, FontSize::s18, words, 0},
+        {"vertical-light-14-few", true, false, FontSize::s14, {"hello", "好", "号"}, 2},
+        {"vertical-dark-32", true, true, FontSize::s32, words, 5},
+    };
+    for (const auto& shot : shots) {
+        auto w = make(shot.vertical, shot.dark);
+        w->setFontSize(shot.size);
+        delegate.list = shot.list;
+        client.setLineRect({40, 560, 2, 20});
+        w->showAtCaret(&client);
+        ASSERT_TRUE(w->isVisible()) << shot.name;
+        w->highlightCandidate(shot.highlight);
+        auto& view = widget(*w);
+        ASSERT_TRUE(view.isVisible()) << shot.name;
+        const QImage image = view.grab().toImage();
+        const std::string path = std::string(TAVIRO_SCREENSHOT_DIR) + "/" + shot.name + ".png";
+        ASSERT_TRUE(image.save(QString::fromStdString(path))) << path;
+
+        // The size the model gave the window.
+        EXPECT_EQ(image.width(), static_cast<int>(w->frame().size.width)) << shot.name;
+        EXPECT_EQ(image.height(), static_cast<int>(w->frame().size.height)) << shot.name;
+        if (shot.vertical) {
+            EXPECT_EQ(image.width(), 335) << shot.name;
+        } else {
+            EXPECT_EQ(image.height(), static_cast<int>(w->size().height)) << shot.name;
+        }
+
+        // The highlight is drawn behind the selected cell, nowhere else.
+        const QColor background = colorOf(w->background());
+        EXPECT_TRUE(near(image.pixelColor(0, 0), background)) << shot.name;
+        const QRectF highlight = view.toWidget(w->highlightView().frame);
+        const QPoint inside(static_cast<int>(highlight.right()) - 3, static_cast<int>(highlight.center().y()));
+        EXPECT_TRUE(near(image.pixelColor(inside), colorOf(CandidateColors::selectedContentBackground())))
+            << shot.name << " " << image.pixelColor(inside).name().toStdString();
+        EXPECT_FALSE(near(image.pixelColor(inside), background)) << shot.name;
+        const int other = shot.highlight == 0 ? 1 : 0;
+        const QRectF otherCell = view.toWidget(w->visiableCandidateCells()[static_cast<std::size_t>(other)]->frame);
+        EXPECT_TRUE(near(image.pixelColor(static_cast<int>(otherCell.right()) - 3, static_cast<int>(otherCell.center().y())),
+                         background))
+            << shot.name;
+        // The text of the selected cell is drawn in white.
+        bool textDrawn = false;
+        for (int y = static_cast<int>(highlight.top()); y < static_cast<int>(highlight.bottom()); ++y)
+            for (int x = static_cast<int>(highlight.left()); x < static_cast<int>(highlight.right()); ++x)
+                textDrawn = textDrawn || near(image.pixelColor(x, y), Qt::white);
+        EXPECT_TRUE(textDrawn) << shot.name;
+    }
+}
+
+TEST_F(QtWindow, NeverTakesFocus) {
+    auto w = make(false, false);
+    const auto& view = widget(*w);
+    const auto flags = view.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(flags.testFlag(Qt::X11BypassWindowManagerHint));
+    EXPECT_TRUE(view.testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(view.focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(QtWindow, ClicksAndTheWheelReachTheModel) {
+    auto w = make(false, false);
+    delegate.list = {"你好", "尼好", "拟好", "你", "呢", "妮", "泥", "腻", "逆", "倪", "霓", "你们", "你的"};
+    w->showAtCaret(&client);
+    auto& view = widget(*w);
+    const auto& cell = *w->visiableCandidateCells()[2];
+    const QRectF cellRect = view.toWidget(cell.frame);
+    const QPoint onText(static_cast<int>(cellRect.x() + cell.contentField.frame.origin.x + 4),
+                        static_cast<int>(cellRect.center().y()));
+    QTest::mouseClick(&view, Qt::LeftButton, {}, onText);
+    EXPECT_EQ(w->selectedIndex(), 2);
+    EXPECT_EQ(delegate.selections.back(), "拟好");
+    // The number label takes no clicks.
+    const QPoint onNumber(static_cast<int>(cellRect.x() + 3), static_cast<int>(cellRect.center().y()));
+    QTest::mouseClick(&view, Qt::LeftButton, {}, onNumber);
+    EXPECT_EQ(delegate.commits, 0);
+
+    QWheelEvent down(QPointF(10, 10), view.mapToGlobal(QPointF(10, 10)), {}, QPoint(0, -120), Qt::NoButton, {},
+                     Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&view, &down);
+    EXPECT_EQ(w->currentPage(), 1);
+    // The page buttons.
+    const auto* h = dynamic_cast<CandidatesHController*>(w.get());
+    const QRectF up = view.toWidget(h->upButton().frame);
+    QTest::mouseClick(&view, Qt::LeftButton, {}, up.center().toPoint());
+    EXPECT_EQ(w->currentPage(), 0);
+    // A second click on the highlighted candidate commits it.
+    QTest::mouseClick(&view, Qt::LeftButton, {}, onText);
+    QTest::mouseClick(&view, Qt::LeftButton, {}, onText);
+    EXPECT_EQ(delegate.commits, 1);
+    EXPECT_FALSE(view.isVisible());
+}
+
+TEST_F(QtWindow, ScreenReadersSeeOneButtonPerCandidate) {
+    auto w = make(true, false);
+    delegate.list = {"你好", "中国人", "好"};
+    w->showAtCaret(&client);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&widget(*w));
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->childCount(), 3);
+    QAccessibleInterface* second = window->child(1);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->role(), QAccessible::Button);
+    EXPECT_EQ(second->text(QAccessible::Name).toStdString(), w->visiableCandidateCells()[1]->voiceOverDescription());
+    EXPECT_EQ(window->indexOfChild(second), 1);
+    EXPECT_EQ(second->parent(), window);
+    // Pressing: a first press highlights, a second commits.
+    auto* action = second->actionInterface();
+    ASSERT_NE(action, nullptr);
+    action->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(w->selectedIndex(), 1);
+    action->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(delegate.commits, 1);
+}
+
+TEST_F(QtWindow, ArrowsTurnAboutTheirCentre) {
+    // A 20 x 10 picture turned by 90 degrees keeps its size and its centre.
+    QImage bar(20, 10, QImage::Format_ARGB32_Premultiplied);
+    bar.fill(Qt::black);
+    const QImage turned = qt::rotated(bar, 90);
+    EXPECT_EQ(turned.size(), QSize(20, 10));
+    EXPECT_EQ(turned.pixelColor(10, 5).alpha(), 255);
+    EXPECT_EQ(turned.pixelColor(1, 5).alpha(), 0); // cut off at the ends
+    const QImage up = qt::arrowImage(16, Qt::black, -90);
+    // An up arrow: its tip near the top, its base across the lower part.
+    EXPECT_GT(up.pixelColor(8, 4).alpha(), 0);
+    EXPECT_GT(up.pixelColor(3, 11).alpha(), 0);
+    EXPECT_EQ(up.pixelColor(2, 3).alpha(), 0);
+    EXPECT_EQ(up.pixelColor(8, 14).alpha(), 0);
+}
+
+TEST_F(QtWindow, InstalledFactoryReplacesTheWindowKeepingDelegateAndSize) {
+    CandidateWindowHolder holder;
+    holder.setInitialLayout(true);
+    holder.window().setDelegate(&delegate);
+    holder.window().setFontSize(FontSize::s24);
+    qt::installQtCandidateWindows(holder);
+    auto* model = dynamic_cast<CandidatesVController*>(&holder.window());
+    ASSERT_NE(model, nullptr);
+    EXPECT_NE(dynamic_cast<qt::QtCandidateView*>(model->view()), nullptr);
+    EXPECT_EQ(model->delegate(), &delegate);
+    EXPECT_EQ(model->fontSize(), FontSize::s24);
+    // A layout switch builds a Qt window too.
+    EXPECT_NE(dynamic_cast<qt::QtCandidateView*>(dynamic_cast<CandidateController&>(holder.replace(false)).view()),
+              nullptr);
+}
+
+TEST(QtPoints, CaretPixelsBecomePointsFromTheBottom) {
+    app();
+    const double bottom = QGuiApplication::primaryScreen()->geometry().bottom() + 1;
+    EXPECT_EQ(qt::lineRectFromPixels(100, 50, 2, 20), (plat::TextRect{100, bottom - 70, 2, 20}));
+    EXPECT_EQ(qt::primaryScreenBottom(), bottom);
+}
+
+} // namespace
+} // namespace taviro::test
