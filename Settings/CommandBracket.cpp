@@ -2,9 +2,30 @@
 
 #include "Settings/NotificationSender.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
 namespace kelvane {
+namespace {
+
+struct OpenBrackets {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<const CommandBracket*> open; // in opening order
+};
+
+OpenBrackets& openBrackets() {
+    static OpenBrackets* brackets = new OpenBrackets; // outlives every static bracket
+    return *brackets;
+}
+
+} // namespace
 
 CommandBracket::CommandBracket(Kind kind) : kind_(kind) {
+    auto& brackets = openBrackets();
+    std::lock_guard lk(brackets.m);
     switch (kind_) {
     case Kind::Full:
         NotificationSender::okToUse(false);
@@ -16,11 +37,38 @@ CommandBracket::CommandBracket(Kind kind) : kind_(kind) {
         break;
     case Kind::OkToUseOnly: NotificationSender::okToUse(false); break;
     }
+    brackets.open.push_back(this);
 }
 
 CommandBracket::~CommandBracket() {
+    auto& brackets = openBrackets();
+    std::lock_guard lk(brackets.m);
+    auto it = std::find(brackets.open.begin(), brackets.open.end(), this);
+    if (it == brackets.open.end()) return; // closed already by closeAllOpen
+    brackets.open.erase(it);
+    postClosing();
+    brackets.cv.notify_all();
+}
+
+void CommandBracket::postClosing() const {
     if (kind_ != Kind::OkToUseOnly) NotificationSender::post(plat::command::kNeedsReloadDBLink);
     NotificationSender::okToUse(true);
+}
+
+bool CommandBracket::waitUntilAllClosed(std::chrono::milliseconds timeout) {
+    auto& brackets = openBrackets();
+    std::unique_lock lk(brackets.m);
+    return brackets.cv.wait_for(lk, timeout, [&] { return brackets.open.empty(); });
+}
+
+int CommandBracket::closeAllOpen() {
+    auto& brackets = openBrackets();
+    std::lock_guard lk(brackets.m);
+    const int count = static_cast<int>(brackets.open.size());
+    for (auto it = brackets.open.rbegin(); it != brackets.open.rend(); ++it) (*it)->postClosing();
+    brackets.open.clear();
+    brackets.cv.notify_all();
+    return count;
 }
 
 } // namespace kelvane

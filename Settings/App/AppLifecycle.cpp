@@ -1,0 +1,22 @@
+#include "Settings/App/AppLifecycle.h"
+
+#include "Platform/Foundation/Log.h"
+#include "Platform/Notifications/DBusCommandChannel.h"
+#include "Settings/CommandBracket.h"
+#include "Settings/NotificationSender.h"
+
+namespace kelvane {
+
+int finishBeforeExit(std::chrono::milliseconds grace) {
+    int closed = 0;
+    if (!CommandBracket::waitUntilAllClosed(grace)) {
+        closed = CommandBracket::closeAllOpen();
+        plat::log("Kelvane: a job was still running at exit; the input method was told to reopen its databases");
+    }
+    auto channel = NotificationSender::setChannel(nullptr);
+    if (auto* dbus = dynamic_cast<plat::DBusCommandChannel*>(channel.get())) dbus->flush(std::chrono::seconds(2));
+    NotificationSender::setChannel(channel);
+    return closed;
+}
+
+} // namespace kelvane

@@ -1,0 +1,15 @@
+#include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/Pages.h"
+
+namespace kelvane::ui {
+
+// Every page of the settings window. One line per page; see PageRegistry.h.
+void registerPages() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+
+    registerTabPage("codetable", makeInputModeTab);
+}
+
+} // namespace kelvane::ui

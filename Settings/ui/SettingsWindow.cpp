@@ -1,0 +1,71 @@
+#include "Settings/ui/SettingsWindow.h"
+
+#include "Settings/ui/Style.h"
+
+#include <QCloseEvent>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace kelvane::ui {
+
+SettingsWindow::SettingsWindow(SettingsController& controller, ConfigManager& config) : controller_(controller) {
+    setObjectName("settingsWindow");
+    setWindowTitle("Kelvane");
+    setFont(uiFont());
+    context_ = PageContext{this, &config, &controller};
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    tabBar_ = new QTabBar(this);
+    tabBar_->setObjectName("tabBar");
+    tabBar_->setExpanding(false);
+    tabBar_->setDrawBase(true);
+    stack_ = new QStackedWidget(this);
+    for (const auto& tab : kSettingsTabs) {
+        tabBar_->addTab(QString::fromUtf8(tab.title.data(), static_cast<qsizetype>(tab.title.size())));
+        QWidget* page = nullptr;
+        if (auto factory = tabPageFactory(tab.identifier)) page = factory(context_);
+        if (!page) page = new QWidget; // a tab whose page is not built yet stays empty
+        page->setObjectName(QString::fromUtf8(tab.identifier.data(), static_cast<qsizetype>(tab.identifier.size())));
+        stack_->addWidget(page);
+    }
+    layout->addWidget(tabBar_, 0, Qt::AlignHCenter);
+    layout->addWidget(stack_);
+    connect(tabBar_, &QTabBar::currentChanged, this, [this](int index) {
+        stack_->setCurrentIndex(index);
+        controller_.didSelectTabViewItem(index);
+    });
+    controller_.windowDidLoad(this);
+}
+
+SettingsWindow::~SettingsWindow() { controller_.windowWillClose(); }
+
+void SettingsWindow::showTab(int index) {
+    const QSignalBlocker block(tabBar_);
+    tabBar_->setCurrentIndex(index);
+    stack_->setCurrentIndex(index);
+}
+
+void SettingsWindow::setContentSize(Size size) {
+    QWidget* current = stack_->currentWidget();
+    if (current) current->setVisible(false);
+    const int w = static_cast<int>(size.width), h = static_cast<int>(size.height);
+    stack_->setFixedSize(w, h);
+    setFixedSize(w, h + tabBar_->sizeHint().height());
+    if (current) current->setVisible(true);
+}
+
+bool SettingsWindow::hasSubPage(std::string_view route) const { return static_cast<bool>(subPageFactory(route)); }
+
+void SettingsWindow::openSubPage(std::string_view route) { openSubPageSheet(context_, route); }
+
+QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }
+
+void SettingsWindow::closeEvent(QCloseEvent* event) {
+    controller_.windowWillClose();
+    event->accept();
+}
+
+} // namespace kelvane::ui

@@ -1,0 +1,41 @@
+#pragma once
+#include "Settings/App/SettingsController.h"
+#include "Settings/ui/PageRegistry.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class QStackedWidget;
+class QTabBar;
+
+namespace kelvane::ui {
+
+// The settings window: a tab bar over the five tab pages, sized by its presenter
+// (SettingsController). The pages come from the page registry (PageRegistry.h).
+class SettingsWindow : public QWidget, public SettingsWindowView {
+public:
+    SettingsWindow(SettingsController& controller, ConfigManager& config);
+    ~SettingsWindow() override;
+
+    // SettingsWindowView
+    void showTab(int index) override;
+    void setContentSize(Size size) override;
+    bool hasSubPage(std::string_view route) const override;
+    void openSubPage(std::string_view route) override;
+
+    QWidget* page(int index) const;
+    QTabBar* tabBar() const { return tabBar_; }
+    const PageContext& context() const { return context_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    SettingsController& controller_;
+    PageContext context_;
+    QTabBar* tabBar_ = nullptr;
+    QStackedWidget* stack_ = nullptr;
+};
+
+} // namespace kelvane::ui

@@ -1,0 +1,75 @@
+#include "Settings/App/SettingsController.h"
+#include "Settings/ConfigManager.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvane {
+namespace {
+
+class SizeRecorder : public SettingsWindowView {
+public:
+    void showTab(int) override {}
+    void setContentSize(Size size) override { sizes.push_back(size); }
+    bool hasSubPage(std::string_view) const override { return false; }
+    void openSubPage(std::string_view) override {}
+    std::vector<Size> sizes;
+};
+
+TEST(SettingsControllerTest, CodeTableTabHeightFollowsTheSettings) {
+    ConfigManager config(taviro::test::freshDir("config"));
+    struct Case {
+        const char* table;
+        bool disableDatabase;
+        bool quanPin;
+        double height;
+    } cases[] = {
+        {kNoMainCodeTable, false, true, 172}, {kNoMainCodeTable, false, false, 253},
+        {kNoMainCodeTable, true, true, 172},  {kNoMainCodeTable, true, false, 253},
+        {"wubi", false, true, 440},           {"wubi", false, false, 440},
+        {"wubi", true, true, 172},            {"wubi", true, false, 253},
+    };
+    for (const auto& c : cases) {
+        config.codeTableName = c.table;
+        config.disableDatabase = c.disableDatabase;
+        config.quanPin = c.quanPin;
+        EXPECT_EQ(SettingsController::codeTableTabHeight(config), c.height)
+            << c.table << " disable=" << c.disableDatabase << " quanPin=" << c.quanPin;
+    }
+}
+
+TEST(SettingsControllerTest, EachTabGivesTheWindowItsSizeWithTheTopEdgeFixed) {
+    ConfigManager config(taviro::test::freshDir("config"));
+    SettingsController controller(config);
+    SizeRecorder window;
+    controller.windowDidLoad(&window);
+    ASSERT_EQ(window.sizes, (std::vector<Size>{{550, 478}}));
+    const double top = controller.frame().y + controller.frame().height;
+    const double left = controller.frame().x;
+
+    const Size expected[] = {{550, 478}, {530, 172}, {500, 390}, {600, 390}, {450, 300}};
+    for (int i : {2, 0, 3, 4, 1, 2}) {
+        controller.didSelectTabViewItem(i);
+        EXPECT_EQ(controller.contentSize(), expected[i]) << i;
+        EXPECT_EQ(window.sizes.back(), expected[i]) << i;
+        EXPECT_EQ(controller.frame().y + controller.frame().height, top);
+        EXPECT_EQ(controller.frame().x, left);
+        EXPECT_EQ(controller.frame().height, expected[i].height + SettingsController::kTitleBarHeight);
+    }
+    // The code-table height is read at each selection.
+    config.codeTableName = "wubi";
+    controller.selectTabViewItemAtIndex(1);
+    EXPECT_EQ(controller.contentSize(), (Size{530, 440}));
+    config.disableDatabase = true;
+    config.quanPin = false;
+    controller.selectTabViewItemAtIndex(1);
+    EXPECT_EQ(controller.contentSize(), (Size{530, 253}));
+
+    EXPECT_FALSE(controller.contentSizeForTab("other"));
+    const size_t before = window.sizes.size();
+    controller.didSelectTabViewItem(7);
+    EXPECT_EQ(window.sizes.size(), before);
+}
+
+} // namespace
+} // namespace kelvane

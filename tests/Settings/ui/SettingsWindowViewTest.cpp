@@ -1,0 +1,108 @@
+#include "QtTestSupport.h"
+#include "RecordingChannelFixture.h"
+#include "Settings/App/AppDelegate.h"
+#include "Settings/App/SettingsController.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/Pages/PbarController.h"
+#include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/SettingsWindow.h"
+#include "support/TestHome.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+
+namespace kelvane {
+namespace {
+
+class SettingsWindowViewTest : public test::RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        test::qtApp();
+        ui::registerPages();
+        config_ = std::make_unique<ConfigManager>(taviro::test::freshDir("config"));
+        controller_ = std::make_unique<SettingsController>(*config_);
+        window_ = std::make_unique<ui::SettingsWindow>(*controller_, *config_);
+        URLSchemeProcessor::setKeyWindow(controller_.get());
+        window_->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        URLSchemeProcessor::setKeyWindow(nullptr);
+        window_.reset();
+        RecordingChannelFixture::TearDown();
+    }
+
+    QSize pageSize() const { return window_->page(controller_->selectedIndex())->parentWidget()->size(); }
+
+    std::unique_ptr<ConfigManager> config_;
+    std::unique_ptr<SettingsController> controller_;
+    std::unique_ptr<ui::SettingsWindow> window_;
+};
+
+TEST_F(SettingsWindowViewTest, EveryTabOpensAtItsSizeAndIsPhotographed) {
+    ASSERT_EQ(window_->tabBar()->count(), 5);
+    const char* titles[] = {"偏好", "码表与方案", "系统", "栾舟云", "备份恢复"};
+    const QSize sizes[] = {{550, 478}, {530, 172}, {500, 390}, {600, 390}, {450, 300}};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(window_->tabBar()->tabText(i), QString::fromUtf8(titles[i]));
+        window_->tabBar()->setCurrentIndex(i); // a click on the tab
+        QApplication::processEvents();
+        EXPECT_EQ(controller_->selectedIndex(), i);
+        EXPECT_EQ(pageSize(), sizes[i]) << i;
+        EXPECT_EQ(window_->size(), QSize(sizes[i].width(), sizes[i].height() + window_->tabBar()->sizeHint().height()));
+        EXPECT_TRUE(test::saveScreenshot(*window_, std::string("tab-") +
+                                                       std::string(kSettingsTabs[static_cast<size_t>(i)].identifier)));
+    }
+}
+
+TEST_F(SettingsWindowViewTest, URLsSelectTabsAndOpenSubPagesInTheWindow) {
+    AppDelegate delegate;
+    delegate.routeURL("taviromac2://tab/four");
+    EXPECT_EQ(window_->tabBar()->currentIndex(), 3);
+    EXPECT_EQ(pageSize(), QSize(600, 390));
+    ui::registerSubPage("testPage", "测试", [](const ui::PageContext&) {
+        auto* page = new QLabel("测试页");
+        page->setObjectName("testPage");
+        return page;
+    });
+    delegate.routeURL("taviromac2://functions/testPage");
+    QApplication::processEvents();
+    EXPECT_EQ(window_->tabBar()->currentIndex(), 2);
+    QPointer<QDialog> sheet = window_->findChild<QDialog*>("testPageSheet");
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(sheet->findChild<QLabel*>("testPage"));
+    ui::closeSheet(sheet->findChild<QLabel*>("testPage"));
+    QApplication::processEvents();
+    EXPECT_TRUE(!sheet || !sheet->isVisible());
+}
+
+TEST_F(SettingsWindowViewTest, ProgressSheetFollowsItsPresenter) {
+    auto model = ui::presentProgressSheet(window_.get());
+    QApplication::processEvents();
+    QPointer<QDialog> sheet = window_->findChild<QDialog*>("progress");
+    ASSERT_TRUE(sheet);
+    model->setStringValue("导入中...");
+    model->setDoubleValue(37);
+    auto* bar = sheet->findChild<QProgressBar*>("pbar");
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->value(), 370);
+    EXPECT_EQ(sheet->findChild<QLabel*>("text")->text(), QString::fromUtf8("导入中..."));
+    EXPECT_FALSE(sheet->findChild<QPushButton*>("doneButton")->isEnabled());
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "sheet-progress"));
+    model->fail("码表编码格式错误");
+    EXPECT_TRUE(sheet->findChild<QPushButton*>("doneButton")->isEnabled());
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "sheet-progress-failed"));
+    sheet->findChild<QPushButton*>("doneButton")->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(model->dismissed());
+}
+
+} // namespace
+} // namespace kelvane
