@@ -32,9 +32,6 @@ taviro_pkg(ibus ibus-1.0)
 # Qt 6 widgets for the windows of both programs.
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)
 
-# Qt 6 Widgets for the windows of both programs (views only; presenters link no Qt).
-find_package(Qt6 REQUIRED COMPONENTS Widgets)
-
 if(TAVIRO_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()

@@ -14,8 +14,6 @@ PACKAGES=(
   libplist-dev libplist++-dev
   libsdbus-c++-dev libsystemd-dev dbus dbus-daemon
   libicu-dev libuchardet-dev
-  # windows: Qt 6 Widgets, CJK fonts, a virtual display for end-to-end runs
-  qt6-base-dev fonts-noto-cjk xvfb xauth
   # open data the bundle resources are generated from
   unicode-data unicode-cldr-core wamerican wamerican-large wamerican-huge
   rime-data-pinyin-simp ibus-table-wubi
