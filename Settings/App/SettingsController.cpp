@@ -30,6 +30,14 @@ std::optional<Size> SettingsController::contentSizeForTab(std::string_view ident
 void SettingsController::windowDidLoad(SettingsWindowView* view) {
     view_ = view;
     resizeTo(Size{550, 478});
+    plat::TouchBarHost::shared().setWindowTouchBar(kWindowIdentifier, makeTouchBar());
+}
+
+plat::TouchBar SettingsController::makeTouchBar() {
+    plat::TouchBar bar{kWindowIdentifier, {}};
+    for (const auto& id : touchBarItemIdentifiers())
+        bar.items.push_back(plat::TouchBarItem{id, plat::TouchBarItem::Kind::button, touchBarTitle(id)});
+    return bar;
 }
 
 void SettingsController::windowWillClose() { view_ = nullptr; }

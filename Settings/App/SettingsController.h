@@ -1,4 +1,5 @@
 #pragma once
+#include "Platform/TouchBar/TouchBarHost.h"
 #include "Settings/App/URLScheme.h"
 
 #include <array>
@@ -95,6 +96,10 @@ public:
     // Touch Bar: default item identifiers "one" ... "five", the button title of an
     // item ("" for an unknown one), and the action of a button by its title.
     static std::vector<std::string> touchBarItemIdentifiers();
+    // The window's bar (one button per tab), given to the Touch Bar host when the window
+    // loads; "settings" names the window to the host.
+    static plat::TouchBar makeTouchBar();
+    static constexpr const char* kWindowIdentifier = "settings";
     static std::string touchBarTitle(std::string_view identifier);
     void touchBarSelectedTab(std::string_view title);
 

@@ -166,6 +166,19 @@ TEST_F(URLRoutingTest, NoKeyWindowOrAClosedWindowDoesNothing) {
     EXPECT_EQ(controller_->selectedIndex(), 0);
 }
 
+TEST_F(URLRoutingTest, TheWindowOffersOneTouchBarButtonPerTab) {
+    plat::RecordingTouchBarHost host;
+    plat::TouchBarHost::setShared(&host);
+    SettingsController controller(*config_);
+    FakeWindow window;
+    controller.windowDidLoad(&window);
+    plat::TouchBarHost::setShared(nullptr);
+    const auto bar = host.windowBar("settings");
+    ASSERT_EQ(bar.items.size(), 5u);
+    EXPECT_EQ(bar.items[0], (plat::TouchBarItem{"one", plat::TouchBarItem::Kind::button, "偏好"}));
+    EXPECT_EQ(bar.items[4], (plat::TouchBarItem{"five", plat::TouchBarItem::Kind::button, "备份恢复"}));
+}
+
 TEST_F(URLRoutingTest, TouchBarButtonsSelectTheirTabByTitle) {
     EXPECT_EQ(SettingsController::touchBarItemIdentifiers(),
               (std::vector<std::string>{"one", "two", "three", "four", "five"}));
