@@ -4,7 +4,7 @@
 #include "InputMethod/CompositionEngine.h"
 #include "InputMethod/ControllerDefaults.h"
 #include "InputMethod/Core/ConfigManager.h"
-#include "InputMethod/Core/Engine/PhraseTemplate.h"
+#include "InputMethod/Core/PhraseTemplate.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyCodeTranslation.h"
 #include "InputMethod/KeyLogger.h"

@@ -14,7 +14,7 @@
 
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Double2Pinyin.h"
-#include "InputMethod/Core/Engine/PhraseTemplate.h"
+#include "InputMethod/Core/PhraseTemplate.h"
 
 namespace fs = std::filesystem;
 using sqlkit::SQLDatabase;

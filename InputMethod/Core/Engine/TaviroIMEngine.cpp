@@ -9,7 +9,7 @@
 #include "InputMethod/Core/Engine/ChineseConverter.h"
 #include "InputMethod/Core/Engine/EngineText.h"
 #include "InputMethod/Core/Engine/FourCodeInputStrategy.h"
-#include "InputMethod/Core/Engine/PhraseTemplate.h"
+#include "InputMethod/Core/PhraseTemplate.h"
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 #include "InputMethod/Core/Settings.h"

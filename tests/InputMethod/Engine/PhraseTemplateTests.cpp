@@ -1,4 +1,4 @@
-#include "InputMethod/Core/Engine/PhraseTemplate.h"
+#include "InputMethod/Core/PhraseTemplate.h"
 
 #include <gtest/gtest.h>
 
