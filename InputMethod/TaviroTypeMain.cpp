@@ -1,6 +1,7 @@
 // taviro-type: types key scripts through the input-method server, the input
 // controller, the engine and the user's data, and prints what was committed.
 #include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyScript.h"
@@ -8,11 +9,23 @@
 #include "InputMethod/TypingSession.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
+
+constexpr std::chrono::seconds kStartUpLimit{30};
+
+// Messages for the user go to the terminal.
+class ConsoleNotice : public taviro::UserNotice {
+public:
+    void post(const std::string& title, const std::string& text) override {
+        std::cerr << "taviro-type: " << title << ": " << text << "\n";
+    }
+};
 
 void usage(std::ostream& out) {
     out << "usage: taviro-type [--trace] [KEYS]\n"
@@ -76,10 +89,20 @@ int main(int argc, char** argv) {
         }
     }
 
+    auto& store = taviro::Database::shared();
+    store.setUserNotice(std::make_shared<ConsoleNotice>());
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
     // Keys are typed faster than any hand: wait for the ready flag, as a user
-    // would wait for the input method to come up.
-    engine.waitForStartUp();
+    // would wait for the input method to come up, but not for ever.
+    if (!engine.waitForStartUp(kStartUpLimit)) {
+        std::cerr << "taviro-type: the input method did not start within "
+                  << std::chrono::duration_cast<std::chrono::seconds>(kStartUpLimit).count()
+                  << " s; a file in " << store.locations().userFolder.string() << " may be blocked\n";
+        std::cout.flush();
+        std::cerr.flush();
+        // Start-up threads may still be stuck: leave without waiting for them.
+        std::_Exit(1);
+    }
     taviro::TaviroEngineAdapter adapter(engine);
     taviro::ControllerEnvironment environment;
     environment.engine = &adapter;
@@ -101,7 +124,15 @@ int main(int argc, char** argv) {
     }
     // Learnt words are written on a worker: let those writes finish and close
     // the store, or they are rolled back at the next start.
-    if (!engine.finishForExit(std::chrono::seconds(5)))
-        std::cerr << "taviro-type: the user dictionary was still being written at exit\n";
+    if (!engine.finishForExit(std::chrono::seconds(5))) {
+        if (const auto waiting = store.pendingUserWrites())
+            std::cerr << "taviro-type: " << waiting << " learnt words were not saved: "
+                      << store.userDBLocalPath() << " is in use by another program\n";
+        else
+            std::cerr << "taviro-type: the user dictionary was still being written at exit\n";
+    }
+    if (const auto lost = store.lostUserWrites())
+        std::cerr << "taviro-type: " << lost << " learnt words were not saved: " << store.userDBLocalPath()
+                  << " stayed in use by another program\n";
     return status;
 }

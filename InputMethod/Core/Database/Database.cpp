@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
+#include <optional>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 #include "InputMethod/Core/Database/StoreSql.h"
 #include "Platform/Dispatch/WorkerPool.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
@@ -22,41 +28,36 @@ using sqlkit::SQLDatabaseQueue;
 
 namespace taviro {
 
-struct Database::Links {
-    std::shared_ptr<SQLDatabaseQueue> main, dag, extended, english, assist, custom, keyLogger, user,
-        think, textReplacement;
-    std::shared_ptr<Double2Pinyin> d2f;
-
-    const std::shared_ptr<SQLDatabaseQueue>& get(Queue q) const {
-        switch (q) {
-        case Queue::main: return main;
-        case Queue::dag: return dag;
-        case Queue::extended: return extended;
-        case Queue::english: return english;
-        case Queue::assist: return assist;
-        case Queue::custom: return custom;
-        case Queue::keyLogger: return keyLogger;
-        case Queue::user: return user;
-        case Queue::think: return think;
-        case Queue::textReplacement: return textReplacement;
-        }
-        return main;
-    }
-
-    void closeAll() {
-        // main may be the dag queue; closing twice is harmless.
-        for (auto* q : {&main, &dag, &english, &assist, &custom, &user, &think, &keyLogger, &extended,
-                        &textReplacement})
-            if (*q) (*q)->close();
-    }
-};
-
 namespace {
 
 const char* const kLockingNormal = "PRAGMA locking_mode =  NORMAL";
+const char* const kCompanions[] = {"-journal", "-wal", "-shm"};
 
-std::shared_ptr<SQLDatabaseQueue> openQueue(const fs::path& path, int flags) {
-    return std::shared_ptr<SQLDatabaseQueue>(SQLDatabaseQueue::databaseQueueWithPath(path.string(), flags));
+// Device and inode of a file: what changes when another file is renamed over
+// the path.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+enum class PathKind { absent, regular, other };
+
+PathKind pathKind(const std::string& path, FileIdentity* identity = nullptr) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return PathKind::absent;
+    if (!S_ISREG(st.st_mode)) return PathKind::other;
+    if (identity) *identity = FileIdentity{st.st_dev, st.st_ino};
+    return PathKind::regular;
+}
+
+// The path (or one of its journals) that is neither absent nor a regular
+// file: SQLite would block for ever opening a FIFO there.
+std::optional<std::string> irregularPath(const std::string& path) {
+    if (pathKind(path) == PathKind::other) return path;
+    for (const char* suffix : kCompanions)
+        if (pathKind(path + suffix) == PathKind::other) return path + suffix;
+    return std::nullopt;
 }
 
 void runScript(const std::shared_ptr<SQLDatabaseQueue>& q, const std::string& sql) {
@@ -76,12 +77,145 @@ void cacheStatements(const std::shared_ptr<SQLDatabaseQueue>& q) {
     });
 }
 
+// Files other programs use too: a statement waits only a moment for their
+// lock instead of the connection's default seconds.
+void waitBrieflyForLocks(const std::shared_ptr<SQLDatabaseQueue>& q) {
+    if (!q) return;
+    q->inDatabase([](SQLDatabase* db) {
+        if (db && db->sqliteHandle())
+            sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(Database::kUserLockWait.count()));
+    });
+}
+
 bool fileExists(const fs::path& p) {
     std::error_code ec;
     return fs::exists(p, ec);
 }
 
 } // namespace
+
+// One database file and its queue. The queue is replaced when the file at the
+// path is no longer the one that was opened.
+struct Database::Slot {
+    using Setup = std::function<void(const std::shared_ptr<SQLDatabaseQueue>&)>;
+
+    std::string path;
+    int flags = SQLDatabase::kOpenReadOnly;
+    Setup setup;
+
+    std::mutex m;
+    std::shared_ptr<SQLDatabaseQueue> queue;
+    FileIdentity identity;
+    bool closed = false;
+    bool refusalLogged = false;
+
+    bool writable() const { return (flags & SQLDatabase::kOpenReadWrite) != 0; }
+
+    // Opens the file with its setup; nullptr when it must not or cannot be
+    // opened. Called with m held (or before the slot is shared).
+    std::shared_ptr<SQLDatabaseQueue> openLocked() {
+        if (auto bad = irregularPath(path)) {
+            if (!refusalLogged) plat::log("Not opening " + path + ": " + *bad + " is not a regular file");
+            refusalLogged = true;
+            return nullptr;
+        }
+        refusalLogged = false;
+        std::shared_ptr<SQLDatabaseQueue> q(SQLDatabaseQueue::databaseQueueWithPath(path, flags));
+        if (!q) return nullptr;
+        if (setup) setup(q);
+        if (pathKind(path, &identity) != PathKind::regular) identity = {};
+        return q;
+    }
+
+    static std::shared_ptr<Slot> open(std::string path, int flags, Setup setup) {
+        auto slot = std::make_shared<Slot>();
+        slot->path = std::move(path);
+        slot->flags = flags;
+        slot->setup = std::move(setup);
+        slot->queue = slot->openLocked();
+        return slot->queue ? slot : nullptr;
+    }
+
+    // The queue on the file now at the path: reopened when the file was
+    // replaced or deleted (a writable file is created again); nullptr when the
+    // slot is closed, the file is gone or is not a regular file.
+    std::shared_ptr<SQLDatabaseQueue> current() {
+        std::shared_ptr<SQLDatabaseQueue> old;
+        std::lock_guard lk(m);
+        if (closed) return nullptr;
+        FileIdentity now;
+        const PathKind kind = pathKind(path, &now);
+        const bool journalsOk = !writable() || !irregularPath(path);
+        if (queue && kind == PathKind::regular && now == identity && journalsOk) return queue;
+        if (kind == PathKind::absent && !writable()) return nullptr;
+        old = std::move(queue);
+        queue = openLocked();
+        if (old) old->close();
+        return queue;
+    }
+
+    // Moves the file of `damaged` aside and starts a fresh one; the name it
+    // was moved to, or nothing when the slot had moved on already.
+    std::optional<std::string> replaceDamaged(const SQLDatabaseQueue* damaged, const std::string& stamp) {
+        std::lock_guard lk(m);
+        if (closed || !queue || queue.get() != damaged) return std::nullopt;
+        queue->close();
+        queue.reset();
+        std::string aside = path + ".corrupt-" + stamp;
+        for (int n = 2; fileExists(aside); ++n) aside = path + ".corrupt-" + stamp + "-" + std::to_string(n);
+        std::error_code ec;
+        fs::rename(path, aside, ec);
+        if (ec) {
+            plat::log("Could not move " + path + " aside: " + ec.message());
+            return std::nullopt;
+        }
+        // The journals belong to the moved file and keep their pairing with it.
+        for (const char* suffix : kCompanions) {
+            std::error_code e;
+            if (pathKind(path + suffix) == PathKind::regular) fs::rename(path + suffix, aside + suffix, e);
+        }
+        queue = openLocked();
+        return aside;
+    }
+
+    void close() {
+        std::shared_ptr<SQLDatabaseQueue> q;
+        {
+            std::lock_guard lk(m);
+            closed = true;
+            q = std::move(queue);
+        }
+        if (q) q->close();
+    }
+};
+
+struct Database::Links {
+    std::shared_ptr<Slot> main, dag, extended, english, assist, custom, keyLogger, user, think, textReplacement;
+    std::shared_ptr<Double2Pinyin> d2f;
+
+    const std::shared_ptr<Slot>& get(Queue q) const {
+        switch (q) {
+        case Queue::main: return main;
+        case Queue::dag: return dag;
+        case Queue::extended: return extended;
+        case Queue::english: return english;
+        case Queue::assist: return assist;
+        case Queue::custom: return custom;
+        case Queue::keyLogger: return keyLogger;
+        case Queue::user: return user;
+        case Queue::think: return think;
+        case Queue::textReplacement: return textReplacement;
+        }
+        return main;
+    }
+
+    void closeAll() {
+        // main may be the dag slot; closing twice is harmless.
+        for (auto* q : {&main, &dag, &english, &assist, &custom, &user, &think, &keyLogger, &extended,
+                        &textReplacement})
+            if (*q) (*q)->close();
+    }
+};
 
 // ---------------------------------------------------------------------------
 
@@ -121,9 +255,10 @@ std::shared_ptr<Database> Database::create(Locations locations) {
     return std::shared_ptr<Database>(new Database(std::move(locations)));
 }
 
-Database::Database(Locations locations) : locations_(std::move(locations)) {}
+Database::Database(Locations locations) : locations_(std::move(locations)), pending_(makePendingWrites()) {}
 
 Database::~Database() {
+    stopRetrying();
     auto lk = writeLinks();
     if (links_) links_->closeAll();
     links_.reset();
@@ -220,51 +355,54 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     std::error_code ec;
     fs::create_directories(folder, ec);
 
-    links->user = openQueue(folder / "user.db", SQLDatabase::kOpenReadWriteCreate);
-    runScript(links->user, script);
+    const auto readOnly = [](bool normalLocking, bool keepStatements) {
+        return [normalLocking, keepStatements](const std::shared_ptr<SQLDatabaseQueue>& q) {
+            applyReadOnlyPragmas(q);
+            if (normalLocking) runScript(q, kLockingNormal);
+            if (keepStatements) cacheStatements(q);
+        };
+    };
+    const auto rw = SQLDatabase::kOpenReadWriteCreate;
+    const auto ro = SQLDatabase::kOpenReadOnly;
 
-    links->keyLogger = openQueue(folder / "keys.db", SQLDatabase::kOpenReadWriteCreate);
-    runScript(links->keyLogger, script);
-    runScript(links->keyLogger, kLockingNormal);
+    // user.db is shared with other processes (the preferences application's
+    // import and export, a second client): it uses the normal locking mode
+    // so that no connection keeps the file locked between its writes.
+    links->user = Slot::open((folder / "user.db").string(), rw, [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
+        waitBrieflyForLocks(q);
+        runScript(q, script);
+        runScript(q, kLockingNormal);
+    });
+    if (links->user) probeUserDatabase(links->user);
 
-    links->think = openQueue(folder / "think.db", SQLDatabase::kOpenReadWriteCreate);
-    runScript(links->think, script);
+    links->keyLogger = Slot::open((folder / "keys.db").string(), rw, [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
+        waitBrieflyForLocks(q);
+        runScript(q, script);
+        runScript(q, kLockingNormal);
+    });
+    links->think = Slot::open((folder / "think.db").string(), rw,
+                              [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
+                                  waitBrieflyForLocks(q);
+                                  runScript(q, script);
+                              });
 
-    links->dag = openQueue(locations_.resourceDir / "dag.db", SQLDatabase::kOpenReadOnly);
-    applyReadOnlyPragmas(links->dag);
+    // dag.db's queries carry their values in the SQL text: no statement cache.
+    links->dag = Slot::open((locations_.resourceDir / "dag.db").string(), ro, readOnly(false, false));
 
-    if (fileExists(extendedDBLocalPath())) {
-        links->extended = openQueue(extendedDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnlyPragmas(links->extended);
-        runScript(links->extended, kLockingNormal);
-    }
-    if (fileExists(assistDBLocalPath())) {
-        links->assist = openQueue(assistDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnlyPragmas(links->assist);
-    }
-    if (fileExists(customDBLocalPath())) {
-        links->custom = openQueue(customDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnlyPragmas(links->custom);
-        runScript(links->custom, kLockingNormal);
-        cacheStatements(links->custom);
-    }
-    if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath())) {
-        links->main = openQueue(mainCodeTableDBLocalPath(), SQLDatabase::kOpenReadOnly);
-        applyReadOnlyPragmas(links->main);
-        cacheStatements(links->main);
-    } else {
-        // dag.db's queries carry their values in the SQL text: no cache.
+    if (fileExists(extendedDBLocalPath()))
+        links->extended = Slot::open(extendedDBLocalPath(), ro, readOnly(true, false));
+    if (fileExists(assistDBLocalPath())) links->assist = Slot::open(assistDBLocalPath(), ro, readOnly(false, false));
+    if (fileExists(customDBLocalPath())) links->custom = Slot::open(customDBLocalPath(), ro, readOnly(true, true));
+    if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath()))
+        links->main = Slot::open(mainCodeTableDBLocalPath(), ro, readOnly(false, true));
+    else
         links->main = links->dag;
-    }
 
-    links->english = openQueue(locations_.resourceDir / "english.db", SQLDatabase::kOpenReadOnly);
-    applyReadOnlyPragmas(links->english);
-    cacheStatements(links->english);
+    links->english = Slot::open((locations_.resourceDir / "english.db").string(), ro, readOnly(false, true));
 
     // Another program writes this store: read-only, and no locking or journal
     // pragma that would get in its way.
-    if (fileExists(textReplacementDBPath()))
-        links->textReplacement = openQueue(textReplacementDBPath(), SQLDatabase::kOpenReadOnly);
+    if (fileExists(textReplacementDBPath())) links->textReplacement = Slot::open(textReplacementDBPath(), ro, {});
 
     {
         auto lk = writeLinks();
@@ -277,6 +415,8 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     }
     // Answers found while the files were closed are not kept.
     clearCacheNow();
+    // Words learnt while the store was closed are written now.
+    if (pendingUserWrites() > 0) startRetrying();
 }
 
 void Database::applyReadOnlyPragmas(const std::shared_ptr<SQLDatabaseQueue>& queue) {
@@ -312,10 +452,73 @@ bool Database::inQueue(Queue which, const std::function<void(SQLDatabase*)>& fn)
 bool Database::withQueue(Queue which, const std::function<void(SQLDatabaseQueue&)>& fn) {
     auto lk = readLinks();
     if (!links_) return false;
-    const auto& q = links_->get(which);
+    const auto& slot = links_->get(which);
+    if (!slot) return false;
+    auto q = slot->current();
     if (!q) return false;
     fn(*q);
     return true;
+}
+
+void Database::replaceDamagedFile(Queue which, const SQLDatabaseQueue* damaged) {
+    std::shared_ptr<Slot> slot;
+    {
+        auto lk = readLinks();
+        if (links_) slot = links_->get(which);
+    }
+    if (slot) replaceDamagedSlot(*slot, damaged);
+}
+
+void Database::replaceDamagedSlot(Slot& slot, const SQLDatabaseQueue* damaged) {
+    const Hooks h = hooks();
+    const auto when = h.wallClock ? h.wallClock() : std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    auto aside = slot.replaceDamaged(damaged, stamp);
+    if (!aside) return;
+    clearCacheNow();
+    const std::string name = fs::path(*aside).filename().string();
+    plat::log("The user dictionary " + slot.path + " is damaged: it was moved to " + *aside +
+              " and a new, empty one was started");
+    tellUser("用户词库已损坏", "用户词库已损坏，原文件已保留为 " + name + "，并新建了空的用户词库。");
+}
+
+void Database::probeUserDatabase(const std::shared_ptr<Slot>& slot) {
+    // A file that is not a database, or whose first pages are damaged, says
+    // so on its first read.
+    auto q = slot->current();
+    if (!q) return;
+    bool damaged = false;
+    q->inDatabase([&](SQLDatabase* db) {
+        if (!db) return;
+        sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(kUserLockWait.count()));
+        sqlkit::SQLError error;
+        auto rs = db->executeQuery("SELECT count(*) FROM sqlite_master", sqlkit::SQLArguments{}, &error);
+        int code = rs ? 0 : db->lastErrorCode();
+        if (rs) {
+            if (!rs->next(&error)) code = error.code();
+            rs->close();
+        }
+        damaged = storesql::isDamagedCode(code);
+    });
+    if (damaged) replaceDamagedSlot(*slot, q.get());
+}
+
+void Database::setUserNotice(std::shared_ptr<UserNotice> notice) {
+    std::lock_guard lk(noticeMutex_);
+    notice_ = std::move(notice);
+}
+
+void Database::tellUser(const std::string& title, const std::string& text) {
+    std::shared_ptr<UserNotice> notice;
+    {
+        std::lock_guard lk(noticeMutex_);
+        notice = notice_;
+    }
+    if (notice) notice->post(title, text);
 }
 
 void Database::copyBundledDatabase(const std::string& resourceName, const std::string& destination) {

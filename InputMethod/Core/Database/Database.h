@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "InputMethod/Core/Database/CodeTable.h"
+#include "InputMethod/Core/Database/UserNotice.h"
 #include "InputMethod/Core/Settings.h"
 
 namespace sqlkit {
@@ -29,10 +31,17 @@ using SyllableAlternatives = std::vector<std::vector<std::string>>;
 // The input method's dictionary store: the one owner of every SQLite file it
 // reads or writes, one database queue per file.
 //
-// The queues are published together as one immutable set. Every lookup takes
+// The files are published together as one immutable set. Every lookup takes
 // the current set under a shared lock for as long as it uses a queue, so
 // closing (which takes the lock exclusively) never races with a lookup, and a
 // closed store neither answers nor reopens a file until the next reload.
+// Within the set, a file that was replaced on disk (another program renamed a
+// new file over it) is reopened before its next use, and anything that is
+// not a regular file at a database path (or its journals) is never opened.
+//
+// user.db may be shared with another process: it is used in the normal
+// locking mode, every statement on it waits only briefly for a lock, and a
+// write that cannot get the lock waits in a bounded queue and is retried.
 class Database : public std::enable_shared_from_this<Database> {
 public:
     // Where the store finds its files.
@@ -54,7 +63,17 @@ public:
         std::function<void(SubLookup)> beforeSubLookup;              // runs first in each sub-lookup
         std::chrono::milliseconds phraseWait{500};
         std::chrono::milliseconds predictionWait{1000};
+        // For the moved-aside name of a damaged file.
+        std::function<std::chrono::system_clock::time_point()> wallClock;
     };
+
+    // How long one statement on user.db waits for another connection's lock.
+    static constexpr std::chrono::milliseconds kUserLockWait{20};
+    // After a statement found user.db locked, lookups for this long try once
+    // without waiting.
+    static constexpr std::chrono::milliseconds kUserLockedMemory{500};
+    // Learnt words kept while user.db is locked; more are reported and lost.
+    static constexpr std::size_t kMaxPendingUserWrites = 512;
 
     static constexpr const char* kNoMainCodeTable = "不使用主码表";
 
@@ -75,6 +94,8 @@ public:
 
     const Locations& locations() const { return locations_; }
     void setHooks(Hooks hooks);
+    // Where messages for the user go besides the log; null: the log only.
+    void setUserNotice(std::shared_ptr<UserNotice> notice);
 
     // --- files, connections, cache -------------------------------------
     // Closes every queue now, reopens every file on a worker and empties the
@@ -136,6 +157,12 @@ public:
     // Raises the row's weight by one (adding the row when missing), or
     // deletes it.
     void updateUserWordRow(CodeTable& record, bool remove);
+    // Writes that wait for user.db (locked by another program, or the store
+    // closed); those refused because the queue was full.
+    std::size_t pendingUserWrites() const;
+    std::size_t lostUserWrites() const;
+    // Tries the waiting writes until none is left (true) or the deadline.
+    bool flushPendingUserWrites(std::chrono::steady_clock::time_point deadline);
 
     // --- phrases over dag.db ----------------------------------------------
     std::vector<CodeTable> phraseWordsByPinyinColumns(const std::string& key, int limit,
@@ -167,7 +194,12 @@ public:
     std::shared_ptr<const Settings> currentSettings() const;
 
 private:
+    friend class UserStatements;
     struct Links;
+    struct Slot;
+    struct UserWrite;
+    struct PendingWrites;
+    enum class UserOutcome { done, closed, busy, damaged };
     enum class Queue {
         main, dag, extended, english, assist, custom, keyLogger, user, think, textReplacement
     };
@@ -186,6 +218,30 @@ private:
     // Runs fn(db) in one block on the queue when the store is open and the
     // queue exists; false otherwise.
     bool inQueue(Queue which, const std::function<void(sqlkit::SQLDatabase*)>& fn);
+    // One block on user.db with the short lock wait; `keyPath` waits not at
+    // all while user.db was found locked a moment ago. fn reports what its
+    // statements met. A damaged file is moved aside, a fresh one started and
+    // the block run once more.
+    UserOutcome inUserDatabase(bool keyPath,
+                               const std::function<void(sqlkit::SQLDatabase*, UserOutcome&)>& fn);
+    // Moves the damaged file of the queue aside and opens a fresh one.
+    void replaceDamagedFile(Queue which, const sqlkit::SQLDatabaseQueue* damaged);
+    void replaceDamagedSlot(Slot& slot, const sqlkit::SQLDatabaseQueue* damaged);
+    void probeUserDatabase(const std::shared_ptr<Slot>& slot);
+    void noteUserLocked();
+    bool userLockedRecently() const;
+    UserOutcome applyUserWrites(const std::vector<UserWrite>& writes, bool keyPath);
+    void submitUserWrites(std::vector<UserWrite> writes);
+    void enqueueUserWrites(std::vector<UserWrite> writes);
+    // Writes the waiting writes in order until one cannot be written; true
+    // when at least one was. `last` gets the outcome that stopped it.
+    bool flushPendingOnce(UserOutcome* last);
+    void startRetrying();
+    static void retryLoop(std::weak_ptr<Database> store, std::shared_ptr<PendingWrites> pending);
+    void tellUser(const std::string& title, const std::string& text);
+    static std::shared_ptr<PendingWrites> makePendingWrites();
+    void stopRetrying();
+    std::vector<CodeTable> userRowsByPy(const std::string& key, int limit, bool* complete);
     // Like inQueue, for several blocks that must see the same queue.
     bool withQueue(Queue which,
                    const std::function<void(sqlkit::SQLDatabaseQueue&)>& fn);
@@ -214,6 +270,15 @@ private:
     mutable std::mutex cacheMutex_;
     std::unordered_map<std::string, std::vector<CodeTable>> cache_;
     std::uint64_t cacheGeneration_ = 0;
+
+    // Steady-clock ticks until which user.db counts as locked.
+    std::atomic<std::int64_t> userLockedUntil_{0};
+    std::shared_ptr<PendingWrites> pending_;
+    // Serialises the writes of user.db, so queued ones keep their order.
+    std::mutex userWriteMutex_;
+
+    mutable std::mutex noticeMutex_;
+    std::shared_ptr<UserNotice> notice_;
 };
 
 } // namespace taviro

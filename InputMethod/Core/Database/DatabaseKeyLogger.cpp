@@ -1,6 +1,8 @@
 // Daily key and character counts in keys.db.
 #include <ctime>
 
+#include <sqlite3.h>
+
 #include "InputMethod/Core/Database/Database.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
@@ -11,7 +13,10 @@ namespace taviro {
 
 void Database::createKeyLogTables() {
     inQueue(Queue::keyLogger, [](SQLDatabase* db) {
-        if (!db) return;
+        if (!db || !db->sqliteHandle()) return;
+        // The preferences application reads and resets this file: wait only
+        // a moment for its lock (the key logger keeps counts it could not write).
+        sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(kUserLockWait.count()));
         db->executeUpdate("CREATE TABLE IF NOT EXISTS \"Key\" ('year' INT NOT NULL ,'month' INT NOT NULL ,"
                           "'day' INT NOT NULL ,'count' INT NOT NULL )",
                           sqlkit::SQLArguments{});

@@ -1,4 +1,5 @@
 // Phrase, prediction and abbreviated lookups over dag.db.
+#include <atomic>
 #include <chrono>
 #include <string_view>
 
@@ -161,10 +162,15 @@ std::vector<CodeTable> Database::phraseWordsByPinyinColumns(const std::string& k
     };
     // Sources that the settings leave empty start no task.
     std::vector<TimedGather::Lookup> lookups(3);
+    // Rows left out because user.db was locked make the answer partial.
+    auto userComplete = std::make_shared<std::atomic<bool>>(true);
     if (settings->userDict)
-        lookups[0] = [self, before, key, limit] {
+        lookups[0] = [self, before, key, limit, userComplete] {
             before(SubLookup::userRows);
-            return self->userDictionaryByPy(key, limit);
+            bool complete = true;
+            auto rows = self->userRowsByPy(key, limit, &complete);
+            if (!complete) *userComplete = false;
+            return rows;
         };
     lookups[1] = [self, before, sql] {
         before(SubLookup::dagWords);
@@ -191,7 +197,7 @@ std::vector<CodeTable> Database::phraseWordsByPinyinColumns(const std::string& k
     auto merged = mergeWithoutDuplicates(mergeWithoutDuplicates(std::move(userRows), extendedRows), dagRows);
 
     // A partial answer is returned but never remembered.
-    if (complete) storeCachedPhrases(cacheKey, merged, generation);
+    if (complete && *userComplete) storeCachedPhrases(cacheKey, merged, generation);
     return merged;
 }
 

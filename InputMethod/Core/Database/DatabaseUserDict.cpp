@@ -1,16 +1,48 @@
 // The learning user dictionary in user.db: one table per input configuration.
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+#include <sqlite3.h>
 
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Database/StoreSql.h"
+#include "Platform/Dispatch/WorkerPool.h"
+#include "Platform/Foundation/Log.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLDatabaseQueue.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 
 using sqlkit::SQLDatabase;
+using Clock = std::chrono::steady_clock;
 
 namespace taviro {
 
+// One change of the user dictionary, as the caller asked for it.
+struct Database::UserWrite {
+    enum class Kind { insert, raise, remove };
+    Kind kind = Kind::insert;
+    std::string table;
+    CodeTable record;
+    bool isNew = false;
+    bool quanPin = false;  // a code with apostrophes also has a row without them
+};
+
+// Writes waiting for user.db, retried by one loop on the worker pool.
+struct Database::PendingWrites {
+    std::mutex m;
+    std::condition_variable wake;
+    std::deque<UserWrite> writes;
+    std::size_t lost = 0;
+    bool retrying = false;
+    bool reported = false;  // the current spell of waiting was logged
+    bool stopping = false;
+};
+
 namespace {
+
 
 // Every user-dictionary statement has a fixed text with bound values, and
 // several run on every key: the connection keeps them prepared.
@@ -18,17 +50,21 @@ void keepStatements(SQLDatabase* db) {
     if (db && !db->shouldCacheStatements()) db->setShouldCacheStatements(true);
 }
 
-void createTableIn(SQLDatabase* db, const std::string& table) {
-    if (!db) return;
-    keepStatements(db);
-    const std::string t = storesql::quoteIdentifier(table);
-    db->executeUpdate("CREATE TABLE IF NOT EXISTS " + t +
-                          " ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
-                          "'New' BOOL NOT NULL DEFAULT true)",
-                      sqlkit::SQLArguments{});
-    db->executeUpdate("CREATE INDEX IF NOT EXISTS " + storesql::quoteIdentifier(table + "_index") + " on " + t +
-                          " ('Py' DESC, 'Weight' DESC)",
-                      sqlkit::SQLArguments{});
+// The weight as stored so far: finite values as numbers, the others as the
+// texts "nan", "inf" and "-inf".
+sqlkit::SQLValue weightValue(double w) {
+    if (std::isnan(w)) return std::string("nan");
+    if (std::isinf(w)) return std::string(w > 0 ? "inf" : "-inf");
+    return w;
+}
+
+bool hasApostrophe(const std::string& code) { return code.find('\'') != std::string::npos; }
+
+std::string withoutApostrophes(const std::string& code) {
+    std::string out;
+    for (char c : code)
+        if (c != '\'') out += c;
+    return out;
 }
 
 // A row of SELECT * as a record; rows without a word are skipped.
@@ -40,32 +76,162 @@ bool readUserRow(sqlkit::SQLResultSet& rs, CodeTable& out) {
     return true;
 }
 
-std::int64_t rowidIn(SQLDatabase* db, const std::string& table, const CodeTable& record) {
-    if (!db) return -1;
-    auto rs = db->executeQuery("SELECT rowid FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? and Word=?", sqlkit::SQLArguments{record.code, record.table});
-    if (!rs) return -1;
-    std::int64_t rowid = -1;
-    if (rs->next()) rowid = rs->longForColumnIndex(0);
-    rs->close();
-    return rowid;
-}
-
-// The weight as stored so far: finite values as numbers, the others as the
-// texts "nan", "inf" and "-inf".
-sqlkit::SQLValue weightValue(double w) {
-    if (std::isnan(w)) return std::string("nan");
-    if (std::isinf(w)) return std::string(w > 0 ? "inf" : "-inf");
-    return w;
-}
-
-std::string withoutApostrophes(const std::string& code) {
-    std::string out;
-    for (char c : code)
-        if (c != '\'') out += c;
-    return out;
-}
-
 } // namespace
+
+// Statements of one user.db block, remembering whether one met a lock or a
+// damaged file.
+class UserStatements {
+public:
+    using Outcome = Database::UserOutcome;
+
+    UserStatements(SQLDatabase* db, Outcome& out) : db_(db), out_(out) { keepStatements(db); }
+
+    bool ok() const { return out_ == Outcome::done; }
+
+    std::unique_ptr<sqlkit::SQLResultSet> query(const std::string& sql, const sqlkit::SQLArguments& args) {
+        sqlkit::SQLError error;
+        auto rs = db_->executeQuery(sql, args, &error);
+        if (!rs) note(error.code() ? error.code() : db_->lastErrorCode());
+        return rs;
+    }
+
+    bool step(sqlkit::SQLResultSet& rs) {
+        sqlkit::SQLError error;
+        if (rs.next(&error)) return true;
+        if (error.code()) note(error.code());
+        return false;
+    }
+
+    bool update(const std::string& sql, const sqlkit::SQLArguments& args) {
+        sqlkit::SQLError error;
+        if (db_->executeUpdate(sql, args, &error)) return true;
+        note(error.code() ? error.code() : db_->lastErrorCode());
+        return false;
+    }
+
+    // Creates the table and its index when missing; false when a lock or
+    // damage stopped it (other failures leave the statements to fail).
+    bool createTable(const std::string& table) {
+        const std::string t = storesql::quoteIdentifier(table);
+        update("CREATE TABLE IF NOT EXISTS " + t +
+                   " ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
+                   "'New' BOOL NOT NULL DEFAULT true)",
+               {});
+        if (!ok()) return false;
+        update("CREATE INDEX IF NOT EXISTS " + storesql::quoteIdentifier(table + "_index") + " on " + t +
+                   " ('Py' DESC, 'Weight' DESC)",
+               {});
+        return ok();
+    }
+
+    // The rowid of the first row of (code, word), -1 when none; false when a
+    // lock or damage stopped it.
+    bool rowid(const std::string& table, const std::string& code, const std::string& word, std::int64_t& out) {
+        out = -1;
+        auto rs = query("SELECT rowid FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? and Word=?",
+                        {code, word});
+        if (!rs) return ok();
+        if (step(*rs)) out = rs->longForColumnIndex(0);
+        rs->close();
+        return ok();
+    }
+
+    // The statements of one write; false when one failed.
+    bool write(const Database::UserWrite& w);
+
+    bool begin() {
+        if (db_->beginImmediateTransaction()) return true;
+        note(db_->lastErrorCode());
+        return false;
+    }
+    bool commit() {
+        if (db_->commit()) return true;
+        note(db_->lastErrorCode());
+        db_->rollback();
+        return false;
+    }
+    void rollback() { db_->rollback(); }
+
+private:
+    void note(int code) {
+        if (storesql::isDamagedCode(code))
+            out_ = Outcome::damaged;
+        else if (storesql::isLockedCode(code) && out_ != Outcome::damaged)
+            out_ = Outcome::busy;
+    }
+
+    SQLDatabase* db_;
+    Outcome& out_;
+};
+
+// The statements of one write; false when one failed.
+bool UserStatements::write(const Database::UserWrite& w) {
+    UserStatements& st = *this;
+    const std::string t = storesql::quoteIdentifier(w.table);
+    const std::string& word = w.record.table;
+    auto insert = [&](const std::string& code, bool isNew) {
+        return st.update("INSERT INTO " + t + " VALUES(?,?,?,?)",
+                         {code, word, weightValue(w.record.weight), isNew ? 1 : 0});
+    };
+    auto insertWithTwin = [&](const std::string& code, bool isNew) {
+        if (!insert(code, isNew)) return false;
+        return !(w.quanPin && hasApostrophe(code)) || insert(withoutApostrophes(code), isNew);
+    };
+    if (!st.createTable(w.table)) return false;
+    if (w.kind == Database::UserWrite::Kind::insert) return insertWithTwin(w.record.code, w.isNew);
+    const bool remove = w.kind == Database::UserWrite::Kind::remove;
+    std::string code = w.record.code;
+    for (;;) {
+        std::int64_t rowid = -1;
+        if (!st.rowid(w.table, code, word, rowid)) return false;
+        if (rowid < 0) return remove || insertWithTwin(code, false);
+        if (!st.update(remove ? "DELETE FROM " + t + " WHERE rowid=?" : "UPDATE " + t + " SET Weight=Weight+1 WHERE rowid=?",
+                       {rowid}))
+            return false;
+        if (!(w.quanPin && hasApostrophe(code))) return true;
+        code = withoutApostrophes(code);
+    }
+}
+
+
+// --- access to user.db ---------------------------------------------------------
+
+void Database::noteUserLocked() {
+    const auto until = Clock::now() + kUserLockedMemory;
+    userLockedUntil_.store(until.time_since_epoch().count());
+}
+
+bool Database::userLockedRecently() const {
+    return Clock::now().time_since_epoch().count() < userLockedUntil_.load();
+}
+
+Database::UserOutcome Database::inUserDatabase(bool keyPath,
+                                               const std::function<void(SQLDatabase*, UserOutcome&)>& fn) {
+    for (int attempt = 0;; ++attempt) {
+        UserOutcome out = UserOutcome::done;
+        const sqlkit::SQLDatabaseQueue* used = nullptr;
+        const int waitMs = keyPath && userLockedRecently() ? 0 : static_cast<int>(kUserLockWait.count());
+        const bool ran = withQueue(Queue::user, [&](sqlkit::SQLDatabaseQueue& q) {
+            used = &q;
+            q.inDatabase([&](SQLDatabase* db) {
+                if (!db || !db->sqliteHandle()) {
+                    out = UserOutcome::closed;
+                    return;
+                }
+                // Another process may hold the lock: wait a moment at most,
+                // never the connection's default seconds.
+                sqlite3_busy_timeout(db->sqliteHandle(), waitMs);
+                fn(db, out);
+            });
+        });
+        if (!ran) return UserOutcome::closed;
+        if (out == UserOutcome::busy) noteUserLocked();
+        if (out != UserOutcome::damaged || attempt > 0) return out;
+        replaceDamagedFile(Queue::user, used);
+    }
+}
+
+// --- table name and reads --------------------------------------------------------
 
 std::string Database::userDictTableName() const { return userDictTableName(*currentSettings()); }
 
@@ -77,41 +243,49 @@ std::string Database::userDictTableName(const Settings& s) const {
 }
 
 void Database::createUserDictTable(const std::string& tableName) {
-    inQueue(Queue::user, [&](SQLDatabase* db) { createTableIn(db, tableName); });
+    inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& out) { UserStatements(db, out).createTable(tableName); });
 }
 
 std::vector<CodeTable> Database::userDictionaryByPy(const std::string& key, int limit) {
+    return userRowsByPy(key, limit, nullptr);
+}
+
+std::vector<CodeTable> Database::userRowsByPy(const std::string& key, int limit, bool* complete) {
     std::vector<CodeTable> records;
     const auto settings = currentSettings();
     if (!settings->userDict) return records;
     const std::string table = userDictTableName(*settings);
-    inQueue(Queue::user, [&](SQLDatabase* db) {
-        if (!db) return;
-        createTableIn(db, table);
-        if (limit <= 0) return;
-        auto rs = db->executeQuery(
-            "SELECT * FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? ORDER BY Weight DESC", sqlkit::SQLArguments{key});
+    const auto out = inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
+        records.clear();
+        UserStatements st(db, o);
+        if (!st.createTable(table) || limit <= 0) return;
+        auto rs = st.query("SELECT * FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? ORDER BY Weight DESC",
+                           {key});
         if (!rs) return;
         CodeTable r;
-        while (static_cast<int>(records.size()) < limit && rs->next())
+        while (static_cast<int>(records.size()) < limit && st.step(*rs))
             if (readUserRow(*rs, r)) records.push_back(std::move(r));
         rs->close();
     });
+    // Rows missed because of a lock are not the whole answer.
+    if (complete) *complete = out != UserOutcome::busy && out != UserOutcome::damaged;
     return records;
 }
 
 void Database::userWordExtendingKey(const std::string& sql, const std::string& key,
                                     std::vector<CodeTable>& records) {
     if (!currentSettings()->userDict) return;
-    inQueue(Queue::user, [&](SQLDatabase* db) {
-        if (!db) return;
-        keepStatements(db);
-        auto rs = db->executeQuery(sql, sqlkit::SQLArguments{key + "__"});
+    std::vector<CodeTable> found;
+    inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
+        found.clear();
+        UserStatements st(db, o);
+        auto rs = st.query(sql, {key + "__"});
         if (!rs) return;
         CodeTable r;
-        if (rs->next() && readUserRow(*rs, r)) records.push_back(std::move(r));
+        if (st.step(*rs) && readUserRow(*rs, r)) found.push_back(std::move(r));
         rs->close();
     });
+    records.insert(records.end(), found.begin(), found.end());
 }
 
 void Database::userWordsByInitials(const std::string& key, std::vector<CodeTable>& records) {
@@ -126,77 +300,207 @@ void Database::userWordsByInitials(const std::string& key, std::vector<CodeTable
         const bool lastByte = i + 1 == key.size() || (static_cast<unsigned char>(key[i + 1]) & 0xC0) != 0x80;
         if (lastByte) pattern += '_';
     }
-    inQueue(Queue::user, [&](SQLDatabase* db) {
-        if (!db) return;
-        keepStatements(db);
-        auto rs = db->executeQuery(sql, sqlkit::SQLArguments{pattern});
+    std::vector<CodeTable> found;
+    inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
+        found.clear();
+        UserStatements st(db, o);
+        auto rs = st.query(sql, {pattern});
         if (!rs) return;
         CodeTable r;
         int read = 0;
-        while (read < 2 && rs->next()) {
+        while (read < 2 && st.step(*rs)) {
             ++read;
-            if (readUserRow(*rs, r)) records.push_back(std::move(r));
+            if (readUserRow(*rs, r)) found.push_back(std::move(r));
         }
         rs->close();
     });
-}
-
-void Database::insertUserWord(CodeTable& record, bool isNew) {
-    for (;;) {
-        const auto settings = currentSettings();
-        const std::string table = userDictTableName(*settings);
-        inQueue(Queue::user, [&](SQLDatabase* db) {
-            if (!db) return;
-            createTableIn(db, table);
-            db->executeUpdate("INSERT INTO " + storesql::quoteIdentifier(table) + " VALUES(?,?,?,?)", sqlkit::SQLArguments{record.code, record.table, weightValue(record.weight), isNew ? 1 : 0});
-        });
-        // In full pinyin a code with apostrophes is stored without them too.
-        if (settings->quanPin && record.code.find('\'') != std::string::npos) {
-            record.code = withoutApostrophes(record.code);
-            continue;
-        }
-        return;
-    }
+    records.insert(records.end(), found.begin(), found.end());
 }
 
 std::int64_t Database::userWordRowid(const CodeTable& record) {
     const std::string table = userDictTableName(*currentSettings());
     std::int64_t rowid = -1;
-    inQueue(Queue::user, [&](SQLDatabase* db) {
-        if (!db) return;
-        createTableIn(db, table);
-        rowid = rowidIn(db, table, record);
+    inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
+        UserStatements st(db, o);
+        if (st.createTable(table)) st.rowid(table, record.code, record.table, rowid);
     });
     return rowid;
 }
 
+// --- writes ------------------------------------------------------------------------
+
+void Database::insertUserWord(CodeTable& record, bool isNew) {
+    const auto settings = currentSettings();
+    UserWrite w{UserWrite::Kind::insert, userDictTableName(*settings), record, isNew, settings->quanPin};
+    if (settings->quanPin && hasApostrophe(record.code)) record.code = withoutApostrophes(record.code);
+    submitUserWrites({std::move(w)});
+}
+
 void Database::updateUserWordRow(CodeTable& record, bool remove) {
+    const auto settings = currentSettings();
+    UserWrite w{remove ? UserWrite::Kind::remove : UserWrite::Kind::raise, userDictTableName(*settings), record,
+                false, settings->quanPin};
+    if (settings->quanPin && hasApostrophe(record.code)) record.code = withoutApostrophes(record.code);
+    submitUserWrites({std::move(w)});
+}
+
+Database::UserOutcome Database::applyUserWrites(const std::vector<UserWrite>& writes, bool keyPath) {
+    // One transaction, so that writes stopped by a lock leave nothing behind
+    // and can be run again whole; a save point per write, so that one that
+    // fails for another reason is left out alone.
+    return inUserDatabase(keyPath, [&](SQLDatabase* db, UserOutcome& o) {
+        UserStatements st(db, o);
+        if (!st.begin()) return;
+        for (const auto& w : writes) {
+            if (!st.update("SAVEPOINT userWrite", {})) break;
+            const bool written = st.write(w);
+            if (!st.ok()) break;
+            if (!written) st.update("ROLLBACK TO userWrite", {});
+            st.update("RELEASE userWrite", {});
+        }
+        if (st.ok())
+            st.commit();
+        else
+            st.rollback();
+    });
+}
+
+void Database::submitUserWrites(std::vector<UserWrite> writes) {
+    // Behind writes that already wait, to keep their order.
+    auto waiting = [this] {
+        std::lock_guard lk(pending_->m);
+        return !pending_->writes.empty();
+    };
+    if (!waiting()) {
+        std::lock_guard order(userWriteMutex_);
+        std::size_t i = 0;
+        if (!waiting()) {
+            for (; i < writes.size(); ++i) {
+                const auto out = applyUserWrites({writes[i]}, true);
+                if (out == UserOutcome::busy || out == UserOutcome::closed) break;
+            }
+        }
+        writes.erase(writes.begin(), writes.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (!writes.empty()) enqueueUserWrites(std::move(writes));
+}
+
+void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
+    bool firstOfSpell = false;
+    std::vector<std::string> refused;
+    {
+        std::lock_guard lk(pending_->m);
+        for (auto& w : writes) {
+            if (pending_->writes.size() < kMaxPendingUserWrites) {
+                pending_->writes.push_back(std::move(w));
+            } else {
+                ++pending_->lost;
+                refused.push_back(w.record.table);
+            }
+        }
+        if (!pending_->reported) firstOfSpell = pending_->reported = true;
+    }
+    if (firstOfSpell)
+        plat::log("user.db is locked by another program or closed: learnt words wait and are written when it is free");
+    for (const auto& word : refused) plat::log("user.db stayed locked: the word " + word + " was not learnt");
+    if (!refused.empty())
+        tellUser("用户词库被占用", "用户词库被其他程序占用，有 " + std::to_string(refused.size()) + " 个新学的词未能保存。");
+    startRetrying();
+}
+
+bool Database::flushPendingOnce(UserOutcome* last) {
+    constexpr std::size_t kBatch = 64;
+    std::lock_guard order(userWriteMutex_);
+    bool progressed = false;
     for (;;) {
-        const auto settings = currentSettings();
-        const std::string table = userDictTableName(*settings);
-        std::int64_t rowid = -1;
-        bool reached = inQueue(Queue::user, [&](SQLDatabase* db) {
-            if (!db) return;
-            createTableIn(db, table);
-            rowid = rowidIn(db, table, record);
-            if (rowid < 0) return;
-            const std::string t = storesql::quoteIdentifier(table);
-            if (remove)
-                db->executeUpdate("DELETE FROM " + t + " WHERE rowid=?", sqlkit::SQLArguments{rowid});
-            else
-                db->executeUpdate("UPDATE " + t + " SET Weight=Weight+1 WHERE rowid=?", sqlkit::SQLArguments{rowid});
-        });
-        if (!reached) return;
-        if (rowid < 0) {
-            if (!remove) insertUserWord(record, false);
+        std::vector<UserWrite> batch;
+        {
+            std::lock_guard lk(pending_->m);
+            if (pending_->writes.empty()) {
+                if (progressed && pending_->reported) plat::log("user.db is free again: the waiting words are written");
+                pending_->reported = false;
+                if (last) *last = UserOutcome::done;
+                return progressed;
+            }
+            const std::size_t n = std::min(kBatch, pending_->writes.size());
+            batch.assign(pending_->writes.begin(), pending_->writes.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+        const auto out = applyUserWrites(batch, false);
+        if (out == UserOutcome::busy || out == UserOutcome::closed) {
+            if (last) *last = out;
+            return progressed;
+        }
+        {
+            std::lock_guard lk(pending_->m);
+            pending_->writes.erase(pending_->writes.begin(),
+                                   pending_->writes.begin() + static_cast<std::ptrdiff_t>(batch.size()));
+        }
+        progressed = true;
+    }
+}
+
+std::shared_ptr<Database::PendingWrites> Database::makePendingWrites() { return std::make_shared<PendingWrites>(); }
+
+void Database::stopRetrying() {
+    std::lock_guard lk(pending_->m);
+    pending_->stopping = true;
+    pending_->wake.notify_all();
+}
+
+void Database::startRetrying() {
+    {
+        std::lock_guard lk(pending_->m);
+        if (pending_->stopping || pending_->writes.empty()) return;
+        if (pending_->retrying) {
+            pending_->wake.notify_all();
             return;
         }
-        if (settings->quanPin && record.code.find('\'') != std::string::npos) {
-            record.code = withoutApostrophes(record.code);
-            continue;
-        }
-        return;
+        pending_->retrying = true;
     }
+    plat::WorkerPool::shared().submit([store = weak_from_this(), pending = pending_] { retryLoop(store, pending); });
+}
+
+void Database::retryLoop(std::weak_ptr<Database> store, std::shared_ptr<PendingWrites> pending) {
+    constexpr std::chrono::milliseconds kFirst{50}, kLongest{2000};
+    auto backoff = kFirst;
+    std::unique_lock lk(pending->m);
+    while (!pending->stopping && !pending->writes.empty()) {
+        pending->wake.wait_for(lk, backoff);
+        if (pending->stopping) break;
+        lk.unlock();
+        UserOutcome last = UserOutcome::done;
+        bool progressed = false;
+        if (auto self = store.lock()) progressed = self->flushPendingOnce(&last);
+        else last = UserOutcome::closed;
+        lk.lock();
+        // A closed store restarts the loop when it opens again.
+        if (last == UserOutcome::closed) break;
+        backoff = progressed ? kFirst : std::min(backoff * 2, kLongest);
+    }
+    pending->retrying = false;
+}
+
+bool Database::flushPendingUserWrites(Clock::time_point deadline) {
+    constexpr std::chrono::milliseconds kPause{50};
+    for (;;) {
+        UserOutcome last = UserOutcome::done;
+        flushPendingOnce(&last);
+        if (pendingUserWrites() == 0) return true;
+        if (last == UserOutcome::closed) return false;
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kPause, deadline - now));
+    }
+}
+
+std::size_t Database::pendingUserWrites() const {
+    std::lock_guard lk(pending_->m);
+    return pending_->writes.size();
+}
+
+std::size_t Database::lostUserWrites() const {
+    std::lock_guard lk(pending_->m);
+    return pending_->lost;
 }
 
 } // namespace taviro

@@ -15,4 +15,15 @@ inline std::string quoteIdentifier(std::string_view name) {
     return out;
 }
 
+// SQLite result codes (primary or extended) of a file that is not a database
+// or is damaged, and of a lock held by another connection.
+inline bool isDamagedCode(int code) {
+    const int primary = code & 0xff;
+    return primary == 11 /* SQLITE_CORRUPT */ || primary == 26 /* SQLITE_NOTADB */;
+}
+inline bool isLockedCode(int code) {
+    const int primary = code & 0xff;
+    return primary == 5 /* SQLITE_BUSY */ || primary == 6 /* SQLITE_LOCKED */;
+}
+
 } // namespace taviro::storesql

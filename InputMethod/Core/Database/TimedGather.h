@@ -8,16 +8,13 @@
 
 namespace taviro {
 
-// Runs lookups in parallel and collects what has finished by a deadline. The
-// state is shared with the workers, so a lookup that finishes late writes
-// into a sealed holder that nobody reads any more.
-//
-// With two lookups or more, the first one runs on the calling thread while
-// the others run on the shared worker pool: one hand-off fewer per gather.
-// Callers put first a lookup that does not wait on others (a local table);
-// its result too is dropped when it ends after the deadline. An empty Lookup
-// stands for a source that has nothing to give: it starts no task and
-// counts as finished with an empty result.
+// Runs lookups in parallel on the shared worker pool and collects what has
+// finished by a deadline. Every lookup runs on a worker, so the caller never
+// waits past the deadline, whatever a lookup waits on. The state is shared
+// with the workers: a lookup that finishes late writes into a sealed holder
+// that nobody reads any more. An empty Lookup stands for a source that has
+// nothing to give: it starts no task and counts as finished with an empty
+// result.
 class TimedGather {
 public:
     using Lookup = std::function<std::vector<CodeTable>()>;

@@ -85,6 +85,7 @@ bool TaviroIMEngine::finishForExit(std::chrono::milliseconds limit) {
     if (done) done = reopened_.wait_until(deadline) == std::future_status::ready &&
                      reopened_.get().wait_until(deadline) == std::future_status::ready;
     done = background_.waitUntil(deadline) && done;
+    done = store_->flushPendingUserWrites(deadline) && done;
     store_->closeAll();
     return done;
 }
@@ -92,6 +93,12 @@ bool TaviroIMEngine::finishForExit(std::chrono::milliseconds limit) {
 void TaviroIMEngine::waitForStartUp() {
     startUp_.wait();
     reopened_.get().wait();
+}
+
+bool TaviroIMEngine::waitForStartUp(std::chrono::milliseconds limit) {
+    const auto deadline = plat::TaskGroup::Clock::now() + limit;
+    return startUp_.waitUntil(deadline) && reopened_.wait_until(deadline) == std::future_status::ready &&
+           reopened_.get().wait_until(deadline) == std::future_status::ready;
 }
 
 void TaviroIMEngine::setCharacterCounter(std::function<void(std::int64_t)> counter) {

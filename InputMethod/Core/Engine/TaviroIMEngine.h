@@ -105,12 +105,15 @@ public:
 
     // Blocks until start-up has run and the store has reopened.
     void waitForStartUp();
+    // The same, for at most `limit`; false when start-up had not finished.
+    bool waitForStartUp(std::chrono::milliseconds limit);
     // Blocks until the frequency updates of earlier commits have been written.
     void waitForBackgroundWrites();
     // The same, for at most `limit`; false when writes were still running.
     bool waitForBackgroundWrites(std::chrono::milliseconds limit);
-    // Before the process exits: waits up to `limit` for start-up and the
-    // frequency updates, then closes the store so that no write is cut off
+    // Before the process exits: waits up to `limit` for start-up, the
+    // frequency updates and the learnt words waiting for a locked user
+    // dictionary, then closes the store so that no write is cut off
     // halfway (a cut-off write is rolled back at the next start). False when
     // the wait ran out; the store is closed anyway.
     bool finishForExit(std::chrono::milliseconds limit);

@@ -103,16 +103,21 @@ protected:
         if (db_) db_->closeAll();
     }
 
-    // A store over the fixture folders whose settings come from settings_,
-    // with nothing opened yet.
-    Database& fresh() {
-        db_ = Database::create(loc_);
+    // hooks_, with the settings taken from settings_.
+    Database::Hooks storeHooks() {
         Database::Hooks h = hooks_;
         h.settings = [this] {
             std::lock_guard lk(settingsMutex_);
             return std::make_shared<const Settings>(settings_);
         };
-        db_->setHooks(h);
+        return h;
+    }
+
+    // A store over the fixture folders whose settings come from settings_,
+    // with nothing opened yet.
+    Database& fresh() {
+        db_ = Database::create(loc_);
+        db_->setHooks(storeHooks());
         return *db_;
     }
 
@@ -134,6 +139,27 @@ protected:
     std::shared_ptr<Database> db_;
     std::mutex settingsMutex_;
     Settings settings_;
+};
+
+// Keeps the messages the store posts for the user.
+class RecordingNotice : public UserNotice {
+public:
+    void post(const std::string& title, const std::string& text) override {
+        std::lock_guard lk(m_);
+        posts_.push_back(title + ": " + text);
+    }
+    std::size_t count() const {
+        std::lock_guard lk(m_);
+        return posts_.size();
+    }
+    std::vector<std::string> posts() const {
+        std::lock_guard lk(m_);
+        return posts_;
+    }
+
+private:
+    mutable std::mutex m_;
+    std::vector<std::string> posts_;
 };
 
 inline std::vector<std::string> words(const std::vector<CodeTable>& records) {

@@ -1,0 +1,324 @@
+// user.db shared with other connections and processes: locks, files replaced
+// or damaged under the store, and paths that are not regular files.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "Platform/Foundation/Log.h"
+#include "StoreFixture.h"
+
+namespace taviro::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Holds a write lock on a database through a connection of its own, as
+// another program would.
+class ForeignLock {
+public:
+    explicit ForeignLock(const fs::path& file) {
+        if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open " << file;
+        // Written, so that the lock is exclusive until released.
+        const char* sql = "BEGIN EXCLUSIVE; CREATE TABLE IF NOT EXISTS foreign_lock (x); INSERT INTO foreign_lock VALUES (1);";
+        char* error = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) ADD_FAILURE() << (error ? error : "?");
+        sqlite3_free(error);
+    }
+    ~ForeignLock() { release(); }
+    void release() {
+        if (!db_) return;
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// The words of a user table, read with a connection of the test's own.
+std::vector<std::string> storedWords(const fs::path& file, const std::string& table = "Quanpin") {
+    std::vector<std::string> out;
+    sqlkit::SQLDatabase check(file.string());
+    if (!check.open()) return out;
+    auto rs = check.executeQuery("SELECT Word FROM \"" + table + "\" ORDER BY rowid");
+    while (rs && rs->next()) out.push_back(rs->stringForColumnIndex(0).value_or("?"));
+    check.close();
+    return out;
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+class SharingTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        writeDag(loc_.resourceDir / "dag.db", {{"w2", {"zhang", "san"}, "帐三|9|张三|5"},
+                                                 {"w3", {"zhang", "san", "feng"}, "张三丰|4"},
+                                                 {"jw2", {"zh", "s"}, "知识|8"}});
+        hooks_.phraseWait = std::chrono::milliseconds(300);
+        hooks_.predictionWait = std::chrono::milliseconds(300);
+    }
+
+    fs::path userDb() const { return loc_.userFolder / "user.db"; }
+
+    void learn(Database& db, const std::string& code, const std::string& word) {
+        CodeTable r(code, word, 1.0);
+        db.insertUserWord(r, true);
+    }
+
+    static auto soon() { return std::chrono::steady_clock::now() + std::chrono::seconds(20); }
+};
+
+// The user-dictionary part of each timed lookup is held until the lookup has
+// returned: every lookup must give up on it at its deadline.
+TEST_F(SharingTest, ASlowUserPartEndsAtTheDeadline) {
+    struct Case {
+        const char* name;
+        std::function<std::vector<CodeTable>(Database&)> lookup;
+        std::vector<std::string> words;  // the dag.db part alone
+    };
+    const std::vector<Case> cases = {
+        {"phrase", [](Database& db) { return db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}}); },
+         {"帐三", "张三"}},
+        {"prediction", [](Database& db) { return db.userTableLikeAndPhrase("zhangsan", {{"zhang"}, {"san"}}); },
+         {"张三丰"}},
+        {"abbreviation", [](Database& db) { return db.superSPWords("zs", {{"zh"}, {"s"}}); }, {"知识"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto gate = std::make_shared<std::promise<void>>();
+        auto released = gate->get_future().share();
+        auto gaveUp = std::make_shared<std::atomic<bool>>(false);
+        auto finished = std::make_shared<std::promise<void>>();
+        auto done = finished->get_future().share();
+        hooks_.beforeSubLookup = [released, gaveUp, finished](Database::SubLookup which) {
+            if (which != Database::SubLookup::userRows) return;
+            // Bounded, so that a lookup that waits for this part cannot hang the test.
+            if (released.wait_for(std::chrono::seconds(10)) != std::future_status::ready) *gaveUp = true;
+            finished->set_value();
+        };
+        auto& db = open();
+        learn(db, "zhangsan", "张三");
+        EXPECT_EQ(words(c.lookup(db)), c.words);
+        gate->set_value();
+        ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_FALSE(*gaveUp) << "the lookup waited for its user-dictionary part";
+        EXPECT_EQ(db.cacheSize(), 0u);
+        db.closeAll();
+    }
+}
+
+TEST_F(SharingTest, ALockedUserDictionaryGivesAPartialAnswerAndKeepsTheWrites) {
+    auto& db = open();
+    learn(db, "zhangsan", "张三");
+    learn(db, "zhangsan", "章三");
+    {
+        ForeignLock lock(userDb());
+        // Lookups go on without the user rows and remember nothing.
+        EXPECT_EQ(words(db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}})),
+                  (std::vector<std::string>{"帐三", "张三"}));
+        EXPECT_EQ(db.cacheSize(), 0u);
+        EXPECT_TRUE(db.userDictionaryByPy("zhangsan", 100).empty());
+        EXPECT_EQ(words(db.userTableLikeAndPhrase("zhangsan", {{"zhang"}, {"san"}})),
+                  std::vector<std::string>{"张三丰"});
+
+        // Learning and forgetting wait for the lock.
+        learn(db, "lisi", "李四");
+        CodeTable forget("zhangsan", "章三", 0);
+        db.updateUserWordRow(forget, true);
+        EXPECT_EQ(db.pendingUserWrites(), 2u);
+        EXPECT_FALSE(db.flushPendingUserWrites(std::chrono::steady_clock::now()));
+        // Closing does not wait for the lock either.
+        db.closeAll();
+        db.openDatabases(Database::reloadScript());
+    }
+    EXPECT_TRUE(db.flushPendingUserWrites(soon()));
+    EXPECT_EQ(db.pendingUserWrites(), 0u);
+    EXPECT_EQ(db.lostUserWrites(), 0u);
+    EXPECT_EQ(words(db.userDictionaryByPy("lisi", 100)), std::vector<std::string>{"李四"});
+    EXPECT_EQ(words(db.userDictionaryByPy("zhangsan", 100)), std::vector<std::string>{"张三"});
+    EXPECT_EQ(words(db.phraseWordsByPinyinColumns("zhangsan", 100, {{"zhang"}, {"san"}})),
+              (std::vector<std::string>{"张三", "帐三"}));
+}
+
+TEST_F(SharingTest, TwoStoresOnOneFolderBothLearn) {
+    auto& first = open();
+    auto second = Database::create(loc_);
+    second->setHooks(storeHooks());
+    second->openDatabases(Database::reloadScript());
+    const std::vector<std::pair<Database*, std::string>> steps = {
+        {&first, "甲"}, {second.get(), "乙"}, {&first, "丙"}, {second.get(), "丁"}};
+    for (const auto& [store, word] : steps) learn(*store, "jia", word);
+    EXPECT_TRUE(first.flushPendingUserWrites(soon()));
+    EXPECT_TRUE(second->flushPendingUserWrites(soon()));
+    for (Database* store : {&first, second.get()})
+        EXPECT_EQ(words(store->userDictionaryByPy("jia", 100)).size(), 4u);
+    second->closeAll();
+    EXPECT_EQ(storedWords(userDb()), (std::vector<std::string>{"甲", "乙", "丙", "丁"}));
+}
+
+TEST_F(SharingTest, WritesBeyondTheQueueAreReported) {
+    auto notice = std::make_shared<RecordingNotice>();
+    auto& db = open();
+    db.setUserNotice(notice);
+    plat::LogCapture log;
+    {
+        ForeignLock lock(userDb());
+        for (std::size_t i = 0; i <= Database::kMaxPendingUserWrites; ++i) learn(db, "k", "字" + std::to_string(i));
+        EXPECT_EQ(db.pendingUserWrites(), Database::kMaxPendingUserWrites);
+        EXPECT_EQ(db.lostUserWrites(), 1u);
+    }
+    EXPECT_TRUE(log.contains("字512 was not learnt"));
+    EXPECT_EQ(notice->count(), 1u);
+    EXPECT_TRUE(db.flushPendingUserWrites(soon()));
+    EXPECT_EQ(db.userDictionaryByPy("k", 1000).size(), Database::kMaxPendingUserWrites);
+}
+
+// Another program renames a new file over one the store holds.
+TEST_F(SharingTest, AReplacedFileIsReopened) {
+    writeCodeTable(loc_.userFolder / "custom.db", {{"xin", "旧短语", 1}});
+    auto& db = open();
+    EXPECT_EQ(words(db.customPhrases("xin")), std::vector<std::string>{"旧短语"});
+    learn(db, "jiu", "旧");
+    ASSERT_TRUE(db.keyLog(std::chrono::system_clock::now(), 1, false));
+
+    const fs::path fresh = loc_.userFolder / "import.tmp";
+    execSql(fresh, "CREATE TABLE \"Quanpin\" ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
+                   "'New' BOOL NOT NULL DEFAULT true); INSERT INTO \"Quanpin\" VALUES('dao','导',1,1);");
+    fs::rename(fresh, userDb());
+    execSql(fresh, "CREATE TABLE \"Key\" ('year' INT NOT NULL ,'month' INT NOT NULL ,'day' INT NOT NULL ,"
+                   "'count' INT NOT NULL );");
+    fs::rename(fresh, loc_.userFolder / "keys.db");
+    writeCodeTable(fresh, {{"xin", "新短语", 1}});
+    fs::rename(fresh, loc_.userFolder / "custom.db");
+
+    learn(db, "xin", "新");
+    EXPECT_EQ(db.pendingUserWrites(), 0u);
+    EXPECT_EQ(words(db.userDictionaryByPy("dao", 100)), std::vector<std::string>{"导"});
+    EXPECT_EQ(words(db.customPhrases("xin")), std::vector<std::string>{"新短语"});
+    ASSERT_TRUE(db.keyLog(std::chrono::system_clock::now(), 5, false));
+    db.closeAll();
+    EXPECT_EQ(storedWords(userDb()), (std::vector<std::string>{"导", "新"}));
+    sqlkit::SQLDatabase keys((loc_.userFolder / "keys.db").string());
+    ASSERT_TRUE(keys.open());
+    auto rs = keys.executeQuery("SELECT sum(count) FROM \"Key\"");
+    ASSERT_TRUE(rs && rs->next());
+    EXPECT_EQ(rs->intForColumnIndex(0), 5);
+}
+
+// SQLite blocks for ever opening a FIFO: the store must not try.
+TEST_F(SharingTest, NonRegularFilesAtDatabasePathsAreNotOpened) {
+    struct Case {
+        const char* where;  // "user" or "bundle"
+        const char* name;
+    };
+    const Case cases[] = {
+        {"user", "custom.db"},     {"user", "user.db-journal"}, {"user", "user.db"},   {"user", "keys.db"},
+        {"user", "extended.db"},   {"user", "assist.database"}, {"user", "think.db-journal"},
+        {"bundle", "dag.db"},      {"bundle", "english.db"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();  // fresh folders for each case
+        setSettings([](Settings& s) {
+            s.extendedDict = true;
+            s.mixEnglishInput = true;
+        });
+        // A user dictionary with rows: SQLite looks for its journal on each read.
+        execSql(userDb(), "CREATE TABLE \"Quanpin\" ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double "
+                          "NOT NULL , 'New' BOOL NOT NULL DEFAULT true); INSERT INTO \"Quanpin\" "
+                          "VALUES('ni','你',1,1);");
+        const fs::path fifo = (std::string(c.where) == "user" ? loc_.userFolder : loc_.resourceDir) / c.name;
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+        fresh();
+        auto keep = db_;
+        auto result = std::make_shared<std::promise<std::vector<std::string>>>();
+        auto got = result->get_future();
+        // On a thread of its own: a hang is reported, not waited out.
+        std::thread([keep, result] {
+            keep->openDatabases(Database::reloadScript());
+            std::vector<std::string> seen;
+            for (const auto& r : keep->userDictionaryByPy("ni", 10)) seen.push_back(r.table);
+            for (const auto& r : keep->customPhrases("a")) seen.push_back(r.table);
+            for (const auto& r : keep->englishWords("ab", true, 5)) seen.push_back(r.table);
+            CodeTable word("hao", "好", 1.0);
+            keep->insertUserWord(word, true);
+            result->set_value(seen);
+        }).detach();
+        ASSERT_EQ(got.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "hung on " << fifo;
+        const auto seen = got.get();
+        EXPECT_EQ(contains(seen, "你"), std::string(c.name).rfind("user.db", 0) != 0) << c.name;
+        struct stat st{};
+        ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+        db_->closeAll();
+    }
+}
+
+TEST_F(SharingTest, ADamagedUserDictionaryIsMovedAsideAndStartedAfresh) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> damage;
+    };
+    const std::string schema =
+        "CREATE TABLE \"Quanpin\" ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , 'New' BOOL "
+        "NOT NULL DEFAULT true); CREATE INDEX \"Quanpin_index\" on \"Quanpin\" ('Py' DESC, 'Weight' DESC);";
+    auto overwrite = [](const fs::path& file, std::streamoff from, std::size_t count) {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(from);
+        const std::string junk(count, '\xAB');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    };
+    const std::vector<Case> cases = {
+        {"text file", [](const fs::path& file) { std::ofstream(file) << "ni\t你\nhao\t好\n"; }},
+        {"garbage header", [&](const fs::path& file) { overwrite(file, 0, 100); }},
+        {"garbage pages", [&](const fs::path& file) { overwrite(file, 4096, 8192); }},
+        {"truncated", [](const fs::path& file) { fs::resize_file(file, 4096 + 100); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        std::string rows;
+        for (int i = 0; i < 300; ++i)
+            rows += "INSERT INTO \"Quanpin\" VALUES('k" + std::to_string(i) + "','" + std::string(60, 'x') + "',1,1);";
+        execSql(userDb(), schema + rows);
+        c.damage(userDb());
+        const auto damagedSize = fs::file_size(userDb());
+
+        auto notice = std::make_shared<RecordingNotice>();
+        plat::LogCapture log;
+        hooks_.wallClock = [] { return std::chrono::system_clock::time_point(std::chrono::hours(24 * 365 * 50)); };
+        auto& db = fresh();
+        db.setUserNotice(notice);
+        db.openDatabases(Database::reloadScript());
+        learn(db, "xin", "新");
+        EXPECT_EQ(words(db.userDictionaryByPy("xin", 10)), std::vector<std::string>{"新"});
+        db.closeAll();
+
+        std::vector<fs::path> aside;
+        for (const auto& e : fs::directory_iterator(loc_.userFolder)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("user.db.corrupt-", 0) == 0 && name.find("-journal") == std::string::npos)
+                aside.push_back(e.path());
+        }
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(fs::file_size(aside[0]), damagedSize);
+        EXPECT_EQ(storedWords(userDb()), std::vector<std::string>{"新"});
+        EXPECT_EQ(notice->count(), 1u);
+        EXPECT_TRUE(log.contains("is damaged"));
+    }
+}
+
+} // namespace
+} // namespace taviro::test
