@@ -1,6 +1,7 @@
 #pragma once
 #include "Platform/Foundation/Utf8.h" // isValidUtf8
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,17 +10,42 @@
 
 namespace plat {
 
-// Reads a whole text file and returns it as UTF-8, or none when the file cannot
-// be read or its encoding cannot be determined. Order of decisions:
+// What became of reading or decoding a text file.
+enum class TextFileStatus {
+    Ok,
+    Missing,            // no regular file at the path
+    Unreadable,         // it could not be read
+    TooLarge,           // larger than the caller's limit; nothing was read
+    Undecodable,        // not text in an encoding that could be determined
+    UnsupportedEncoding // text in another language's encoding (Japanese, Korean)
+};
+
+struct TextFile {
+    TextFileStatus status = TextFileStatus::Undecodable;
+    std::string text;      // UTF-8, only when ok
+    std::string encoding;  // the encoding the bytes were taken as, or were found to be
+};
+
+// Decodes bytes to UTF-8. Order of decisions:
 //   1. a byte-order mark (UTF-8, UTF-16 LE/BE, UTF-32 LE/BE) decides; the mark is dropped;
 //   2. bytes that are valid UTF-8 are taken as they are;
-//   3. otherwise the encoding is detected: UTF-16 without a mark, GB18030 (GB2312, GBK)
-//      or Big5; the bytes must convert without a single invalid sequence.
-// The result never holds a NUL character.
-std::optional<std::string> readTextFile(const std::filesystem::path& path);
+//   3. otherwise the encoding is judged on the whole text: UTF-16 without a mark, or
+//      GB18030 (GB2312, GBK) or Big5, whichever converts without a single invalid
+//      sequence and reads more like Chinese. Private-use characters are accepted (user
+//      fonts and some table symbols map there) but count against an encoding.
+//      Text that the detector and its own characters show to be Japanese (kana) or
+//      Korean (Hangul) is refused as UnsupportedEncoding.
+// The text never holds a NUL character.
+TextFile decodeTextFile(std::string_view bytes);
 
-// The decoding step of readTextFile on bytes already in memory.
+// Reads and decodes a whole file; a file larger than maxBytes is refused by its size,
+// before it is read.
+TextFile readTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes);
+
+// The text of decodeTextFile, or none.
 std::optional<std::string> decodeText(std::string_view bytes);
+// The text of readTextFile without a size limit, or none.
+std::optional<std::string> readTextFile(const std::filesystem::path& path);
 
 // Splits UTF-8 text into lines. LF, CR, CR LF (one terminator), VT, FF, NEL, LS and PS
 // end a line; the terminators are dropped. Empty lines count; a terminator at the very

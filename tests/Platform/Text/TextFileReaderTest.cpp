@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -63,6 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"invalid_bytes", "abc\x80\xFF" "def\n", std::nullopt},
         DecodeCase{"utf8_with_one_bad_byte", "你好\tnihao\n世界\tshijie\n\xFF\n", std::nullopt},
         DecodeCase{"stray_high_bytes", "ab\xFF\n", std::nullopt},
+        // Windows' GBK: the euro sign at 0x80.
+        DecodeCase{"gbk_euro", "\x80\t\xC5\xB7\xD4\xAA\n\xC4\xE3\tni\n", "€\t欧元\n你\tni\n"},
         DecodeCase{"binary_with_nul", bytes({0x00, 0x01, 0x02}), std::nullopt},
         DecodeCase{"utf8_bom_then_invalid", "\xEF\xBB\xBF\xFF", std::nullopt},
         DecodeCase{"utf16le_bom_odd_length", bytes({0xFF, 0xFE, 0x61}), std::nullopt},
@@ -94,6 +97,73 @@ TEST(ReadTextFileTest, ReadsWholeFile) {
     auto text = readTextFile(dir / "t.txt");
     ASSERT_TRUE(text);
     EXPECT_EQ(*text, content.substr(3));
+}
+
+// Real tables and word lists in the encodings users save them in (see data/README.md).
+struct FixtureCase {
+    const char* file;
+    plat::TextFileStatus status;
+    const char* encoding;
+    std::vector<std::string> lines;  // expected when the text is accepted
+};
+
+class EncodingFixtureTest : public ::testing::TestWithParam<FixtureCase> {};
+
+TEST_P(EncodingFixtureTest, JudgesTheWholeFile) {
+    const auto& c = GetParam();
+    const auto f = plat::readTextFile(std::filesystem::path(TAVIRO_TEST_DATA_DIR) / c.file, 1 << 20);
+    EXPECT_EQ(f.status, c.status);
+    EXPECT_EQ(f.encoding, c.encoding);
+    if (c.status != plat::TextFileStatus::Ok) {
+        EXPECT_TRUE(f.text.empty());
+        return;
+    }
+    const auto views = splitLines(f.text);
+    EXPECT_EQ(std::vector<std::string>(views.begin(), views.end()), c.lines);
+}
+
+const std::vector<std::string> kWubiLines = {"工\ta", "了\tb", "以\tc", "在\td", "有\te", "孔\tbnn",
+                                             "巜\tbnn", "耴\tbnn", "\uE81D\tbnn", "孞\tbnu", "\U00021CFE\tbnv"};
+
+INSTANTIATE_TEST_SUITE_P(
+    RealTables, EncodingFixtureTest,
+    ::testing::Values(
+        // A private-use character (and a four-byte one) no longer sinks the table.
+        FixtureCase{"wubi86-gb18030.txt", plat::TextFileStatus::Ok, "GB18030", kWubiLines},
+        FixtureCase{"wubi86-utf16le-nobom.txt", plat::TextFileStatus::Ok, "UTF-16LE", kWubiLines},
+        // One line in the user-defined area; eight short lines read as Big5 too.
+        FixtureCase{"gbk-user-defined.txt", plat::TextFileStatus::Ok, "GB18030",
+                    {"工\ta", "了\tb", "以\tc", "在\td", "有\te", "地\tf", "一\tg", "上\th", "\uE000\tzzz"}},
+        // Big5's bracketed digits decode to private use (code page 950's extension row).
+        FixtureCase{"cangjie5-big5.txt", plat::TextFileStatus::Ok, "Big5",
+                    {"日\ta", "曰\ta", "昌\taa", "昍\taa", "晶\taaa", "暘\taamh", "晹\taaph", "暍\taapv",
+                     "\uF7A0\tyyyhk"}},
+        // Japanese and Korean are refused, not imported as GB18030 look-alikes (日本語 as 擔杮岅).
+        FixtureCase{"japanese-shift_jis.txt", plat::TextFileStatus::UnsupportedEncoding, "SHIFT_JIS", {}},
+        FixtureCase{"japanese-kanji-shift_jis.txt", plat::TextFileStatus::UnsupportedEncoding, "SHIFT_JIS", {}},
+        FixtureCase{"korean-euc-kr.txt", plat::TextFileStatus::UnsupportedEncoding, "UHC", {}}),
+    [](const auto& info) {
+        std::string name = info.param.file;
+        for (auto& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
+TEST(ReadTextFileTest, RefusesByStatusWithoutReading) {
+    const auto dir = taviro::test::freshDir("status");
+    std::ofstream(dir / "t.txt", std::ios::binary) << "你\tni\n好\thao\n";  // 15 bytes
+    EXPECT_EQ(plat::readTextFile(dir / "t.txt", 15).status, plat::TextFileStatus::Ok);
+    EXPECT_EQ(plat::readTextFile(dir / "t.txt", 14).status, plat::TextFileStatus::TooLarge);
+
+    // A sparse gigabyte: refused by its size at once, never read into memory.
+    std::ofstream(dir / "huge.txt").close();
+    std::filesystem::resize_file(dir / "huge.txt", std::uintmax_t{1} << 30);
+    EXPECT_EQ(plat::readTextFile(dir / "huge.txt", 64u << 20).status, plat::TextFileStatus::TooLarge);
+
+    EXPECT_EQ(plat::readTextFile(dir / "absent.txt", 100).status, plat::TextFileStatus::Missing);
+    EXPECT_EQ(plat::readTextFile(dir, 100).status, plat::TextFileStatus::Missing);
+    std::ofstream(dir / "bin.txt", std::ios::binary) << std::string("\x00\x01\x02", 3);
+    EXPECT_EQ(plat::readTextFile(dir / "bin.txt", 100).status, plat::TextFileStatus::Undecodable);
 }
 
 struct SplitCase {
