@@ -4,11 +4,16 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 #include <system_error>
 
 namespace kelvane {
@@ -77,6 +82,82 @@ bool DatabaseFile::replace(const fs::path& temporary, const fs::path& target) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+constexpr const char* kCompanions[] = {"-journal", "-wal", "-shm"};
+
+// The temporary a file name belongs to: itself, or the database of a companion.
+std::string temporaryOf(std::string name) {
+    for (const char* suffix : kCompanions) {
+        const std::string s(suffix);
+        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
+            name.erase(name.size() - s.size());
+            break;
+        }
+    }
+    return name;
+}
+
+} // namespace
+
+void DatabaseFile::removeStaleTemporaries(const fs::path& target) {
+    const std::string prefix = target.filename().string() + ".new-";
+    std::error_code ec;
+    std::vector<std::string> stale;
+    for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        const std::string base = temporaryOf(name);
+        const fs::path basePath = target.parent_path() / base;
+        // Held by a running import: its flock stands until it ends, or its process dies.
+        const int fd = ::open(basePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd >= 0) {
+            const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            ::close(fd);
+            if (!free) continue;
+        }
+        stale.push_back(name);
+    }
+    for (const auto& name : stale) {
+        fs::remove(target.parent_path() / name, ec);
+        plat::log("Kelvane: removed the stale temporary " + (target.parent_path() / name).string());
+    }
+}
+
+TemporaryDatabase::TemporaryDatabase(const fs::path& target) : target_(target) {
+    for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {
+        path_ = DatabaseFile::temporaryPathBeside(target);
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    }
+    if (fd_ < 0) {
+        plat::log("Kelvane: cannot create a temporary beside " + target.string());
+        return;
+    }
+    ::flock(fd_, LOCK_EX);
+}
+
+TemporaryDatabase::~TemporaryDatabase() {
+    if (fd_ < 0) return;
+    if (!placed_) DatabaseFile::removeWithCompanions(path_);
+    // Closed last: the file's own connections are gone by now.
+    ::close(fd_);
+}
+
+bool TemporaryDatabase::copyFrom(const fs::path& source) {
+    if (fd_ < 0) return false;
+    std::error_code ec;
+    // Overwrites in place, so the held file stays the same file.
+    fs::copy_file(source, path_, fs::copy_options::overwrite_existing, ec);
+    if (ec) plat::log("Kelvane: cannot copy " + source.string() + ": " + ec.message());
+    return !ec;
+}
+
+bool TemporaryDatabase::putInPlace() {
+    if (fd_ < 0 || placed_) return false;
+    placed_ = DatabaseFile::replace(path_, target_);
+    return placed_;
 }
 
 } // namespace kelvane

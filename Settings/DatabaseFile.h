@@ -17,6 +17,33 @@ public:
     // Renames the finished temporary over target, after dropping target's stale
     // companions. On failure the temporary is removed and target is left as it was.
     static bool replace(const std::filesystem::path& temporary, const std::filesystem::path& target);
+    // Removes the temporaries beside target ("<name>.new-*" and their -journal, -wal and
+    // -shm files) that no running import holds: those a killed program left behind.
+    static void removeStaleTemporaries(const std::filesystem::path& target);
+};
+
+// A temporary database file beside a target, held (an flock on it) for the life of the
+// object so that removeStaleTemporaries, in any process, leaves it alone. The file and
+// its companions are removed by the destructor unless it was put in place.
+class TemporaryDatabase {
+public:
+    explicit TemporaryDatabase(const std::filesystem::path& target);
+    ~TemporaryDatabase();
+    TemporaryDatabase(const TemporaryDatabase&) = delete;
+    TemporaryDatabase& operator=(const TemporaryDatabase&) = delete;
+
+    // False when the file could not be created.
+    bool created() const { return fd_ >= 0; }
+    const std::filesystem::path& path() const { return path_; }
+    // Fills the file with a copy of source.
+    bool copyFrom(const std::filesystem::path& source);
+    // DatabaseFile::replace onto the target.
+    bool putInPlace();
+
+private:
+    std::filesystem::path target_, path_;
+    int fd_ = -1;
+    bool placed_ = false;
 };
 
 } // namespace kelvane

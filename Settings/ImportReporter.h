@@ -1,6 +1,7 @@
 #pragma once
 #include "Settings/ProgressSink.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -38,6 +39,9 @@ private:
     int pendingCount_ = 0;
 };
 
+// Text files larger than this are refused by their size, before they are read.
+inline constexpr std::uintmax_t kMaxImportFileBytes = std::uintmax_t{128} << 20;
+
 // The text of a bad-line message: "第", k, "行格式错误，跳过...", a line feed and the
 // line in double quotes.
 std::string badLineMessage(long long lineNumber, std::string_view line);
@@ -50,6 +54,12 @@ inline constexpr const char* kBadEncoding = "码表编码格式错误";
 inline constexpr const char* kAskUtf8 = "请确定编码为 uft-8 不要有 BOM!";
 inline constexpr const char* kTooManyBadLines = "错误行数太多，请修正！";
 inline constexpr const char* kLibraryTooLarge = "单个词库过大，请拆分后导入。";
+inline constexpr const char* kTableTooLarge = "码表文件过大，无法导入。";
+inline constexpr const char* kNotADatabase = "数据库文件无效，无法导入。";
+inline constexpr const char* kDatabaseFailed = "无法写入数据库，导入未完成。";
+inline constexpr const char* kBadFileName = "文件名无效，无法导入。";
+inline constexpr const char* kBusy = "另一个导入正在进行，请稍后再试。";
+inline constexpr const char* kNotStarted = "导入未能开始。";
 } // namespace importText
 
 } // namespace kelvane

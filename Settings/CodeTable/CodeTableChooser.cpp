@@ -5,6 +5,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CodeTable/CodeTableImporter.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/ImportReporter.h"
 #include "Settings/MainThread.h"
 #include "Settings/NotificationSender.h"
 
@@ -52,7 +53,10 @@ void choose(ConfigManager& config, const Choice& choice, const std::string& titl
 
     if (!choice.textPath) {
         plat::log("Kelvane: refusing the table name \"" + title + "\"");
-        onMain([finish] { finish(false); });
+        onMain([finish, sink] {
+            if (sink) sink->setStringValue(importText::kBadFileName);
+            finish(false);
+        });
         return;
     }
     std::error_code ec;

@@ -7,6 +7,7 @@
 #include "Settings/MainThread.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
@@ -35,7 +36,21 @@ size_t graphemeCount(std::string_view text) {
     return n;
 }
 
-enum class Outcome { Done, Refused, Stopped, Failed };
+enum class Outcome { Done, Refused, TooLarge, NotADatabase, Stopped, Failed };
+
+// True when the database holds the tables the form writes. A file that is no database
+// fails the query.
+bool hasTables(sqlkit::SQLDatabaseQueue& queue, bool assist) {
+    int64_t found = -1;
+    queue.inDatabase([&](sqlkit::SQLDatabase* db) {
+        auto rs = db->executeQuery(
+            "select count(*) from sqlite_master where type='table' and name in ('CodeTable', ?)",
+            sqlkit::SQLArguments{std::string(assist ? "TableCode" : "CodeTable")});
+        if (rs && rs->next()) found = rs->longForColumnIndex(0);
+        if (rs) rs->close();
+    });
+    return found == (assist ? 2 : 1);
+}
 
 // The import proper, on the calling (background) thread. Reports through `reporter`
 // everything but the final status and the completion.
@@ -43,10 +58,13 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
     reporter.setValueAndWait(0);
     reporter.setTextAndWait(importText::kAnalysing);
 
-    auto text = plat::readTextFile(textPath);
+    const plat::TextFile file = plat::readTextFile(textPath, kMaxImportFileBytes);
+    if (file.status == plat::TextFileStatus::TooLarge) return Outcome::TooLarge;
     std::vector<std::string_view> lines;
-    if (text) lines = plat::splitLines(*text);
-    if (!text || lines.size() <= 1) {
+    if (file.status == plat::TextFileStatus::Ok) lines = plat::splitLines(file.text);
+    if (file.status != plat::TextFileStatus::Ok || lines.size() <= 1) {
+        if (!file.encoding.empty() && file.status != plat::TextFileStatus::Ok)
+            plat::log("CodeTableImporter: " + textPath.string() + " is not accepted as " + file.encoding);
         reporter.setTextAndWait(importText::kBadEncoding);
         return Outcome::Refused;
     }
@@ -55,6 +73,11 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
     if (!queue) {
         plat::log("CodeTableImporter: cannot open " + dbPath.string());
         return Outcome::Failed;
+    }
+    if (!hasTables(*queue, assist)) {
+        plat::log("CodeTableImporter: " + dbPath.string() + " is not a code-table database");
+        queue->close();
+        return Outcome::NotADatabase;
     }
     queue->inDatabase([](sqlkit::SQLDatabase* db) { db->setShouldCacheStatements(true); });
     reporter.setMaxAndText(static_cast<double>(lines.size()), importText::kImporting);
@@ -71,8 +94,9 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
     };
 
     bool stopped = false;
+    bool written = true;  // every transaction committed
     if (!assist) {
-        queue->inTransaction([&](sqlkit::SQLDatabase* db, bool& rollback) {
+        written = queue->inTransaction([&](sqlkit::SQLDatabase* db, bool& rollback) {
             int64_t weightCounter = 1000000;
             for (size_t i = 0; i < lines.size(); ++i) {
                 ++weightCounter;
@@ -109,14 +133,14 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
         }
         lines.clear();
         if (!stopped) {
-            queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
+            written = queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
                 for (const auto& [word, code] : wordToCode) {
                     reporter.increment(0.5);
                     db->executeUpdate("insert into TableCode values (?,?,?)", sqlkit::SQLArguments{word, code, 0},
                                       nullptr);
                 }
             });
-            queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
+            written = written && queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
                 for (const auto& [code, words] : codeToWords) {
                     reporter.increment(0.5);
                     db->executeUpdate("insert into CodeTable values (?,?,?)", sqlkit::SQLArguments{code, words, 0},
@@ -126,69 +150,80 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
         }
     }
     queue->close();
-    return stopped ? Outcome::Stopped : Outcome::Done;
+    if (stopped) return Outcome::Stopped;
+    if (!written) {
+        plat::log("CodeTableImporter: the rows could not be committed to " + dbPath.string());
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
 }
 
-bool refuseOnMainThread(const char* what, const CodeTableImporter::Completion& completion) {
+bool refuseOnMainThread(const char* what, const std::shared_ptr<ProgressSink>& sink,
+                        CodeTableImporter::Completion& completion) {
     if (!isMainThread()) return false;
     plat::log(std::string("CodeTableImporter: ") + what + " must not run on the main thread");
-    onMain([completion] {
-        if (completion) completion(false);
-    });
+    static const std::string notStarted = importText::kNotStarted;
+    ImportReporter(sink).finish(&notStarted, std::move(completion), false);
     return true;
 }
 
+// The last text on the sheet says how the import ended; a stop has said it already.
 void finishWith(Outcome outcome, ImportReporter& reporter, CodeTableImporter::Completion completion) {
-    static const std::string done = importText::kDone, askUtf8 = importText::kAskUtf8;
+    static const std::string done = importText::kDone, askUtf8 = importText::kAskUtf8,
+                             tooLarge = importText::kTableTooLarge, notADatabase = importText::kNotADatabase,
+                             failed = importText::kDatabaseFailed;
     switch (outcome) {
     case Outcome::Done: reporter.finish(&done, std::move(completion), true); break;
     case Outcome::Refused: reporter.finish(&askUtf8, std::move(completion), false); break;
-    case Outcome::Stopped:
-    case Outcome::Failed: reporter.finish(nullptr, std::move(completion), false); break;
+    case Outcome::TooLarge: reporter.finish(&tooLarge, std::move(completion), false); break;
+    case Outcome::NotADatabase: reporter.finish(&notADatabase, std::move(completion), false); break;
+    case Outcome::Stopped: reporter.finish(nullptr, std::move(completion), false); break;
+    case Outcome::Failed: reporter.finish(&failed, std::move(completion), false); break;
     }
+}
+
+// Imports into a held temporary filled from `source` and puts it in place of dbPath
+// only when the import is done (and, when asked, the result passes its check).
+Outcome importThroughTemporary(const fs::path& source, const fs::path& textPath, const fs::path& dbPath,
+                               bool assist, bool check, ImportReporter& reporter) {
+    // Leftovers of an import that was killed.
+    DatabaseFile::removeStaleTemporaries(dbPath);
+    TemporaryDatabase work(dbPath);
+    if (!work.created() || !work.copyFrom(source)) return Outcome::Failed;
+    Outcome outcome = runImport(textPath, work.path(), assist, reporter);
+    if (outcome == Outcome::Done && check && !DatabaseFile::check(work.path())) {
+        plat::log("CodeTableImporter: the rebuilt " + dbPath.filename().string() + " failed its check");
+        outcome = Outcome::Failed;
+    }
+    if (outcome == Outcome::Done && !work.putInPlace()) outcome = Outcome::Failed;
+    return outcome;
 }
 
 } // namespace
 
 void CodeTableImporter::importFile(const fs::path& textPath, const fs::path& dbPath, bool assist,
                                    std::shared_ptr<ProgressSink> sink, Completion completion) {
-    if (refuseOnMainThread("importFile", completion)) return;
+    if (refuseOnMainThread("importFile", sink, completion)) return;
     ImportReporter reporter(std::move(sink));
     // Work on a copy so that a stopped import leaves the database as it was.
-    const fs::path work = DatabaseFile::temporaryPathBeside(dbPath);
-    std::error_code ec;
-    fs::copy_file(dbPath, work, ec);
-    if (ec) {
-        plat::log("CodeTableImporter: cannot copy " + dbPath.string() + ": " + ec.message());
-        finishWith(Outcome::Failed, reporter, std::move(completion));
-        return;
-    }
-    Outcome outcome = runImport(textPath, work, assist, reporter);
-    if (outcome == Outcome::Done && !DatabaseFile::replace(work, dbPath)) outcome = Outcome::Failed;
-    if (outcome != Outcome::Done) DatabaseFile::removeWithCompanions(work);
+    Outcome outcome = Outcome::NotADatabase;
+    if (DatabaseFile::hasSQLiteHeader(dbPath))
+        outcome = importThroughTemporary(dbPath, textPath, dbPath, assist, false, reporter);
+    else
+        plat::log("CodeTableImporter: " + dbPath.string() + " is not a database");
     finishWith(outcome, reporter, std::move(completion));
 }
 
 void CodeTableImporter::rebuildDatabase(const fs::path& templatePath, const fs::path& textPath,
                                         const fs::path& dbPath, bool assist, std::shared_ptr<ProgressSink> sink,
                                         Completion completion) {
-    if (refuseOnMainThread("rebuildDatabase", completion)) return;
+    if (refuseOnMainThread("rebuildDatabase", sink, completion)) return;
     ImportReporter reporter(std::move(sink));
-    const fs::path work = DatabaseFile::temporaryPathBeside(dbPath);
-    std::error_code ec;
-    fs::copy_file(templatePath, work, ec);
-    if (ec) {
-        plat::log("CodeTableImporter: cannot copy the template " + templatePath.string() + ": " + ec.message());
-        finishWith(Outcome::Failed, reporter, std::move(completion));
-        return;
-    }
-    Outcome outcome = runImport(textPath, work, assist, reporter);
-    if (outcome == Outcome::Done && !DatabaseFile::check(work)) {
-        plat::log("CodeTableImporter: the rebuilt " + dbPath.filename().string() + " failed its check");
-        outcome = Outcome::Failed;
-    }
-    if (outcome == Outcome::Done && !DatabaseFile::replace(work, dbPath)) outcome = Outcome::Failed;
-    if (outcome != Outcome::Done) DatabaseFile::removeWithCompanions(work);
+    Outcome outcome = Outcome::NotADatabase;
+    if (DatabaseFile::hasSQLiteHeader(templatePath))
+        outcome = importThroughTemporary(templatePath, textPath, dbPath, assist, true, reporter);
+    else
+        plat::log("CodeTableImporter: the template " + templatePath.string() + " is not a database");
     finishWith(outcome, reporter, std::move(completion));
 }
 

@@ -90,6 +90,7 @@ TEST_F(CodeTableChooserTest, TitlesOutsideTheFolderFail) {
     writeFile(where_.userFolder.parent_path() / "outside.txt", "你\twq\n好\tvb\n");
     EXPECT_FALSE(choose(false, "../outside"));
     EXPECT_EQ(posted(), kFailure);
+    EXPECT_EQ(sink_->events(), std::vector<std::string>{"文件名无效，无法导入。"});
     EXPECT_FALSE(fs::exists(where_.perUserFolder / "mainCodeTable.database"));
 }
 

@@ -1,10 +1,14 @@
 #include "Settings/CodeTable/CodeTableImporter.h"
 
+#include "ImportChildProcess.h"
 #include "ImportTestSupport.h"
 #include "Settings/DatabaseFile.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
 
 namespace {
 
@@ -210,7 +214,152 @@ TEST_F(CodeTableImporterTest, CalledOnTheMainThreadItRefusesWithoutWaiting) {
         [&](auto done) { CodeTableImporter::importFile(text_, db_, false, sink_, done); });
     EXPECT_EQ(run.completions, 1);
     EXPECT_FALSE(run.ok);
+    EXPECT_EQ(sink_->events(), std::vector<std::string>{"导入未能开始。"});
     EXPECT_TRUE(query(db_, "select * from CodeTable").empty());
+}
+
+std::string fixture(const char* name) {
+    return readFile(fs::path(TAVIRO_TEST_DATA_DIR).parent_path().parent_path() / "Platform/Text/data" / name);
+}
+
+TEST_F(CodeTableImporterTest, RealTablesWithPrivateUseCharactersImport) {
+    struct Case {
+        const char* file;
+        size_t rows;
+        const char* puaWord;  // the private-use line's word, as stored
+    };
+    const Case cases[] = {{"wubi86-gb18030.txt", 11, "\uE81D"},
+                          {"wubi86-utf16le-nobom.txt", 11, "\uE81D"},
+                          {"gbk-user-defined.txt", 9, "\uE000"},
+                          {"cangjie5-big5.txt", 9, "\uF7A0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        fs::remove(db_);
+        sink_ = std::make_shared<RecordingSink>();
+        const auto run = import(fixture(c.file), false);
+        EXPECT_TRUE(run.ok) << sink_->events().back();
+        EXPECT_EQ(query(db_, "select count(*) from CodeTable"), (Rows{{std::to_string(c.rows)}}));
+        EXPECT_EQ(query(db_, std::string("select count(*) from CodeTable where \"Table\"='") + c.puaWord + "'"),
+                  (Rows{{"1"}}));
+    }
+}
+
+TEST_F(CodeTableImporterTest, RefusalsSayWhy) {
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::vector<std::string> tail;  // the last texts on the sheet
+    };
+    const Case cases[] = {
+        {"shift_jis", [&] { writeFile(text_, fixture("japanese-shift_jis.txt")); },
+         {"码表编码格式错误", kAskUtf8}},
+        {"euc_kr", [&] { writeFile(text_, fixture("korean-euc-kr.txt")); }, {"码表编码格式错误", kAskUtf8}},
+        {"sparse_gigabyte",
+         [&] {
+             writeFile(text_, "");
+             fs::resize_file(text_, std::uintmax_t{1} << 30);
+         },
+         {kAnalysing, "码表文件过大，无法导入。"}},
+    };
+    makeMainTemplate(db_);
+    const std::string before = readFile(db_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sink_ = std::make_shared<RecordingSink>();
+        c.prepare();
+        const auto run = runImport([&](auto done) { CodeTableImporter::importFile(text_, db_, false, sink_, done); });
+        EXPECT_EQ(run.completions, 1);
+        EXPECT_FALSE(run.ok);
+        const auto events = sink_->events();
+        ASSERT_GE(events.size(), c.tail.size());
+        EXPECT_EQ(std::vector<std::string>(events.end() - static_cast<long>(c.tail.size()), events.end()), c.tail);
+        EXPECT_EQ(readFile(db_), before);
+    }
+}
+
+TEST_F(CodeTableImporterTest, ImportIntoAFileThatIsNoCodeTableFails) {
+    writeFile(text_, "你\twq\n好\thao\n");
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+    };
+    const Case cases[] = {
+        {"text_file", [&] { writeFile(db_, "just some text, not a database\n"); }},
+        {"empty_file", [&] { writeFile(db_, ""); }},
+        {"database_without_the_table", [&] { exec(db_, "CREATE TABLE Other (a);"); }},
+        {"assist_form_without_TableCode", [&] { makeMainTemplate(db_); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(db_);
+        c.make();
+        const std::string before = readFile(db_);
+        sink_ = std::make_shared<RecordingSink>();
+        const bool assist = std::string(c.name).rfind("assist", 0) == 0;
+        const auto run =
+            runImport([&](auto done) { CodeTableImporter::importFile(text_, db_, assist, sink_, done); });
+        EXPECT_EQ(run.completions, 1);
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(sink_->events().back(), "数据库文件无效，无法导入。");
+        EXPECT_EQ(readFile(db_), before);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);  // no temporaries
+}
+
+TEST_F(CodeTableImporterTest, AKilledRebuildsTemporariesGoAtTheNextRebuild) {
+    const fs::path tmpl = dir_ / "codetable.database";
+    makeMainTemplate(tmpl);
+    makeMainTemplate(db_);
+    exec(db_, "insert into CodeTable values ('old', '旧', '1')");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "词\tc" + std::to_string(i) + "\n";
+    writeFile(text_, text + "bad line\n");
+
+    const auto temporaries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("mainCodeTable.database.new-", 0) == 0) names.push_back(name);
+        }
+        return names;
+    };
+    {
+        ImportChild child({"rebuild", tmpl.string(), text_.string(), db_.string()});
+        ASSERT_TRUE(child.started());
+        ASSERT_TRUE(child.waitFor("MIDWAY")) << child.output();
+        // While it runs, a rebuild elsewhere leaves its temporary alone.
+        kelvane::DatabaseFile::removeStaleTemporaries(db_);
+        EXPECT_FALSE(temporaries().empty());
+        child.killNow();
+        EXPECT_NE(child.wait(), -1);
+    }
+    EXPECT_FALSE(temporaries().empty());  // left behind by the killed program
+    EXPECT_EQ(query(db_, "select Code from CodeTable"), (Rows{{"old"}}));
+
+    writeFile(text_, "你\twq\n好\thao\n");
+    const auto run =
+        runImport([&](auto done) { CodeTableImporter::rebuildDatabase(tmpl, text_, db_, false, sink_, done); });
+    EXPECT_TRUE(run.ok);
+    EXPECT_TRUE(temporaries().empty());
+    EXPECT_EQ(query(db_, "select Code from CodeTable order by rowid"), (Rows{{"wq"}, {"hao"}}));
+}
+
+TEST(DatabaseFileTest, StaleTemporariesGoHeldOnesStay) {
+    const auto dir = taviro::test::freshDir("stale");
+    const fs::path target = dir / "assist.database";
+    for (const char* name : {"assist.database.new-1-0", "assist.database.new-1-0-journal",
+                             "assist.database.new-2-5-wal", "assist.database.new-2-5-shm", "assist.database",
+                             "assist.database-journal", "other.database.new-1-0"})
+        writeFile(dir / name, "x");
+    kelvane::TemporaryDatabase held(target);
+    ASSERT_TRUE(held.created());
+    writeFile(fs::path(held.path().string() + "-journal"), "live");
+    kelvane::DatabaseFile::removeStaleTemporaries(target);
+    std::set<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir)) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"assist.database", "assist.database-journal", "other.database.new-1-0",
+                                           held.path().filename().string(),
+                                           held.path().filename().string() + "-journal"}));
 }
 
 TEST(DatabaseFileTest, SQLiteHeader) {

@@ -10,6 +10,7 @@
 #include "SharedLib/sqlkit/SQLResultSet.h"
 
 #include <algorithm>
+#include <mutex>
 #include <random>
 #include <set>
 #include <system_error>
@@ -67,10 +68,25 @@ const std::string& insertWordSql(size_t n) {
 
 bool safeName(const std::string& name) { return !name.empty() && plat::Paths::isSafeRelativeName(name + ".txt"); }
 
+// Write-ahead logging lets the input method read the file while an import writes it
+// (its reads never wait for the import's transaction); the mode stays with the file.
+// A writer waits for another writer (another import, another program) at most this long.
+constexpr double kWriterWaitSeconds = 60;
+
 std::unique_ptr<sqlkit::SQLDatabase> openDatabase(const fs::path& path) {
     auto db = std::make_unique<sqlkit::SQLDatabase>(path.string());
-    db->open();
+    if (db->open()) {
+        db->setMaxBusyRetryTimeInterval(kWriterWaitSeconds);
+        db->executeStatements("PRAGMA journal_mode = WAL;");
+    }
     return db;
+}
+
+// Imports and deletions of this process one at a time; a second one waits (bounded)
+// and then sees what the first one left.
+std::timed_mutex& writerMutex() {
+    static std::timed_mutex m;
+    return m;
 }
 
 } // namespace
@@ -143,14 +159,19 @@ void deleteRowsOf(sqlkit::SQLDatabase& db, int64_t id) {
 
 void ExtendedDatabasetManager::deleteCell(int64_t id) {
     CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
-    dropIndexes();
+    std::unique_lock lock(writerMutex(), std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::seconds(static_cast<int>(kWriterWaitSeconds)))) {
+        plat::log("ExtendedDatabasetManager: another import kept the library file; nothing deleted");
+        return;
+    }
+    // The indexes stay: a deletion that is cut short leaves the file as it was.
     auto db = openDatabase(databasePath_);
-    db->beginTransaction();
-    deleteRowsOf(*db, id);
-    db->commit();
-    db->executeStatements("VACUUM;");
+    if (db->beginTransaction()) {
+        db->executeStatements(tableScript() + indexScript());
+        deleteRowsOf(*db, id);
+        if (db->commit()) db->executeStatements("VACUUM;");
+    }
     db->close();
-    createIndexes();
 }
 
 std::optional<fs::path> ExtendedDatabasetManager::libraryPath(const std::string& name) const {
@@ -161,31 +182,52 @@ std::optional<fs::path> ExtendedDatabasetManager::libraryPath(const std::string&
 ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std::string& name,
                                                                        ImportReporter& reporter) {
     reporter.setValueAndWait(0);
-    const std::optional<CellDict> previous = findCell(name);
     reporter.setTextAndWait(importText::kAnalysing);
 
     const auto path = libraryPath(name);
-    if (!path) plat::log("ExtendedDatabasetManager: refusing the library name \"" + name + "\"");
-    const auto text = path ? plat::readTextFile(*path) : std::nullopt;
-    if (!text) return Outcome::Refused;
-    std::vector<std::string_view> lines = plat::splitLines(*text);
+    if (!path) {
+        plat::log("ExtendedDatabasetManager: refusing the library name \"" + name + "\"");
+        return Outcome::BadName;
+    }
+    const plat::TextFile file = plat::readTextFile(*path, kMaxFileBytes);
+    if (file.status == plat::TextFileStatus::TooLarge) return Outcome::TooLarge;
+    if (file.status != plat::TextFileStatus::Ok) {
+        if (!file.encoding.empty())
+            plat::log("ExtendedDatabasetManager: \"" + name + "\" is not accepted as " + file.encoding);
+        return Outcome::Refused;
+    }
+    std::vector<std::string_view> lines = plat::splitLines(file.text);
     if (lines.size() <= 1) return Outcome::Refused;
     if (lines.size() > kMaxLines) return Outcome::TooLarge;
 
     reporter.setMaxAndText(static_cast<double>(lines.size()) * 0.5, importText::kImporting);
 
     CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
-    dropIndexes();
+    std::unique_lock lock(writerMutex(), std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::seconds(static_cast<int>(kWriterWaitSeconds)))) return Outcome::Busy;
     auto db = openDatabase(databasePath_);
     db->setShouldCacheStatements(true);
-    db->beginTransaction();
+    if (!db->isOpen()) return Outcome::Failed;
+    // The write lock is taken before the old library is looked up, so two imports of one
+    // name (in this program or another) cannot both find none.
+    if (!db->beginTransaction()) {
+        plat::log("ExtendedDatabasetManager: cannot begin the import: " + db->lastErrorMessage());
+        db->close();
+        return Outcome::Busy;
+    }
+    // Missing tables or indexes (a file from an older program) come back with the import.
+    db->executeStatements(tableScript() + indexScript());
 
-    // A fresh identifier that no library uses yet.
-    std::set<int64_t> used;
-    if (auto rs = db->executeQuery("select CellID from CellsInfo", sqlkit::SQLArguments{})) {
-        while (rs->next()) used.insert(rs->longForColumnIndex(0));
+    std::set<int64_t> used, previous;
+    if (auto rs = db->executeQuery("select CellID, CellName from CellsInfo", sqlkit::SQLArguments{})) {
+        while (rs->next()) {
+            const int64_t cellId = rs->longForColumnIndex(0);
+            used.insert(cellId);
+            if (rs->stringForColumnIndex(1).value_or("") == name) previous.insert(cellId);
+        }
         rs->close();
     }
+    // A fresh identifier that no library uses yet.
     std::mt19937_64 rng(std::random_device{}());
     std::uniform_int_distribution<int64_t> draw(0, kIdLimit - 1);
     int64_t id = draw(rng);
@@ -205,7 +247,6 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
             if (++badLines > kMaxBadLines) {
                 db->rollback();
                 db->close();
-                createIndexes();
                 return Outcome::Stopped;
             }
             continue;
@@ -224,39 +265,42 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
         if (db->executeUpdate(insertWordSql(parts.size()), args)) ++inserted;
     }
 
-    // The new library is recorded, and an earlier one of the same name removed, in the
+    // The new library is recorded, and earlier ones of the same name removed, in the
     // same transaction: either the new library is in or the old one is still there.
     db->executeUpdate("insert into CellsInfo values (?,?,?)", sqlkit::SQLArguments{name, id, inserted});
-    if (previous) deleteRowsOf(*db, previous->id);
+    for (int64_t old : previous) deleteRowsOf(*db, old);
     const bool committed = db->commit();
-    if (committed && previous) db->executeStatements("VACUUM;");
-    db->close();
-    createIndexes();
     if (!committed) {
-        plat::log("ExtendedDatabasetManager: the import of \"" + name + "\" could not be committed");
-        return Outcome::Failed;
+        plat::log("ExtendedDatabasetManager: the import of \"" + name + "\" could not be committed: " +
+                  db->lastErrorMessage());
+        db->rollback();
     }
-    return Outcome::Done;
+    if (committed && !previous.empty()) db->executeStatements("VACUUM;");
+    db->close();
+    return committed ? Outcome::Done : Outcome::Failed;
 }
 
 void ExtendedDatabasetManager::importWordLibrary(const std::string& name, std::shared_ptr<ProgressSink> sink,
                                                  std::function<void(bool)> completion) {
     if (isMainThread()) {
         plat::log("ExtendedDatabasetManager: importWordLibrary must not run on the main thread");
-        onMain([completion] {
-            if (completion) completion(false);
-        });
+        static const std::string notStarted = importText::kNotStarted;
+        ImportReporter(std::move(sink)).finish(&notStarted, std::move(completion), false);
         return;
     }
     ImportReporter reporter(std::move(sink));
     static const std::string done = importText::kDone, askUtf8 = importText::kAskUtf8,
-                             tooLarge = importText::kLibraryTooLarge, tooMany = importText::kTooManyBadLines;
+                             tooLarge = importText::kLibraryTooLarge, tooMany = importText::kTooManyBadLines,
+                             badName = importText::kBadFileName, busy = importText::kBusy,
+                             failed = importText::kDatabaseFailed;
     switch (runImport(name, reporter)) {
     case Outcome::Done: reporter.finish(&done, std::move(completion), true); break;
     case Outcome::Refused: reporter.finish(&askUtf8, std::move(completion), false); break;
     case Outcome::TooLarge: reporter.finish(&tooLarge, std::move(completion), false); break;
     case Outcome::Stopped: reporter.finish(&tooMany, std::move(completion), false); break;
-    case Outcome::Failed: reporter.finish(nullptr, std::move(completion), false); break;
+    case Outcome::BadName: reporter.finish(&badName, std::move(completion), false); break;
+    case Outcome::Busy: reporter.finish(&busy, std::move(completion), false); break;
+    case Outcome::Failed: reporter.finish(&failed, std::move(completion), false); break;
     }
 }
 
