@@ -15,6 +15,7 @@ namespace plat {
 
 struct DBusCommandChannel::State {
     std::optional<std::string> address;
+    Transport transport;  // replaces the D-Bus signal when set
     std::mutex m;
     std::condition_variable wake;      // sender thread: work or stop
     std::condition_variable progress;  // flushers and the destructor
@@ -22,6 +23,7 @@ struct DBusCommandChannel::State {
     uint64_t posted = 0;     // commands accepted into the queue
     uint64_t handled = 0;    // commands sent or dropped by the sender thread
     std::size_t dropped = 0;
+    std::size_t droppedInOutage = 0;  // by the sender thread since the bus was last reached
     bool stop = false;
     bool finished = false;
     bool loggedFailure = false;
@@ -58,6 +60,7 @@ bool DBusCommandChannel::State::connect() {
 }
 
 bool DBusCommandChannel::State::send(const Command& cmd) {
+    if (transport) return transport(cmd);
     if (!connect()) return false;
     std::map<std::string, sdbus::Variant> info;
     for (const auto& [key, value] : cmd.userInfo) {
@@ -87,7 +90,17 @@ void DBusCommandChannel::State::run() {
         Command cmd = std::move(queue.front());
         queue.pop_front();
         lk.unlock();
-        const bool sent = send(cmd);
+        const bool hadConnection = object != nullptr;
+        bool sent = send(cmd);
+        // A connection that broke under this send: once more on a fresh one.
+        if (!sent && hadConnection && !object) sent = send(cmd);
+        if (sent && droppedInOutage > 0) {
+            plat::log("command channel: the bus is back; " + std::to_string(droppedInOutage) +
+                      " command(s) were dropped without it");
+            droppedInOutage = 0;
+        } else if (!sent && droppedInOutage++ == 0) {
+            plat::log("command channel: \"" + cmd.name + "\" dropped, no bus to send it on");
+        }
         lk.lock();
         if (!sent) ++dropped;
         ++handled;
@@ -105,19 +118,37 @@ DBusCommandChannel::DBusCommandChannel(std::optional<std::string> address)
     std::thread([s = state_] { s->run(); }).detach();
 }
 
+DBusCommandChannel::DBusCommandChannel(Transport transport) : state_(std::make_shared<State>()) {
+    state_->transport = std::move(transport);
+    std::thread([s = state_] { s->run(); }).detach();
+}
+
 DBusCommandChannel::~DBusCommandChannel() {
     std::unique_lock lk(state_->m);
     state_->stop = true;
     state_->wake.notify_all();
     // The thread owns a reference to the state, so giving up the wait is safe.
-    state_->progress.wait_for(lk, std::chrono::seconds(2), [&] { return state_->finished; });
+    if (!state_->progress.wait_for(lk, std::chrono::seconds(2), [&] { return state_->finished; }))
+        plat::log("command channel: closing with " + std::to_string(state_->queue.size()) +
+                  " command(s) not sent yet; they go out if the sender gets through");
+}
+
+bool DBusCommandChannel::closesBracket(const Command& command) {
+    if (command.name == command::kNeedsReloadDBLink) return true;
+    return command.name == command::kOkToUse && command.boolValue(command::kOkToUseKey) == true;
 }
 
 void DBusCommandChannel::post(const Command& command) {
-    std::lock_guard lk(state_->m);
-    if (state_->stop) return;
-    if (state_->queue.size() >= kMaxQueued) {
+    std::unique_lock lk(state_->m);
+    if (state_->stop) {
+        plat::log("command channel: \"" + command.name + "\" posted after the channel closed; dropped");
+        return;
+    }
+    if (state_->queue.size() >= kMaxQueued && !closesBracket(command) &&
+        !state_->progress.wait_for(lk, kFullQueueWait, [&] { return state_->queue.size() < kMaxQueued; })) {
         ++state_->dropped;
+        plat::log("command channel: " + std::to_string(state_->queue.size()) + " commands wait; \"" +
+                  command.name + "\" dropped");
         return;
     }
     state_->queue.push_back(command);

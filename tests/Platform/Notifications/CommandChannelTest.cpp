@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -91,6 +92,61 @@ TEST(DBusCommandChannelTest, WithoutBusCommandsAreDroppedQuietly) {
     EXPECT_EQ(plat::CommandReceiver::start([](const Command&) {}, [](std::function<void()> f) { f(); },
                                            std::string("unix:path=/nonexistent/kelvane-test-bus")),
               nullptr);
+}
+
+TEST(DBusCommandChannelTest, AFullQueueNeverDropsABracketCloser) {
+    // A sender stuck on its first command, as on a bus that takes nothing.
+    struct Stuck {
+        std::mutex m;
+        std::condition_variable cv;
+        bool holding = false, released = false;
+        std::vector<std::string> sent;
+    };
+    auto stuck = std::make_shared<Stuck>();
+    plat::DBusCommandChannel channel([stuck](const Command& c) {
+        std::unique_lock lk(stuck->m);
+        stuck->holding = true;
+        stuck->cv.notify_all();
+        stuck->cv.wait_for(lk, std::chrono::seconds(30), [&] { return stuck->released; });
+        std::string line = c.name;
+        if (auto flag = c.boolValue("okToUse")) line += *flag ? "=true" : "=false";
+        stuck->sent.push_back(line);
+        return true;
+    });
+    channel.post(withInfo("okToUse", "okToUse", false));
+    {
+        // The sender holds it, so the queue itself fills.
+        std::unique_lock lk(stuck->m);
+        ASSERT_TRUE(stuck->cv.wait_for(lk, std::chrono::seconds(10), [&] { return stuck->holding; }));
+    }
+    for (size_t i = 0; i < plat::DBusCommandChannel::kMaxQueued; ++i) channel.post(Command::plain("configNeedsReload"));
+    EXPECT_EQ(channel.droppedCount(), 0u);
+
+    channel.post(Command::plain("closeDatabase"));              // no room: dropped, and logged
+    channel.post(Command::plain("needsReloadDBLink"));          // closers always go in
+    channel.post(withInfo("okToUse", "okToUse", true));
+    EXPECT_EQ(channel.droppedCount(), 1u);
+
+    {
+        std::lock_guard lk(stuck->m);
+        stuck->released = true;
+        stuck->cv.notify_all();
+    }
+    ASSERT_TRUE(channel.flush(std::chrono::seconds(30)));
+    std::lock_guard lk(stuck->m);
+    ASSERT_EQ(stuck->sent.size(), plat::DBusCommandChannel::kMaxQueued + 3);
+    EXPECT_EQ(stuck->sent.front(), "okToUse=false");
+    EXPECT_EQ(std::count(stuck->sent.begin(), stuck->sent.end(), "closeDatabase"), 0);
+    EXPECT_EQ(stuck->sent[stuck->sent.size() - 2], "needsReloadDBLink");
+    EXPECT_EQ(stuck->sent.back(), "okToUse=true");
+}
+
+TEST(DBusCommandChannelTest, ClosersAreTheCommandsThatEndABracket) {
+    EXPECT_TRUE(plat::DBusCommandChannel::closesBracket(Command::plain("needsReloadDBLink")));
+    EXPECT_TRUE(plat::DBusCommandChannel::closesBracket(withInfo("okToUse", "okToUse", true)));
+    EXPECT_FALSE(plat::DBusCommandChannel::closesBracket(withInfo("okToUse", "okToUse", false)));
+    EXPECT_FALSE(plat::DBusCommandChannel::closesBracket(Command::plain("closeDatabase")));
+    EXPECT_FALSE(plat::DBusCommandChannel::closesBracket(Command::plain("configNeedsReload")));
 }
 
 // Test processes may share one session bus and hear each other's commands: every
