@@ -4,6 +4,7 @@
 
 namespace kelvane::ui {
 
+QWidget* makeGeneralTab(const PageContext& context);
 QWidget* makeInputModeTab(const PageContext& context);
 
 } // namespace kelvane::ui

@@ -9,6 +9,7 @@ void registerPages() {
     if (done) return;
     done = true;
 
+    registerTabPage("general", makeGeneralTab);
     registerTabPage("codetable", makeInputModeTab);
 }
 

@@ -1,0 +1,35 @@
+#include "Settings/ui/PopOver.h"
+
+#include "Settings/Pages/PopOver.h"
+#include "Settings/ui/Style.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QScreen>
+
+namespace kelvane::ui {
+
+QWidget* showPopOver(const QString& text, QWidget* anchor) {
+    if (!anchor) return nullptr;
+    auto* popover = new QFrame(anchor->window(), Qt::Popup);
+    popover->setObjectName("popOver");
+    popover->setAttribute(Qt::WA_DeleteOnClose);
+    popover->setFrameShape(QFrame::StyledPanel);
+    auto* label = new QLabel(text, popover);
+    label->setObjectName("popOverText");
+    label->setFont(uiFont());
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    label->setMaximumWidth(360);
+    label->adjustSize();
+    const auto layout = popOverLayout(Size{static_cast<double>(label->width()), static_cast<double>(label->height())});
+    popover->resize(static_cast<int>(layout.content.width), static_cast<int>(layout.content.height));
+    label->move(static_cast<int>(layout.label.x), static_cast<int>(layout.label.y));
+    // Under the anchor, centred on it.
+    const QPoint below = anchor->mapToGlobal(QPoint(anchor->width() / 2, anchor->height()));
+    popover->move(below.x() - popover->width() / 2, below.y() + 2);
+    popover->show();
+    return popover;
+}
+
+} // namespace kelvane::ui
