@@ -1,0 +1,181 @@
+#include "Settings/Pages/TabThreeController.h"
+
+#include "Platform/Foundation/Paths.h"
+#include "Settings/CommandBracket.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/InputMethodCommands.h"
+#include "Settings/Pages/UserDictionaryTransfer.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+using Box = TabThreeController::Box;
+
+const std::string TabThreeController::kUploadCrashLogHelp =
+    "塔维输入法会在崩溃后自动将崩溃日志上传到 HockeyApp 供开发者分析出错原因。\n"
+    "总之如果你对隐私有额外的顾虑，就取消勾选它，这样塔维输入法就不会上传任何崩溃信息了。";
+const std::string TabThreeController::kKeyLoggerHelp =
+    "开启后塔维输入法会记录你的按键数量和上屏文字数量，这些数据都会存储在本地硬盘当中。\n"
+    "值得一提的是这个记录并不会保证 100% 精确记录，我们也【不会】记录具体的键入内容。";
+
+const TabThreeController::Alert TabThreeController::kCleanUserDictAlert = {
+    "注意", "清空你的用户词数据，这包括你的自造词和词频记录，此操作无法撤销！是否继续？", "继续", "取消", false};
+const TabThreeController::Alert TabThreeController::kUninstallAlert = {
+    "注意", "彻底卸载塔维输入法，请确定你备份了你的词库等必要配置，这些都会被删除且无法撤销。", "卸载", "取消", true};
+
+const std::array<TabThreeController::BoxInfo, 5>& TabThreeController::boxes() {
+    static const std::array<BoxInfo, 5> kBoxes = {{
+        {Box::silence, "silenceBox", "静默应用列表", &ConfigManager::silence},
+        {Box::extended, "extendedBox", "扩展词库", &ConfigManager::extendedDict},
+        {Box::keyCount, "keyCount", "按键统计", &ConfigManager::keyLogger},
+        {Box::userDict, "userDict", "用户词库（自动调频和造词）", &ConfigManager::userDict},
+        {Box::uploadCrashLog, "uploadCrashLog", "上传崩溃日志", &ConfigManager::uploadCrashLog},
+    }};
+    return kBoxes;
+}
+
+const std::array<TabThreeController::PageKeyInfo, 4>& TabThreeController::pageKeys() {
+    static const std::array<PageKeyInfo, 4> kKeys = {{
+        {1, "dj", "= - 翻页", &ConfigManager::djPage},
+        {2, "jd", ". , 翻页", &ConfigManager::jdPage},
+        {3, "kh", "[ ] 翻页", &ConfigManager::khPage},
+        {4, "tab", "Tab 翻页", &ConfigManager::tabPage},
+    }};
+    return kKeys;
+}
+
+const std::array<TabThreeController::FuzzyInfo, 9>& TabThreeController::fuzzyPairs() {
+    static const std::array<FuzzyInfo, 9> kPairs = {{
+        {"an2ang", "an = ang", &ConfigManager::an2ang},
+        {"en2eng", "en = eng", &ConfigManager::en2eng},
+        {"in2ing", "in = ing", &ConfigManager::in2ing},
+        {"z2zh", "z = zh", &ConfigManager::z2zh},
+        {"c2ch", "c = ch", &ConfigManager::c2ch},
+        {"s2sh", "s = sh", &ConfigManager::s2sh},
+        {"r2l", "r = l", &ConfigManager::r2l},
+        {"f2h", "f = h", &ConfigManager::f2h},
+        {"l2n", "l = n", &ConfigManager::l2n},
+    }};
+    return kPairs;
+}
+
+const std::array<TabThreeController::EditorButton, 6>& TabThreeController::editorButtons() {
+    static const std::array<EditorButton, 6> kButtons = {{
+        {"silenceButton", "编辑…", "silence", Box::silence},
+        {"extendedButton", "管理…", "extended", Box::extended},
+        {"keyCountButton", "查看…", "keyLogger", Box::keyCount},
+        {"customButton", "自定义短语…", "customCodetable", std::nullopt},
+        {"bootButtonButton", "引导符号…", "bootButton", std::nullopt},
+        {"puncMapButton", "标点映射…", "puncMap", std::nullopt},
+    }};
+    return kButtons;
+}
+
+TabThreeController::TabThreeController(ConfigManager& config)
+    : perUserFolder(plat::Paths::perUserFolder()), config_(config) {}
+
+bool TabThreeController::checked(Box box) const {
+    for (const auto& info : boxes())
+        if (info.box == box) return config_.*(info.field);
+    return false;
+}
+
+bool TabThreeController::pageKeyChecked(int tag) const {
+    for (const auto& key : pageKeys())
+        if (key.tag == tag) return config_.*(key.field);
+    return false;
+}
+
+bool TabThreeController::fuzzyChecked(std::string_view title) const {
+    for (const auto& pair : fuzzyPairs())
+        if (pair.title == title) return config_.*(pair.field);
+    return false;
+}
+
+bool TabThreeController::editorEnabled(std::string_view route) const {
+    for (const auto& button : editorButtons())
+        if (button.route == route) return !button.followsBox || checked(*button.followsBox);
+    return false;
+}
+
+void TabThreeController::toggle(Box box, bool on) {
+    for (const auto& info : boxes())
+        if (info.box == box) {
+            config_.*(info.field) = on;
+            config_.save();
+        }
+}
+
+void TabThreeController::switchPage(int tag, bool on) {
+    for (const auto& key : pageKeys())
+        if (key.tag == tag) {
+            config_.*(key.field) = on;
+            config_.save();
+        }
+}
+
+void TabThreeController::switchFuzzy(std::string_view title, bool on) {
+    for (const auto& pair : fuzzyPairs())
+        if (pair.title == title) {
+            config_.*(pair.field) = on;
+            config_.save();
+            return;
+        }
+}
+
+TabThreeController::Result TabThreeController::exportUserDictionary(const std::optional<fs::path>& target) {
+    if (!target) return Result{false, {}, true};
+    const auto result = UserDictionaryTransfer::exportTo(*target, perUserFolder);
+    return Result{result.ok, result.error, false};
+}
+
+TabThreeController::Result
+TabThreeController::importUserDictionary(const std::function<std::optional<fs::path>()>& choose) {
+    CommandBracket bracket(CommandBracket::Kind::UserDictionary);
+    const auto chosen = choose ? choose() : std::nullopt;
+    if (!chosen) return Result{false, {}, true};
+    const auto result = UserDictionaryTransfer::importFrom(*chosen, perUserFolder);
+    return Result{result.ok, result.error, false};
+}
+
+void TabThreeController::cleanUserDictionary(bool confirmed) {
+    if (confirmed) InputMethodCommands::resetUserDict();
+}
+
+std::optional<std::vector<std::string>> TabThreeController::uninstallCommand() {
+    const auto script = plat::Paths::resourcePath(plat::Bundle::Kelvane, "uninstall", "sh");
+    if (!script) return std::nullopt;
+    // Resources live in <prefix>/share/Kelvane.
+    const fs::path prefix = fs::weakly_canonical(plat::Paths::resourceFolder(plat::Bundle::Kelvane) / ".." / "..");
+    std::string user;
+    if (const passwd* pw = ::getpwuid(::getuid())) user = pw->pw_name;
+    return std::vector<std::string>{"pkexec",
+                                    "/bin/sh",
+                                    fs::weakly_canonical(*script).string(),
+                                    prefix.string(),
+                                    user,
+                                    plat::Paths::perUserFolder().string(),
+                                    plat::Paths::userFolder().string()};
+}
+
+void TabThreeController::uninstall(bool confirmed, const Runner& run) {
+    if (!confirmed) return;
+    const auto command = uninstallCommand();
+    if (!command || !run) {
+        std::puts("failure!");
+        std::fflush(stdout);
+        return;
+    }
+    const std::vector<std::string> arguments(command->begin() + 1, command->end());
+    run(command->front(), arguments, [](int status) {
+        std::puts(status == 0 ? "success!" : "failure!");
+        std::fflush(stdout);
+    });
+}
+
+} // namespace kelvane

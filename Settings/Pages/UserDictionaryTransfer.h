@@ -1,0 +1,26 @@
+#pragma once
+#include <filesystem>
+#include <string>
+
+namespace kelvane {
+
+// Moves the user dictionary ("user.db" in the per-user folder) in and out. Neither ever
+// leaves a half-written file. The input method must be off its databases meanwhile
+// ("closeDatabase", "okToUse" false ... "needsReloadDBLink", "okToUse" true): export
+// brackets itself, import is called inside the caller's bracket.
+class UserDictionaryTransfer {
+public:
+    struct Result {
+        bool ok = false;
+        std::string error; // shown to the user when !ok
+    };
+
+    // Copies user.db through SQLite's backup interface into a temporary file beside
+    // `target`, then renames it over `target`.
+    static Result exportTo(const std::filesystem::path& target, const std::filesystem::path& perUserFolder);
+    // Replaces user.db by `source`, which must be another file, an SQLite database that
+    // passes its integrity check. On any failure user.db stays as it was.
+    static Result importFrom(const std::filesystem::path& source, const std::filesystem::path& perUserFolder);
+};
+
+} // namespace kelvane

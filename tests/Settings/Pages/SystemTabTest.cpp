@@ -1,0 +1,278 @@
+#include "RecordingChannelFixture.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/Pages/TabThreeController.h"
+#include "support/TestHome.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace kelvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Box = TabThreeController::Box;
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A small database with one table holding `word`.
+void makeDatabase(const fs::path& path, const std::string& word) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string sql = "CREATE TABLE t(w TEXT); INSERT INTO t VALUES('" + word + "');";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+std::string wordIn(const fs::path& path) {
+    sqlite3* db = nullptr;
+    std::string word;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT w FROM t", -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+            word = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return word;
+}
+
+class SystemTabTest : public test::RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        folder_ = taviro::test::freshDir("peruser");
+        config_ = std::make_unique<ConfigManager>(folder_);
+        tab_ = std::make_unique<TabThreeController>(*config_);
+        tab_->perUserFolder = folder_;
+    }
+    std::unique_ptr<ConfigManager> saved() const { return std::make_unique<ConfigManager>(folder_); }
+    fs::path userDb() const { return folder_ / "user.db"; }
+    // Files of a folder other than user.db: leftovers of a failed step.
+    std::vector<std::string> strays(const fs::path& dir, const std::string& keep) const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename() != keep && e.path().extension() != ".plist") names.push_back(e.path().filename());
+        return names;
+    }
+
+    fs::path folder_;
+    std::unique_ptr<ConfigManager> config_;
+    std::unique_ptr<TabThreeController> tab_;
+};
+
+TEST_F(SystemTabTest, DefaultsAndEditorButtonsFollowTheirBoxes) {
+    EXPECT_TRUE(tab_->pageKeyChecked(1));
+    EXPECT_TRUE(tab_->checked(Box::userDict));
+    EXPECT_TRUE(tab_->checked(Box::uploadCrashLog));
+    for (Box b : {Box::silence, Box::extended, Box::keyCount}) EXPECT_FALSE(tab_->checked(b));
+    for (const char* route : {"silence", "extended", "keyLogger"}) EXPECT_FALSE(tab_->editorEnabled(route));
+    EXPECT_TRUE(tab_->editorEnabled("puncMap"));
+
+    struct Case {
+        Box box;
+        const char* route;
+        bool ConfigManager::*field;
+    } cases[] = {{Box::silence, "silence", &ConfigManager::silence},
+                 {Box::extended, "extended", &ConfigManager::extendedDict},
+                 {Box::keyCount, "keyLogger", &ConfigManager::keyLogger}};
+    for (const auto& c : cases) {
+        channel_->clear();
+        tab_->toggle(c.box, true);
+        EXPECT_TRUE(tab_->editorEnabled(c.route));
+        EXPECT_TRUE((*saved()).*c.field);
+        tab_->toggle(c.box, false);
+        EXPECT_FALSE(tab_->editorEnabled(c.route));
+        EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "configNeedsReload"}));
+    }
+    tab_->toggle(Box::userDict, false);
+    tab_->toggle(Box::uploadCrashLog, false);
+    EXPECT_FALSE(saved()->userDict);
+    EXPECT_FALSE(saved()->uploadCrashLog);
+}
+
+TEST_F(SystemTabTest, PageKeysByTagAndFuzzyPairsByTitle) {
+    tab_->switchPage(3, true);
+    tab_->switchPage(1, false);
+    EXPECT_TRUE(saved()->khPage);
+    EXPECT_FALSE(saved()->djPage);
+    channel_->clear();
+    tab_->switchPage(0, true);
+    tab_->switchPage(5, true);
+    tab_->switchFuzzy("l=n", true);
+    tab_->switchFuzzy("", true);
+    EXPECT_TRUE(posted().empty());
+
+    for (const auto& pair : TabThreeController::fuzzyPairs()) {
+        channel_->clear();
+        tab_->switchFuzzy(pair.title, true);
+        EXPECT_TRUE((*saved()).*(pair.field)) << pair.title;
+        EXPECT_TRUE(tab_->fuzzyChecked(pair.title));
+        EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload"}));
+    }
+    EXPECT_TRUE(saved()->l2n);
+    EXPECT_TRUE(saved()->r2l);
+}
+
+TEST(SystemTabHelpTest, HelpTextsAreTheWholeTexts) {
+    auto codePoints = [](const std::string& s) {
+        return std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+    };
+    EXPECT_EQ(codePoints(TabThreeController::kUploadCrashLogHelp), 85);
+    EXPECT_EQ(codePoints(TabThreeController::kKeyLoggerHelp), 85);
+}
+
+TEST_F(SystemTabTest, ImportCancelledBracketsTheDialogAndKeepsUserDb) {
+    makeDatabase(userDb(), "old");
+    bool askedInsideBracket = false;
+    auto result = tab_->importUserDictionary([&]() -> std::optional<fs::path> {
+        askedInsideBracket = posted() == std::vector<std::string>{"closeDatabase", "okToUse=false"};
+        return std::nullopt;
+    });
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_TRUE(askedInsideBracket);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"}));
+    EXPECT_EQ(wordIn(userDb()), "old");
+}
+
+TEST_F(SystemTabTest, ImportReplacesUserDbWithAGoodDatabase) {
+    makeDatabase(userDb(), "old");
+    fs::path stale = userDb();
+    stale += "-journal";
+    std::ofstream(stale) << "stale";
+    const fs::path chosen = taviro::test::freshDir("chosen") / "mine.db";
+    makeDatabase(chosen, "new");
+    auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(chosen); });
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(wordIn(userDb()), "new");
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_EQ(strays(folder_, "user.db"), std::vector<std::string>{});
+    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"}));
+}
+
+TEST_F(SystemTabTest, ImportRefusesWhatCannotServeAsTheUserDictionary) {
+    makeDatabase(userDb(), "old");
+    const fs::path dir = taviro::test::freshDir("bad");
+    std::ofstream(dir / "notes.db") << "just some text that is not a database";
+    // A database header with nothing behind it: the copy is made, then fails its check.
+    std::ofstream(dir / "broken.db", std::ios::binary) << std::string("SQLite format 3\0", 16) << std::string(200, 'x');
+    const fs::path cases[] = {dir / "notes.db", dir / "broken.db", dir / "missing.db", dir, userDb()};
+    for (const auto& chosen : cases) {
+        channel_->clear();
+        auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(chosen); });
+        EXPECT_FALSE(result.ok) << chosen;
+        EXPECT_FALSE(result.error.empty()) << chosen;
+        EXPECT_EQ(wordIn(userDb()), "old") << chosen;
+        EXPECT_EQ(strays(folder_, "user.db"), std::vector<std::string>{}) << chosen;
+        EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink",
+                                                      "okToUse=true"}));
+    }
+}
+
+TEST_F(SystemTabTest, ExportWritesACompleteCopyOverTheChosenFile) {
+    makeDatabase(userDb(), "mine");
+    const fs::path dir = taviro::test::freshDir("export");
+    std::ofstream(dir / "old.db") << "an older export";
+    auto result = tab_->exportUserDictionary(dir / "old.db");
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(wordIn(dir / "old.db"), "mine");
+    EXPECT_EQ(strays(dir, "old.db"), std::vector<std::string>{});
+    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"}));
+
+    channel_->clear();
+    EXPECT_TRUE(tab_->exportUserDictionary(std::nullopt).cancelled);
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(SystemTabTest, ExportFailuresAreReportedAndLeaveNothingBehind) {
+    const fs::path dir = taviro::test::freshDir("export");
+    auto result = tab_->exportUserDictionary(dir / "a.db"); // no user.db yet
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.error.empty());
+    makeDatabase(userDb(), "mine");
+    for (const fs::path& target : {dir / "missing-folder" / "a.db", dir, userDb()}) {
+        result = tab_->exportUserDictionary(target);
+        EXPECT_FALSE(result.ok) << target;
+        EXPECT_FALSE(result.error.empty()) << target;
+    }
+    EXPECT_EQ(wordIn(userDb()), "mine");
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST_F(SystemTabTest, ClearPostsOnlyWhenConfirmed) {
+    tab_->cleanUserDictionary(false);
+    EXPECT_TRUE(posted().empty());
+    tab_->cleanUserDictionary(true);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"resetUserDict"}));
+}
+
+TEST_F(SystemTabTest, UninstallReportsTheScriptsRealExitStatus) {
+    std::vector<std::string> started;
+    int runs = 0;
+    auto runner = [&](int status) {
+        return [&, status](const std::string& program, const std::vector<std::string>& args,
+                           std::function<void(int)> done) {
+            ++runs;
+            started = {program};
+            started.insert(started.end(), args.begin(), args.end());
+            done(status);
+        };
+    };
+    tab_->uninstall(false, runner(0));
+    EXPECT_EQ(runs, 0);
+
+    const struct {
+        int status;
+        const char* line;
+    } cases[] = {{0, "success!\n"}, {1, "failure!\n"}, {126, "failure!\n"}, {-1, "failure!\n"}};
+    for (const auto& c : cases) {
+        testing::internal::CaptureStdout();
+        tab_->uninstall(true, runner(c.status));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line) << c.status;
+    }
+    ASSERT_EQ(started.size(), 7u);
+    EXPECT_EQ(started[0], "pkexec");
+    EXPECT_EQ(started[1], "/bin/sh");
+    EXPECT_EQ(fs::path(started[2]).filename(), "uninstall.sh");
+    EXPECT_TRUE(fs::exists(started[2]));
+    for (size_t i = 2; i < started.size(); ++i)
+        if (i != 4) EXPECT_TRUE(fs::path(started[i]).is_absolute()) << started[i];
+    EXPECT_EQ(started[5], (fs::path(std::getenv("XDG_DATA_HOME")) / "TaviroMac").string());
+}
+
+TEST(UninstallScriptTest, RemovesTheInstallationAndTheUsersFoldersAndSaysHowItWent) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    const std::string script = (*command)[2];
+    const fs::path root = taviro::test::freshDir("uninstall");
+    const fs::path prefix = root / "prefix", perUser = root / "TaviroMac", userFolder = root / "塔维输入法";
+    for (const auto& p : {prefix / "bin", prefix / "share/TaviroMac2", prefix / "share/Kelvane", perUser, userFolder})
+        fs::create_directories(p);
+    std::ofstream(prefix / "bin/TaviroMac2") << "x";
+    std::ofstream(prefix / "bin/Kelvane") << "x";
+    std::ofstream(prefix / "bin/other") << "x";
+    std::ofstream(perUser / "user.db") << "x";
+    const std::string user = (*command)[4];
+    auto run = [&](const std::string& args) {
+        return std::system(("/bin/sh '" + script + "' " + args + " >/dev/null 2>&1").c_str());
+    };
+    EXPECT_NE(run("relative/prefix " + user + " '" + perUser.string() + "' '" + userFolder.string() + "'"), 0);
+    EXPECT_NE(run("'" + prefix.string() + "'"), 0);
+    EXPECT_TRUE(fs::exists(perUser));
+    EXPECT_EQ(run("'" + prefix.string() + "' " + user + " '" + perUser.string() + "' '" + userFolder.string() + "'"), 0);
+    EXPECT_FALSE(fs::exists(prefix / "bin/TaviroMac2"));
+    EXPECT_FALSE(fs::exists(prefix / "bin/Kelvane"));
+    EXPECT_FALSE(fs::exists(prefix / "share/Kelvane"));
+    EXPECT_FALSE(fs::exists(perUser));
+    EXPECT_FALSE(fs::exists(userFolder));
+    EXPECT_TRUE(fs::exists(prefix / "bin/other"));
+}
+
+} // namespace
+} // namespace kelvane
