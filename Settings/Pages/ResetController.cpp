@@ -1,0 +1,17 @@
+#include "Settings/Pages/ResetController.h"
+
+#include "Settings/InputMethodCommands.h"
+
+namespace kelvane {
+
+void ResetController::resetBootButton() {
+    InputMethodCommands::resetBootButtons();
+    closed_ = true;
+}
+
+void ResetController::resetCustom() {
+    InputMethodCommands::resetCustom();
+    closed_ = true;
+}
+
+} // namespace kelvane

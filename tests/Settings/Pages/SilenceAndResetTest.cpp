@@ -1,0 +1,122 @@
+#include "RecordingChannelFixture.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/Pages/DesktopApplications.h"
+#include "Settings/Pages/ResetController.h"
+#include "Settings/Pages/SilenceManager.h"
+#include "support/TestHome.h"
+
+#include <fstream>
+
+namespace kelvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SilenceManagerTest : public test::RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        folder_ = taviro::test::freshDir("peruser");
+        config_ = std::make_unique<ConfigManager>(folder_);
+        config_->silenceDict.clear();
+        page_ = std::make_unique<SilenceManager>(*config_);
+        page_->addApplications({{"org.b.desktop", "B"}, {"Zeta.desktop", "Zeta"}, {"org.a.desktop", "A"}});
+        channel_->clear();
+    }
+    // The list as silence.plist holds it.
+    StringMap stored() const { return ConfigManager(folder_).silenceDict; }
+    std::vector<std::string> reloads(size_t n) const { return std::vector<std::string>(n, "configNeedsReload"); }
+
+    fs::path folder_;
+    std::unique_ptr<ConfigManager> config_;
+    std::unique_ptr<SilenceManager> page_;
+};
+
+TEST_F(SilenceManagerTest, RowsAreSortedByIdentifierWithTheirNames) {
+    EXPECT_EQ(page_->data(), (std::vector<std::string>{"Zeta.desktop", "org.a.desktop", "org.b.desktop"}));
+    EXPECT_EQ(page_->objectValue("name", 1), "A");
+    EXPECT_EQ(page_->objectValue("id", 2), "org.b.desktop");
+    EXPECT_EQ(page_->objectValue("other", 0), "");
+    EXPECT_EQ(page_->objectValue("id", 9), "");
+    EXPECT_EQ(stored().size(), 3u);
+}
+
+TEST_F(SilenceManagerTest, AddingAgainKeepsOneRowAndSkipsIncompleteEntries) {
+    page_->addApplications({{"org.a.desktop", "A2"}, {"", "No id"}, {"noname.desktop", ""}});
+    EXPECT_EQ(page_->numberOfRows(), 3u);
+    EXPECT_EQ(stored().at("org.a.desktop"), "A2");
+    EXPECT_EQ(posted(), reloads(1));
+}
+
+TEST_F(SilenceManagerTest, DeletingSelectedRowsRemovesEachOnce) {
+    page_->deleteRows({});
+    EXPECT_TRUE(posted().empty());
+    page_->deleteRows({0, 2, 7});
+    EXPECT_EQ(page_->data(), (std::vector<std::string>{"org.a.desktop"}));
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_EQ(posted(), reloads(2));
+}
+
+TEST_F(SilenceManagerTest, InPlaceEdits) {
+    struct Case {
+        long row;
+        int column;
+        const char* text;
+        bool changed;
+        std::vector<std::string> rows;
+        size_t posts;
+    } cases[] = {
+        {1, 1, "Alpha", true, {"Zeta.desktop", "org.a.desktop", "org.b.desktop"}, 1},
+        {1, 0, "a.moved.desktop", true, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 2},
+        {2, 0, "org.b.desktop", true, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 2},
+        {1, 0, "", false, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 0},
+        {-1, 1, "nobody", false, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 0},
+        {0, 2, "x", false, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 0},
+        {0, 0, "org.b.desktop", true, {"a.moved.desktop", "org.b.desktop"}, 2},
+    };
+    for (const auto& c : cases) {
+        channel_->clear();
+        EXPECT_EQ(page_->endEditing(c.row, c.column, c.text), c.changed) << c.row << c.column << c.text;
+        EXPECT_EQ(page_->data(), c.rows) << c.row << c.column << c.text;
+        EXPECT_EQ(posted(), reloads(c.posts)) << c.row << c.column << c.text;
+    }
+    EXPECT_EQ(stored().at("a.moved.desktop"), "Alpha");
+    EXPECT_EQ(stored().at("org.b.desktop"), "Zeta"); // the edited row's name wins
+}
+
+TEST(DesktopApplicationsTest, EntriesGiveNameAndDesktopFileId) {
+    const fs::path first = taviro::test::freshDir("apps1"), second = taviro::test::freshDir("apps2");
+    fs::create_directories(first / "kde");
+    std::ofstream(first / "org.example.Editor.desktop") << "[Desktop Entry]\nType=Application\nName=Editor\n"
+                                                           "Name[zh_CN]=编辑器\nExec=editor\n";
+    std::ofstream(first / "kde" / "konsole.desktop") << "[Desktop Entry]\nType=Application\nName=Konsole\n";
+    std::ofstream(first / "hidden.desktop") << "[Desktop Entry]\nType=Application\nName=Hidden\nNoDisplay=true\n";
+    std::ofstream(first / "link.desktop") << "[Desktop Entry]\nType=Link\nName=Link\n";
+    std::ofstream(first / "noname.desktop") << "[Desktop Entry]\nType=Application\n";
+    std::ofstream(first / "other.desktop") << "[Desktop Action new]\nName=Wrong group\n[Desktop Entry]\n"
+                                              "Type=Application\nName=Other\n";
+    std::ofstream(second / "org.example.Editor.desktop") << "[Desktop Entry]\nType=Application\nName=Shadowed\n";
+    std::ofstream(second / "zed.desktop") << "[Desktop Entry]\nType=Application\nName=Zed\n";
+    const auto apps = applicationsIn({first, second, first / "missing"});
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto& a : apps) got.emplace_back(a.name, a.identifier);
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{{"Editor", "org.example.Editor.desktop"},
+                                                                      {"Konsole", "kde-konsole.desktop"},
+                                                                      {"Other", "other.desktop"},
+                                                                      {"Zed", "zed.desktop"}}));
+}
+
+using ResetPanelTest = test::RecordingChannelFixture;
+
+TEST_F(ResetPanelTest, EachButtonPostsOneCommandAndCloses) {
+    ResetController boot;
+    boot.resetBootButton();
+    EXPECT_TRUE(boot.closed());
+    ResetController custom;
+    custom.resetCustom();
+    EXPECT_TRUE(custom.closed());
+    EXPECT_EQ(posted(), (std::vector<std::string>{"resetBootButtons", "resetCustom"}));
+}
+
+} // namespace
+} // namespace kelvane
