@@ -77,7 +77,8 @@ std::unique_ptr<sqlkit::SQLDatabase> openDatabase(const fs::path& path) {
     auto db = std::make_unique<sqlkit::SQLDatabase>(path.string());
     if (db->open()) {
         db->setMaxBusyRetryTimeInterval(kWriterWaitSeconds);
-        db->executeStatements("PRAGMA journal_mode = WAL;");
+        // The log of a large import is cut back once it has been copied into the file.
+        db->executeStatements("PRAGMA journal_mode = WAL; PRAGMA journal_size_limit = 8388608;");
     }
     return db;
 }
