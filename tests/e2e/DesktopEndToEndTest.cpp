@@ -1,0 +1,400 @@
+// TaviroMac2 on a private X server and a private IBus daemon, typed into by
+// the X server's keys through a real Qt text field and Qt's IBus module.
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <poll.h>
+#include <regex>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+bool onPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (::access((fs::path(dir) / program).c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+// A child process; stopped (TERM, then KILL) when the object goes.
+class Child {
+public:
+    Child() = default;
+    Child(const std::vector<std::string>& argv, const std::string& stdoutFile, const std::string& stderrFile) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        int pipeFds[2] = {-1, -1};
+        if (stdoutFile.empty()) {
+            if (::pipe2(pipeFds, O_CLOEXEC) == 0) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        }
+        posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        if (pipeFds[1] >= 0) ::close(pipeFds[1]);
+        out_ = pipeFds[0];
+    }
+    Child(Child&& o) noexcept { *this = std::move(o); }
+    Child& operator=(Child&& o) noexcept {
+        stop();
+        std::swap(pid_, o.pid_);
+        std::swap(out_, o.out_);
+        buffer_ = std::move(o.buffer_);
+        return *this;
+    }
+    ~Child() { stop(); }
+
+    // Waits (bounded) for the child to end; false when it still runs.
+    bool waitExit(Clock::duration timeout) {
+        const auto until = Clock::now() + timeout;
+        while (pid_ > 0) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            if (Clock::now() >= until) return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+    pid_t pid() const { return pid_; }
+
+    void kill(int sig) {
+        if (pid_ > 0) ::kill(pid_, sig);
+    }
+
+    void stop() {
+        if (out_ >= 0) ::close(out_);
+        out_ = -1;
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        const auto until = Clock::now() + 3s;
+        while (Clock::now() < until && ::waitpid(pid_, nullptr, WNOHANG) == 0) std::this_thread::sleep_for(10ms);
+        if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+    // Reads standard output lines until one satisfies `match` or time runs out.
+    std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& match,
+                                           Clock::duration timeout) {
+        const auto until = Clock::now() + timeout;
+        while (true) {
+            std::size_t nl;
+            while ((nl = buffer_.find('\n')) != std::string::npos) {
+                std::string line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                lines_.push_back(line);
+                if (match(line)) return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (left <= 0 || out_ < 0) return std::nullopt;
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+            char buf[4096];
+            const ssize_t n = ::read(out_, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(out_);
+                out_ = -1;
+                continue;
+            }
+            buffer_.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    const std::vector<std::string>& lines() const { return lines_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+    std::vector<std::string> lines_;
+};
+
+// Runs a program to its end (bounded); its standard output.
+std::optional<std::string> runProgram(const std::vector<std::string>& argv, const std::string& errFile,
+                                      Clock::duration timeout = 10s) {
+    Child child(argv, "", errFile);
+    std::string out;
+    const auto until = Clock::now() + timeout;
+    while (true) {
+        auto line = child.waitForLine([](const std::string&) { return true; }, until - Clock::now());
+        if (!line) break;
+        out += *line + "\n";
+    }
+    if (!child.waitExit(until - Clock::now())) return std::nullopt;
+    return out;
+}
+
+struct Rect {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+class DesktopEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* p : {"Xvfb", "ibus-daemon", "ibus", "xdotool", "xwininfo", "dbus-daemon"})
+            if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
+        dir_ = taviro::test::freshDir("e2e");
+        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::replace);
+        errFile_ = (dir_ / "stderr.log").string();
+
+        // A session bus of this test's own: commands sent here reach only
+        // this test's input method.
+        bus_ = Child({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", errFile_);
+        auto busAddress = bus_.waitForLine([](const std::string& l) { return !l.empty(); }, 10s);
+        ASSERT_TRUE(busAddress) << "dbus-daemon did not start";
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress->c_str(), 1);
+
+        // The component the daemon starts TaviroMac2 from, as installed.
+        const fs::path components = dir_ / "component";
+        fs::create_directories(components);
+        std::ifstream in(TAVIRO_COMPONENT_TEMPLATE);
+        std::stringstream xml;
+        xml << in.rdbuf();
+        std::string text = std::regex_replace(xml.str(), std::regex("@TAVIROMAC2_EXEC@"),
+                                              std::string(TAVIRO_BIN_DIR) + "/TaviroMac2");
+        std::ofstream(components / "taviromac2.xml") << text;
+        ::setenv("IBUS_COMPONENT_PATH", components.c_str(), 1);
+        ::setenv("IBUS_ADDRESS_FILE", (dir_ / "ibus-address").c_str(), 1);
+        ::unsetenv("IBUS_ADDRESS");
+
+        // A private X server on the first free display.
+        int displayPipe[2];
+        ASSERT_EQ(::pipe(displayPipe), 0);
+        xvfb_ = Child({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x800x24",
+                       "-nolisten", "tcp"},
+                      (dir_ / "xvfb.out").string(), errFile_);
+        ::close(displayPipe[1]);
+        std::string display;
+        pollfd p{displayPipe[0], POLLIN, 0};
+        if (::poll(&p, 1, 10000) > 0) {
+            char buf[32] = {};
+            const ssize_t n = ::read(displayPipe[0], buf, sizeof buf - 1);
+            if (n > 0) display = std::string(buf, static_cast<std::size_t>(n));
+        }
+        ::close(displayPipe[0]);
+        while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
+        ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+        ::setenv("DISPLAY", (":" + display).c_str(), 1);
+
+        // The daemon lives as long as this test (it ends with its parent).
+        daemon_ = Child({"ibus-daemon", "--panel=disable", "--emoji-extension=disable", "--config=disable",
+                         "--cache=none", "--timeout=2000", "--address=unix:path=" + (dir_ / "ibus.sock").string()},
+                        (dir_ / "daemon.out").string(), (dir_ / "daemon.log").string());
+        const auto until = Clock::now() + 10s;
+        std::string address;
+        while (address.empty() && Clock::now() < until) {
+            std::ifstream f(dir_ / "ibus-address");
+            for (std::string line; std::getline(f, line);)
+                if (line.rfind("IBUS_ADDRESS=", 0) == 0) address = line.substr(13);
+            if (address.empty()) std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_FALSE(address.empty()) << "ibus-daemon did not start";
+        ::setenv("IBUS_ADDRESS", address.c_str(), 1);
+
+        // The text field with Qt's IBus module.
+        ::setenv("QT_IM_MODULE", "ibus", 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        field_ = Child({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-field"}, "", errFile_);
+        ASSERT_TRUE(field_.waitForLine([](const std::string& l) { return l == "READY"; }, 10s));
+        ASSERT_TRUE(caret(10s)) << "the field never reported its caret";
+
+        // Select the engine: the daemon starts TaviroMac2 from the component.
+        ASSERT_TRUE(runProgram({"ibus", "engine", "taviromac2"}, errFile_));
+        // The engine takes over the focused field; wait until a key reaches it.
+        ASSERT_TRUE(waitForEngine()) << "TaviroMac2 never took the field's keys; daemon log:\n" << daemonLog();
+    }
+
+    void TearDown() override {
+        field_.stop();
+        daemon_.stop();
+        xvfb_.stop();
+        bus_.stop();
+        ::unsetenv("IBUS_ADDRESS");
+        ::unsetenv("QT_IM_MODULE");
+    }
+
+    std::string daemonLog() const {
+        std::ifstream f(dir_ / "daemon.log");
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    void keys(const std::vector<std::string>& names) {
+        std::vector<std::string> argv{"xdotool", "key", "--delay", "30"};
+        argv.insert(argv.end(), names.begin(), names.end());
+        ASSERT_TRUE(runProgram(argv, errFile_));
+    }
+
+    // The field's last text, after waiting for one that satisfies `match`.
+    std::optional<std::string> waitForText(const std::function<bool(const std::string&)>& match,
+                                           Clock::duration timeout = 10s) {
+        auto line = field_.waitForLine(
+            [&](const std::string& l) { return l.rfind("TEXT ", 0) == 0 && match(l.substr(5)); }, timeout);
+        if (!line) return std::nullopt;
+        return line->substr(5);
+    }
+
+    std::optional<Rect> caret(Clock::duration timeout) {
+        std::optional<Rect> last;
+        field_.waitForLine(
+            [&](const std::string& l) {
+                Rect r;
+                if (std::sscanf(l.c_str(), "CARET %d %d %d %d", &r.x, &r.y, &r.w, &r.h) == 4) {
+                    last = r;
+                    return true;
+                }
+                return false;
+            },
+            timeout);
+        return last;
+    }
+
+    // The latest caret the field reported.
+    std::optional<Rect> lastCaret() {
+        field_.waitForLine([](const std::string&) { return false; }, 300ms);
+        std::optional<Rect> last;
+        for (const auto& l : field_.lines()) {
+            Rect r;
+            if (std::sscanf(l.c_str(), "CARET %d %d %d %d", &r.x, &r.y, &r.w, &r.h) == 4) last = r;
+        }
+        return last;
+    }
+
+    // The candidate window's frame when it is on screen.
+    std::optional<Rect> candidateWindow(Clock::duration timeout = 5s) {
+        const auto until = Clock::now() + timeout;
+        while (Clock::now() < until) {
+            auto out = runProgram({"xwininfo", "-name", "TaviroMac2 Candidates"}, errFile_);
+            if (out && out->find("IsViewable") != std::string::npos) {
+                Rect r;
+                std::smatch m;
+                auto field = [&](const char* name) {
+                    std::regex re(std::string(name) + R"(:\s+(-?\d+))");
+                    return std::regex_search(*out, m, re) ? std::stoi(m[1]) : -1;
+                };
+                r.x = field("Absolute upper-left X");
+                r.y = field("Absolute upper-left Y");
+                r.w = field("Width");
+                r.h = field("Height");
+                return r;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return std::nullopt;
+    }
+
+    // Types "a" until it shows as marked text (the caret moves), then clears it.
+    bool waitForEngine() {
+        const auto until = Clock::now() + 15s;
+        while (Clock::now() < until) {
+            keys({"a"});
+            if (candidateWindow(700ms)) {
+                keys({"Escape"});
+                return true;
+            }
+            keys({"BackSpace"});
+        }
+        return false;
+    }
+
+    fs::path dir_;
+    std::string errFile_;
+    Child bus_, xvfb_, daemon_, field_;
+};
+
+TEST_F(DesktopEndToEnd, PinyinTypedIntoAQtFieldLandsAsChineseWithTheCandidateWindowUnderTheCaret) {
+    keys({"n", "i", "h", "a", "o"});
+    auto window = candidateWindow();
+    ASSERT_TRUE(window) << "no candidate window while composing";
+    auto at = lastCaret();
+    ASSERT_TRUE(at);
+    // Just below the caret's line, starting at its left edge.
+    EXPECT_NEAR(window->x, at->x, 4);
+    EXPECT_GE(window->y, at->y + at->h);
+    EXPECT_LE(window->y, at->y + at->h + 12);
+
+    keys({"space"});
+    EXPECT_TRUE(waitForText([](const std::string& t) { return t == "你好"; }))
+        << "the field never showed 你好";
+    EXPECT_FALSE(candidateWindow(300ms)) << "the window stays after the commit";
+}
+
+TEST_F(DesktopEndToEnd, CommandOverTheChannelReachesTheRunningInputMethod) {
+    // The horizontal window is wider than tall; the vertical one the other way.
+    keys({"n", "i"});
+    auto before = candidateWindow();
+    ASSERT_TRUE(before);
+    EXPECT_GT(before->w, before->h);
+    keys({"Escape"});
+
+    ASSERT_TRUE(runProgram({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "switchCandidatesPanel=竖排候选栏"},
+                           errFile_));
+    // The next composition shows the new window.
+    const auto until = Clock::now() + 10s;
+    std::optional<Rect> after;
+    while (Clock::now() < until) {
+        keys({"n", "i"});
+        after = candidateWindow();
+        keys({"Escape"});
+        if (after && after->h > after->w) break;
+        std::this_thread::sleep_for(200ms);
+    }
+    ASSERT_TRUE(after);
+    EXPECT_GT(after->h, after->w) << "the window did not switch to the vertical layout";
+}
+
+TEST_F(DesktopEndToEnd, SenderKilledInTheMiddleOfADatabaseChangeReleasesTheInputMethod) {
+    Child sender({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "--stay", "okToUse=false", "closeDatabase"}, "",
+                 errFile_);
+    ASSERT_TRUE(sender.waitForLine([](const std::string& l) { return l == "SENT"; }, 10s));
+    std::this_thread::sleep_for(300ms);
+    // While the preferences application works, nothing is committed.
+    keys({"n", "i", "h", "a", "o", "space"});
+    EXPECT_FALSE(waitForText([](const std::string& t) { return t.find("你好") != std::string::npos; }, 1s));
+    keys({"Escape"});
+
+    // Killed in the middle: the input method reopens and types again.
+    sender.kill(SIGKILL);
+    sender.stop();
+    const auto until = Clock::now() + 10s;
+    bool typed = false;
+    while (!typed && Clock::now() < until) {
+        keys({"n", "i", "h", "a", "o", "space"});
+        typed = waitForText([](const std::string& t) { return t.find("你好") != std::string::npos; }, 1500ms)
+                    .has_value();
+        if (!typed) keys({"Escape"});
+    }
+    EXPECT_TRUE(typed) << "still locked after the sender went away";
+}
+
+} // namespace
