@@ -49,7 +49,7 @@ struct ImportJob {
 };
 
 // Runs one rebuild and waits for its completion (bounded).
-bool runImport(const ImportJob& job, const std::shared_ptr<ProgressSheet>& sheet) {
+bool runImport(const ImportJob& job, const std::shared_ptr<ProgressSink>& sheet) {
     struct Wait {
         std::mutex m;
         std::condition_variable cv;
@@ -74,7 +74,8 @@ bool runImport(const ImportJob& job, const std::shared_ptr<ProgressSheet>& sheet
 } // namespace
 
 BackupRestore::Outcome BackupRestore::restoreBackup(const cloud::Record& record, const TableLocations& where,
-                                                    ConfigManager& config, std::shared_ptr<ProgressSheet> importSheet) {
+                                                    ConfigManager& config,
+                                                    std::function<ImportSheet()> presentImportSheet) {
     Outcome outcome;
     auto safeName = [&](const std::optional<std::string>& name) -> std::optional<std::string> {
         if (!name) return std::nullopt;
@@ -141,18 +142,19 @@ BackupRestore::Outcome BackupRestore::restoreBackup(const cloud::Record& record,
         }
 
         // One sheet, one import at a time.
-        if (!imports.empty()) onMainAndWait([importSheet] { importSheet->present(); });
+        if (imports.empty()) return schemeCopied;
+        auto sheet = std::make_shared<ImportSheet>();
+        onMainAndWait([sheet, presentImportSheet] {
+            if (presentImportSheet) *sheet = presentImportSheet();
+        });
         for (const auto& job : imports) {
             ++outcome.importsStarted;
-            if (!runImport(job, importSheet)) outcome.importsSucceeded = false;
+            if (!runImport(job, sheet->sink)) outcome.importsSucceeded = false;
         }
-        if (!imports.empty()) {
-            const bool ok = outcome.importsSucceeded;
-            onMainAndWait([importSheet, ok] {
-                if (ok) importSheet->dismiss();
-                else importSheet->fail(importSheet->text());
-            });
-        }
+        const bool ok = outcome.importsSucceeded;
+        onMainAndWait([sheet, ok] {
+            if (sheet->finish) sheet->finish(ok);
+        });
         return schemeCopied;
     });
     return outcome;

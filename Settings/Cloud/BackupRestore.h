@@ -1,10 +1,11 @@
 #pragma once
 #include "Platform/Cloud/CloudRecord.h"
-#include "Settings/Cloud/ProgressSheet.h"
+#include "Settings/ProgressSink.h"
 #include "Settings/CodeTable/CodeTableChooser.h"
 #include "Settings/ConfigOptions.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,13 @@ inline constexpr const char* kPunctuationMapping = "PunctuationMapping";
 // Names from the backup that are absolute or hold ".." are refused.
 class BackupRestore {
 public:
+    // The import sheet: what the importer reports to, and how it ends (closed on success,
+    // left with its Done button enabled on failure).
+    struct ImportSheet {
+        std::shared_ptr<ProgressSink> sink;
+        std::function<void(bool ok)> finish;
+    };
+
     struct Outcome {
         int importsStarted = 0;
         bool importsSucceeded = true;
@@ -48,7 +56,7 @@ public:
 
     // Off the main thread only: it waits for the main queue.
     static Outcome restoreBackup(const plat::cloud::Record& record, const TableLocations& where,
-                                 ConfigManager& config, std::shared_ptr<ProgressSheet> importSheet);
+                                 ConfigManager& config, std::function<ImportSheet()> presentImportSheet);
 
     // Longest wait for one table import.
     static constexpr std::chrono::minutes kImportWait{30};

@@ -144,22 +144,22 @@ std::variant<cloud::Record, std::string> BackupsController::makeBackupRecord(con
 }
 
 void BackupsController::backup(const std::string& comment) {
-    pbar->present();
-    pbar->setText("正在收集配置数据...");
+    pbar = presentSheet();
+    pbar->setStringValue("正在收集配置数据...");
     auto made = makeBackupRecord(comment);
     if (auto* why = std::get_if<std::string>(&made)) {
         pbar->fail(*why);
         return;
     }
     cloud::Record record = std::get<cloud::Record>(std::move(made));
-    pbar->setText("正在上传...");
+    pbar->setStringValue("正在上传...");
     std::weak_ptr<BackupsController> weak = weak_from_this();
     auto sheet = pbar;
     const cloud::RecordID id = record.recordID();
     privateDatabase_->modifyRecords(
         {std::move(record)}, {}, {cloud::QueuePriority::VeryHigh, kTransferTimeout},
         [sheet, id](const cloud::RecordID& which, double f) {
-            if (which == id) onMain([sheet, f] { sheet->setPercent(static_cast<int>(f * 100)); });
+            if (which == id) sheet->observeFractionCompleted(static_cast<int>(f * 100) / 100.0);
         },
         [weak, sheet](cloud::ModifyResult result) {
             onMain([weak, sheet, result = std::move(result)] {
@@ -197,16 +197,27 @@ void BackupsController::restoreConfirmed() {
     const cloud::Record* r = selected();
     if (!r) return;
     const cloud::RecordID id = r->recordID();
-    pbar->present();
-    pbar->setText("正在获取配置数据...");
+    pbar = presentSheet();
+    pbar->setStringValue("正在获取配置数据...");
     std::weak_ptr<BackupsController> weak = weak_from_this();
-    auto sheet = pbar, imports = importSheet;
+    auto sheet = pbar;
+    // Runs on the main queue when the restore starts its imports.
+    auto imports = [weak]() -> BackupRestore::ImportSheet {
+        auto self = weak.lock();
+        if (!self) return {};
+        if (self->presentImportSheet) return self->presentImportSheet();
+        auto p = self->importSheet = self->presentSheet();
+        return {p, [p](bool ok) {
+                    if (ok) p->dismiss();
+                    else p->fail(p->text());
+                }};
+    };
     const TableLocations where = where_;
     ConfigManager* config = &config_;
     privateDatabase_->fetchRecords(
         {id}, std::nullopt, {cloud::QueuePriority::VeryHigh, kTransferTimeout},
         [sheet, id](const cloud::RecordID& which, double f) {
-            if (which == id) onMain([sheet, f] { sheet->setPercent(static_cast<int>(f * 100)); });
+            if (which == id) sheet->observeFractionCompleted(static_cast<int>(f * 100) / 100.0);
         },
         [weak, sheet, imports, id, where, config](cloud::FetchResult result) {
             const auto it = result.records.find(id);

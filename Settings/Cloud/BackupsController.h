@@ -1,7 +1,8 @@
 #pragma once
 #include "Platform/Cloud/CloudDatabase.h"
 #include "Settings/Cloud/ChangeSignal.h"
-#include "Settings/Cloud/ProgressSheet.h"
+#include "Settings/Cloud/BackupRestore.h"
+#include "Settings/Pages/PbarController.h"
 #include "Settings/Cloud/UploadController.h"
 #include "Settings/CodeTable/CodeTableChooser.h"
 
@@ -67,8 +68,13 @@ public:
     std::string statusText;
     int restoresFinished = 0;
 
-    std::shared_ptr<ProgressSheet> pbar = std::make_shared<ProgressSheet>();
-    std::shared_ptr<ProgressSheet> importSheet = std::make_shared<ProgressSheet>();
+    // Presents a progress sheet for one job (the view shows it over the window).
+    std::function<std::shared_ptr<PbarController>()> presentSheet = [] { return PbarController::make(); };
+    // The sheet of the last job.
+    std::shared_ptr<PbarController> pbar;
+    // The import sheet of a restore: by default a sheet of presentSheet, kept in importSheet.
+    std::function<BackupRestore::ImportSheet()> presentImportSheet;
+    std::shared_ptr<PbarController> importSheet;
     ChangeSignal changed;
 
 private:

@@ -31,7 +31,6 @@ void QvCloudController::viewDidLoad() {
     }
     clearRecord();
     queryRecords();
-    std::weak_ptr<QvCloudController> weak = weak_from_this();
     auto moderators = moderators_;
     container_->fetchUserRecordID({cloud::QueuePriority::VeryHigh, kListTimeout},
                                   [moderators](std::optional<cloud::RecordID> id, std::optional<cloud::Error>) {
@@ -145,15 +144,15 @@ std::string QvCloudController::cellText(int row) const {
 
 void QvCloudController::downloadTap() {
     if (!currentRecord) return;
-    pbar->present();
-    pbar->setText("正在下载...");
+    pbar = presentSheet();
+    pbar->setStringValue("正在下载...");
     std::weak_ptr<QvCloudController> weak = weak_from_this();
     const auto record = currentRecord;
     const CodeTableType kind = codeTableType;
     const auto folder = userFolder_;
     auto sheet = pbar;
     record->download(
-        publicDatabase_, [sheet](int percent) { onMain([sheet, percent] { sheet->setPercent(percent); }); },
+        publicDatabase_, [sheet](int percent) { sheet->observeFractionCompleted(percent / 100.0); },
         [weak, sheet, record, kind, folder](std::optional<std::filesystem::path> file,
                                             std::optional<cloud::Error> error) {
             // The downloaded copy lives only while this runs: place it now.
@@ -176,6 +175,7 @@ void QvCloudController::downloadTap() {
 std::shared_ptr<UploadController> QvCloudController::makeSheet() {
     auto sheet = UploadController::create(container_, userFolder_);
     sheet->codeTableType = codeTableType;
+    sheet->presentSheet = presentSheet;
     std::weak_ptr<QvCloudController> weak = weak_from_this();
     sheet->callback = [weak] {
         if (auto self = weak.lock()) self->queryRecords();

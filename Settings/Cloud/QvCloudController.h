@@ -1,10 +1,11 @@
 #pragma once
 #include "Platform/Cloud/CloudDatabase.h"
 #include "Settings/Cloud/ChangeSignal.h"
-#include "Settings/Cloud/ProgressSheet.h"
+#include "Settings/Pages/PbarController.h"
 #include "Settings/Cloud/QvRecord.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -58,7 +59,10 @@ public:
     std::string statusText; // the last failure of a list, empty when fine
     std::string lastPlacedFile;
 
-    std::shared_ptr<ProgressSheet> pbar = std::make_shared<ProgressSheet>();
+    // Presents a progress sheet for one job (the view shows it over the window).
+    std::function<std::shared_ptr<PbarController>()> presentSheet = [] { return PbarController::make(); };
+    // The sheet of the last job.
+    std::shared_ptr<PbarController> pbar;
     ChangeSignal changed;
 
 private:

@@ -58,7 +58,7 @@ void UploadController::loadRecord(const cloud::RecordID& id) {
                                               return;
                                           }
                                           self->loading = false;
-                                          self->pbar->present();
+                                          self->pbar = self->presentSheet();
                                           self->pbar->fail("读取失败：" +
                                                            (error ? cloud::describe(*error) : std::string("条目不存在")));
                                           self->changed.emit();
@@ -152,15 +152,15 @@ void UploadController::saveEditedRecord() {
 }
 
 void UploadController::send(cloud::Record r, bool edit) {
-    pbar->present();
-    pbar->setText("正在上传...");
+    pbar = presentSheet();
+    pbar->setStringValue("正在上传...");
     std::weak_ptr<UploadController> weak = weak_from_this();
     auto sheet = pbar;
     const cloud::RecordID id = r.recordID();
     publicDatabase_->modifyRecords(
         {std::move(r)}, {}, {cloud::QueuePriority::VeryHigh, kTransferTimeout},
         [sheet, id](const cloud::RecordID& which, double f) {
-            if (which == id) onMain([sheet, f] { sheet->setPercent(static_cast<int>(f * 100)); });
+            if (which == id) sheet->observeFractionCompleted(static_cast<int>(f * 100) / 100.0);
         },
         [weak, sheet, edit](cloud::ModifyResult result) {
             onMain([weak, sheet, edit, result = std::move(result)] {
@@ -181,7 +181,7 @@ void UploadController::send(cloud::Record r, bool edit) {
 }
 
 void UploadController::showUploadFailure(const std::string& text) {
-    pbar->present();
+    pbar = presentSheet();
     pbar->fail(text);
 }
 
@@ -197,8 +197,8 @@ AlertModel UploadController::deleteQuestion() {
 
 void UploadController::deleteConfirmed() {
     if (!record) return;
-    pbar->present();
-    pbar->setText("正在删除...");
+    pbar = presentSheet();
+    pbar->setStringValue("正在删除...");
     std::weak_ptr<UploadController> weak = weak_from_this();
     auto sheet = pbar;
     publicDatabase_->modifyRecords({}, {record->recordID()}, {cloud::QueuePriority::High, kListTimeout}, {},

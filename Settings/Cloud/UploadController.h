@@ -1,7 +1,7 @@
 #pragma once
 #include "Platform/Cloud/CloudDatabase.h"
 #include "Settings/Cloud/ChangeSignal.h"
-#include "Settings/Cloud/ProgressSheet.h"
+#include "Settings/Pages/PbarController.h"
 #include "Settings/Cloud/QvRecord.h"
 
 #include <cstdint>
@@ -82,7 +82,10 @@ public:
     std::optional<plat::cloud::Record> record;
     std::optional<AlertModel> alert;
 
-    std::shared_ptr<ProgressSheet> pbar = std::make_shared<ProgressSheet>();
+    // Presents a progress sheet for one job (the view shows it over the window).
+    std::function<std::shared_ptr<PbarController>()> presentSheet = [] { return PbarController::make(); };
+    // The sheet of the last job.
+    std::shared_ptr<PbarController> pbar;
     ChangeSignal changed;
 
 private:

@@ -100,7 +100,7 @@ protected:
     }
     void backUp(const std::shared_ptr<BackupsController>& b, const std::string& comment) {
         b->backup(comment);
-        ASSERT_TRUE(pump([&] { return !b->pbar->visible() || b->pbar->doneEnabled(); }));
+        ASSERT_TRUE(pump([&] { return b->pbar->dismissed() || failed(b->pbar); }));
         ASSERT_FALSE(b->pbar->doneEnabled()) << b->pbar->text();
         b->queryBackups();
         ASSERT_TRUE(pump([&] { return !b->indicatorAnimating; }));
@@ -157,7 +157,7 @@ TEST_F(BackupsTest, TheRecordCarriesTheSettingsAndTheFilesTheyName) {
     ASSERT_TRUE(std::holds_alternative<std::string>(refused));
     EXPECT_NE(std::get<std::string>(refused).find("config.plist"), std::string::npos);
     b->backup("c");
-    EXPECT_TRUE(b->pbar->doneEnabled());
+    EXPECT_TRUE(failed(b->pbar));
     EXPECT_NE(b->pbar->text().find("config.plist"), std::string::npos);
 }
 
@@ -187,8 +187,9 @@ TEST_F(BackupsTest, ABackupRestoredPutsTheWholeSetupBackAndReleasesTheInputMetho
     EXPECT_EQ(p->restoreQuestion()->informative, "如果你这么做，那么现有配置将被覆盖。\n你的备注：周一");
     p->restoreConfirmed();
     ASSERT_TRUE(pump([&] { return p->restoresFinished == 1; }));
-    EXPECT_FALSE(p->pbar->visible());
-    EXPECT_FALSE(p->importSheet->visible());
+    EXPECT_TRUE(p->pbar->dismissed());
+    ASSERT_TRUE(p->importSheet);
+    EXPECT_TRUE(p->importSheet->dismissed());
 
     const fs::path& u = where_.userFolder;
     const fs::path& per = where_.perUserFolder;
@@ -215,7 +216,7 @@ TEST_F(BackupsTest, RestoreRefusesNamesThatLeaveTheirFoldersAndReleasesOnceWitho
         BackupRestore::Outcome outcome;
         bool done = false;
         plat::WorkerPool::shared().submit([&] {
-            outcome = BackupRestore::restoreBackup(record, where_, *config_, std::make_shared<ProgressSheet>());
+            outcome = BackupRestore::restoreBackup(record, where_, *config_, [] { return BackupRestore::ImportSheet{}; });
             plat::MainQueue::shared().async([&] { done = true; });
         });
         EXPECT_TRUE(pump([&] { return done; }));
@@ -287,11 +288,13 @@ TEST(ChineseNumeralTest, CodeLengths) {
 constexpr const char* kChildEnv = "KELVANE_RESTORE_CHILD_BASE";
 
 // Stops the import at its first bad-line message, says so, and waits to be killed.
-class StallingSheet : public ProgressSheet {
+class StallingSheet : public ProgressSink {
 public:
     explicit StallingSheet(fs::path marker) : marker_(std::move(marker)) {}
+    void setDoubleValue(double) override {}
+    void setMaxValue(double) override {}
+    void incrementBy(double) override {}
     void setStringValue(const std::string& text) override {
-        ProgressSheet::setStringValue(text);
         if (text.rfind("第", 0) == 0) {
             plat::writeFileAtomically(marker_, "stalled");
             std::this_thread::sleep_for(std::chrono::seconds(60));
@@ -309,7 +312,9 @@ TEST_F(BackupsTest, RestoreChildProcess) {
     where_ = {root / "TaviroMac", root / "塔维输入法", root / "resources"};
     store_ = root / "store";
     auto p = BackupsController::create(account("ann"), where_, *config_);
-    p->importSheet = std::make_shared<StallingSheet>(root / "stalled");
+    p->presentImportSheet = [marker = root / "stalled"] {
+        return BackupRestore::ImportSheet{std::make_shared<StallingSheet>(marker), [](bool) {}};
+    };
     p->viewDidLoad();
     p->viewDidAppear();
     ASSERT_TRUE(pump([&] { return !p->indicatorAnimating; }));

@@ -7,6 +7,7 @@
 #include "Settings/Cloud/CloudStore.h"
 #include "Settings/Cloud/QvRecord.h"
 #include "Settings/CodeTable/CodeTableChooser.h"
+#include "Settings/Pages/PbarController.h"
 #include "support/TestHome.h"
 
 #include <chrono>
@@ -16,6 +17,11 @@
 #include <string>
 
 namespace kelvane::test {
+
+// A sheet that shows a failure and waits for its Done button.
+inline bool failed(const std::shared_ptr<PbarController>& sheet) {
+    return sheet && sheet->doneEnabled() && !sheet->dismissed();
+}
 
 // Folders of one user in a temporary place, a folder store every account of the test
 // shares, and a main queue served by the test thread.

@@ -121,7 +121,7 @@ protected:
     // Runs the sheet's upload or save and waits until it closed or shows a failure.
     void send(const std::shared_ptr<UploadController>& sheet) {
         sheet->doUpload();
-        EXPECT_TRUE(pump([&] { return sheet->closed || sheet->pbar->doneEnabled() || sheet->alert; }));
+        EXPECT_TRUE(pump([&] { return sheet->closed || failed(sheet->pbar) || sheet->alert; }));
     }
     std::shared_ptr<UploadController> share(const std::shared_ptr<QvCloudController>& b, const fs::path& file,
                                             const std::string& name, const std::string& nick = "nick") {
@@ -139,7 +139,7 @@ protected:
         EXPECT_TRUE(sheet);
         if (!sheet) return sheet;
         sheet->viewDidLoad();
-        EXPECT_TRUE(pump([&] { return sheet->record.has_value() || sheet->pbar->doneEnabled(); }));
+        EXPECT_TRUE(pump([&] { return sheet->record.has_value() || failed(sheet->pbar); }));
         return sheet;
     }
     fs::path file(const std::string& name, const std::string& bytes) {
@@ -152,7 +152,7 @@ protected:
         b->selectionChanged(row);
         b->lastPlacedFile.clear();
         b->downloadTap();
-        EXPECT_TRUE(pump([&] { return !b->pbar->visible() || b->pbar->doneEnabled(); }));
+        EXPECT_TRUE(pump([&] { return (b->pbar && b->pbar->dismissed()) || failed(b->pbar); }));
     }
 };
 
@@ -212,7 +212,7 @@ TEST_F(QvCloudTest, ChangingTheKindClearsTheCurrentRecord) {
     EXPECT_FALSE(b->currentRecord);
     EXPECT_TRUE(b->downloadButtonHidden);
     b->downloadTap();
-    EXPECT_FALSE(b->pbar->visible());
+    EXPECT_FALSE(b->pbar);
     ASSERT_TRUE(pump([&] { return !b->loading; }));
     EXPECT_EQ(b->numberOfRows(), 0);
     EXPECT_FALSE(b->currentRecord);
@@ -232,12 +232,12 @@ TEST_F(QvCloudTest, OwnersAndModeratorsEditAndDeleteOthersAreRefused) {
     refused->name = "taken over";
     send(refused);
     EXPECT_FALSE(refused->closed);
-    EXPECT_TRUE(refused->pbar->doneEnabled());
+    EXPECT_TRUE(failed(refused->pbar));
     EXPECT_NE(refused->pbar->text().find("上传失败"), std::string::npos);
     EXPECT_EQ(theirs->currentRecord->name, "T");
     auto refusedDelete = edit(theirs);
     refusedDelete->deleteConfirmed();
-    ASSERT_TRUE(pump([&] { return refusedDelete->pbar->doneEnabled() || refusedDelete->closed; }));
+    ASSERT_TRUE(pump([&] { return failed(refusedDelete->pbar) || refusedDelete->closed; }));
     EXPECT_FALSE(refusedDelete->closed);
     EXPECT_FALSE(theirs->currentRecord->isDeleted);
 
@@ -265,7 +265,7 @@ TEST_F(QvCloudTest, OwnersAndModeratorsEditAndDeleteOthersAreRefused) {
     EXPECT_EQ(mod->currentRecord->rowCount, 2); // a main table keeps its count
     auto removal = edit(mod);
     removal->deleteConfirmed();
-    ASSERT_TRUE(pump([&] { return removal->closed || removal->pbar->doneEnabled(); }));
+    ASSERT_TRUE(pump([&] { return removal->closed || failed(removal->pbar); }));
     EXPECT_TRUE(removal->closed);
     EXPECT_TRUE(mod->currentRecord->isDeleted);
     refresh(mine);
@@ -290,7 +290,7 @@ TEST_F(QvCloudTest, TheFormRefusesEmptyFieldsRefusedWordsAndMissingFiles) {
     send(sheet);
     EXPECT_FALSE(sheet->closed);
     EXPECT_EQ(sheet->pbar->text(), "上传失败。");
-    EXPECT_TRUE(sheet->pbar->doneEnabled());
+    EXPECT_TRUE(failed(sheet->pbar));
 
     sheet->name = "ok";
     sheet->selectFile(base_ / "picked" / "gone.txt");
