@@ -42,7 +42,7 @@ std::shared_ptr<BackupsController> BackupsController::create(std::shared_ptr<clo
 void BackupsController::viewDidLoad() {
     storeText = container_->storeDescription() + "　账号：" + container_->accountName();
     if (container_->accountStatus() != cloud::AccountStatus::Available) blockHidden = false;
-    changed.emit();
+    changed.notify();
 }
 
 void BackupsController::viewDidAppear() {
@@ -51,7 +51,7 @@ void BackupsController::viewDidAppear() {
 
 void BackupsController::queryBackups() {
     indicatorAnimating = true;
-    changed.emit();
+    changed.notify();
     const int generation = ++generation_;
     std::weak_ptr<BackupsController> weak = weak_from_this();
     struct Run {
@@ -84,7 +84,7 @@ void BackupsController::queryBackups() {
             if (self->selectedRow >= self->numberOfRows()) self->selectedRow = -1;
             self->indicatorAnimating = false;
             self->statusText = error ? "列表读取失败：" + cloud::describe(*error) : "";
-            self->changed.emit();
+            self->changed.notify();
         });
     };
     run->db->performQuery({"Backups", {}}, keys, kBatch, options, run->step);
@@ -171,7 +171,7 @@ void BackupsController::backup(const std::string& comment) {
                 auto self = weak.lock();
                 if (!self) return;
                 self->indicatorAnimating = true;
-                self->changed.emit();
+                self->changed.notify();
                 plat::MainQueue::shared().after(std::chrono::seconds(3), [weak] {
                     if (auto s = weak.lock()) s->queryBackups();
                 });
@@ -235,7 +235,7 @@ void BackupsController::restoreConfirmed() {
                     sheet->dismiss();
                     if (auto self = weak.lock()) {
                         ++self->restoresFinished;
-                        self->changed.emit();
+                        self->changed.notify();
                     }
                 });
             });

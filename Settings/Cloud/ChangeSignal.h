@@ -41,7 +41,7 @@ public:
             if (auto s = weak.lock()) s->observers.erase(id);
         });
     }
-    void emit() const {
+    void notify() const {
         auto copy = state_->observers; // an observer may unsubscribe while it runs
         for (auto& [id, fn] : copy)
             if (state_->observers.count(id)) fn();

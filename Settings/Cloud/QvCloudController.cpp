@@ -26,7 +26,7 @@ void QvCloudController::viewDidLoad() {
     storeText = container_->storeDescription() + "　账号：" + container_->accountName();
     if (container_->accountStatus() != cloud::AccountStatus::Available) {
         blockBoxHidden = false;
-        changed.emit();
+        changed.notify();
         return;
     }
     clearRecord();
@@ -41,7 +41,7 @@ void QvCloudController::viewDidLoad() {
 void QvCloudController::viewDidAppear() {
     downloadEnabled = true;
     uploadEnabled = true;
-    changed.emit();
+    changed.notify();
 }
 
 void QvCloudController::changeClass(int segment) {
@@ -62,7 +62,7 @@ void QvCloudController::changeClass(int segment) {
 void QvCloudController::queryRecords() {
     loading = true;
     statusText.clear();
-    changed.emit();
+    changed.notify();
     const int generation = ++generation_;
     std::weak_ptr<QvCloudController> weak = weak_from_this();
     struct Run {
@@ -103,7 +103,7 @@ void QvCloudController::queryRecords() {
                 self->clearRecord();
                 self->selectedRow = -1;
             }
-            self->changed.emit();
+            self->changed.notify();
         });
     };
     run->db->performQuery({std::string(rawValue(codeTableType)), {{qvfield::kDownloadTimes, false}}}, keys, kBatch,
@@ -118,7 +118,7 @@ void QvCloudController::showRecord(const std::shared_ptr<QvRecord>& record) {
     downloadButtonHidden = false;
     editButtonHidden = !record->isMyRecord;
     currentRecord = record;
-    changed.emit();
+    changed.notify();
 }
 
 void QvCloudController::clearRecord() {
@@ -128,7 +128,7 @@ void QvCloudController::clearRecord() {
     downloadButtonHidden = true;
     editButtonHidden = true;
     currentRecord.reset();
-    changed.emit();
+    changed.notify();
 }
 
 void QvCloudController::selectionChanged(int row) {
@@ -163,7 +163,7 @@ void QvCloudController::downloadTap() {
                     sheet->dismiss();
                     if (auto self = weak.lock()) {
                         self->lastPlacedFile = placed->string();
-                        self->changed.emit();
+                        self->changed.notify();
                     }
                 } else {
                     sheet->fail(error ? "下载失败：" + cloud::describe(*error) : std::string("下载失败：无法写入文件"));

@@ -36,7 +36,7 @@ void UploadController::viewDidLoad() {
         loading = true;
         uploadButtonTitle = "保存";
     }
-    changed.emit();
+    changed.notify();
 }
 
 void UploadController::loadRecord(const cloud::RecordID& id) {
@@ -61,7 +61,7 @@ void UploadController::loadRecord(const cloud::RecordID& id) {
                                           self->pbar = self->presentSheet();
                                           self->pbar->fail("读取失败：" +
                                                            (error ? cloud::describe(*error) : std::string("条目不存在")));
-                                          self->changed.emit();
+                                          self->changed.notify();
                                       });
                                   });
 }
@@ -77,7 +77,7 @@ void UploadController::fillForm(const cloud::Record& r) {
     nicknameEnabled = true;
     deleteButtonHidden = false;
     loading = false;
-    changed.emit();
+    changed.notify();
 }
 
 std::filesystem::path UploadController::kindFolder() const {
@@ -87,13 +87,13 @@ std::filesystem::path UploadController::kindFolder() const {
 void UploadController::selectFile(const std::filesystem::path& chosen) {
     chosenFile = chosen;
     pathIndicator = chosen.filename().string();
-    changed.emit();
+    changed.notify();
 }
 
 void UploadController::doUpload() {
     if (pathIndicator == kNoFile || nickname.empty() || des.empty() || name.empty()) {
         alert = AlertModel{"不能留空", "所有内容都要填满哦", {"好"}};
-        changed.emit();
+        changed.notify();
         return;
     }
     if (!record) uploadNewRecord();
@@ -188,7 +188,7 @@ void UploadController::showUploadFailure(const std::string& text) {
 void UploadController::closeAfterUpload() {
     pbar->dismiss();
     closed = true;
-    changed.emit();
+    changed.notify();
 }
 
 AlertModel UploadController::deleteQuestion() {
@@ -215,14 +215,14 @@ void UploadController::deleteConfirmed() {
                                            if (self->afterChange) self->afterChange();
                                            sheet->dismiss();
                                            self->closed = true;
-                                           self->changed.emit();
+                                           self->changed.notify();
                                        });
                                    });
 }
 
 void UploadController::dismissController() {
     closed = true;
-    changed.emit();
+    changed.notify();
     if (callback) callback();
 }
 

@@ -1,4 +1,5 @@
 #include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/Cloud/CloudViews.h"
 #include "Settings/ui/Pages.h"
 
 namespace kelvane::ui {
@@ -11,6 +12,8 @@ void registerPages() {
 
     registerTabPage("general", makeGeneralTab);
     registerTabPage("codetable", makeInputModeTab);
+    registerTabPage("qvcloud", makeQvCloudView);
+    registerTabPage("backups", makeBackupsView);
 }
 
 } // namespace kelvane::ui
