@@ -1,0 +1,265 @@
+#include "AppFixture.h"
+
+#include "InputMethod/App/AppDelegate.h"
+#include "InputMethod/App/CommandBrackets.h"
+#include "InputMethod/App/Notices.h"
+#include "InputMethod/App/VersionCheck.h"
+#include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/PagedCandidateWindow.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Foundation/Plist.h"
+#include "Platform/Notifications/CommandChannelNames.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace taviro::test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace cmd = plat::command;
+using namespace std::chrono_literals;
+
+void writeInfo(const fs::path& file, const plat::PlistValue& version) {
+    plat::PlistValue info = plat::PlistValue::dictionary();
+    info["CFBundleVersion"] = version;
+    ASSERT_TRUE(plat::writePlistFile(file, info));
+}
+
+// Start-up over fakes on a virtual clock; every hook records its call.
+struct AppFixture : ::testing::Test {
+    fs::path dir = freshDir("app");
+    plat::MainQueue queue;
+    plat::ManualDriver driver{queue};
+    ConfigManager config{dir / "config"};
+    CandidateWindowHolder windows{[](bool vertical) { return std::make_unique<PagedCandidateWindow>(vertical); }};
+    RecordingTargets targets;
+    RecordingNoticeCenter notices;
+    fs::path installedInfo = dir / "installed" / "Info.plist";
+    VersionCheck versionCheck{"2.0.0", installedInfo};
+    std::vector<std::string> calls;
+    bool serverStarts = true;
+
+    AppEnvironment environment() {
+        AppEnvironment env;
+        env.queue = &queue;
+        env.config = &config;
+        env.windows = &windows;
+        env.commandTargets = &targets;
+        env.notices = &notices;
+        env.versionCheck = &versionCheck;
+        env.userFolder = dir / "Documents" / "塔维输入法";
+        env.startServer = [this](const std::string& name, const std::optional<std::string>&) {
+            calls.push_back("server:" + name);
+            return serverStarts;
+        };
+        env.subscribe = [this](plat::CommandReceiver::SenderHandler, plat::CommandReceiver::GoneHandler) {
+            calls.push_back("subscribe");
+            return std::unique_ptr<plat::CommandReceiver>();
+        };
+        env.cleanEngine = [this] { calls.push_back("engine"); };
+        env.controlStrip = [this] { calls.push_back("controlStrip"); };
+        env.startCrashReporter = [this] { calls.push_back("crashReporter"); };
+        env.openAbout = [this] { calls.push_back("about"); };
+        env.terminate = [this] { calls.push_back("terminate"); };
+        return env;
+    }
+};
+
+TEST_F(AppFixture, StartUpRunsItsStepsInOrderAndCreatesTheUserFolders) {
+    fs::create_directories(dir / "Documents");
+    notices.deliver(AppDelegate::updateNotice());  // left from an earlier run
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    EXPECT_EQ(calls, (std::vector<std::string>{"server:TaviroMac_3_Connection", "subscribe", "engine",
+                                               "controlStrip", "crashReporter"}));
+    EXPECT_TRUE(app.timerRunning());
+    EXPECT_TRUE(notices.delivered().empty());
+    for (const char* sub : {"KeyMaps", "AssistCodes", "BootButtons", "data", "Extended"})
+        EXPECT_TRUE(fs::is_directory(dir / "Documents" / "塔维输入法" / sub)) << sub;
+}
+
+TEST_F(AppFixture, CrashReporterOnlyWhenUploadCrashLogIsOn) {
+    config.update([](Settings& s) { s.uploadCrashLog = false; });
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "crashReporter"), 0);
+}
+
+TEST_F(AppFixture, ExistingFoldersAreLeftAloneAndAMissingParentIsNoFailure) {
+    const fs::path keep = dir / "Documents" / "塔维输入法" / "BootButtons" / "BootButtons.plist";
+    fs::create_directories(keep.parent_path());
+    std::ofstream(keep) << "mine";
+    {
+        AppDelegate app(environment());
+        ASSERT_TRUE(app.applicationDidFinishLaunching());
+    }
+    std::ifstream in(keep);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "mine");
+
+    // No Documents folder: nothing is created (no intermediate folders), start-up still ends well.
+    auto env = environment();
+    env.userFolder = dir / "missing" / "塔维输入法";
+    AppDelegate app(env);
+    EXPECT_TRUE(app.applicationDidFinishLaunching());
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST_F(AppFixture, NoServerEndsStartUp) {
+    serverStarts = false;
+    AppDelegate app(environment());
+    EXPECT_FALSE(app.applicationDidFinishLaunching());
+    EXPECT_EQ(calls, (std::vector<std::string>{"server:TaviroMac_3_Connection"}));
+}
+
+TEST_F(AppFixture, FirstWindowFollowsTheLayoutAndFontSizeSettings) {
+    for (bool vertical : {true, false}) {
+        config.update([&](Settings& s) {
+            s.verticalCandidates = vertical;
+            s.fontSize = 24;
+        });
+        CandidateWindowHolder holder{[](bool v) { return std::make_unique<PagedCandidateWindow>(v); }};
+        auto env = environment();
+        env.windows = &holder;
+        AppDelegate app(env);
+        ASSERT_TRUE(app.applicationDidFinishLaunching());
+        EXPECT_EQ(holder.window().isVertical(), vertical);
+        EXPECT_EQ(holder.window().fontSize(), FontSize::s24);
+    }
+}
+
+// The installed-version check on the virtual clock.
+TEST_F(AppFixture, InstalledVersionCheck) {
+    struct Case {
+        const char* what;
+        std::optional<plat::PlistValue> installed;  // none: no Info.plist
+        bool endsProcess;
+    };
+    const Case cases[] = {
+        {"same version", plat::PlistValue("2.0.0"), false},
+        {"newer", plat::PlistValue("2.0.1"), true},
+        {"older", plat::PlistValue("1.9.0"), true},
+        {"differs in case", plat::PlistValue("2.0.0A"), true},
+        {"trailing space", plat::PlistValue("2.0.0 "), true},
+        {"no Info.plist", std::nullopt, false},
+        {"version not a string", plat::PlistValue(200), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.clear();
+        notices.removeAllDelivered();
+        fs::remove_all(installedInfo.parent_path());
+        if (c.installed) {
+            fs::create_directories(installedInfo.parent_path());
+            writeInfo(installedInfo, *c.installed);
+        }
+        AppDelegate app(environment());
+        ASSERT_TRUE(app.applicationDidFinishLaunching());
+        calls.clear();
+        // The first tick comes at 2.0 s; the end follows 0.5 s after it.
+        driver.advance(2000ms);
+        EXPECT_TRUE(notices.delivered().empty());
+        driver.advance(499ms);
+        EXPECT_TRUE(calls.empty());
+        driver.advance(1ms);
+        if (c.endsProcess) {
+            EXPECT_EQ(calls, (std::vector<std::string>{"terminate"}));
+            ASSERT_EQ(notices.delivered().size(), 1u);
+            EXPECT_EQ(notices.delivered()[0], AppDelegate::changedBundleNotice());
+        } else {
+            EXPECT_TRUE(calls.empty());
+            EXPECT_TRUE(notices.delivered().empty());
+        }
+        // Later ticks never schedule a second end.
+        driver.advance(10s);
+        EXPECT_LE(std::count(calls.begin(), calls.end(), "terminate"), 1);
+    }
+}
+
+TEST_F(AppFixture, NoticesAndTheirClicks) {
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    calls.clear();
+    app.updaterDidFindValidUpdate();
+    notices.deliver(AppDelegate::changedBundleNotice());
+    ASSERT_EQ(notices.delivered().size(), 2u);
+    const Notice update = notices.delivered()[0];
+    EXPECT_EQ(update.identifier, std::string("update_alert"));
+    EXPECT_EQ(update.title, "塔维输入法有更新了！");
+    EXPECT_EQ(update.subtitle, std::string("点我直达关于页面"));
+    EXPECT_EQ(update.informativeText, "在塔维输入法的菜单中打开“关于”面板，点击检查更新以获取更新。");
+
+    // The changed-bundle notice is only removed.
+    notices.click(1);
+    EXPECT_TRUE(calls.empty());
+    ASSERT_EQ(notices.delivered().size(), 1u);
+    // The update notice is removed and opens the About window.
+    notices.click(0);
+    EXPECT_EQ(calls, (std::vector<std::string>{"about"}));
+    EXPECT_TRUE(notices.delivered().empty());
+}
+
+plat::Command okToUse(bool ok) {
+    plat::Command c = plat::Command::plain(cmd::kOkToUse);
+    c.userInfo[cmd::kOkToUseKey] = ok;
+    return c;
+}
+
+// A sender that leaves the bus in the middle of a database change releases
+// the input method; a finished change, or another connection leaving, does not.
+TEST(CommandBrackets, SenderGoneWithABracketOpenReopensAndRaisesTheFlag) {
+    const plat::Command close = plat::Command::plain(cmd::kCloseDatabase);
+    const plat::Command reload = plat::Command::plain(cmd::kNeedsReloadDBLink);
+    struct Step {
+        plat::Command command;
+        std::string sender;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+        std::string gone;
+        std::vector<std::string> after;  // what the departure does
+    };
+    const Case cases[] = {
+        {"killed after okToUse false", {{okToUse(false), ":1.5"}}, ":1.5", {"reload", "ready"}},
+        {"killed after closeDatabase", {{okToUse(false), ":1.5"}, {close, ":1.5"}}, ":1.5", {"reload", "ready"}},
+        {"closeDatabase alone", {{close, ":1.5"}}, ":1.5", {"reload", "ready"}},
+        {"finished change", {{okToUse(false), ":1.5"}, {close, ":1.5"}, {reload, ":1.5"}, {okToUse(true), ":1.5"}},
+         ":1.5", {}},
+        {"reopened but flag still down", {{okToUse(false), ":1.5"}, {close, ":1.5"}, {reload, ":1.5"}}, ":1.5",
+         {"reload", "ready"}},
+        {"another connection leaves", {{okToUse(false), ":1.5"}}, ":1.9", {}},
+        {"no bracket", {{reload, ":1.5"}}, ":1.5", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingTargets targets;
+        CommandBrackets brackets(targets);
+        for (const auto& s : c.steps) brackets.commandReceived(s.command, s.sender);
+        brackets.senderGone(c.gone);
+        EXPECT_EQ(targets.log, c.after);
+        // A second departure of the same name does nothing more.
+        targets.log.clear();
+        brackets.senderGone(c.gone);
+        EXPECT_TRUE(targets.log.empty());
+    }
+}
+
+TEST_F(AppFixture, CommandsReachTheHandlerAndTheBracketWatch) {
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    app.dealWithNotifications(okToUse(false), ":1.7");
+    app.dealWithNotifications(plat::Command::plain(cmd::kCloseDatabase), ":1.7");
+    EXPECT_EQ(targets.log, (std::vector<std::string>{"notReady", "closeAll"}));
+    app.senderGone(":1.7");
+    EXPECT_EQ(targets.log, (std::vector<std::string>{"notReady", "closeAll", "reload", "ready"}));
+}
+
+} // namespace
+} // namespace taviro::test

@@ -1,0 +1,33 @@
+#pragma once
+#include "InputMethod/CommandHandler.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace taviro::test {
+
+// Records the steps the commands take, in order.
+class RecordingTargets : public CommandTargets {
+public:
+    std::vector<std::string> log;
+
+    void setEngineReady(bool ready) override { log.push_back(ready ? "ready" : "notReady"); }
+    void reloadDBLink() override { log.push_back("reload"); }
+    void closeAll() override { log.push_back("closeAll"); }
+    void cleanCache() override { log.push_back("cleanCache"); }
+    void postNeedReloadPlan() override {}
+    bool removeFile(const std::filesystem::path&) override { return false; }
+    bool copyBundledCustomDatabase() override { return true; }
+    void setBootButtonName(const std::string&) override {}
+    void saveConfig() override {}
+    void loadConfig() override {}
+    void reloadInputDelegate() override {}
+    void switchCandidatesPanel(bool vertical) override { log.push_back(vertical ? "vertical" : "horizontal"); }
+    void setFontSize(FontSize) override {}
+    std::filesystem::path customDBPath() const override { return "/p/custom.db"; }
+    std::filesystem::path userDBPath() const override { return "/p/user.db"; }
+    std::filesystem::path defaultBootButtonsPath() const override { return "/u/BootButtons.plist"; }
+};
+
+} // namespace taviro::test
