@@ -155,28 +155,16 @@ void BackupsController::backup(const std::string& comment) {
     pbar->setStringValue("正在上传...");
     std::weak_ptr<BackupsController> weak = weak_from_this();
     auto sheet = pbar;
-    const cloud::RecordID id = record.recordID();
-    privateDatabase_->modifyRecords(
-        {std::move(record)}, {}, {cloud::QueuePriority::VeryHigh, kTransferTimeout},
-        [sheet, id](const cloud::RecordID& which, double f) {
-            if (which == id) sheet->observeFractionCompleted(static_cast<int>(f * 100) / 100.0);
-        },
-        [weak, sheet](cloud::ModifyResult result) {
-            onMain([weak, sheet, result = std::move(result)] {
-                if (result.error || result.savedRecords.empty()) {
-                    sheet->fail("备份失败：" + (result.error ? cloud::describe(*result.error) : std::string()));
-                    return;
-                }
-                sheet->dismiss();
-                auto self = weak.lock();
-                if (!self) return;
-                self->indicatorAnimating = true;
-                self->changed.notify();
-                plat::MainQueue::shared().after(std::chrono::seconds(3), [weak] {
-                    if (auto s = weak.lock()) s->queryBackups();
-                });
-            });
+    saveShowingProgress(privateDatabase_, std::move(record), sheet, "备份失败：", [weak, sheet](cloud::Record) {
+        sheet->dismiss();
+        auto self = weak.lock();
+        if (!self) return;
+        self->indicatorAnimating = true;
+        self->changed.notify();
+        plat::MainQueue::shared().after(std::chrono::seconds(3), [weak] {
+            if (auto s = weak.lock()) s->queryBackups();
         });
+    });
 }
 
 const cloud::Record* BackupsController::selected() const {
@@ -216,10 +204,7 @@ void BackupsController::restoreConfirmed() {
     ConfigManager* config = &config_;
     privateDatabase_->fetchRecords(
         {id}, std::nullopt, {cloud::QueuePriority::VeryHigh, kTransferTimeout},
-        [sheet, id](const cloud::RecordID& which, double f) {
-            if (which == id) sheet->observeFractionCompleted(static_cast<int>(f * 100) / 100.0);
-        },
-        [weak, sheet, imports, id, where, config](cloud::FetchResult result) {
+        progressOn(sheet, id), [weak, sheet, imports, id, where, config](cloud::FetchResult result) {
             const auto it = result.records.find(id);
             if (it == result.records.end()) {
                 auto error = result.error;

@@ -3,6 +3,7 @@
 #include "Platform/Cloud/FolderStore.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/MainThread.h"
 
 #include <cstdlib>
 #include <pwd.h>
@@ -39,6 +40,31 @@ std::shared_ptr<plat::cloud::Container> makeCloudContainer(const CloudStoreSetti
                                                            const std::set<std::string>& moderators) {
     return plat::cloud::makeFolderContainer(
         {settings.folder, kCloudContainerIdentifier, settings.accountName, moderators, {"DownloadTimes"}, {}});
+}
+
+std::function<void(const plat::cloud::RecordID&, double)> progressOn(std::shared_ptr<PbarController> sheet,
+                                                                    plat::cloud::RecordID id) {
+    return [sheet = std::move(sheet), id = std::move(id)](const plat::cloud::RecordID& which, double fraction) {
+        if (which == id) sheet->observeFractionCompleted(static_cast<int>(fraction * 100) / 100.0);
+    };
+}
+
+void saveShowingProgress(const std::shared_ptr<plat::cloud::Database>& database, plat::cloud::Record record,
+                         std::shared_ptr<PbarController> sheet, std::string failurePrefix,
+                         std::function<void(plat::cloud::Record)> saved) {
+    namespace cloud = plat::cloud;
+    auto progress = progressOn(sheet, record.recordID());
+    database->modifyRecords(
+        {std::move(record)}, {}, {cloud::QueuePriority::VeryHigh, kTransferTimeout}, std::move(progress),
+        [sheet, failurePrefix, saved](cloud::ModifyResult result) {
+            onMain([sheet, failurePrefix, saved, result = std::move(result)] {
+                if (result.error || result.savedRecords.empty()) {
+                    sheet->fail(failurePrefix + (result.error ? cloud::describe(*result.error) : std::string()));
+                    return;
+                }
+                saved(result.savedRecords.front());
+            });
+        });
 }
 
 std::shared_ptr<plat::cloud::Container> sharedCloudContainer() {

@@ -1,9 +1,11 @@
 #pragma once
 #include "Platform/Cloud/CloudDatabase.h"
 #include "Platform/Foundation/Plist.h"
+#include "Settings/Pages/PbarController.h"
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -36,6 +38,17 @@ struct CloudStoreSettings {
 // may be changed by other accounts.
 std::shared_ptr<plat::cloud::Container> makeCloudContainer(
     const CloudStoreSettings& settings, const std::set<std::string>& moderators = moderatorRecordNames());
+
+// Moves `sheet` with the transfer of one record, in whole percents.
+std::function<void(const plat::cloud::RecordID&, double)> progressOn(std::shared_ptr<PbarController> sheet,
+                                                                    plat::cloud::RecordID id);
+
+// Saves one record with its progress on `sheet`. On the main queue: a failure shows
+// `failurePrefix` and the error on the sheet with Done enabled; a success runs `saved`
+// with the stored record (which closes the sheet when it is done with it).
+void saveShowingProgress(const std::shared_ptr<plat::cloud::Database>& database, plat::cloud::Record record,
+                         std::shared_ptr<PbarController> sheet, std::string failurePrefix,
+                         std::function<void(plat::cloud::Record)> saved);
 
 // The container of the running program, from the shared settings; main thread.
 std::shared_ptr<plat::cloud::Container> sharedCloudContainer();

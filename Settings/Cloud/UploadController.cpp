@@ -155,29 +155,16 @@ void UploadController::send(cloud::Record r, bool edit) {
     pbar = presentSheet();
     pbar->setStringValue("正在上传...");
     std::weak_ptr<UploadController> weak = weak_from_this();
-    auto sheet = pbar;
-    const cloud::RecordID id = r.recordID();
-    publicDatabase_->modifyRecords(
-        {std::move(r)}, {}, {cloud::QueuePriority::VeryHigh, kTransferTimeout},
-        [sheet, id](const cloud::RecordID& which, double f) {
-            if (which == id) sheet->observeFractionCompleted(static_cast<int>(f * 100) / 100.0);
-        },
-        [weak, sheet, edit](cloud::ModifyResult result) {
-            onMain([weak, sheet, edit, result = std::move(result)] {
-                auto self = weak.lock();
-                if (result.error || result.savedRecords.empty()) {
-                    sheet->fail("上传失败：" + (result.error ? cloud::describe(*result.error) : std::string()));
-                    return;
-                }
-                if (!self) return;
-                if (edit) {
-                    self->record = result.savedRecords.front();
-                    if (self->localRecord) self->localRecord->update(result.savedRecords.front());
-                    if (self->afterChange) self->afterChange();
-                }
-                self->closeAfterUpload();
-            });
-        });
+    saveShowingProgress(publicDatabase_, std::move(r), pbar, "上传失败：", [weak, edit](cloud::Record saved) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (edit) {
+            self->record = saved;
+            if (self->localRecord) self->localRecord->update(saved);
+            if (self->afterChange) self->afterChange();
+        }
+        self->closeAfterUpload();
+    });
 }
 
 void UploadController::showUploadFailure(const std::string& text) {

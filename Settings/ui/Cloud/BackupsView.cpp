@@ -59,16 +59,13 @@ QWidget* promptForText(QWidget* parent, const PromptModel& prompt, std::function
 }
 
 // The Backups page.
-class BackupsView : public QWidget {
+class BackupsView : public CloudTabPage {
 public:
-    explicit BackupsView(const PageContext& context) : window_(context.window) {
-        setObjectName("backupsView");
-        setFont(uiFont());
-        static ConfigManager fallback(plat::Paths::perUserFolder());
-        ConfigManager& config = context.config ? *context.config : fallback;
+    explicit BackupsView(const PageContext& context) : CloudTabPage(context, "backupsView", "block", "indicator") {
+        ConfigManager& config = context.config ? *context.config : ConfigManager::shared();
         presenter_ = BackupsController::create(makeCloudContainer(CloudStoreSettings::from(config.configData)),
                                                TableLocations::current(), config);
-        QWidget* host = window_ ? window_ : this;
+        QWidget* host = sheetParent();
         presenter_->presentSheet = [host] { return presentProgressSheet(host); };
 
         auto* layout = new QVBoxLayout(this);
@@ -86,41 +83,18 @@ public:
         layout->addWidget(table_, 1);
 
         auto* row = new QHBoxLayout;
-        indicator_ = new QProgressBar(this);
-        indicator_->setObjectName("indicator");
-        indicator_->setRange(0, 0);
-        indicator_->setTextVisible(false);
-        indicator_->setFixedSize(60, 8);
         auto* backup = new QPushButton("备份", this);
         backup->setObjectName("backupButton");
         auto* recover = new QPushButton("恢复", this);
         recover->setObjectName("recoverButton");
         auto* remove = new QPushButton("删除", this);
         remove->setObjectName("deleteButton");
-        row->addWidget(indicator_);
         row->addStretch();
         row->addWidget(remove);
         row->addWidget(recover);
         row->addWidget(backup);
         layout->addLayout(row);
-        store_ = new QLabel(this);
-        store_->setObjectName("storeText");
-        store_->setFont(uiFont(11));
-        store_->setStyleSheet("color: palette(mid);");
-        status_ = new QLabel(this);
-        status_->setObjectName("statusText");
-        status_->setFont(uiFont(11));
-        status_->setStyleSheet("color: #b00020;");
-        layout->addWidget(store_);
-        layout->addWidget(status_);
-
-        block_ = new QLabel("无法使用本地或共享存储\n请在设置中填写账号名（CloudAccountName）\n并确认存储位置（CloudStoreFolder）可用。",
-                            this);
-        block_->setObjectName("block");
-        block_->setFont(uiFont(14));
-        block_->setAlignment(Qt::AlignCenter);
-        block_->setAutoFillBackground(true);
-        block_->setStyleSheet("background: palette(window); border: 1px solid palette(mid);");
+        layout->addLayout(footer());
 
         connect(table_, &QTableWidget::itemSelectionChanged, this, [this] {
             if (!redrawing_) presenter_->selectedRow = table_->selectionModel()->hasSelection() ? table_->currentRow() : -1;
@@ -149,18 +123,9 @@ public:
     }
 
 protected:
-    void showEvent(QShowEvent* e) override {
-        QWidget::showEvent(e);
-        presenter_->viewDidAppear();
-    }
-    void resizeEvent(QResizeEvent* e) override {
-        QWidget::resizeEvent(e);
-        block_->setGeometry(rect());
-    }
+    void appeared() override { presenter_->viewDidAppear(); }
 
 private:
-    QWidget* sheetParent() { return window_ ? window_ : this; }
-
     void redraw() {
         redrawing_ = true;
         const auto& p = *presenter_;
@@ -173,21 +138,13 @@ private:
             }
         if (p.selectedRow >= 0 && p.selectedRow < p.numberOfRows()) table_->selectRow(p.selectedRow);
         else table_->clearSelection();
-        indicator_->setVisible(p.indicatorAnimating);
-        store_->setText(qs(p.storeText));
-        status_->setText(qs(p.statusText));
-        block_->setVisible(!p.blockHidden);
-        block_->raise();
+        drawCommon(p.storeText, p.statusText, p.indicatorAnimating, !p.blockHidden);
         redrawing_ = false;
     }
 
-    QWidget* window_;
     std::shared_ptr<BackupsController> presenter_;
     Subscription subscription_;
     QTableWidget* table_;
-    QProgressBar* indicator_;
-    QLabel *store_, *status_, *block_;
-    bool redrawing_ = false;
 };
 
 } // namespace

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QWidget>
 
+class QHBoxLayout;
+class QLabel;
+class QProgressBar;
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +30,32 @@ QWidget* openUploadSheet(QWidget* parent, std::shared_ptr<UploadController> pres
 // Shows a window-modal alert without blocking; `onFirst` runs when the first button is
 // chosen. `warning` picks the warning icon, else the informational one.
 QWidget* showAlert(QWidget* parent, const AlertModel& alert, bool warning, std::function<void()> onFirst = {});
+
+QLabel* label(QWidget* parent, const char* name, int pixelSize = 13, bool bold = false);
+// An indeterminate bar that stands for a spinning indicator.
+QProgressBar* busyIndicator(QWidget* parent, const char* name);
+
+// What both tab pages share: the cover shown when the store cannot be used, a footer
+// with the store's description, the last failure and the busy indicator, and
+// appeared() each time the page is shown.
+class CloudTabPage : public QWidget {
+protected:
+    CloudTabPage(const PageContext& context, const char* objectName, const char* blockName, const char* busyName);
+    QWidget* sheetParent() { return window_ ? window_ : this; }
+    QHBoxLayout* footer() const { return footer_; }
+    void drawCommon(const std::string& store, const std::string& status, bool busy, bool blocked);
+    virtual void appeared() = 0;
+    void showEvent(QShowEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+    QWidget* window_;
+    bool redrawing_ = false;
+
+private:
+    QHBoxLayout* footer_;
+    QLabel *store_, *status_, *block_;
+    QProgressBar* busy_;
+};
 
 inline QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 

@@ -22,34 +22,6 @@
 namespace kelvane::ui {
 namespace {
 
-QLabel* label(QWidget* parent, const char* name, int pixelSize = 13, bool bold = false) {
-    auto* l = new QLabel(parent);
-    l->setObjectName(name);
-    QFont f = uiFont(pixelSize);
-    f.setBold(bold);
-    l->setFont(f);
-    return l;
-}
-
-QProgressBar* busyIndicator(QWidget* parent, const char* name) {
-    auto* bar = new QProgressBar(parent);
-    bar->setObjectName(name);
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setFixedSize(80, 8);
-    return bar;
-}
-
-// The cover shown when the store cannot be used.
-QLabel* blockBox(QWidget* parent, const char* name) {
-    auto* box = label(parent, name, 14);
-    box->setText("无法使用本地或共享存储\n请在设置中填写账号名（CloudAccountName）\n并确认存储位置（CloudStoreFolder）可用。");
-    box->setAlignment(Qt::AlignCenter);
-    box->setAutoFillBackground(true);
-    box->setStyleSheet("background: palette(window); border: 1px solid palette(mid);");
-    return box;
-}
-
 void setTextKeepingEdits(QLineEdit* field, const std::string& text) {
     if (field->text() != qs(text)) field->setText(qs(text));
 }
@@ -178,16 +150,14 @@ private:
 };
 
 // The sharing screen.
-class QvCloudView : public QWidget {
+class QvCloudView : public CloudTabPage {
 public:
-    explicit QvCloudView(const PageContext& context) : window_(context.window) {
-        setObjectName("qvcloudView");
-        setFont(uiFont());
+    explicit QvCloudView(const PageContext& context) : CloudTabPage(context, "qvcloudView", "blockBox", "loading") {
         presenter_ = QvCloudController::create(
-            makeCloudContainer(CloudStoreSettings::from(context.config ? context.config->configData
-                                                                       : plat::PlistValue::Dictionary{})),
+            makeCloudContainer(CloudStoreSettings::from(
+                (context.config ? *context.config : ConfigManager::shared()).configData)),
             plat::Paths::userFolder());
-        QWidget* host = window_ ? window_ : this;
+        QWidget* host = sheetParent();
         presenter_->presentSheet = [host] { return presentProgressSheet(host); };
 
         auto* layout = new QVBoxLayout(this);
@@ -236,18 +206,7 @@ public:
         body->addLayout(detail, 1);
         layout->addLayout(body, 1);
 
-        auto* footer = new QHBoxLayout;
-        store_ = label(this, "storeText", 11);
-        store_->setStyleSheet("color: palette(mid);");
-        status_ = label(this, "statusText", 11);
-        status_->setStyleSheet("color: #b00020;");
-        loading_ = busyIndicator(this, "loading");
-        footer->addWidget(store_, 1);
-        footer->addWidget(status_);
-        footer->addWidget(loading_);
-        layout->addLayout(footer);
-
-        block_ = blockBox(this, "blockBox");
+        layout->addLayout(footer());
 
         connect(kinds_, &QTabBar::currentChanged, this, [this](int i) {
             if (!redrawing_) presenter_->changeClass(i);
@@ -267,18 +226,9 @@ public:
     }
 
 protected:
-    void showEvent(QShowEvent* e) override {
-        QWidget::showEvent(e);
-        presenter_->viewDidAppear();
-    }
-    void resizeEvent(QResizeEvent* e) override {
-        QWidget::resizeEvent(e);
-        block_->setGeometry(rect());
-    }
+    void appeared() override { presenter_->viewDidAppear(); }
 
 private:
-    QWidget* sheetParent() { return window_ ? window_ : this; }
-
     void redraw() {
         redrawing_ = true;
         const auto& p = *presenter_;
@@ -300,24 +250,17 @@ private:
         editButton_->setVisible(!p.editButtonHidden);
         downloadButton_->setEnabled(p.downloadEnabled);
         uploadButton_->setEnabled(p.uploadEnabled);
-        loading_->setVisible(p.loading);
-        store_->setText(qs(p.storeText));
-        status_->setText(qs(p.statusText));
-        block_->setVisible(!p.blockBoxHidden);
-        block_->raise();
+        drawCommon(p.storeText, p.statusText, p.loading, !p.blockBoxHidden);
         redrawing_ = false;
     }
 
-    QWidget* window_;
     std::shared_ptr<QvCloudController> presenter_;
     Subscription subscription_;
     QTabBar* kinds_;
     QTableWidget* table_;
-    QLabel *codeTableName_, *codeTableUpdateTime_, *uploaderName_, *store_, *status_, *block_;
+    QLabel *codeTableName_, *codeTableUpdateTime_, *uploaderName_;
     QTextEdit* codeTableDes_;
     QPushButton *downloadButton_, *editButton_, *uploadButton_;
-    QProgressBar* loading_;
-    bool redrawing_ = false;
 };
 
 } // namespace

@@ -1,0 +1,95 @@
+#include "Settings/Cloud/UploadController.h"
+#include "Settings/ui/Cloud/CloudViews.h"
+#include "Settings/ui/Style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace kelvane::ui {
+
+QLabel* label(QWidget* parent, const char* name, int pixelSize, bool bold) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    QFont f = uiFont(pixelSize);
+    f.setBold(bold);
+    l->setFont(f);
+    return l;
+}
+
+QProgressBar* busyIndicator(QWidget* parent, const char* name) {
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(name);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(80, 8);
+    return bar;
+}
+
+CloudTabPage::CloudTabPage(const PageContext& context, const char* objectName, const char* blockName,
+                           const char* busyName)
+    : window_(context.window) {
+    setObjectName(objectName);
+    setFont(uiFont());
+    footer_ = new QHBoxLayout;
+    store_ = label(this, "storeText", 11);
+    store_->setStyleSheet("color: palette(mid);");
+    // A long path is cut rather than widening the page.
+    store_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_ = label(this, "statusText", 11);
+    status_->setStyleSheet("color: #b00020;");
+    busy_ = busyIndicator(this, busyName);
+    footer_->addWidget(store_, 1);
+    footer_->addWidget(status_);
+    footer_->addWidget(busy_);
+    block_ = label(this, blockName, 14);
+    block_->setText("无法使用本地或共享存储\n请在设置中填写账号名（CloudAccountName）\n并确认存储位置（CloudStoreFolder）可用。");
+    block_->setAlignment(Qt::AlignCenter);
+    block_->setAutoFillBackground(true);
+    block_->setStyleSheet("background: palette(window); border: 1px solid palette(mid);");
+}
+
+void CloudTabPage::drawCommon(const std::string& store, const std::string& status, bool busy, bool blocked) {
+    store_->setText(qs(store));
+    status_->setText(qs(status));
+    busy_->setVisible(busy);
+    block_->setVisible(blocked);
+    block_->raise();
+}
+
+void CloudTabPage::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    appeared();
+}
+
+void CloudTabPage::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    block_->setGeometry(rect());
+}
+
+QWidget* showAlert(QWidget* parent, const AlertModel& alert, bool warning, std::function<void()> onFirst) {
+    auto* box = new QMessageBox(parent);
+    box->setObjectName("alert");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setFont(uiFont());
+    box->setIcon(warning ? QMessageBox::Warning : QMessageBox::Information);
+    box->setText(qs(alert.message));
+    box->setInformativeText(qs(alert.informative));
+    QPushButton* first = nullptr;
+    for (size_t i = 0; i < alert.buttons.size(); ++i) {
+        auto* b = box->addButton(qs(alert.buttons[i]), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+        if (i == 0) first = b;
+    }
+    if (first) box->setDefaultButton(first);
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [box, first, onFirst](QAbstractButton* clicked) {
+        if (clicked == first && onFirst) onFirst();
+        box->close();
+    });
+    box->open();
+    return box;
+}
+
+} // namespace kelvane::ui
