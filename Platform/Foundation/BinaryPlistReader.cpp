@@ -37,7 +37,8 @@ public:
     }
 
 private:
-    static bool validSize(unsigned n) { return n == 1 || n == 2 || n == 4 || n == 8; }
+    // Writers use the fewest bytes that hold the largest offset: 3 between 64 KB and 16 MB.
+    static bool validSize(unsigned n) { return n >= 1 && n <= 8; }
 
     unsigned byte(std::size_t at) const { return static_cast<unsigned char>(b_[at]); }
 

@@ -324,5 +324,19 @@ TEST(PlistParse, HandMadeBinaryLists) {
     }
 }
 
+// Past 64 KB the writer stores offsets in three bytes; such files are valid.
+TEST(PlistParse, BinaryOfMoreThan64KilobytesRoundTrips) {
+    PlistValue::Dictionary dict;
+    for (int i = 0; i < 6000; ++i)
+        dict.emplace("key" + std::to_string(i), PlistValue(PlistValue::Array{PlistValue("word" + std::to_string(i))}));
+    const PlistValue value(std::move(dict));
+    const std::string bin = plistToBinary(value);
+    ASSERT_GT(bin.size(), 65536u);
+    ASSERT_EQ(static_cast<unsigned char>(bin[bin.size() - 26]), 3u); // offset size in the trailer
+    const auto back = parsePlist(bin);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, value);
+}
+
 } // namespace
 } // namespace plat
