@@ -3,12 +3,20 @@
 #include "InputMethod/Core/ConfigManager.h"
 
 #include <atomic>
+#include <mutex>
 #include <cstdlib>
 #include <string_view>
 
 namespace taviro {
 namespace {
 std::atomic<bool> voiceOver{false};
+std::mutex styleMutex;
+std::function<std::optional<std::string>()> styleSource;
+} // namespace
+
+void setSystemInterfaceStyleSource(std::function<std::optional<std::string>()> source) {
+    std::lock_guard lk(styleMutex);
+    styleSource = std::move(source);
 }
 
 bool isDarkAppearance() {
@@ -21,6 +29,11 @@ bool isDarkAppearance(std::int64_t skinColor, const std::optional<std::string>& 
 }
 
 std::optional<std::string> systemInterfaceStyle() {
+    {
+        std::lock_guard lk(styleMutex);
+        if (styleSource)
+            if (auto style = styleSource()) return style;
+    }
     const char* theme = std::getenv("GTK_THEME");
     if (!theme) return std::nullopt;
     const std::string_view t(theme);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -10,9 +11,12 @@ namespace taviro {
 bool isDarkAppearance();
 bool isDarkAppearance(std::int64_t skinColor, const std::optional<std::string>& interfaceStyle);
 
-// The desktop's interface style: "Dark" when the GTK theme asks for a dark
+// The desktop's interface style: what the desktop host reports ("Dark" when
+// the desktop prefers dark), else "Dark" when the GTK theme asks for a dark
 // variant (GTK_THEME ending in ":dark"), none otherwise.
 std::optional<std::string> systemInterfaceStyle();
+// The desktop host's report; an empty function removes it.
+void setSystemInterfaceStyleSource(std::function<std::optional<std::string>()> source);
 
 // Weekday number (1 = Sunday) to its Chinese character; "" out of 1-7.
 std::string weekdayNames(int n);

@@ -2,7 +2,12 @@
 
 #include "InputMethod/App/AppDelegate.h"
 #include "InputMethod/App/CrashLog.h"
+#include "InputMethod/App/AboutController.h"
+#include "InputMethod/App/Desktop/AboutWindow.h"
 #include "InputMethod/App/Desktop/DesktopServices.h"
+#include "InputMethod/App/Desktop/StatusHintView.h"
+#include "InputMethod/App/DesktopState.h"
+#include "InputMethod/SharedFunctions.h"
 #include "InputMethod/App/Desktop/QtCandidateWindow.h"
 #include "InputMethod/App/FreedesktopNotices.h"
 #include "InputMethod/App/InputMenu.h"
@@ -106,8 +111,23 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     std::unique_ptr<DesktopServices> services;
     const std::string kelvane = executableDir() + "/Kelvane";
 
+    // The desktop's appearance and screen reader, read in the background.
+    auto desktopState = DesktopState::start();
+    setSystemInterfaceStyleSource([state = desktopState.get()] { return state->interfaceStyle(); });
+
+    // The About window: each opening builds a new one; the last is kept.
+    static std::unique_ptr<AboutWindow> aboutWindow;
+    auto openAbout = [&updater] {
+        aboutWindow = std::make_unique<AboutWindow>(
+            std::make_unique<AboutController>(&updater, TAVIRO_VERSION, TAVIRO_VERSION), isDarkAppearance(),
+            [](const std::string& url) { openWithDesktop(url); });
+        aboutWindow->show();
+        aboutWindow->raise();
+        aboutWindow->activateWindow();
+    };
+
     InputMenuActions menuActions(MenuEnvironment{
-        &config, &updater, [] { /* the About window comes with its view */ },
+        &config, &updater, openAbout,
         [kelvane] { return launchProgram(kelvane); }, [] { return hasSchemeHandler("taviromac2"); },
         openWithDesktop});
 
@@ -165,6 +185,7 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
             std::move(handler), std::move(gone),
             [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
     };
+    env.openAbout = openAbout;
     env.cleanEngine = [&] { adapter.clean(); };
     env.startCrashReporter = [] { CrashLog::start(plat::Paths::perUserFile("crash.log")); };
     env.terminate = [&engine] {
@@ -186,7 +207,18 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         readyProbe.cancel();
     });
 
+    // The focused controller's status hint, drawn.
+    StatusHintView hintView;
+    plat::Timer hintSync = plat::MainQueue::shared().repeating(std::chrono::milliseconds(40), [&] {
+        auto* controller = server ? dynamic_cast<TaviroController*>(server->activeController()) : nullptr;
+        if (controller) hintView.sync(controller->statusHint(), primaryScreenHeight());
+        else if (hintView.isVisible()) hintView.hide();
+    });
+
     const int status = QApplication::exec();
+    hintSync.cancel();
+    aboutWindow.reset();
+    setSystemInterfaceStyleSource(nullptr);
     plat::SystemServices::setShared(nullptr);
     engine.finishForExit(std::chrono::seconds(3));
     return status;
