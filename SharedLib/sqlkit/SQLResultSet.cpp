@@ -56,9 +56,11 @@ bool SQLResultSet::next(SQLError* error) {
     sqlite3* db = parentDB_ ? parentDB_->sqliteHandle() : nullptr;
     std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-        logLine("-[SQLResultSet nextWithError:]:168 Database busy (" +
-                (parentDB_ && parentDB_->databasePath() ? *parentDB_->databasePath() : std::string("(null)")) + ")");
-        logLine("Database busy");
+        if (!parentDB_ || parentDB_->logsErrors()) {
+            logLine("-[SQLResultSet nextWithError:]:168 Database busy (" +
+                    (parentDB_ && parentDB_->databasePath() ? *parentDB_->databasePath() : std::string("(null)")) + ")");
+            logLine("Database busy");
+        }
         if (error && parentDB_) *error = parentDB_->lastError();
     } else if (rc == SQLITE_ERROR || rc == SQLITE_MISUSE) {
         logLine("Error calling sqlite3_step (" + std::to_string(rc) + ": " + message + ") rs");

@@ -416,7 +416,7 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     // Answers found while the files were closed are not kept.
     clearCacheNow();
     // Words learnt while the store was closed are written now.
-    if (pendingUserWrites() > 0) startRetrying();
+    if (pendingUserWrites() > 0) startRetrying(true);
 }
 
 void Database::applyReadOnlyPragmas(const std::shared_ptr<SQLDatabaseQueue>& queue) {

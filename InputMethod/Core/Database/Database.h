@@ -236,7 +236,8 @@ private:
     // Writes the waiting writes in order until one cannot be written; true
     // when at least one was. `last` gets the outcome that stopped it.
     bool flushPendingOnce(UserOutcome* last);
-    void startRetrying();
+    // Starts the retry loop when writes wait; `now` also wakes a running one.
+    void startRetrying(bool now);
     static void retryLoop(std::weak_ptr<Database> store, std::shared_ptr<PendingWrites> pending);
     void tellUser(const std::string& title, const std::string& text);
     static std::shared_ptr<PendingWrites> makePendingWrites();

@@ -38,6 +38,7 @@ struct Database::PendingWrites {
     std::size_t lost = 0;
     bool retrying = false;
     bool reported = false;  // the current spell of waiting was logged
+    bool toldLoss = false;  // the user was told of words lost in this spell
     bool stopping = false;
 };
 
@@ -210,7 +211,6 @@ Database::UserOutcome Database::inUserDatabase(bool keyPath,
     for (int attempt = 0;; ++attempt) {
         UserOutcome out = UserOutcome::done;
         const sqlkit::SQLDatabaseQueue* used = nullptr;
-        const int waitMs = keyPath && userLockedRecently() ? 0 : static_cast<int>(kUserLockWait.count());
         const bool ran = withQueue(Queue::user, [&](sqlkit::SQLDatabaseQueue& q) {
             used = &q;
             q.inDatabase([&](SQLDatabase* db) {
@@ -219,9 +219,15 @@ Database::UserOutcome Database::inUserDatabase(bool keyPath,
                     return;
                 }
                 // Another process may hold the lock: wait a moment at most,
-                // never the connection's default seconds.
-                sqlite3_busy_timeout(db->sqliteHandle(), waitMs);
+                // never the connection's default seconds. Decided here, so
+                // that blocks queued behind one that met the lock do not wait.
+                const bool skipWait = keyPath && userLockedRecently();
+                sqlite3_busy_timeout(db->sqliteHandle(), skipWait ? 0 : static_cast<int>(kUserLockWait.count()));
+                // The lock was logged when it was met; every key need not say it again.
+                const bool logs = db->logsErrors();
+                if (skipWait) db->setLogsErrors(false);
                 fn(db, out);
+                db->setLogsErrors(logs);
             });
         });
         if (!ran) return UserOutcome::closed;
@@ -386,7 +392,7 @@ void Database::submitUserWrites(std::vector<UserWrite> writes) {
 }
 
 void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
-    bool firstOfSpell = false;
+    bool firstOfSpell = false, tellLoss = false;
     std::vector<std::string> refused;
     {
         std::lock_guard lk(pending_->m);
@@ -399,13 +405,15 @@ void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
             }
         }
         if (!pending_->reported) firstOfSpell = pending_->reported = true;
+        tellLoss = !refused.empty() && !pending_->toldLoss;
+        if (tellLoss) pending_->toldLoss = true;
     }
     if (firstOfSpell)
         plat::log("user.db is locked by another program or closed: learnt words wait and are written when it is free");
     for (const auto& word : refused) plat::log("user.db stayed locked: the word " + word + " was not learnt");
-    if (!refused.empty())
-        tellUser("用户词库被占用", "用户词库被其他程序占用，有 " + std::to_string(refused.size()) + " 个新学的词未能保存。");
-    startRetrying();
+    if (tellLoss)
+        tellUser("用户词库被占用", "用户词库长时间被其他程序占用，之后新学的词未能保存。");
+    startRetrying(false);
 }
 
 bool Database::flushPendingOnce(UserOutcome* last) {
@@ -418,14 +426,16 @@ bool Database::flushPendingOnce(UserOutcome* last) {
             std::lock_guard lk(pending_->m);
             if (pending_->writes.empty()) {
                 if (progressed && pending_->reported) plat::log("user.db is free again: the waiting words are written");
-                pending_->reported = false;
+                pending_->reported = pending_->toldLoss = false;
                 if (last) *last = UserOutcome::done;
                 return progressed;
             }
             const std::size_t n = std::min(kBatch, pending_->writes.size());
             batch.assign(pending_->writes.begin(), pending_->writes.begin() + static_cast<std::ptrdiff_t>(n));
         }
-        const auto out = applyUserWrites(batch, false);
+        // Not waiting for a lock met a moment ago keeps the queue of user.db
+        // free for the lookups; the retry loop comes back soon enough.
+        const auto out = applyUserWrites(batch, true);
         if (out == UserOutcome::busy || out == UserOutcome::closed) {
             if (last) *last = out;
             return progressed;
@@ -447,12 +457,12 @@ void Database::stopRetrying() {
     pending_->wake.notify_all();
 }
 
-void Database::startRetrying() {
+void Database::startRetrying(bool now) {
     {
         std::lock_guard lk(pending_->m);
         if (pending_->stopping || pending_->writes.empty()) return;
         if (pending_->retrying) {
-            pending_->wake.notify_all();
+            if (now) pending_->wake.notify_all();
             return;
         }
         pending_->retrying = true;
