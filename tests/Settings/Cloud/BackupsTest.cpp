@@ -211,6 +211,28 @@ TEST_F(BackupsTest, ABackupRestoredPutsTheWholeSetupBackAndReleasesTheInputMetho
     EXPECT_EQ(config_->configData.at("CodeTableName").asString(), "主码B");
 }
 
+TEST_F(BackupsTest, AFailedImportKeepsItsOldDatabaseShowsWhyAndStillReleasesOnce) {
+    UserSetup b = setupB();
+    b.mainText = "只有一行\tyi\n"; // too short to be a table: the import refuses it
+    write(b);
+    auto p = page();
+    backUp(p, "short");
+    makeMainTemplate(where_.perUserFolder / "mainCodeTable.database");
+    exec(where_.perUserFolder / "mainCodeTable.database", "INSERT INTO CodeTable VALUES ('jiu', '旧', 1)");
+    channel_->clear();
+    p->selectedRow = 0;
+    p->restoreConfirmed();
+    ASSERT_TRUE(pump([&] { return p->restoresFinished == 1; }));
+    EXPECT_EQ(rows(where_.perUserFolder / "mainCodeTable.database"), (Rows{{"jiu", "旧"}}));
+    EXPECT_EQ(rows(where_.perUserFolder / "assist.database"), (Rows{{"ab", "阿啊"}}));
+    ASSERT_TRUE(p->importSheet);
+    EXPECT_TRUE(failed(p->importSheet));
+    EXPECT_EQ(p->importSheet->text(), "请确定编码为 uft-8 不要有 BOM!");
+    EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needReloadPlan",
+                                                  "needsReloadDBLink", "configNeedsReload", "okToUse=true",
+                                                  "switchCandidatesPanel=竖排候选栏", "setFontSize=18"}));
+}
+
 TEST_F(BackupsTest, RestoreRefusesNamesThatLeaveTheirFoldersAndReleasesOnceWithoutConfig) {
     auto restore = [&](const cloud::Record& record) {
         BackupRestore::Outcome outcome;

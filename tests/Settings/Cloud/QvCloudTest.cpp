@@ -315,6 +315,31 @@ TEST_F(QvCloudTest, TheFormRefusesEmptyFieldsRefusedWordsAndMissingFiles) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(QvCloudTest, ListsFollowCursorsAndSkipRecordsWithoutTheirFields) {
+    auto ann = account("ann");
+    std::vector<cloud::Record> records;
+    const int count = static_cast<int>(QvCloudController::kBatch) + 50;
+    for (int i = 0; i < count; ++i) {
+        cloud::Record r("ExtendedTables", cloud::RecordID::random());
+        r.setValue("Name", "t" + std::to_string(i));
+        r.setValue("Description", std::string("d"));
+        r.setValue("UploadUserName", std::string("ann"));
+        r.setValue("DownloadTimes", std::int64_t{i});
+        if (i == 7) r.removeValue("UploadUserName");
+        records.push_back(std::move(r));
+    }
+    bool saved = false;
+    ann->publicCloudDatabase()->modifyRecords(records, {}, {}, {}, [&](cloud::ModifyResult r) {
+        EXPECT_FALSE(r.error);
+        plat::MainQueue::shared().async([&] { saved = true; });
+    });
+    ASSERT_TRUE(pump([&] { return saved; }));
+    auto b = browse(ann, 4);
+    EXPECT_EQ(b->numberOfRows(), count - 1);
+    EXPECT_EQ(b->cellText(0), "t" + std::to_string(count - 1));
+    EXPECT_TRUE(b->statusText.empty());
+}
+
 TEST_F(QvCloudTest, NoAccountCoversTheScreen) {
     auto b = QvCloudController::create(account(""), where_.userFolder, moderators_);
     b->viewDidLoad();
