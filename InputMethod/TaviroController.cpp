@@ -1,6 +1,7 @@
 #include "InputMethod/TaviroController.h"
 
 #include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/TavCandidates/TouchBarPresentation.h"
 #include "InputMethod/CompositionEngine.h"
 #include "InputMethod/ControllerDefaults.h"
 #include "InputMethod/Core/ConfigManager.h"
@@ -545,6 +546,7 @@ void TaviroController::deactivateServer(plat::TextInputClient* /*sender*/) {
     // The discarded composition leaves no marked text behind.
     if (composing && currentClient_) setMarkedText("", std::nullopt);
     closeWindow();
+    env_.windows->touchBar().dismissTouchBar();
     env_.keyLogger->flush();
     hint_.hideNow();
 }
@@ -614,6 +616,7 @@ void TaviroController::showCandidateWindow() {
     if (w.delegate() != this) w.setDelegate(this);
     w.reloadCandidates();
     w.showAtCaret(currentClient_);
+    if (w.isVisible()) env_.windows->touchBar().showTouchBar();
 }
 
 void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
