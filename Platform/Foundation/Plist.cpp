@@ -42,10 +42,9 @@ plist_t toNode(const PlistValue& v) {
         return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
     }
     case PlistValue::Type::Date: {
-        double rel = v.getDate()->secondsSince1970 - kAppleEpoch;
-        double whole = std::floor(rel);
-        if (whole < std::numeric_limits<std::int32_t>::min()) whole = std::numeric_limits<std::int32_t>::min();
-        if (whole > std::numeric_limits<std::int32_t>::max()) whole = std::numeric_limits<std::int32_t>::max();
+        // Range and finiteness are checked by writeProblem() first.
+        const double rel = v.getDate()->secondsSince1970 - kAppleEpoch;
+        const double whole = std::floor(rel);
         auto usec = static_cast<std::int32_t>(std::lround((rel - whole) * 1e6));
         if (usec >= 1000000) usec = 999999;
         if (usec < 0) usec = 0;
@@ -69,10 +68,40 @@ plist_t toNode(const PlistValue& v) {
     return nullptr;
 }
 
+// Why libplist cannot write a value faithfully: its strings end at the first
+// NUL and its dates are whole seconds since 2001 in 32 bits. Empty when it can.
+std::string writeProblem(const PlistValue& v) {
+    switch (v.type()) {
+    case PlistValue::Type::String:
+        return v.stringPtr()->find('\0') == std::string::npos ? std::string() : "a string holds U+0000";
+    case PlistValue::Type::Date: {
+        const double rel = v.getDate()->secondsSince1970 - kAppleEpoch;
+        if (!std::isfinite(rel)) return "a date is not a number";
+        const double whole = std::floor(rel);
+        if (whole < std::numeric_limits<std::int32_t>::min() || whole > std::numeric_limits<std::int32_t>::max())
+            return "a date lies outside 1901-12-13 .. 2069-01-19";
+        return {};
+    }
+    case PlistValue::Type::Array:
+        for (const auto& item : *v.asArray())
+            if (auto why = writeProblem(item); !why.empty()) return why;
+        return {};
+    case PlistValue::Type::Dictionary:
+        for (const auto& [key, item] : *v.asDictionary()) {
+            if (key.find('\0') != std::string::npos) return "a key holds U+0000";
+            if (auto why = writeProblem(item); !why.empty()) return why;
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
 // Bytes of a value through one of libplist's writers; empty for a null root or
 // when the writer gives nothing back.
 template <typename Write, typename Release>
 std::string serialize(const PlistValue& value, Write write, Release release) {
+    if (!writeProblem(value).empty()) return {};
     Node root(toNode(value));
     if (!root) return {};
     char* bytes = nullptr;
@@ -197,6 +226,10 @@ std::string plistToBinary(const PlistValue& value) {
 }
 
 bool writePlistFile(const std::filesystem::path& path, const PlistValue& value, std::string* error) {
+    if (auto why = writeProblem(value); !why.empty()) {
+        if (error) *error = "cannot be written faithfully: " + why;
+        return false;
+    }
     std::string xml = plistToXml(value);
     if (xml.empty()) {
         if (error) *error = "nothing to write";

@@ -118,9 +118,12 @@ std::optional<std::map<std::string, std::string>> readStringMapFile(const std::f
 PlistValue stringMapToPlist(const std::map<std::string, std::string>& map);
 
 // XML text of a value (null entries inside containers are left out). Empty for
-// a null root.
+// a null root, and for a value that cannot be written faithfully: a string or
+// key holding U+0000, a date that is not finite or lies outside 1901-12-13 ..
+// 2069-01-19 (the writers keep dates as 32-bit seconds since 2001). The same
+// holds for the binary form and for writePlistFile, which then reports why.
 std::string plistToXml(const PlistValue& value);
-// Binary ("bplist00") bytes of a value; empty for a null root.
+// Binary ("bplist00") bytes of a value; empty as for plistToXml.
 std::string plistToBinary(const PlistValue& value);
 
 // Writes the XML form atomically: readers see the old file or the new one.

@@ -358,6 +358,7 @@ private:
 } // namespace
 
 std::optional<PlistValue> XmlPlistReader::read(std::string_view text) {
+    if (!isValidUtf8(text)) return std::nullopt;
     return Parser(text).document();
 }
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <limits>
+
 namespace plat {
 
 // Readable failure output.
@@ -336,6 +340,128 @@ TEST(PlistParse, BinaryOfMoreThan64KilobytesRoundTrips) {
     const auto back = parsePlist(bin);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, value);
+}
+
+} // namespace
+} // namespace plat
+
+namespace plat {
+namespace {
+
+std::string bigEndianDouble(double d) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &d, sizeof bits);
+    std::string out;
+    for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>((bits >> shift) & 0xFF);
+    return out;
+}
+
+// A binary list whose root is one date, seconds since 2001 as stored.
+std::string binaryDate(double secondsSince2001) { return bplist({"\x33" + bigEndianDouble(secondsSince2001)}); }
+
+constexpr double kEpoch2001 = 978307200.0;
+
+// Values no writer can carry faithfully are refused whole, with a reason, and
+// an existing file stays as it was; the nearest values that fit round-trip.
+TEST(PlistWrite, RefusesWhatItCannotWriteFaithfully) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* label;
+        PlistValue value;
+        bool writable;
+    } cases[] = {
+        {"NaN date", PlistDate{nan}, false},
+        {"infinite date", PlistDate{std::numeric_limits<double>::infinity()}, false},
+        {"date after 2069", PlistDate{kEpoch2001 + 2147483648.0}, false},
+        {"date before 1901", PlistDate{kEpoch2001 - 2147483649.0}, false},
+        {"last second that fits", PlistDate{kEpoch2001 + 2147483647.0}, true},
+        {"first second that fits", PlistDate{kEpoch2001 - 2147483648.0}, true},
+        {"string with U+0000", PlistValue(std::string("a\0b", 3)), false},
+        {"key with U+0000", [] {
+             PlistValue d;
+             d[std::string("k\0", 2)] = 1;
+             return d;
+         }(),
+         false},
+        {"NaN date deep inside", [nan] {
+             PlistValue d;
+             d["list"].append(PlistValue(PlistDate{nan}));
+             return d;
+         }(),
+         false},
+        {"string with U+0001", PlistValue(std::string("a\x01z")), true},
+    };
+    const auto dir = taviro::test::freshDir("plist-write");
+    const auto path = dir / "config.plist";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        PlistValue root;
+        root["v"] = c.value;
+        ASSERT_TRUE(writePlistFile(path, PlistValue("before")));
+        std::string error;
+        EXPECT_EQ(writePlistFile(path, root, &error), c.writable) << error;
+        EXPECT_EQ(plistToXml(root).empty(), !c.writable);
+        EXPECT_EQ(plistToBinary(root).empty(), !c.writable);
+        if (!c.writable) {
+            EXPECT_NE(error.find("faithfully"), std::string::npos) << error;
+            EXPECT_EQ(readPlistFile(path), PlistValue("before"));
+        } else {
+            EXPECT_EQ(readPlistFile(path), root);
+            EXPECT_EQ(parsePlist(plistToBinary(root)), root);
+        }
+    }
+}
+
+// Dates read from binary lists keep their value, including the ones that no
+// writer takes; a later write of them is refused, never undefined.
+TEST(PlistParse, BinaryDatesAreReadAsStored) {
+    const struct {
+        const char* label;
+        double stored;
+        bool writable;
+    } cases[] = {
+        {"NaN", std::numeric_limits<double>::quiet_NaN(), false},
+        {"year 2200", 6.3e9, false},
+        {"year 1800", -6.3e9, false},
+        {"2023", 7.2e8, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto v = parsePlist(binaryDate(c.stored));
+        ASSERT_TRUE(v);
+        ASSERT_TRUE(v->isDate());
+        const double read = v->getDate()->secondsSince1970 - kEpoch2001;
+        if (std::isnan(c.stored)) {
+            EXPECT_TRUE(std::isnan(read));
+        } else {
+            EXPECT_DOUBLE_EQ(read, c.stored);
+        }
+        EXPECT_EQ(plistToXml(*v).empty(), !c.writable);
+    }
+}
+
+TEST(PlistParse, XmlWithInvalidUtf8IsRefused) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>k</key>";
+    const std::string tail = "</dict></plist>";
+    const struct {
+        const char* label;
+        std::string body;
+        bool valid;
+    } cases[] = {
+        {"valid text", "<string>中文</string>", true},
+        {"lone continuation byte", "<string>a\x80z</string>", false},
+        {"byte 0xFF", "<string>\xFF</string>", false},
+        {"overlong NUL", "<string>\xC0\x80</string>", false},
+        {"cut sequence", "<string>\xE4\xB8</string>", false},
+        {"encoded surrogate", "<string>\xED\xA0\x80</string>", false},
+        {"beyond U+10FFFF", "<string>\xF4\x90\x80\x80</string>", false},
+        {"valid second key", "<string>x</string><key>\xC3\xA9</key><string>y</string>", true},
+        {"invalid in a key", "<string>x</string><key>\xC3</key><string>y</string>", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(parsePlist(head + c.body + tail).has_value(), c.valid);
+    }
 }
 
 } // namespace
