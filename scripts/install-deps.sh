@@ -18,6 +18,7 @@ PACKAGES=(
   unicode-data unicode-cldr-core wamerican wamerican-large wamerican-huge
   rime-data-pinyin-simp ibus-table-wubi
   rime-data-luna-pinyin rime-data-emoji scowl bzip2
+  rime-data-double-pinyin rime-data-wubi rime-data-cangjie5 rime-data-stroke fcitx-pinyin
   # desktop: IBus, Qt 6 widgets, CJK fonts; a private X server and key
   # injection for the end-to-end tests
   ibus libibus-1.0-dev qt6-base-dev fonts-noto-cjk

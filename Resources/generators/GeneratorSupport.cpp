@@ -79,6 +79,50 @@ std::string normalizeSyllable(std::string_view raw)
     return out;
 }
 
+bool UnihanReadings::isStandardText(std::string_view text) const
+{
+    auto cps = decodeUtf8(text);
+    if (!cps) return false;
+    for (char32_t cp : *cps)
+        if (!isStandard(cp)) return false;
+    return true;
+}
+
+bool UnihanReadings::allowsReading(char32_t cp, const std::string& syllable) const
+{
+    auto it = all.find(cp);
+    return it == all.end() || it->second.empty() || it->second.count(syllable) != 0;
+}
+
+UnihanReadings readUnihanReadings(std::string_view text)
+{
+    UnihanReadings out;
+    forEachLine(text, [&](std::string_view line) {
+        if (line.size() < 3 || line.substr(0, 2) != "U+") return;
+        auto f = splitFields(line, '\t');
+        if (f.size() != 3) return;
+        const bool standard = f[1] == "kTGHZ2013";
+        if (!standard && f[1] != "kMandarin" && f[1] != "kHanyuPinyin" && f[1] != "kHanyuPinlu" &&
+            f[1] != "kXHC1983")
+            return;
+        const char32_t cp = static_cast<char32_t>(std::strtoul(std::string(f[0].substr(2)).c_str(), nullptr, 16));
+        auto& all = out.all[cp];
+        std::set<std::string>* mine = standard ? &out.standard[cp] : nullptr;
+        // Tokens: "reading", "location:reading,reading" or "reading(count)".
+        for (auto token : splitFields(f[2], ' ')) {
+            if (auto paren = token.find('('); paren != std::string_view::npos) token = token.substr(0, paren);
+            if (auto colon = token.rfind(':'); colon != std::string_view::npos) token = token.substr(colon + 1);
+            for (auto piece : splitFields(token, ',')) {
+                std::string s = normalizeSyllable(piece);
+                if (s.empty()) continue;
+                all.insert(s);
+                if (mine) mine->insert(s);
+            }
+        }
+    });
+    return out;
+}
+
 std::optional<std::vector<std::string>> parsePinyin(std::string_view text)
 {
     std::vector<std::string> syllables;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,25 @@ std::string normalizeSyllable(std::string_view raw);
 // Splits a space- or apostrophe-separated pinyin text into syllables of the
 // model; std::nullopt when one piece is not a syllable.
 std::optional<std::vector<std::string>> parsePinyin(std::string_view text);
+
+// The Mandarin readings of Unihan_Readings.txt: for every character the
+// syllables that kMandarin, kHanyuPinyin, kHanyuPinlu, kXHC1983 and kTGHZ2013
+// give it, and the standard simplified set (the 8105 characters of kTGHZ2013)
+// with the readings that field gives.
+struct UnihanReadings {
+    std::map<char32_t, std::set<std::string>> all;
+    std::map<char32_t, std::set<std::string>> standard;
+
+    bool isStandard(char32_t cp) const { return standard.count(cp) != 0; }
+    // True when every character of the UTF-8 text is standard.
+    bool isStandardText(std::string_view text) const;
+    // True when Unihan gives the character this reading, or no reading of the
+    // pinyin model at all (嗯 is only "ng" there).
+    bool allowsReading(char32_t cp, const std::string& syllable) const;
+};
+UnihanReadings readUnihanReadings(std::string_view text);
+// The size of the standard simplified set; a smaller one means a broken source.
+constexpr std::size_t kStandardSetSize = 8105;
 
 // Property-list dictionaries (strings: plat::stringMapToPlist). Keys come out
 // sorted, so the XML written from them is byte-for-byte reproducible; reals

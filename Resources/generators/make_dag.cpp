@@ -6,7 +6,12 @@
 //   "CodeTable"  every word under its full pinyin without separators, with
 //                its frequency rank as "Weight" (smaller is more frequent).
 //
-// usage: make_dag <lexicon.tsv> <out dag.db>
+// Words made only of characters of the standard simplified set (Unihan
+// kTGHZ2013) come before every word with another character (妳, 後, 冇):
+// they are sorted first and their stored weights are raised above the
+// heaviest of the others.
+//
+// usage: make_dag <lexicon.tsv> <Unihan_Readings.txt> <out dag.db>
 
 #include "Resources/generators/GeneratorSupport.h"
 
@@ -35,6 +40,7 @@ struct Word {
     std::string code; // full pinyin, no separators
     std::vector<int> syllables;
     std::int64_t weight;
+    bool standard;
 };
 
 // The codes that one typed key per syllable stands for: the bare initial; for
@@ -108,16 +114,21 @@ bool insertRows(SqliteBuilder& db, const std::string& name, std::size_t n,
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) return fail(kProgram, "usage: make_dag <lexicon.tsv> <out dag.db>");
+    if (argc != 4) return fail(kProgram, "usage: make_dag <lexicon.tsv> <Unihan_Readings.txt> <out dag.db>");
     auto lexicon = readLexicon(argv[1]);
     if (!lexicon) return fail(kProgram, std::string("cannot read ") + argv[1]);
+    auto unihanText = readWholeFile(argv[2]);
+    if (!unihanText) return fail(kProgram, std::string("cannot read ") + argv[2]);
+    const UnihanReadings unihan = readUnihanReadings(*unihanText);
+    unihanText.reset();
+    if (unihan.standard.size() != kStandardSetSize) return fail(kProgram, "the standard character set is incomplete");
 
     std::vector<Word> words;
     for (const auto& e : *lexicon) {
         if (e.syllables.empty() || e.syllables.size() > kMaxSyllables) continue;
         // Words nobody has been seen to use only crowd the lists.
         if (e.weight < 1) continue;
-        Word w{e.word, {}, {}, e.weight};
+        Word w{e.word, {}, {}, e.weight, unihan.isStandardText(e.word)};
         bool valid = true;
         for (const auto& s : e.syllables) {
             auto code = PyString::syllableCodeForText(s);
@@ -133,14 +144,27 @@ int main(int argc, char** argv)
     }
     if (words.empty()) return fail(kProgram, "empty word list");
 
-    // Heaviest first; ties by pinyin and word so the output is reproducible.
+    // Standard words above the heaviest other one.
+    std::int64_t heaviestOther = 0;
+    std::size_t others = 0;
+    for (const auto& w : words) {
+        if (w.standard) continue;
+        heaviestOther = std::max(heaviestOther, w.weight);
+        ++others;
+    }
+    for (auto& w : words)
+        if (w.standard) w.weight += heaviestOther;
+
+    // Standard first, then heaviest first; ties by pinyin and word so the
+    // output is reproducible.
     std::sort(words.begin(), words.end(), [](const Word& a, const Word& b) {
+        if (a.standard != b.standard) return a.standard;
         if (a.weight != b.weight) return a.weight > b.weight;
         if (a.code != b.code) return a.code < b.code;
         return a.text < b.text;
     });
 
-    SqliteBuilder db(argv[2]);
+    SqliteBuilder db(argv[3]);
     if (!db.ok()) return fail(kProgram, "cannot create the database");
     db.exec("BEGIN");
 
@@ -191,7 +215,8 @@ int main(int argc, char** argv)
         return fail(kProgram, "cannot index CodeTable");
 
     if (!db.exec("COMMIT") || !db.exec("ANALYZE") || !db.exec("VACUUM") || !db.commit())
-        return fail(kProgram, std::string("cannot write ") + argv[2]);
-    std::cerr << kProgram << ": " << words.size() << " words\n";
+        return fail(kProgram, std::string("cannot write ") + argv[3]);
+    std::cerr << kProgram << ": " << words.size() << " words, " << others
+              << " with characters outside the standard set ranked last\n";
     return 0;
 }

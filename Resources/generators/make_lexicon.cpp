@@ -3,7 +3,10 @@
 // and a larger traditional-script one, converted to simplified script with
 // OpenCC. Every syllable is checked against the pinyin model.
 //
-// usage: make_lexicon <simplified dict.yaml> <traditional table.txt> <out.tsv>
+// A one-character word keeps only the readings that Unihan gives the
+// character: the traditional table carries stray ones (汉 read "nv", 荣 "ce").
+//
+// usage: make_lexicon <simplified dict.yaml> <traditional table.txt> <Unihan_Readings.txt> <out.tsv>
 
 #include "Resources/generators/GeneratorSupport.h"
 
@@ -71,11 +74,18 @@ bool acceptable(const std::string& word, const std::vector<std::string>& syllabl
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) return fail(kProgram, "usage: make_lexicon <simplified dict.yaml> <traditional table.txt> <out.tsv>");
+    if (argc != 5)
+        return fail(kProgram,
+                    "usage: make_lexicon <simplified dict.yaml> <traditional table.txt> <Unihan_Readings.txt> <out.tsv>");
     auto simpText = readWholeFile(argv[1]);
     if (!simpText) return fail(kProgram, std::string("cannot read ") + argv[1]);
     auto tradText = readWholeFile(argv[2]);
     if (!tradText) return fail(kProgram, std::string("cannot read ") + argv[2]);
+    auto unihanText = readWholeFile(argv[3]);
+    if (!unihanText) return fail(kProgram, std::string("cannot read ") + argv[3]);
+    const UnihanReadings unihan = readUnihanReadings(*unihanText);
+    unihanText.reset();
+    std::size_t strayReadings = 0;
 
     // (word, syllables) -> weight of each source.
     using Key = std::pair<std::string, std::string>;
@@ -87,6 +97,10 @@ int main(int argc, char** argv)
                    bool sum) {
         auto syllables = parsePinyin(pinyin);
         if (!syllables || !acceptable(word, *syllables)) return;
+        if (syllables->size() == 1 && !unihan.allowsReading(decodeUtf8(word)->front(), syllables->front())) {
+            ++strayReadings;
+            return;
+        }
         std::string joined;
         for (const auto& s : *syllables) joined += (joined.empty() ? "" : " ") + s;
         Key key{word, joined};
@@ -127,7 +141,8 @@ int main(int argc, char** argv)
         entries.push_back({key.first, syllables, std::llround(w)});
     }
     if (entries.empty()) return fail(kProgram, "no words read");
-    if (!writeLexicon(argv[3], entries)) return fail(kProgram, std::string("cannot write ") + argv[3]);
-    std::cerr << kProgram << ": " << entries.size() << " words\n";
+    if (!writeLexicon(argv[4], entries)) return fail(kProgram, std::string("cannot write ") + argv[4]);
+    std::cerr << kProgram << ": " << entries.size() << " words, " << strayReadings
+              << " one-character rows with a reading Unihan does not give left out\n";
     return 0;
 }

@@ -2,7 +2,8 @@
 // pyfreq.plist (syllable -> share of all syllables in running text).
 //
 // The characters are those of the standard simplified set (Unihan
-// kTGHZ2013), ordered by the weights of the word list. Bare initials list the
+// kTGHZ2013) under the readings Unihan gives them, ordered by the weights of
+// the word list. Bare initials list the
 // most frequent characters of all their syllables; the letters i, u and v,
 // which begin no syllable, stand for ch, sh and zh as on most double-pinyin
 // layouts.
@@ -29,25 +30,6 @@ constexpr std::string_view kProgram = "make_pinyin_tables";
 // Characters listed for a bare initial.
 constexpr std::size_t kInitialListLength = 120;
 
-// Standard characters with the syllables Unihan gives them, in code-point order.
-std::map<char32_t, std::set<std::string>> readStandardSet(const std::string& text)
-{
-    std::map<char32_t, std::set<std::string>> chars;
-    forEachLine(text, [&](std::string_view line) {
-        if (line.size() < 3 || line.substr(0, 2) != "U+") return;
-        auto f = splitFields(line, '\t');
-        if (f.size() != 3 || f[1] != "kTGHZ2013") return;
-        const char32_t cp = static_cast<char32_t>(std::stoul(std::string(f[0].substr(2)), nullptr, 16));
-        auto& readings = chars[cp];
-        for (auto token : splitFields(f[2], ' ')) {
-            auto colon = token.find(':');
-            std::string s = normalizeSyllable(colon == std::string_view::npos ? token : token.substr(colon + 1));
-            if (!s.empty()) readings.insert(s);
-        }
-    });
-    return chars;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -58,8 +40,9 @@ int main(int argc, char** argv)
     if (!lexicon) return fail(kProgram, std::string("cannot read ") + argv[1]);
     auto unihan = readWholeFile(argv[2]);
     if (!unihan) return fail(kProgram, std::string("cannot read ") + argv[2]);
-    const auto standard = readStandardSet(*unihan);
-    if (standard.size() < 8000) return fail(kProgram, "the standard character set is incomplete");
+    const auto unihanReadings = readUnihanReadings(*unihan);
+    const auto& standard = unihanReadings.standard;
+    if (standard.size() != kStandardSetSize) return fail(kProgram, "the standard character set is incomplete");
 
     // Weight of each (character, syllable) from the one-character words, and
     // the number of times each syllable occurs in text (word weights).
@@ -70,6 +53,9 @@ int main(int argc, char** argv)
         if (e.syllables.size() != 1) continue;
         auto cps = decodeUtf8(e.word);
         if (!cps || cps->size() != 1) continue;
+        // Only readings that Unihan gives the character (the word list has
+        // stray ones, such as 汉 read "nv").
+        if (!unihanReadings.allowsReading((*cps)[0], e.syllables[0])) continue;
         auto& w = charWeight[{(*cps)[0], e.syllables[0]}];
         w = std::max(w, e.weight);
     }

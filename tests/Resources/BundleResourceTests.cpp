@@ -3,6 +3,7 @@
 
 #include "InputMethod/Core/PyString.h"
 #include "Platform/Foundation/Plist.h"
+#include "Resources/generators/GeneratorSupport.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +143,17 @@ std::optional<plat::PlistValue> readDictionary(const fs::path& path)
 
 bool isSyllableOrInitial(const std::string& text) { return PyString::syllableCodeForText(text).has_value(); }
 
+// The Unihan readings the generators used (unpacked in the build folder).
+const taviro::resgen::UnihanReadings& unihan()
+{
+    static const taviro::resgen::UnihanReadings readings = [] {
+        auto text = plat::readWholeFile(RES_UNIHAN_FILE);
+        EXPECT_TRUE(text) << RES_UNIHAN_FILE;
+        return taviro::resgen::readUnihanReadings(text.value_or(""));
+    }();
+    return readings;
+}
+
 } // namespace
 
 TEST(BundleResources, EveryFileIsThere)
@@ -191,6 +203,36 @@ TEST(BundleResources, Py2hzPutsCommonCharactersFirst)
         const auto rare = chars.find(c.rare);
         EXPECT_TRUE(rare == std::string::npos || rare > common) << c.key;
     }
+}
+
+TEST(BundleResources, Py2hzListsOnlyReadingsUnihanGives)
+{
+    auto table = readDictionary(kTaviro / "py2hz.plist");
+    ASSERT_TRUE(table);
+    ASSERT_EQ(unihan().standard.size(), taviro::resgen::kStandardSetSize);
+    // Stray readings of the traditional word list that once slipped through.
+    const struct {
+        const char* key;
+        const char* character;
+        bool listed;
+    } cases[] = {{"han", "汉", true}, {"nv", "汉", false}, {"rong", "荣", true}, {"ce", "荣", false},
+                 {"en", "嗯", true}}; // Unihan reads 嗯 only "ng", outside the model: the word list's reading stays
+    for (const auto& c : cases) {
+        const auto* entry = table->find(c.key);
+        ASSERT_NE(entry, nullptr) << c.key;
+        EXPECT_EQ(entry->asString().find(c.character) != std::string::npos, c.listed) << c.key << " " << c.character;
+    }
+    std::size_t checked = 0;
+    for (const auto& [key, value] : *table->asDictionary()) {
+        const auto code = PyString::syllableCodeForText(key);
+        if (!code || PyString::isBareInitialCode(*code)) continue; // initials and letters gather many syllables
+        for (char32_t cp : taviro::resgen::decodeUtf8(value.asString()).value_or(std::vector<char32_t>{})) {
+            ++checked;
+            EXPECT_TRUE(unihan().isStandard(cp)) << key << " U+" << std::hex << static_cast<unsigned>(cp);
+            EXPECT_TRUE(unihan().allowsReading(cp, key)) << key << " U+" << std::hex << static_cast<unsigned>(cp);
+        }
+    }
+    EXPECT_GT(checked, taviro::resgen::kStandardSetSize);
 }
 
 TEST(BundleResources, PyfreqCoversTheInventoryWithProbabilities)
@@ -320,6 +362,48 @@ TEST(BundleResources, WellKnownWordsRankAboveRareHomophones)
             EXPECT_GT(rarer, rank) << c.rarer;
         }
     }
+}
+
+TEST(BundleResources, WordsOutsideTheStandardSetRankBelowStandardWords)
+{
+    Db db(kTaviro / "dag.db");
+    ASSERT_TRUE(db.ok());
+    ASSERT_EQ(unihan().standard.size(), taviro::resgen::kStandardSetSize);
+    // Variant and dialect characters that once ranked high.
+    const struct {
+        std::vector<std::string> syllables;
+        const char* standard;
+        const char* variant;
+    } cases[] = {
+        {{"ni", "hao"}, "你好", "妳好"}, {{"hou"}, "后", "後"}, {{"mao"}, "毛", "冇"}, {{"xian"}, "先", "咁"},
+    };
+    for (const auto& c : cases) {
+        const auto records = dagWords(db, "w" + std::to_string(c.syllables.size()), listCondition(c.syllables));
+        const auto variant = rankOf(records, c.variant);
+        EXPECT_LT(rankOf(records, c.standard), 5) << c.standard;
+        EXPECT_TRUE(variant == -1 || variant > rankOf(records, c.standard)) << c.variant;
+        // Every standard word of the key comes first.
+        bool seenOther = false;
+        for (const auto& r : records) {
+            const bool standard = unihan().isStandardText(r.word);
+            EXPECT_FALSE(standard && seenOther) << r.word << " after a non-standard word";
+            seenOther = seenOther || !standard;
+        }
+    }
+    // The code-table ranks too: all standard words before any other.
+    const Rows ranks = db.query("SELECT \"Table\" FROM CodeTable ORDER BY Weight");
+    ASSERT_GT(ranks.size(), 100000u);
+    std::size_t firstOther = ranks.size(), lastStandard = 0, others = 0;
+    for (std::size_t i = 0; i < ranks.size(); ++i) {
+        if (unihan().isStandardText(ranks[i][0])) {
+            lastStandard = i;
+        } else {
+            firstOther = std::min(firstOther, i);
+            ++others;
+        }
+    }
+    EXPECT_GT(others, 0u);
+    EXPECT_LT(lastStandard, firstOther);
 }
 
 TEST(BundleResources, LastBareInitialMatchesByRange)

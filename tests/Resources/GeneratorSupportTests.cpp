@@ -116,3 +116,41 @@ TEST(GeneratorSupport, LexiconRoundTripsAndRejectsBadLines)
     EXPECT_FALSE(readLexicon(dir / "bad.tsv"));
     EXPECT_FALSE(readLexicon(dir / "missing.tsv"));
 }
+
+TEST(GeneratorSupport, UnihanReadingsGatherEveryFieldAndTheStandardSet)
+{
+    // Lines in the forms Unihan_Readings.txt uses for each field.
+    const std::string text = "# comment\n"
+                             "U+6C49\tkHanyuPinlu\thàn(227)\n"
+                             "U+6C49\tkMandarin\thàn\n"
+                             "U+6C49\tkTGHZ2013\t130.160:hàn\n"
+                             "U+4E07\tkTGHZ2013\t242.120:mò 318.040:wàn\n"
+                             "U+4E07\tkXHC1983\t0780.010,0781.020:mò\n"
+                             "U+59B3\tkHanyuPinyin\t10949.060:nǐ,nǎi\n"
+                             "U+59B3\tkDefinition\tyou (feminine)\n"
+                             "U+5F8C\tkMandarin\thòu\n"
+                             "U+55EF\tkMandarin\tń\n";
+    const UnihanReadings u = readUnihanReadings(text);
+    const struct {
+        char32_t cp;
+        bool standard;
+        std::set<std::string> readings;
+    } cases[] = {
+        {U'汉', true, {"han"}},
+        {U'万', true, {"mo", "wan"}},
+        {U'妳', false, {"ni", "nai"}},
+        {U'後', false, {"hou"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(u.isStandard(c.cp), c.standard) << static_cast<unsigned>(c.cp);
+        ASSERT_TRUE(u.all.count(c.cp)) << static_cast<unsigned>(c.cp);
+        EXPECT_EQ(u.all.at(c.cp), c.readings) << static_cast<unsigned>(c.cp);
+    }
+    EXPECT_EQ(u.standard.at(U'万'), (std::set<std::string>{"mo", "wan"}));
+    EXPECT_TRUE(u.isStandardText("汉万"));
+    EXPECT_FALSE(u.isStandardText("妳好"));
+    EXPECT_FALSE(u.allowsReading(U'汉', "nv"));
+    EXPECT_TRUE(u.allowsReading(U'汉', "han"));
+    EXPECT_TRUE(u.allowsReading(U'中', "zhong")); // no readings known: nothing to refuse
+    EXPECT_TRUE(u.allowsReading(U'嗯', "en"));    // only readings outside the model
+}
