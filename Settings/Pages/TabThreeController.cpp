@@ -134,13 +134,26 @@ TabThreeController::Result TabThreeController::exportUserDictionary(const std::o
     return Result{result.ok, result.error, false};
 }
 
+TabThreeController::~TabThreeController() = default;
+
 TabThreeController::Result
 TabThreeController::importUserDictionary(const std::function<std::optional<fs::path>()>& choose) {
-    CommandBracket bracket(CommandBracket::Kind::UserDictionary);
-    const auto chosen = choose ? choose() : std::nullopt;
-    if (!chosen) return Result{false, {}, true};
-    const auto result = UserDictionaryTransfer::importFrom(*chosen, perUserFolder);
-    return Result{result.ok, result.error, false};
+    beginImportUserDictionary();
+    return finishImportUserDictionary(choose ? choose() : std::nullopt);
+}
+
+void TabThreeController::beginImportUserDictionary() {
+    if (!importBracket_) importBracket_ = std::make_unique<CommandBracket>(CommandBracket::Kind::UserDictionary);
+}
+
+TabThreeController::Result TabThreeController::finishImportUserDictionary(const std::optional<fs::path>& chosen) {
+    Result result{false, {}, !chosen};
+    if (chosen) {
+        const auto transfer = UserDictionaryTransfer::importFrom(*chosen, perUserFolder);
+        result = Result{transfer.ok, transfer.error, false};
+    }
+    importBracket_.reset(); // "needsReloadDBLink", "okToUse" true
+    return result;
 }
 
 void TabThreeController::cleanUserDictionary(bool confirmed) {

@@ -2,6 +2,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 namespace kelvane {
 
+class CommandBracket;
 class ConfigManager;
 
 // Presenter of the system tab: check boxes over the settings (silence list, word
@@ -62,6 +64,7 @@ public:
     static const Alert kUninstallAlert;
 
     explicit TabThreeController(ConfigManager& config);
+    ~TabThreeController();
 
     // The state the view draws, read from the settings at each call (so a tab shown
     // again shows what changed elsewhere).
@@ -86,6 +89,10 @@ public:
     Result exportUserDictionary(const std::optional<std::filesystem::path>& target);
     // `choose` asks the user for a file while the input method keeps its databases closed.
     Result importUserDictionary(const std::function<std::optional<std::filesystem::path>()>& choose);
+    // The same in two steps for a dialog that answers later: the bracket opens before the
+    // dialog and closes with its answer (none: cancelled).
+    void beginImportUserDictionary();
+    Result finishImportUserDictionary(const std::optional<std::filesystem::path>& chosen);
     // After the clear alert: "resetUserDict" when the first button was pressed.
     void cleanUserDictionary(bool confirmed);
 
@@ -103,6 +110,7 @@ public:
 
 private:
     ConfigManager& config_;
+    std::unique_ptr<CommandBracket> importBracket_;
 };
 
 } // namespace kelvane

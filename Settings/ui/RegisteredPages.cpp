@@ -12,6 +12,8 @@ void registerPages() {
 
     registerTabPage("general", makeGeneralTab);
     registerTabPage("codetable", makeInputModeTab);
+    registerTabPage("advance", makeSystemTab);
+    registerSubPage("silence", "静默应用列表", makeSilenceEditor);
     registerTabPage("qvcloud", makeQvCloudView);
     registerTabPage("backups", makeBackupsView);
 }

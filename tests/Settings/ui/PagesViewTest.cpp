@@ -1,0 +1,242 @@
+#include "QtTestSupport.h"
+#include "RecordingChannelFixture.h"
+#include "Settings/App/SettingsController.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/PopOver.h"
+#include "Settings/ui/SettingsWindow.h"
+#include "support/TestHome.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+
+#include <fstream>
+
+namespace kelvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PagesViewTest : public test::RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        test::qtApp();
+        ui::registerPages();
+        folder_ = taviro::test::freshDir("peruser");
+        config_ = std::make_unique<ConfigManager>(folder_);
+        controller_ = std::make_unique<SettingsController>(*config_);
+        window_ = std::make_unique<ui::SettingsWindow>(*controller_, *config_);
+        URLSchemeProcessor::setKeyWindow(controller_.get());
+        window_->show();
+        QApplication::processEvents();
+        channel_->clear();
+    }
+    void TearDown() override {
+        URLSchemeProcessor::setKeyWindow(nullptr);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != window_.get() && w->isVisible()) w->close();
+        window_.reset();
+        QApplication::processEvents();
+        RecordingChannelFixture::TearDown();
+    }
+
+    template <class T> T* find(const char* name) const {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == name && qobject_cast<T*>(top)) return qobject_cast<T*>(top);
+            if (auto* w = top->findChild<T*>(name)) return w;
+        }
+        return nullptr;
+    }
+    std::unique_ptr<ConfigManager> saved() const { return std::make_unique<ConfigManager>(folder_); }
+
+    fs::path folder_;
+    std::unique_ptr<ConfigManager> config_;
+    std::unique_ptr<SettingsController> controller_;
+    std::unique_ptr<ui::SettingsWindow> window_;
+};
+
+TEST_F(PagesViewTest, GeneralTabControlsReachTheSettingsAndTheInputMethod) {
+    auto* emoji = find<QCheckBox>("noEmojiCandidate");
+    ASSERT_TRUE(emoji);
+    EXPECT_TRUE(emoji->isChecked());
+    emoji->click();
+    EXPECT_TRUE(saved()->noEmoji);
+    auto* layout = find<QComboBox>("candidateBarLayout");
+    ASSERT_TRUE(layout);
+    layout->setCurrentIndex(1);
+    emit layout->activated(1);
+    EXPECT_TRUE(saved()->verticalCandidates);
+    EXPECT_FALSE(find<QComboBox>("candidateNumber")->isEnabled());
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "configNeedsReload", "switchCandidatesPanel=竖排候选栏"}));
+    EXPECT_FALSE(find<QPushButton>("candidateFontButton")->isEnabled());
+    EXPECT_FALSE(find<QComboBox>("s2tType")->isEnabled());
+    find<QCheckBox>("s2t")->click();
+    EXPECT_TRUE(find<QComboBox>("s2tType")->isEnabled());
+
+    // Help pop-over: 20 points larger than its text, the text 10 points in.
+    auto* helpButton = find<QPushButton>("autoSpaceHelp");
+    ASSERT_TRUE(helpButton);
+    helpButton->click();
+    QApplication::processEvents();
+    auto* popover = find<QWidget>("popOver");
+    ASSERT_TRUE(popover);
+    auto* text = popover->findChild<QLabel*>("popOverText");
+    EXPECT_EQ(popover->size(), text->size() + QSize(20, 20));
+    EXPECT_EQ(text->pos(), QPoint(10, 10));
+    EXPECT_TRUE(test::saveScreenshot(*popover, "popover-autoSpaceHelp"));
+    popover->close();
+    EXPECT_FALSE(ui::showPopOver("x", nullptr));
+}
+
+TEST_F(PagesViewTest, ColourButtonOpensTheColourDialogAndStoresEachPick) {
+    find<QCheckBox>("candidateColorBox")->click();
+    auto* dark = find<QPushButton>("candidateColorButtonDark");
+    ASSERT_TRUE(dark->isEnabled());
+    dark->click();
+    QApplication::processEvents();
+    auto* panel = find<QColorDialog>("colorPanel");
+    ASSERT_TRUE(panel);
+    channel_->clear();
+    panel->setCurrentColor(QColor(30, 144, 255));
+    EXPECT_EQ(saved()->candidateFontColorDark, 30 * 65536 + 144 * 256 + 255);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload"}));
+    EXPECT_TRUE(test::saveScreenshot(*window_, "tab-general-custom-colours"));
+    panel->close();
+}
+
+TEST_F(PagesViewTest, InputModePagesSwitchTheModeAndTheWindowHeight) {
+    controller_->selectTabViewItemAtIndex(1);
+    auto* tabs = find<QTabWidget>("inputModeTabView");
+    ASSERT_TRUE(tabs);
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    tabs->setCurrentIndex(1);
+    EXPECT_FALSE(saved()->quanPin);
+    EXPECT_EQ(controller_->contentSize(), (Size{530, 253}));
+    EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-doublepinyin"));
+    tabs->setCurrentIndex(3);
+    EXPECT_EQ(controller_->contentSize(), (Size{530, 440}));
+    EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-combined"));
+    tabs->setCurrentIndex(0);
+    auto* gn = find<QCheckBox>("gn2ngBox");
+    ASSERT_TRUE(gn);
+    gn->click();
+    EXPECT_TRUE(saved()->gn2ng);
+}
+
+TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
+    controller_->selectTabViewItemAtIndex(2);
+    QApplication::processEvents();
+    auto* silenceButton = find<QPushButton>("silenceButton");
+    ASSERT_TRUE(silenceButton);
+    EXPECT_FALSE(silenceButton->isEnabled());
+    find<QCheckBox>("silenceBox")->click();
+    EXPECT_TRUE(silenceButton->isEnabled());
+    EXPECT_TRUE(saved()->silence);
+    find<QCheckBox>("l2n")->click();
+    EXPECT_TRUE(saved()->l2n);
+    find<QCheckBox>("tab")->click();
+    EXPECT_TRUE(saved()->tabPage);
+
+    channel_->clear();
+    find<QPushButton>("gotoCleanUserdict")->click();
+    QApplication::processEvents();
+    QPointer<QMessageBox> alert = find<QMessageBox>("cleanUserDictAlert");
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(test::saveScreenshot(*alert, "sheet-clean-userdict"));
+    alert->buttons().last()->click(); // 取消
+    QApplication::processEvents();
+    EXPECT_TRUE(posted().empty());
+    find<QPushButton>("gotoCleanUserdict")->click();
+    QApplication::processEvents();
+    alert = find<QMessageBox>("cleanUserDictAlert");
+    for (auto* b : alert->buttons())
+        if (b->text() == "继续") b->click();
+    QApplication::processEvents();
+    EXPECT_EQ(posted(), (std::vector<std::string>{"resetUserDict"}));
+
+    find<QPushButton>("uninstall")->click();
+    QApplication::processEvents();
+    alert = find<QMessageBox>("uninstallAlert");
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(test::saveScreenshot(*alert, "sheet-uninstall"));
+    alert->buttons().last()->click();
+
+    // Import: the input method is kept off its databases while the dialog is open.
+    channel_->clear();
+    find<QPushButton>("gotoImportUserdict")->click();
+    QApplication::processEvents();
+    QPointer<QDialog> panel = find<QDialog>("importPanel");
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false"}));
+    panel->reject();
+    QApplication::processEvents();
+    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"}));
+}
+
+TEST_F(PagesViewTest, ResetPanelPostsItsCommandAndCloses) {
+    controller_->selectTabViewItemAtIndex(2);
+    find<QPushButton>("resetButton")->click();
+    QApplication::processEvents();
+    QPointer<QDialog> panel = find<QDialog>("resetPanel");
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(test::saveScreenshot(*panel, "sheet-reset"));
+    panel->findChild<QPushButton*>("resetCustom")->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(!panel || !panel->isVisible());
+    EXPECT_EQ(posted(), (std::vector<std::string>{"resetCustom"}));
+}
+
+TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
+    const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
+    fs::create_directories(apps);
+    std::ofstream(apps / "org.example.Notes.desktop") << "[Desktop Entry]\nType=Application\nName=Notes\n";
+    std::ofstream(apps / "org.example.Chat.desktop") << "[Desktop Entry]\nType=Application\nName=Chat\n";
+    config_->silenceDict.clear();
+    controller_->openSubPage("silence");
+    QApplication::processEvents();
+    auto* table = find<QTableWidget>("tableView");
+    ASSERT_TRUE(table);
+    find<QPushButton>("addButton")->click();
+    QApplication::processEvents();
+    auto* picker = find<QDialog>("applicationPicker");
+    ASSERT_TRUE(picker);
+    auto* list = picker->findChild<QListWidget*>("applications");
+    ASSERT_GE(list->count(), 2);
+    list->selectAll();
+    EXPECT_TRUE(test::saveScreenshot(*picker, "sheet-application-picker"));
+    picker->accept();
+    QApplication::processEvents();
+    EXPECT_GE(table->rowCount(), 2);
+    EXPECT_EQ(saved()->silenceDict.at("org.example.Notes.desktop"), "Notes");
+    EXPECT_TRUE(test::saveScreenshot(*find<QDialog>("silenceSheet"), "sheet-silence"));
+
+    int chat = -1;
+    for (int r = 0; r < table->rowCount(); ++r)
+        if (table->item(r, 0)->text() == "org.example.Chat.desktop") chat = r;
+    ASSERT_GE(chat, 0);
+    table->item(chat, 1)->setText("Chat app");
+    QApplication::processEvents();
+    EXPECT_EQ(saved()->silenceDict.at("org.example.Chat.desktop"), "Chat app");
+    for (int r = 0; r < table->rowCount(); ++r)
+        if (table->item(r, 0)->text() == "org.example.Chat.desktop") chat = r;
+    table->item(chat, 0)->setText(""); // refused
+    QApplication::processEvents();
+    EXPECT_TRUE(saved()->silenceDict.count("org.example.Chat.desktop"));
+    table->selectRow(chat);
+    find<QPushButton>("deleteButton")->click();
+    EXPECT_FALSE(saved()->silenceDict.count("org.example.Chat.desktop"));
+}
+
+} // namespace
+} // namespace kelvane
