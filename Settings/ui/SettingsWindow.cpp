@@ -11,7 +11,6 @@ namespace kelvane::ui {
 
 SettingsWindow::SettingsWindow(SettingsController& controller, ConfigManager& config) : controller_(controller) {
     setObjectName("settingsWindow");
-    setWindowTitle("Kelvane");
     setFont(uiFont());
     context_ = PageContext{this, &config, &controller};
 
@@ -35,8 +34,11 @@ SettingsWindow::SettingsWindow(SettingsController& controller, ConfigManager& co
     layout->addWidget(stack_);
     connect(tabBar_, &QTabBar::currentChanged, this, [this](int index) {
         stack_->setCurrentIndex(index);
+        setWindowTitle(tabBar_->tabText(index));
         controller_.didSelectTabViewItem(index);
     });
+    // Like a preferences window, the title names the tab in front.
+    setWindowTitle(tabBar_->tabText(0));
     controller_.windowDidLoad(this);
 }
 
@@ -46,6 +48,7 @@ void SettingsWindow::showTab(int index) {
     const QSignalBlocker block(tabBar_);
     tabBar_->setCurrentIndex(index);
     stack_->setCurrentIndex(index);
+    setWindowTitle(tabBar_->tabText(index));
 }
 
 void SettingsWindow::setContentSize(Size size) {
