@@ -3,6 +3,7 @@
 #include "Settings/ui/Style.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QVBoxLayout>
@@ -69,6 +70,8 @@ QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }
 void SettingsWindow::closeEvent(QCloseEvent* event) {
     controller_.windowWillClose();
     event->accept();
+    // Closing the settings window ends the application, whatever else is open.
+    QCoreApplication::quit();
 }
 
 } // namespace kelvane::ui
