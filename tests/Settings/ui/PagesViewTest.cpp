@@ -205,9 +205,11 @@ TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
     config_->silenceDict.clear();
     controller_->openSubPage("silence");
     QApplication::processEvents();
-    auto* table = find<QTableWidget>("tableView");
+    auto* sheet = find<QDialog>("silenceSheet");
+    ASSERT_TRUE(sheet);
+    auto* table = sheet->findChild<QTableWidget*>("tableView");
     ASSERT_TRUE(table);
-    find<QPushButton>("addButton")->click();
+    sheet->findChild<QPushButton*>("addButton")->click();
     QApplication::processEvents();
     auto* picker = find<QDialog>("applicationPicker");
     ASSERT_TRUE(picker);
@@ -219,7 +221,7 @@ TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
     QApplication::processEvents();
     EXPECT_GE(table->rowCount(), 2);
     EXPECT_EQ(saved()->silenceDict.at("org.example.Notes.desktop"), "Notes");
-    EXPECT_TRUE(test::saveScreenshot(*find<QDialog>("silenceSheet"), "sheet-silence"));
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "sheet-silence"));
 
     int chat = -1;
     for (int r = 0; r < table->rowCount(); ++r)
@@ -234,7 +236,7 @@ TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
     QApplication::processEvents();
     EXPECT_TRUE(saved()->silenceDict.count("org.example.Chat.desktop"));
     table->selectRow(chat);
-    find<QPushButton>("deleteButton")->click();
+    sheet->findChild<QPushButton*>("deleteButton")->click();
     EXPECT_FALSE(saved()->silenceDict.count("org.example.Chat.desktop"));
 }
 
