@@ -1,8 +1,11 @@
 #include "InputMethod/TavCandidates/CandidateEnvironment.h"
 
 #include "InputMethod/Core/ConfigManager.h"
+#include "InputMethod/SharedFunctions.h"
 #include "InputMethod/TextUnits.h"
 #include "Platform/Foundation/NotificationCenter.h"
+
+#include <cstdlib>
 
 namespace taviro {
 
@@ -11,9 +14,14 @@ CandidateEnvironment CandidateEnvironment::completed() const {
     if (!env.config) env.config = &ConfigManager::shared();
     if (!env.measurer) env.measurer = std::make_shared<FixedWidthMeasurer>();
     if (!env.screens) env.screens = std::make_shared<FixedScreens>();
-    if (!env.appearance) env.appearance = std::make_shared<FixedAppearance>();
+    if (!env.appearance) env.appearance = std::make_shared<DesktopAppearance>(env.config);
     if (!env.notifications) env.notifications = &plat::NotificationCenter::defaultCenter();
     return env;
+}
+
+bool DesktopAppearance::isDark() const {
+    if (const char* forced = std::getenv("TAVIRO_APPEARANCE")) return std::string(forced) == "dark";
+    return isDarkAppearance(config_->settings()->skinColor, systemInterfaceStyle());
 }
 
 Size FixedWidthMeasurer::sizeToFit(const std::string& text, const Font& font) const {

@@ -77,7 +77,7 @@ public:
 
 // What a candidate window works with. Unset members get the defaults below
 // (the shared configuration and notification centre, a fixed-width
-// measurer, one 1920 x 1080 screen, light appearance).
+// measurer, one 1920 x 1080 screen, the desktop's appearance).
 struct CandidateEnvironment {
     ConfigManager* config = nullptr;
     std::shared_ptr<const TextMeasurer> measurer;
@@ -110,6 +110,17 @@ public:
 private:
     std::vector<Rect> screens_;
     Point mouse_;
+};
+
+// The input method's dark-appearance test ("SkinColor", else the desktop's
+// interface style); TAVIRO_APPEARANCE=dark or light overrides it.
+class DesktopAppearance : public Appearance {
+public:
+    explicit DesktopAppearance(ConfigManager* config) : config_(config) {}
+    bool isDark() const override;
+
+private:
+    ConfigManager* config_;
 };
 
 class FixedAppearance : public Appearance {

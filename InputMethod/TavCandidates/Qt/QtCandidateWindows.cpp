@@ -10,7 +10,6 @@ std::unique_ptr<CandidateController> makeCandidateWindow(bool vertical, Candidat
     const CandidateEnvironment qt = qtEnvironment();
     if (!env.measurer) env.measurer = qt.measurer;
     if (!env.screens) env.screens = qt.screens;
-    if (!env.appearance) env.appearance = qt.appearance;
     std::unique_ptr<CandidateController> model;
     if (vertical) model = std::make_unique<CandidatesVController>(env);
     else model = std::make_unique<CandidatesHController>(env);

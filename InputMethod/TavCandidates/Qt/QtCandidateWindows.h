@@ -16,10 +16,10 @@
 
 namespace taviro::qt {
 
-// Qt's font measuring, the screens and mouse of the application (turned to
-// points, y up, from the lower left of the primary screen) and the desktop's
-// light or dark appearance ("org.freedesktop.appearance" "color-scheme" of
-// the settings portal; TAVIRO_APPEARANCE=dark or light overrides it).
+// Qt's font measuring and the screens and mouse of the application (turned to
+// points, y up, from the lower left of the primary screen). The appearance is
+// the input method's own test (isDarkAppearance: "SkinColor", else what the
+// desktop host reports); TAVIRO_APPEARANCE=dark or light overrides it.
 CandidateEnvironment qtEnvironment();
 
 // The model of that layout with a Qt view attached; unset members of `env`

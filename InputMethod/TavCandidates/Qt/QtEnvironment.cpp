@@ -3,19 +3,12 @@
 #include "InputMethod/TavCandidates/Qt/QtFonts.h"
 
 #include <QCursor>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusVariant>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QScreen>
 
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -108,46 +101,6 @@ public:
     }
 };
 
-// The portal's colour scheme (1: prefer dark), read without ever waiting: a
-// reply updates the value the next look uses; asked again after 2 s.
-class PortalAppearance : public Appearance {
-public:
-    bool isDark() const override {
-        if (const char* forced = std::getenv("TAVIRO_APPEARANCE")) return std::string(forced) == "dark";
-        const auto now = std::chrono::steady_clock::now();
-        if (!asked_ || now - *asked_ > std::chrono::seconds(2)) {
-            asked_ = now;
-            ask();
-        }
-        return *dark_;
-    }
-
-private:
-    void ask() const {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) return;
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
-            QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("Read"));
-        call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
-        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 1000));
-        std::weak_ptr<bool> target = dark_;
-        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [target](QDBusPendingCallWatcher* w) {
-            QDBusPendingReply<QDBusVariant> reply = *w;
-            if (!reply.isError()) {
-                QVariant value = reply.value().variant();
-                // Read answers a variant inside a variant.
-                if (value.canConvert<QDBusVariant>()) value = value.value<QDBusVariant>().variant();
-                if (auto dark = target.lock()) *dark = value.toUInt() == 1;
-            }
-            w->deleteLater();
-        });
-    }
-
-    mutable std::optional<std::chrono::steady_clock::time_point> asked_;
-    std::shared_ptr<bool> dark_ = std::make_shared<bool>(false);
-};
-
 } // namespace
 
 double primaryScreenBottom() {
@@ -166,11 +119,9 @@ CandidateEnvironment qtEnvironment() {
     // Kept to the end of the process: Qt objects must not go in static destruction.
     static const auto& measurer = *new std::shared_ptr<QtMeasurer>(std::make_shared<QtMeasurer>());
     static const auto& screens = *new std::shared_ptr<QtScreens>(std::make_shared<QtScreens>());
-    static const auto& appearance = *new std::shared_ptr<PortalAppearance>(std::make_shared<PortalAppearance>());
     CandidateEnvironment env;
     env.measurer = measurer;
     env.screens = screens;
-    env.appearance = appearance;
     return env;
 }
 

@@ -80,3 +80,25 @@ TEST(CandidateColorsTest, ConfiguredValuesAndHexForms) {
 
 } // namespace
 } // namespace taviro::test
+
+namespace taviro::test {
+namespace {
+
+TEST_F(CandidateFixture, DesktopAppearanceFollowsSkinColourAndTheOverride) {
+    struct Case {
+        long long skinColor;
+        const char* forced; // TAVIRO_APPEARANCE, or none
+        bool dark;
+    };
+    const Case cases[] = {{2, nullptr, true}, {1, nullptr, false}, {2, "light", false}, {1, "dark", true}};
+    for (const auto& c : cases) {
+        set([&](Settings& s) { s.skinColor = c.skinColor; });
+        if (c.forced) setenv("TAVIRO_APPEARANCE", c.forced, 1);
+        else unsetenv("TAVIRO_APPEARANCE");
+        EXPECT_EQ(DesktopAppearance(&config).isDark(), c.dark) << c.skinColor << " " << (c.forced ? c.forced : "-");
+    }
+    unsetenv("TAVIRO_APPEARANCE");
+}
+
+} // namespace
+} // namespace taviro::test
