@@ -102,8 +102,10 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
     NoticeCenter& notices = desktopNotices ? static_cast<NoticeCenter&>(*desktopNotices) : noNotices;
     PackageManagerUpdater updater(notices);
-    VersionCheck versionCheck(TAVIRO_VERSION, std::filesystem::path(TAVIRO_INSTALL_PREFIX) / "share" /
-                                                  "TaviroMac2" / "Info.plist");
+    // The Info.plist of the bundle this program runs from: under the install
+    // prefix when installed (a package update replaces it), in the build tree
+    // when run from there.
+    VersionCheck versionCheck(TAVIRO_VERSION, plat::Paths::resourceFolder(plat::Bundle::TaviroMac2) / "Info.plist");
     DefaultCommandTargets targets(Database::shared(), config, adapter, windows);
 
     std::unique_ptr<plat::InputMethodServer> server;
