@@ -5,6 +5,8 @@
 
 #include "support/TestHome.h"
 
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace taviro::test {
@@ -37,7 +40,8 @@ ProgramRun run(const std::vector<std::string>& args, const std::string& input = 
         env = "HOME=" + quoted(h) + " XDG_DATA_HOME=" + quoted(h + "/data") + " XDG_CONFIG_HOME=" +
               quoted(h + "/config") + " XDG_CACHE_HOME=" + quoted(h + "/cache") + " ";
     }
-    std::string command = "printf '%s' " + quoted(input) + " | " + env + quoted(TAVIRO_TYPE_PATH);
+    // Bounded: a program that hangs fails the test with status 124.
+    std::string command = "printf '%s' " + quoted(input) + " | " + env + "timeout 120 " + quoted(TAVIRO_TYPE_PATH);
     for (const auto& a : args) command += " " + quoted(a);
     command += " 2>/dev/null";
     ProgramRun r;
@@ -115,6 +119,47 @@ TEST(Console, HelpListsTheEscapes) {
     EXPECT_EQ(r.status, 0);
     for (const char* escape : {"{Left}", "{PageDown}", "{Shift}", "{Ctrl}", "{C-x}", "{BS}", "{Esc}"})
         EXPECT_NE(r.out.find(escape), std::string::npos) << escape;
+}
+
+// Nothing at a database path may stop start-up: a FIFO is not opened.
+TEST(Console, AFifoAtADatabasePathDoesNotStopStartUp) {
+    for (const char* name : {"custom.db", "user.db-journal"}) {
+        const auto home = freshDir("console-fifo");
+        const auto folder = home / "data" / "TaviroMac";
+        std::filesystem::create_directories(folder);
+        ASSERT_EQ(mkfifo((folder / name).c_str(), 0600), 0);
+        const ProgramRun r = run({"nihao "}, {}, home);
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(r.out, "你好\n") << name;
+    }
+}
+
+// Two clients on one per-user folder: neither keeps user.db locked, and every
+// commit of both is learnt.
+TEST(Console, TwoClientsShareTheFolder) {
+    const auto home = freshDir("console-shared");
+    std::string input;
+    for (int i = 0; i < 20; ++i) input += "nihao \n";
+    ProgramRun first, second;
+    std::thread other([&] { second = run({}, input, home); });
+    first = run({}, input, home);
+    other.join();
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(lines(first.out).size(), 20u);
+    EXPECT_EQ(lines(second.out).size(), 20u);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((home / "data" / "TaviroMac" / "user.db").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*), sum(Weight) FROM \"Quanpin\" WHERE Word='你好'", -1, &st, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    // One row: the first commit adds it with weight 0, each later one adds 1.
+    EXPECT_EQ(sqlite3_column_int(st, 0), 1);
+    EXPECT_EQ(sqlite3_column_int(st, 1), 39);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
 }
 
 } // namespace
