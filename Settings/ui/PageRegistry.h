@@ -15,7 +15,14 @@
 // "codetable" tab: 0 full pinyin, 1 double pinyin, 2 code tables alone, 3 combined.
 // Sub-pages open as a sheet over the system tab, from its buttons (openSubPage) and from
 // "taviromac2://functions/<route>" URLs; the sheet has a "完成" button that closes it,
-// and a page may close it itself with closeSheet(this).
+// and a page may close it itself with closeSheet(this). The system tab's buttons open the
+// routes "silence", "extended", "keyLogger", "customCodetable", "bootButton" and
+// "puncMap"; a button stays disabled until its route is registered. Any other route
+// registered here opens from "taviromac2://functions/<route>" as well.
+//
+// Long jobs show presentProgressSheet(context.window): the presenter it returns is a
+// ProgressSink for the importers and closes the sheet on dismiss(), or keeps it open with
+// an error and an enabled done button on fail(text).
 
 #include <QString>
 #include <QWidget>
