@@ -8,7 +8,6 @@
 #include "InputMethod/App/Desktop/StatusHintView.h"
 #include "InputMethod/App/DesktopState.h"
 #include "InputMethod/SharedFunctions.h"
-#include "InputMethod/App/Desktop/QtCandidateWindow.h"
 #include "InputMethod/App/FreedesktopNotices.h"
 #include "InputMethod/App/InputMenu.h"
 #include "InputMethod/App/Updater.h"
@@ -18,6 +17,7 @@
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "InputMethod/TavCandidates/Qt/QtCandidateWindows.h"
 #include "InputMethod/TaviroController.h"
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "Platform/Dispatch/MainQueue.h"
@@ -83,9 +83,8 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     ConfigManager& config = ConfigManager::shared();
     TaviroIMEngine& engine = TaviroIMEngine::shared();
     TaviroEngineAdapter adapter(engine);
-    CandidateWindowHolder windows([](bool vertical) -> std::unique_ptr<CandidateWindow> {
-        return std::make_unique<QtCandidateWindow>(vertical, primaryScreenHeight);
-    });
+    CandidateWindowHolder windows;
+    windows.setFactory(qt::candidateWindowFactory(windows));
 
     ControllerEnvironment controllerEnv;
     controllerEnv.engine = &adapter;
