@@ -71,7 +71,7 @@ std::string executableDir() {
 
 int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     (void)app;
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = options.started;
     // The IBus engine lives on GLib's default context: Qt must run it.
     const QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher || !dispatcher->inherits("QEventDispatcherGlib")) {

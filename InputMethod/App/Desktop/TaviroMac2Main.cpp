@@ -1,7 +1,5 @@
 // TaviroMac2: the input method on the desktop. The IBus engine and the Qt
 // windows share one GLib main loop; start-up is the application delegate's.
-#include "InputMethod/App/AppDelegate.h"
-#include "InputMethod/App/CrashLog.h"
 #include "InputMethod/App/Desktop/DesktopApp.h"
 
 #include <QApplication>
@@ -11,6 +9,7 @@
 
 int main(int argc, char** argv) {
     taviro::DesktopOptions options;
+    options.started = std::chrono::steady_clock::now();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--ibus") == 0) {
             options.startedByDaemon = true;
