@@ -40,7 +40,7 @@ std::optional<BoxField> fieldOf(B box) {
 }
 
 // Skin colour and buffer style: value 0 is item 0, value n >= 1 is item n + 1.
-int indexOfShiftedValue(int64_t value) { return value <= 0 ? 0 : static_cast<int>(value + 1); }
+int64_t indexOfShiftedValue(int64_t value) { return value <= 0 ? 0 : value + 1; }
 int64_t valueOfShiftedIndex(int index) { return index >= 1 ? index - 1 : index; }
 
 std::vector<std::string> numberTitles(int from, int to) {
@@ -132,29 +132,27 @@ void TabOneController::refreshColors() {
 }
 
 void TabOneController::viewDidAppear() {
-    auto select = [this](P p, int index) { selected_[static_cast<size_t>(p)] = index; };
+    // A stored value outside its menu (only a hand-edited file has one) selects nothing.
+    auto select = [this](P p, int64_t index) {
+        const auto size = static_cast<int64_t>(popUp(p).titles.size());
+        selected_[static_cast<size_t>(p)] = index >= 0 && index < size ? static_cast<int>(index) : -1;
+    };
     refreshColors();
     select(P::candidateBarLayout, config_.verticalCandidates ? 1 : 0);
     select(P::fontSize, indexOfTitle(popUp(P::fontSize).titles, std::to_string(config_.fontSize)));
     select(P::skinColorSwitcher, indexOfShiftedValue(config_.skinColor));
     select(P::bufferStyleSelector, indexOfShiftedValue(config_.bufferDisplayMode));
     select(P::selectBGStyle, config_.selectNoBG ? 1 : 0);
-    // A stored value outside a menu selects nothing.
-    auto within = [](P p, int index) { return index < static_cast<int>(popUp(p).titles.size()) ? index : -1; };
-    selected_[static_cast<size_t>(P::skinColorSwitcher)] = within(P::skinColorSwitcher, selectedIndex(P::skinColorSwitcher));
-    selected_[static_cast<size_t>(P::bufferStyleSelector)] =
-        within(P::bufferStyleSelector, selectedIndex(P::bufferStyleSelector));
     const bool ownFont = !config_.candidateFontName.empty();
     checked_[static_cast<size_t>(B::candidateFontBox)] = ownFont;
     fontButtonEnabled_ = ownFont;
     fontButtonFamily_ = ownFont ? config_.candidateFontName : std::string();
-    select(P::candidateNumber, config_.candidateNumber >= 0 ? within(P::candidateNumber, static_cast<int>(config_.candidateNumber)) : -1);
+    select(P::candidateNumber, config_.candidateNumber);
     s2tTypeEnabled_ = config_.s2t;
-    select(P::s2tType, config_.s2tType >= 0 && config_.s2tType <= 3 ? static_cast<int>(config_.s2tType) : -1);
+    select(P::s2tType, config_.s2tType);
     for (const auto& info : boxes())
         if (auto f = fieldOf(info.box)) checked_[static_cast<size_t>(info.box)] = (config_.*(f->field)) != f->inverted;
-    select(P::voiceOverLib,
-           config_.voiceOverLibVersion >= 0 ? within(P::voiceOverLib, static_cast<int>(config_.voiceOverLibVersion)) : -1);
+    select(P::voiceOverLib, config_.voiceOverLibVersion);
 }
 
 void TabOneController::toggle(Box box, bool on) {

@@ -150,7 +150,6 @@ protected:
 
 private:
     void refresh() {
-        using Box = TabOneController::Box;
         using PopUp = TabOneController::PopUp;
         for (const auto& info : TabOneController::boxes())
             boxes_[static_cast<size_t>(info.box)]->setChecked(presenter_.checked(info.box));
@@ -170,7 +169,6 @@ private:
         darkButton_->setEnabled(presenter_.colorButtonsEnabled());
         paintColorButton(lightButton_, "white", presenter_.lightColor());
         paintColorButton(darkButton_, "black", presenter_.darkColor());
-        (void)Box::candidateFontBox;
     }
 
     static void paintColorButton(QPushButton* button, const char* background, const RGB& color) {

@@ -121,7 +121,11 @@ TEST_F(GeneralTabTest, NoSelectionAndValuesOutsideTheMenusChangeNothing) {
     config_->fontSize = 17000;
     config_->s2tType = 9;
     config_->skinColor = 40;
+    config_->candidateNumber = int64_t{1} << 40;
+    config_->voiceOverLibVersion = -3;
     page_->viewDidAppear();
+    EXPECT_EQ(page_->selectedIndex(PopUp::candidateNumber), -1);
+    EXPECT_EQ(page_->selectedIndex(PopUp::voiceOverLib), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::fontSize), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::s2tType), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::skinColorSwitcher), -1);
