@@ -6,20 +6,12 @@
 #include <sqlite3.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace kelvane {
 namespace {
 
 namespace fs = std::filesystem;
 using Box = TabThreeController::Box;
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // A small database with one table holding `word`.
 void makeDatabase(const fs::path& path, const std::string& word) {
@@ -242,7 +234,9 @@ TEST_F(SystemTabTest, UninstallReportsTheScriptsRealExitStatus) {
     EXPECT_EQ(fs::path(started[2]).filename(), "uninstall.sh");
     EXPECT_TRUE(fs::exists(started[2]));
     for (size_t i = 2; i < started.size(); ++i)
-        if (i != 4) EXPECT_TRUE(fs::path(started[i]).is_absolute()) << started[i];
+        if (i != 4) {
+            EXPECT_TRUE(fs::path(started[i]).is_absolute()) << started[i];
+        }
     EXPECT_EQ(started[5], (fs::path(std::getenv("XDG_DATA_HOME")) / "TaviroMac").string());
 }
 
