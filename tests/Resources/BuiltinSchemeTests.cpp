@@ -8,7 +8,13 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Text/TextFileReader.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/RunLoopDriver.h"
+#include "Platform/Notifications/RecordingCommandChannel.h"
 #include "Settings/BuiltinFiles.h"
+#include "Settings/CodeTable/CodeTableChooser.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/NotificationSender.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -198,5 +204,59 @@ TEST(BuiltinSchemes, TypingThroughTheConsoleWithAnInstalledScheme) {
         ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", config));
         EXPECT_EQ(typeIn(home, c.keys), c.committed);
     }
+}
+
+namespace {
+
+class SilentSink : public kelvane::ProgressSink {
+public:
+    void setDoubleValue(double) override {}
+    void setMaxValue(double) override {}
+    void incrementBy(double) override {}
+    void setStringValue(const std::string&) override {}
+};
+
+// Chooses a built-in main code table the way the code-table page does, with
+// the input method's commands recorded instead of sent.
+bool chooseMainCodeTable(const fs::path& perUser, const fs::path& userFolder, const std::string& title) {
+    auto previous = kelvane::NotificationSender::setChannel(std::make_shared<plat::RecordingCommandChannel>());
+    kelvane::ConfigManager config(perUser);
+    const kelvane::TableLocations where{perUser, userFolder, kKelvane};
+    plat::RunLoopDriver driver(plat::MainQueue::shared());
+    int calls = 0;
+    bool ok = false;
+    plat::MainQueue::shared().async([&] {
+        kelvane::CodeTableChooser::selectMainCodeTable(config, where, title, std::make_shared<SilentSink>(),
+                                                       [&](bool result) {
+                                                           ++calls;
+                                                           ok = result;
+                                                       });
+    });
+    driver.runUntil([&] { return calls > 0; }, std::chrono::seconds(60));
+    kelvane::NotificationSender::setChannel(previous);
+    return calls == 1 && ok;
+}
+
+} // namespace
+
+// A built-in shape-code table chosen on the code-table page types its codes
+// in the shape-code mode.
+TEST(BuiltinTables, TypingThroughTheConsoleWithAChosenWubiTable) {
+    const fs::path home = taviro::test::freshDir("type-wubi");
+    const fs::path userFolder = home / "Documents" / "塔维输入法";
+    const fs::path perUser = home / "data" / "TaviroMac";
+    ASSERT_TRUE(BuiltinFiles::install(BuiltinFiles::Page::CodeTable, kKelvane, userFolder).failed.empty());
+    ASSERT_TRUE(chooseMainCodeTable(perUser, userFolder, "五笔86"));
+    auto config = plat::readPlistFile(perUser / "config.plist", plat::PlistValue::Type::Dictionary);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->find("CodeTableVersion")->asInteger(), 1);
+    (*config)["QuanPin"] = false;
+    (*config)["FourCode"] = 1;
+    ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", *config));
+    const struct {
+        const char* keys;
+        const char* committed;
+    } cases[] = {{"khlg ", "中国\n"}, {"wqvb ", "你好\n"}, {"a ", "工\n"}};
+    for (const auto& c : cases) EXPECT_EQ(typeIn(home, c.keys), c.committed) << c.keys;
 }
 #endif
