@@ -207,4 +207,16 @@ Point CandidateController::caretPoint(plat::TextInputClient& client) const {
     return {line.x, line.y};
 }
 
+void CandidateController::placeAndShow(plat::TextInputClient& client,
+                                       const std::function<double(double, const Rect&)>& y) {
+    const Point p = caretPoint(client);
+    const auto screen = screenFor(p);
+    if (visiableCandidateCells_.empty() || !screen) return;
+    const Size size = frame().size;
+    double x = p.x - 15.0;
+    if (x + size.width > screen->maxX()) x = screen->maxX() - size.width;
+    setFrame(Rect{{x, y(p.y, *screen)}, size});
+    show();
+}
+
 } // namespace taviro

@@ -4,6 +4,7 @@
 #include "InputMethod/TavCandidates/CandidateEnvironment.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,6 +108,10 @@ protected:
     std::optional<Rect> screenFor(Point p) const;
     // The client's caret, or the mouse when the client gives (0, 0).
     Point caretPoint(plat::TextInputClient& client) const;
+    // Moves the window to 15 left of the caret (pulled in from the screen's
+    // right edge, never held at the left) at the height `y` gives for the
+    // caret and its screen, and shows it; nothing without a page or screen.
+    void placeAndShow(plat::TextInputClient& client, const std::function<double(double, const Rect&)>& y);
     std::shared_ptr<const Settings> settings() const;
     void post(const AccessibilityEvent& event);
     void changed();

@@ -93,16 +93,12 @@ void CandidatesHController::showAtCaret(plat::TextInputClient* client) {
     setBackground(dark ? CandidateColors::darkColor() : Color::white());
     reloadCandidates();
     if (candidates().empty()) return;
-    const Point p = caretPoint(*client);
-    const auto screen = screenFor(p);
-    if (visiableCandidateCells_.empty() || !screen) return;
-    const Size w = frame().size;
-    double x = p.x - 15.0;
-    if (x + w.width > screen->maxX()) x = screen->maxX() - w.width;
-    double y = p.y - (size().height + 5.0);
-    if (y < screen->minY() + 50.0) y = y + 70.0;
-    setFrame(Rect{{x, y}, w});
-    show();
+    // Below the caret, or 70 higher when too near the bottom.
+    placeAndShow(*client, [this](double caretY, const Rect& screen) {
+        double y = caretY - (size().height + 5.0);
+        if (y < screen.minY() + 50.0) y = y + 70.0;
+        return y;
+    });
 }
 
 } // namespace taviro

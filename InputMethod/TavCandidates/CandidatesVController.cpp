@@ -81,16 +81,13 @@ void CandidatesVController::showAtCaret(plat::TextInputClient* client) {
     setBackground(environment().appearance->isDark() ? CandidateColors::darkColor() : Color::white());
     reloadCandidates();
     if (candidates().empty()) return;
-    const Point p = caretPoint(*client);
-    const auto screen = screenFor(p);
-    if (visiableCandidateCells_.empty() || !screen) return;
-    const Size w = frame().size;
-    double x = p.x - 15.0;
-    if (x + w.width > screen->maxX()) x = screen->maxX() - w.width;
-    double y = p.y - (w.height + 5.0);
-    if (y < screen->minY() + 100.0) y = y + w.height + 35.0 + 5.0;
-    setFrame(Rect{{x, y}, w});
-    show();
+    // Below the caret, or above the line when too near the bottom.
+    placeAndShow(*client, [this](double caretY, const Rect& screen) {
+        const double height = frame().size.height;
+        double y = caretY - (height + 5.0);
+        if (y < screen.minY() + 100.0) y = y + height + 35.0 + 5.0;
+        return y;
+    });
 }
 
 } // namespace taviro
