@@ -26,10 +26,9 @@ public:
     TextRange markedRange() const override;
     std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
     TextAttributes attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const override;
-    std::optional<std::string> bundleIdentifier() const override {
-        if (clientId_.empty()) return std::nullopt;
-        return clientId_;
-    }
+    // Every input context is some application's; the daemon does not name
+    // the client on the first focus after the engine starts: "" until it does.
+    std::optional<std::string> bundleIdentifier() const override { return clientId_; }
 
     const std::string& path() const { return path_; }
     IBusEngine* engine = nullptr;
@@ -169,7 +168,16 @@ gboolean engineProcessKey(IBusEngine* engine, guint keyval, guint keycode, guint
 }
 
 void engineFocusIn(IBusEngine* engine) {
-    if (auto* host = hostOf(engine)) host->focusIn(engine, "", "");
+    // Without an id (the first focus after the engine was created): the
+    // daemon's focused context, so that a later focus by id finds its client.
+    auto* host = hostOf(engine);
+    if (!host) return;
+    std::string path;
+    if (gchar* current = ibus_bus_current_input_context(host->bus)) {
+        path = current;
+        g_free(current);
+    }
+    host->focusIn(engine, path, "");
 }
 
 void engineFocusOut(IBusEngine* engine) {

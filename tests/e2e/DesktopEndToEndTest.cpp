@@ -400,3 +400,21 @@ TEST_F(DesktopEndToEnd, SenderKilledInTheMiddleOfADatabaseChangeReleasesTheInput
 }
 
 } // namespace
+
+namespace {
+
+// A guide button that types a pair of brackets and steps back into them: the
+// step is a left-arrow press and release forwarded to the field.
+TEST_F(DesktopEndToEnd, CaretCommandReachesTheFieldAsAForwardedArrowKey) {
+    keys({"semicolon", "h"});
+    ASSERT_TRUE(waitForText([](const std::string& t) { return t == "《》"; })) << "the guide button typed nothing: " << [&] {
+        std::string all;
+        for (const auto& l : field_.lines()) all += l + "|";
+        return all;
+    }();
+    keys({"n", "i", "h", "a", "o", "space"});
+    EXPECT_TRUE(waitForText([](const std::string& t) { return t == "《你好》"; }))
+        << "the caret did not move back between the brackets";
+}
+
+} // namespace
