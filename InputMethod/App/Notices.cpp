@@ -1,5 +1,7 @@
 #include "InputMethod/App/Notices.h"
 
+#include "Platform/Dispatch/MainQueue.h"
+
 #include <algorithm>
 
 namespace taviro {
@@ -39,6 +41,18 @@ void RecordingNoticeCenter::click(std::size_t index) {
         n = delivered_[index];
     }
     if (onActivate_) onActivate_(n);
+}
+
+NoticeCenterUserNotice::NoticeCenterUserNotice(NoticeCenter& center, plat::MainQueue* queue)
+    : center_(std::make_shared<NoticeCenter*>(&center)), queue_(queue) {}
+
+void NoticeCenterUserNotice::detach() { *center_ = nullptr; }
+
+void NoticeCenterUserNotice::post(const std::string& title, const std::string& text) {
+    Notice notice{std::nullopt, title, std::nullopt, text};
+    (queue_ ? *queue_ : plat::MainQueue::shared()).async([center = center_, notice] {
+        if (*center) (*center)->deliver(notice);
+    });
 }
 
 } // namespace taviro

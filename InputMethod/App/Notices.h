@@ -1,9 +1,16 @@
 #pragma once
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "InputMethod/Core/Database/UserNotice.h"
+
+namespace plat {
+class MainQueue;
+}
 
 namespace taviro {
 
@@ -51,6 +58,20 @@ private:
     mutable std::mutex m_;
     std::vector<Notice> delivered_;
     std::vector<Notice> history_;
+};
+
+// The store's messages for the user (a damaged user dictionary, words lost
+// to a locked one) as notices, delivered on the main queue.
+class NoticeCenterUserNotice : public UserNotice {
+public:
+    explicit NoticeCenterUserNotice(NoticeCenter& center, plat::MainQueue* queue = nullptr);
+    // Main thread: messages not yet delivered are dropped from now on.
+    void detach();
+    void post(const std::string& title, const std::string& text) override;
+
+private:
+    std::shared_ptr<NoticeCenter*> center_;  // read and cleared on the main thread only
+    plat::MainQueue* queue_;
 };
 
 } // namespace taviro

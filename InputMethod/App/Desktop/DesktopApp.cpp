@@ -100,6 +100,16 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     auto desktopNotices = FreedesktopNoticeCenter::create(
         [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
     NoticeCenter& notices = desktopNotices ? static_cast<NoticeCenter&>(*desktopNotices) : noNotices;
+    // The store's messages (a damaged or long-locked user dictionary) as notices.
+    auto storeNotices = std::make_shared<NoticeCenterUserNotice>(notices);
+    Database::shared().setUserNotice(storeNotices);
+    struct StoreNoticesEnd {
+        std::shared_ptr<NoticeCenterUserNotice> n;
+        ~StoreNoticesEnd() {
+            Database::shared().setUserNotice(nullptr);
+            n->detach();
+        }
+    } storeNoticesEnd{storeNotices};
     PackageManagerUpdater updater(notices);
     // The Info.plist of the bundle this program runs from: under the install
     // prefix when installed (a package update replaces it), in the build tree

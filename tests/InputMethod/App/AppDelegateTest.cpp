@@ -261,5 +261,24 @@ TEST_F(AppFixture, CommandsReachTheHandlerAndTheBracketWatch) {
     EXPECT_EQ(targets.log, (std::vector<std::string>{"notReady", "closeAll", "reload", "ready"}));
 }
 
+TEST(StoreNotices, DeliveredOnTheMainQueueUntilDetached) {
+    plat::MainQueue queue;
+    plat::ManualDriver driver{queue};
+    RecordingNoticeCenter center;
+    NoticeCenterUserNotice notice(center, &queue);
+    notice.post("用户词库已损坏", "原文件已保留");
+    EXPECT_TRUE(center.delivered().empty());  // not on the poster's thread
+    driver.pump();
+    ASSERT_EQ(center.delivered().size(), 1u);
+    EXPECT_EQ(center.delivered()[0].title, "用户词库已损坏");
+    EXPECT_EQ(center.delivered()[0].informativeText, "原文件已保留");
+    EXPECT_FALSE(center.delivered()[0].identifier);
+
+    notice.post("later", "dropped");
+    notice.detach();
+    driver.pump();
+    EXPECT_EQ(center.history().size(), 1u);
+}
+
 } // namespace
 } // namespace taviro::test
