@@ -321,7 +321,7 @@ TEST(TimedGatherTest, EveryLookupRunsOnAWorkerAndHeldOnesDrop) {
                 return row("丁");
             },
         },
-        Clock::now() + std::chrono::milliseconds(100));
+        Clock::now() + std::chrono::milliseconds(500));
     gate.set_value();
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(*inPlace, 0);

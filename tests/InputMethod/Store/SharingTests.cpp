@@ -64,8 +64,9 @@ protected:
         writeDag(loc_.resourceDir / "dag.db", {{"w2", {"zhang", "san"}, "帐三|9|张三|5"},
                                                  {"w3", {"zhang", "san", "feng"}, "张三丰|4"},
                                                  {"jw2", {"zh", "s"}, "知识|8"}});
-        hooks_.phraseWait = std::chrono::milliseconds(300);
-        hooks_.predictionWait = std::chrono::milliseconds(300);
+        // Long enough for the dag.db part on a busy machine.
+        hooks_.phraseWait = std::chrono::milliseconds(1500);
+        hooks_.predictionWait = std::chrono::milliseconds(1500);
     }
 
     fs::path userDb() const { return loc_.userFolder / "user.db"; }
