@@ -54,7 +54,8 @@ void ConfigManager::loadConfig() {
             if (auto b = value.getBool()) this->*option.boolField = *b;
             break;
         case ConfigOptionType::Int:
-            if (auto i = value.getInteger()) this->*option.intField = *i;
+            if (auto i = value.getInteger())
+                this->*option.intField = contract::intInRange(option.key, *i) ? *i : option.intDefault;
             break;
         case ConfigOptionType::String:
             if (auto s = value.stringPtr()) this->*option.stringField = *s;
@@ -85,7 +86,13 @@ void ConfigManager::save() {
         case ConfigOptionType::String: configData[key] = plat::PlistValue(this->*option.stringField); break;
         }
     }
-    writeDictionary(configPath, plat::PlistValue(configData));
+    std::error_code ec;
+    // A file that exists but cannot be read may still hold the user's settings.
+    if (!plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary) &&
+        std::filesystem::exists(std::filesystem::symlink_status(configPath, ec)))
+        plat::log("Not overwriting unreadable " + configPath.string());
+    else
+        writeDictionary(configPath, plat::PlistValue(configData));
     writeStringMap(silencePath(), silenceDict);
     writeStringMap(puncMapPath(), puncMapDict);
     NotificationSender::post(plat::command::kConfigNeedsReload);

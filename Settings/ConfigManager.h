@@ -21,7 +21,8 @@ StringMap defaultPuncMapDict();
 //
 // A save writes the whole option set over the file: a value the input method stored
 // since the last load is overwritten. Keys this program does not know survive in
-// configData.
+// configData. A "config.plist" that exists but cannot be read is never overwritten.
+// An integer outside its key's range (the shared key table) loads as the default.
 class ConfigManager {
 public:
     // The process's instance over the per-user folder, loaded on first use.

@@ -24,19 +24,34 @@ bool writePlist(const fs::path& path, const plat::PlistValue& value) {
     return false;
 }
 
-// Sets the option from a value of exactly its type; anything else is ignored.
+// Sets the option from a value of exactly its type; an integer outside the key's
+// range gives the default. A value of another type is ignored.
 void loadOption(const OptionSpec& option, const plat::PlistValue& value, Settings& settings) {
     switch (option.type) {
     case OptionType::Bool:
         if (value.isBool()) settings.*option.boolField = *value.getBool();
         break;
     case OptionType::Int:
-        if (value.isInteger()) settings.*option.intField = *value.getInteger();
+        if (value.isInteger()) {
+            const std::int64_t n = *value.getInteger();
+            settings.*option.intField = contract::intInRange(option.key, n) ? n : option.intDefault;
+        }
         break;
     case OptionType::String:
         if (const std::string* s = value.stringPtr()) settings.*option.stringField = *s;
         break;
     }
+}
+
+// Whether a load takes the stored value as it stands.
+bool loadsAsStored(const OptionSpec& option, const plat::PlistValue& value) {
+    switch (option.type) {
+    case OptionType::Bool: return value.isBool();
+    case OptionType::Int:
+        return value.isInteger() && contract::intInRange(option.key, *value.getInteger());
+    case OptionType::String: return value.stringPtr() != nullptr;
+    }
+    return false;
 }
 
 plat::PlistValue optionValue(const OptionSpec& option, const Settings& settings) {
@@ -140,9 +155,14 @@ void ConfigManager::saveConfig() {
         plat::log("Not overwriting unreadable " + configPath_.string());
     } else {
         plat::PlistValue dict = fresh ? *fresh : plat::PlistValue::dictionary();
+        // Written: what this object changed, what the file lacks, what a load could
+        // not take as stored (it holds the value loaded in its place), and the options
+        // that are never loaded.
         for (const auto& option : kSettingsOptions) {
             const std::string key(option.key);
-            if (!sameOptionValue(option, *current, *base_) || !dict.contains(key))
+            const plat::PlistValue* stored = dict.find(key);
+            if (!stored || !option.loaded || !loadsAsStored(option, *stored) ||
+                !sameOptionValue(option, *current, *base_))
                 dict[key] = optionValue(option, *current);
         }
         if ((fresh && dict == *fresh) || writePlist(configPath_, dict)) {

@@ -17,8 +17,10 @@ namespace taviro {
 // Files, in the per-user folder: "config.plist", "silence.plist" and
 // "PunctuationMapping.plist". A save merges over a fresh read of each file and
 // writes only what this object changed since its last load (plus options the
-// file lacks), so edits made meanwhile by the preferences application survive;
-// a file that exists but cannot be read is never overwritten.
+// file lacks, values a load could not take as stored, and "MoveCusorWhenInput",
+// which is never loaded), so edits made meanwhile by the preferences application
+// survive; a file that exists but cannot be read is never overwritten. An
+// integer outside its key's range loads as the default.
 class ConfigManager {
 public:
     // The process's instance over the per-user folder; built and loaded on

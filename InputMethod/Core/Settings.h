@@ -1,7 +1,7 @@
 #pragma once
-// The input method's options: one table of {key, type, default} from which
-// both the typed fields of Settings and the iterable kSettingsOptions array are
-// generated, so the two can never disagree.
+// The input method's options: the typed fields of Settings and the iterable
+// kSettingsOptions array are both generated from the shared key table of
+// "config.plist", so they can never disagree with it or with each other.
 
 #include <array>
 #include <cstdint>
@@ -9,95 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "SharedLib/contract/ConfigPlistKeys.h"
+
 namespace taviro {
 
-// X(field, "Key", default) per option, in declaration order. B is a Bool, I
-// an Int (64-bit), S a String. Key spellings are those of "config.plist",
-// misspellings included.
-#define TAVIRO_SETTINGS_OPTIONS(B, I, S)                          \
-    I(fourCode, "FourCode", 0)                                    \
-    B(shiftToBoot, "ShiftToBoot", true)                           \
-    I(emojiMode, "EmojiMode", 0)                                  \
-    B(doubleSpace, "DoubleSpace", true)                           \
-    B(moveCusorWhenInput, "MoveCusorWhenInput", false)            \
-    B(needUpdateExpandDatabase, "NeedUpdateExpandDatabase", false) \
-    S(inputPlanName, "InputPlanName", "智能ABC")                  \
-    S(assistPlanName, "AssistPlanName", "不使用辅码")             \
-    S(codeTableName, "CodeTableName", "不使用主码表")             \
-    B(mixEnglishInput, "MixEnglishInput", true)                   \
-    B(revealCode, "RevealCode", false)                            \
-    I(assistCodePlan, "AssistCodePlan", -1)                       \
-    I(customCodeTableVersion, "CustomCodeTableVersion", -1)       \
-    I(codeTableVersion, "CodeTableVersion", -1)                   \
-    B(s2t, "S2T", false)                                          \
-    B(an2ang, "An2ang", false)                                    \
-    B(in2ing, "In2ing", false)                                    \
-    B(en2eng, "En2eng", false)                                    \
-    B(z2zh, "Z2zh", false)                                        \
-    B(c2ch, "C2ch", false)                                        \
-    B(s2sh, "S2sh", false)                                        \
-    B(f2h, "F2h", false)                                          \
-    B(r2l, "R2l", false)                                          \
-    B(l2n, "L2n", false)                                          \
-    B(stopTextReplacement, "StopTextReplacement", false)          \
-    I(bufferDisplayMode, "BufferDisplayMode", 0)                  \
-    B(userDict, "UserDict", true)                                 \
-    B(lockUpperCase, "LockUpperCase", false)                      \
-    B(disableDatabase, "DisableDatabase", false)                  \
-    B(cleanUserDict, "CleanUserDict", false)                      \
-    B(lightAlpha, "LightAlpha", false)                            \
-    B(moveBack, "MoveBack", true)                                 \
-    B(autoBlank, "AutoBlank", false)                              \
-    B(wordFirst, "WordFirst", true)                               \
-    B(noEmoji, "NoEmoji", false)                                  \
-    S(bootButtonName, "BootButtonName", "BootButtons.plist")      \
-    B(revealAssist, "RevealAssist", false)                        \
-    B(emptySlide, "EmptySlide", true)                             \
-    I(skinColor, "SkinColor", 0)                                  \
-    I(s2tType, "S2tType", 0)                                      \
-    B(sjrqxq, "SJRQXQ", true)                                     \
-    B(superSP, "SuperSP", true)                                   \
-    B(keyLogger, "KeyLogger", false)                              \
-    B(extendedDict, "ExtendedDict", false)                        \
-    B(quanPin, "QuanPin", true)                                   \
-    I(codeLength, "CodeLength", 4)                                \
-    B(codetableInUserDict, "CodetableInUserDict", false)          \
-    B(emptyClean, "EmptyClean", false)                            \
-    B(voiceOverWordOnly, "VoiceOverWordOnly", false)              \
-    B(gn2ng, "Gn2ng", false)                                      \
-    B(mg2ng, "Mg2ng", false)                                      \
-    B(uen2un, "Uen2un", false)                                    \
-    B(iou2iu, "Iou2iu", false)                                    \
-    B(uei2ui, "Uei2ui", false)                                    \
-    B(thinking, "Thinking", false)                                \
-    B(djPage, "DjPage", true)                                     \
-    B(khPage, "KhPage", false)                                    \
-    B(jdPage, "JdPage", false)                                    \
-    B(verticalCandidates, "VerticalCandidates", false)            \
-    B(silence, "Silence", false)                                  \
-    I(fontSize, "FontSize", 16)                                   \
-    B(forceEngComma, "ForceEngComma", false)                      \
-    B(zRepeat, "ZRepeat", false)                                  \
-    B(zFullSpell, "ZFullSpell", false)                            \
-    B(selectNoBG, "SelectNoBG", false)                            \
-    B(tabPage, "TabPage", false)                                  \
-    B(disableBootButton, "DisableBootButton", false)              \
-    B(statusHint, "StatusHint", false)                            \
-    I(candidateNumber, "CandidateNumber", 0)                      \
-    B(controlSwitchMode, "ControlSwitchMode", false)              \
-    B(shiftSwitchMode, "ShiftSwitchMode", true)                   \
-    B(closeBootButtonSecond, "CloseBootButtonSecond", false)      \
-    S(extraCode, "ExtraCode", "")                                 \
-    B(forceQwerty, "ForceQwerty", false)                          \
-    B(spaceClean, "SpaceClean", false)                            \
-    S(candidateFontName, "CandidateFontName", "")                 \
-    I(candidateFontColorLight, "CandidateFontColorLight", 0)      \
-    I(candidateFontColorDark, "CandidateFontColorDark", 0xFFFFFF) \
-    I(voiceOverLibVersion, "VoiceOverLibVersion", 0)              \
-    B(uploadCrashLog, "UploadCrashLog", true)                     \
-    B(persistedEnMode, "PersistedEnMode", false)                  \
-    I(expDicVersion, "ExpDicVersion", 0)                          \
-    I(englishDBVersion, "EnglishDBVersion", 0)
+// X(field, "Key", default) per option the input method loads and saves, in the
+// file's order. B is a Bool, I an Int (64-bit), S a String.
+#define TAVIRO_SETTINGS_OPTIONS(B, I, S) \
+    CONFIG_PLIST_KEYS(CONFIG_PLIST_ROW, CONFIG_PLIST_ROW, CONFIG_PLIST_SKIP, B, I, S)
 
 using StringMap = std::map<std::string, std::string>;
 

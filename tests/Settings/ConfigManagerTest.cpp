@@ -1,5 +1,6 @@
 #include "Settings/ConfigManager.h"
 
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Notifications/RecordingCommandChannel.h"
 #include "Settings/NotificationSender.h"
@@ -223,6 +224,45 @@ TEST_F(ConfigManagerTest, SaveOverwritesChangesMadeByTheInputMethodMeanwhile) {
     config.save();
     EXPECT_EQ(readConfig().find("S2T")->getBool(), false);
     EXPECT_EQ(readConfig().find("FontSize")->getInteger(), 18);
+}
+
+// A "config.plist" that exists but cannot be read is never overwritten: it may still
+// hold the user's settings. The side files are written and the post is sent.
+TEST_F(ConfigManagerTest, SaveNeverOverwritesAnUnreadableConfig) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"garbage", "not a plist"},
+        {"truncated xml", "<?xml version=\"1.0\"?><plist><dict><key>FontSize</key><integer>18"},
+        {"array root", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"},
+    };
+    for (const auto& c : cases) {
+        const fs::path config = folder_ / "config.plist";
+        ASSERT_TRUE(plat::writeFileAtomically(config, c.bytes)) << c.name;
+        channel_->clear();
+        ConfigManager manager(folder_);
+        manager.fontSize = 24;
+        plat::LogCapture capture;
+        manager.save();
+        EXPECT_EQ(plat::readWholeFile(config), c.bytes) << c.name;
+        EXPECT_TRUE(capture.contains("Not overwriting unreadable " + config.string())) << c.name;
+        EXPECT_EQ(readMap("PunctuationMapping.plist"), kelvane::defaultPuncMapDict()) << c.name;
+        EXPECT_EQ(channel_->log(), std::vector<std::string>{"configNeedsReload"}) << c.name;
+    }
+}
+
+// An integer outside what its key can mean loads as the default.
+TEST_F(ConfigManagerTest, OutOfRangeIntegersLoadAsDefaults) {
+    writeConfig({{"CodeLength", -1}, {"FourCode", 9}, {"S2tType", -1}, {"FontSize", 0},
+                 {"CandidateNumber", 3}, {"AssistCodePlan", -1}});
+    ConfigManager config(folder_);
+    EXPECT_EQ(config.codeLength, 4);
+    EXPECT_EQ(config.fourCode, 0);
+    EXPECT_EQ(config.s2tType, 0);
+    EXPECT_EQ(config.fontSize, 16);
+    EXPECT_EQ(config.candidateNumber, 3);
+    EXPECT_EQ(config.assistCodePlan, -1);
 }
 
 TEST_F(ConfigManagerTest, SaveCreatesMissingFolder) {

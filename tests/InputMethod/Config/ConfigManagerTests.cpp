@@ -155,15 +155,14 @@ TEST(Settings, OptionTableMatchesKeysTypesAndDefaults) {
     ASSERT_EQ(std::size(kSettingsOptions), std::size(kExpected));
     const Settings fresh;
     int trueCount = 0;
-    for (std::size_t i = 0; i < std::size(kExpected); ++i) {
-        const auto& option = kSettingsOptions[i];
-        const auto& row = kExpected[i];
-        EXPECT_EQ(option.key, row.key) << "row " << i + 1;
+    for (const auto& row : kExpected) {
+        const OptionSpec* found = findOption(row.key);
+        ASSERT_NE(found, nullptr) << row.key;
+        const auto& option = *found;
         EXPECT_EQ(static_cast<std::size_t>(option.type), row.def.index()) << row.key;
         EXPECT_EQ(tableDefault(option), row.def) << row.key;
         EXPECT_EQ(valueIn(option, fresh), row.def) << row.key;
         EXPECT_EQ(option.loaded, std::string_view(row.key) != "MoveCusorWhenInput") << row.key;
-        EXPECT_EQ(findOption(row.key), &option);
         if (row.def == Default(true)) ++trueCount;
     }
     EXPECT_EQ(trueCount, 13);
@@ -215,6 +214,39 @@ TEST(ConfigManager, LoadIsStrictAboutTypes) {
     EXPECT_EQ(config.configData(), file);
 }
 
+// An integer outside what its key can mean loads as the default, not as stored
+// (a negative code length made every key commit on its own).
+TEST(ConfigManager, OutOfRangeIntegersLoadAsDefaults) {
+    const struct {
+        const char* key;
+        std::int64_t stored;
+        std::int64_t loaded;
+    } cases[] = {
+        {"CodeLength", -1, 4},       {"CodeLength", 0, 4},         {"CodeLength", 6, 6},
+        {"FourCode", -1, 0},         {"FourCode", 5, 0},           {"FourCode", 4, 4},
+        {"S2tType", 4, 0},           {"S2tType", 3, 3},            {"FontSize", -16, 16},
+        {"FontSize", 0, 16},         {"FontSize", 24, 24},         {"CandidateNumber", -2, 0},
+        {"CandidateNumber", 5, 5},   {"CodeTableVersion", -2, -1}, {"CodeTableVersion", 3, 3},
+        {"CandidateFontColorDark", 0x1000000, 0xFFFFFF},
+        {"CandidateFontColorLight", -1, 0},
+        {"ExpDicVersion", -5, -5},  // no range: any integer
+    };
+    for (const auto& c : cases) {
+        Folder folder;
+        PlistValue file = PlistValue::dictionary();
+        file[c.key] = c.stored;
+        ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+        ConfigManager config(folder.path);
+        const OptionSpec* option = findOption(c.key);
+        ASSERT_NE(option, nullptr) << c.key;
+        EXPECT_EQ(config.settings().get()->*option->intField, c.loaded) << c.key << " " << c.stored;
+        // A reload over a good value falls back the same way.
+        config.update([&](Settings& s) { s.*option->intField = c.loaded + 1; });
+        config.loadConfig();
+        EXPECT_EQ(config.settings().get()->*option->intField, c.loaded) << c.key << " reload";
+    }
+}
+
 TEST(ConfigManager, SaveKeepsWhatItDidNotChange) {
     Folder folder;
     PlistValue file = PlistValue::dictionary();
@@ -227,6 +259,8 @@ TEST(ConfigManager, SaveKeepsWhatItDidNotChange) {
     file["LockPunc"] = true;
     file["Nested"] = PlistValue::Array{PlistValue(1), PlistValue("two")};
     file["S2T"] = false;
+    file["CodeLength"] = -3;
+    file["FourCode"] = 2;
     ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
 
     ConfigManager config(folder.path);
@@ -234,10 +268,16 @@ TEST(ConfigManager, SaveKeepsWhatItDidNotChange) {
     config.saveConfig();
 
     PlistValue saved = readDict(folder.config());
-    // Untouched entries stay exactly as they were, mistyped ones included.
-    for (const char* key : {"FontSize", "QuanPin", "CodeTableVersion", "CustomCodeTableVersion",
-                            "MoveCusorWhenInput", "RevPlanName", "LockPunc", "Nested"})
+    // Untouched entries stay exactly as they were.
+    for (const char* key : {"CodeTableVersion", "CustomCodeTableVersion", "RevPlanName",
+                            "LockPunc", "Nested", "FourCode"})
         EXPECT_EQ(*saved.find(key), *file.find(key)) << key;
+    // A value the load could not take is replaced by the value loaded in its place,
+    // and "MoveCusorWhenInput" is always written as false.
+    EXPECT_EQ(*saved.find("FontSize"), PlistValue(16));
+    EXPECT_EQ(*saved.find("QuanPin"), PlistValue(true));
+    EXPECT_EQ(*saved.find("CodeLength"), PlistValue(4));
+    EXPECT_EQ(*saved.find("MoveCusorWhenInput"), PlistValue(false));
     EXPECT_EQ(*saved.find("S2T"), PlistValue(true));
     // Options the file lacked appear with their values.
     EXPECT_EQ(*saved.find("ShiftToBoot"), PlistValue(true));
