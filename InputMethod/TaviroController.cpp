@@ -46,11 +46,6 @@ std::string asciiLower(std::string s) {
     return s;
 }
 
-std::string asciiUpper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string firstCharacter(const std::string& s) {
     const auto chars = userCharacters(s);
     return chars.empty() ? std::string() : chars.front();
@@ -212,6 +207,9 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
         return false;
     // 7
     lastModifierFlags_ = 0;
+    // Whether the page on show was turned by "." (and so "." was meant as text).
+    const bool dotTurnedPage = dotTurnedPage_;
+    dotTurnedPage_ = false;
 
     // 8: paging keys.
     if (code == Key::pageDown && window().isVisible()) {
@@ -250,6 +248,7 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
             if (K == "." && s->djPage) {
                 window().nextPage();
                 if (window().currentPage() == 0 && s->fourCode == 0) refreshComposition(".");
+                else dotTurnedPage_ = true;
                 return true;
             }
             if (K == "," && s->djPage) { window().previousPage(); return true; }
@@ -362,8 +361,8 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
                 closeWindow();
                 return bootButtonOutput(K);
             }
-            // 17: a code character.
-            if (window().currentPage() > 0 && !inExtra) refreshComposition(".");
+            // 17: a code character. After "." turned the page, the "." joins the code.
+            if (window().currentPage() > 0 && dotTurnedPage && !inExtra) refreshComposition(".");
             refreshComposition(K);
             needEnComma_ = false;
             return true;
@@ -415,7 +414,7 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
         return true;
     }
     if ((code == Key::returnKey || code == Key::keypadEnter) && !buffer.empty()) {
-        pendingCommitText() = s->lockUpperCase ? asciiUpper(buffer) : buffer;
+        pendingCommitText() = s->lockUpperCase ? upperCased(buffer) : buffer;
         // Without candidates the keys go in as the marked text showed them.
         if (!visible) commitKeys(pendingCommitText());
         else commitComposition(currentClient_);
@@ -555,6 +554,8 @@ void TaviroController::deactivateServer(plat::TextInputClient* /*sender*/) {
 // Composition
 
 void TaviroController::refreshComposition(const std::string& key) {
+    // A full composition takes no more keys.
+    if (!key.empty() && engine_.inputBuffer().size() + key.size() > kMaxCompositionKeys) return;
     const std::size_t previousCount = engine_.candidateCount();
     const std::string previousFirstCode = engine_.firstCandidateCode();
     std::string M = engine_.getCandidates(key);
@@ -562,9 +563,12 @@ void TaviroController::refreshComposition(const std::string& key) {
     const std::string buffer = engine_.inputBuffer();
     const bool Z = !buffer.empty() && buffer[0] == 'z' && s->zFullSpell;
     const auto codeLength = static_cast<std::size_t>(std::max<std::int64_t>(0, s->codeLength));
+    const bool shapeCode = s->fourCode >= 1 && s->fourCode <= 4;
+    // Counted once per key, and only where a rule needs it.
+    const std::size_t length = shapeCode ? userCharacterCount(M) : 0;
 
     // Overflow commit.
-    if ((s->fourCode == 1 || s->fourCode == 2) && userCharacterCount(M) > codeLength && !Z && !fiveCodeDedouble_) {
+    if ((s->fourCode == 1 || s->fourCode == 2) && length > codeLength && !Z && !fiveCodeDedouble_) {
         if (previousCount > 0 && !previousFirstCode.empty()) {
             fiveCodeDedouble_ = true;
             commitComposition(currentClient_);
@@ -580,7 +584,7 @@ void TaviroController::refreshComposition(const std::string& key) {
     }
     // Empty-code commit.
     if ((s->fourCode == 3 || s->fourCode == 4) && engine_.candidateCount() == 0 && previousCount > 0 &&
-        userCharacterCount(M) > 1 && !Z) {
+        length > 1 && !Z) {
         commitComposition(currentClient_);
         M = engine_.getCandidates(key);
     }
@@ -595,12 +599,12 @@ void TaviroController::refreshComposition(const std::string& key) {
         M.clear();
     }
     // Full-length commit.
-    if (userCharacterCount(M) == codeLength && engine_.candidateCount() == 1 && s->fourCode == 1 && !Z && !waiting) {
+    if (s->fourCode == 1 && engine_.candidateCount() == 1 && !Z && !waiting && userCharacterCount(M) == codeLength) {
         commitComposition(currentClient_);
         return;
     }
-    if (s->fourCode == 1 && s->emptyClean && !Z && userCharacterCount(engine_.inputBuffer()) == codeLength &&
-        engine_.candidateCount() == 0) {
+    if (s->fourCode == 1 && s->emptyClean && !Z && engine_.candidateCount() == 0 &&
+        userCharacterCount(engine_.inputBuffer()) == codeLength) {
         engine_.clean();
         M.clear();
     }
@@ -629,8 +633,15 @@ void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
         commitKeys(B);
         return;
     }
-    // A key before the refresh after a partial commit: take the fresh list's highlight.
-    if (pending.empty()) showCandidateWindow();
+    // A key before the refresh after a partial commit: take the fresh list's
+    // highlight. A rest without candidates goes in as typed.
+    if (pending.empty()) {
+        showCandidateWindow();
+        if (!window().isVisible() || pending.empty()) {
+            commitKeys(B);
+            return;
+        }
+    }
     // The waiting candidate is no text: nothing is committed or counted and
     // the composition stays as typed.
     if (TaviroIMEngine::isWaitingCandidate(pending)) return;

@@ -73,6 +73,9 @@ public:
     void shiftPressDownCounter() { timerCount_ += 0.1; }
 
     // --- composition ------------------------------------------------------
+    // Keys a composition holds at most (the pinyin engine's own limit); keys
+    // beyond it are consumed and dropped.
+    static constexpr std::size_t kMaxCompositionKeys = 500;
     void refreshComposition(const std::string& key);
     void showCandidateWindow();
 
@@ -142,6 +145,7 @@ private:
     std::set<std::string> systemList_;
     std::set<std::string> noMarcoList_;
     bool fiveCodeDedouble_ = false;
+    bool dotTurnedPage_ = false;
     std::string shortCutComma_;
 
     // Deferred work holds it weakly: a controller gone before its turn is skipped.

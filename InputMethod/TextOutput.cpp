@@ -24,11 +24,6 @@ bool isLatin(char32_t c) {
 }
 bool isChinese(char32_t c) { return c >= 0x4E00 && c <= 0x9FA5; }
 
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 } // namespace
 
 std::string TextOutput::lastCommittedText() { return taviro::lastCommittedText(); }
@@ -55,7 +50,7 @@ std::string TextOutput::displayText(const std::string& text, std::int64_t mode, 
     }
     default: break;
     }
-    return upperCase ? upper(shown) : shown;
+    return upperCase ? upperCased(shown) : shown;
 }
 
 void TextOutput::setMarkedText(const std::string& text, const std::optional<plat::TextAttributes>& attributes,

@@ -33,7 +33,21 @@ std::vector<std::string> userCharacters(std::string_view text) {
     return out;
 }
 
-std::size_t userCharacterCount(std::string_view text) { return userCharacters(text).size(); }
+std::size_t userCharacterCount(std::string_view text) {
+    bool ascii = true;
+    for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    // CR LF is the one ASCII pair that makes a single character.
+    if (ascii && text.find("\r\n") == std::string_view::npos) return text.size();
+    return userCharacters(text).size();
+}
+
+std::string upperCased(std::string_view text) {
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    u.toUpper(icu::Locale::getRoot());
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
 
 std::u32string codePoints(std::string_view text) {
     std::u32string out;

@@ -166,6 +166,17 @@ std::string_view engineKeys(std::string_view buffer)
     return buffer;
 }
 
+// The engine spells lüe and nüe "lve" and "nve"; the pinyin model and
+// everything above this wrapper spell them "lue" and "nue".
+std::string modelSpelling(std::string_view syllable)
+{
+    if (syllable == "lve")
+        return "lue";
+    if (syllable == "nve")
+        return "nue";
+    return std::string(syllable);
+}
+
 } // namespace
 
 SunpinyinWrapper::SunpinyinWrapper()
@@ -257,7 +268,7 @@ std::vector<std::string> SunpinyinWrapper::pyStringFrom(std::string_view buffer)
             continue;
         const char* text = CPinyinData::decodeSyllable(segment.m_syllables[0]);
         if (text && *text)
-            syllables.emplace_back(text);
+            syllables.emplace_back(modelSpelling(text));
     }
     segmentor.clear();
     return syllables;

@@ -53,7 +53,8 @@ public:
     void setIou2iu(bool on);
     void updateAutoCorrection();
 
-    // The syllables the buffer splits into, in typed order ("xi'an" -> xi, an).
+    // The syllables the buffer splits into, in typed order ("xi'an" -> xi, an),
+    // spelt as the pinyin model spells them (lüe and nüe as "lue" and "nue").
     std::vector<std::string> pyStringFrom(std::string_view buffer) const;
 
     // The best sentence for the whole buffer, "" when there is none.

@@ -27,6 +27,25 @@ TEST_F(ControllerTest, KeyBeforeTheDeferredRefreshCommitsTheRestNotTheSameWordAg
     EXPECT_EQ(engine.commits(), (std::vector<std::string>{"你", "好"}));
 }
 
+// After a partial commit, a key before the refresh when the rest has no
+// candidates commits the rest as typed and leaves no marked text.
+TEST_F(ControllerTest, KeyBeforeTheDeferredRefreshCommitsARestWithoutCandidatesAsTyped) {
+    engine.table["nixyz"] = records("ni", {"你"});
+    const char* keys[] = {" ", "{Return}", "!"};
+    for (const char* key : keys) {
+        start();
+        session->typeScript("nixyz");
+        session->typeScript("1", 0ms);
+        EXPECT_EQ(marked(), "xyz") << key;
+        session->typeScript(key, 0ms);
+        EXPECT_EQ(committed().substr(0, std::string("你xyz").size()), "你xyz") << key;
+        EXPECT_EQ(marked(), "") << key;
+        EXPECT_EQ(engine.inputBuffer(), "") << key;
+        session->driver().advance(5ms);
+        EXPECT_FALSE(window().isVisible()) << key;
+    }
+}
+
 TEST_F(ControllerTest, CommitWithTheWindowHiddenCommitsTheKeysAndLearnsNothing) {
     start();
     session->typeScript("ni");          // highlights 你

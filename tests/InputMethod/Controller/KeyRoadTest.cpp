@@ -37,6 +37,15 @@ const RoadCase kRoadCases[] = {
     {"RightArrowAtPageEndTurnsThePage", "ni{Right}{Right}{Right}{Right}{Right} ", nullptr, "逆", ""},
     {"LeftArrowAtPageStartGoesBack", "ni{PageDown}{Left} ", nullptr, "妮", ""},
     {"PageTurnOntoAShorterPageCommitsItsFirst", "ni{Right}{Right}{Right}{PageDown} ", nullptr, "逆", ""},
+    // A letter after a page turn joins the code; only after "." turned the page
+    // does the "." join it first.
+    {"LetterAfterPageDownJoinsTheCode", "ni{PageDown}h ", nullptr, "nih", ""},
+    {"LetterAfterTabPageJoinsTheCode", "ni{Tab}h ", [](Settings& s) { s.tabPage = true; }, "nih", ""},
+    {"LetterAfterBracketPageJoinsTheCode", "ni]h ", [](Settings& s) { s.khPage = true; }, "nih", ""},
+    {"LetterAfterEqualsPageJoinsTheCode", "ni=h ", [](Settings& s) { s.jdPage = true; }, "nih", ""},
+    {"LetterAfterArrowPageJoinsTheCode", "ni{Right}{Right}{Right}{Right}{Right}h ", nullptr, "nih", ""},
+    {"LetterAfterPeriodPageJoinsWithThePeriod", "ni.h ", nullptr, "ni.h", ""},
+    {"LetterAfterPeriodThenPageDownJoinsTheCode", "ni.{PageUp}{PageDown}h ", nullptr, "nih", ""},
     {"SemicolonSelectsTheSecond", "ni;", [](Settings& s) { s.quanPin = false; }, "尼", ""},
     {"ApostropheSelectsTheThird", "ni'", [](Settings& s) { s.quanPin = false; }, "泥", ""},
     {"ApostropheSeparatesSyllablesInFullPinyin", "ni'", nullptr, "", "ni'"},
@@ -71,6 +80,33 @@ const RoadCase kRoadCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, KeyRoad, ::testing::ValuesIn(kRoadCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// With a "." already in the code, "." joins it instead of paging.
+TEST_F(ControllerTest, PeriodJoinsACodeThatHoldsOne) {
+    engine.table["ni.h"] = records("ni.h", {"a", "b", "c", "d", "e", "f", "g"});
+    start();
+    session->typeScript("ni.h");
+    ASSERT_TRUE(window().isVisible());
+    session->typeScript(".");
+    EXPECT_EQ(marked(), "ni.h.");
+    EXPECT_EQ(window().currentPage(), 0);
+}
+
+// A composition stops taking keys at its limit; the keys past it go nowhere.
+TEST_F(ControllerTest, CompositionStopsAtItsLimit) {
+    start();
+    const std::string full(TaviroController::kMaxCompositionKeys, 'a');
+    session->typeScript(full);
+    EXPECT_EQ(engine.inputBuffer(), full);
+    session->typeScript("bcd9.");
+    EXPECT_EQ(engine.inputBuffer(), full);
+    EXPECT_EQ(marked(), full);
+    EXPECT_EQ(committed(), "");
+    session->typeScript("{BS}b");
+    EXPECT_EQ(engine.inputBuffer(), full.substr(1) + "b");
+    session->typeScript(" ");
+    EXPECT_EQ(committed(), full.substr(1) + "b");
+}
 
 TEST_F(ControllerTest, LockUpperCaseAlsoShapesTheMarkedText) {
     // With "LockUpperCase" the marked text shows upper case; Return commits it so.

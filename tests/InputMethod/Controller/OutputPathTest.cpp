@@ -24,6 +24,23 @@ TEST(TextOutput, AutomaticSpaceLooksAtTheLastCharacterBeforeTheCaret) {
     for (const auto& c : cases) EXPECT_EQ(TextOutput::needsAutoBlank(c.before, c.text), c.space) << c.before << "|" << c.text;
 }
 
+// "LockUpperCase" shows the composition with full Unicode case mapping.
+TEST(TextOutput, UpperCaseMapsAllOfUnicode) {
+    struct Case {
+        const char* text;
+        std::int64_t mode;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"lüe", 0, "LÜE"},     {"straße", 0, "STRASSE"}, {"ǆemal", 0, "ǄEMAL"},
+        {"ni你", 0, "NI你"},   {"abcd", 2, "AB'CD"},      {"", 0, ""},
+        {"ﬁx", 0, "FIX"},      {"ὀδυσσεύς", 0, "ὈΔΥΣΣΕΎΣ"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TextOutput::displayText(c.text, c.mode, true, {}), c.shown) << c.text;
+    EXPECT_EQ(TextOutput::displayText("lüe", 0, false, {}), "lüe");
+}
+
 TEST(TextOutput, CommitConvertsSpacesAndRemembers) {
     struct Case {
         bool s2t;

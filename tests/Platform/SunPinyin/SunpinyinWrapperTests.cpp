@@ -76,7 +76,16 @@ TEST_F(SunpinyinWrapperTest, Syllables)
         {"zhongguo", {"zhong", "guo"}},
         {"zhongguoren", {"zhong", "guo", "ren"}},
         {"nihaoa", {"ni", "hao", "a"}},
-        {"lue", {"lve"}},
+        // ü after l and n is spelt "ue", as the pinyin model spells it, whether
+        // typed "ue" or "ve".
+        {"lue", {"lue"}},
+        {"nue", {"nue"}},
+        {"lve", {"lue"}},
+        {"nve", {"nue"}},
+        {"celue", {"ce", "lue"}},
+        {"nvelve", {"nue", "lue"}},
+        {"lv", {"lv"}},
+        {"jue", {"jue"}},
     };
     SunpinyinWrapper wrapper;
     for (const auto& c : cases)
