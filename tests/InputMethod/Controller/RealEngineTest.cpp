@@ -62,6 +62,23 @@ TEST_F(RealEngine, TypesAndCommitsAWord) {
     EXPECT_EQ(TaviroIMEngine::shared().inputBuffer(), "");
 }
 
+// lüe and nüe, typed "ue" or "ve", find their words.
+TEST_F(RealEngine, LueAndNueFindTheirWords) {
+    struct Case {
+        const char* keys;
+        const char* word;
+    } cases[] = {
+        {"lue", "略"}, {"nue", "虐"}, {"lve", "略"}, {"nve", "虐"}, {"celue", "策略"}, {"nuedai", "虐待"},
+    };
+    for (const auto& c : cases) {
+        session->client().setText("");
+        ASSERT_TRUE(session->typeScript(c.keys));
+        ASSERT_TRUE(window().isVisible()) << c.keys;
+        EXPECT_EQ(window().visibleCandidates().front(), c.word) << c.keys;
+        session->typeScript("{Esc}");
+    }
+}
+
 TEST_F(RealEngine, TraditionalOutput) {
     ConfigManager::shared().update([](Settings& s) {
         s.s2t = true;
