@@ -5,6 +5,7 @@
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 #include "Platform/SunPinyin/SunpinyinWrapper.h"
+#include "InputMethod/Core/Double2Pinyin.h"
 #include "StrategyFixture.h"
 
 namespace taviro::test {
@@ -89,6 +90,56 @@ TEST_F(QuanpinTest, UpperCaseBufferGivesNothingAndEmptyResultKeepsThePreviousLis
     EXPECT_EQ(words(strategy->candidatesFromBuffer("")), words(first));
 }
 
+// Each shorter prefix brings at most five of its phrases (shishi has more).
+TEST_F(QuanpinTest, ShorterPrefixesBringFivePhrasesEach) {
+    auto strategy = make();
+    const auto list = strategy->candidates("shishishang", false);
+    ASSERT_FALSE(list.empty());
+    EXPECT_EQ(list.front().table, "事实上");
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const CodeTable& r) { return r.code == "shishi"; }), 5);
+}
+
+// Inside each lookup: code-table rows, then user rows ("CodetableInUserDict"
+// swaps them), then the superSP words, then the phrases.
+TEST_F(QuanpinTest, OrderOfTheSourcesInsideALookup) {
+    useMainTable({{"nihao", "码表词", 1}});
+    struct Case {
+        const char* name;
+        std::function<void(Settings&)> options;
+        const char* buffer;
+        std::vector<std::string> head;
+    };
+    const std::vector<Case> cases = {
+        {"code table before user rows", nullptr, "nihao", {"码表词", "用户词", "你好"}},
+        {"user rows first with CodetableInUserDict", [](Settings& s) { s.codetableInUserDict = true; }, "nihao",
+         {"用户词", "码表词", "你好"}},
+        // Initials only: the superSP words come before the phrase lookup's.
+        {"superSP words before the phrases", [](Settings& s) { s.superSP = true; }, "bjdx", {"北京大学", "半径大小"}},
+        {"no superSP words when off", nullptr, "bjdx", {"北京大学", "不"}},
+    };
+    bool learnt = false;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        set([&](Settings& s) {
+            s.codetableInUserDict = false;
+            s.superSP = false;
+            if (c.options) c.options(s);
+        });
+        auto strategy = make();
+        if (!learnt) {
+            CodeTable user("nihao", "用户词", 5);
+            store_->insertUserWord(user, true);
+            learnt = true;
+        }
+        store_->clearCacheNow();
+        const auto list = strategy->candidates(c.buffer, false);
+        ASSERT_GE(list.size(), c.head.size());
+        const auto all = words(list);
+        EXPECT_EQ(std::vector<std::string>(all.begin(), all.begin() + c.head.size()), c.head);
+        EXPECT_EQ(list.front().code, c.buffer);
+    }
+}
+
 class SunpyTest : public StrategyTest {
 protected:
     std::unique_ptr<SunpyInputStrategy> make() {
@@ -128,6 +179,11 @@ TEST_F(SunpyTest, SentenceForLongInputAndNoneForUnconvertedKeys) {
     // "qa" is no syllable: the keys come back unconverted and are no pinyin.
     EXPECT_FALSE(SunpyInputStrategy::sentenceCandidates(*query, "qaqa"));
     EXPECT_FALSE(SunpyInputStrategy::sentenceCandidates(*query, "ni.hc"));
+    // "om" is no pair of the scheme, so "nihaoma" comes back unconverted; as
+    // full pinyin the engine would make a sentence of it, but it is skipped.
+    EXPECT_EQ(query->d2f->joinedPinyinRange("nihaoma", *query->settings), "nihaoma");
+    EXPECT_FALSE(query->wrapper->candidateWithBuffer("nihaoma").empty());
+    EXPECT_FALSE(SunpyInputStrategy::sentenceCandidates(*query, "nihaoma"));
 }
 
 TEST_F(SunpyTest, AssistCodesNarrowTheCandidates) {
@@ -192,6 +248,51 @@ TEST_F(SunpyTest, AssistFilterReadsThePreviousListAndMovesBack) {
         store_->closeAll();
         std::filesystem::remove(loc_.userFolder / "custom.db");
     }
+}
+
+// Where the double-pinyin lookup places what its options add.
+TEST_F(SunpyTest, PlacesOfSuperSPFullSpellAndWordFirst) {
+    struct Case {
+        const char* name;
+        std::function<void(Settings&)> options;
+        bool assist;
+        const char* keys;
+        std::vector<std::string> head;
+    };
+    const std::vector<Case> cases = {
+        // superSP words go in after the first record.
+        {"superSP after the first", [](Settings& s) { s.superSP = true; }, false, "bjdx", {"版嗲", "北京大学", "半径大小", "办"}},
+        {"no superSP", nullptr, false, "bjdx", {"版嗲", "办"}},
+        // The z road: the first phrase, then the full-pinyin words, then the other phrases.
+        {"z road after the first phrase", [](Settings& s) { s.zFullSpell = true; }, false, "zhao", {"藏獒", "好", "号"}},
+        {"no z road", nullptr, false, "zhao", {"藏獒", "脏", "葬"}},
+        // With an assist table, four keys and "WordFirst", the two-character word leads.
+        {"word first", nullptr, true, "nihc", {"你好", "你"}},
+        {"assisted character first", [](Settings& s) { s.wordFirst = false; }, true, "nihc", {"你", "你好"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (store_) store_->closeAll();
+        std::filesystem::remove(loc_.userFolder / "assist.database");
+        set([](Settings& s) {
+            s.superSP = false;
+            s.zFullSpell = false;
+            s.wordFirst = true;
+            s.assistPlanName = "不使用辅码";
+        });
+        if (c.assist) useAssistTable({{"hc", "你"}});
+        if (c.options) set(c.options);
+        auto strategy = make();
+        const auto list = words(strategy->candidates(c.keys));
+        ASSERT_GE(list.size(), c.head.size());
+        EXPECT_EQ(std::vector<std::string>(list.begin(), list.begin() + c.head.size()), c.head);
+    }
+    // The other phrases follow every full-pinyin word.
+    set([](Settings& s) { s.zFullSpell = true; });
+    const auto list = words(make()->candidates("zhao"));
+    const auto at = [&](const char* w) { return std::find(list.begin(), list.end(), w) - list.begin(); };
+    EXPECT_GT(at("脏"), at("浩"));
+    EXPECT_LT(at("脏"), static_cast<std::ptrdiff_t>(list.size()));
 }
 
 TEST_F(SunpyTest, CustomPhrasesAndUpperCase) {
@@ -266,3 +367,4 @@ TEST_F(StrategyTest, DispatcherMixesEnglishIntoPinyinLists) {
 
 } // namespace
 } // namespace taviro::test
+
