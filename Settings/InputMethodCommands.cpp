@@ -2,6 +2,7 @@
 
 #include "Settings/MainThread.h"
 
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CommandBracket.h"
@@ -22,13 +23,12 @@ namespace {
 
 // Copies source beside target and renames it into place; target is untouched on failure.
 bool copyIntoPlace(const fs::path& source, const fs::path& target) {
-    const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
     std::error_code ec;
-    fs::copy_file(source, temporary, ec);
-    if (!ec) fs::rename(temporary, target, ec);
-    if (ec) {
-        plat::log("Kelvane: could not copy " + source.string() + " to " + target.string() + ": " + ec.message());
-        fs::remove(temporary, ec);
+    fs::create_directories(target.parent_path(), ec);
+    const auto bytes = plat::readWholeFile(source);
+    std::string error;
+    if (!bytes || !plat::writeFileAtomically(target, *bytes, &error)) {
+        plat::log("Kelvane: could not copy " + source.string() + " to " + target.string() + ": " + error);
         return false;
     }
     return true;
@@ -38,8 +38,8 @@ bool copyIntoPlace(const fs::path& source, const fs::path& target) {
 
 bool InputMethodCommands::selectDoublePinyinScheme(ConfigManager& config, const std::string& name,
                                                    const fs::path& perUserFolder, const fs::path& userFolder) {
-    config.inputPlanName = name;
-    config.save();
+    // The scheme file goes in place first: a failed copy leaves the name and the input
+    // method on the scheme they have.
     bool copied = false;
     const std::string file = name + ".plist";
     if (!name.empty() && plat::Paths::isSafeRelativeName(file)) {
@@ -50,8 +50,11 @@ bool InputMethodCommands::selectDoublePinyinScheme(ConfigManager& config, const 
     } else {
         plat::log("Kelvane: refusing the scheme name \"" + name + "\"");
     }
+    if (!copied) return false;
+    config.inputPlanName = name;
+    config.save();
     NotificationSender::post(cmd::kNeedReloadPlan);
-    return copied;
+    return true;
 }
 
 void InputMethodCommands::chooseCandidatePanel(ConfigManager& config, bool vertical) {

@@ -13,10 +13,10 @@ class ConfigManager;
 // "configNeedsReload", each with its commands in the order the input method needs.
 class InputMethodCommands {
 public:
-    // Saves "InputPlanName", replaces "spScheme.plist" in the per-user folder by
-    // "KeyMaps/<name>.plist" of the user folder, then posts "needReloadPlan". A name that
-    // could leave "KeyMaps", or a missing scheme file, leaves "spScheme.plist" as it was.
-    // Returns whether the scheme file was put in place.
+    // Replaces "spScheme.plist" in the per-user folder atomically by "KeyMaps/<name>.plist"
+    // of the user folder, then saves "InputPlanName" and posts "needReloadPlan". A name
+    // that could leave "KeyMaps", or a scheme file that cannot be copied, changes nothing
+    // and posts nothing. Returns whether the scheme file was put in place.
     static bool selectDoublePinyinScheme(ConfigManager& config, const std::string& name,
                                          const std::filesystem::path& perUserFolder,
                                          const std::filesystem::path& userFolder);

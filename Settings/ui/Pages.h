@@ -8,6 +8,12 @@ QWidget* makeGeneralTab(const PageContext& context);
 QWidget* makeInputModeTab(const PageContext& context);
 QWidget* makeSystemTab(const PageContext& context);
 QWidget* makeSilenceEditor(const PageContext& context);
+// The code-table page (code tables alone).
+QWidget* makeCodeTableView(const PageContext& context);
+// The custom phrase editor.
+QWidget* makeCustomPhraseView(const PageContext& context);
+// The double-pinyin page.
+QWidget* makeShuangPinView(const PageContext& context);
 // Opens the reset panel over the settings window.
 QWidget* openResetPanel(const PageContext& context);
 

@@ -13,7 +13,10 @@ void registerPages() {
     registerTabPage("general", makeGeneralTab);
     registerTabPage("codetable", makeInputModeTab);
     registerTabPage("advance", makeSystemTab);
+    registerInputModePage(1, makeShuangPinView);
+    registerInputModePage(2, makeCodeTableView);
     registerSubPage("silence", "静默应用列表", makeSilenceEditor);
+    registerSubPage("customCodetable", "自定义短语", makeCustomPhraseView);
     registerTabPage("qvcloud", makeQvCloudView);
     registerTabPage("backups", makeBackupsView);
 }

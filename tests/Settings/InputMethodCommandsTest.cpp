@@ -36,10 +36,14 @@ TEST_F(InputMethodCommandsTest, SchemeChoiceSavesCopiesThenPosts) {
     EXPECT_EQ(ConfigManager(perUser_).inputPlanName, "小鹤");
     EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "needReloadPlan"}));
 
-    // A missing or escaping scheme leaves the active one in place.
-    for (const char* name : {"absent", "../../x"}) {
+    // A missing or escaping scheme leaves the active one in place, with its name, and
+    // tells the input method nothing.
+    for (const char* name : {"absent", "../../x", "/etc/x"}) {
+        channel_->clear();
         EXPECT_FALSE(InputMethodCommands::selectDoublePinyinScheme(*config_, name, perUser_, user_));
         EXPECT_EQ(readFile(perUser_ / "spScheme.plist"), "scheme");
+        EXPECT_EQ(ConfigManager(perUser_).inputPlanName, "小鹤") << name;
+        EXPECT_TRUE(posted().empty()) << name;
     }
 }
 

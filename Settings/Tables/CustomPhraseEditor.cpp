@@ -1,0 +1,88 @@
+#include "Settings/Tables/CustomPhraseEditor.h"
+
+#include "Platform/Dispatch/SerialQueue.h"
+#include "Settings/Functions/ModelManager.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <locale>
+
+namespace kelvane {
+
+CustomPhraseEditor::CustomPhraseEditor(ModelManager& store)
+    : store_(store), queue_(std::make_unique<plat::SerialQueue>("customPhrases")) {}
+
+CustomPhraseEditor::~CustomPhraseEditor() = default;
+
+void CustomPhraseEditor::load() {
+    rows_ = queue_->sync([this] { return store_.loadCodeTable(); });
+    selected_ = rows_.empty() ? -1 : int(rows_.size()) - 1;
+}
+
+std::string CustomPhraseEditor::cellText(int row, int column) const {
+    if (row < 0 || row >= int(rows_.size())) return {};
+    const CodeTable& r = rows_[size_t(row)];
+    switch (column) {
+    case code: return r.code;
+    case phrase: return r.table;
+    case weight: {
+        std::ostringstream out;
+        out.imbue(std::locale::classic());
+        out << r.weight;
+        return out.str();
+    }
+    default: return {};
+    }
+}
+
+std::optional<double> CustomPhraseEditor::parseWeight(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    for (unsigned char c : text)
+        if (c >= 0x80 || c <= ' ') return std::nullopt;
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    double value = 0;
+    in >> value;
+    if (in.fail() || in.peek() != std::char_traits<char>::eof() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+bool CustomPhraseEditor::editCell(int row, int column, const std::string& text) {
+    if (row < 0 || row >= int(rows_.size()) || text.empty()) return false;
+    CodeTable& r = rows_[size_t(row)];
+    switch (column) {
+    case code: r.code = text; break;
+    case phrase: r.table = text; break;
+    case weight: {
+        const auto value = parseWeight(text);
+        if (!value) return false;
+        r.weight = *value;
+        break;
+    }
+    default: return false;
+    }
+    const CodeTable copy = r;
+    queue_->sync([this, &copy] { store_.updateCodeTable(copy); });
+    return true;
+}
+
+void CustomPhraseEditor::addRow(const std::optional<std::string>& pasted) {
+    CodeTable row;
+    row.code = kNewCode;
+    row.table = pasted && !pasted->empty() ? *pasted : kNewPhrase;
+    row.weight = 0;
+    queue_->sync([this, &row] { store_.insertCodeTable(row); });
+    rows_.push_back(row);
+    selected_ = int(rows_.size()) - 1;
+}
+
+void CustomPhraseEditor::deleteRows(const std::set<int>& indexes) {
+    std::vector<CodeTable> doomed;
+    for (int i : indexes)
+        if (i >= 0 && i < int(rows_.size())) doomed.push_back(rows_[size_t(i)]);
+    queue_->sync([this, &doomed] { store_.deleteCodeTable(doomed); });
+    load();
+}
+
+} // namespace kelvane

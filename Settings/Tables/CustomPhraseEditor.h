@@ -1,0 +1,55 @@
+#pragma once
+#include "Settings/Functions/CodeTable.h"
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace plat {
+class SerialQueue;
+}
+
+namespace kelvane {
+
+class ModelManager;
+
+// The custom phrase editor: the rows of "custom.db" (code, phrase, weight) with in-place
+// edits, adding and deleting. Every call of the store runs on one serial worker, so an
+// added row has its id before a later edit of it is written.
+class CustomPhraseEditor {
+public:
+    enum Column { code = 0, phrase = 1, weight = 2 };
+    static constexpr const char* kNewCode = "Code Here!";
+    static constexpr const char* kNewPhrase = "这里写字";
+
+    explicit CustomPhraseEditor(ModelManager& store);
+    ~CustomPhraseEditor();
+
+    // Reads the rows again; the last row is selected.
+    void load();
+    const std::vector<CodeTable>& rows() const { return rows_; }
+    int selectedRow() const { return selected_; }
+    // The text a cell shows.
+    std::string cellText(int row, int column) const;
+
+    // An in-place edit of one cell. An empty code or phrase, or a weight that is not a
+    // finite number, is refused: the row keeps its value and nothing is written.
+    bool editCell(int row, int column, const std::string& text);
+    // Appends a row ("Code Here!", the pasted text or "这里写字", 0), stores it and selects it.
+    void addRow(const std::optional<std::string>& pasted);
+    // Deletes the rows at these indexes in one transaction and reads the list again.
+    void deleteRows(const std::set<int>& indexes);
+
+    // A weight as typed: a whole C-locale number, ASCII, no spaces, finite.
+    static std::optional<double> parseWeight(const std::string& text);
+
+private:
+    ModelManager& store_;
+    std::unique_ptr<plat::SerialQueue> queue_;
+    std::vector<CodeTable> rows_;
+    int selected_ = -1;
+};
+
+} // namespace kelvane

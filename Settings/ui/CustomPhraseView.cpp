@@ -1,0 +1,83 @@
+#include "Settings/Functions/ModelManager.h"
+#include "Settings/Tables/CustomPhraseEditor.h"
+#include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/Pages.h"
+#include "Settings/ui/Style.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <set>
+
+namespace kelvane::ui {
+namespace {
+
+// The custom phrase editor: a three-column table over CustomPhraseEditor.
+class CustomPhraseView : public QWidget {
+public:
+    explicit CustomPhraseView(const PageContext&) : editor_(ModelManager::shared()) {
+        setFont(uiFont());
+        setMinimumSize(480, 320);
+        auto* layout = new QVBoxLayout(this);
+        table_ = new QTableWidget(0, 3, this);
+        table_->setObjectName("customTable");
+        table_->setHorizontalHeaderLabels({"编码", "短语", "权重"});
+        table_->horizontalHeader()->setSectionsMovable(false);
+        table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+        table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+        layout->addWidget(table_);
+        connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+            if (!editor_.editCell(item->row(), item->column(), item->text().toStdString())) redraw();
+        });
+        auto* buttons = new QHBoxLayout;
+        auto* add = new QPushButton("+", this);
+        add->setObjectName("addRow");
+        auto* remove = new QPushButton("-", this);
+        remove->setObjectName("deleteRow");
+        buttons->addWidget(add);
+        buttons->addWidget(remove);
+        buttons->addStretch(1);
+        layout->addLayout(buttons);
+        connect(add, &QPushButton::clicked, this, [this] {
+            const QString text = QApplication::clipboard()->text();
+            editor_.addRow(text.isEmpty() ? std::nullopt : std::optional<std::string>(text.toStdString()));
+            redraw();
+        });
+        connect(remove, &QPushButton::clicked, this, [this] {
+            std::set<int> rows;
+            for (const auto& index : table_->selectionModel()->selectedRows()) rows.insert(index.row());
+            editor_.deleteRows(rows);
+            redraw();
+        });
+        editor_.load();
+        redraw();
+    }
+
+private:
+    void redraw() {
+        QSignalBlocker block(table_);
+        table_->setRowCount(int(editor_.rows().size()));
+        for (int r = 0; r < int(editor_.rows().size()); ++r)
+            for (int c = 0; c < 3; ++c)
+                table_->setItem(r, c, new QTableWidgetItem(QString::fromStdString(editor_.cellText(r, c))));
+        if (editor_.selectedRow() >= 0) {
+            table_->selectRow(editor_.selectedRow());
+            table_->scrollToItem(table_->item(editor_.selectedRow(), 0));
+        }
+    }
+
+    CustomPhraseEditor editor_;
+    QTableWidget* table_;
+};
+
+} // namespace
+
+QWidget* makeCustomPhraseView(const PageContext& context) { return new CustomPhraseView(context); }
+
+} // namespace kelvane::ui

@@ -1,0 +1,138 @@
+#include "Settings/ConfigManager.h"
+#include "Settings/Pages/PbarController.h"
+#include "Settings/Tables/ShuangPinPage.h"
+#include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/Pages.h"
+#include "Settings/ui/PopOver.h"
+#include "Settings/ui/Style.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QUrl>
+
+namespace kelvane::ui {
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// The double-pinyin page: draws ShuangPinPage and forwards every change to it.
+class ShuangPinView : public QWidget {
+public:
+    explicit ShuangPinView(const PageContext& context)
+        : presenter_(*context.config, TableLocations::current()), window_(context.window) {
+        setFont(uiFont());
+        presenter_.install();
+        auto* grid = new QGridLayout(this);
+        grid->setContentsMargins(20, 12, 20, 12);
+        grid->setHorizontalSpacing(10);
+        grid->setVerticalSpacing(8);
+
+        spSelector_ = new QComboBox(this);
+        spSelector_->setObjectName("spSelector");
+        connect(spSelector_, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
+            presenter_.selectScheme(spSelector_->currentText().toStdString());
+            refresh();
+        });
+        auto* openDir = new QPushButton("打开方案文件夹", this);
+        openDir->setObjectName("openCTDir");
+        connect(openDir, &QPushButton::clicked, this, [this] {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(qs(presenter_.schemeFolder().string())));
+        });
+        grid->addWidget(new QLabel("双拼方案", this), 0, 0);
+        grid->addWidget(spSelector_, 0, 1);
+        grid->addWidget(openDir, 0, 2);
+
+        assistCheckBox_ = new QCheckBox("使用辅码", this);
+        assistCheckBox_->setObjectName("assistCheckBox");
+        connect(assistCheckBox_, &QCheckBox::clicked, this, [this](bool on) {
+            presenter_.setAssistOn(on);
+            refresh();
+        });
+        assistSelector_ = new QComboBox(this);
+        assistSelector_->setObjectName("assistSelector");
+        connect(assistSelector_, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
+            QPointer<ShuangPinView> self(this);
+            presenter_.selectAssistTable(assistSelector_->currentText().toStdString(),
+                                         presentProgressSheet(window_ ? window_ : this), [self](bool) {
+                                             if (self) self->refresh();
+                                         });
+        });
+        grid->addWidget(assistCheckBox_, 1, 0);
+        grid->addWidget(assistSelector_, 1, 1);
+
+        revealAssist_ = box("revealAssist", "显示辅码", &ShuangPinPage::setRevealAssist);
+        dupGoBack_ = box("dupGoBack", "重码后置", &ShuangPinPage::setMoveBack);
+        wordFirst_ = box("wordFirst", "词组优先", &ShuangPinPage::setWordFirst);
+        grid->addWidget(revealAssist_, 2, 1);
+        grid->addWidget(dupGoBack_, 3, 1);
+        grid->addWidget(wordFirst_, 4, 1);
+
+        auto* extraRow = new QHBoxLayout;
+        quickExtra_ = box("quickExtraButton", "分号作为额外编码", &ShuangPinPage::setQuickExtra);
+        auto* help = new QPushButton("?", this);
+        help->setObjectName("quickExtraHelp");
+        help->setFixedSize(20, 20);
+        connect(help, &QPushButton::clicked, this, [help] { showPopOver(qs(ShuangPinPage::kQuickExtraHelp), help); });
+        extraRow->addWidget(quickExtra_);
+        extraRow->addWidget(help);
+        extraRow->addStretch(1);
+        grid->addLayout(extraRow, 5, 1);
+        grid->setColumnStretch(1, 1);
+        grid->setRowStretch(6, 1);
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        presenter_.willAppear();
+        refresh();
+        QWidget::showEvent(event);
+    }
+
+private:
+    QCheckBox* box(const char* name, const char* title, void (ShuangPinPage::*set)(bool)) {
+        auto* b = new QCheckBox(title, this);
+        b->setObjectName(name);
+        connect(b, &QCheckBox::clicked, this, [this, set](bool on) { (presenter_.*set)(on); });
+        return b;
+    }
+
+    void refresh() {
+        spSelector_->clear();
+        for (const auto& title : presenter_.schemes()) spSelector_->addItem(qs(title));
+        spSelector_->setCurrentIndex(presenter_.selectedScheme());
+        assistSelector_->clear();
+        for (const auto& title : presenter_.assistTables()) assistSelector_->addItem(qs(title));
+        assistSelector_->setCurrentIndex(presenter_.selectedAssistTable());
+        const bool on = presenter_.assistOn();
+        assistCheckBox_->setChecked(on);
+        for (QWidget* w : {static_cast<QWidget*>(assistSelector_), static_cast<QWidget*>(revealAssist_),
+                           static_cast<QWidget*>(dupGoBack_), static_cast<QWidget*>(wordFirst_)})
+            w->setEnabled(on);
+        revealAssist_->setChecked(presenter_.revealAssist());
+        dupGoBack_->setChecked(presenter_.moveBack());
+        wordFirst_->setChecked(presenter_.wordFirst());
+        quickExtra_->setChecked(presenter_.quickExtra());
+    }
+
+    ShuangPinPage presenter_;
+    QWidget* window_;
+    QComboBox* spSelector_;
+    QCheckBox* assistCheckBox_;
+    QComboBox* assistSelector_;
+    QCheckBox* revealAssist_;
+    QCheckBox* dupGoBack_;
+    QCheckBox* wordFirst_;
+    QCheckBox* quickExtra_;
+};
+
+} // namespace
+
+QWidget* makeShuangPinView(const PageContext& context) { return new ShuangPinView(context); }
+
+} // namespace kelvane::ui

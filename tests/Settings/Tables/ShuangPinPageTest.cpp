@@ -1,0 +1,149 @@
+#include "Settings/Tables/ShuangPinPage.h"
+
+#include "ImportTestSupport.h"
+#include "RecordingChannelFixture.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Settings/ConfigManager.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace kelvane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kelvane::test;
+
+class ShuangPinPageTest : public RecordingChannelFixture {
+protected:
+    void SetUp() override {
+        RecordingChannelFixture::SetUp();
+        const fs::path root = taviro::test::freshDir("shuangpinpage");
+        where_ = {root / "TaviroMac", root / "塔维输入法", root / "resources"};
+        fs::create_directories(where_.resourceFolder);
+        makeAssistTemplate(where_.resourceFolder / "assist.database");
+        config_ = std::make_unique<ConfigManager>(where_.perUserFolder);
+        page_ = std::make_unique<ShuangPinPage>(*config_, where_);
+    }
+
+    bool chooseAssist(const std::string& title) {
+        plat::RunLoopDriver driver(plat::MainQueue::shared());
+        int calls = 0;
+        bool ok = false;
+        plat::MainQueue::shared().async([&] {
+            page_->selectAssistTable(title, sink_, [&](bool result) {
+                ++calls;
+                ok = result;
+            });
+        });
+        driver.runUntil([&] { return calls > 0; }, std::chrono::seconds(30));
+        EXPECT_EQ(calls, 1);
+        return ok;
+    }
+
+    TableLocations where_;
+    std::unique_ptr<ConfigManager> config_;
+    std::unique_ptr<ShuangPinPage> page_;
+    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+};
+
+TEST_F(ShuangPinPageTest, ListsSchemesWithoutKeyHintsAndAssistTablesAtAnyDepth) {
+    writeFile(where_.userFolder / "KeyMaps" / "小鹤.plist", "a");
+    writeFile(where_.userFolder / "KeyMaps" / "小鹤_rev.plist", "a");
+    writeFile(where_.userFolder / "KeyMaps" / "notes.txt", "a");
+    writeFile(where_.userFolder / "AssistCodes" / "形码.txt", "a");
+    writeFile(where_.userFolder / "AssistCodes" / "sub" / "x.txt", "a");
+    writeFile(where_.userFolder / "AssistCodes" / "y.TXT", "a");
+    config_->inputPlanName = "小鹤";
+    config_->assistPlanName = "sub/x";
+    page_->willAppear();
+    EXPECT_EQ(page_->schemes(), (std::vector<std::string>{"小鹤"}));
+    EXPECT_EQ(page_->assistTables(), (std::vector<std::string>{"sub/x", "形码"}));
+    EXPECT_EQ(page_->selectedScheme(), 0);
+    EXPECT_EQ(page_->selectedAssistTable(), 0);
+    EXPECT_TRUE(page_->assistOn());
+
+    // A removed scheme disappears on the next showing.
+    fs::remove(where_.userFolder / "KeyMaps" / "小鹤.plist");
+    page_->willAppear();
+    EXPECT_TRUE(page_->schemes().empty());
+    EXPECT_EQ(page_->selectedScheme(), -1);
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(ShuangPinPageTest, AssistCodesOffAndOn) {
+    config_->assistPlanName = "形码";
+    config_->assistCodePlan = 1;
+    config_->revealAssist = true;
+    page_->willAppear();
+    page_->setAssistOn(false);
+    ConfigManager reread(where_.perUserFolder);
+    EXPECT_EQ(reread.assistPlanName, "不使用辅码");
+    EXPECT_EQ(reread.assistCodePlan, -1);
+    EXPECT_FALSE(reread.revealAssist);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "configNeedsReload", "configNeedsReload",
+                                                  "needsReloadDBLink"}));
+    page_->willAppear();
+    EXPECT_FALSE(page_->assistOn());
+
+    // Ticking the box writes nothing until a table is chosen.
+    channel_->clear();
+    page_->setAssistOn(true);
+    EXPECT_TRUE(page_->assistOn());
+    EXPECT_EQ(page_->selectedAssistTable(), -1);
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(ShuangPinPageTest, QuickExtraAddsOneSemicolonAndRemovesEvery) {
+    struct Case {
+        const char* before;
+        bool on;
+        const char* after;
+    } cases[] = {{"", true, ";"}, {";", true, ";;"}, {"a;b;;", false, "ab"}, {"ab", false, "ab"}};
+    for (const auto& c : cases) {
+        config_->extraCode = c.before;
+        EXPECT_EQ(page_->quickExtra(), std::string(c.before).find(';') != std::string::npos);
+        page_->setQuickExtra(c.on);
+        EXPECT_EQ(ConfigManager(where_.perUserFolder).extraCode, c.after) << c.before;
+    }
+}
+
+TEST_F(ShuangPinPageTest, SchemeSwitchPutsTheFileInPlaceThenSavesTheName) {
+    writeFile(where_.userFolder / "KeyMaps" / "自然码.plist", "scheme");
+    EXPECT_TRUE(page_->selectScheme("自然码"));
+    std::ifstream in(where_.perUserFolder / "spScheme.plist");
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "scheme");
+    EXPECT_EQ(ConfigManager(where_.perUserFolder).inputPlanName, "自然码");
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "needReloadPlan"}));
+
+    channel_->clear();
+    EXPECT_FALSE(page_->selectScheme("gone"));
+    EXPECT_EQ(ConfigManager(where_.perUserFolder).inputPlanName, "自然码");
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(ShuangPinPageTest, AssistTableRebuildAndAFailureTurnsAssistOff) {
+    writeFile(where_.userFolder / "AssistCodes" / "形码.txt", "阿\tab\n啊\tab\n");
+    page_->willAppear();
+    ASSERT_TRUE(chooseAssist("形码"));
+    EXPECT_EQ(config_->assistPlanName, "形码");
+    EXPECT_EQ(config_->assistCodePlan, 1);
+    EXPECT_EQ(page_->selectedAssistTable(), 0);
+
+    for (const std::string title : {"gone", "../形码"}) {
+        page_->setAssistOn(true);
+        EXPECT_FALSE(chooseAssist(title)) << title;
+        EXPECT_FALSE(page_->assistOn());
+        EXPECT_EQ(page_->selectedAssistTable(), -1);
+        EXPECT_EQ(config_->assistPlanName, "形码");
+        EXPECT_EQ(config_->assistCodePlan, -1);
+        EXPECT_FALSE(sink_->events().empty());
+    }
+}
+
+} // namespace
+} // namespace kelvane
