@@ -27,6 +27,7 @@
 #include "Platform/InputMethodKit/IBusHost.h"
 #include "Platform/InputMethodKit/InputMethodServer.h"
 #include "Platform/Notifications/CommandReceiver.h"
+#include "Platform/TouchBar/TouchBarHost.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -197,6 +198,9 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
             [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
     };
     env.openAbout = openAbout;
+    env.controlStrip = [] {
+        plat::TouchBarHost::shared().setControlStripPresence(AppDelegate::kControlStripIdentifier, true);
+    };
     env.cleanEngine = [&] { adapter.clean(); };
     env.startCrashReporter = [] { CrashLog::start(plat::Paths::perUserFile("crash.log")); };
     env.terminate = [&engine] {
