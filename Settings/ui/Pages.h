@@ -12,6 +12,8 @@ QWidget* makeSilenceEditor(const PageContext& context);
 QWidget* makeCodeTableView(const PageContext& context);
 // The custom phrase editor.
 QWidget* makeCustomPhraseView(const PageContext& context);
+// The key statistics page.
+QWidget* makeKeyStatisticsView(const PageContext& context);
 // The double-pinyin page.
 QWidget* makeShuangPinView(const PageContext& context);
 // Opens the reset panel over the settings window.

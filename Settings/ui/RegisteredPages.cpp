@@ -17,6 +17,7 @@ void registerPages() {
     registerInputModePage(2, makeCodeTableView);
     registerSubPage("silence", "静默应用列表", makeSilenceEditor);
     registerSubPage("customCodetable", "自定义短语", makeCustomPhraseView);
+    registerSubPage("keyLogger", "按键统计", makeKeyStatisticsView);
     registerTabPage("qvcloud", makeQvCloudView);
     registerTabPage("backups", makeBackupsView);
 }

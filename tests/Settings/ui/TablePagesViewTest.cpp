@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QClipboard>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -127,6 +128,21 @@ TEST_F(TablePagesViewTest, CustomPhraseEditorAddsARowAndRefusesAnEmptyCode) {
     table->item(before, 2)->setText("3");
     EXPECT_EQ(table->item(before, 2)->text(), QString("3"));
     EXPECT_TRUE(test::saveScreenshot(*table->window(), "sheet-custom-phrases"));
+}
+
+TEST_F(TablePagesViewTest, KeyStatisticsShowSixCountsAndReset) {
+    ASSERT_TRUE(ui::openSubPageSheet({window_.get(), config_.get(), controller_.get()}, "keyLogger"));
+    QApplication::processEvents();
+    QLabel* total = nullptr;
+    QPushButton* reset = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!total) total = top->findChild<QLabel*>("l6");
+        if (!reset) reset = top->findChild<QPushButton*>("reset");
+    }
+    ASSERT_TRUE(total && reset);
+    reset->click();
+    EXPECT_EQ(total->text(), QString("0"));
+    EXPECT_TRUE(test::saveScreenshot(*total->window(), "sheet-key-statistics"));
 }
 
 } // namespace
