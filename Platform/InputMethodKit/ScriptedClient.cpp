@@ -22,7 +22,7 @@ std::int64_t ScriptedClient::replaceMarkedOrSelected(const std::u16string& t) {
 }
 
 void ScriptedClient::insertText(const std::string& text, TextRange /*replacementRange*/) {
-    calls_.push_back("insertText:" + text);
+    logCall("insertText:" + text);
     insertions_.push_back(text);
     const std::u16string t = utf8ToUtf16(text);
     const std::int64_t from = replaceMarkedOrSelected(t);
@@ -33,7 +33,7 @@ void ScriptedClient::insertText(const std::string& text, TextRange /*replacement
 }
 
 void ScriptedClient::typeDirectly(const std::string& text) {
-    calls_.push_back("typed:" + text);
+    logCall("typed:" + text);
     const std::u16string t = utf8ToUtf16(text);
     text_.replace(static_cast<std::size_t>(selLocation_), static_cast<std::size_t>(selLength_), t);
     selLocation_ += static_cast<std::int64_t>(t.size());
@@ -42,7 +42,7 @@ void ScriptedClient::typeDirectly(const std::string& text) {
 
 void ScriptedClient::setMarkedText(const std::string& text, const TextAttributes& /*attributes*/,
                                    TextRange /*selectionRange*/, TextRange /*replacementRange*/) {
-    calls_.push_back("setMarkedText:" + text);
+    logCall("setMarkedText:" + text);
     const std::u16string t = utf8ToUtf16(text);
     const std::int64_t from = replaceMarkedOrSelected(t);
     if (t.empty()) {
@@ -58,18 +58,18 @@ void ScriptedClient::setMarkedText(const std::string& text, const TextAttributes
 }
 
 TextRange ScriptedClient::selectedRange() const {
-    calls_.push_back("selectedRange");
+    logCall("selectedRange");
     return {selLocation_, selLength_};
 }
 
 TextRange ScriptedClient::markedRange() const {
-    calls_.push_back("markedRange");
+    logCall("markedRange");
     if (markedLocation_ == kNotFound) return {kNotFound, 0};
     return {markedLocation_, markedLength_};
 }
 
 std::optional<std::string> ScriptedClient::stringFromRange(TextRange range, TextRange* actualRange) const {
-    calls_.push_back("stringFromRange:" + std::to_string(range.location) + "," + std::to_string(range.length));
+    logCall("stringFromRange:" + std::to_string(range.location) + "," + std::to_string(range.length));
     if (!givesText_ || range.location == kNotFound || range.location < 0 || range.length < 0)
         return std::nullopt;
     const auto size = static_cast<std::int64_t>(text_.size());
@@ -82,7 +82,7 @@ std::optional<std::string> ScriptedClient::stringFromRange(TextRange range, Text
 
 TextAttributes ScriptedClient::attributesForCharacterIndex(std::int64_t index,
                                                            TextRect* lineHeightRectangle) const {
-    calls_.push_back("attributesForCharacterIndex:" + std::to_string(index));
+    logCall("attributesForCharacterIndex:" + std::to_string(index));
     if (lineHeightRectangle) *lineHeightRectangle = lineRect_;
     return {};
 }
@@ -102,7 +102,7 @@ void ScriptedClient::select(std::int64_t location, std::int64_t length) {
 }
 
 void ScriptedClient::applyKeyPress(std::uint16_t keyCode) {
-    calls_.push_back("keyPress:" + std::to_string(keyCode));
+    logCall("keyPress:" + std::to_string(keyCode));
     const auto size = static_cast<std::int64_t>(text_.size());
     switch (keyCode) {
     case KeyCode::leftArrow:
@@ -149,6 +149,13 @@ std::string ScriptedClient::committedText() const {
     std::u16string t = text_;
     t.erase(static_cast<std::size_t>(markedLocation_), static_cast<std::size_t>(markedLength_));
     return utf16ToUtf8(t);
+}
+
+void ScriptedClient::logCall(std::string call) const {
+    // Drop the older half at the limit: amortised constant time per call.
+    if (calls_.size() >= kCallLogLimit)
+        calls_.erase(calls_.begin(), calls_.begin() + static_cast<std::ptrdiff_t>(kCallLogLimit / 2));
+    calls_.push_back(std::move(call));
 }
 
 void ScriptedClient::clearLog() {

@@ -54,11 +54,15 @@ public:
     // Every call, as "insertText:你好", "setMarkedText:ni", "selectedRange",
     // "markedRange", "stringFromRange:3,2", "attributesForCharacterIndex:0",
     // "bundleIdentifier" is not recorded (asked too often to be useful).
+    // Only the latest kCallLogLimit calls are kept, so a long session does
+    // not grow without bound.
     const std::vector<std::string>& calls() const { return calls_; }
+    static constexpr std::size_t kCallLogLimit = 4096;
     void clearLog();
 
 private:
     std::int64_t replaceMarkedOrSelected(const std::u16string& t);
+    void logCall(std::string call) const;
     std::u16string text_;
     std::int64_t selLocation_ = 0;
     std::int64_t selLength_ = 0;

@@ -7,7 +7,6 @@
 #include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "InputMethod/KeyScript.h"
-#include "InputMethod/PagedCandidateWindow.h"
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TypingSession.h"
 
@@ -78,7 +77,7 @@ void BM_FullPinyinKey(benchmark::State& state) {
 
     std::vector<double> micros;
     std::size_t next = 0;
-    auto& window = static_cast<taviro::PagedCandidateWindow&>(windows.window());
+    taviro::CandidateWindow& window = windows.window();
     for (auto _ : state) {
         while (!timed[next]) {
             state.PauseTiming();

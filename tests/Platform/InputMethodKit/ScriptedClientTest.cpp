@@ -52,6 +52,16 @@ TEST(ScriptedClient, SyntheticKeysEditLikeAnEditor) {
     EXPECT_EQ(c.text(), "a");
 }
 
+TEST(ScriptedClient, CallLogKeepsOnlyTheLatestCalls) {
+    ScriptedClient c;
+    const std::size_t many = ScriptedClient::kCallLogLimit * 3 + 7;
+    for (std::size_t i = 0; i < many; ++i) c.selectedRange();
+    c.markedRange();
+    EXPECT_LE(c.calls().size(), ScriptedClient::kCallLogLimit);
+    ASSERT_FALSE(c.calls().empty());
+    EXPECT_EQ(c.calls().back(), "markedRange");
+}
+
 TEST(Utf16, RoundTripsAndRepairs) {
     EXPECT_EQ(utf16ToUtf8(utf8ToUtf16("a你😀")), "a你😀");
     EXPECT_EQ(utf16Length("a你😀"), 4u);
