@@ -2,6 +2,9 @@
 
 #include "Platform/Dispatch/SerialQueue.h"
 #include "Settings/Functions/ModelManager.h"
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Plist.h"
+#include "Platform/Text/TextFileReader.h"
 
 #include <cmath>
 #include <cstdio>
@@ -83,6 +86,63 @@ void CustomPhraseEditor::deleteRows(const std::set<int>& indexes) {
         if (i >= 0 && i < int(rows_.size())) doomed.push_back(rows_[size_t(i)]);
     queue_->sync([this, &doomed] { store_.deleteCodeTable(doomed); });
     load();
+}
+
+CustomPhraseEditor::Parsed CustomPhraseEditor::parseText(const std::string& text) {
+    Parsed out;
+    for (std::string_view line : plat::splitLines(text)) {
+        if (line.empty()) continue;
+        const auto fields = plat::splitFields(line);
+        if (fields[0] == "//") continue;
+        if (fields.size() < 2 || fields.size() > 3) {
+            out.badLine = std::string(line);
+            out.rows.clear();
+            return out;
+        }
+        CodeTable row;
+        row.table = std::string(fields[0]);
+        row.code = std::string(fields[1]);
+        if (fields.size() == 3) row.weight = parseWeight(std::string(fields[2])).value_or(0);
+        out.rows.push_back(std::move(row));
+    }
+    return out;
+}
+
+std::string CustomPhraseEditor::exportText(const std::vector<CodeTable>& rows) {
+    std::string out;
+    for (const auto& r : rows)
+        out += r.table + "\t" + r.code + "\t" + std::to_string(static_cast<long long>(std::trunc(r.weight))) + "\n";
+    return out;
+}
+
+std::optional<std::vector<CodeTable>> CustomPhraseEditor::readShortcutList(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxDropBytes) return std::nullopt;
+    const auto root = plat::readPlistFile(path, plat::PlistValue::Type::Array);
+    if (!root) return std::nullopt;
+    std::vector<CodeTable> rows;
+    for (const auto& item : *root->asArray()) {
+        const auto* dict = item.asDictionary();
+        if (!dict) return std::nullopt;
+        CodeTable row;
+        for (const auto& [key, value] : *dict) {
+            if (!value.isString()) return std::nullopt;
+            if (key == "shortcut") row.code = value.asString();
+            else if (key == "phrase") row.table = value.asString();
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void CustomPhraseEditor::importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress) {
+    queue_->sync([this, &rows, &progress] { store_.insertCodeTable(rows, progress); });
+    load();
+}
+
+bool CustomPhraseEditor::exportTo(const std::filesystem::path& path) const {
+    return plat::writeFileAtomically(path, exportText(rows_));
 }
 
 } // namespace kelvane

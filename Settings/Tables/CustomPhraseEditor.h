@@ -1,6 +1,8 @@
 #pragma once
 #include "Settings/Functions/CodeTable.h"
 
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -41,6 +43,24 @@ public:
     void addRow(const std::optional<std::string>& pasted);
     // Deletes the rows at these indexes in one transaction and reads the list again.
     void deleteRows(const std::set<int>& indexes);
+
+    // A text file of phrase TAB code [TAB weight] lines: the rows, or the first bad line.
+    struct Parsed {
+        std::vector<CodeTable> rows;
+        std::optional<std::string> badLine;
+    };
+    static Parsed parseText(const std::string& text);
+    // phrase TAB code TAB whole weight, one line per row.
+    static std::string exportText(const std::vector<CodeTable>& rows);
+    // A dropped shortcut list (an array of {"shortcut", "phrase"} dictionaries); none when
+    // the file is larger than kMaxDropBytes or not such a list.
+    static std::optional<std::vector<CodeTable>> readShortcutList(const std::filesystem::path& path);
+    static constexpr std::uintmax_t kMaxDropBytes = 16u << 20;
+
+    // Adds the rows in one transaction (progress from 0 to below 1), then reads the list again.
+    void importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress = nullptr);
+    // Writes the list atomically; false when it could not be written.
+    bool exportTo(const std::filesystem::path& path) const;
 
     // A weight as typed: a whole C-locale number, ASCII, no spaces, finite.
     static std::optional<double> parseWeight(const std::string& text);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 namespace kelvane {
@@ -80,6 +82,69 @@ TEST_F(CustomPhraseEditorTest, AddEditAndDeleteReachTheFile) {
     editor_->deleteRows({});
     EXPECT_EQ(editor_->rows().size(), 1u);
     EXPECT_EQ(posted(), brackets(2));
+}
+
+TEST_F(CustomPhraseEditorTest, TextLinesAndTheFirstBadLine) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> rows; // phrase/code/weight
+        std::optional<std::string> bad;
+    } cases[] = {
+        {"你好\tnh\n\n//\tnote\n世界\tsj\t3\r\n\u5b57\tz\tabc", {"你好/nh/0", "世界/sj/3", "字/z/0"}, std::nullopt},
+        {"\t\t", {"//0"}, std::nullopt},
+        {"好\th\n坏\n后\thh\n", {}, std::string("坏")},
+        {"a\tb\tc\td\n", {}, std::string("a\tb\tc\td")},
+        {"", {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = CustomPhraseEditor::parseText(c.text);
+        std::vector<std::string> rows;
+        for (const auto& r : parsed.rows) rows.push_back(r.table + "/" + r.code + "/" + std::to_string(int(r.weight)));
+        EXPECT_EQ(rows, c.rows) << c.text;
+        EXPECT_EQ(parsed.badLine, c.bad) << c.text;
+    }
+}
+
+TEST_F(CustomPhraseEditorTest, ImportAddsRowsAndExportWritesThemBack) {
+    editor_->addRow(std::string("旧"));
+    channel_->clear();
+    const auto parsed = CustomPhraseEditor::parseText("你好\tnh\t2\n世界\tsj\n");
+    std::vector<double> progress;
+    editor_->importRows(parsed.rows, [&](double p) { progress.push_back(p); });
+    EXPECT_EQ(editor_->rows().size(), 3u);
+    EXPECT_EQ(progress, (std::vector<double>{0.0}));
+    EXPECT_EQ(posted(), kFullBracket);
+
+    editor_->editCell(0, CustomPhraseEditor::weight, "-2.7");
+    const auto file = folder_ / "out.txt";
+    ASSERT_TRUE(editor_->exportTo(file));
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "旧\tCode Here!\t-2\n你好\tnh\t2\n世界\tsj\t0\n");
+    EXPECT_FALSE(editor_->exportTo(folder_ / "missing" / "out.txt"));
+}
+
+TEST_F(CustomPhraseEditorTest, ShortcutListsAreCheckedBeforeImport) {
+    const auto write = [&](const char* name, const std::string& body) {
+        std::ofstream(folder_ / name) << body;
+        return folder_ / name;
+    };
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">";
+    const auto good = write("good.plist", head + "<array><dict><key>shortcut</key><string>nh</string><key>phrase</key>"
+                                                 "<string>你好</string><key>x</key><string>y</string></dict></array></plist>");
+    const auto list = CustomPhraseEditor::readShortcutList(good);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_EQ((*list)[0].code, "nh");
+    EXPECT_EQ((*list)[0].table, "你好");
+    EXPECT_FALSE(CustomPhraseEditor::readShortcutList(write("dict.plist", head + "<dict/></plist>")));
+    EXPECT_FALSE(CustomPhraseEditor::readShortcutList(
+        write("number.plist", head + "<array><dict><key>shortcut</key><integer>1</integer></dict></array></plist>")));
+    EXPECT_FALSE(CustomPhraseEditor::readShortcutList(folder_ / "absent.plist"));
+    const auto big = folder_ / "big.plist";
+    std::filesystem::copy_file(good, big);
+    std::filesystem::resize_file(big, CustomPhraseEditor::kMaxDropBytes + 1);
+    EXPECT_FALSE(CustomPhraseEditor::readShortcutList(big));
 }
 
 } // namespace
