@@ -1,3 +1,4 @@
+#include "Platform/Text/TextFileReader.h"
 #include "Settings/Functions/ModelManager.h"
 #include "Settings/Tables/CustomPhraseEditor.h"
 #include "Settings/ui/PageRegistry.h"
@@ -6,6 +7,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -40,9 +46,26 @@ public:
         add->setObjectName("addRow");
         auto* remove = new QPushButton("-", this);
         remove->setObjectName("deleteRow");
+        auto* importButton = new QPushButton("导入", this);
+        importButton->setObjectName("input");
+        auto* exportButton = new QPushButton("导出", this);
+        exportButton->setObjectName("output");
         buttons->addWidget(add);
         buttons->addWidget(remove);
         buttons->addStretch(1);
+        buttons->addWidget(importButton);
+        buttons->addWidget(exportButton);
+        connect(importButton, &QPushButton::clicked, this, [this] {
+            const QString path = QFileDialog::getOpenFileName(this, {}, {}, "Text (*.txt)");
+            if (!path.isEmpty()) importText(path.toStdString());
+        });
+        connect(exportButton, &QPushButton::clicked, this, [this] {
+            const QString path = QFileDialog::getSaveFileName(this, {}, {}, "Text (*.txt)");
+            if (path.isEmpty()) return;
+            if (editor_.exportTo(path.toStdString())) QMessageBox::information(this, {}, "导出成功！", "好");
+            else QMessageBox::warning(this, {}, "无法写入该文件。");
+        });
+        setAcceptDrops(true);
         layout->addLayout(buttons);
         connect(add, &QPushButton::clicked, this, [this] {
             const QString text = QApplication::clipboard()->text();
@@ -57,6 +80,39 @@ public:
         });
         editor_.load();
         redraw();
+    }
+
+    void importText(const std::filesystem::path& path) {
+        const auto text = plat::readTextFile(path);
+        if (!text) {
+            QMessageBox::warning(this, {}, "无法读取该文件。");
+            return;
+        }
+        const auto parsed = CustomPhraseEditor::parseText(*text);
+        if (parsed.badLine) {
+            QMessageBox::warning(this, {}, "这一行的格式不对（字、码、位置以 Tab 分隔）：\n" + QString::fromStdString(*parsed.badLine));
+            return;
+        }
+        editor_.importRows(parsed.rows);
+        redraw();
+    }
+
+protected:
+    // One local file only; anything else is not taken.
+    static std::optional<std::filesystem::path> droppedFile(const QMimeData* data) {
+        if (!data || data->urls().size() != 1 || !data->urls()[0].isLocalFile()) return std::nullopt;
+        return std::filesystem::path(data->urls()[0].toLocalFile().toStdString());
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (droppedFile(event->mimeData())) event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override {
+        const auto path = droppedFile(event->mimeData());
+        if (!path) return;
+        if (const auto rows = CustomPhraseEditor::readShortcutList(*path)) {
+            editor_.importRows(*rows);
+            redraw();
+        }
     }
 
 private:
