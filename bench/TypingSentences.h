@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,22 @@ inline Percentiles reportPercentiles(benchmark::State& state, std::vector<double
     state.counters["median_us"] = p.median;
     state.counters["p99_us"] = p.p99;
     return p;
+}
+
+// Points HOME and the XDG folders at a fresh folder under /tmp (once per
+// process), so a benchmark never touches the user's data.
+inline void useTemporaryHome(const char* name) {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    std::string pattern = std::string("/tmp/") + name + ".XXXXXX";
+    const char* dir = mkdtemp(pattern.data());
+    if (!dir) std::abort();
+    const std::string home = dir;
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
 }
 
 } // namespace taviro::bench

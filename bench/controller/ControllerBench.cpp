@@ -12,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/TypingSentences.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -21,19 +23,9 @@
 
 namespace {
 
-// A home of its own, so the benchmark never touches the user's data.
+// A home of its own, with the build tree's bundle data.
 void useTemporaryHome() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    char pattern[] = "/tmp/bench_controller.XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir) std::abort();
-    const std::string home = dir;
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    taviro::bench::useTemporaryHome("bench_controller");
     if (!std::getenv("TAVIRO_RESOURCES")) setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
 }
 
@@ -42,12 +34,6 @@ const std::vector<std::string> kSentences = {
     "womenyiqiquchifanba",    "zhegewentiyoudiankunnan",  "nihaoshijie",
 };
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
 
 void BM_FullPinyinKey(benchmark::State& state) {
     useTemporaryHome();
@@ -92,8 +78,7 @@ void BM_FullPinyinKey(benchmark::State& state) {
         micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
         next = (next + 1) % keys.size();
     }
-    state.counters["median_us"] = percentile(micros, 0.5);
-    state.counters["p99_us"] = percentile(micros, 0.99);
+    taviro::bench::reportPercentiles(state, micros);
     state.counters["keys"] = static_cast<double>(micros.size());
     state.counters["page"] = static_cast<double>(window.visibleCandidateCount());
 }

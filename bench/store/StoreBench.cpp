@@ -13,6 +13,8 @@
 #include "InputMethod/TypingSession.h"
 
 #include <benchmark/benchmark.h>
+
+#include "bench/TypingSentences.h"
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -23,19 +25,9 @@
 
 namespace {
 
-// A home of its own, so the benchmark never touches the user's data.
+// A home of its own, with the build tree's bundle data.
 void useTemporaryHome() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    char pattern[] = "/tmp/bench_store.XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir) std::abort();
-    const std::string home = dir;
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    taviro::bench::useTemporaryHome("bench_store");
     if (!std::getenv("TAVIRO_RESOURCES")) setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
 }
 
@@ -44,12 +36,6 @@ const std::vector<std::string> kSentences = {
     "womenyiqiquchifanba ",    "zhegewentiyoudiankunnan ",  "nihaoshijie ",
 };
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
 
 // Another program's connection with a write transaction open on the file.
 class ForeignWriteLock {
@@ -104,8 +90,7 @@ void typeSentences(benchmark::State& state, bool locked) {
         micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
         next = (next + 1) % keys.size();
     }
-    state.counters["median_us"] = percentile(micros, 0.5);
-    state.counters["p99_us"] = percentile(micros, 0.99);
+    taviro::bench::reportPercentiles(state, micros);
     state.counters["max_us"] = micros.empty() ? 0 : *std::max_element(micros.begin(), micros.end());
     state.counters["keys"] = static_cast<double>(micros.size());
     state.counters["waiting_writes"] = static_cast<double>(store.pendingUserWrites());
