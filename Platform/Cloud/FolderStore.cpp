@@ -455,8 +455,10 @@ private:
             if (!isValidStoreName(id.recordName)) return makeError(ErrorCode::InvalidArguments, id.recordName);
             return std::nullopt; // already gone
         }
+        // An unreadable public record has no known creator: only a moderator removes it.
         const auto stored = readStored(*path);
-        if (stored && !mayChangeAnything(*stored)) return makeError(ErrorCode::PermissionFailure, id.recordName);
+        if (stored ? !mayChangeAnything(*stored) : (public_ && !moderators_.count(me_)))
+            return makeError(ErrorCode::PermissionFailure, id.recordName);
         std::error_code ec;
         if (!fs::remove(*path, ec) && ec) return makeError(ErrorCode::InternalError, ec.message());
         fs::remove_all(assetFolder(id.recordName), ec);

@@ -197,6 +197,25 @@ TEST_F(FolderStoreTest, RefusedSavesStoreNothing) {
     EXPECT_FALSE(fs::exists(store_.parent_path() / "escape.plist"));
 }
 
+TEST_F(FolderStoreTest, ADamagedRecordFileIsSkippedAndOnlyAModeratorRemovesIt) {
+    const std::string modName = userRecordNameForAccount("mod");
+    auto bob = open("bob", {modName}), mod = open("mod", {modName});
+    auto db = bob->publicCloudDatabase();
+    const Record good = table("good", 0, file("g.txt", "g"));
+    ASSERT_FALSE(save(*db, {good}).error);
+    const fs::path folder = store_ / "iCloud.test" / "Public" / "Records" / "MainCodeTables";
+    ASSERT_TRUE(plat::writeFileAtomically(folder / "DAMAGED.plist", "<plist><dict><key>Fie"));
+    const auto list = query(*db, {"MainCodeTables", {}}, std::nullopt, 10);
+    ASSERT_EQ(list.records.size(), 1u);
+    EXPECT_EQ(list.records[0].stringForKey("Name"), "good");
+    EXPECT_TRUE(fetch(*db, {RecordID{"DAMAGED"}}).recordErrors.count(RecordID{"DAMAGED"}));
+    const auto refused = save(*db, {}, {RecordID{"DAMAGED"}});
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code, ErrorCode::PermissionFailure);
+    EXPECT_FALSE(save(*mod->publicCloudDatabase(), {}, {RecordID{"DAMAGED"}}).error);
+    EXPECT_FALSE(fs::exists(folder / "DAMAGED.plist"));
+}
+
 TEST_F(FolderStoreTest, NoAccountMeansNoStore) {
     auto nobody = open("");
     EXPECT_EQ(nobody->accountStatus(), AccountStatus::NoAccount);
