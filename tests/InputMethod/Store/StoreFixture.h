@@ -103,17 +103,19 @@ protected:
         if (db_) db_->closeAll();
     }
 
-    // hooks_, with the settings taken from settings_.
+    // hooks_, with the settings taken from the fixture's. The hook shares
+    // them rather than pointing at the fixture: a lookup part abandoned at its
+    // deadline may still ask for them after the test has ended.
     Database::Hooks storeHooks() {
         Database::Hooks h = hooks_;
-        h.settings = [this] {
-            std::lock_guard lk(settingsMutex_);
-            return std::make_shared<const Settings>(settings_);
+        h.settings = [state = settings_] {
+            std::lock_guard lk(state->mutex);
+            return std::make_shared<const Settings>(state->settings);
         };
         return h;
     }
 
-    // A store over the fixture folders whose settings come from settings_,
+    // A store over the fixture folders whose settings come from the fixture's,
     // with nothing opened yet.
     Database& fresh() {
         db_ = Database::create(loc_);
@@ -129,16 +131,19 @@ protected:
     }
 
     void setSettings(const std::function<void(Settings&)>& change) {
-        std::lock_guard lk(settingsMutex_);
-        change(settings_);
+        std::lock_guard lk(settings_->mutex);
+        change(settings_->settings);
     }
 
     std::filesystem::path base_;
     Database::Locations loc_;
     Database::Hooks hooks_;
     std::shared_ptr<Database> db_;
-    std::mutex settingsMutex_;
-    Settings settings_;
+    struct SharedSettings {
+        std::mutex mutex;
+        Settings settings;
+    };
+    std::shared_ptr<SharedSettings> settings_ = std::make_shared<SharedSettings>();
 };
 
 // Keeps the messages the store posts for the user.
