@@ -161,7 +161,7 @@ TEST(BundleResources, EveryFileIsThere)
     for (const char* name : {"dag.db", "english.db", "custom.db", "py2hz.plist", "pyfreq.plist", "emoji.plist",
                              "vk_to_us.plist", "Info.plist"})
         EXPECT_TRUE(fs::is_regular_file(kTaviro / name)) << name;
-    for (const char* name : {"codetable.database", "assist.database"})
+    for (const char* name : {"codetable.database", "assist.database", "BootButtons.plist"})
         EXPECT_TRUE(fs::is_regular_file(kKelvane / name)) << name;
 }
 
