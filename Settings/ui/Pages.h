@@ -16,6 +16,12 @@ QWidget* makeCustomPhraseView(const PageContext& context);
 QWidget* makeKeyStatisticsView(const PageContext& context);
 // The double-pinyin page.
 QWidget* makeShuangPinView(const PageContext& context);
+// The punctuation map editor.
+QWidget* makePuncMapView(const PageContext& context);
+// The guide-button editor.
+QWidget* makeBootButtonsView(const PageContext& context);
+// The extra buffer characters page.
+QWidget* makeExtraCodesView(const PageContext& context);
 // Opens the reset panel over the settings window.
 QWidget* openResetPanel(const PageContext& context);
 

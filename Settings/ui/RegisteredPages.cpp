@@ -1,4 +1,5 @@
 #include "Settings/ui/PageRegistry.h"
+#include "Settings/Editors/ExtraCodesController.h"
 #include "Settings/ui/Cloud/CloudViews.h"
 #include "Settings/ui/Pages.h"
 
@@ -18,6 +19,10 @@ void registerPages() {
     registerSubPage("silence", "静默应用列表", makeSilenceEditor);
     registerSubPage("customCodetable", "自定义短语", makeCustomPhraseView);
     registerSubPage("keyLogger", "按键统计", makeKeyStatisticsView);
+    registerSubPage("puncMap", "标点映射", makePuncMapView);
+    registerSubPage("bootButton", "引导符号", makeBootButtonsView);
+    registerSubPage(std::string(ExtraCodesController::kRoute), QString::fromUtf8(ExtraCodesController::kTitle.data(), qsizetype(ExtraCodesController::kTitle.size())),
+                    makeExtraCodesView);
     registerTabPage("qvcloud", makeQvCloudView);
     registerTabPage("backups", makeBackupsView);
 }

@@ -1,5 +1,6 @@
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/Editors/ExtraCodesController.h"
 #include "Settings/Pages/TabThreeController.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/Pages.h"
@@ -111,6 +112,12 @@ public:
         auto* editors = new QHBoxLayout;
         for (const auto& editor : TabThreeController::editorButtons())
             if (!editor.followsBox) editors->addWidget(editorButton(editor));
+        // The extra buffer characters page ("系统" → "额外编码").
+        auto* extra = button("extraCodeButton", (std::string(ExtraCodesController::kTitle) + "…").c_str(), [this] {
+            if (context_.controller) context_.controller->openSubPage(ExtraCodesController::kRoute);
+        });
+        extra->setEnabled(static_cast<bool>(subPageFactory(ExtraCodesController::kRoute)));
+        editors->addWidget(extra);
         auto* reset = new QPushButton("重置…", this);
         reset->setObjectName("resetButton");
         connect(reset, &QPushButton::clicked, this, [this] { openResetPanel(context_); });
