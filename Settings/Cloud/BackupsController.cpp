@@ -195,10 +195,7 @@ void BackupsController::restoreConfirmed() {
         if (!self) return {};
         if (self->presentImportSheet) return self->presentImportSheet();
         auto p = self->importSheet = self->presentSheet();
-        return {p, [p](bool ok) {
-                    if (ok) p->dismiss();
-                    else p->fail(p->text());
-                }};
+        return {p, [p](bool ok) { p->finish(ok); }};
     };
     const TableLocations where = where_;
     ConfigManager* config = &config_;

@@ -37,13 +37,12 @@ void choose(ConfigManager& config, const Choice& choice, const std::string& titl
 
     // Back on the main queue once the import has ended, whichever way.
     auto finish = [&config, choice, title, done](bool ok) {
+        // A failure changes no setting: the live database is intact, and a version of -1
+        // would make the input method drop it.
         if (ok) {
             config.*choice.nameField = title;
             config.save();
             config.*choice.versionField = 1;
-            config.save();
-        } else {
-            config.*choice.versionField = -1;
             config.save();
         }
         NotificationSender::post(plat::command::kNeedsReloadDBLink);

@@ -25,9 +25,9 @@ struct TableLocations {
 // text table in the background, the result is saved in the settings, and the input
 // method is told to reopen and use its databases again.
 //
-// Commands, in order: "okToUse" false, "closeDatabase", the saves ("configNeedsReload"
-// for each: on success the name then version 1, on failure version -1 only),
-// "needsReloadDBLink", "okToUse" true. On failure the old database stays in place.
+// Commands, in order: "okToUse" false, "closeDatabase", on success the saves of the name
+// then version 1 ("configNeedsReload" for each), "needsReloadDBLink", "okToUse" true.
+// On failure the old database, its name and its version stay as they were.
 // Call on the main thread; `done` runs on the main queue, after the commands.
 class CodeTableChooser {
 public:

@@ -56,4 +56,9 @@ void PbarController::fail(const std::string& text) {
     changed();
 }
 
+void PbarController::finish(bool ok) {
+    if (ok) dismiss();
+    else fail(text_);
+}
+
 } // namespace kelvane

@@ -32,6 +32,9 @@ public:
     // done button.
     void dismiss();
     void fail(const std::string& text);
+    // The end of a job whose messages are already on the sheet: dismiss() on success,
+    // else the last message stays and the done button is enabled.
+    void finish(bool ok);
     // The done button.
     void done() { dismiss(); }
 

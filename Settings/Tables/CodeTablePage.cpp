@@ -3,6 +3,7 @@
 #include "Settings/BuiltinFiles.h"
 #include "Settings/Cloud/BackupsController.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/ConfigOptions.h"
 
 #include <algorithm>
 
@@ -33,7 +34,7 @@ std::vector<std::string> CodeTablePage::scanTables(const fs::path& userFolder) {
             std::error_code renameError;
             if (!fs::exists(target, renameError)) fs::rename(it->path(), target, renameError);
         }
-        if (!BuiltinFiles::isSafeTitle(title)) continue;
+        if (!BuiltinFiles::isSafeTitle(title) || title == kNoMainCodeTable) continue;
         titles.push_back(std::move(title));
     }
     std::sort(titles.begin(), titles.end());
@@ -78,16 +79,18 @@ void CodeTablePage::setEmptyCleanIndex(int index) {
     config_.save();
 }
 
-void CodeTablePage::setCodeLengthIndex(int index) {
-    if (index < 0 || index > 7) return;
+bool CodeTablePage::setCodeLengthIndex(int index) {
+    if (index < 0 || index > 7) return false;
     config_.codeLength = index + 3;
     config_.save();
+    return true;
 }
 
-void CodeTablePage::setCommitRule(int index) {
-    if (index < 0 || index > 4) return;
+bool CodeTablePage::setCommitRule(int index) {
+    if (index < 0 || index > 4) return false;
     config_.fourCode = index;
     config_.save();
+    return true;
 }
 
 void CodeTablePage::setRevealCode(bool on) {

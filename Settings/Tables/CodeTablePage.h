@@ -47,8 +47,9 @@ public:
     void selectMainCodeTable(const std::string& title, std::shared_ptr<ProgressSink> sink,
                              std::function<void(bool)> done);
     void setEmptyCleanIndex(int index);
-    void setCodeLengthIndex(int index);
-    void setCommitRule(int index);
+    // Both return false (nothing saved) for an index outside the pop-up.
+    bool setCodeLengthIndex(int index);
+    bool setCommitRule(int index);
     void setRevealCode(bool on);
     void setEmptySlide(bool on);
     void setCodetableInUserDict(bool on);

@@ -21,8 +21,9 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Titles of the files under `folder` (at any depth) whose relative path ends with `ext`.
-std::vector<std::string> scan(const fs::path& folder, const std::string& ext, bool skipRev) {
+// Titles of the files under `folder` (at any depth) whose relative path ends with `ext`;
+// `none` is the setting's word for no file and is never a title.
+std::vector<std::string> scan(const fs::path& folder, const std::string& ext, bool skipRev, std::string_view none) {
     std::vector<std::string> titles;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -32,7 +33,7 @@ std::vector<std::string> scan(const fs::path& folder, const std::string& ext, bo
         if (!endsWith(relative, ext) || relative.size() == ext.size()) continue;
         if (skipRev && relative.find("_rev") != std::string::npos) continue;
         std::string title = relative.substr(0, relative.size() - ext.size());
-        if (BuiltinFiles::isSafeTitle(title)) titles.push_back(std::move(title));
+        if (BuiltinFiles::isSafeTitle(title) && title != none) titles.push_back(std::move(title));
     }
     std::sort(titles.begin(), titles.end());
     return titles;
@@ -50,16 +51,20 @@ ShuangPinPage::ShuangPinPage(ConfigManager& config, TableLocations where) : conf
 void ShuangPinPage::install() { BuiltinFiles::install(BuiltinFiles::Page::ShuangPin, where_.resourceFolder, where_.userFolder); }
 
 std::vector<std::string> ShuangPinPage::scanSchemes(const fs::path& userFolder) {
-    return scan(userFolder / "KeyMaps", ".plist", true);
+    return scan(userFolder / "KeyMaps", ".plist", true, {});
 }
 
 std::vector<std::string> ShuangPinPage::scanAssistTables(const fs::path& userFolder) {
-    return scan(userFolder / "AssistCodes", ".txt", false);
+    return scan(userFolder / "AssistCodes", ".txt", false, kNoAssist);
 }
 
 void ShuangPinPage::willAppear() {
     schemes_ = scanSchemes(where_.userFolder);
     assistTables_ = scanAssistTables(where_.userFolder);
+    showAssistSetting();
+}
+
+void ShuangPinPage::showAssistSetting() {
     assistOn_ = config_.assistPlanName != kNoAssist;
     assistSelection_ = assistOn_ ? indexOf(assistTables_, config_.assistPlanName) : -1;
 }
@@ -91,10 +96,8 @@ void ShuangPinPage::selectAssistTable(const std::string& title, std::shared_ptr<
                                       std::function<void(bool)> done) {
     assistSelection_ = indexOf(assistTables_, title);
     CodeTableChooser::selectAssistTable(config_, where_, title, std::move(sink), [this, alive = std::weak_ptr<int>(alive_), done](bool ok) {
-        if (!ok && alive.lock()) {
-            assistOn_ = false;
-            assistSelection_ = -1;
-        }
+        // A failed rebuild kept the table in use before it: the page shows that one again.
+        if (!ok && alive.lock()) showAssistSetting();
         if (done) done(ok);
     });
 }

@@ -47,8 +47,8 @@ public:
     // On: the assist controls are enabled and no table is selected until one is picked.
     // Off: assist codes are turned off in the settings and the input method is told.
     void setAssistOn(bool on);
-    // Rebuilds "assist.database" from the chosen table; a failure turns assist codes off
-    // on the page. `done` runs on the main queue with the result.
+    // Rebuilds "assist.database" from the chosen table; after a failure the page shows the
+    // table still in use. `done` runs on the main queue with the result.
     void selectAssistTable(const std::string& title, std::shared_ptr<ProgressSink> sink,
                            std::function<void(bool)> done);
     void setRevealAssist(bool on);
@@ -57,6 +57,9 @@ public:
     void setQuickExtra(bool on);
 
 private:
+    // The assist box and pop-up follow the stored assist table.
+    void showAssistSetting();
+
     ConfigManager& config_;
     TableLocations where_;
     std::vector<std::string> schemes_;

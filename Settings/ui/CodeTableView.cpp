@@ -4,6 +4,7 @@
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/Pages.h"
 #include "Settings/ui/Style.h"
+#include "Settings/ui/TableControls.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,8 +19,6 @@
 namespace kelvane::ui {
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-
 // The code-table page: draws CodeTablePage and forwards every change to it.
 class CodeTableView : public QWidget {
 public:
@@ -27,27 +26,25 @@ public:
         : presenter_(*context.config, TableLocations::current()), window_(context.window) {
         setFont(uiFont());
         presenter_.install();
-        auto* grid = new QGridLayout(this);
-        grid->setContentsMargins(20, 12, 20, 12);
-        grid->setHorizontalSpacing(10);
-        grid->setVerticalSpacing(8);
+        auto* grid = pageGrid(this);
 
         mainSelector_ = combo("mainSelector");
         connect(mainSelector_, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
             const std::string title = mainSelector_->currentText().toStdString();
-            presenter_.selectMainCodeTable(title, presentProgressSheet(window_ ? window_ : this), nullptr);
+            auto sheet = presentProgressSheet(window_ ? window_ : this);
+            presenter_.selectMainCodeTable(title, sheet, [sheet](bool ok) { sheet->finish(ok); });
         });
         auto* openDir = new QPushButton("打开码表文件夹", this);
         openDir->setObjectName("openCTDir");
         connect(openDir, &QPushButton::clicked, this, [this] {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(qs(presenter_.userFolder().string())));
+            QDesktopServices::openUrl(QUrl::fromLocalFile(qtext(presenter_.userFolder().string())));
         });
         grid->addWidget(new QLabel("主码表", this), 0, 0);
         grid->addWidget(mainSelector_, 0, 1);
         grid->addWidget(openDir, 0, 2);
 
         codeLength_ = combo("codeLength");
-        for (int n = 3; n <= 10; ++n) codeLength_->addItem(QString::number(n) + " 码");
+        addCodeLengths(codeLength_);
         connect(codeLength_, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
             presenter_.setCodeLengthIndex(index);
             refresh();
@@ -62,7 +59,7 @@ public:
         grid->addWidget(upMethods_, 2, 1);
 
         emptyClean_ = combo("emptyCleanMethod");
-        emptyClean_->addItems({"空码不处理", "空码自动清空", "空码按空格清空"});
+        addEmptyCleanMethods(emptyClean_);
         connect(emptyClean_, QOverload<int>::of(&QComboBox::activated), this,
                 [this](int index) { presenter_.setEmptyCleanIndex(index); });
         grid->addWidget(new QLabel("空码", this), 3, 0);
@@ -86,25 +83,16 @@ protected:
     }
 
 private:
-    QComboBox* combo(const char* name) {
-        auto* c = new QComboBox(this);
-        c->setObjectName(name);
-        return c;
-    }
+    QComboBox* combo(const char* name) { return namedCombo(this, name); }
     QCheckBox* box(const char* name, const char* title, void (CodeTablePage::*set)(bool)) {
-        auto* b = new QCheckBox(title, this);
-        b->setObjectName(name);
+        auto* b = namedBox(this, name, title);
         connect(b, &QCheckBox::clicked, this, [this, set](bool on) { (presenter_.*set)(on); });
         return b;
     }
 
     void refresh() {
-        mainSelector_->clear();
-        for (const auto& title : presenter_.tables()) mainSelector_->addItem(qs(title));
-        mainSelector_->setCurrentIndex(presenter_.selectedTable());
-        upMethods_->clear();
-        for (const auto& title : presenter_.commitRules()) upMethods_->addItem(qs(title));
-        upMethods_->setCurrentIndex(presenter_.selectedCommitRule());
+        setItems(mainSelector_, presenter_.tables(), presenter_.selectedTable());
+        setItems(upMethods_, presenter_.commitRules(), presenter_.selectedCommitRule());
         codeLength_->setCurrentIndex(presenter_.codeLengthIndex());
         emptyClean_->setCurrentIndex(presenter_.emptyCleanIndex());
         revealCode_->setChecked(presenter_.revealCode());

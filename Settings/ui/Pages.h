@@ -22,6 +22,8 @@ QWidget* makePuncMapView(const PageContext& context);
 QWidget* makeBootButtonsView(const PageContext& context);
 // The extra buffer characters page.
 QWidget* makeExtraCodesView(const PageContext& context);
+// The combined scheme page (double or full pinyin with code tables).
+QWidget* makeCombinedSchemeView(const PageContext& context);
 // Opens the reset panel over the settings window.
 QWidget* openResetPanel(const PageContext& context);
 

@@ -16,6 +16,7 @@ void registerPages() {
     registerTabPage("advance", makeSystemTab);
     registerInputModePage(1, makeShuangPinView);
     registerInputModePage(2, makeCodeTableView);
+    registerInputModePage(3, makeCombinedSchemeView);
     registerSubPage("silence", "静默应用列表", makeSilenceEditor);
     registerSubPage("customCodetable", "自定义短语", makeCustomPhraseView);
     registerSubPage("keyLogger", "按键统计", makeKeyStatisticsView);

@@ -5,6 +5,7 @@
 #include "Settings/ui/Pages.h"
 #include "Settings/ui/PopOver.h"
 #include "Settings/ui/Style.h"
+#include "Settings/ui/TableControls.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,8 +20,6 @@
 namespace kelvane::ui {
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-
 // The double-pinyin page: draws ShuangPinPage and forwards every change to it.
 class ShuangPinView : public QWidget {
 public:
@@ -28,13 +27,9 @@ public:
         : presenter_(*context.config, TableLocations::current()), window_(context.window) {
         setFont(uiFont());
         presenter_.install();
-        auto* grid = new QGridLayout(this);
-        grid->setContentsMargins(20, 12, 20, 12);
-        grid->setHorizontalSpacing(10);
-        grid->setVerticalSpacing(8);
+        auto* grid = pageGrid(this);
 
-        spSelector_ = new QComboBox(this);
-        spSelector_->setObjectName("spSelector");
+        spSelector_ = namedCombo(this, "spSelector");
         connect(spSelector_, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
             presenter_.selectScheme(spSelector_->currentText().toStdString());
             refresh();
@@ -42,26 +37,25 @@ public:
         auto* openDir = new QPushButton("打开方案文件夹", this);
         openDir->setObjectName("openCTDir");
         connect(openDir, &QPushButton::clicked, this, [this] {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(qs(presenter_.schemeFolder().string())));
+            QDesktopServices::openUrl(QUrl::fromLocalFile(qtext(presenter_.schemeFolder().string())));
         });
         grid->addWidget(new QLabel("双拼方案", this), 0, 0);
         grid->addWidget(spSelector_, 0, 1);
         grid->addWidget(openDir, 0, 2);
 
-        assistCheckBox_ = new QCheckBox("使用辅码", this);
-        assistCheckBox_->setObjectName("assistCheckBox");
+        assistCheckBox_ = namedBox(this, "assistCheckBox", "使用辅码");
         connect(assistCheckBox_, &QCheckBox::clicked, this, [this](bool on) {
             presenter_.setAssistOn(on);
             refresh();
         });
-        assistSelector_ = new QComboBox(this);
-        assistSelector_->setObjectName("assistSelector");
+        assistSelector_ = namedCombo(this, "assistSelector");
         connect(assistSelector_, QOverload<int>::of(&QComboBox::activated), this, [this](int) {
             QPointer<ShuangPinView> self(this);
-            presenter_.selectAssistTable(assistSelector_->currentText().toStdString(),
-                                         presentProgressSheet(window_ ? window_ : this), [self](bool) {
-                                             if (self) self->refresh();
-                                         });
+            auto sheet = presentProgressSheet(window_ ? window_ : this);
+            presenter_.selectAssistTable(assistSelector_->currentText().toStdString(), sheet, [self, sheet](bool ok) {
+                sheet->finish(ok);
+                if (self) self->refresh();
+            });
         });
         grid->addWidget(assistCheckBox_, 1, 0);
         grid->addWidget(assistSelector_, 1, 1);
@@ -78,7 +72,7 @@ public:
         auto* help = new QPushButton("?", this);
         help->setObjectName("quickExtraHelp");
         help->setFixedSize(20, 20);
-        connect(help, &QPushButton::clicked, this, [help] { showPopOver(qs(ShuangPinPage::kQuickExtraHelp), help); });
+        connect(help, &QPushButton::clicked, this, [help] { showPopOver(qtext(ShuangPinPage::kQuickExtraHelp), help); });
         extraRow->addWidget(quickExtra_);
         extraRow->addWidget(help);
         extraRow->addStretch(1);
@@ -96,19 +90,14 @@ protected:
 
 private:
     QCheckBox* box(const char* name, const char* title, void (ShuangPinPage::*set)(bool)) {
-        auto* b = new QCheckBox(title, this);
-        b->setObjectName(name);
+        auto* b = namedBox(this, name, title);
         connect(b, &QCheckBox::clicked, this, [this, set](bool on) { (presenter_.*set)(on); });
         return b;
     }
 
     void refresh() {
-        spSelector_->clear();
-        for (const auto& title : presenter_.schemes()) spSelector_->addItem(qs(title));
-        spSelector_->setCurrentIndex(presenter_.selectedScheme());
-        assistSelector_->clear();
-        for (const auto& title : presenter_.assistTables()) assistSelector_->addItem(qs(title));
-        assistSelector_->setCurrentIndex(presenter_.selectedAssistTable());
+        setItems(spSelector_, presenter_.schemes(), presenter_.selectedScheme());
+        setItems(assistSelector_, presenter_.assistTables(), presenter_.selectedAssistTable());
         const bool on = presenter_.assistOn();
         assistCheckBox_->setChecked(on);
         for (QWidget* w : {static_cast<QWidget*>(assistSelector_), static_cast<QWidget*>(revealAssist_),

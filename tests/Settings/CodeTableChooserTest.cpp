@@ -54,8 +54,8 @@ protected:
 
 const std::vector<std::string> kSuccess = {"okToUse=false",     "closeDatabase",     "configNeedsReload",
                                            "configNeedsReload", "needsReloadDBLink", "okToUse=true"};
-const std::vector<std::string> kFailure = {"okToUse=false", "closeDatabase", "configNeedsReload",
-                                           "needsReloadDBLink", "okToUse=true"};
+// A failure saves nothing.
+const std::vector<std::string> kFailure = kFullBracket;
 
 TEST_F(CodeTableChooserTest, MainTableSuccessThenFailure) {
     writeFile(where_.userFolder / "wubi.txt", "你\twq\n好\tvb\n");
@@ -66,15 +66,16 @@ TEST_F(CodeTableChooserTest, MainTableSuccessThenFailure) {
     const fs::path db = where_.perUserFolder / "mainCodeTable.database";
     EXPECT_EQ(query(db, "select Code from CodeTable order by rowid"), (Rows{{"wq"}, {"vb"}}));
 
-    // The table's file is gone: the old database and name stay, the version becomes -1.
+    // The table's file is gone: the old database, its name and its version stay.
     channel_->clear();
     EXPECT_FALSE(choose(false, "deleted"));
     EXPECT_EQ(posted(), kFailure);
     EXPECT_EQ(config_->codeTableName, "wubi");
-    EXPECT_EQ(config_->codeTableVersion, -1);
+    EXPECT_EQ(config_->codeTableVersion, 1);
     EXPECT_EQ(query(db, "select count(*) from CodeTable"), (Rows{{"2"}}));
     ConfigManager reread(where_.perUserFolder);
-    EXPECT_EQ(reread.codeTableVersion, -1);
+    EXPECT_EQ(reread.codeTableName, "wubi");
+    EXPECT_EQ(reread.codeTableVersion, 1);
 }
 
 TEST_F(CodeTableChooserTest, AssistTableFromItsFolder) {

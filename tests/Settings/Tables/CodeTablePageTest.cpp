@@ -1,10 +1,6 @@
 #include "Settings/Tables/CodeTablePage.h"
 
-#include "ImportTestSupport.h"
-#include "RecordingChannelFixture.h"
-#include "Platform/Dispatch/MainQueue.h"
-#include "Settings/ConfigManager.h"
-#include "support/TestHome.h"
+#include "TablePageFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,39 +20,19 @@ std::string readFile(const fs::path& path) {
     return out.str();
 }
 
-class CodeTablePageTest : public RecordingChannelFixture {
+class CodeTablePageTest : public TablePageFixture {
 protected:
     void SetUp() override {
-        RecordingChannelFixture::SetUp();
-        const fs::path root = taviro::test::freshDir("codetablepage");
-        where_ = {root / "TaviroMac", root / "塔维输入法", root / "resources"};
-        fs::create_directories(where_.resourceFolder);
-        fs::create_directories(where_.userFolder);
-        makeMainTemplate(where_.resourceFolder / "codetable.database");
-        config_ = std::make_unique<ConfigManager>(where_.perUserFolder);
+        TablePageFixture::SetUp();
         page_ = std::make_unique<CodeTablePage>(*config_, where_);
     }
     std::vector<std::string> reloads(size_t n) const { return std::vector<std::string>(n, "configNeedsReload"); }
 
     bool choose(const std::string& title) {
-        plat::RunLoopDriver driver(plat::MainQueue::shared());
-        int calls = 0;
-        bool ok = false;
-        plat::MainQueue::shared().async([&] {
-            page_->selectMainCodeTable(title, sink_, [&](bool result) {
-                ++calls;
-                ok = result;
-            });
-        });
-        driver.runUntil([&] { return calls > 0; }, std::chrono::seconds(30));
-        EXPECT_EQ(calls, 1);
-        return ok;
+        return runRebuild([&](Done done) { page_->selectMainCodeTable(title, sink_, done); });
     }
 
-    TableLocations where_;
-    std::unique_ptr<ConfigManager> config_;
     std::unique_ptr<CodeTablePage> page_;
-    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
 };
 
 TEST_F(CodeTablePageTest, CommitRuleTitlesFollowTheCodeLength) {
@@ -138,10 +114,9 @@ TEST_F(CodeTablePageTest, PickingATableRebuildsAndAFailureKeepsTheLiveTable) {
     for (const std::string title : {"gone", "../wubi", "/etc/passwd"}) {
         channel_->clear();
         EXPECT_FALSE(choose(title)) << title;
-        EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "configNeedsReload",
-                                                      "needsReloadDBLink", "okToUse=true"}));
+        EXPECT_EQ(posted(), kFullBracket);
         EXPECT_EQ(config_->codeTableName, "wubi");
-        EXPECT_EQ(config_->codeTableVersion, -1);
+        EXPECT_EQ(config_->codeTableVersion, 1);
         EXPECT_EQ(query(where_.perUserFolder / "mainCodeTable.database", "select count(*) from CodeTable"),
                   (Rows{{"2"}}));
     }

@@ -1,10 +1,6 @@
 #include "Settings/Tables/ShuangPinPage.h"
 
-#include "ImportTestSupport.h"
-#include "RecordingChannelFixture.h"
-#include "Platform/Dispatch/MainQueue.h"
-#include "Settings/ConfigManager.h"
-#include "support/TestHome.h"
+#include "TablePageFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,37 +12,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kelvane::test;
 
-class ShuangPinPageTest : public RecordingChannelFixture {
+class ShuangPinPageTest : public TablePageFixture {
 protected:
     void SetUp() override {
-        RecordingChannelFixture::SetUp();
-        const fs::path root = taviro::test::freshDir("shuangpinpage");
-        where_ = {root / "TaviroMac", root / "塔维输入法", root / "resources"};
-        fs::create_directories(where_.resourceFolder);
-        makeAssistTemplate(where_.resourceFolder / "assist.database");
-        config_ = std::make_unique<ConfigManager>(where_.perUserFolder);
+        TablePageFixture::SetUp();
         page_ = std::make_unique<ShuangPinPage>(*config_, where_);
     }
 
     bool chooseAssist(const std::string& title) {
-        plat::RunLoopDriver driver(plat::MainQueue::shared());
-        int calls = 0;
-        bool ok = false;
-        plat::MainQueue::shared().async([&] {
-            page_->selectAssistTable(title, sink_, [&](bool result) {
-                ++calls;
-                ok = result;
-            });
-        });
-        driver.runUntil([&] { return calls > 0; }, std::chrono::seconds(30));
-        EXPECT_EQ(calls, 1);
-        return ok;
+        return runRebuild([&](Done done) { page_->selectAssistTable(title, sink_, done); });
     }
 
-    TableLocations where_;
-    std::unique_ptr<ConfigManager> config_;
     std::unique_ptr<ShuangPinPage> page_;
-    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
 };
 
 TEST_F(ShuangPinPageTest, ListsSchemesWithoutKeyHintsAndAssistTablesAtAnyDepth) {
@@ -126,9 +103,15 @@ TEST_F(ShuangPinPageTest, SchemeSwitchPutsTheFileInPlaceThenSavesTheName) {
     EXPECT_TRUE(posted().empty());
 }
 
-TEST_F(ShuangPinPageTest, AssistTableRebuildAndAFailureTurnsAssistOff) {
+TEST_F(ShuangPinPageTest, AssistTableRebuildAndAFailureKeepsTheTableInUse) {
     writeFile(where_.userFolder / "AssistCodes" / "形码.txt", "阿\tab\n啊\tab\n");
     page_->willAppear();
+    // With no table in use, a failure leaves assist codes off.
+    page_->setAssistOn(true);
+    EXPECT_FALSE(chooseAssist("gone"));
+    EXPECT_FALSE(page_->assistOn());
+    EXPECT_EQ(config_->assistCodePlan, -1);
+
     ASSERT_TRUE(chooseAssist("形码"));
     EXPECT_EQ(config_->assistPlanName, "形码");
     EXPECT_EQ(config_->assistCodePlan, 1);
@@ -136,11 +119,14 @@ TEST_F(ShuangPinPageTest, AssistTableRebuildAndAFailureTurnsAssistOff) {
 
     for (const std::string title : {"gone", "../形码"}) {
         page_->setAssistOn(true);
+        channel_->clear();
         EXPECT_FALSE(chooseAssist(title)) << title;
-        EXPECT_FALSE(page_->assistOn());
-        EXPECT_EQ(page_->selectedAssistTable(), -1);
+        EXPECT_EQ(posted(), kFullBracket);
+        EXPECT_TRUE(page_->assistOn());
+        EXPECT_EQ(page_->selectedAssistTable(), 0);
         EXPECT_EQ(config_->assistPlanName, "形码");
-        EXPECT_EQ(config_->assistCodePlan, -1);
+        EXPECT_EQ(config_->assistCodePlan, 1);
+        EXPECT_EQ(query(where_.perUserFolder / "assist.database", "select count(*) from TableCode"), (Rows{{"2"}}));
         EXPECT_FALSE(sink_->events().empty());
     }
 }

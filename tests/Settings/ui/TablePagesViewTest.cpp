@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 
@@ -42,7 +43,13 @@ protected:
         QApplication::processEvents();
         RecordingChannelFixture::TearDown();
     }
-    template <class T> T* find(const char* name) const { return window_->findChild<T*>(name); }
+    // The input-mode pages share control names: the page in front is searched first.
+    template <class T> T* find(const char* name) const {
+        auto* tabs = window_->findChild<QTabWidget*>("inputModeTabView");
+        if (tabs && tabs->currentWidget())
+            if (T* found = tabs->currentWidget()->findChild<T*>(name)) return found;
+        return window_->findChild<T*>(name);
+    }
 
     fs::path folder_;
     std::unique_ptr<ConfigManager> config_;
@@ -106,6 +113,56 @@ TEST_F(TablePagesViewTest, DoublePinyinPageShowsAssistOffAndTurnsItOn) {
     EXPECT_EQ(tables->currentIndex(), -1);
     EXPECT_TRUE(posted().empty());
     EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-doublepinyin-assist"));
+}
+
+TEST_F(TablePagesViewTest, CombinedPageShowsTheSettingsAndSwitchesTheMode) {
+    const fs::path user = plat::Paths::userFolder();
+    fs::create_directories(user / "KeyMaps");
+    std::ofstream(user / "KeyMaps" / "测试方案.plist") << "x";
+    std::ofstream(user / "KeyMaps" / "测试方案_rev.plist") << "x";
+    std::ofstream(user / "mine.TXT") << "你\tn\n";
+    controller_->selectTabViewItemAtIndex(1);
+    auto* tabs = window_->findChild<QTabWidget*>("inputModeTabView");
+    ASSERT_TRUE(tabs);
+    tabs->setCurrentIndex(3);
+    QApplication::processEvents();
+    ASSERT_TRUE(find<QWidget>("mixView"));
+
+    // Defaults: full pinyin, no main table, no assist table.
+    auto* quanpinView = find<QWidget>("quanpinView");
+    auto* shuangpinView = find<QWidget>("shuangpinView");
+    auto* main = find<QCheckBox>("mainCheckBox");
+    auto* tables = find<QComboBox>("mainSelector");
+    auto* rules = find<QComboBox>("upMethods");
+    auto* schemes = find<QComboBox>("spSelector");
+    auto* shuangpin = find<QRadioButton>("shuangpinButton");
+    ASSERT_TRUE(quanpinView && shuangpinView && main && tables && rules && schemes && shuangpin);
+    EXPECT_TRUE(quanpinView->isVisible());
+    EXPECT_FALSE(shuangpinView->isVisible());
+    EXPECT_FALSE(main->isChecked());
+    EXPECT_FALSE(tables->isEnabled());
+    EXPECT_FALSE(rules->isEnabled());
+    EXPECT_GE(tables->findText("mine"), 0);
+    EXPECT_EQ(rules->count(), 5);
+    EXPECT_EQ(rules->itemText(1), QString("四码唯一上屏"));
+    EXPECT_GE(schemes->findText("测试方案"), 0);
+    EXPECT_LT(schemes->findText("测试方案_rev"), 0);
+    EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-combined-quanpin"));
+
+    channel_->clear();
+    shuangpin->click();
+    EXPECT_FALSE(quanpinView->isVisible());
+    EXPECT_TRUE(shuangpinView->isVisible());
+    EXPECT_FALSE(ConfigManager(folder_).quanPin);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "configNeedsReload", "needsReloadDBLink"}));
+
+    channel_->clear();
+    main->click();
+    EXPECT_TRUE(tables->isEnabled());
+    EXPECT_TRUE(rules->isEnabled());
+    EXPECT_EQ(tables->currentIndex(), -1);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-combined"));
 }
 
 TEST_F(TablePagesViewTest, CustomPhraseEditorAddsARowAndRefusesAnEmptyCode) {
