@@ -14,6 +14,8 @@ QWidget* makeCodeTableView(const PageContext& context);
 QWidget* makeCustomPhraseView(const PageContext& context);
 // The key statistics page.
 QWidget* makeKeyStatisticsView(const PageContext& context);
+// The word-library page.
+QWidget* makeExtendedView(const PageContext& context);
 // The double-pinyin page.
 QWidget* makeShuangPinView(const PageContext& context);
 // The punctuation map editor.

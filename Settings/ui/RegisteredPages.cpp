@@ -24,6 +24,7 @@ void registerPages() {
     registerSubPage("bootButton", "引导符号", makeBootButtonsView);
     registerSubPage(std::string(ExtraCodesController::kRoute), QString::fromUtf8(ExtraCodesController::kTitle.data(), qsizetype(ExtraCodesController::kTitle.size())),
                     makeExtraCodesView);
+    registerSubPage("extended", "扩展词库", makeExtendedView);
     registerTabPage("qvcloud", makeQvCloudView);
     registerTabPage("backups", makeBackupsView);
 }
