@@ -5,8 +5,11 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Text/TextFileReader.h"
+#include "Settings/MainThread.h"
+#include "Settings/Pages/PbarController.h"
 
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <sstream>
 #include <locale>
@@ -16,6 +19,7 @@ namespace kelvane {
 CustomPhraseEditor::CustomPhraseEditor(ModelManager& store)
     : store_(store), queue_(std::make_unique<plat::SerialQueue>("customPhrases")) {}
 
+// The queue waits for its blocks; what they post to the main queue checks alive_.
 CustomPhraseEditor::~CustomPhraseEditor() = default;
 
 void CustomPhraseEditor::load() {
@@ -108,10 +112,21 @@ CustomPhraseEditor::Parsed CustomPhraseEditor::parseText(const std::string& text
     return out;
 }
 
+namespace {
+// A weight as a whole number: truncated toward zero, 0 when not finite, clamped to the
+// signed 64-bit range.
+long long wholeWeight(double weight) {
+    if (!std::isfinite(weight)) return 0;
+    constexpr double kLimit = 9223372036854775808.0; // 2^63
+    if (weight >= kLimit) return std::numeric_limits<long long>::max();
+    if (weight < -kLimit) return std::numeric_limits<long long>::min();
+    return static_cast<long long>(std::trunc(weight));
+}
+} // namespace
+
 std::string CustomPhraseEditor::exportText(const std::vector<CodeTable>& rows) {
     std::string out;
-    for (const auto& r : rows)
-        out += r.table + "\t" + r.code + "\t" + std::to_string(static_cast<long long>(std::trunc(r.weight))) + "\n";
+    for (const auto& r : rows) out += r.table + "\t" + r.code + "\t" + std::to_string(wholeWeight(r.weight)) + "\n";
     return out;
 }
 
@@ -139,6 +154,71 @@ std::optional<std::vector<CodeTable>> CustomPhraseEditor::readShortcutList(const
 void CustomPhraseEditor::importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress) {
     queue_->sync([this, &rows, &progress] { store_.insertCodeTable(rows, progress); });
     load();
+}
+
+std::string CustomPhraseEditor::lineErrorText(const std::string& line) {
+    return "错误行：" + line + "\n正确的编码格式应该是： 字\\t码\\t位置";
+}
+
+void CustomPhraseEditor::importFile(const std::filesystem::path& path, std::shared_ptr<PbarController> sheet,
+                                    std::function<void(bool)> done) {
+    importOnWorker(
+        [path] {
+            Source source;
+            const auto text = plat::readTextFile(path);
+            if (!text) {
+                source.failure = kFileError;
+                return source;
+            }
+            Parsed parsed = parseText(*text);
+            if (parsed.badLine) source.failure = lineErrorText(*parsed.badLine);
+            else source.rows = std::move(parsed.rows);
+            return source;
+        },
+        std::move(sheet), std::move(done));
+}
+
+void CustomPhraseEditor::importShortcutFile(const std::filesystem::path& path, std::shared_ptr<PbarController> sheet,
+                                            std::function<void(bool)> done) {
+    importOnWorker(
+        [path] {
+            Source source;
+            if (auto rows = readShortcutList(path)) source.rows = std::move(*rows);
+            else source.failure = std::string();
+            return source;
+        },
+        std::move(sheet), std::move(done));
+}
+
+void CustomPhraseEditor::importOnWorker(std::function<Source()> read, std::shared_ptr<PbarController> sheet,
+                                        std::function<void(bool)> done) {
+    sheet->setMaxValue(1.0);
+    sheet->setDoubleValue(0);
+    queue_->async([this, alive = std::weak_ptr<int>(alive_), read = std::move(read), sheet, done = std::move(done)] {
+        Source source = read();
+        if (source.failure) {
+            onMain([sheet, done, failure = *source.failure] {
+                if (failure.empty()) sheet->dismiss();
+                else sheet->fail(failure);
+                if (done) done(false);
+            });
+            return;
+        }
+        std::weak_ptr<PbarController> weakSheet = sheet;
+        store_.insertCodeTable(source.rows, [weakSheet](double fraction) {
+            onMain([weakSheet, fraction] {
+                if (auto s = weakSheet.lock(); s && !s->dismissed()) s->setDoubleValue(fraction);
+            });
+        });
+        onMain([this, alive, sheet, done, rows = store_.loadCodeTable()]() mutable {
+            if (alive.lock()) {
+                rows_ = std::move(rows);
+                selected_ = rows_.empty() ? -1 : int(rows_.size()) - 1;
+            }
+            sheet->dismiss();
+            if (done) done(true);
+        });
+    });
 }
 
 bool CustomPhraseEditor::exportTo(const std::filesystem::path& path) const {

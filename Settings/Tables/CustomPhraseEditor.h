@@ -16,6 +16,7 @@ class SerialQueue;
 namespace kelvane {
 
 class ModelManager;
+class PbarController;
 
 // The custom phrase editor: the rows of "custom.db" (code, phrase, weight) with in-place
 // edits, adding and deleting. Every call of the store runs on one serial worker, so an
@@ -59,6 +60,20 @@ public:
 
     // Adds the rows in one transaction (progress from 0 to below 1), then reads the list again.
     void importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress = nullptr);
+
+    // Imports a text file behind `sheet` (presented by the caller): reading, parsing and
+    // the insert run on the worker, the bar follows the insert, and the list is read
+    // again. Success closes the sheet; a file that cannot be read or a bad line leaves its
+    // reason on the sheet and writes nothing. `done` runs on the main queue, once.
+    void importFile(const std::filesystem::path& path, std::shared_ptr<PbarController> sheet,
+                    std::function<void(bool)> done = nullptr);
+    // The same for a dropped shortcut list; a file that is not one closes the sheet
+    // without a message.
+    void importShortcutFile(const std::filesystem::path& path, std::shared_ptr<PbarController> sheet,
+                            std::function<void(bool)> done = nullptr);
+    static constexpr const char* kFileError = "文件不存在或编码不正确！";
+    // "错误行：" and the line, then the expected form.
+    static std::string lineErrorText(const std::string& line);
     // Writes the list atomically; false when it could not be written.
     bool exportTo(const std::filesystem::path& path) const;
 
@@ -66,10 +81,20 @@ public:
     static std::optional<double> parseWeight(const std::string& text);
 
 private:
+    // Rows to import, or why there are none (an empty reason: close without a message).
+    struct Source {
+        std::vector<CodeTable> rows;
+        std::optional<std::string> failure;
+    };
+    void importOnWorker(std::function<Source()> read, std::shared_ptr<PbarController> sheet,
+                        std::function<void(bool)> done);
+
     ModelManager& store_;
     std::unique_ptr<plat::SerialQueue> queue_;
     std::vector<CodeTable> rows_;
     int selected_ = -1;
+    // Lets a worker block that ends after the editor is gone skip it.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace kelvane

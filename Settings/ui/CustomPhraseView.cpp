@@ -1,4 +1,3 @@
-#include "Platform/Text/TextFileReader.h"
 #include "Settings/Functions/ModelManager.h"
 #include "Settings/Tables/CustomPhraseEditor.h"
 #include "Settings/ui/PageRegistry.h"
@@ -12,6 +11,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -27,7 +27,8 @@ namespace {
 // The custom phrase editor: a three-column table over CustomPhraseEditor.
 class CustomPhraseView : public QWidget {
 public:
-    explicit CustomPhraseView(const PageContext&) : editor_(ModelManager::shared()) {
+    explicit CustomPhraseView(const PageContext& context)
+        : editor_(ModelManager::shared()), window_(context.window ? context.window : this) {
         setFont(uiFont());
         setMinimumSize(480, 320);
         auto* layout = new QVBoxLayout(this);
@@ -82,26 +83,21 @@ public:
         redraw();
     }
 
+    // Reading, parsing and storing run on the editor's worker behind the progress sheet.
     void importText(const std::filesystem::path& path) {
-        const auto text = plat::readTextFile(path);
-        if (!text) {
-            QMessageBox::warning(this, {}, "无法读取该文件。");
-            return;
-        }
-        const auto parsed = CustomPhraseEditor::parseText(*text);
-        if (parsed.badLine) {
-            QMessageBox::warning(this, {}, "这一行的格式不对（字、码、位置以 Tab 分隔）：\n" + QString::fromStdString(*parsed.badLine));
-            return;
-        }
-        editor_.importRows(parsed.rows);
-        redraw();
+        editor_.importFile(path, presentProgressSheet(window_), redrawWhenDone());
     }
 
 protected:
-    // One local file only; anything else is not taken.
+    // One local file of at most kMaxDropBytes; anything else is not taken.
     static std::optional<std::filesystem::path> droppedFile(const QMimeData* data) {
         if (!data || data->urls().size() != 1 || !data->urls()[0].isLocalFile()) return std::nullopt;
-        return std::filesystem::path(data->urls()[0].toLocalFile().toStdString());
+        std::filesystem::path path(data->urls()[0].toLocalFile().toStdString());
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (ec || size > CustomPhraseEditor::kMaxDropBytes) return std::nullopt;
+        return path;
     }
     void dragEnterEvent(QDragEnterEvent* event) override {
         if (droppedFile(event->mimeData())) event->acceptProposedAction();
@@ -109,13 +105,17 @@ protected:
     void dropEvent(QDropEvent* event) override {
         const auto path = droppedFile(event->mimeData());
         if (!path) return;
-        if (const auto rows = CustomPhraseEditor::readShortcutList(*path)) {
-            editor_.importRows(*rows);
-            redraw();
-        }
+        event->acceptProposedAction();
+        editor_.importShortcutFile(*path, presentProgressSheet(window_), redrawWhenDone());
     }
 
 private:
+    std::function<void(bool)> redrawWhenDone() {
+        return [view = QPointer<CustomPhraseView>(this)](bool) {
+            if (view) view->redraw();
+        };
+    }
+
     void redraw() {
         QSignalBlocker block(table_);
         table_->setRowCount(int(editor_.rows().size()));
@@ -129,6 +129,7 @@ private:
     }
 
     CustomPhraseEditor editor_;
+    QWidget* window_;
     QTableWidget* table_;
 };
 

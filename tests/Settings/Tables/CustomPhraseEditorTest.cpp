@@ -1,6 +1,10 @@
 #include "Settings/Tables/CustomPhraseEditor.h"
 
+#include "ImportTestSupport.h"
 #include "RecordingChannelFixture.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/RunLoopDriver.h"
+#include "Settings/Pages/PbarController.h"
 #include "Settings/Functions/ModelManager.h"
 #include "support/TestHome.h"
 
@@ -8,6 +12,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <cmath>
 #include <limits>
 
 namespace kelvane {
@@ -36,7 +41,28 @@ protected:
         return out;
     }
 
+    // Starts an import from the main queue and serves it until `done` ran.
+    bool runImport(void (CustomPhraseEditor::*start)(const std::filesystem::path&, std::shared_ptr<PbarController>,
+                                                      std::function<void(bool)>),
+                   const std::filesystem::path& path) {
+        plat::RunLoopDriver driver(plat::MainQueue::shared());
+        int calls = 0;
+        bool ok = false;
+        sheet_ = PbarController::make();
+        plat::MainQueue::shared().async([&] {
+            (editor_.get()->*start)(path, sheet_, [&](bool result) {
+                EXPECT_TRUE(plat::MainQueue::shared().isMainThread());
+                ++calls;
+                ok = result;
+            });
+        });
+        driver.runUntil([&] { return calls > 0; }, std::chrono::seconds(30));
+        EXPECT_EQ(calls, 1);
+        return ok;
+    }
+
     std::filesystem::path folder_;
+    std::shared_ptr<PbarController> sheet_;
     std::unique_ptr<ModelManager> store_;
     std::unique_ptr<CustomPhraseEditor> editor_;
 };
@@ -122,6 +148,74 @@ TEST_F(CustomPhraseEditorTest, ImportAddsRowsAndExportWritesThemBack) {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "旧\tCode Here!\t-2\n你好\tnh\t2\n世界\tsj\t0\n");
     EXPECT_FALSE(editor_->exportTo(folder_ / "missing" / "out.txt"));
+}
+
+TEST_F(CustomPhraseEditorTest, TextImportRunsBehindTheSheetAndFailuresSayWhy) {
+    editor_->addRow(std::string("旧"));
+    editor_->load();
+    struct Case {
+        std::string bytes;
+        bool ok;
+        std::string sheetText; // the reason left on the sheet
+        std::vector<std::string> stored;
+    } cases[] = {
+        {"你好\tnh\t2\n\n//\tnote\n世界\tsj\n", true, "",
+         {"Code Here!/旧/0", "nh/你好/2", "sj/世界/0"}},
+        {"好\th\n// a note\n后\thh\n", false, "错误行：// a note\n正确的编码格式应该是： 字\\t码\\t位置",
+         {"Code Here!/旧/0"}},
+        {"\xff\xfe\xff\x00\x01", false, CustomPhraseEditor::kFileError, {"Code Here!/旧/0"}},
+        {"\n\n", true, "", {"Code Here!/旧/0"}},
+    };
+    for (const auto& c : cases) {
+        // Each case starts from the one phrase "旧".
+        editor_->deleteRows({1, 2, 3});
+        channel_->clear();
+        const auto file = folder_ / "in.txt";
+        writeFile(file, c.bytes);
+        EXPECT_EQ(runImport(&CustomPhraseEditor::importFile, file), c.ok) << c.bytes;
+        EXPECT_EQ(stored(), c.stored) << c.bytes;
+        EXPECT_EQ(editor_->rows().size(), c.stored.size()) << c.bytes;
+        EXPECT_EQ(sheet_->dismissed(), c.ok) << c.bytes;
+        EXPECT_EQ(sheet_->doneEnabled(), !c.ok) << c.bytes;
+        if (!c.ok) EXPECT_EQ(sheet_->text(), c.sheetText);
+        // Only an import that writes makes a bracket, also when it adds no rows.
+        EXPECT_EQ(posted(), c.ok ? kFullBracket : std::vector<std::string>{}) << c.bytes;
+    }
+    EXPECT_FALSE(runImport(&CustomPhraseEditor::importFile, folder_ / "absent.txt"));
+    EXPECT_EQ(sheet_->text(), CustomPhraseEditor::kFileError);
+}
+
+TEST_F(CustomPhraseEditorTest, ADroppedListImportsAndAnythingElseClosesTheSheetQuietly) {
+    const std::string list =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array><dict><key>shortcut</key>"
+        "<string>nh</string><key>phrase</key><string>你好</string></dict></array></plist>";
+    writeFile(folder_ / "list.plist", list);
+    writeFile(folder_ / "text.txt", "你好\tnh\n");
+    EXPECT_TRUE(runImport(&CustomPhraseEditor::importShortcutFile, folder_ / "list.plist"));
+    EXPECT_EQ(stored(), (std::vector<std::string>{"nh/你好/0"}));
+    EXPECT_TRUE(sheet_->dismissed());
+    channel_->clear();
+    EXPECT_FALSE(runImport(&CustomPhraseEditor::importShortcutFile, folder_ / "text.txt"));
+    EXPECT_TRUE(sheet_->dismissed());
+    EXPECT_EQ(sheet_->text(), "");
+    EXPECT_TRUE(posted().empty());
+    EXPECT_EQ(stored(), (std::vector<std::string>{"nh/你好/0"}));
+}
+
+TEST_F(CustomPhraseEditorTest, ExportedWeightsAreWholeNumbersInRange) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double weight;
+        const char* written;
+    } cases[] = {{2.7, "2"},   {-1.5, "-1"}, {std::nan(""), "0"}, {inf, "0"}, {-inf, "0"},
+                 {1e300, "9223372036854775807"}, {-1e300, "-9223372036854775808"}};
+    for (const auto& c : cases) {
+        CodeTable row;
+        row.table = "字";
+        row.code = "z";
+        row.weight = c.weight;
+        EXPECT_EQ(CustomPhraseEditor::exportText({row}), std::string("字\tz\t") + c.written + "\n") << c.weight;
+    }
 }
 
 TEST_F(CustomPhraseEditorTest, ShortcutListsAreCheckedBeforeImport) {

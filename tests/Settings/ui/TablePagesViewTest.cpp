@@ -3,7 +3,10 @@
 #include "Platform/Foundation/Paths.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Settings/Tables/CustomPhraseEditor.h"
 #include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/QtMainQueueDriver.h"
 #include "Settings/ui/SettingsWindow.h"
 #include "support/TestHome.h"
 
@@ -11,13 +14,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QClipboard>
+#include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace kelvane {
 namespace {
@@ -50,6 +61,23 @@ protected:
             if (T* found = tabs->currentWidget()->findChild<T*>(name)) return found;
         return window_->findChild<T*>(name);
     }
+    // A widget of that name in any top-level window (sub-pages open as sheets).
+    template <class T> static T* findAnywhere(const char* name) {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (T* found = top->findChild<T*>(name)) return found;
+        return nullptr;
+    }
+    // Runs Qt's loop (and the main queue inside it) until `done` holds, at most 30 s.
+    static bool spinUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+    ui::PageContext context() const { return {window_.get(), config_.get(), controller_.get()}; }
 
     fs::path folder_;
     std::unique_ptr<ConfigManager> config_;
@@ -200,6 +228,125 @@ TEST_F(TablePagesViewTest, KeyStatisticsShowSixCountsAndReset) {
     reset->click();
     EXPECT_EQ(total->text(), QString("0"));
     EXPECT_TRUE(test::saveScreenshot(*total->window(), "sheet-key-statistics"));
+}
+
+TEST_F(TablePagesViewTest, SystemTabOpensTheWordLibraryPageWhenTheOptionIsOn) {
+    controller_->selectTabViewItemAtIndex(2);
+    QApplication::processEvents();
+    auto* manage = find<QPushButton>("extendedButton");
+    auto* option = find<QCheckBox>("extendedBox");
+    ASSERT_TRUE(manage && option);
+    if (!option->isChecked()) option->click();
+    EXPECT_TRUE(config_->extendedDict);
+    EXPECT_TRUE(manage->isEnabled());
+    manage->click();
+    QApplication::processEvents();
+    EXPECT_TRUE(findAnywhere<QTableWidget>("extendedTable"));
+    if (auto* sheet = findAnywhere<QDialog>("extendedSheet")) sheet->accept();
+}
+
+TEST_F(TablePagesViewTest, WordLibraryPageImportsATickedFileBehindTheProgressSheet) {
+    ui::QtMainQueueDriver driver(plat::MainQueue::shared());
+    config_->extendedDict = true;
+    const fs::path folder = plat::Paths::userFolder() / "Extended";
+    fs::create_directories(folder);
+    std::ofstream(folder / "成语.txt") << "一心一意\tyi'xin'yi'yi\n三心二意\tsan'xin'er'yi\t7\n";
+    std::ofstream(folder / "abc.TXT") << "坏\n";
+    ASSERT_TRUE(ui::openSubPageSheet(context(), "extended"));
+    QApplication::processEvents();
+    auto* table = findAnywhere<QTableWidget>("extendedTable");
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->rowHeight(0), 25);
+    const auto nameOf = [&](int row) { return table->cellWidget(row, 0)->findChild<QLabel*>("nameLabel")->text(); };
+    const auto boxOf = [&](int row) { return table->cellWidget(row, 0)->findChild<QCheckBox*>("checkBox"); };
+    EXPECT_EQ(nameOf(0), QString("abc"));
+    EXPECT_EQ(nameOf(1), QString("成语"));
+    EXPECT_EQ(table->item(1, 1)->text(), QString("-- 条"));
+    EXPECT_FALSE(boxOf(1)->isChecked());
+    EXPECT_TRUE(fs::exists(folder / "abc.txt"));
+    EXPECT_TRUE(test::saveScreenshot(*table->window(), "sheet-extended"));
+
+    // Ticking 成语 imports it; the list then shows it first, ticked, with its count.
+    boxOf(1)->click();
+    ASSERT_TRUE(spinUntil([&] { return table->rowCount() == 2 && boxOf(0) && boxOf(0)->isChecked(); }));
+    EXPECT_EQ(nameOf(0), QString("成语"));
+    EXPECT_EQ(table->item(0, 1)->text(), QString("2 条"));
+    EXPECT_TRUE(test::saveScreenshot(*table->window(), "sheet-extended-imported"));
+
+    // A file that fails keeps the progress sheet up with its reason and the done button on.
+    boxOf(1)->click();
+    QPointer<QDialog> progress;
+    ASSERT_TRUE(spinUntil([&] {
+        progress = window_->findChild<QDialog*>("progress");
+        return progress && progress->isVisible() && progress->findChild<QPushButton*>("doneButton")->isEnabled();
+    }));
+    EXPECT_EQ(progress->findChild<QLabel*>("text")->text(), QString("请确定编码为 uft-8 不要有 BOM!"));
+    EXPECT_TRUE(test::saveScreenshot(*progress, "sheet-extended-failed"));
+    progress->findChild<QPushButton*>("doneButton")->click();
+    EXPECT_TRUE(spinUntil([&] { return !progress || !progress->isVisible(); }));
+
+    auto* help = findAnywhere<QPushButton>("helpButton");
+    ASSERT_TRUE(help);
+    help->click();
+    QApplication::processEvents();
+    auto* text = findAnywhere<QLabel>("popOverText");
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text->text().startsWith("在此页面选中点击名称左侧勾选"));
+    EXPECT_TRUE(test::saveScreenshot(*text->window(), "popover-extended-help"));
+    text->window()->close();
+}
+
+TEST_F(TablePagesViewTest, CustomPhraseDropTakesOneLocalFileWithinTheLimit) {
+    ui::QtMainQueueDriver driver(plat::MainQueue::shared());
+    ASSERT_TRUE(ui::openSubPageSheet(context(), "customCodetable"));
+    QApplication::processEvents();
+    auto* table = findAnywhere<QTableWidget>("customTable");
+    ASSERT_TRUE(table);
+    QWidget* view = table->parentWidget();
+    const fs::path dir = taviro::test::freshDir("drop");
+    std::ofstream(dir / "list.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array><dict><key>shortcut</key>"
+           "<string>dz</string><key>phrase</key><string>拖进来的</string></dict></array></plist>";
+    std::ofstream(dir / "other.plist") << "x";
+    {
+        std::ofstream big(dir / "big.plist");
+    }
+    fs::resize_file(dir / "big.plist", CustomPhraseEditor::kMaxDropBytes + 1);
+    const auto local = [&](const char* name) { return QUrl::fromLocalFile(QString::fromStdString((dir / name).string())); };
+    struct Case {
+        const char* what;
+        QList<QUrl> urls;
+        bool accepted;
+    } cases[] = {
+        {"one local file", {local("list.plist")}, true},
+        {"two files", {local("list.plist"), local("other.plist")}, false},
+        {"a remote file", {QUrl("https://example.com/list.plist")}, false},
+        {"a file over the limit", {local("big.plist")}, false},
+        {"a missing file", {local("absent.plist")}, false},
+        {"a folder", {QUrl::fromLocalFile(QString::fromStdString(dir.string()))}, false},
+    };
+    for (const auto& c : cases) {
+        QMimeData data;
+        data.setUrls(c.urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.ignore();
+        QApplication::sendEvent(view, &enter);
+        EXPECT_EQ(enter.isAccepted(), c.accepted) << c.what;
+    }
+
+    const int before = table->rowCount();
+    QMimeData data;
+    data.setUrls({local("list.plist")});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &drop);
+    ASSERT_TRUE(spinUntil([&] { return table->rowCount() == before + 1; }));
+    EXPECT_EQ(table->item(before, 0)->text(), QString("dz"));
+    EXPECT_EQ(table->item(before, 1)->text(), QString("拖进来的"));
+    EXPECT_TRUE(spinUntil([&] {
+        auto* progress = window_->findChild<QDialog*>("progress");
+        return !progress || !progress->isVisible();
+    }));
 }
 
 } // namespace
