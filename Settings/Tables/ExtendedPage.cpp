@@ -159,13 +159,9 @@ void ExtendedPage::toggleRow(int row, std::function<void(bool)> done) {
     if (!sheet) return;
     const std::string library = name(row);
     auto finish = [this, alive = std::weak_ptr<int>(alive_), sheet, done = std::move(done)](bool ok) {
-        if (ok) {
-            if (alive.lock()) reloadList();
-            sheet->dismiss();
-        } else {
-            // The import's last message stays up until the user closes the sheet.
-            sheet->fail(sheet->text());
-        }
+        // A failure leaves the import's last message up until the user closes the sheet.
+        if (ok && alive.lock()) reloadList();
+        sheet->finish(ok);
         if (done) done(ok);
     };
     plat::WorkerPool::shared().submit([database = database_, library, sheet, finish = std::move(finish)]() mutable {
