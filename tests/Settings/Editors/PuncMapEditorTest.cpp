@@ -97,7 +97,8 @@ TEST_P(RenameKey, KeepsTheMapInStepWithTheRows) {
     // One write and one announcement per edit.
     EXPECT_EQ(reloads(), c.edits.size());
     // The next opening of the page shows what was stored, and nothing else.
-    PuncMapEditer again(*reread());
+    const auto stored = reread();
+    PuncMapEditer again(*stored);
     again.viewDidLoad();
     std::vector<std::string> storedKeys;
     for (const auto& [k, v] : c.stored) storedKeys.push_back(k);
