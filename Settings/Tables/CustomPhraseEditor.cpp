@@ -225,4 +225,13 @@ bool CustomPhraseEditor::exportTo(const std::filesystem::path& path) const {
     return plat::writeFileAtomically(path, exportText(rows_));
 }
 
+void CustomPhraseEditor::exportFile(const std::filesystem::path& path, std::function<void(bool)> done) {
+    queue_->async([path, rows = rows_, done = std::move(done)] {
+        const bool ok = plat::writeFileAtomically(path, exportText(rows));
+        onMain([done, ok] {
+            if (done) done(ok);
+        });
+    });
+}
+
 } // namespace kelvane

@@ -76,6 +76,9 @@ public:
     static std::string lineErrorText(const std::string& line);
     // Writes the list atomically; false when it could not be written.
     bool exportTo(const std::filesystem::path& path) const;
+    // The same on the worker, with the list as it is now; `done` gets the result on the
+    // main queue.
+    void exportFile(const std::filesystem::path& path, std::function<void(bool)> done);
 
     // A weight as typed: a whole C-locale number, ASCII, no spaces, finite.
     static std::optional<double> parseWeight(const std::string& text);

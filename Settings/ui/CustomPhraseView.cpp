@@ -63,8 +63,9 @@ public:
         connect(exportButton, &QPushButton::clicked, this, [this] {
             const QString path = QFileDialog::getSaveFileName(this, {}, {}, "Text (*.txt)");
             if (path.isEmpty()) return;
-            if (editor_.exportTo(path.toStdString())) QMessageBox::information(this, {}, "导出成功！", "好");
-            else QMessageBox::warning(this, {}, "无法写入该文件。");
+            editor_.exportFile(path.toStdString(), [view = QPointer<CustomPhraseView>(this)](bool ok) {
+                if (view) view->showExportResult(ok);
+            });
         });
         setAcceptDrops(true);
         layout->addLayout(buttons);
@@ -110,6 +111,17 @@ protected:
     }
 
 private:
+    // "导出成功！" with its one button "好", as a sheet of the window.
+    void showExportResult(bool ok) {
+        auto* box = new QMessageBox(ok ? QMessageBox::Information : QMessageBox::Warning, {},
+                                    ok ? "导出成功！" : "无法写入该文件。", QMessageBox::NoButton, window_);
+        box->setObjectName("exportResult");
+        box->addButton(ok ? "好" : "OK", QMessageBox::AcceptRole);
+        box->setWindowModality(Qt::WindowModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();
+    }
+
     std::function<void(bool)> redrawWhenDone() {
         return [view = QPointer<CustomPhraseView>(this)](bool) {
             if (view) view->redraw();

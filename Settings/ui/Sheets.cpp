@@ -55,7 +55,9 @@ public:
         setWindowModality(Qt::WindowModal);
         setAttribute(Qt::WA_DeleteOnClose);
         setFont(uiFont());
-        setFixedSize(400, 120);
+        // 400 wide; taller when a long message (a bad line and its hint) needs it.
+        setFixedWidth(400);
+        setMinimumHeight(120);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(20, 16, 20, 16);
         bar_ = new QProgressBar(this);
@@ -89,7 +91,11 @@ private:
         bar_->setRange(0, 1000);
         const double max = model_->maxValue() > 0 ? model_->maxValue() : 100;
         bar_->setValue(static_cast<int>(std::clamp(model_->value() / max, 0.0, 1.0) * 1000));
-        text_->setText(QString::fromStdString(model_->text()));
+        const QString text = QString::fromStdString(model_->text());
+        if (text != text_->text()) {
+            text_->setText(text);
+            adjustSize();
+        }
         doneButton_->setEnabled(model_->doneEnabled());
     }
 

@@ -185,6 +185,28 @@ TEST_F(CustomPhraseEditorTest, TextImportRunsBehindTheSheetAndFailuresSayWhy) {
     EXPECT_EQ(sheet_->text(), CustomPhraseEditor::kFileError);
 }
 
+TEST_F(CustomPhraseEditorTest, AnExportImportedAgainDoublesEveryRow) {
+    editor_->addRow(std::string("甲"));
+    editor_->addRow(std::string("乙"));
+    editor_->editCell(1, CustomPhraseEditor::weight, "2.7");
+    const auto file = folder_ / "round.txt";
+    const auto exportTo = [&](const std::filesystem::path& path) {
+        plat::RunLoopDriver driver(plat::MainQueue::shared());
+        std::optional<bool> result;
+        plat::MainQueue::shared().async([&] { editor_->exportFile(path, [&](bool ok) { result = ok; }); });
+        driver.runUntil([&] { return result.has_value(); }, std::chrono::seconds(30));
+        return result;
+    };
+    EXPECT_EQ(exportTo(file), true);
+    EXPECT_EQ(readFile(file), "甲\tCode Here!\t0\n乙\tCode Here!\t2\n");
+    EXPECT_EQ(exportTo(folder_ / "missing" / "out.txt"), false);
+
+    EXPECT_TRUE(runImport(&CustomPhraseEditor::importFile, file));
+    EXPECT_EQ(stored(), (std::vector<std::string>{"Code Here!/甲/0", "Code Here!/乙/2", "Code Here!/甲/0",
+                                                  "Code Here!/乙/2"}));
+    EXPECT_EQ(editor_->rows().size(), 4u);
+}
+
 TEST_F(CustomPhraseEditorTest, ADroppedListImportsAndAnythingElseClosesTheSheetQuietly) {
     const std::string list =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array><dict><key>shortcut</key>"

@@ -4,6 +4,7 @@
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
 #include "Platform/Dispatch/MainQueue.h"
+#include "Settings/Functions/ModelManager.h"
 #include "Settings/Tables/CustomPhraseEditor.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/QtMainQueueDriver.h"
@@ -347,6 +348,26 @@ TEST_F(TablePagesViewTest, CustomPhraseDropTakesOneLocalFileWithinTheLimit) {
         auto* progress = window_->findChild<QDialog*>("progress");
         return !progress || !progress->isVisible();
     }));
+}
+
+TEST_F(TablePagesViewTest, CustomPhraseImportShowsABadLineOnItsSheet) {
+    ui::QtMainQueueDriver driver(plat::MainQueue::shared());
+    const fs::path file = taviro::test::freshDir("import") / "phrases.txt";
+    std::ofstream(file) << "你好\tnh\n// 这一行没有 Tab，不是注释\n";
+    CustomPhraseEditor editor(ModelManager::shared());
+    std::optional<bool> result;
+    editor.importFile(file, ui::presentProgressSheet(window_.get()), [&](bool ok) { result = ok; });
+    ASSERT_TRUE(spinUntil([&] { return result.has_value(); }));
+    EXPECT_FALSE(*result);
+    auto* progress = window_->findChild<QDialog*>("progress");
+    ASSERT_TRUE(progress && progress->isVisible());
+    EXPECT_EQ(progress->findChild<QLabel*>("text")->text().toStdString(),
+              CustomPhraseEditor::lineErrorText("// 这一行没有 Tab，不是注释"));
+    EXPECT_TRUE(progress->findChild<QPushButton*>("doneButton")->isEnabled());
+    EXPECT_TRUE(test::saveScreenshot(*progress, "sheet-custom-phrases-bad-line"));
+    progress->findChild<QPushButton*>("doneButton")->click();
+    EXPECT_TRUE(spinUntil([&] { return !window_->findChild<QDialog*>("progress") ||
+                                       !window_->findChild<QDialog*>("progress")->isVisible(); }));
 }
 
 } // namespace
