@@ -64,6 +64,10 @@ public:
         connect(add, &QPushButton::clicked, this, [this] {
             presenter_.addRow();
             redraw();
+            if (const auto selected = presenter_.selectedRow()) {
+                table_->selectRow(*selected);
+                table_->scrollToItem(table_->item(*selected, 0));
+            }
         });
         connect(remove, &QPushButton::clicked, this, [this] {
             std::set<int> rows;
@@ -114,10 +118,6 @@ private:
                 if (c == 0) item->setTextAlignment(Qt::AlignCenter);
                 table_->setItem(r, c, item);
             }
-        if (const auto selected = presenter_.selectedRow()) {
-            table_->selectRow(*selected);
-            table_->scrollToItem(table_->item(*selected, 0));
-        }
     }
 
     PuncMapEditer presenter_;

@@ -216,9 +216,9 @@ TEST_F(GuideButtonEditorTest, TheGuideKeyOffersTheEditedTable) {
     EXPECT_EQ(committed(), "甲【】");
     EXPECT_EQ(session->services().calls(), std::vector<std::string>{"key:123"});
 
-    writeTable("other.plist", {{"a", "乙"}});
+    writeTable("shared/other.plist", {{"a", "乙"}});
     open();
-    page->changeList("other.plist");
+    page->changeList("shared/other.plist");
     reloadInputMethod();
     session->typeScript(";a");
     EXPECT_EQ(committed(), "乙");
