@@ -3,6 +3,7 @@
 #include "Settings/App/AppDelegate.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/App/SingleInstance.h"
+#include "Settings/CodeTable/CodeTableChooser.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/MainThread.h"
 #include "Settings/App/AppLifecycle.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     if (role == kelvane::SingleInstance::Role::Forwarded) return 0;
 
     for (const auto& url : urls) delegate.handleGetURL(url);
+    kelvane::CodeTableChooser::removeStaleRebuilds(kelvane::TableLocations::current());
 
     kelvane::ConfigManager& config = kelvane::ConfigManager::shared();
     kelvane::ui::registerPages();

@@ -5,6 +5,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CodeTable/CodeTableImporter.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/DatabaseFile.h"
 #include "Settings/ImportReporter.h"
 #include "Settings/MainThread.h"
 #include "Settings/NotificationSender.h"
@@ -89,6 +90,11 @@ void CodeTableChooser::selectAssistTable(ConfigManager& config, const TableLocat
             textTable(where.userFolder / "AssistCodes", title), true, &ConfigManager::assistPlanName,
             &ConfigManager::assistCodePlan},
            title, std::move(sink), std::move(done));
+}
+
+void CodeTableChooser::removeStaleRebuilds(const TableLocations& where) {
+    for (const char* name : {"mainCodeTable.database", "assist.database"})
+        DatabaseFile::removeStaleTemporaries(where.perUserFolder / name);
 }
 
 void CodeTableChooser::selectMainCodeTable(const std::string& title, std::shared_ptr<ProgressSink> sink, Done done) {

@@ -40,6 +40,10 @@ public:
     // "assist.database"); keys "AssistPlanName" and "AssistCodePlan".
     static void selectAssistTable(const std::string& title, std::shared_ptr<ProgressSink> sink, Done done);
 
+    // Removes what a killed rebuild left beside the two databases in the per-user folder
+    // (a rebuild still running keeps its files). Run once when the program starts.
+    static void removeStaleRebuilds(const TableLocations& where);
+
     // The same with explicit settings and folders.
     static void selectMainCodeTable(ConfigManager& config, const TableLocations& where, const std::string& title,
                                     std::shared_ptr<ProgressSink> sink, Done done);

@@ -3,6 +3,7 @@
 #include "ImportTestSupport.h"
 #include "RecordingChannelFixture.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/DatabaseFile.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,21 @@ TEST_F(CodeTableChooserTest, TitlesOutsideTheFolderFail) {
     EXPECT_EQ(posted(), kFailure);
     EXPECT_EQ(sink_->events(), std::vector<std::string>{"文件名无效，无法导入。"});
     EXPECT_FALSE(fs::exists(where_.perUserFolder / "mainCodeTable.database"));
+}
+
+TEST_F(CodeTableChooserTest, StartRemovesWhatAKilledRebuildLeftOfEitherDatabase) {
+    fs::create_directories(where_.perUserFolder);
+    const std::vector<std::string> stale = {"mainCodeTable.database.new-7-0", "mainCodeTable.database.new-7-0-journal",
+                                            "assist.database.new-3-1"};
+    for (const auto& name : stale) writeFile(where_.perUserFolder / name, "x");
+    writeFile(where_.perUserFolder / "mainCodeTable.database", "live");
+    kelvane::TemporaryDatabase running(where_.perUserFolder / "assist.database");
+    ASSERT_TRUE(running.created());
+
+    CodeTableChooser::removeStaleRebuilds(where_);
+    for (const auto& name : stale) EXPECT_FALSE(fs::exists(where_.perUserFolder / name)) << name;
+    EXPECT_TRUE(fs::exists(where_.perUserFolder / "mainCodeTable.database"));
+    EXPECT_TRUE(fs::exists(running.path()));
 }
 
 } // namespace
