@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QClipboard>
 #include <QDialog>
 #include <QDragEnterEvent>
@@ -192,6 +194,67 @@ TEST_F(TablePagesViewTest, CombinedPageShowsTheSettingsAndSwitchesTheMode) {
     EXPECT_EQ(tables->currentIndex(), -1);
     EXPECT_TRUE(posted().empty());
     EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-combined"));
+}
+
+TEST_F(TablePagesViewTest, CombinedPageRebuildClosesItsSheetOrKeepsItWithTheMessage) {
+    ui::QtMainQueueDriver driver(plat::MainQueue::shared());
+    const fs::path text = plat::Paths::userFolder() / "mine.txt";
+    fs::create_directories(text.parent_path());
+    std::ofstream(text) << "你\tn\n好\th\n";
+    controller_->selectTabViewItemAtIndex(1);
+    auto* tabs = window_->findChild<QTabWidget*>("inputModeTabView");
+    ASSERT_TRUE(tabs);
+    tabs->setCurrentIndex(3);
+    QApplication::processEvents();
+    auto* main = find<QCheckBox>("mainCheckBox");
+    auto* tables = find<QComboBox>("mainSelector");
+    ASSERT_TRUE(main && tables);
+    main->click();
+
+    auto progressSheet = [] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "progress" && top->isVisible()) return top;
+        return static_cast<QWidget*>(nullptr);
+    };
+    auto pick = [&](bool expectClosed) {
+        const int index = tables->findText("mine");
+        ASSERT_GE(index, 0);
+        tables->setCurrentIndex(index);
+        emit tables->activated(index);
+        ASSERT_TRUE(progressSheet());
+        // Served until the rebuild has ended: the sheet closes, or its done button comes on.
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 30000) {
+            QApplication::processEvents();
+            QThread::msleep(5);
+            QWidget* sheet = progressSheet();
+            if (!sheet) break;
+            if (auto* done = sheet->findChild<QPushButton*>("doneButton"); done && done->isEnabled()) break;
+        }
+        EXPECT_EQ(progressSheet() == nullptr, expectClosed)
+            << (progressSheet() ? progressSheet()->findChild<QLabel*>("text")->text().toStdString() : "");
+    };
+
+    pick(true);
+    EXPECT_EQ(config_->codeTableName, "mine");
+    EXPECT_EQ(config_->codeTableVersion, 1);
+    EXPECT_TRUE(main->isChecked());
+
+    fs::remove(text);
+    pick(false);
+    QWidget* sheet = progressSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_FALSE(sheet->findChild<QLabel*>("text")->text().isEmpty());
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "sheet-progress-combined-failed"));
+    // The table in use stays, and the page says so.
+    EXPECT_EQ(config_->codeTableName, "mine");
+    EXPECT_EQ(config_->codeTableVersion, 1);
+    EXPECT_TRUE(main->isChecked());
+    EXPECT_TRUE(tables->isEnabled());
+    sheet->findChild<QPushButton*>("doneButton")->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(progressSheet());
 }
 
 TEST_F(TablePagesViewTest, CustomPhraseEditorAddsARowAndRefusesAnEmptyCode) {
