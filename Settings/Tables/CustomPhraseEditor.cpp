@@ -194,7 +194,9 @@ void CustomPhraseEditor::importOnWorker(std::function<Source()> read, std::share
                                         std::function<void(bool)> done) {
     sheet->setMaxValue(1.0);
     sheet->setDoubleValue(0);
-    queue_->async([this, alive = std::weak_ptr<int>(alive_), read = std::move(read), sheet, done = std::move(done)] {
+    // The worker touches only the store; the editor itself only on the main queue, while alive.
+    queue_->async([this, &store = store_, alive = std::weak_ptr<int>(alive_), read = std::move(read), sheet,
+                   done = std::move(done)] {
         Source source = read();
         if (source.failure) {
             onMain([sheet, done, failure = *source.failure] {
@@ -205,12 +207,12 @@ void CustomPhraseEditor::importOnWorker(std::function<Source()> read, std::share
             return;
         }
         std::weak_ptr<PbarController> weakSheet = sheet;
-        store_.insertCodeTable(source.rows, [weakSheet](double fraction) {
+        store.insertCodeTable(source.rows, [weakSheet](double fraction) {
             onMain([weakSheet, fraction] {
                 if (auto s = weakSheet.lock(); s && !s->dismissed()) s->setDoubleValue(fraction);
             });
         });
-        onMain([this, alive, sheet, done, rows = store_.loadCodeTable()]() mutable {
+        onMain([this, alive, sheet, done, rows = store.loadCodeTable()]() mutable {
             if (alive.lock()) {
                 rows_ = std::move(rows);
                 selected_ = rows_.empty() ? -1 : int(rows_.size()) - 1;
