@@ -27,8 +27,7 @@ namespace {
 // The custom phrase editor: a three-column table over CustomPhraseEditor.
 class CustomPhraseView : public QWidget {
 public:
-    explicit CustomPhraseView(const PageContext& context)
-        : editor_(ModelManager::shared()), window_(context.window ? context.window : this) {
+    explicit CustomPhraseView(const PageContext&) : editor_(ModelManager::shared()) {
         setFont(uiFont());
         setMinimumSize(480, 320);
         auto* layout = new QVBoxLayout(this);
@@ -84,9 +83,10 @@ public:
         redraw();
     }
 
-    // Reading, parsing and storing run on the editor's worker behind the progress sheet.
+    // Reading, parsing and storing run on the editor's worker behind a progress sheet over
+    // the editor's own sheet.
     void importText(const std::filesystem::path& path) {
-        editor_.importFile(path, presentProgressSheet(window_), redrawWhenDone());
+        editor_.importFile(path, presentProgressSheet(window()), redrawWhenDone());
     }
 
 protected:
@@ -107,14 +107,14 @@ protected:
         const auto path = droppedFile(event->mimeData());
         if (!path) return;
         event->acceptProposedAction();
-        editor_.importShortcutFile(*path, presentProgressSheet(window_), redrawWhenDone());
+        editor_.importShortcutFile(*path, presentProgressSheet(window()), redrawWhenDone());
     }
 
 private:
     // "导出成功！" with its one button "好", as a sheet of the window.
     void showExportResult(bool ok) {
         auto* box = new QMessageBox(ok ? QMessageBox::Information : QMessageBox::Warning, {},
-                                    ok ? "导出成功！" : "无法写入该文件。", QMessageBox::NoButton, window_);
+                                    ok ? "导出成功！" : "无法写入该文件。", QMessageBox::NoButton, window());
         box->setObjectName("exportResult");
         box->addButton(ok ? "好" : "OK", QMessageBox::AcceptRole);
         box->setWindowModality(Qt::WindowModal);
@@ -141,7 +141,6 @@ private:
     }
 
     CustomPhraseEditor editor_;
-    QWidget* window_;
     QTableWidget* table_;
 };
 

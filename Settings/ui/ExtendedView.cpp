@@ -23,9 +23,8 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 class ExtendedView : public QWidget {
 public:
     explicit ExtendedView(const PageContext& context)
-        : page_(*context.config, [window = context.window ? context.window : this] {
-              return presentProgressSheet(window);
-          }) {
+        // The progress sheet goes over the sheet that holds this page, so the page waits for it.
+        : page_(*context.config, [this] { return presentProgressSheet(window()); }) {
         setFont(uiFont());
         setMinimumSize(460, 320);
         auto* layout = new QVBoxLayout(this);

@@ -346,6 +346,8 @@ TEST_F(TablePagesViewTest, WordLibraryPageImportsATickedFileBehindTheProgressShe
         return progress && progress->isVisible() && progress->findChild<QPushButton*>("doneButton")->isEnabled();
     }));
     EXPECT_EQ(progress->findChild<QLabel*>("text")->text(), QString("请确定编码为 uft-8 不要有 BOM!"));
+    // It sits over the word-library sheet, which waits for it.
+    EXPECT_EQ(progress->parentWidget(), table->window());
     EXPECT_TRUE(test::saveScreenshot(*progress, "sheet-extended-failed"));
     progress->findChild<QPushButton*>("doneButton")->click();
     EXPECT_TRUE(spinUntil([&] { return !progress || !progress->isVisible(); }));
