@@ -18,6 +18,8 @@ QWidget* makeKeyStatisticsView(const PageContext& context);
 QWidget* makeExtendedView(const PageContext& context);
 // The double-pinyin page.
 QWidget* makeShuangPinView(const PageContext& context);
+// The double-pinyin scheme editor, opened from the double-pinyin page.
+QWidget* makeSchemeEditorView(const PageContext& context);
 // The punctuation map editor.
 QWidget* makePuncMapView(const PageContext& context);
 // The guide-button editor.

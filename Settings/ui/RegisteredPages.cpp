@@ -25,6 +25,7 @@ void registerPages() {
     registerSubPage(std::string(ExtraCodesController::kRoute), QString::fromUtf8(ExtraCodesController::kTitle.data(), qsizetype(ExtraCodesController::kTitle.size())),
                     makeExtraCodesView);
     registerSubPage("extended", "扩展词库", makeExtendedView);
+    registerSubPage("spEditor", "编辑双拼方案", makeSchemeEditorView);
     registerTabPage("qvcloud", makeQvCloudView);
     registerTabPage("backups", makeBackupsView);
 }

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,7 +25,7 @@ namespace {
 class ShuangPinView : public QWidget {
 public:
     explicit ShuangPinView(const PageContext& context)
-        : presenter_(*context.config, TableLocations::current()), window_(context.window) {
+        : presenter_(*context.config, TableLocations::current()), window_(context.window), context_(context) {
         setFont(uiFont());
         presenter_.install();
         auto* grid = pageGrid(this);
@@ -42,6 +43,20 @@ public:
         grid->addWidget(new QLabel("双拼方案", this), 0, 0);
         grid->addWidget(spSelector_, 0, 1);
         grid->addWidget(openDir, 0, 2);
+        auto* editScheme = new QPushButton("编辑方案…", this);
+        editScheme->setObjectName("spEditorButton");
+        connect(editScheme, &QPushButton::clicked, this, [this] {
+            if (!openSubPageSheet(context_, "spEditor")) return;
+            // A scheme saved under a new name is offered once the editor closes.
+            QWidget* parent = context_.window ? context_.window : this;
+            const auto sheets = parent->findChildren<QDialog*>("spEditorSheet", Qt::FindDirectChildrenOnly);
+            if (!sheets.isEmpty())
+                connect(sheets.back(), &QDialog::finished, this, [this] {
+                    presenter_.willAppear();
+                    refresh();
+                });
+        });
+        grid->addWidget(editScheme, 1, 2);
 
         assistCheckBox_ = namedBox(this, "assistCheckBox", "使用辅码");
         connect(assistCheckBox_, &QCheckBox::clicked, this, [this](bool on) {
@@ -111,6 +126,7 @@ private:
 
     ShuangPinPage presenter_;
     QWidget* window_;
+    PageContext context_;
     QComboBox* spSelector_;
     QCheckBox* assistCheckBox_;
     QComboBox* assistSelector_;
