@@ -243,6 +243,11 @@ TEST_F(SchemeEditorTest, NamesThatLeaveTheFolderAreRefused) {
         EXPECT_TRUE(editor_->reload());
         EXPECT_EQ(editor_->objectValue(Table::Plan, "s", row("u")), "sh");
     }
+    // Nor is a file outside read when the settings name one.
+    fs::create_directories(user_);
+    ASSERT_TRUE(plat::writePlistFile(outside, scheme({{"u", "zh"}}, {}, {})));
+    open("../outside");
+    EXPECT_EQ(editor_->objectValue(Table::Plan, "s", row("u")), std::nullopt);
 }
 
 // A failed write is reported and the editor stays open with its document.
