@@ -87,6 +87,9 @@ protected:
 TEST_F(ExtendedPageTest, ListsLibrariesTickedThenFilesNotImported) {
     ExtendedDatabasetManager(db_, folder_).insertCell("成语", 11, 1200);
     ExtendedDatabasetManager(db_, folder_).insertCell("诗词", 12, 3);
+    // Names that would reach outside the folder are never listed, so never deleted.
+    ExtendedDatabasetManager(db_, folder_).insertCell("../外面", 13, 1);
+    ExtendedDatabasetManager(db_, folder_).insertCell((dir_ / "绝对").string(), 14, 1);
     writeFile(folder_ / "成语.txt", "x");    // imported: listed once, ticked
     writeFile(folder_ / "abc.TXT", "x");     // renamed to abc.txt
     writeFile(folder_ / "sub" / "deep.TXT", "x");
