@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace kelvane::ui {
 
 QWidget* showPopOver(const QString& text, QWidget* anchor) {
@@ -20,8 +22,11 @@ QWidget* showPopOver(const QString& text, QWidget* anchor) {
     label->setFont(uiFont());
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
-    label->setMaximumWidth(360);
-    label->adjustSize();
+    // As wide as its longest line (at most 360), as tall as the wrapped text needs.
+    int width = 0;
+    for (const QString& line : text.split('\n')) width = std::max(width, label->fontMetrics().horizontalAdvance(line) + 2);
+    width = std::min(width, 360);
+    label->resize(width, label->heightForWidth(width));
     const auto layout = popOverLayout(Size{static_cast<double>(label->width()), static_cast<double>(label->height())});
     popover->resize(static_cast<int>(layout.content.width), static_cast<int>(layout.content.height));
     label->move(static_cast<int>(layout.label.x), static_cast<int>(layout.label.y));
