@@ -2,6 +2,7 @@
 
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
+#include "Platform/SunPinyin/ModelHistory.h"
 #include "Platform/SunPinyin/Utf8.h"
 
 // The library's headers define a global ::wstring; they stay in this file only.
@@ -13,10 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
-
-#ifndef TAVIRO_SUNPINYIN_DATA_DIR
-#define TAVIRO_SUNPINYIN_DATA_DIR "/usr/lib/x86_64-linux-gnu/sunpinyin/data"
-#endif
 
 namespace plat {
 
@@ -31,6 +28,7 @@ struct Engine {
     std::mutex mutex;
     bool loaded = false;
     bool loadFailed = false;
+    fs::path modelDir;  // chosen before the first load
     bool reportedMissingData = false;
     CIMIContext* context = nullptr;
     std::unique_ptr<IPySegmentor> segmentor;          // feeds `context`
@@ -54,7 +52,7 @@ struct Engine {
             return true;
         if (loadFailed)
             return false;
-        const fs::path dataDir = TAVIRO_SUNPINYIN_DATA_DIR;
+        const fs::path dataDir = modelDir.empty() ? SunpinyinWrapper::defaultModelDirectory() : modelDir;
         std::error_code ec;
         // A failed load cannot be retried in this process: check the files before trying.
         if (!fs::is_regular_file(dataDir / "lm_sc.t3g", ec) || !fs::is_regular_file(dataDir / "pydict_sc.bin", ec)) {
@@ -63,8 +61,14 @@ struct Engine {
             reportedMissingData = true;
             return false;
         }
-        const std::string userDir = SunpinyinWrapper::userDataDirectory();
+        std::string userDir = SunpinyinWrapper::userDataDirectory();
         fs::create_directories(userDir, ec);
+        // The history is kept per model. When another model's history cannot
+        // be set aside, the engine gets a folder of its own for this run.
+        if (!adoptSunpinyinHistory(userDir, sunpinyinModelIdentity(dataDir))) {
+            userDir = (fs::path(userDir) / "unsaved").string();
+            fs::create_directories(userDir, ec);
+        }
 
         auto& lang = ASimplifiedChinesePolicy::instance();
         lang.setDataDir(dataDir.string());
@@ -193,6 +197,25 @@ bool SunpinyinWrapper::isAvailable()
     Engine& engine = Engine::shared();
     std::lock_guard lock(engine.mutex);
     return engine.ensureLoaded();
+}
+
+std::filesystem::path SunpinyinWrapper::defaultModelDirectory()
+{
+#ifdef TAVIRO_SUNPINYIN_STOCK_DATA_DIR
+    return TAVIRO_SUNPINYIN_STOCK_DATA_DIR;
+#else
+    return Paths::resourceFolder(Bundle::TaviroMac2);
+#endif
+}
+
+bool SunpinyinWrapper::useModelDirectory(const std::filesystem::path& dir)
+{
+    Engine& engine = Engine::shared();
+    std::lock_guard lock(engine.mutex);
+    if (engine.loaded || engine.loadFailed)
+        return false;
+    engine.modelDir = dir;
+    return true;
 }
 
 std::string SunpinyinWrapper::userDataDirectory()

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,8 @@ public:
     // The library crashes on 512 keys or more; longer buffers are refused.
     static constexpr std::size_t kMaxKeys = 500;
 
-    // Loads the engine on first use (model files from the system data folder,
-    // user data under the per-user folder). All options start off.
+    // Loads the engine on first use (model files from modelDirectory(), user
+    // data under the per-user folder). All options start off.
     SunpinyinWrapper();
     ~SunpinyinWrapper();
     SunpinyinWrapper(const SunpinyinWrapper&) = delete;
@@ -59,6 +60,14 @@ public:
 
     // The best sentence for the whole buffer, "" when there is none.
     std::string candidateWithBuffer(std::string_view buffer) const;
+
+    // Where the model files (lm_sc.t3g, pydict_sc.bin) are read from: the
+    // bundle resources, or Debian's stock model in a build configured with
+    // TAVIRO_SUNPINYIN_STOCK_MODEL.
+    static std::filesystem::path defaultModelDirectory();
+    // Reads the model from `dir` instead; only before the engine's first load
+    // (false afterwards: the library cannot load a second model).
+    static bool useModelDirectory(const std::filesystem::path& dir);
 
     // Where the engine keeps its user data: "sunpinyin" in the per-user folder.
     static std::string userDataDirectory();

@@ -132,15 +132,15 @@ TEST_F(SunpinyinWrapperTest, EachFuzzyPairChangesItsSentence)
         const char* without;
         const char* with;
     } cases[] = {
-        {"An2ang", &SunpinyinWrapper::setAn2ang, "langjing", "狼景", "蓝鲸"},
+        {"An2ang", &SunpinyinWrapper::setAn2ang, "langjing", "狼经", "蓝鲸"},
         {"In2ing", &SunpinyinWrapper::setIn2ing, "xingqing", "性情", "心情"},
-        {"En2eng", &SunpinyinWrapper::setEn2eng, "zhenmen", "真们", "正门"},
+        {"En2eng", &SunpinyinWrapper::setEn2eng, "zhenmen", "真门", "正门"},
         {"C2ch", &SunpinyinWrapper::setC2ch, "cifan", "此番", "吃饭"},
-        {"Z2zh", &SunpinyinWrapper::setZ2zh, "zongguo", "总过", "中国"},
+        {"Z2zh", &SunpinyinWrapper::setZ2zh, "zongguo", "宗国", "中国"},
         {"S2sh", &SunpinyinWrapper::setS2sh, "sanghai", "桑海", "上海"},
         {"F2h", &SunpinyinWrapper::setF2h, "huzhou", "湖州", "福州"},
-        {"R2l", &SunpinyinWrapper::setR2l, "luxue", "芦雪", "儒学"},
-        {"L2n", &SunpinyinWrapper::setL2n, "lihao", "利好", "你好"},
+        {"R2l", &SunpinyinWrapper::setR2l, "luxue", "路学", "入学"},
+        {"L2n", &SunpinyinWrapper::setL2n, "lanhai", "蓝海", "男孩"},
     };
     for (const auto& c : cases) {
         SunpinyinWrapper wrapper;
@@ -162,8 +162,9 @@ TEST_F(SunpinyinWrapperTest, LAndNWinOverRAndL)
     wrapper.setR2l(true);
     wrapper.setL2n(true);
     wrapper.updateFuzzConfig();
-    EXPECT_EQ(wrapper.candidateWithBuffer("lihao"), "你好");
-    EXPECT_EQ(wrapper.candidateWithBuffer("ruxue"), "儒学");
+    // "l" reads as "n" ("lvren" 女人), not as "r" ("luxue" stays 路学, 入学 with r-l alone).
+    EXPECT_EQ(wrapper.candidateWithBuffer("lvren"), "女人");
+    EXPECT_EQ(wrapper.candidateWithBuffer("luxue"), "路学");
 }
 
 TEST_F(SunpinyinWrapperTest, EachCorrectionPairChangesItsResult)
@@ -178,9 +179,9 @@ TEST_F(SunpinyinWrapperTest, EachCorrectionPairChangesItsResult)
     } cases[] = {
         {"Mg2ng", &SunpinyinWrapper::setMg2ng, "zhomgguo", "中哦蒙古国", "中国", {"zhong", "guo"}},
         {"Gn2ng", &SunpinyinWrapper::setGn2ng, "zhogn", "中哦功能", "中", {"zhong"}},
-        {"Uei2ui", &SunpinyinWrapper::setUei2ui, "guei", "古诶", "鬼", {"gui"}},
-        {"Uen2un", &SunpinyinWrapper::setUen2un, "tuen", "图嗯", "吞", {"tun"}},
-        {"Iou2iu", &SunpinyinWrapper::setIou2iu, "liou", "里偶", "刘", {"liu"}},
+        {"Uei2ui", &SunpinyinWrapper::setUei2ui, "guei", "古诶", "贵", {"gui"}},
+        {"Uen2un", &SunpinyinWrapper::setUen2un, "tuen", "图恩", "吞", {"tun"}},
+        {"Iou2iu", &SunpinyinWrapper::setIou2iu, "liou", "力偶", "六", {"liu"}},
     };
     for (const auto& c : cases) {
         SunpinyinWrapper wrapper;
@@ -201,7 +202,7 @@ TEST_F(SunpinyinWrapperTest, WrappersKeepTheirOwnOptions)
     fuzzy.setZ2zh(true);
     fuzzy.updateFuzzConfig();
     for (int round = 0; round < 3; ++round) {
-        EXPECT_EQ(plain.candidateWithBuffer("zongguo"), "总过");
+        EXPECT_EQ(plain.candidateWithBuffer("zongguo"), "宗国");
         EXPECT_EQ(fuzzy.candidateWithBuffer("zongguo"), "中国");
     }
 }

@@ -1,0 +1,104 @@
+#include "Platform/SunPinyin/ModelHistory.h"
+
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kMarker = "model";
+constexpr const char* kHistory = "history";
+
+std::string hex(std::uint64_t v)
+{
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+// A name beside `wanted` that does not exist yet: `wanted`, else `wanted`.1, .2 ...
+fs::path freeName(const fs::path& wanted)
+{
+    std::error_code ec;
+    if (!fs::exists(wanted, ec))
+        return wanted;
+    for (int i = 1;; ++i) {
+        fs::path p = wanted.string() + "." + std::to_string(i);
+        if (!fs::exists(p, ec))
+            return p;
+    }
+}
+
+std::string trimmed(std::string s)
+{
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+        s.pop_back();
+    return s;
+}
+
+} // namespace
+
+std::string sunpinyinModelIdentity(const fs::path& dataDir)
+{
+    std::error_code ec;
+    const auto slmSize = fs::file_size(dataDir / "lm_sc.t3g", ec);
+    if (ec)
+        return {};
+    std::ifstream dict(dataDir / "pydict_sc.bin", std::ios::binary);
+    if (!dict)
+        return {};
+    // FNV-1a over the dictionary.
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    std::uint64_t dictSize = 0;
+    char buf[1 << 16];
+    while (dict) {
+        dict.read(buf, sizeof buf);
+        const std::streamsize n = dict.gcount();
+        for (std::streamsize i = 0; i < n; ++i) {
+            hash ^= static_cast<unsigned char>(buf[i]);
+            hash *= 0x100000001b3ull;
+        }
+        dictSize += static_cast<std::uint64_t>(n);
+    }
+    return std::to_string(slmSize) + "-" + std::to_string(dictSize) + "-" + hex(hash);
+}
+
+bool adoptSunpinyinHistory(const fs::path& userDir, const std::string& identity)
+{
+    const fs::path marker = userDir / kMarker;
+    const fs::path history = userDir / kHistory;
+    const std::string previous = trimmed(readWholeFile(marker).value_or(""));
+    if (previous == identity)
+        return true;
+    std::error_code ec;
+    if (fs::exists(history, ec)) {
+        // A history without a note predates the notes: its model is unknown.
+        const fs::path aside = freeName(userDir / (std::string(kHistory) + "-" + (previous.empty() ? "unknown" : previous)));
+        fs::rename(history, aside, ec);
+        if (ec) {
+            log("SunPinyin history of another model could not be set aside: " + ec.message());
+            return false;
+        }
+        log("SunPinyin history of another model set aside as " + aside.filename().string());
+    }
+    const fs::path own = userDir / (std::string(kHistory) + "-" + identity);
+    if (fs::exists(own, ec)) {
+        fs::rename(own, history, ec);
+        if (ec)
+            log("SunPinyin history of this model could not be restored: " + ec.message());
+    }
+    std::string error;
+    if (!writeFileAtomically(marker, identity + "\n", &error))
+        log("SunPinyin history note not written: " + error);
+    return true;
+}
+
+} // namespace plat
