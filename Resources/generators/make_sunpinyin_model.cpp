@@ -48,9 +48,11 @@ int fail(const std::string& message)
 }
 
 // SunPinyin numbers its own words below 80: 0 unknown, 69 "no word", 70..79
-// the full-width punctuation. The comma (70) ends every sentence, so the
-// model's sentence marks map onto it.
+// the full-width punctuation. Every sentence ends with a step to the comma
+// (70). libime's model has no sentence marks, so that step gets one constant
+// probability after every context and no sentence is favoured for its end.
 constexpr std::uint32_t kSentenceId = 70;
+constexpr double kEndProbability = 0.5;
 constexpr std::uint32_t kFirstWordId = 80;
 // SunPinyin's user words start at 2^18; the model's ids must stay below.
 constexpr std::uint32_t kMaxWordId = (1u << 18) - 1;
@@ -215,8 +217,7 @@ float probability(double log10Value)
     return static_cast<float>(std::clamp(p, 1e-20, 0.999999));
 }
 
-// Scores of the libime model for n-grams given as KenLM word strings; a
-// context that starts with "<s>" starts from the sentence-begin state.
+// Scores of the libime model for n-grams given as KenLM word strings.
 class Scorer {
 public:
     explicit Scorer(const fs::path& file) : model_(file.c_str()) {}
@@ -224,14 +225,10 @@ public:
     // log10 P(word | context)
     double conditional(std::vector<std::string_view> context, std::string_view word) const
     {
-        const libime::State* state = &model_.nullState();
-        if (!context.empty() && context.front() == "<s>") {
-            state = &model_.beginState();
-            context.erase(context.begin());
-        }
-        const double before = context.empty() ? 0.0 : model_.wordsScore(*state, context);
+        const libime::State& state = model_.nullState();
+        const double before = context.empty() ? 0.0 : model_.wordsScore(state, context);
         context.push_back(word);
-        return model_.wordsScore(*state, context) - before;
+        return model_.wordsScore(state, context) - before;
     }
 
     // log10 back-off weight of a context: what an unseen word loses beyond
@@ -282,26 +279,15 @@ int main(int argc, char** argv)
         return fail(lmFile.string() + ": " + error);
     const auto& words = trie->words;
 
-    // SunPinyin ids: the sentence marks are the comma, a punctuation mark the
-    // model knows keeps SunPinyin's number, every word with a reading gets the
-    // next id in byte order of its text.
+    // SunPinyin ids: every word with a reading gets the next id in byte order
+    // of its text.
     std::vector<std::uint32_t> spId(words.size(), 0);
     std::vector<std::string> spWords(kFirstWordId);
     for (std::uint32_t i = 0; i < std::size(kPunctuation); ++i)
         spWords[kSentenceId + i] = kPunctuation[i];
     std::vector<std::uint32_t> byText;
     for (std::uint32_t w = 0; w < words.size(); ++w) {
-        const std::string& text = words[w];
-        if (text == "<s>" || text == "</s>") {
-            spId[w] = kSentenceId;
-            continue;
-        }
-        if (const auto* p = std::find(std::begin(kPunctuation), std::end(kPunctuation), text);
-            p != std::end(kPunctuation)) {
-            spId[w] = kSentenceId + static_cast<std::uint32_t>(p - std::begin(kPunctuation));
-            continue;
-        }
-        if (readings.count(text))
+        if (readings.count(words[w]))
             byText.push_back(w);
     }
     std::sort(byText.begin(), byText.end(), [&](std::uint32_t a, std::uint32_t b) { return words[a] < words[b]; });
@@ -316,36 +302,25 @@ int main(int argc, char** argv)
     std::vector<std::string_view> text(words.size());
     for (std::size_t w = 0; w < words.size(); ++w)
         text[w] = words[w];
-    auto isBegin = [&](std::uint32_t w) { return words[w] == "<s>"; };
-    auto isEnd = [&](std::uint32_t w) { return words[w] == "</s>"; };
-
-    // Unigrams. The comma node carries the end mark's probability and the
-    // begin mark's back-off weight and continuations.
+    // Unigrams, and the comma that ends sentences.
     std::map<std::uint32_t, Node> level1;
     for (std::uint32_t w = 0; w < words.size(); ++w) {
-        if (!spId[w] || isBegin(w))
+        if (!spId[w])
             continue;
         Node n;
         n.id = spId[w];
         n.pr = probability(scorer.conditional({}, text[w]));
+        n.bow = static_cast<float>(std::pow(10.0, scorer.backoff({text[w]})));
         level1[n.id] = n;
     }
-    for (std::uint32_t w = 0; w < words.size(); ++w) {
-        if (spId[w])
-            level1[spId[w]].id = spId[w];
-        if (isBegin(w))
-            level1[spId[w]].bow = static_cast<float>(std::pow(10.0, scorer.backoff({text[w]})));
-        else if (spId[w] && !isEnd(w))
-            level1[spId[w]].bow = static_cast<float>(std::pow(10.0, scorer.backoff({text[w]})));
-    }
-    if (level1[kSentenceId].pr == 0)
-        level1[kSentenceId].pr = probability(-99);
+    const float endPr = probability(std::log10(kEndProbability));
+    level1[kSentenceId] = Node{kSentenceId, endPr, 0, 1};
 
     // Bigrams and trigrams in SunPinyin's forward order.
     using Key2 = std::pair<std::uint32_t, std::uint32_t>;
     std::map<Key2, std::array<std::uint32_t, 2>> bigramSource;  // sp pair -> KenLM pair
     for (const auto& [u, v] : trie->bigrams) {
-        if (spId[u] && spId[v] && !isEnd(u) && !isBegin(v))
+        if (spId[u] && spId[v])
             bigramSource.emplace(Key2{spId[u], spId[v]}, std::array<std::uint32_t, 2>{u, v});
     }
     struct Key3Less {
@@ -356,7 +331,7 @@ int main(int argc, char** argv)
     };
     std::map<std::array<std::uint32_t, 3>, std::array<std::uint32_t, 3>, Key3Less> trigramSource;
     for (const auto& [x, u, v] : trie->trigrams) {
-        if (spId[x] && spId[u] && spId[v] && !isEnd(x) && !isEnd(u) && !isBegin(u) && !isBegin(v)) {
+        if (spId[x] && spId[u] && spId[v]) {
             trigramSource.emplace(std::array<std::uint32_t, 3>{spId[x], spId[u], spId[v]},
                                   std::array<std::uint32_t, 3>{x, u, v});
             // A trigram needs its context as a bigram node.
@@ -379,15 +354,21 @@ int main(int argc, char** argv)
             Node n1 = unigram;
             n1.child = static_cast<std::int32_t>(nodes2.size());
             nodes1.push_back(n1);
+            // The sentence end after this word (the comma sorts before every word).
+            if (id >= kFirstWordId)
+                nodes2.push_back(Node{kSentenceId, endPr, static_cast<std::int32_t>(leaves.size()), 1});
             for (; bigram != bigramSource.end() && bigram->first.first == id; ++bigram) {
                 const auto [u, v] = bigram->second;
                 Node n2;
                 n2.id = bigram->first.second;
                 n2.pr = probability(scorer.conditional({text[u]}, text[v]));
                 n2.child = static_cast<std::int32_t>(leaves.size());
-                if (continues.count(bigram->first))
+                const bool context = continues.count(bigram->first) != 0;
+                if (context)
                     n2.bow = static_cast<float>(std::pow(10.0, scorer.backoff({text[u], text[v]})));
                 nodes2.push_back(n2);
+                if (context)
+                    leaves.push_back(Node{kSentenceId, endPr, 0, 0});
                 for (; trigram != trigramSource.end() && trigram->first[0] == id &&
                        trigram->first[1] == bigram->first.second;
                      ++trigram) {
