@@ -95,6 +95,7 @@ protected:
 TEST_F(SchemeEditorTest, EditedBuiltInSchemeConvertsAsEditedInTheInputMethod) {
     BuiltinFiles::install(BuiltinFiles::Page::ShuangPin, KELVANE_RESOURCE_DIR, user_);
     const fs::path original = keyMaps() / "自然码.plist";
+    ASSERT_TRUE(fs::is_regular_file(original)) << "the built-in schemes are made by the full build";
     ASSERT_EQ(typed(original, "nihk"), (Spellings{{"ni"}, {"hao"}}));
 
     open("自然码");
