@@ -1,5 +1,4 @@
-#include "QtTestSupport.h"
-#include "RecordingChannelFixture.h"
+#include "SettingsWindowFixture.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/App/AppDelegate.h"
 #include "Settings/App/SettingsController.h"
@@ -23,53 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class EditorViewsTest : public test::RecordingChannelFixture {
+class EditorViewsTest : public test::SettingsWindowFixture {
 protected:
-    void SetUp() override {
-        RecordingChannelFixture::SetUp();
-        test::qtApp();
-        ui::registerPages();
-        folder_ = taviro::test::freshDir("peruser");
-        config_ = std::make_unique<ConfigManager>(folder_);
-        config_->save();
-        controller_ = std::make_unique<SettingsController>(*config_);
-        window_ = std::make_unique<ui::SettingsWindow>(*controller_, *config_);
-        URLSchemeProcessor::setKeyWindow(controller_.get());
-        window_->show();
-        QApplication::processEvents();
-        channel_->clear();
-    }
-    void TearDown() override {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (top != window_.get() && top->isVisible()) top->close();
-        URLSchemeProcessor::setKeyWindow(nullptr);
-        window_.reset();
-        QApplication::processEvents();
-        RecordingChannelFixture::TearDown();
-    }
-    // Opens a sub-page from its URL and returns its sheet.
-    QDialog* openURL(const std::string& route) {
-        AppDelegate().routeURL("taviromac2://functions/" + route);
-        QApplication::processEvents();
-        return window_->findChild<QDialog*>(QString::fromStdString(route + "Sheet"));
-    }
-    template <class T> static T* in(QWidget* sheet, const char* name) { return sheet ? sheet->findChild<T*>(name) : nullptr; }
-    // The alert currently shown over the window, if any.
-    QMessageBox* alert() const {
-        for (auto* box : window_->findChildren<QMessageBox*>())
-            if (box->isVisible()) return box;
-        return nullptr;
-    }
-    int rowOf(QTableWidget* table, const QString& key) const {
-        for (int r = 0; r < table->rowCount(); ++r)
-            if (table->item(r, 0)->text() == key) return r;
-        return -1;
-    }
-
-    fs::path folder_;
-    std::unique_ptr<ConfigManager> config_;
-    std::unique_ptr<SettingsController> controller_;
-    std::unique_ptr<ui::SettingsWindow> window_;
+    void prepareSettings(ConfigManager& config) override { config.save(); }
 };
 
 TEST_F(EditorViewsTest, SystemTabOpensTheThreeEditors) {

@@ -1,5 +1,4 @@
-#include "QtTestSupport.h"
-#include "RecordingChannelFixture.h"
+#include "SettingsWindowFixture.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/ui/PageRegistry.h"
@@ -27,43 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PagesViewTest : public test::RecordingChannelFixture {
+class PagesViewTest : public test::SettingsWindowFixture {
 protected:
-    void SetUp() override {
-        RecordingChannelFixture::SetUp();
-        test::qtApp();
-        ui::registerPages();
-        folder_ = taviro::test::freshDir("peruser");
-        config_ = std::make_unique<ConfigManager>(folder_);
-        controller_ = std::make_unique<SettingsController>(*config_);
-        window_ = std::make_unique<ui::SettingsWindow>(*controller_, *config_);
-        URLSchemeProcessor::setKeyWindow(controller_.get());
-        window_->show();
-        QApplication::processEvents();
-        channel_->clear();
-    }
-    void TearDown() override {
-        URLSchemeProcessor::setKeyWindow(nullptr);
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w != window_.get() && w->isVisible()) w->close();
-        window_.reset();
-        QApplication::processEvents();
-        RecordingChannelFixture::TearDown();
-    }
-
-    template <class T> T* find(const char* name) const {
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            if (top->objectName() == name && qobject_cast<T*>(top)) return qobject_cast<T*>(top);
-            if (auto* w = top->findChild<T*>(name)) return w;
-        }
-        return nullptr;
-    }
+    template <class T> T* find(const char* name) const { return findAnywhere<T>(name); }
     std::unique_ptr<ConfigManager> saved() const { return std::make_unique<ConfigManager>(folder_); }
-
-    fs::path folder_;
-    std::unique_ptr<ConfigManager> config_;
-    std::unique_ptr<SettingsController> controller_;
-    std::unique_ptr<ui::SettingsWindow> window_;
 };
 
 TEST_F(PagesViewTest, GeneralTabControlsReachTheSettingsAndTheInputMethod) {

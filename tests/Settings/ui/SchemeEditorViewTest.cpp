@@ -1,5 +1,4 @@
-#include "QtTestSupport.h"
-#include "RecordingChannelFixture.h"
+#include "SettingsWindowFixture.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 #include "Settings/App/AppDelegate.h"
@@ -26,32 +25,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class SchemeEditorViewTest : public test::RecordingChannelFixture {
+class SchemeEditorViewTest : public test::SettingsWindowFixture {
 protected:
-    void SetUp() override {
-        RecordingChannelFixture::SetUp();
-        test::qtApp();
-        ui::registerPages();
+    void prepareSettings(ConfigManager& config) override {
         writeScheme("测试", "ao");
         writeScheme("别的", "ei");
-        folder_ = taviro::test::freshDir("peruser");
-        config_ = std::make_unique<ConfigManager>(folder_);
-        config_->inputPlanName = "测试";
-        config_->save();
-        controller_ = std::make_unique<SettingsController>(*config_);
-        window_ = std::make_unique<ui::SettingsWindow>(*controller_, *config_);
-        URLSchemeProcessor::setKeyWindow(controller_.get());
-        window_->show();
-        QApplication::processEvents();
-        channel_->clear();
-    }
-    void TearDown() override {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (top != window_.get() && top->isVisible()) top->close();
-        URLSchemeProcessor::setKeyWindow(nullptr);
-        window_.reset();
-        QApplication::processEvents();
-        RecordingChannelFixture::TearDown();
+        config.inputPlanName = "测试";
+        config.save();
     }
 
     static fs::path schemeFile(const std::string& name) {
@@ -72,29 +52,6 @@ protected:
         const plat::PlistValue* yun = root ? root->find("Yun") : nullptr;
         return yun && yun->find("k") ? yun->find("k")->asString() : "";
     }
-
-    QDialog* openURL(const std::string& route) {
-        AppDelegate().routeURL("taviromac2://functions/" + route);
-        QApplication::processEvents();
-        const auto sheets = window_->findChildren<QDialog*>(QString::fromStdString(route + "Sheet"));
-        return sheets.isEmpty() ? nullptr : sheets.back();
-    }
-    template <class T> static T* in(QWidget* sheet, const char* name) { return sheet ? sheet->findChild<T*>(name) : nullptr; }
-    QMessageBox* alert() const {
-        for (auto* box : window_->findChildren<QMessageBox*>())
-            if (box->isVisible()) return box;
-        return nullptr;
-    }
-    static int rowOf(QTableWidget* table, const QString& key) {
-        for (int r = 0; r < table->rowCount(); ++r)
-            if (table->item(r, 0)->text() == key) return r;
-        return -1;
-    }
-
-    fs::path folder_;
-    std::unique_ptr<ConfigManager> config_;
-    std::unique_ptr<SettingsController> controller_;
-    std::unique_ptr<ui::SettingsWindow> window_;
 };
 
 // The editor opens from its URL on the active scheme, edits cells in place, refuses a

@@ -1,5 +1,4 @@
-#include "QtTestSupport.h"
-#include "RecordingChannelFixture.h"
+#include "SettingsWindowFixture.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
@@ -38,25 +37,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TablePagesViewTest : public test::RecordingChannelFixture {
+class TablePagesViewTest : public test::SettingsWindowFixture {
 protected:
-    void SetUp() override {
-        RecordingChannelFixture::SetUp();
-        test::qtApp();
-        ui::registerPages();
-        folder_ = taviro::test::freshDir("peruser");
-        config_ = std::make_unique<ConfigManager>(folder_);
-        controller_ = std::make_unique<SettingsController>(*config_);
-        window_ = std::make_unique<ui::SettingsWindow>(*controller_, *config_);
-        window_->show();
-        QApplication::processEvents();
-        channel_->clear();
-    }
-    void TearDown() override {
-        window_.reset();
-        QApplication::processEvents();
-        RecordingChannelFixture::TearDown();
-    }
     // The input-mode pages share control names: the page in front is searched first.
     template <class T> T* find(const char* name) const {
         auto* tabs = window_->findChild<QTabWidget*>("inputModeTabView");
@@ -64,28 +46,7 @@ protected:
             if (T* found = tabs->currentWidget()->findChild<T*>(name)) return found;
         return window_->findChild<T*>(name);
     }
-    // A widget of that name in any top-level window (sub-pages open as sheets).
-    template <class T> static T* findAnywhere(const char* name) {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (T* found = top->findChild<T*>(name)) return found;
-        return nullptr;
-    }
-    // Runs Qt's loop (and the main queue inside it) until `done` holds, at most 30 s.
-    static bool spinUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
     ui::PageContext context() const { return {window_.get(), config_.get(), controller_.get()}; }
-
-    fs::path folder_;
-    std::unique_ptr<ConfigManager> config_;
-    std::unique_ptr<SettingsController> controller_;
-    std::unique_ptr<ui::SettingsWindow> window_;
 };
 
 TEST_F(TablePagesViewTest, PageListsTheUserTablesAndSavesItsControls) {
