@@ -217,32 +217,41 @@ float probability(double log10Value)
     return static_cast<float>(std::clamp(p, 1e-20, 0.999999));
 }
 
-// Scores of the libime model for n-grams given as KenLM word strings.
+// Scores of the libime model for n-grams given as KenLM word strings, all
+// log10. A conditional probability is the score of the n-gram less the score
+// of its context; a back-off weight is what an unseen word ("<unk>") loses
+// after the context beyond what it loses after the context's last word.
 class Scorer {
 public:
-    explicit Scorer(const fs::path& file) : model_(file.c_str()) {}
-
-    // log10 P(word | context)
-    double conditional(std::vector<std::string_view> context, std::string_view word) const
+    explicit Scorer(const fs::path& file, const std::vector<std::string>& words) : model_(file.c_str())
     {
-        const libime::State& state = model_.nullState();
-        const double before = context.empty() ? 0.0 : model_.wordsScore(state, context);
-        context.push_back(word);
-        return model_.wordsScore(state, context) - before;
+        unknown_ = score({"<unk>"});
+        single_.resize(words.size());
+        unknownAfter_.resize(words.size());
+        for (std::size_t w = 0; w < words.size(); ++w) {
+            single_[w] = score({words[w]});
+            unknownAfter_[w] = score({words[w], "<unk>"}) - single_[w];
+        }
     }
 
-    // log10 back-off weight of a context: what an unseen word loses beyond
-    // what it loses after the context without its first word.
-    double backoff(const std::vector<std::string_view>& context) const
+    // The score of a word sequence from the null context.
+    double score(std::vector<std::string_view> sequence) const
     {
-        const std::vector<std::string_view> shorter(context.begin() + 1, context.end());
-        return conditional(context, "<unk>") - conditional(shorter, "<unk>");
+        return model_.wordsScore(model_.nullState(), sequence);
     }
-
-    double unknown() const { return conditional({}, "<unk>") - model_.unknownPenalty(); }
+    double single(std::uint32_t w) const { return single_[w]; }
+    double unigramBackoff(std::uint32_t w) const { return unknownAfter_[w] - unknown_; }
+    // `pairScore` is score({u, v}).
+    double bigramBackoff(std::string_view u, std::string_view v, std::uint32_t vId, double pairScore) const
+    {
+        return (score({u, v, "<unk>"}) - pairScore) - unknownAfter_[vId];
+    }
+    double unknownWord() const { return unknown_ - model_.unknownPenalty(); }
 
 private:
     libime::LanguageModel model_;
+    double unknown_ = 0;
+    std::vector<double> single_, unknownAfter_;
 };
 
 template <typename T> void append(std::string& out, const T& v)
@@ -298,7 +307,7 @@ int main(int argc, char** argv)
         spWords.push_back(words[w]);
     }
 
-    const Scorer scorer(lmFile);
+    const Scorer scorer(lmFile, words);
     std::vector<std::string_view> text(words.size());
     for (std::size_t w = 0; w < words.size(); ++w)
         text[w] = words[w];
@@ -309,47 +318,43 @@ int main(int argc, char** argv)
             continue;
         Node n;
         n.id = spId[w];
-        n.pr = probability(scorer.conditional({}, text[w]));
-        n.bow = static_cast<float>(std::pow(10.0, scorer.backoff({text[w]})));
+        n.pr = probability(scorer.single(w));
+        n.bow = static_cast<float>(std::pow(10.0, scorer.unigramBackoff(w)));
         level1[n.id] = n;
     }
     const float endPr = probability(std::log10(kEndProbability));
     level1[kSentenceId] = Node{kSentenceId, endPr, 0, 1};
 
-    // Bigrams and trigrams in SunPinyin's forward order.
-    using Key2 = std::pair<std::uint32_t, std::uint32_t>;
-    std::map<Key2, std::array<std::uint32_t, 2>> bigramSource;  // sp pair -> KenLM pair
+    // Bigrams and trigrams in SunPinyin's forward order, by SunPinyin ids.
+    std::vector<std::uint32_t> kenlmId(spWords.size(), 0);
+    for (std::uint32_t w = 0; w < words.size(); ++w)
+        kenlmId[spId[w]] = w;
+    std::vector<std::array<std::uint32_t, 2>> bigrams;
+    std::vector<std::array<std::uint32_t, 3>> trigrams;
+    bigrams.reserve(trie->bigrams.size());
+    trigrams.reserve(trie->trigrams.size());
     for (const auto& [u, v] : trie->bigrams) {
         if (spId[u] && spId[v])
-            bigramSource.emplace(Key2{spId[u], spId[v]}, std::array<std::uint32_t, 2>{u, v});
+            bigrams.push_back({spId[u], spId[v]});
     }
-    struct Key3Less {
-        bool operator()(const std::array<std::uint32_t, 3>& a, const std::array<std::uint32_t, 3>& b) const
-        {
-            return a < b;
-        }
-    };
-    std::map<std::array<std::uint32_t, 3>, std::array<std::uint32_t, 3>, Key3Less> trigramSource;
     for (const auto& [x, u, v] : trie->trigrams) {
         if (spId[x] && spId[u] && spId[v]) {
-            trigramSource.emplace(std::array<std::uint32_t, 3>{spId[x], spId[u], spId[v]},
-                                  std::array<std::uint32_t, 3>{x, u, v});
+            trigrams.push_back({spId[x], spId[u], spId[v]});
             // A trigram needs its context as a bigram node.
-            bigramSource.emplace(Key2{spId[x], spId[u]}, std::array<std::uint32_t, 2>{x, u});
+            bigrams.push_back({spId[x], spId[u]});
         }
     }
-    // Contexts that continue get their back-off weights.
-    std::map<Key2, bool> continues;
-    for (const auto& [key, source] : trigramSource)
-        continues[Key2{key[0], key[1]}] = true;
+    std::sort(bigrams.begin(), bigrams.end());
+    bigrams.erase(std::unique(bigrams.begin(), bigrams.end()), bigrams.end());
+    std::sort(trigrams.begin(), trigrams.end());
 
     std::vector<Node> nodes1, nodes2, leaves;
     nodes1.reserve(level1.size() + 1);
-    nodes2.reserve(bigramSource.size() + 1);
-    leaves.reserve(trigramSource.size() + 1);
+    nodes2.reserve(bigrams.size() + level1.size() + 1);
+    leaves.reserve(trigrams.size() + bigrams.size() + 1);
     {
-        auto bigram = bigramSource.begin();
-        auto trigram = trigramSource.begin();
+        auto bigram = bigrams.begin();
+        auto trigram = trigrams.begin();
         for (auto& [id, unigram] : level1) {
             Node n1 = unigram;
             n1.child = static_cast<std::int32_t>(nodes2.size());
@@ -357,30 +362,32 @@ int main(int argc, char** argv)
             // The sentence end after this word (the comma sorts before every word).
             if (id >= kFirstWordId)
                 nodes2.push_back(Node{kSentenceId, endPr, static_cast<std::int32_t>(leaves.size()), 1});
-            for (; bigram != bigramSource.end() && bigram->first.first == id; ++bigram) {
-                const auto [u, v] = bigram->second;
+            for (; bigram != bigrams.end() && (*bigram)[0] == id; ++bigram) {
+                const std::uint32_t u = kenlmId[id], v = kenlmId[(*bigram)[1]];
+                auto isChild = [&] {
+                    return trigram != trigrams.end() && (*trigram)[0] == id && (*trigram)[1] == (*bigram)[1];
+                };
                 Node n2;
-                n2.id = bigram->first.second;
-                n2.pr = probability(scorer.conditional({text[u]}, text[v]));
+                n2.id = (*bigram)[1];
+                const double pairScore = scorer.score({text[u], text[v]});
+                n2.pr = probability(pairScore - scorer.single(u));
                 n2.child = static_cast<std::int32_t>(leaves.size());
-                const bool context = continues.count(bigram->first) != 0;
+                // A context that continues gets its back-off weight and the sentence end.
+                const bool context = isChild();
                 if (context)
-                    n2.bow = static_cast<float>(std::pow(10.0, scorer.backoff({text[u], text[v]})));
+                    n2.bow = static_cast<float>(std::pow(10.0, scorer.bigramBackoff(text[u], text[v], v, pairScore)));
                 nodes2.push_back(n2);
                 if (context)
                     leaves.push_back(Node{kSentenceId, endPr, 0, 0});
-                for (; trigram != trigramSource.end() && trigram->first[0] == id &&
-                       trigram->first[1] == bigram->first.second;
-                     ++trigram) {
-                    const auto [x, tu, tv] = trigram->second;
+                for (; isChild(); ++trigram) {
                     Node leaf;
-                    leaf.id = trigram->first[2];
-                    leaf.pr = probability(scorer.conditional({text[x], text[tu]}, text[tv]));
+                    leaf.id = (*trigram)[2];
+                    leaf.pr = probability(scorer.score({text[u], text[v], text[kenlmId[leaf.id]]}) - pairScore);
                     leaves.push_back(leaf);
                 }
             }
         }
-        if (bigram != bigramSource.end() || trigram != trigramSource.end())
+        if (bigram != bigrams.end() || trigram != trigrams.end())
             return fail("n-grams without a parent node");
     }
 
@@ -400,7 +407,7 @@ int main(int argc, char** argv)
         append(slm, n.bow);
     };
     Node root;
-    root.pr = probability(scorer.unknown());
+    root.pr = probability(scorer.unknownWord());
     appendNode(root);
     appendNode(Node{0, 0, static_cast<std::int32_t>(nodes1.size()), 0});
     for (const Node& n : nodes1)
