@@ -61,7 +61,8 @@ class GeneratedModelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(SunpinyinWrapper::defaultModelDirectory(), kGenerated) << "built against the stock model";
+        if (SunpinyinWrapper::defaultModelDirectory() != kGenerated)
+            GTEST_SKIP() << "built against the stock model";
         ASSERT_TRUE(SunpinyinWrapper::isAvailable());
     }
 };
