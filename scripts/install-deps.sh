@@ -21,7 +21,7 @@ PACKAGES=(
   rime-data-double-pinyin rime-data-wubi rime-data-cangjie5 rime-data-stroke fcitx-pinyin
   # SunPinyin's model files, converted from libime's language model and
   # dictionary with libime's library and SunPinyin's own tools
-  libime-bin libimecore-dev libime-data libime-data-language-model sunpinyin-utils
+  libime-bin libimecore-dev libfcitx5utils-dev libime-data libime-data-language-model sunpinyin-utils
   # desktop: IBus, Qt 6 widgets, CJK fonts; a private X server and key
   # injection for the end-to-end tests
   ibus libibus-1.0-dev qt6-base-dev fonts-noto-cjk
