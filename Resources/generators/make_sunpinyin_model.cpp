@@ -29,7 +29,6 @@
 #include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <unordered_map>
 #include <vector>
 
 extern char** environ;
@@ -327,8 +326,10 @@ int main(int argc, char** argv)
 
     // Bigrams and trigrams in SunPinyin's forward order, by SunPinyin ids.
     std::vector<std::uint32_t> kenlmId(spWords.size(), 0);
-    for (std::uint32_t w = 0; w < words.size(); ++w)
-        kenlmId[spId[w]] = w;
+    for (std::uint32_t w = 0; w < words.size(); ++w) {
+        if (spId[w])
+            kenlmId[spId[w]] = w;
+    }
     std::vector<std::array<std::uint32_t, 2>> bigrams;
     std::vector<std::array<std::uint32_t, 3>> trigrams;
     bigrams.reserve(trie->bigrams.size());
