@@ -87,6 +87,21 @@ void waitBrieflyForLocks(const std::shared_ptr<SQLDatabaseQueue>& q) {
     });
 }
 
+// The file's journal mode in lower case ("wal", "delete", ...); empty when
+// it cannot be read.
+std::string journalMode(const std::shared_ptr<SQLDatabaseQueue>& q) {
+    std::string mode;
+    q->inDatabase([&](SQLDatabase* db) {
+        if (!db) return;
+        auto rs = db->executeQuery("PRAGMA journal_mode", sqlkit::SQLArguments{});
+        if (rs && rs->next()) mode = rs->stringForColumnIndex(0).value_or("");
+        if (rs) rs->close();
+    });
+    std::transform(mode.begin(), mode.end(), mode.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return mode;
+}
+
 bool fileExists(const fs::path& p) {
     std::error_code ec;
     return fs::exists(p, ec);
@@ -368,11 +383,15 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     // user.db is shared with other processes (the preferences application's
     // import and export, a second client): it uses the normal locking mode
     // so that no connection keeps the file locked between its writes.
-    links->user = Slot::open((folder / "user.db").string(), rw, [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
-        waitBrieflyForLocks(q);
-        runScript(q, script);
-        runScript(q, kLockingNormal);
-    });
+    links->user = Slot::open((folder / "user.db").string(), rw,
+                             [script, opened = hooks().userDatabaseOpened](const std::shared_ptr<SQLDatabaseQueue>& q) {
+                                 waitBrieflyForLocks(q);
+                                 runScript(q, script);
+                                 runScript(q, kLockingNormal);
+                                 if (opened && q) q->inDatabase([&](SQLDatabase* db) {
+                                     if (db) opened(db);
+                                 });
+                             });
     if (links->user) probeUserDatabase(links->user);
 
     links->keyLogger = Slot::open((folder / "keys.db").string(), rw, [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
@@ -421,7 +440,12 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
 
 void Database::applyReadOnlyPragmas(const std::shared_ptr<SQLDatabaseQueue>& queue) {
     if (!queue) return;
-    for (const auto& pragma : readOnlyPragmas()) runScript(queue, pragma);
+    for (const auto& pragma : readOnlyPragmas()) {
+        // A read-only connection cannot take a file out of WAL mode (SQLite
+        // fails with an I/O error): such a file keeps its mode.
+        if (pragma.rfind("PRAGMA journal_mode", 0) == 0 && journalMode(queue) == "wal") continue;
+        runScript(queue, pragma);
+    }
 }
 
 void Database::closeAll() {

@@ -65,6 +65,8 @@ public:
         std::chrono::milliseconds predictionWait{1000};
         // For the moved-aside name of a damaged file.
         std::function<std::chrono::system_clock::time_point()> wallClock;
+        // Runs on each new connection to user.db, after its pragmas.
+        std::function<void(sqlkit::SQLDatabase*)> userDatabaseOpened;
     };
 
     // How long one statement on user.db waits for another connection's lock.
@@ -72,7 +74,8 @@ public:
     // After a statement found user.db locked, lookups for this long try once
     // without waiting.
     static constexpr std::chrono::milliseconds kUserLockedMemory{500};
-    // Learnt words kept while user.db is locked; more are reported and lost.
+    // Learnt words kept while user.db is locked or the disk is full; more are
+    // reported and lost.
     static constexpr std::size_t kMaxPendingUserWrites = 512;
 
     static constexpr const char* kNoMainCodeTable = "不使用主码表";
@@ -157,8 +160,8 @@ public:
     // Raises the row's weight by one (adding the row when missing), or
     // deletes it.
     void updateUserWordRow(CodeTable& record, bool remove);
-    // Writes that wait for user.db (locked by another program, or the store
-    // closed); those refused because the queue was full.
+    // Writes that wait for user.db (locked by another program, the disk full,
+    // or the store closed); those refused because the queue was full.
     std::size_t pendingUserWrites() const;
     std::size_t lostUserWrites() const;
     // Tries the waiting writes until none is left (true) or the deadline.
@@ -199,7 +202,13 @@ private:
     struct Slot;
     struct UserWrite;
     struct PendingWrites;
-    enum class UserOutcome { done, closed, busy, damaged };
+    // busy: locked by another connection; full: the disk is full or writing
+    // failed.
+    enum class UserOutcome { done, closed, busy, full, damaged };
+    // Outcomes after which a write waits and is tried again.
+    static bool mustWait(UserOutcome out) {
+        return out == UserOutcome::busy || out == UserOutcome::closed || out == UserOutcome::full;
+    }
     enum class Queue {
         main, dag, extended, english, assist, custom, keyLogger, user, think, textReplacement
     };
@@ -230,9 +239,12 @@ private:
     void probeUserDatabase(const std::shared_ptr<Slot>& slot);
     void noteUserLocked();
     bool userLockedRecently() const;
-    UserOutcome applyUserWrites(const std::vector<UserWrite>& writes, bool keyPath);
+    // `quiet`: failed statements are not logged.
+    UserOutcome applyUserWrites(const std::vector<UserWrite>& writes, bool keyPath, bool quiet = false);
     void submitUserWrites(std::vector<UserWrite> writes);
     void enqueueUserWrites(std::vector<UserWrite> writes);
+    // Remembers why writes wait; a full disk is logged and told once a spell.
+    void noteWaitReason(UserOutcome out);
     // Writes the waiting writes in order until one cannot be written; true
     // when at least one was. `last` gets the outcome that stopped it.
     bool flushPendingOnce(UserOutcome* last);

@@ -39,6 +39,8 @@ struct Database::PendingWrites {
     bool retrying = false;
     bool reported = false;  // the current spell of waiting was logged
     bool toldLoss = false;  // the user was told of words lost in this spell
+    bool full = false;      // the last attempt found the disk full
+    bool toldFull = false;  // the full disk was logged and told in this spell
     bool stopping = false;
 };
 
@@ -79,8 +81,8 @@ bool readUserRow(sqlkit::SQLResultSet& rs, CodeTable& out) {
 
 } // namespace
 
-// Statements of one user.db block, remembering whether one met a lock or a
-// damaged file.
+// Statements of one user.db block, remembering whether one met a lock, a full
+// disk or a damaged file.
 class UserStatements {
 public:
     using Outcome = Database::UserOutcome;
@@ -110,8 +112,8 @@ public:
         return false;
     }
 
-    // Creates the table and its index when missing; false when a lock or
-    // damage stopped it (other failures leave the statements to fail).
+    // Creates the table and its index when missing; false when a lock, a full
+    // disk or damage stopped it (other failures leave the statements to fail).
     bool createTable(const std::string& table) {
         const std::string t = storesql::quoteIdentifier(table);
         update("CREATE TABLE IF NOT EXISTS " + t +
@@ -126,7 +128,7 @@ public:
     }
 
     // The rowid of the first row of (code, word), -1 when none; false when a
-    // lock or damage stopped it.
+    // lock, a full disk or damage stopped it.
     bool rowid(const std::string& table, const std::string& code, const std::string& word, std::int64_t& out) {
         out = -1;
         auto rs = query("SELECT rowid FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? and Word=?",
@@ -148,17 +150,26 @@ public:
     bool commit() {
         if (db_->commit()) return true;
         note(db_->lastErrorCode());
-        db_->rollback();
+        rollback();
         return false;
     }
-    void rollback() { db_->rollback(); }
+    // SQLite may have rolled the transaction back itself (a full disk, an
+    // I/O error): then there is nothing left to roll back.
+    void rollback() {
+        if (!sqlite3_get_autocommit(db_->sqliteHandle())) db_->rollback();
+    }
 
 private:
+    // Damage overrides; otherwise the first lock or full disk met stays.
     void note(int code) {
         if (storesql::isDamagedCode(code))
             out_ = Outcome::damaged;
-        else if (storesql::isLockedCode(code) && out_ != Outcome::damaged)
+        else if (out_ != Outcome::done)
+            return;
+        else if (storesql::isLockedCode(code))
             out_ = Outcome::busy;
+        else if (storesql::isFullCode(code))
+            out_ = Outcome::full;
     }
 
     SQLDatabase* db_;
@@ -273,8 +284,8 @@ std::vector<CodeTable> Database::userRowsByPy(const std::string& key, int limit,
             if (readUserRow(*rs, r)) records.push_back(std::move(r));
         rs->close();
     });
-    // Rows missed because of a lock are not the whole answer.
-    if (complete) *complete = out != UserOutcome::busy && out != UserOutcome::damaged;
+    // Rows missed because of a lock or a failed read are not the whole answer.
+    if (complete) *complete = out == UserOutcome::done || out == UserOutcome::closed;
     return records;
 }
 
@@ -350,11 +361,12 @@ void Database::updateUserWordRow(CodeTable& record, bool remove) {
     submitUserWrites({std::move(w)});
 }
 
-Database::UserOutcome Database::applyUserWrites(const std::vector<UserWrite>& writes, bool keyPath) {
-    // One transaction, so that writes stopped by a lock leave nothing behind
-    // and can be run again whole; a save point per write, so that one that
-    // fails for another reason is left out alone.
+Database::UserOutcome Database::applyUserWrites(const std::vector<UserWrite>& writes, bool keyPath, bool quiet) {
+    // One transaction, so that writes stopped by a lock or a full disk leave
+    // nothing behind and can be run again whole; a save point per write, so
+    // that one that fails for another reason is left out alone.
     return inUserDatabase(keyPath, [&](SQLDatabase* db, UserOutcome& o) {
+        if (quiet) db->setLogsErrors(false);  // inUserDatabase restores it
         UserStatements st(db, o);
         if (!st.begin()) return;
         for (const auto& w : writes) {
@@ -377,22 +389,39 @@ void Database::submitUserWrites(std::vector<UserWrite> writes) {
         std::lock_guard lk(pending_->m);
         return !pending_->writes.empty();
     };
+    UserOutcome stopped = UserOutcome::done;
     if (!waiting()) {
         std::lock_guard order(userWriteMutex_);
         std::size_t i = 0;
         if (!waiting()) {
             for (; i < writes.size(); ++i) {
                 const auto out = applyUserWrites({writes[i]}, true);
-                if (out == UserOutcome::busy || out == UserOutcome::closed) break;
+                if (mustWait(out)) {
+                    stopped = out;
+                    break;
+                }
             }
         }
         writes.erase(writes.begin(), writes.begin() + static_cast<std::ptrdiff_t>(i));
     }
+    if (stopped != UserOutcome::done) noteWaitReason(stopped);
     if (!writes.empty()) enqueueUserWrites(std::move(writes));
 }
 
+void Database::noteWaitReason(UserOutcome out) {
+    {
+        std::lock_guard lk(pending_->m);
+        pending_->full = out == UserOutcome::full;
+        if (!pending_->full || pending_->toldFull) return;
+        pending_->toldFull = pending_->reported = true;
+    }
+    plat::log("user.db cannot be written, the disk is full: learnt words wait in memory and are written when "
+              "there is room again");
+    tellUser("磁盘空间不足", "磁盘已满，新学的词暂存在内存中，腾出空间后会自动写入。");
+}
+
 void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
-    bool firstOfSpell = false, tellLoss = false;
+    bool firstOfSpell = false, tellLoss = false, full = false;
     std::vector<std::string> refused;
     {
         std::lock_guard lk(pending_->m);
@@ -407,11 +436,15 @@ void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
         if (!pending_->reported) firstOfSpell = pending_->reported = true;
         tellLoss = !refused.empty() && !pending_->toldLoss;
         if (tellLoss) pending_->toldLoss = true;
+        full = pending_->full;
     }
     if (firstOfSpell)
         plat::log("user.db is locked by another program or closed: learnt words wait and are written when it is free");
-    for (const auto& word : refused) plat::log("user.db stayed locked: the word " + word + " was not learnt");
-    if (tellLoss)
+    const std::string stayed = full ? "the disk stayed full" : "user.db stayed locked";
+    for (const auto& word : refused) plat::log(stayed + ": the word " + word + " was not learnt");
+    if (tellLoss && full)
+        tellUser("磁盘空间不足", "磁盘长时间已满，之后新学的词未能保存。");
+    else if (tellLoss)
         tellUser("用户词库被占用", "用户词库长时间被其他程序占用，之后新学的词未能保存。");
     startRetrying(false);
 }
@@ -420,23 +453,35 @@ bool Database::flushPendingOnce(UserOutcome* last) {
     constexpr std::size_t kBatch = 64;
     std::lock_guard order(userWriteMutex_);
     bool progressed = false;
+    std::size_t batchSize = kBatch;
+    bool quiet = false;
     for (;;) {
         std::vector<UserWrite> batch;
         {
             std::lock_guard lk(pending_->m);
             if (pending_->writes.empty()) {
-                if (progressed && pending_->reported) plat::log("user.db is free again: the waiting words are written");
-                pending_->reported = pending_->toldLoss = false;
+                if (progressed && pending_->reported)
+                    plat::log(pending_->toldFull ? "user.db can be written again: the waiting words are written"
+                                                 : "user.db is free again: the waiting words are written");
+                pending_->reported = pending_->toldLoss = pending_->full = pending_->toldFull = false;
                 if (last) *last = UserOutcome::done;
                 return progressed;
             }
-            const std::size_t n = std::min(kBatch, pending_->writes.size());
+            const std::size_t n = std::min(batchSize, pending_->writes.size());
             batch.assign(pending_->writes.begin(), pending_->writes.begin() + static_cast<std::ptrdiff_t>(n));
+            // The full disk was logged when it was met; every retry need not say it again.
+            quiet = pending_->full;
         }
         // Not waiting for a lock met a moment ago keeps the queue of user.db
         // free for the lookups; the retry loop comes back soon enough.
-        const auto out = applyUserWrites(batch, true);
-        if (out == UserOutcome::busy || out == UserOutcome::closed) {
+        const auto out = applyUserWrites(batch, true, quiet);
+        // A disk with a little room may take the writes one by one.
+        if (out == UserOutcome::full && batch.size() > 1) {
+            batchSize = 1;
+            continue;
+        }
+        if (mustWait(out)) {
+            noteWaitReason(out);
             if (last) *last = out;
             return progressed;
         }

@@ -25,5 +25,10 @@ inline bool isLockedCode(int code) {
     const int primary = code & 0xff;
     return primary == 5 /* SQLITE_BUSY */ || primary == 6 /* SQLITE_LOCKED */;
 }
+// A file that cannot be written now: the disk is full, or writing it failed.
+inline bool isFullCode(int code) {
+    const int primary = code & 0xff;
+    return primary == 13 /* SQLITE_FULL */ || primary == 10 /* SQLITE_IOERR */;
+}
 
 } // namespace taviro::storesql

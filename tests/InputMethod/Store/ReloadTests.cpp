@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
+#include "SharedLib/sqlkit/SQLTestSupport.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 #include "InputMethod/Core/Engine/InputDeletage.h"
 #include "StoreFixture.h"
@@ -142,6 +143,54 @@ TEST_F(ReloadTest, ReadOnlyFilesGetTheReadOnlyPragmas) {
     Database::applyReadOnlyPragmas(other);
     EXPECT_EQ(pragmaValue(*other, "query_only"), "1");
     Database::applyReadOnlyPragmas(nullptr);
+}
+
+// The preferences application keeps some files in WAL mode; a read-only
+// connection cannot change that and must not try.
+TEST_F(ReloadTest, ReadOnlyPragmasKeepAFileInWalMode) {
+    struct Case {
+        const char* mode;
+        const char* after;  // the journal mode once the pragmas ran
+    };
+    const Case cases[] = {{"WAL", "wal"}, {"DELETE", "off"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const fs::path file = loc_.userFolder / (std::string(c.mode) + ".db");
+        {
+            sqlkit::SQLDatabase writer(file.string());
+            ASSERT_TRUE(writer.open());
+            ASSERT_TRUE(writer.executeStatements(std::string("PRAGMA journal_mode = ") + c.mode +
+                                                 "; CREATE TABLE t (x); INSERT INTO t VALUES (7);"));
+            writer.close();
+        }
+        sqlkit::test::LogCapture log;
+        std::shared_ptr<sqlkit::SQLDatabaseQueue> q(
+            sqlkit::SQLDatabaseQueue::databaseQueueWithPath(file.string(), sqlkit::SQLDatabase::kOpenReadOnly));
+        ASSERT_TRUE(q);
+        Database::applyReadOnlyPragmas(q);
+        EXPECT_EQ(pragmaValue(*q, "journal_mode"), c.after);
+        EXPECT_EQ(pragmaValue(*q, "query_only"), "1");
+        std::string x;
+        q->inDatabase([&](sqlkit::SQLDatabase* db) {
+            auto rs = db->executeQuery("SELECT x FROM t");
+            if (rs && rs->next()) x = rs->stringForColumnIndex(0).value_or("");
+            if (rs) rs->close();
+        });
+        EXPECT_EQ(x, "7");
+        q->close();
+        EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    }
+
+    // extended.db in WAL mode opens without an error.
+    {
+        sqlkit::SQLDatabase writer((loc_.userFolder / "extended.db").string());
+        ASSERT_TRUE(writer.open());
+        ASSERT_TRUE(writer.executeStatements("PRAGMA journal_mode = WAL; CREATE TABLE t (x);"));
+        writer.close();
+    }
+    sqlkit::test::LogCapture log;
+    open();
+    EXPECT_EQ(log.count("disk I/O error"), 0);
 }
 
 TEST_F(ReloadTest, KeyStatisticsStayReadableByOthers) {

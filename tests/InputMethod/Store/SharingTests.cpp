@@ -185,6 +185,145 @@ TEST_F(SharingTest, WritesBeyondTheQueueAreReported) {
     EXPECT_EQ(db.userDictionaryByPy("k", 1000).size(), Database::kMaxPendingUserWrites);
 }
 
+// A full disk, made with SQLite's own limit on the file's size: user.db may
+// not grow past the pages it has when it is opened while `limited` holds.
+class FullDiskTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        limited_ = std::make_shared<std::atomic<bool>>(false);
+        hooks_.userDatabaseOpened = [limited = limited_](sqlkit::SQLDatabase* db) {
+            if (!*limited) return;
+            auto rs = db->executeQuery("PRAGMA page_count");
+            ASSERT_TRUE(rs && rs->next());
+            const auto pages = rs->longForColumnIndex(0);
+            rs->close();
+            ASSERT_TRUE(db->executeStatements("PRAGMA max_page_count = " + std::to_string(pages)));
+        };
+    }
+
+    // Reopens the store's files, with or without the limit.
+    void reopen(Database& db, bool limit) {
+        *limited_ = limit;
+        db.closeAll();
+        db.openDatabases(Database::reloadScript());
+    }
+
+    std::shared_ptr<std::atomic<bool>> limited_;
+};
+
+std::size_t linesWith(const plat::LogCapture& log, const std::string& text) {
+    const auto lines = log.lines();
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+}
+
+TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
+    struct Case {
+        const char* name;
+        bool twin;  // codes with apostrophes: each word has a second row without them
+        // How the words that fill the file are written.
+        std::function<void(Database&, CodeTable&)> write;
+    };
+    const std::vector<Case> cases = {
+        {"learn", false, [](Database& db, CodeTable& r) { db.insertUserWord(r, true); }},
+        {"learn with twin codes", true, [](Database& db, CodeTable& r) { db.insertUserWord(r, true); }},
+        {"raise a missing word", false, [](Database& db, CodeTable& r) { db.updateUserWordRow(r, false); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        auto notice = std::make_shared<RecordingNotice>();
+        auto& db = open();
+        db.setUserNotice(notice);
+        plat::LogCapture log;
+        auto code = [&](std::size_t i) { return std::string("k") + (c.twin ? "'" : "") + "n" + std::to_string(i); };
+        auto word = [](std::size_t i) { return "词" + std::to_string(i) + std::string(300, 'x'); };
+        auto write = [&](std::size_t i) {
+            CodeTable r(code(i), word(i), 1.0);
+            c.write(db, r);
+        };
+        auto forget = [&](std::size_t i) {
+            CodeTable r(code(i), word(i), 0);
+            db.updateUserWordRow(r, true);
+        };
+        // The table exists before the limit.
+        write(0);
+        reopen(db, true);
+
+        std::size_t full = 1;
+        for (; full < 2000 && db.pendingUserWrites() == 0; ++full) write(full);
+        ASSERT_EQ(db.pendingUserWrites(), 1u) << "the file never filled";
+        const std::size_t firstWaiting = full - 1;
+        // Behind the waiting word, in order: two more words, a stored word and
+        // the waiting one forgotten, a stored word raised.
+        write(firstWaiting + 1);
+        write(firstWaiting + 2);
+        forget(0);
+        forget(firstWaiting);
+        CodeTable raised(code(1), word(1), 0);
+        db.updateUserWordRow(raised, false);
+        EXPECT_EQ(db.pendingUserWrites(), 6u);
+        EXPECT_EQ(db.lostUserWrites(), 0u);
+
+        // Nothing half-written; lookups still read the file.
+        std::vector<std::string> before, after;
+        auto rowsOf = [&](std::vector<std::string>& out, std::size_t i) {
+            out.push_back(word(i));
+            if (c.twin) out.push_back(word(i));
+        };
+        for (std::size_t i = 0; i < firstWaiting; ++i) rowsOf(before, i);
+        EXPECT_EQ(storedWords(userDb()), before);
+        EXPECT_EQ(words(db.userDictionaryByPy(code(1), 10)).size(), 1u);
+
+        // Still full: the retry writes nothing and says nothing more.
+        EXPECT_FALSE(db.flushPendingUserWrites(std::chrono::steady_clock::now()));
+        EXPECT_EQ(db.pendingUserWrites(), 6u);
+
+        // Room again.
+        reopen(db, false);
+        ASSERT_TRUE(db.flushPendingUserWrites(soon()));
+        EXPECT_EQ(db.lostUserWrites(), 0u);
+        for (std::size_t i = 1; i < firstWaiting; ++i) rowsOf(after, i);
+        rowsOf(after, firstWaiting + 1);
+        rowsOf(after, firstWaiting + 2);
+        EXPECT_EQ(storedWords(userDb()), after);
+        const auto one = db.userDictionaryByPy(c.twin ? "kn1" : code(1), 10);
+        ASSERT_EQ(one.size(), 1u);
+        EXPECT_EQ(one[0].weight, 2.0);
+
+        ASSERT_EQ(notice->count(), 1u);
+        EXPECT_EQ(notice->posts()[0], "磁盘空间不足: 磁盘已满，新学的词暂存在内存中，腾出空间后会自动写入。");
+        EXPECT_EQ(linesWith(log, "the disk is full"), 1u);
+        EXPECT_TRUE(log.contains("user.db can be written again"));
+        EXPECT_FALSE(log.contains("locked"));
+        db.closeAll();
+    }
+}
+
+TEST_F(FullDiskTest, WritesBeyondTheQueueAreReportedAsLostToTheFullDisk) {
+    auto notice = std::make_shared<RecordingNotice>();
+    auto& db = open();
+    db.setUserNotice(notice);
+    learn(db, "k", "起");
+    reopen(db, true);
+    plat::LogCapture log;
+    std::size_t i = 0;
+    for (; i < 2000 && db.pendingUserWrites() == 0; ++i) learn(db, "k", "字" + std::to_string(i) + std::string(300, 'x'));
+    ASSERT_EQ(db.pendingUserWrites(), 1u);
+    const std::size_t firstLost = i - 1 + Database::kMaxPendingUserWrites;
+    for (std::size_t n = 1; n < Database::kMaxPendingUserWrites + 2; ++n) learn(db, "k", "字" + std::to_string(i++));
+    EXPECT_EQ(db.pendingUserWrites(), Database::kMaxPendingUserWrites);
+    EXPECT_EQ(db.lostUserWrites(), 2u);
+    EXPECT_TRUE(log.contains("the disk stayed full: the word 字" + std::to_string(firstLost) + " was not learnt"));
+    EXPECT_TRUE(log.contains("the disk stayed full: the word 字" + std::to_string(firstLost + 1) + " was not learnt"));
+    // Once for the full disk, once for the lost words.
+    EXPECT_EQ(notice->count(), 2u);
+    reopen(db, false);
+    EXPECT_TRUE(db.flushPendingUserWrites(soon()));
+    EXPECT_EQ(db.pendingUserWrites(), 0u);
+}
+
 // Another program renames a new file over one the store holds.
 TEST_F(SharingTest, AReplacedFileIsReopened) {
     writeCodeTable(loc_.userFolder / "custom.db", {{"xin", "旧短语", 1}});
