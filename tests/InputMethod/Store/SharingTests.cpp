@@ -185,31 +185,33 @@ TEST_F(SharingTest, WritesBeyondTheQueueAreReported) {
     EXPECT_EQ(db.userDictionaryByPy("k", 1000).size(), Database::kMaxPendingUserWrites);
 }
 
-// A full disk, made with SQLite's own limit on the file's size: user.db may
-// not grow past the pages it has when it is opened while `limited` holds.
+// A full disk, made with SQLite's own limit on the file's size: when user.db
+// is opened with a room of n, it may grow by n pages at most.
 class FullDiskTest : public SharingTest {
 protected:
+    static constexpr int kNoLimit = -1;
+
     void SetUp() override {
         SharingTest::SetUp();
-        limited_ = std::make_shared<std::atomic<bool>>(false);
-        hooks_.userDatabaseOpened = [limited = limited_](sqlkit::SQLDatabase* db) {
-            if (!*limited) return;
+        room_ = std::make_shared<std::atomic<int>>(kNoLimit);
+        hooks_.userDatabaseOpened = [room = room_](sqlkit::SQLDatabase* db) {
+            if (*room == kNoLimit) return;
             auto rs = db->executeQuery("PRAGMA page_count");
             ASSERT_TRUE(rs && rs->next());
             const auto pages = rs->longForColumnIndex(0);
             rs->close();
-            ASSERT_TRUE(db->executeStatements("PRAGMA max_page_count = " + std::to_string(pages)));
+            ASSERT_TRUE(db->executeStatements("PRAGMA max_page_count = " + std::to_string(pages + *room)));
         };
     }
 
-    // Reopens the store's files, with or without the limit.
-    void reopen(Database& db, bool limit) {
-        *limited_ = limit;
+    // Reopens the store's files with that much room.
+    void reopen(Database& db, int room) {
+        *room_ = room;
         db.closeAll();
         db.openDatabases(Database::reloadScript());
     }
 
-    std::shared_ptr<std::atomic<bool>> limited_;
+    std::shared_ptr<std::atomic<int>> room_;
 };
 
 std::size_t linesWith(const plat::LogCapture& log, const std::string& text) {
@@ -249,7 +251,7 @@ TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
         };
         // The table exists before the limit.
         write(0);
-        reopen(db, true);
+        reopen(db, 0);
 
         std::size_t full = 1;
         for (; full < 2000 && db.pendingUserWrites() == 0; ++full) write(full);
@@ -281,7 +283,7 @@ TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
         EXPECT_EQ(db.pendingUserWrites(), 6u);
 
         // Room again.
-        reopen(db, false);
+        reopen(db, kNoLimit);
         ASSERT_TRUE(db.flushPendingUserWrites(soon()));
         EXPECT_EQ(db.lostUserWrites(), 0u);
         for (std::size_t i = 1; i < firstWaiting; ++i) rowsOf(after, i);
@@ -301,12 +303,40 @@ TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
     }
 }
 
+// A little room takes some of the waiting words, one by one, in order.
+TEST_F(FullDiskTest, ALittleRoomTakesTheFirstWaitingWords) {
+    auto& db = open();
+    auto word = [](std::size_t i) { return "字" + std::to_string(i) + std::string(300, 'x'); };
+    learn(db, "k", word(0));
+    reopen(db, 0);
+    std::size_t i = 1;
+    for (; i < 2000 && db.pendingUserWrites() == 0; ++i) learn(db, "k", word(i));
+    ASSERT_EQ(db.pendingUserWrites(), 1u);
+    const std::size_t firstWaiting = i - 1;
+    for (std::size_t n = 0; n < 99; ++n) learn(db, "k", word(i++));
+    ASSERT_EQ(db.pendingUserWrites(), 100u);
+    const auto stored = storedWords(userDb());
+
+    reopen(db, 2);
+    EXPECT_FALSE(db.flushPendingUserWrites(std::chrono::steady_clock::now()));
+    const std::size_t taken = 100 - db.pendingUserWrites();
+    EXPECT_GT(taken, 0u);
+    auto expected = stored;
+    for (std::size_t n = 0; n < taken; ++n) expected.push_back(word(firstWaiting + n));
+    EXPECT_EQ(storedWords(userDb()), expected);
+
+    reopen(db, kNoLimit);
+    ASSERT_TRUE(db.flushPendingUserWrites(soon()));
+    for (std::size_t n = taken; n < 100; ++n) expected.push_back(word(firstWaiting + n));
+    EXPECT_EQ(storedWords(userDb()), expected);
+}
+
 TEST_F(FullDiskTest, WritesBeyondTheQueueAreReportedAsLostToTheFullDisk) {
     auto notice = std::make_shared<RecordingNotice>();
     auto& db = open();
     db.setUserNotice(notice);
     learn(db, "k", "起");
-    reopen(db, true);
+    reopen(db, 0);
     plat::LogCapture log;
     std::size_t i = 0;
     for (; i < 2000 && db.pendingUserWrites() == 0; ++i) learn(db, "k", "字" + std::to_string(i) + std::string(300, 'x'));
@@ -319,7 +349,7 @@ TEST_F(FullDiskTest, WritesBeyondTheQueueAreReportedAsLostToTheFullDisk) {
     EXPECT_TRUE(log.contains("the disk stayed full: the word 字" + std::to_string(firstLost + 1) + " was not learnt"));
     // Once for the full disk, once for the lost words.
     EXPECT_EQ(notice->count(), 2u);
-    reopen(db, false);
+    reopen(db, kNoLimit);
     EXPECT_TRUE(db.flushPendingUserWrites(soon()));
     EXPECT_EQ(db.pendingUserWrites(), 0u);
 }
