@@ -191,6 +191,12 @@ TEST_F(ReloadTest, ReadOnlyPragmasKeepAFileInWalMode) {
     sqlkit::test::LogCapture log;
     open();
     EXPECT_EQ(log.count("disk I/O error"), 0);
+    // The preferences application still writes it while the store holds it.
+    sqlkit::SQLDatabase writer((loc_.userFolder / "extended.db").string());
+    ASSERT_TRUE(writer.open());
+    writer.setMaxBusyRetryTimeInterval(0);
+    EXPECT_TRUE(writer.executeUpdate("INSERT INTO t VALUES (1)"));
+    writer.close();
 }
 
 TEST_F(ReloadTest, KeyStatisticsStayReadableByOthers) {
