@@ -1,6 +1,7 @@
 #include "Settings/ConfigManager.h"
 #include "Settings/Tables/ExtendedPage.h"
 #include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/TableControls.h"
 #include "Settings/ui/Pages.h"
 #include "Settings/ui/PopOver.h"
 #include "Settings/ui/Style.h"
@@ -70,11 +71,7 @@ public:
     }
 
 private:
-    QPushButton* button(const char* name, const char* title) {
-        auto* b = new QPushButton(title, this);
-        b->setObjectName(name);
-        return b;
-    }
+    QPushButton* button(const char* name, const char* title) { return namedButton(this, name, title); }
 
     // Rows keep their views; only their state and texts change.
     void redraw() {

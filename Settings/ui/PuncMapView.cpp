@@ -2,6 +2,7 @@
 #include "Settings/Editors/PuncMapEditer.h"
 #include "Settings/ui/Cloud/CloudViews.h"
 #include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/TableControls.h"
 #include "Settings/ui/Pages.h"
 #include "Settings/ui/Style.h"
 
@@ -92,11 +93,7 @@ public:
     }
 
 private:
-    QPushButton* button(const char* name, const char* title) {
-        auto* b = new QPushButton(title, this);
-        b->setObjectName(name);
-        return b;
-    }
+    QPushButton* button(const char* name, const char* title) { return namedButton(this, name, title); }
     QWidget* sheetParent() { return window() ? window() : window_; }
 
     void commit(QTableWidgetItem* item) {

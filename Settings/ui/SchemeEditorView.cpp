@@ -3,6 +3,7 @@
 #include "Settings/Editors/SPEditorController.h"
 #include "Settings/ui/Cloud/CloudViews.h"
 #include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/TableControls.h"
 #include "Settings/ui/Pages.h"
 #include "Settings/ui/PopOver.h"
 #include "Settings/ui/Style.h"
@@ -130,11 +131,7 @@ protected:
     }
 
 private:
-    QPushButton* button(const char* name, const char* title) {
-        auto* b = new QPushButton(title, this);
-        b->setObjectName(name);
-        return b;
-    }
+    QPushButton* button(const char* name, const char* title) { return namedButton(this, name, title); }
     QWidget* sheetParent() { return window() ? window() : window_; }
 
     QWidget* heading(const char* title, const char* helpName, const std::string& help) {

@@ -1,8 +1,9 @@
 #pragma once
-// Small builders shared by the code-table, double-pinyin and combined scheme pages.
+// Small builders shared by the table pages and the editors.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -22,6 +23,12 @@ inline QComboBox* namedCombo(QWidget* parent, const char* name) {
 
 inline QCheckBox* namedBox(QWidget* parent, const char* name, const char* title) {
     auto* b = new QCheckBox(title, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+inline QPushButton* namedButton(QWidget* parent, const char* name, const char* title) {
+    auto* b = new QPushButton(title, parent);
     b->setObjectName(name);
     return b;
 }
