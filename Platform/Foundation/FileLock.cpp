@@ -1,0 +1,64 @@
+#include "Platform/Foundation/FileLock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace plat {
+
+std::optional<FileLock> FileLock::acquire(const std::filesystem::path& lockFile,
+                                          std::chrono::milliseconds timeout, std::string* error) {
+    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        if (error) *error = "cannot open " + lockFile.string() + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return FileLock(fd);
+        const int err = errno;
+        if (err == EINTR) continue;
+        if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            if (error)
+                *error = err == EWOULDBLOCK ? lockFile.string() + " is held by another program"
+                                            : "cannot lock " + lockFile.string() + ": " +
+                                                  std::strerror(err);
+            ::close(fd);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() { release(); }
+
+void FileLock::release() noexcept {
+    if (fd_ >= 0) {
+        ::flock(fd_, LOCK_UN);
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+std::filesystem::path configLockPath(const std::filesystem::path& perUserFolder) {
+    return perUserFolder / ".config.plist.lock";
+}
+
+} // namespace plat

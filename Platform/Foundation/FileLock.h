@@ -1,0 +1,37 @@
+#pragma once
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace plat {
+
+// An exclusive advisory lock (flock) on a lock file, shared by every process that
+// takes a lock on the same path. The lock file is created when missing and never
+// removed, so that two processes always lock the same inode. Movable, released by
+// the destructor. Waits are bounded: acquire gives up after `timeout`.
+class FileLock {
+public:
+    // std::nullopt when the file cannot be opened or the lock is still held by
+    // another process after `timeout`; `error` (when given) says which.
+    static std::optional<FileLock> acquire(const std::filesystem::path& lockFile,
+                                           std::chrono::milliseconds timeout,
+                                           std::string* error = nullptr);
+
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+
+private:
+    explicit FileLock(int fd) : fd_(fd) {}
+    void release() noexcept;
+    int fd_ = -1;
+};
+
+// The lock file that guards "config.plist" (and the plists written beside it)
+// in `perUserFolder`. Both programs take it around every read-merge-write.
+std::filesystem::path configLockPath(const std::filesystem::path& perUserFolder);
+
+} // namespace plat
