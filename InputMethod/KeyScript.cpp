@@ -92,8 +92,7 @@ std::optional<std::vector<KeyStep>> KeyScript::parse(const std::string& script, 
                 const char k = name[2];
                 const auto stroke = plat::UsKeyboard::strokeFor(k);
                 if (!stroke || stroke->shift) return fail("no control key for " + name);
-                const std::string chars = (k >= 'a' && k <= 'z') ? std::string(1, static_cast<char>(k & 0x1f))
-                                                                  : std::string(1, k);
+                const std::string chars = plat::UsKeyboard::controlCharacters(std::string(1, k));
                 step.keys = {modifier(Key::control, true, Flag::control),
                              {stroke->keyCode, true, Flag::control, chars},
                              {stroke->keyCode, false, Flag::control, chars},

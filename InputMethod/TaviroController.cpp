@@ -19,6 +19,7 @@
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/InputMethodKit/SystemServices.h"
 #include "Platform/InputMethodKit/TextInputClient.h"
+#include "Platform/InputMethodKit/UsKeyboard.h"
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
@@ -230,8 +231,11 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
     if (event.characters && !event.characters->empty()) {
         // 9: the key text.
         std::string K = *event.characters;
+        // The US key under control types its control character, as the
+        // key itself did (Control+C stays a shortcut, never the letter c).
         if (s->forceQwerty)
-            if (auto us = keyEventToUSCharacter(event)) K = *us;
+            if (auto us = keyEventToUSCharacter(event))
+                K = (flags & Flag::control) ? plat::UsKeyboard::controlCharacters(*us) : *us;
         const bool inExtra = contains(s->extraCode, K);
 
         // 10: a period after a code without candidates joins the code.

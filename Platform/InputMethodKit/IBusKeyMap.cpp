@@ -1,6 +1,7 @@
 #include "Platform/InputMethodKit/IBusKeyMap.h"
 
 #include "Platform/InputMethodKit/KeyEvent.h"
+#include "Platform/InputMethodKit/UsKeyboard.h"
 
 #include <array>
 
@@ -151,7 +152,7 @@ std::optional<KeyTransition> transition(std::uint32_t evdevCode, std::uint32_t s
     }
     key.flags = before | keyOwnFlags(*vk);
     if (auto special = specialKeyCharacters(*vk)) key.characters = std::move(special);
-    else if (!text.empty()) key.characters = text;
+    else if (!text.empty()) key.characters = (state & kControlMask) ? UsKeyboard::controlCharacters(text) : text;
     return key;
 }
 

@@ -42,6 +42,21 @@ std::uint64_t modifierFlags(std::uint32_t state);
 // One key as IBus reports it. `text` is what the keyval types (UTF-8, empty
 // when nothing). Modifier keys give the flags after their change; a caps
 // lock release and unknown keys give none (nothing to send).
+//
+// The characters of a key are what the controller expects whatever the
+// modifiers:
+// - keys that type nothing printable (return, tab, space, delete, escape,
+//   function and navigation keys) give their fixed character, modifiers or not;
+// - control (alone or with shift, alt, super) turns a letter and [ \ ] ^ _
+//   into the control character U+0001-U+001F (Control+A is U+0001, never
+//   "a"), so it is no code character and never starts a composition; digits
+//   and other punctuation keep their character, so Control+1 is still "1";
+// - shift and caps lock are already in the keyval ("A");
+// - alt and super (command) change nothing: the keyval's text ("a", "A" with
+//   shift). The layout's third level (AltGr) arrives as a keyval of its own
+//   with a state bit that is dropped, so it types like any letter. The
+//   controller passes every key with alt or super to the application, so
+//   their shortcuts always reach it.
 std::optional<KeyTransition> transition(std::uint32_t evdevCode, std::uint32_t state, const std::string& text);
 
 } // namespace ibuskeys

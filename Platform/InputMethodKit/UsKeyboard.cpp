@@ -45,4 +45,11 @@ std::optional<KeyEvent> UsKeyboard::keyDownFor(char c) {
     return KeyEvent::keyDown(stroke->keyCode, stroke->shift ? ModifierFlag::shift : 0, chars);
 }
 
+std::string UsKeyboard::controlCharacters(const std::string& typed) {
+    if (typed.size() != 1) return typed;
+    const char c = typed[0];
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= '_' && c != '@')) return std::string(1, static_cast<char>(c & 0x1F));
+    return typed;
+}
+
 } // namespace plat

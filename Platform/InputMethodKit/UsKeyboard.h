@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace plat {
 
@@ -21,6 +22,13 @@ public:
     // The key-down event that types c on the US layout (shift in the flags
     // when needed, the character itself as its characters).
     static std::optional<KeyEvent> keyDownFor(char c);
+
+    // What a key types while control is held, given what it types without:
+    // the ASCII control character for a letter (either case) and for
+    // "[", "\\", "]", "^" and "_" (U+0001-U+001F); everything else, digits
+    // and other punctuation included, types what it types without control.
+    // ("@" and "?" keep their character rather than becoming NUL and DEL.)
+    static std::string controlCharacters(const std::string& typed);
 };
 
 } // namespace plat

@@ -1,4 +1,5 @@
 #include "ControllerFixture.h"
+#include "Platform/InputMethodKit/IBusKeyMap.h"
 
 namespace taviro::test {
 namespace {
@@ -187,6 +188,81 @@ TEST_F(ControllerTest, KeyEventsAreCountedWhileStatisticsAreOn) {
     set([](Settings& s) { s.keyLogger = false; });
     session->typeScript("a");
     EXPECT_EQ(keyLogger->keyCount(), 4);
+}
+
+} // namespace
+} // namespace taviro::test
+
+namespace taviro::test {
+namespace {
+
+// Control shortcuts as the desktop delivers them: IBus's keyval and state
+// through the key map, control pressed around the letter.
+class ControlShortcuts : public ControllerTest {
+protected:
+    // Control down, the key, its release, control up; whether the key was consumed.
+    bool controlChord(std::uint32_t evdev, const std::string& typed) {
+        namespace K = plat::ibuskeys;
+        auto press = [&](std::uint32_t code, std::uint32_t state, const std::string& text) {
+            const auto key = K::transition(code, state, text);
+            return key && session->server().handleKey(client(), *key);
+        };
+        press(29, 0, "");
+        const bool handled = press(evdev, K::kControlMask, typed);
+        press(evdev, K::kControlMask | K::kReleaseMask, typed);
+        press(29, K::kControlMask | K::kReleaseMask, "");
+        return handled;
+    }
+
+    struct Shortcut {
+        const char* what;
+        std::uint32_t evdev;
+        const char* letter;
+    };
+    static constexpr Shortcut kShortcuts[] = {
+        {"select all", 30, "a"}, {"copy", 46, "c"}, {"paste", 47, "v"}, {"cut", 45, "x"},
+        {"undo", 44, "z"},       {"save", 31, "s"}, {"find", 33, "f"},
+    };
+};
+
+TEST_F(ControlShortcuts, ReachTheApplicationWithNothingComposedAndDropACompositionInEveryMode) {
+    for (const bool forceQwerty : {false, true}) {
+        for (const bool controlSwitches : {false, true}) {
+            set([&](Settings& s) {
+                s.forceQwerty = forceQwerty;
+                s.controlSwitchMode = controlSwitches;
+            });
+            start();
+            for (const auto& k : kShortcuts) {
+                SCOPED_TRACE(std::string(k.what) + (forceQwerty ? " qwerty" : "") +
+                             (controlSwitches ? " control switches" : ""));
+                // Nothing composed: the application gets the shortcut, nothing is typed.
+                EXPECT_FALSE(controlChord(k.evdev, k.letter));
+                EXPECT_EQ(engine.inputBuffer(), "");
+                EXPECT_EQ(marked(), "");
+                EXPECT_FALSE(window().isVisible());
+                // While composing "ni": the composition is dropped (as Escape
+                // drops it), never extended into "nic".
+                ASSERT_TRUE(session->typeScript("ni"));
+                EXPECT_TRUE(controlChord(k.evdev, k.letter));
+                EXPECT_EQ(engine.inputBuffer(), "");
+                EXPECT_EQ(marked(), "");
+                EXPECT_FALSE(window().isVisible());
+                EXPECT_EQ(committed(), "");
+                EXPECT_FALSE(controller().englishMode());
+            }
+        }
+    }
+}
+
+TEST_F(ControlShortcuts, ControlHAndControlDigitKeepTheirEditingMeaning) {
+    start();
+    ASSERT_TRUE(session->typeScript("nih"));
+    EXPECT_TRUE(controlChord(35, "h"));  // removes the last key
+    EXPECT_EQ(engine.inputBuffer(), "ni");
+    EXPECT_TRUE(controlChord(3, "2"));  // forgets the second candidate's word
+    EXPECT_EQ(engine.log.back(), "forget:1");
+    EXPECT_EQ(engine.inputBuffer(), "ni");
 }
 
 } // namespace

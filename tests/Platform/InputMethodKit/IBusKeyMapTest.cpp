@@ -318,3 +318,69 @@ TEST(IBusKeyMap, ForwardedKeysRoundTrip) {
 }
 
 } // namespace
+
+namespace {
+
+// The characters a key carries under every modifier combination: control
+// makes letters (and [ \ ] ^ _) their control character, so that no
+// shortcut types a letter; alt and super keep what the keyval types.
+TEST(IBusKeyMap, CharactersFollowTheModifiersAsTheControllerExpects) {
+    constexpr std::uint32_t A = 30, C = 46, V = 47, X = 45, Z = 44, S = 31, F = 33, H = 35, One = 2,
+                            Two = 3, LeftBrace = 26, RightBrace = 27, Backslash = 43, Comma = 51, Dot = 52,
+                            Slash = 53, Minus = 12, Space = 57, Enter = 28, Esc = 1;
+    constexpr std::uint32_t Ctl = kControlMask, Sh = kShiftMask, Alt = kMod1Mask, Sup = kMod4Mask | kSuperMask;
+    struct Case {
+        std::uint32_t evdev;
+        std::uint32_t state;
+        const char* typed;  // what the keyval types
+        const char* characters;
+        std::uint64_t flags;
+    };
+    const Case cases[] = {
+        {A, 0, "a", "a", 0},
+        {A, Sh, "A", "A", Flag::shift},
+        {A, kLockMask, "A", "A", Flag::capsLock},
+        {A, Ctl, "a", "\x01", Flag::control},
+        {C, Ctl, "c", "\x03", Flag::control},
+        {V, Ctl, "v", "\x16", Flag::control},
+        {X, Ctl, "x", "\x18", Flag::control},
+        {Z, Ctl, "z", "\x1a", Flag::control},
+        {S, Ctl, "s", "\x13", Flag::control},
+        {F, Ctl, "f", "\x06", Flag::control},
+        {H, Ctl, "h", "\x08", Flag::control},
+        {A, Ctl | Sh, "A", "\x01", Flag::control | Flag::shift},
+        {A, Ctl | kLockMask, "A", "\x01", Flag::control | Flag::capsLock},
+        {A, Ctl | Alt, "a", "\x01", Flag::control | Flag::option},
+        {A, Ctl | Sup, "a", "\x01", Flag::control | Flag::command},
+        {A, Ctl | kMod2Mask, "a", "\x01", Flag::control},  // Num Lock on
+        {A, Ctl, "\xD1\x84", "\xD1\x84", Flag::control},    // a Cyrillic layout: not ASCII, kept
+        {A, Alt, "a", "a", Flag::option},
+        {A, Alt | Sh, "A", "A", Flag::option | Flag::shift},
+        {A, Sup, "a", "a", Flag::command},
+        {A, Sup | Sh, "A", "A", Flag::command | Flag::shift},
+        {C, Sup, "c", "c", Flag::command},
+        {A, kMod5Mask, "\xC3\xA6", "\xC3\xA6", 0},  // AltGr: the keyval's own letter
+        {One, Ctl, "1", "1", Flag::control},        // Control+digit stays the digit
+        {Two, Ctl | Sh, "@", "@", Flag::control | Flag::shift},
+        {LeftBrace, Ctl, "[", "\x1b", Flag::control},
+        {RightBrace, Ctl, "]", "\x1d", Flag::control},
+        {Backslash, Ctl, "\\", "\x1c", Flag::control},
+        {Minus, Ctl | Sh, "_", "\x1f", Flag::control | Flag::shift},
+        {Minus, Ctl, "-", "-", Flag::control},
+        {Comma, Ctl, ",", ",", Flag::control},
+        {Dot, Ctl, ".", ".", Flag::control},
+        {Slash, Ctl | Sh, "?", "?", Flag::control | Flag::shift},
+        {Space, Ctl, " ", " ", Flag::control},
+        {Enter, Ctl, "\r", "\r", Flag::control},
+        {Esc, Ctl, "", "\x1b", Flag::control},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.evdev) + " state " + std::to_string(c.state) + " typed " + c.typed);
+        const auto key = transition(c.evdev, c.state, c.typed);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(key->characters, std::string(c.characters));
+        EXPECT_EQ(key->flags, c.flags);
+    }
+}
+
+} // namespace
