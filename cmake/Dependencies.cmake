@@ -28,6 +28,7 @@ taviro_pkg(uchardet uchardet)
 taviro_pkg(opencc opencc)
 taviro_pkg(sunpinyin sunpinyin-2.0)
 taviro_pkg(ibus ibus-1.0)
+taviro_pkg(xcb xcb)
 
 # Qt 6 widgets for the windows of both programs.
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)

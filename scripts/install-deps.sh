@@ -24,7 +24,7 @@ PACKAGES=(
   libime-bin libimecore-dev libfcitx5utils-dev libime-data libime-data-language-model sunpinyin-utils
   # desktop: IBus, Qt 6 widgets, CJK fonts; a private X server and key
   # injection for the end-to-end tests
-  ibus libibus-1.0-dev qt6-base-dev fonts-noto-cjk
+  ibus libibus-1.0-dev libxcb1-dev qt6-base-dev fonts-noto-cjk
   xvfb xdotool x11-utils
 )
 

@@ -3,6 +3,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/InputMethodKit/IBusKeyMap.h"
 #include "Platform/InputMethodKit/InputMethodServer.h"
+#include "Platform/InputMethodKit/ProgramName.h"
 #include "Platform/InputMethodKit/TextInputClient.h"
 #include "Platform/InputMethodKit/Utf16.h"
 
@@ -26,8 +27,8 @@ public:
     TextRange markedRange() const override;
     std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
     TextAttributes attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const override;
-    // Every input context is some application's; the daemon does not name
-    // the client on the first focus after the engine starts: "" until it does.
+    // The program the input context belongs to (see IBusHost::Impl::applicationOf);
+    // "" until known.
     std::optional<std::string> bundleIdentifier() const override { return clientId_; }
 
     const std::string& path() const { return path_; }
@@ -59,6 +60,7 @@ struct IBusHost::Impl {
     IBusClient* focused = nullptr;
     IBusEngine* focusedEngine = nullptr;
     unsigned engineCount = 0;
+    X11FocusedProgram x11Focus;
     static constexpr std::size_t kMaxClients = 64;
 
     Impl(InputMethodServer& s, Options o) : server(s), options(std::move(o)) {}
@@ -94,7 +96,7 @@ struct IBusHost::Impl {
         if (focused == &c && focusedEngine == engine) return;
         if (focused && focused != &c) server.focusOut(*focused);
         c.engine = engine;
-        if (!client.empty()) c.clientId_ = client;
+        if (std::string app = applicationOf(client); !app.empty()) c.clientId_ = std::move(app);
         focused = &c;
         focusedEngine = engine;
         server.focusIn(c);
@@ -103,6 +105,17 @@ struct IBusHost::Impl {
         guint cursor = 0, anchor = 0;
         ibus_engine_get_surrounding_text(engine, &text, &cursor, &anchor);
         sendProperties(engine);
+    }
+
+    // The name of the focused client's application, the form the silence
+    // list uses (SharedLib/contract/ApplicationName.h). IBus names only the
+    // toolkit of most clients ("QIBusInputContext", "xim"), so the program
+    // behind the focused X11 window comes first; then a GTK client's program
+    // name; then the client name itself.
+    std::string applicationOf(const std::string& client) {
+        if (auto program = x11Focus.query()) return *program;
+        if (std::string program = programNameFromClient(client); !program.empty()) return program;
+        return client;
     }
 
     void focusOut(IBusEngine* engine, const std::string& path) {

@@ -1,6 +1,7 @@
 #include "Settings/Pages/DesktopApplications.h"
 
 #include "Platform/Foundation/Paths.h"
+#include "SharedLib/contract/ApplicationName.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,7 +27,7 @@ DesktopApplication readDesktopEntry(const fs::path& file, const std::string& ide
     std::ifstream in(file);
     std::string line;
     bool inEntry = false;
-    std::string name, type;
+    std::string name, type, exec;
     bool hidden = false;
     while (std::getline(in, line)) {
         line = trimmed(line);
@@ -41,10 +42,11 @@ DesktopApplication readDesktopEntry(const fs::path& file, const std::string& ide
         const std::string key = trimmed(line.substr(0, eq)), value = trimmed(line.substr(eq + 1));
         if (key == "Name") name = value;
         else if (key == "Type") type = value;
+        else if (key == "Exec") exec = value;
         else if ((key == "Hidden" || key == "NoDisplay") && value == "true") hidden = true;
     }
     if (type != "Application" || hidden) name.clear();
-    return DesktopApplication{identifier, name};
+    return DesktopApplication{identifier, name, contract::programNameFromExec(exec)};
 }
 
 std::vector<DesktopApplication> applicationsIn(const std::vector<fs::path>& folders) {

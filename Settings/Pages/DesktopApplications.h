@@ -9,6 +9,7 @@ namespace kelvane {
 struct DesktopApplication {
     std::string identifier; // desktop-file id: "org.gnome.gedit.desktop", "kde-konsole.desktop"
     std::string name;       // the entry's Name
+    std::string program;    // the program its Exec starts ("gedit"), the silence list's name for it
 };
 
 // The applications of the desktop entries under $XDG_DATA_HOME/applications and each

@@ -1,6 +1,7 @@
 #include "Settings/Pages/SilenceManager.h"
 
 #include "Settings/ConfigManager.h"
+#include "SharedLib/contract/ApplicationName.h"
 
 namespace kelvane {
 
@@ -23,7 +24,8 @@ std::string SilenceManager::objectValue(const std::string& column, size_t row) c
 
 void SilenceManager::addApplications(const std::vector<DesktopApplication>& apps) {
     for (const auto& app : apps)
-        if (!app.identifier.empty() && !app.name.empty()) config_.addSilenceApp(app.identifier, app.name);
+        if (!app.program.empty() && !app.name.empty())
+            config_.addSilenceApp(contract::silencePattern(app.program), app.name);
     reload();
 }
 

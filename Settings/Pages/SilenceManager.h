@@ -21,7 +21,9 @@ public:
     std::string objectValue(const std::string& column, size_t row) const;
     const std::vector<std::string>& data() const { return data_; }
 
-    // Applications chosen in the picker; entries without a name or identifier are skipped.
+    // Applications chosen in the picker, each listed under the pattern that
+    // matches its program name and no other ("^gedit$", named "Text Editor");
+    // entries without a name or a program are skipped.
     void addApplications(const std::vector<DesktopApplication>& apps);
     // The selected rows.
     void deleteRows(const std::set<size_t>& rows);

@@ -1,5 +1,8 @@
 // TaviroMac2 on a private X server and a private IBus daemon, typed into by
 // the X server's keys through a real Qt text field and Qt's IBus module.
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/Plist.h"
+#include "SharedLib/contract/ApplicationName.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -415,6 +418,88 @@ TEST_F(DesktopEndToEnd, CaretCommandReachesTheFieldAsAForwardedArrowKey) {
     keys({"n", "i", "h", "a", "o", "space"});
     EXPECT_TRUE(waitForText([](const std::string& t) { return t == "《你好》"; }))
         << "the caret did not move back between the brackets";
+}
+
+} // namespace
+
+namespace {
+
+class DesktopClients : public DesktopEndToEnd {
+protected:
+    bool windowGone(Clock::duration timeout = 3s) {
+        const auto until = Clock::now() + timeout;
+        while (Clock::now() < until) {
+            auto out = runProgram({"xwininfo", "-name", "Candidates"}, errFile_);
+            if (!out || out->find("IsViewable") == std::string::npos) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+};
+
+// Control shortcuts reach the field while the engine types Chinese: select
+// all, copy and paste work on what was typed, and a shortcut in the middle
+// of a composition drops it instead of typing its letter.
+TEST_F(DesktopClients, ControlShortcutsReachTheFieldAndNeverCompose) {
+    keys({"n", "i", "h", "a", "o", "space"});
+    ASSERT_TRUE(waitForText([](const std::string& t) { return t == "你好"; })) << "the field never showed 你好";
+
+    keys({"ctrl+a"});
+    EXPECT_FALSE(candidateWindow(700ms)) << "Control+A opened a composition";
+    keys({"ctrl+c"});
+    EXPECT_FALSE(candidateWindow(300ms)) << "Control+C opened a composition";
+    keys({"End", "ctrl+v"});
+    EXPECT_TRUE(waitForText([](const std::string& t) { return t == "你好你好"; }))
+        << "select all, copy and paste did not reach the field; its last lines: " << [&] {
+               std::string all;
+               for (const auto& l : field_.lines()) all += l + "|";
+               return all;
+           }();
+
+    keys({"n", "i"});
+    ASSERT_TRUE(candidateWindow()) << "no composition for ni";
+    keys({"ctrl+c"});
+    EXPECT_TRUE(windowGone()) << "Control+C joined the composition";
+    keys({"h", "a", "o", "space"});
+    EXPECT_TRUE(waitForText([](const std::string& t) { return t == "你好你好好"; }))
+        << "the composition after Control+C was not a fresh one";
+}
+
+// Two programs under the real daemon, one of them on the silence list as the
+// preferences application lists a picked program: the silenced one gets the
+// letters typed, the other still composes Chinese.
+TEST_F(DesktopClients, SilenceListNamesOneProgramAndNoOther) {
+    const fs::path quiet = dir_ / "quiet-field";
+    fs::create_symlink(std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-field", quiet);
+    const fs::path perUser = plat::Paths::perUserFolder();
+    fs::create_directories(perUser);
+    ASSERT_TRUE(plat::writePlistFile(perUser / "silence.plist",
+                                     plat::stringMapToPlist({{contract::silencePattern("quiet-field"), "Quiet"}})));
+    auto config = plat::readPlistFile(perUser / "config.plist").value_or(plat::PlistValue::dictionary());
+    if (!config.isDictionary()) config = plat::PlistValue::dictionary();
+    config.mutableDictionary()["Silence"] = plat::PlistValue(true);
+    ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", config));
+    ASSERT_TRUE(runProgram({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "configNeedsReload"}, errFile_));
+
+    // The silenced program takes the focus as it starts.
+    Child quietField({quiet.string()}, "", errFile_);
+    ASSERT_TRUE(quietField.waitForLine([](const std::string& l) { return l == "READY"; }, 10s));
+    std::this_thread::sleep_for(300ms);
+    keys({"n", "i", "h", "a", "o"});
+    EXPECT_TRUE(quietField.waitForLine([](const std::string& l) { return l == "TEXT nihao"; }, 10s))
+        << "the silenced program did not get the letters";
+    EXPECT_FALSE(candidateWindow(300ms)) << "the silenced program composes";
+
+    // Back to the first program: it composes.
+    ASSERT_TRUE(runProgram({"xdotool", "search", "--all", "--pid", std::to_string(field_.pid()), "--name",
+                            "taviro-e2e-field", "windowfocus", "--sync"},
+                           errFile_));
+    std::this_thread::sleep_for(300ms);
+    keys({"n", "i", "h", "a", "o"});
+    EXPECT_TRUE(candidateWindow()) << "the program that is not on the list does not compose";
+    keys({"space"});
+    EXPECT_TRUE(waitForText([](const std::string& t) { return t == "你好"; }))
+        << "the program that is not on the list did not get Chinese";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "ControllerFixture.h"
+#include "SharedLib/contract/ApplicationName.h"
 
 namespace taviro::test {
 namespace {
@@ -156,6 +157,16 @@ const SilenceCase kSilenceCases[] = {
     {"RunawayPatternGivesUp", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab",
      {{"^(a+)+$", "slow"}}, true, false},
     {"NoBundleIdentifier", std::nullopt, {{".*", "all"}}, true, false},
+    // Desktop programs, listed as the preferences application lists a picked one.
+    {"PickedProgram", "gedit", {{contract::silencePattern("gedit"), "Text Editor"}}, true, true},
+    {"PickedProgramNotOneWithALongerName", "gedit-beta", {{contract::silencePattern("gedit"), "Text Editor"}},
+     true, false},
+    {"PickedProgramNotOneThatEndsWithIt", "xgedit", {{contract::silencePattern("gedit"), "Text Editor"}}, true,
+     false},
+    {"PickedProgramWithADot", "vim.basic", {{contract::silencePattern("vim.basic"), "Vim"}}, true, true},
+    {"PickedProgramWithADotNotAnyCharacter", "vimxbasic", {{contract::silencePattern("vim.basic"), "Vim"}}, true,
+     false},
+    {"OldToolkitEntryMatchesNoProgram", "taviro-e2e-field", {{"QIBusInputContext", "Qt"}}, true, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, Activation, ::testing::ValuesIn(kSilenceCases),

@@ -3,9 +3,11 @@
 #include "Settings/Pages/DesktopApplications.h"
 #include "Settings/Pages/ResetController.h"
 #include "Settings/Pages/SilenceManager.h"
+#include "SharedLib/contract/ApplicationName.h"
 #include "support/TestHome.h"
 
 #include <fstream>
+#include <tuple>
 
 namespace kelvane {
 namespace {
@@ -20,7 +22,9 @@ protected:
         config_ = std::make_unique<ConfigManager>(folder_);
         config_->silenceDict.clear();
         page_ = std::make_unique<SilenceManager>(*config_);
-        page_->addApplications({{"org.b.desktop", "B"}, {"Zeta.desktop", "Zeta"}, {"org.a.desktop", "A"}});
+        // Each listed under the pattern of the program its entry starts.
+        page_->addApplications(
+            {{"org.b.desktop", "B", "bee"}, {"Zeta.desktop", "Zeta", "Zeta"}, {"org.a.desktop", "A", "ay"}});
         channel_->clear();
     }
     // The list as silence.plist holds it.
@@ -33,18 +37,19 @@ protected:
 };
 
 TEST_F(SilenceManagerTest, RowsAreSortedByIdentifierWithTheirNames) {
-    EXPECT_EQ(page_->data(), (std::vector<std::string>{"Zeta.desktop", "org.a.desktop", "org.b.desktop"}));
+    EXPECT_EQ(page_->data(), (std::vector<std::string>{"^Zeta$", "^ay$", "^bee$"}));
     EXPECT_EQ(page_->objectValue("name", 1), "A");
-    EXPECT_EQ(page_->objectValue("id", 2), "org.b.desktop");
+    EXPECT_EQ(page_->objectValue("id", 2), "^bee$");
     EXPECT_EQ(page_->objectValue("other", 0), "");
     EXPECT_EQ(page_->objectValue("id", 9), "");
     EXPECT_EQ(stored().size(), 3u);
 }
 
 TEST_F(SilenceManagerTest, AddingAgainKeepsOneRowAndSkipsIncompleteEntries) {
-    page_->addApplications({{"org.a.desktop", "A2"}, {"", "No id"}, {"noname.desktop", ""}});
+    page_->addApplications({{"org.a.desktop", "A2", "ay"}, {"noexec.desktop", "No program", ""},
+                            {"noname.desktop", "", "noname"}});
     EXPECT_EQ(page_->numberOfRows(), 3u);
-    EXPECT_EQ(stored().at("org.a.desktop"), "A2");
+    EXPECT_EQ(stored().at("^ay$"), "A2");
     EXPECT_EQ(posted(), reloads(1));
 }
 
@@ -52,7 +57,7 @@ TEST_F(SilenceManagerTest, DeletingSelectedRowsRemovesEachOnce) {
     page_->deleteRows({});
     EXPECT_TRUE(posted().empty());
     page_->deleteRows({0, 2, 7});
-    EXPECT_EQ(page_->data(), (std::vector<std::string>{"org.a.desktop"}));
+    EXPECT_EQ(page_->data(), (std::vector<std::string>{"^ay$"}));
     EXPECT_EQ(stored().size(), 1u);
     EXPECT_EQ(posted(), reloads(2));
 }
@@ -66,13 +71,13 @@ TEST_F(SilenceManagerTest, InPlaceEdits) {
         std::vector<std::string> rows;
         size_t posts;
     } cases[] = {
-        {1, 1, "Alpha", true, {"Zeta.desktop", "org.a.desktop", "org.b.desktop"}, 1},
-        {1, 0, "a.moved.desktop", true, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 2},
-        {2, 0, "org.b.desktop", true, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 2},
-        {1, 0, "", false, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 0},
-        {-1, 1, "nobody", false, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 0},
-        {0, 2, "x", false, {"Zeta.desktop", "a.moved.desktop", "org.b.desktop"}, 0},
-        {0, 0, "org.b.desktop", true, {"a.moved.desktop", "org.b.desktop"}, 2},
+        {1, 1, "Alpha", true, {"^Zeta$", "^ay$", "^bee$"}, 1},
+        {1, 0, "a.moved", true, {"^Zeta$", "^bee$", "a.moved"}, 2},
+        {1, 0, "^bee$", true, {"^Zeta$", "^bee$", "a.moved"}, 2},
+        {1, 0, "", false, {"^Zeta$", "^bee$", "a.moved"}, 0},
+        {-1, 1, "nobody", false, {"^Zeta$", "^bee$", "a.moved"}, 0},
+        {0, 2, "x", false, {"^Zeta$", "^bee$", "a.moved"}, 0},
+        {0, 0, "^bee$", true, {"^bee$", "a.moved"}, 2},
     };
     for (const auto& c : cases) {
         channel_->clear();
@@ -80,16 +85,17 @@ TEST_F(SilenceManagerTest, InPlaceEdits) {
         EXPECT_EQ(page_->data(), c.rows) << c.row << c.column << c.text;
         EXPECT_EQ(posted(), reloads(c.posts)) << c.row << c.column << c.text;
     }
-    EXPECT_EQ(stored().at("a.moved.desktop"), "Alpha");
-    EXPECT_EQ(stored().at("org.b.desktop"), "Zeta"); // the edited row's name wins
+    EXPECT_EQ(stored().at("a.moved"), "Alpha");
+    EXPECT_EQ(stored().at("^bee$"), "Zeta"); // the edited row's name wins
 }
 
-TEST(DesktopApplicationsTest, EntriesGiveNameAndDesktopFileId) {
+TEST(DesktopApplicationsTest, EntriesGiveNameDesktopFileIdAndProgram) {
     const fs::path first = taviro::test::freshDir("apps1"), second = taviro::test::freshDir("apps2");
     fs::create_directories(first / "kde");
     std::ofstream(first / "org.example.Editor.desktop") << "[Desktop Entry]\nType=Application\nName=Editor\n"
                                                            "Name[zh_CN]=编辑器\nExec=editor\n";
-    std::ofstream(first / "kde" / "konsole.desktop") << "[Desktop Entry]\nType=Application\nName=Konsole\n";
+    std::ofstream(first / "kde" / "konsole.desktop") << "[Desktop Entry]\nType=Application\nName=Konsole\n"
+                                                        "Exec=env QT_SCALE=1 /usr/bin/konsole --new-tab\n";
     std::ofstream(first / "hidden.desktop") << "[Desktop Entry]\nType=Application\nName=Hidden\nNoDisplay=true\n";
     std::ofstream(first / "link.desktop") << "[Desktop Entry]\nType=Link\nName=Link\n";
     std::ofstream(first / "noname.desktop") << "[Desktop Entry]\nType=Application\n";
@@ -98,12 +104,24 @@ TEST(DesktopApplicationsTest, EntriesGiveNameAndDesktopFileId) {
     std::ofstream(second / "org.example.Editor.desktop") << "[Desktop Entry]\nType=Application\nName=Shadowed\n";
     std::ofstream(second / "zed.desktop") << "[Desktop Entry]\nType=Application\nName=Zed\n";
     const auto apps = applicationsIn({first, second, first / "missing"});
-    std::vector<std::pair<std::string, std::string>> got;
-    for (const auto& a : apps) got.emplace_back(a.name, a.identifier);
-    EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{{"Editor", "org.example.Editor.desktop"},
-                                                                      {"Konsole", "kde-konsole.desktop"},
-                                                                      {"Other", "other.desktop"},
-                                                                      {"Zed", "zed.desktop"}}));
+    std::vector<std::tuple<std::string, std::string, std::string>> got;
+    for (const auto& a : apps) got.emplace_back(a.name, a.identifier, a.program);
+    EXPECT_EQ(got, (std::vector<std::tuple<std::string, std::string, std::string>>{
+                       {"Editor", "org.example.Editor.desktop", "editor"},
+                       {"Konsole", "kde-konsole.desktop", "konsole"},
+                       {"Other", "other.desktop", ""},
+                       {"Zed", "zed.desktop", ""}}));
+}
+
+// Picking an application lists exactly the pattern the input method matches
+// against the program it finds behind the focused window.
+TEST_F(SilenceManagerTest, PickedEntryIsListedUnderItsProgramsPattern) {
+    const fs::path apps = taviro::test::freshDir("apps");
+    std::ofstream(apps / "org.gnome.gedit.desktop") << "[Desktop Entry]\nType=Application\nName=Text Editor\n"
+                                                      "Exec=/usr/bin/gedit --new-window %U\n";
+    page_->addApplications(applicationsIn({apps}));
+    EXPECT_EQ(stored().at(contract::silencePattern("gedit")), "Text Editor");
+    EXPECT_EQ(stored().count("org.gnome.gedit.desktop"), 0u);
 }
 
 using ResetPanelTest = test::RecordingChannelFixture;
