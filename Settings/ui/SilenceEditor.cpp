@@ -36,7 +36,8 @@ public:
         list_->setObjectName("applications");
         list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
         for (const auto& app : apps_)
-            list_->addItem(QString::fromStdString(app.name) + "  (" + QString::fromStdString(app.identifier) + ")");
+            list_->addItem(QString::fromStdString(app.name) + "  (" +
+                           QString::fromStdString(app.program.empty() ? app.identifier : app.program) + ")");
         layout->addWidget(list_);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         layout->addWidget(buttons);

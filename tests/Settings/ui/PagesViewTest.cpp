@@ -4,6 +4,7 @@
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/PopOver.h"
 #include "Settings/ui/SettingsWindow.h"
+#include "SharedLib/contract/ApplicationName.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
@@ -166,8 +167,12 @@ TEST_F(PagesViewTest, ResetPanelPostsItsCommandAndCloses) {
 TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
     const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
     fs::create_directories(apps);
-    std::ofstream(apps / "org.example.Notes.desktop") << "[Desktop Entry]\nType=Application\nName=Notes\n";
-    std::ofstream(apps / "org.example.Chat.desktop") << "[Desktop Entry]\nType=Application\nName=Chat\n";
+    std::ofstream(apps / "org.example.Notes.desktop") << "[Desktop Entry]\nType=Application\nName=Notes\n"
+                                                        "Exec=notes %U\n";
+    std::ofstream(apps / "org.example.Chat.desktop") << "[Desktop Entry]\nType=Application\nName=Chat\n"
+                                                       "Exec=/usr/bin/chat-app --new\n";
+    // Each picked application is listed under the pattern of its program.
+    const std::string notes = contract::silencePattern("notes"), chatApp = contract::silencePattern("chat-app");
     config_->silenceDict.clear();
     controller_->openSubPage("silence");
     QApplication::processEvents();
@@ -186,24 +191,24 @@ TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
     picker->accept();
     QApplication::processEvents();
     EXPECT_GE(table->rowCount(), 2);
-    EXPECT_EQ(saved()->silenceDict.at("org.example.Notes.desktop"), "Notes");
+    EXPECT_EQ(saved()->silenceDict.at(notes), "Notes");
     EXPECT_TRUE(test::saveScreenshot(*sheet, "sheet-silence"));
 
     int chat = -1;
     for (int r = 0; r < table->rowCount(); ++r)
-        if (table->item(r, 0)->text() == "org.example.Chat.desktop") chat = r;
+        if (table->item(r, 0)->text().toStdString() == chatApp) chat = r;
     ASSERT_GE(chat, 0);
     table->item(chat, 1)->setText("Chat app");
     QApplication::processEvents();
-    EXPECT_EQ(saved()->silenceDict.at("org.example.Chat.desktop"), "Chat app");
+    EXPECT_EQ(saved()->silenceDict.at(chatApp), "Chat app");
     for (int r = 0; r < table->rowCount(); ++r)
-        if (table->item(r, 0)->text() == "org.example.Chat.desktop") chat = r;
+        if (table->item(r, 0)->text().toStdString() == chatApp) chat = r;
     table->item(chat, 0)->setText(""); // refused
     QApplication::processEvents();
-    EXPECT_TRUE(saved()->silenceDict.count("org.example.Chat.desktop"));
+    EXPECT_TRUE(saved()->silenceDict.count(chatApp));
     table->selectRow(chat);
     sheet->findChild<QPushButton*>("deleteButton")->click();
-    EXPECT_FALSE(saved()->silenceDict.count("org.example.Chat.desktop"));
+    EXPECT_FALSE(saved()->silenceDict.count(chatApp));
 }
 
 } // namespace
