@@ -76,7 +76,12 @@ TEST(ProgramName, AProcessIsNamedAsItWasStarted) {
     std::string path = link.string(), seconds = "30";
     char* argv[] = {path.data(), seconds.data(), nullptr};
     ASSERT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
-    EXPECT_EQ(plat::programNameOfProcess(pid), "quiet-sleeper");
+    // Until the child has run its program it is still a copy of this one.
+    std::string name;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((name = plat::programNameOfProcess(pid)) != "quiet-sleeper" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(name, "quiet-sleeper");
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     // Gone, or never there.
