@@ -1,7 +1,9 @@
 #include "Platform/Cloud/FolderStore.h"
 
 #include "Platform/Cloud/CloudOperation.h"
-#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Cloud/StoreFolder.h"
+#include "Platform/Foundation/FileLock.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 
@@ -10,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
+#include <variant>
 #include <system_error>
 #include <unistd.h>
 
@@ -36,56 +40,6 @@ double toSeconds(Date d) {
 }
 Date fromSeconds(double s) {
     return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(s)));
-}
-
-// Copies a file into place through a temporary beside the target, flushed before the
-// rename. Calls `step` with the bytes copied so far. False (and nothing at `to`) on any
-// failure.
-bool copyFileAtomically(const fs::path& from, const fs::path& to, const std::function<void(std::uintmax_t)>& step) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0) return false;
-    const fs::path tmp = to.parent_path() / ("." + to.filename().string() + "." + makeUUIDString() + ".tmp");
-    const int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    std::uintmax_t total = 0;
-    char buf[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        for (ssize_t off = 0; off < n;) {
-            const ssize_t w = ::write(out, buf + off, static_cast<size_t>(n - off));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            off += w;
-        }
-        if (!ok) break;
-        total += static_cast<std::uintmax_t>(n);
-        if (step) step(total);
-    }
-    ::close(in);
-    if (ok && ::fsync(out) != 0) ok = false;
-    if (::close(out) != 0) ok = false;
-    if (ok && ::rename(tmp.c_str(), to.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
-}
-
-std::uintmax_t sizeOf(const fs::path& p) {
-    std::error_code ec;
-    const auto s = fs::file_size(p, ec);
-    return ec ? 0 : s;
 }
 
 // A record as its file holds it.
@@ -188,10 +142,12 @@ int compareValues(const FieldValue* a, const FieldValue* b) {
 
 class FolderDatabase : public Database, public std::enable_shared_from_this<FolderDatabase> {
 public:
-    FolderDatabase(fs::path root, std::string me, bool isPublic, std::set<std::string> moderators,
-                   std::set<std::string> openFields, fs::path cache, std::shared_ptr<SerialQueue> queue)
-        : root_(std::move(root)), me_(std::move(me)), public_(isPublic), moderators_(std::move(moderators)),
-          openFields_(std::move(openFields)), cache_(std::move(cache)), queue_(std::move(queue)) {}
+    FolderDatabase(fs::path top, std::vector<std::string> parts, std::string me, bool isPublic,
+                   std::set<std::string> moderators, std::set<std::string> openFields, fs::path cache,
+                   std::shared_ptr<SerialQueue> queue)
+        : top_(std::move(top)), parts_(std::move(parts)), me_(std::move(me)), public_(isPublic),
+          moderators_(std::move(moderators)), openFields_(std::move(openFields)), cache_(std::move(cache)),
+          queue_(std::move(queue)) {}
 
     void fetchRecords(std::vector<RecordID> ids, DesiredKeys keys, OperationOptions options, FetchProgress progress,
                       std::function<void(FetchResult)> completion) override {
@@ -233,33 +189,51 @@ public:
     }
 
 private:
-    std::optional<Error> reachable() const {
+    // The database's folder and its "Records" and "Assets" folders, each folder on the
+    // way opened from the one before it without following a link.
+    struct Folders {
+        StoreFolder db, records, assets;
+    };
+
+    std::variant<Folders, Error> open() const {
         if (me_.empty()) return makeError(ErrorCode::NotAuthenticated);
-        std::error_code ec;
-        fs::create_directories(root_ / "Records", ec);
-        if (ec || !fs::is_directory(root_ / "Records", ec))
-            return makeError(ErrorCode::NetworkUnavailable, root_.string());
-        return std::nullopt;
+        std::string why;
+        auto dir = StoreFolder::openTop(top_, true, &why);
+        for (const auto& part : parts_) {
+            if (!dir) break;
+            dir = dir->child(part, true, &why);
+        }
+        std::optional<StoreFolder> records, assets;
+        if (dir) records = dir->child("Records", true, &why);
+        if (records) assets = dir->child("Assets", true, &why);
+        if (!assets) {
+            plat::log("store: cannot open the database folder: " + why);
+            return makeError(ErrorCode::NetworkUnavailable, why);
+        }
+        return Folders{std::move(*dir), std::move(*records), std::move(*assets)};
     }
 
-    fs::path recordPath(const std::string& type, const std::string& name) const {
-        return root_ / "Records" / type / (name + ".plist");
-    }
-    fs::path assetFolder(const std::string& name) const { return root_ / "Assets" / name; }
+    static void skipped(const std::string& why) { plat::log("store: skipped a record: " + why); }
 
-    std::optional<Stored> readStored(const fs::path& p) const {
-        const auto v = readPlistFile(p, PlistValue::Type::Dictionary);
-        if (!v) return std::nullopt;
-        return decodeStored(*v);
+    // The record in `file` of `typeDir`; nothing (and `why`) when it cannot be read or is
+    // not a record.
+    std::optional<Stored> readStored(const StoreFolder& typeDir, const std::string& file, std::string* why) const {
+        const auto bytes = typeDir.read(file, kMaxRecordFileBytes, why);
+        if (!bytes) return std::nullopt;
+        const auto v = parsePlist(*bytes);
+        auto s = v && v->isDictionary() ? decodeStored(*v) : std::nullopt;
+        if (!s && why) *why = (typeDir.path() / file).string() + " is not a record";
+        return s;
     }
 
-    // The record file of a name, whatever its type.
-    std::optional<fs::path> findRecord(const std::string& name) const {
+    // The type folder that holds the record file of a name, whatever its type; a type
+    // folder that is a link is not looked into.
+    std::optional<StoreFolder> findRecord(const StoreFolder& records, const std::string& name) const {
         if (!isValidStoreName(name)) return std::nullopt;
-        std::error_code ec;
-        for (const auto& typeDir : fs::directory_iterator(root_ / "Records", ec)) {
-            const fs::path p = typeDir.path() / (name + ".plist");
-            if (fs::is_regular_file(p, ec)) return p;
+        for (const auto& type : records.names()) {
+            if (!isValidStoreName(type)) continue;
+            auto typeDir = records.child(type, false, nullptr);
+            if (typeDir && typeDir->kindOf(name + ".plist") != StoreFolder::Kind::Missing) return typeDir;
         }
         return std::nullopt;
     }
@@ -272,8 +246,10 @@ private:
         return !keys || std::find(keys->begin(), keys->end(), key) != keys->end();
     }
 
-    // The caller's copy of a stored record; assets are copied into the cache.
-    Record toRecord(const Stored& s, const DesiredKeys& keys, const std::function<void(double)>& step) const {
+    // The caller's copy of a stored record; assets are copied into the cache. Nothing
+    // (and `why`) when an asset it names cannot be delivered.
+    std::optional<Record> toRecord(const Folders& f, const Stored& s, const DesiredKeys& keys,
+                                   const std::function<void(double)>& step, std::string* why) const {
         Record r(s.type, RecordID{s.name, s.zone});
         std::uintmax_t total = 0, done = 0;
         std::vector<std::pair<std::string, std::string>> assets;
@@ -284,21 +260,29 @@ private:
             if (!value) continue;
             if (std::holds_alternative<Asset>(*value)) {
                 assets.emplace_back(key, assetName);
-                total += sizeOf(assetFolder(s.name) / assetName);
                 continue;
             }
             r.setValue(key, std::move(*value));
         }
-        for (const auto& [key, assetName] : assets) {
+        if (!assets.empty()) {
+            auto folder = f.assets.child(s.name, false, why);
+            if (!folder) return std::nullopt;
+            for (const auto& [key, assetName] : assets) total += folder->sizeOf(assetName).value_or(0);
             std::error_code ec;
             fs::create_directories(cache_, ec);
-            const fs::path copy = cache_ / (makeUUIDString() + "-" + key);
-            const std::uintmax_t before = done;
-            if (copyFileAtomically(assetFolder(s.name) / assetName, copy, [&](std::uintmax_t n) {
-                    done = before + n;
-                    if (step && total) step(static_cast<double>(done) / static_cast<double>(total));
-                }))
+            for (const auto& [key, assetName] : assets) {
+                const fs::path copy = cache_ / (makeUUIDString() + "-" + key);
+                const std::uintmax_t before = done;
+                if (!folder->copyOut(assetName, copy, kMaxAssetBytes,
+                                     [&](std::uintmax_t n) {
+                                         done = before + n;
+                                         if (step && total)
+                                             step(static_cast<double>(done) / static_cast<double>(total));
+                                     },
+                                     why))
+                    return std::nullopt;
                 r.setValue(key, Asset::downloaded(copy, assetName));
+            }
         }
         if (step) step(1.0);
         r.creationDate = s.created;
@@ -313,21 +297,33 @@ private:
     FetchResult fetchNow(const std::vector<RecordID>& ids, const DesiredKeys& keys, const FetchProgress& progress,
                          ProgressGate& gate) const {
         FetchResult result;
-        if (auto e = reachable()) {
-            result.error = e;
+        auto opened = open();
+        if (auto* e = std::get_if<Error>(&opened)) {
+            result.error = *e;
             return result;
         }
+        const Folders& f = std::get<Folders>(opened);
         for (const auto& id : ids) {
             if (gate.ended()) break;
-            const auto path = findRecord(id.recordName);
-            const auto stored = path ? readStored(*path) : std::nullopt;
-            if (!stored) {
+            const auto typeDir = findRecord(f.records, id.recordName);
+            if (!typeDir) {
                 result.recordErrors[id] = makeError(ErrorCode::UnknownItem, id.recordName);
                 continue;
             }
-            result.records.emplace(id, toRecord(*stored, keys, [&](double f) {
-                                       if (progress) gate.post([progress, id, f] { progress(id, f); });
-                                   }));
+            std::string why;
+            auto stored = readStored(*typeDir, id.recordName + ".plist", &why);
+            auto record = stored ? toRecord(f, *stored, keys,
+                                            [&](double fr) {
+                                                if (progress) gate.post([progress, id, fr] { progress(id, fr); });
+                                            },
+                                            &why)
+                                 : std::nullopt;
+            if (!record) {
+                skipped(why);
+                result.recordErrors[id] = makeError(ErrorCode::UnknownItem, why);
+                continue;
+            }
+            result.records.emplace(id, std::move(*record));
         }
         if (!result.recordErrors.empty()) result.error = result.recordErrors.begin()->second;
         return result;
@@ -335,33 +331,17 @@ private:
 
     bool mayChangeAnything(const Stored& s) const { return s.creator == me_ || (public_ && moderators_.count(me_)); }
 
-    std::optional<Error> saveOne(const Record& record, const SaveProgress& progress, ProgressGate& gate,
-                                 Record& saved) const {
-        const std::string& type = record.recordType();
+    // Whether `record` may be saved over `existing` (nothing when it is new); the keys it
+    // writes when it may.
+    std::variant<std::vector<std::string>, Error> checkSave(const Record& record,
+                                                            const std::optional<Stored>& existing) const {
         const std::string& name = record.recordID().recordName;
-        if (!isValidStoreName(type) || !isValidStoreName(name))
-            return makeError(ErrorCode::InvalidArguments, type + "/" + name);
-        const fs::path path = recordPath(type, name);
-        std::error_code ec;
-        std::optional<Stored> existing;
-        if (fs::exists(path, ec)) {
-            existing = readStored(path);
-            if (!existing) return makeError(ErrorCode::InternalError, "unreadable record " + name);
-        }
         std::vector<std::string> keys;
-        Stored next;
-        const Date now = std::chrono::system_clock::now();
         if (!existing) {
             if (!record.recordChangeTag.empty()) return makeError(ErrorCode::UnknownItem, name);
             keys = record.allKeys();
-            next.type = type;
-            next.name = name;
-            next.zone = record.recordID().zoneName;
-            next.creator = me_;
-            next.created = now;
         } else {
             if (record.recordChangeTag != existing->changeTag) return makeError(ErrorCode::ServerRecordChanged, name);
-            next = *existing;
             keys.assign(record.changedKeys().begin(), record.changedKeys().end());
             if (!mayChangeAnything(*existing)) {
                 for (const auto& key : keys) {
@@ -379,62 +359,187 @@ private:
         }
         for (const auto& key : keys)
             if (!isValidFieldKey(key)) return makeError(ErrorCode::InvalidArguments, key);
+        return keys;
+    }
+
+    // The stored record of `file` in `typeDir`: nothing when there is none; an error when
+    // the entry is there but is no readable record (a link, too large, damaged).
+    std::variant<std::optional<Stored>, Error> existingRecord(const StoreFolder& typeDir,
+                                                              const std::string& file) const {
+        if (typeDir.kindOf(file) == StoreFolder::Kind::Missing) return std::optional<Stored>();
+        std::string why;
+        auto s = readStored(typeDir, file, &why);
+        if (!s) {
+            skipped(why);
+            return makeError(ErrorCode::InternalError, "unreadable record " + why);
+        }
+        return s;
+    }
+
+    // Holds the database's lock file from the change-tag check to the rename of the
+    // record file, so that saves of other processes and machines that share the folder
+    // (and take locks on it) check and write one after another. A folder whose file
+    // system takes no locks is written without one: the change tag then catches only
+    // saves that are not simultaneous.
+    struct WriteLock {
+        std::unique_lock<std::mutex> inProcess; // orders this process's writers where files take no locks
+        std::optional<plat::FileLock> folder;
+    };
+    std::variant<WriteLock, Error> lockDatabase(const Folders& f) const {
+        static std::mutex writers;
+        WriteLock held{std::unique_lock(writers), std::nullopt};
+        std::string why;
+        int err = 0;
+        held.folder = plat::FileLock::acquireAt(f.db.fd(), ".lock", kLockWait, &why, &err);
+        if (held.folder) return held;
+        if (err == EWOULDBLOCK) return makeError(ErrorCode::TimedOut, why);
+        if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL) {
+            static std::once_flag once;
+            std::call_once(once, [&] { plat::log("store: " + why + "; saves are checked by their change tag only"); });
+            return held;
+        }
+        return makeError(ErrorCode::InternalError, why);
+    }
+
+    std::optional<Error> saveOne(const Folders& f, const Record& record, const SaveProgress& progress,
+                                 ProgressGate& gate, Record& saved) const {
+        const std::string& type = record.recordType();
+        const std::string& name = record.recordID().recordName;
+        if (!isValidStoreName(type) || !isValidStoreName(name))
+            return makeError(ErrorCode::InvalidArguments, type + "/" + name);
+        const std::string file = name + ".plist";
+        std::string why;
+        auto typeDir = f.records.child(type, true, &why);
+        if (!typeDir) {
+            skipped(why);
+            return makeError(ErrorCode::InternalError, why);
+        }
+
+        // A first look before any file is copied, so that a refused save copies nothing.
+        auto early = existingRecord(*typeDir, file);
+        if (auto* e = std::get_if<Error>(&early)) return *e;
+        const auto& before = std::get<std::optional<Stored>>(early);
+        auto checked = checkSave(record, before);
+        if (auto* e = std::get_if<Error>(&checked)) return *e;
+        const auto keys = std::get<std::vector<std::string>>(checked);
 
         // Assets first, each under a new name, so the record file never names half a file.
-        std::uintmax_t total = 0, done = 0;
-        for (const auto& key : keys)
-            if (const auto* a = record.assetForKey(key); a && a->storedName().empty()) total += sizeOf(a->fileURL());
-        std::vector<fs::path> written, replaced;
+        std::optional<StoreFolder> assetDir;
+        std::vector<std::string> written;
         auto undo = [&] {
-            for (const auto& p : written) fs::remove(p, ec);
+            for (const auto& a : written) assetDir->remove(a);
         };
+        std::uintmax_t total = 0, done = 0;
+        std::error_code ec;
+        for (const auto& key : keys)
+            if (const auto* a = record.assetForKey(key); a && a->storedName().empty()) {
+                const auto size = fs::file_size(a->fileURL(), ec);
+                if (!ec) total += size;
+            }
+        std::map<std::string, std::string> newAssets; // key -> stored name
         for (const auto& key : keys) {
+            const auto* asset = record.assetForKey(key);
+            if (!asset) continue;
             std::string oldAsset;
-            if (const auto it = next.fields.find(key); it != next.fields.end()) decodeValue(it->second, &oldAsset);
-            const auto* value = record.valueForKey(key);
-            if (!value) {
-                next.fields.erase(key);
-                if (!oldAsset.empty()) replaced.push_back(assetFolder(name) / oldAsset);
-                continue;
+            if (before)
+                if (const auto it = before->fields.find(key); it != before->fields.end())
+                    decodeValue(it->second, &oldAsset);
+            if (!asset->storedName().empty() && asset->storedName() == oldAsset) continue; // unchanged file
+            if (!fs::is_regular_file(asset->fileURL(), ec)) {
+                undo();
+                return makeError(ErrorCode::AssetFileNotFound, asset->fileURL().string());
             }
-            if (const auto* asset = std::get_if<Asset>(value)) {
-                if (!asset->storedName().empty() && asset->storedName() == oldAsset) continue; // unchanged file
-                if (!fs::is_regular_file(asset->fileURL(), ec)) {
-                    undo();
-                    return makeError(ErrorCode::AssetFileNotFound, asset->fileURL().string());
+            if (!assetDir) {
+                assetDir = f.assets.child(name, true, &why);
+                if (!assetDir) {
+                    skipped(why);
+                    return makeError(ErrorCode::InternalError, why);
                 }
-                const std::string assetName = key + "-" + makeUUIDString();
-                fs::create_directories(assetFolder(name), ec);
-                const std::uintmax_t before = done;
-                const RecordID id = record.recordID();
-                if (!copyFileAtomically(asset->fileURL(), assetFolder(name) / assetName, [&](std::uintmax_t n) {
-                        done = before + n;
-                        if (progress && total) {
-                            const double f = static_cast<double>(done) / static_cast<double>(total);
-                            gate.post([progress, id, f] { progress(id, f); });
-                        }
-                    })) {
-                    undo();
-                    return makeError(ErrorCode::InternalError, "cannot copy " + asset->fileURL().string());
-                }
-                written.push_back(assetFolder(name) / assetName);
-                next.fields[key] = encodeValue(*value, assetName);
-                if (!oldAsset.empty()) replaced.push_back(assetFolder(name) / oldAsset);
-                continue;
             }
-            next.fields[key] = encodeValue(*value, {});
-            if (!oldAsset.empty()) replaced.push_back(assetFolder(name) / oldAsset);
+            const std::string assetName = key + "-" + makeUUIDString();
+            const std::uintmax_t start = done;
+            const RecordID id = record.recordID();
+            if (!assetDir->copyIn(asset->fileURL(), assetName, kMaxAssetBytes,
+                                  [&](std::uintmax_t n) {
+                                      done = start + n;
+                                      if (progress && total) {
+                                          const double fr = static_cast<double>(done) / static_cast<double>(total);
+                                          gate.post([progress, id, fr] { progress(id, fr); });
+                                      }
+                                  },
+                                  &why)) {
+                undo();
+                return makeError(ErrorCode::InvalidArguments, "cannot copy " + why);
+            }
+            written.push_back(assetName);
+            newAssets[key] = assetName;
         }
-        next.modified = now;
-        next.modifier = me_;
-        next.changeTag = makeUUIDString();
-        fs::create_directories(path.parent_path(), ec);
-        std::string why;
-        if (gate.ended() || !writePlistFile(path, encodeStored(next), &why)) {
-            undo();
-            return makeError(gate.ended() ? ErrorCode::TimedOut : ErrorCode::InternalError, why);
+
+        // Check again and write, one step for every process that locks the folder.
+        std::vector<std::string> replaced;
+        Stored next;
+        {
+            auto lock = lockDatabase(f);
+            if (auto* e = std::get_if<Error>(&lock)) {
+                undo();
+                return *e;
+            }
+            auto current = existingRecord(*typeDir, file);
+            if (auto* e = std::get_if<Error>(&current)) {
+                undo();
+                return *e;
+            }
+            const auto& existing = std::get<std::optional<Stored>>(current);
+            if (auto recheck = checkSave(record, existing); auto* e = std::get_if<Error>(&recheck)) {
+                undo();
+                return *e;
+            }
+            const Date now = std::chrono::system_clock::now();
+            if (existing) {
+                next = *existing;
+            } else {
+                next.type = type;
+                next.name = name;
+                next.zone = record.recordID().zoneName;
+                next.creator = me_;
+                next.created = now;
+            }
+            for (const auto& key : keys) {
+                std::string oldAsset;
+                if (const auto it = next.fields.find(key); it != next.fields.end()) decodeValue(it->second, &oldAsset);
+                const auto* value = record.valueForKey(key);
+                const auto added = newAssets.find(key);
+                if (!value) {
+                    next.fields.erase(key);
+                } else if (std::holds_alternative<Asset>(*value)) {
+                    if (added == newAssets.end()) continue; // unchanged file
+                    next.fields[key] = encodeValue(*value, added->second);
+                } else {
+                    next.fields[key] = encodeValue(*value, {});
+                }
+                if (!oldAsset.empty()) replaced.push_back(oldAsset);
+            }
+            next.modified = now;
+            next.modifier = me_;
+            next.changeTag = makeUUIDString();
+            const std::string xml = plistToXml(encodeStored(next));
+            if (xml.empty() || xml.size() > kMaxRecordFileBytes) {
+                undo();
+                return makeError(ErrorCode::InvalidArguments,
+                                 xml.empty() ? name + " cannot be written" : name + " is too large for a record file");
+            }
+            if (gate.ended() || !typeDir->write(file, xml, &why)) {
+                undo();
+                return makeError(gate.ended() ? ErrorCode::TimedOut : ErrorCode::InternalError, why);
+            }
         }
-        for (const auto& p : replaced) fs::remove(p, ec);
+        // Old files go only from inside the record's own asset folder.
+        if (!replaced.empty()) {
+            if (!assetDir) assetDir = f.assets.child(name, false, nullptr);
+            if (assetDir)
+                for (const auto& a : replaced)
+                    if (isValidStoreName(a)) assetDir->remove(a);
+        }
         if (progress) {
             const RecordID id = record.recordID();
             gate.post([progress, id] { progress(id, 1.0); });
@@ -449,42 +554,41 @@ private:
         return std::nullopt;
     }
 
-    std::optional<Error> deleteOne(const RecordID& id) const {
-        const auto path = findRecord(id.recordName);
-        if (!path) {
-            if (!isValidStoreName(id.recordName)) return makeError(ErrorCode::InvalidArguments, id.recordName);
-            return std::nullopt; // already gone
-        }
+    std::optional<Error> deleteOne(const Folders& f, const RecordID& id) const {
+        if (!isValidStoreName(id.recordName)) return makeError(ErrorCode::InvalidArguments, id.recordName);
+        auto lock = lockDatabase(f);
+        if (auto* e = std::get_if<Error>(&lock)) return *e;
+        const auto typeDir = findRecord(f.records, id.recordName);
+        if (!typeDir) return std::nullopt; // already gone
         // An unreadable public record has no known creator: only a moderator removes it.
-        const auto stored = readStored(*path);
+        std::string why;
+        const auto stored = readStored(*typeDir, id.recordName + ".plist", &why);
         if (stored ? !mayChangeAnything(*stored) : (public_ && !moderators_.count(me_)))
             return makeError(ErrorCode::PermissionFailure, id.recordName);
-        std::error_code ec;
-        if (!fs::remove(*path, ec) && ec) return makeError(ErrorCode::InternalError, ec.message());
-        fs::remove_all(assetFolder(id.recordName), ec);
+        if (!typeDir->remove(id.recordName + ".plist"))
+            return makeError(ErrorCode::InternalError, "cannot remove " + id.recordName);
+        f.assets.remove(id.recordName);
         return std::nullopt;
     }
 
     ModifyResult modifyNow(const std::vector<Record>& toSave, const std::vector<RecordID>& toDelete,
                            const SaveProgress& progress, ProgressGate& gate) const {
-        // Check and write are one step for the writers of this process; writers on other
-        // machines are caught by the change tag only when they are not simultaneous.
-        static std::mutex writers;
-        std::lock_guard lock(writers);
         ModifyResult result;
-        if (auto e = reachable()) {
-            result.error = e;
+        auto opened = open();
+        if (auto* e = std::get_if<Error>(&opened)) {
+            result.error = *e;
             return result;
         }
+        const Folders& f = std::get<Folders>(opened);
         for (const auto& record : toSave) {
             Record saved(record.recordType(), record.recordID());
-            if (auto e = saveOne(record, progress, gate, saved))
+            if (auto e = saveOne(f, record, progress, gate, saved))
                 result.recordErrors[record.recordID()] = *e;
             else
                 result.savedRecords.push_back(std::move(saved));
         }
         for (const auto& id : toDelete) {
-            if (auto e = deleteOne(id))
+            if (auto e = deleteOne(f, id))
                 result.recordErrors[id] = *e;
             else
                 result.deletedRecordIDs.push_back(id);
@@ -495,19 +599,30 @@ private:
 
     QueryResult queryNow(const QueryCursor& cursor, const DesiredKeys& keys, std::size_t limit) const {
         QueryResult result;
-        if (auto e = reachable()) {
-            result.error = e;
+        auto opened = open();
+        if (auto* e = std::get_if<Error>(&opened)) {
+            result.error = *e;
             return result;
         }
+        const Folders& f = std::get<Folders>(opened);
         if (!isValidStoreName(cursor.query.recordType)) {
             result.error = makeError(ErrorCode::InvalidArguments, cursor.query.recordType);
             return result;
         }
         std::vector<Stored> all;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(root_ / "Records" / cursor.query.recordType, ec)) {
-            if (entry.path().extension() != ".plist") continue;
-            if (auto s = readStored(entry.path()); s && s->type == cursor.query.recordType) all.push_back(std::move(*s));
+        std::string why;
+        if (f.records.kindOf(cursor.query.recordType) != StoreFolder::Kind::Missing) {
+            auto typeDir = f.records.child(cursor.query.recordType, false, &why);
+            if (!typeDir) {
+                skipped(why);
+                return result;
+            }
+            for (const auto& file : typeDir->names()) {
+                if (file.size() <= 6 || file.compare(file.size() - 6, 6, ".plist") != 0 || file[0] == '.') continue;
+                auto s = readStored(*typeDir, file, &why);
+                if (!s) skipped(why);
+                else if (s->type == cursor.query.recordType) all.push_back(std::move(*s));
+            }
         }
         // Decoded sort values, then a stable order by creation and name so cursors page
         // through the same sequence.
@@ -531,12 +646,16 @@ private:
             return x.name < y.name;
         });
         const std::size_t end = limit == 0 ? order.size() : std::min(order.size(), cursor.offset + limit);
-        for (std::size_t i = cursor.offset; i < end; ++i) result.records.push_back(toRecord(all[order[i].second], keys, {}));
+        for (std::size_t i = cursor.offset; i < end; ++i) {
+            if (auto r = toRecord(f, all[order[i].second], keys, {}, &why)) result.records.push_back(std::move(*r));
+            else skipped(why);
+        }
         if (end < order.size()) result.cursor = QueryCursor{cursor.query, end};
         return result;
     }
 
-    fs::path root_;
+    fs::path top_;
+    std::vector<std::string> parts_;
     std::string me_;
     bool public_;
     std::set<std::string> moderators_;
@@ -562,13 +681,14 @@ public:
             config_.cacheFolder = base / "TaviroMac" / "CloudAssets";
         }
         valid_ = isValidStoreName(config_.containerIdentifier);
-        const fs::path root = config_.folder / (valid_ ? config_.containerIdentifier : std::string("invalid"));
         queue_ = callbackQueue();
-        public_ = std::make_shared<FolderDatabase>(root / "Public", me_, true, config_.moderators, config_.openFields,
-                                                   config_.cacheFolder, queue_);
-        private_ = std::make_shared<FolderDatabase>(root / "Private" / (me_.empty() ? "none" : me_), me_, false,
-                                                    std::set<std::string>{}, std::set<std::string>{},
-                                                    config_.cacheFolder, queue_);
+        const std::string container = valid_ ? config_.containerIdentifier : std::string("invalid");
+        public_ = std::make_shared<FolderDatabase>(config_.folder, std::vector<std::string>{container, "Public"}, me_,
+                                                   true, config_.moderators, config_.openFields, config_.cacheFolder,
+                                                   queue_);
+        private_ = std::make_shared<FolderDatabase>(
+            config_.folder, std::vector<std::string>{container, "Private", me_.empty() ? "none" : me_}, me_, false,
+            std::set<std::string>{}, std::set<std::string>{}, config_.cacheFolder, queue_);
     }
 
     const std::string& containerIdentifier() const override { return config_.containerIdentifier; }

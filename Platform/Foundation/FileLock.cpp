@@ -17,6 +17,24 @@ std::optional<FileLock> FileLock::acquire(const std::filesystem::path& lockFile,
         if (error) *error = "cannot open " + lockFile.string() + ": " + std::strerror(errno);
         return std::nullopt;
     }
+    return lockOpened(fd, lockFile.string(), timeout, error, nullptr);
+}
+
+std::optional<FileLock> FileLock::acquireAt(int folderFd, const std::string& name,
+                                            std::chrono::milliseconds timeout, std::string* error,
+                                            int* errorNumber) {
+    int fd = ::openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        if (errorNumber) *errorNumber = errno;
+        if (error) *error = "cannot open " + name + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    return lockOpened(fd, name, timeout, error, errorNumber);
+}
+
+std::optional<FileLock> FileLock::lockOpened(int fd, const std::string& shownName,
+                                             std::chrono::milliseconds timeout, std::string* error,
+                                             int* errorNumber) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto pause = std::chrono::microseconds(200);
     for (;;) {
@@ -24,10 +42,10 @@ std::optional<FileLock> FileLock::acquire(const std::filesystem::path& lockFile,
         const int err = errno;
         if (err == EINTR) continue;
         if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            if (errorNumber) *errorNumber = err;
             if (error)
-                *error = err == EWOULDBLOCK ? lockFile.string() + " is held by another program"
-                                            : "cannot lock " + lockFile.string() + ": " +
-                                                  std::strerror(err);
+                *error = err == EWOULDBLOCK ? shownName + " is held by another program"
+                                            : "cannot lock " + shownName + ": " + std::strerror(err);
             ::close(fd);
             return std::nullopt;
         }

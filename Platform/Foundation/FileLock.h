@@ -18,6 +18,14 @@ public:
                                            std::chrono::milliseconds timeout,
                                            std::string* error = nullptr);
 
+    // The same for the lock file `name` in the open folder `folderFd`, so that no link
+    // on the way is followed. `errorNumber` (when given) is EWOULDBLOCK when another
+    // process held the lock until `timeout`, else the errno of the failed open or lock
+    // (ENOLCK, EOPNOTSUPP, ... on a file system that takes no locks).
+    static std::optional<FileLock> acquireAt(int folderFd, const std::string& name,
+                                             std::chrono::milliseconds timeout,
+                                             std::string* error = nullptr, int* errorNumber = nullptr);
+
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;
     FileLock(const FileLock&) = delete;
@@ -26,6 +34,9 @@ public:
 
 private:
     explicit FileLock(int fd) : fd_(fd) {}
+    static std::optional<FileLock> lockOpened(int fd, const std::string& shownName,
+                                              std::chrono::milliseconds timeout, std::string* error,
+                                              int* errorNumber);
     void release() noexcept;
     int fd_ = -1;
 };

@@ -1,9 +1,13 @@
 #pragma once
 #include "Platform/Cloud/CloudDatabase.h"
+#include "Platform/Cloud/FolderStore.h"
+#include "Platform/Foundation/FileUtil.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <vector>
@@ -49,5 +53,30 @@ inline QueryResult more(Database& db, QueryCursor c, DesiredKeys keys, std::size
     db.continueQuery(std::move(c), std::move(keys), limit, {}, [p](QueryResult r) { p->set_value(std::move(r)); });
     return waitFor(p->get_future());
 }
+
+// A fresh store, cache and folder of files to upload, and accounts on the store.
+class FolderStoreTest : public ::testing::Test {
+protected:
+    std::shared_ptr<Container> open(const std::string& account, std::set<std::string> moderators = {}) {
+        return makeFolderContainer(
+            {store_, "iCloud.test", account, std::move(moderators), {"DownloadTimes"}, cache_});
+    }
+    std::filesystem::path file(const std::string& name, const std::string& bytes) {
+        const std::filesystem::path p = files_ / name;
+        EXPECT_TRUE(plat::writeFileAtomically(p, bytes));
+        return p;
+    }
+    Record table(const std::string& name, std::int64_t downloads, const std::filesystem::path& data) {
+        Record r("MainCodeTables", RecordID::random());
+        r.setValue("Name", name);
+        r.setValue("DownloadTimes", downloads);
+        r.setValue("Data", Asset(data));
+        return r;
+    }
+
+    std::filesystem::path store_ = taviro::test::freshDir("store");
+    std::filesystem::path cache_ = taviro::test::freshDir("cache");
+    std::filesystem::path files_ = taviro::test::freshDir("files");
+};
 
 } // namespace plat::cloud::test

@@ -1,7 +1,6 @@
 #include "Platform/Cloud/CloudOperation.h"
 #include "Platform/Cloud/FolderStore.h"
 #include "Platform/Foundation/FileUtil.h"
-#include "support/TestHome.h"
 #include "CloudTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,30 +15,6 @@ using namespace plat::cloud;
 using namespace plat::cloud::test;
 
 namespace {
-
-class FolderStoreTest : public ::testing::Test {
-protected:
-    std::shared_ptr<Container> open(const std::string& account, std::set<std::string> moderators = {}) {
-        return makeFolderContainer(
-            {store_, "iCloud.test", account, std::move(moderators), {"DownloadTimes"}, cache_});
-    }
-    fs::path file(const std::string& name, const std::string& bytes) {
-        const fs::path p = files_ / name;
-        EXPECT_TRUE(plat::writeFileAtomically(p, bytes));
-        return p;
-    }
-    Record table(const std::string& name, std::int64_t downloads, const fs::path& data) {
-        Record r("MainCodeTables", RecordID::random());
-        r.setValue("Name", name);
-        r.setValue("DownloadTimes", downloads);
-        r.setValue("Data", Asset(data));
-        return r;
-    }
-
-    fs::path store_ = taviro::test::freshDir("store");
-    fs::path cache_ = taviro::test::freshDir("cache");
-    fs::path files_ = taviro::test::freshDir("files");
-};
 
 TEST_F(FolderStoreTest, SavedRecordComesBackWithTypedFieldsAssetAndOwner) {
     auto alice = open("alice");

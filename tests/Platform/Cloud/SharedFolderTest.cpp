@@ -1,0 +1,276 @@
+// A store folder that other accounts write too: saves from two processes at once,
+// links and oversized files put there by someone else.
+#include "Platform/Cloud/FolderStore.h"
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
+#include "CloudTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace plat::cloud;
+using namespace plat::cloud::test;
+
+namespace {
+
+// The counting child (StoreChild.cpp) with pipes on its standard input and output. Every
+// wait is bounded; the destructor kills it by its id.
+class StoreChild {
+public:
+    explicit StoreChild(std::vector<std::string> args) {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0) return;
+        if (::pipe2(out, O_CLOEXEC) != 0) {
+            ::close(in[0]);
+            ::close(in[1]);
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        args.insert(args.begin(), CLOUD_STORE_CHILD);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        toChild_ = in[1];
+        fromChild_ = out[0];
+    }
+    ~StoreChild() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (toChild_ >= 0) ::close(toChild_);
+        if (fromChild_ >= 0) ::close(fromChild_);
+    }
+
+    // Reads the output until it holds `token` (and the line it starts), at most 60 s.
+    bool waitFor(const std::string& token) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            const auto at = output_.find(token);
+            if (at != std::string::npos && output_.find('\n', at) != std::string::npos) return true;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || fromChild_ < 0) return false;
+            pollfd p{fromChild_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+            char buf[256];
+            const ssize_t n = ::read(fromChild_, buf, sizeof buf);
+            if (n <= 0) return false;
+            output_.append(buf, static_cast<size_t>(n));
+        }
+    }
+    void go() {
+        ::close(toChild_);
+        toChild_ = -1;
+    }
+    const std::string& output() const { return output_; }
+
+private:
+    pid_t pid_ = -1;
+    int toChild_ = -1, fromChild_ = -1;
+    std::string output_;
+};
+
+using SharedFolderTest = FolderStoreTest;
+
+TEST_F(SharedFolderTest, TwoProcessesCountingOneRecordLoseNoSaveReportedAsSaved) {
+    auto alice = open("alice");
+    const Record r = table("t", 5, file("t.txt", "rows"));
+    ASSERT_FALSE(save(*alice->publicCloudDatabase(), {r}).error);
+
+    constexpr int kCycles = 100;
+    StoreChild bob({store_.string(), "bob", r.recordID().recordName, std::to_string(kCycles)});
+    StoreChild carol({store_.string(), "carol", r.recordID().recordName, std::to_string(kCycles)});
+    ASSERT_TRUE(bob.waitFor("ready"));
+    ASSERT_TRUE(carol.waitFor("ready"));
+    bob.go();
+    carol.go();
+    ASSERT_TRUE(bob.waitFor("saved")) << bob.output();
+    ASSERT_TRUE(carol.waitFor("saved")) << carol.output();
+
+    int bobSaved = 0, carolSaved = 0, refused = 0;
+    ASSERT_EQ(std::sscanf(bob.output().c_str() + bob.output().find("saved"), "saved %d refused %d", &bobSaved,
+                          &refused),
+              2);
+    ASSERT_EQ(std::sscanf(carol.output().c_str() + carol.output().find("saved"), "saved %d refused %d",
+                          &carolSaved, &refused),
+              2);
+    EXPECT_EQ(bobSaved, kCycles);
+    EXPECT_EQ(carolSaved, kCycles);
+    const auto got = fetch(*alice->publicCloudDatabase(), {r.recordID()}, std::vector<std::string>{"DownloadTimes"});
+    ASSERT_TRUE(got.records.count(r.recordID()));
+    EXPECT_EQ(got.records.at(r.recordID()).integerForKey("DownloadTimes"), 5 + bobSaved + carolSaved);
+}
+
+// Every file and link below `root`, with its content or where it points.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const auto rel = fs::relative(it->path(), root).string();
+        if (it->is_symlink(ec)) out[rel] = "-> " + fs::read_symlink(it->path(), ec).string();
+        else if (it->is_regular_file(ec)) out[rel] = plat::readWholeFile(it->path()).value_or("?");
+        else out[rel] = "/";
+    }
+    return out;
+}
+
+bool anyFileHolds(const fs::path& folder, const std::string& bytes) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file(ec) && plat::readWholeFile(it->path()) == bytes) return true;
+    return false;
+}
+
+TEST_F(SharedFolderTest, LinksInTheStoreAreNeverFollowed) {
+    const std::string secret = "SECRET of the victim";
+    struct Layout {
+        const char* name;
+        // Changes the store after alice saved `id` (whose data file is `asset`), with
+        // `outside` a folder of the victim that holds "secret.txt".
+        std::function<void(const fs::path& publicDb, const std::string& id, const std::string& asset,
+                           const fs::path& outside)>
+            arrange;
+    };
+    const Layout layouts[] = {
+        {"asset is a link to a file outside",
+         [](const fs::path& db, const std::string& id, const std::string& asset, const fs::path& outside) {
+             fs::remove(db / "Assets" / id / asset);
+             fs::create_symlink(outside / "secret.txt", db / "Assets" / id / asset);
+         }},
+        {"asset folder is a link to a folder outside",
+         [](const fs::path& db, const std::string& id, const std::string& asset, const fs::path& outside) {
+             // The victim's folder holds a file of the old asset's name.
+             fs::copy_file(outside / "secret.txt", outside / asset);
+             fs::remove_all(db / "Assets" / id);
+             fs::create_symlink(outside, db / "Assets" / id);
+         }},
+        {"record file is a link",
+         [](const fs::path& db, const std::string& id, const std::string&, const fs::path& outside) {
+             const fs::path rec = db / "Records" / "MainCodeTables" / (id + ".plist");
+             fs::rename(rec, outside / "record.plist");
+             fs::create_symlink(outside / "record.plist", rec);
+         }},
+        {"record type folder is a link",
+         [](const fs::path& db, const std::string&, const std::string&, const fs::path& outside) {
+             fs::rename(db / "Records" / "MainCodeTables", outside / "MainCodeTables");
+             fs::create_symlink(outside / "MainCodeTables", db / "Records" / "MainCodeTables");
+         }},
+        {"database folder is a link",
+         [](const fs::path& db, const std::string&, const std::string&, const fs::path& outside) {
+             fs::rename(db, outside / "Public");
+             fs::create_symlink(outside / "Public", db);
+         }},
+    };
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        store_ = taviro::test::freshDir("store");
+        cache_ = taviro::test::freshDir("cache");
+        const fs::path outside = taviro::test::freshDir("outside");
+        ASSERT_TRUE(plat::writeFileAtomically(outside / "secret.txt", secret));
+        const std::string modName = userRecordNameForAccount("mod");
+        auto alice = open("alice"), bob = open("bob", {modName}), mod = open("mod", {modName});
+
+        const auto first = save(*alice->publicCloudDatabase(), {table("t", 0, file("t.txt", "rows"))});
+        ASSERT_EQ(first.savedRecords.size(), 1u);
+        Record mine = first.savedRecords[0];
+        const std::string id = mine.recordID().recordName;
+        const fs::path db = store_ / "iCloud.test" / "Public";
+        ASSERT_EQ(std::distance(fs::directory_iterator(db / "Assets" / id), fs::directory_iterator()), 1);
+        const std::string asset = fs::directory_iterator(db / "Assets" / id)->path().filename().string();
+        layout.arrange(db, id, asset, outside);
+        const auto before = snapshot(outside);
+
+        plat::LogCapture log;
+        // Another account lists with the files and downloads the record.
+        const auto list = query(*bob->publicCloudDatabase(), {"MainCodeTables", {}}, std::nullopt, 10);
+        for (const auto& r : list.records) EXPECT_NE(r.recordID().recordName, id);
+        const auto got = fetch(*bob->publicCloudDatabase(), {mine.recordID()});
+        EXPECT_FALSE(got.records.count(mine.recordID()));
+        // The owner saves a new file over the record, and a new record; a moderator deletes it.
+        mine.setValue("Data", Asset(file("new.txt", "new rows")));
+        save(*alice->publicCloudDatabase(), {mine});
+        save(*alice->publicCloudDatabase(), {table("u", 0, file("u.txt", "more"))});
+        save(*mod->publicCloudDatabase(), {}, {mine.recordID()});
+
+        EXPECT_EQ(snapshot(outside), before);
+        EXPECT_FALSE(anyFileHolds(cache_, secret));
+        EXPECT_FALSE(anyFileHolds(store_ / "iCloud.test", secret));
+        EXPECT_TRUE(log.contains("is a link")) << layout.name;
+    }
+}
+
+// A valid record file padded with blanks to `size` bytes.
+void padTo(const fs::path& p, std::uintmax_t size) {
+    auto bytes = plat::readWholeFile(p).value_or("");
+    ASSERT_LE(bytes.size(), size);
+    bytes.append(size - bytes.size(), ' ');
+    ASSERT_TRUE(plat::writeFileAtomically(p, bytes));
+}
+
+TEST_F(SharedFolderTest, OversizedFilesAreSkippedBeforeTheyAreRead) {
+    auto alice = open("alice");
+    auto db = alice->publicCloudDatabase();
+    std::vector<Record> records;
+    for (const char* name : {"at the limit", "one byte over", "sparse 400 MB", "good"})
+        records.push_back(table(name, 0, file("t.txt", "rows")));
+    ASSERT_FALSE(save(*db, records).error);
+    const fs::path folder = store_ / "iCloud.test" / "Public" / "Records" / "MainCodeTables";
+    auto recordFile = [&](std::size_t i) { return folder / (records[i].recordID().recordName + ".plist"); };
+    padTo(recordFile(0), kMaxRecordFileBytes);
+    padTo(recordFile(1), kMaxRecordFileBytes + 1);
+    ASSERT_EQ(::truncate(recordFile(2).c_str(), 400ll << 20), 0); // sparse: no disk, no time
+
+    plat::LogCapture log;
+    const auto list = query(*db, {"MainCodeTables", {}}, std::vector<std::string>{"Name"}, 10);
+    ASSERT_FALSE(list.error);
+    std::set<std::string> names;
+    for (const auto& r : list.records) names.insert(r.stringForKey("Name").value_or(""));
+    EXPECT_EQ(names, (std::set<std::string>{"at the limit", "good"}));
+    EXPECT_TRUE(log.contains("is too large"));
+    EXPECT_TRUE(fetch(*db, {records[2].recordID()}).recordErrors.count(records[2].recordID()));
+
+    // An asset larger than the limit is neither fetched nor stored.
+    const fs::path assets = store_ / "iCloud.test" / "Public" / "Assets" / records[3].recordID().recordName;
+    const fs::path stored = fs::directory_iterator(assets)->path();
+    ASSERT_EQ(::truncate(stored.c_str(), static_cast<off_t>(kMaxAssetBytes + 1)), 0);
+    const auto big = fetch(*db, {records[3].recordID()});
+    EXPECT_TRUE(big.recordErrors.count(records[3].recordID()));
+    EXPECT_TRUE(fs::is_empty(cache_));
+
+    const fs::path upload = files_ / "huge.txt";
+    ASSERT_TRUE(plat::writeFileAtomically(upload, "x"));
+    ASSERT_EQ(::truncate(upload.c_str(), static_cast<off_t>(kMaxAssetBytes + 1)), 0);
+    const Record huge = table("huge", 0, upload);
+    const auto refused = save(*db, {huge});
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code, ErrorCode::InvalidArguments);
+    EXPECT_FALSE(fs::exists(store_ / "iCloud.test" / "Public" / "Assets" / huge.recordID().recordName) &&
+                 !fs::is_empty(store_ / "iCloud.test" / "Public" / "Assets" / huge.recordID().recordName));
+}
+
+} // namespace

@@ -1,0 +1,61 @@
+// A second account on a folder store, in its own process: counts downloads of one
+// public record, fetching the record, raising "DownloadTimes" by one and saving it,
+// again after a ServerRecordChanged. Prints "ready", waits until its standard input
+// closes, then prints "saved <n> refused <m>" and exits.
+//
+//   cloud_store_child <store folder> <account> <record name> <cycles>
+#include "Platform/Cloud/CloudDatabase.h"
+#include "Platform/Cloud/FolderStore.h"
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+using namespace plat::cloud;
+
+namespace {
+
+template <class R>
+std::optional<R> bounded(std::future<R> f) {
+    if (f.wait_for(std::chrono::seconds(20)) != std::future_status::ready) return std::nullopt;
+    return f.get();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) return 2;
+    auto container = makeFolderContainer({argv[1], "iCloud.test", argv[2], {}, {"DownloadTimes"}, {}});
+    auto db = container->publicCloudDatabase();
+    const RecordID id{argv[3]};
+    const int cycles = std::stoi(argv[4]);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char c;
+    while (::read(0, &c, 1) > 0) {
+    }
+
+    int saved = 0, refused = 0;
+    for (int attempt = 0; saved < cycles && attempt < cycles * 50; ++attempt) {
+        auto fetched = std::make_shared<std::promise<FetchResult>>();
+        db->fetchRecords({id}, std::vector<std::string>{"DownloadTimes"}, {}, {},
+                         [fetched](FetchResult r) { fetched->set_value(std::move(r)); });
+        auto got = bounded(fetched->get_future());
+        if (!got || !got->records.count(id)) return 3;
+        Record r = got->records.at(id);
+        r.setValue("DownloadTimes", r.integerForKey("DownloadTimes").value_or(0) + 1);
+        auto done = std::make_shared<std::promise<ModifyResult>>();
+        db->modifyRecords({r}, {}, {}, {}, [done](ModifyResult m) { done->set_value(std::move(m)); });
+        auto result = bounded(done->get_future());
+        if (!result) return 4;
+        if (!result->error) ++saved;
+        else if (result->error->code == ErrorCode::ServerRecordChanged) ++refused;
+        else return 5;
+    }
+    std::printf("saved %d refused %d\n", saved, refused);
+    std::fflush(stdout);
+    return 0;
+}
