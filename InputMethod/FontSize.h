@@ -1,4 +1,6 @@
 #pragma once
+#include "SharedLib/contract/CandidateFontSizes.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -6,6 +8,12 @@ namespace taviro {
 
 // The candidate font size; only these raw values make a case.
 enum class FontSize : int { s14 = 14, s16 = 16, s18 = 18, s24 = 24, s32 = 32 };
+
+// The cases are the sizes the preferences application offers.
+static_assert(contract::kCandidateFontSizes ==
+              std::array<int, 5>{static_cast<int>(FontSize::s14), static_cast<int>(FontSize::s16),
+                                 static_cast<int>(FontSize::s18), static_cast<int>(FontSize::s24),
+                                 static_cast<int>(FontSize::s32)});
 
 constexpr std::optional<FontSize> fontSizeFromRaw(std::int64_t raw) {
     switch (raw) {

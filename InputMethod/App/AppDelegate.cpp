@@ -6,8 +6,7 @@
 #include "InputMethod/Core/ConfigManager.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Foundation/Log.h"
-
-#include <sys/stat.h>
+#include "Platform/Foundation/Paths.h"
 
 namespace taviro {
 
@@ -69,11 +68,12 @@ bool AppDelegate::applicationDidFinishLaunching() {
     timer_ = queue_.repeating(std::chrono::milliseconds(2000), [weak] {
         if (auto self = weak.lock()) (*self)->updateTimer();
     });
-    // 12: the user folder and its subfolders, without intermediate folders.
+    // 12: the user folder and its subfolders, with any missing parent (a new
+    // account may have no documents folder yet). Failures are ignored.
     if (!env_.userFolder.empty()) {
-        ::mkdir(env_.userFolder.c_str(), 0777);
+        plat::Paths::ensureFolder(env_.userFolder);
         for (const char* sub : {"KeyMaps", "AssistCodes", "BootButtons", "data", "Extended"})
-            ::mkdir((env_.userFolder / sub).c_str(), 0777);
+            plat::Paths::ensureFolder(env_.userFolder / sub);
     }
     // 13: notices left from an earlier run.
     if (env_.notices) env_.notices->removeAllDelivered();

@@ -1,8 +1,11 @@
 #include "InputMethod/App/FreedesktopNotices.h"
 
 #include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Plist.h"
 
 #include <sdbus-c++/sdbus-c++.h>
+
+#include <cstdlib>
 
 namespace taviro {
 
@@ -10,22 +13,71 @@ namespace {
 constexpr const char* kService = "org.freedesktop.Notifications";
 constexpr const char* kPath = "/org/freedesktop/Notifications";
 constexpr const char* kInterface = "org.freedesktop.Notifications";
+// Replies come within this time or not at all.
+constexpr std::chrono::seconds kReplyTimeout{10};
 } // namespace
 
 struct FreedesktopNoticeCenter::Impl {
     std::unique_ptr<sdbus::IProxy> proxy;
+    std::unique_ptr<sdbus::IProxy> bus;  // org.freedesktop.DBus, for the service's owner
     Executor executor;
+    std::filesystem::path recordFile;
     mutable std::mutex m;
     std::map<std::uint32_t, Notice> delivered;  // by the service's id
+    std::string server;                         // unique name of the service that gave the ids
     std::function<void(const Notice&)> activate;
+    std::function<void(const Notice&)> undelivered;
+
+    // Writes the ids shown now and their server; under `m`.
+    void writeRecordLocked() const {
+        if (recordFile.empty()) return;
+        if (delivered.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(recordFile, ec);
+            return;
+        }
+        plat::PlistValue record = plat::PlistValue::dictionary();
+        record["Server"] = server;
+        plat::PlistValue ids = plat::PlistValue::array();
+        for (const auto& [id, n] : delivered) ids.append(static_cast<std::int64_t>(id));
+        record["Ids"] = std::move(ids);
+        if (!plat::writePlistFile(recordFile, record)) plat::log("notices: the record of shown notices not written");
+    }
+
+    void close(std::uint32_t id) const {
+        try {
+            proxy->callMethodAsync("CloseNotification")
+                .onInterface(kInterface)
+                .withTimeout(kReplyTimeout)
+                .withArguments(id)
+                .uponReplyInvoke([](const sdbus::Error*) {});
+        } catch (const std::exception&) {
+        }
+    }
+
+    void reportUndelivered(const std::shared_ptr<Impl>& self, const Notice& notice) {
+        std::weak_ptr<Impl> weak = self;
+        executor([weak, notice] {
+            if (auto d = weak.lock(); d && d->undelivered) d->undelivered(notice);
+        });
+    }
 };
 
-std::unique_ptr<FreedesktopNoticeCenter> FreedesktopNoticeCenter::create(Executor executor) {
+std::filesystem::path FreedesktopNoticeCenter::defaultRecordFile() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtime || runtime[0] != '/') return {};
+    return std::filesystem::path(runtime) / "TaviroMac2-notices.plist";
+}
+
+std::unique_ptr<FreedesktopNoticeCenter> FreedesktopNoticeCenter::create(Executor executor,
+                                                                         std::filesystem::path recordFile) {
     auto impl = std::make_shared<Impl>();
     impl->executor = std::move(executor);
+    impl->recordFile = std::move(recordFile);
     try {
         auto connection = sdbus::createSessionBusConnection();
-        impl->proxy = sdbus::createProxy(std::move(connection), kService, kPath);
+        impl->proxy = sdbus::createProxy(*connection, kService, kPath);
+        impl->bus = sdbus::createProxy(std::move(connection), "org.freedesktop.DBus", "/org/freedesktop/DBus");
         std::weak_ptr<Impl> weak = impl;
         impl->proxy->uponSignal("ActionInvoked").onInterface(kInterface).call(
             [weak](std::uint32_t id, const std::string&) {
@@ -45,10 +97,11 @@ std::unique_ptr<FreedesktopNoticeCenter> FreedesktopNoticeCenter::create(Executo
             [weak](std::uint32_t id, std::uint32_t) {
                 if (auto d = weak.lock()) {
                     std::lock_guard lk(d->m);
-                    d->delivered.erase(id);
+                    if (d->delivered.erase(id)) d->writeRecordLocked();
                 }
             });
         impl->proxy->finishRegistration();
+        impl->bus->finishRegistration();
     } catch (const std::exception& e) {
         plat::log(std::string("notices: no session bus (") + e.what() + ")");
         return nullptr;
@@ -57,16 +110,20 @@ std::unique_ptr<FreedesktopNoticeCenter> FreedesktopNoticeCenter::create(Executo
 }
 
 FreedesktopNoticeCenter::FreedesktopNoticeCenter(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {
-    // Clicks reach the handler the application sets later.
-    std::weak_ptr<Impl> weak = impl_;
+    // Clicks and undelivered notices reach the handlers the application sets later.
     impl_->activate = [this](const Notice& n) {
         if (onActivate_) onActivate_(n);
+    };
+    impl_->undelivered = [this](const Notice& n) {
+        if (onUndelivered_) onUndelivered_(n);
     };
 }
 
 FreedesktopNoticeCenter::~FreedesktopNoticeCenter() {
     impl_->activate = nullptr;
+    impl_->undelivered = nullptr;
     impl_->proxy.reset();
+    impl_->bus.reset();
 }
 
 void FreedesktopNoticeCenter::deliver(const Notice& notice) {
@@ -76,22 +133,38 @@ void FreedesktopNoticeCenter::deliver(const Notice& notice) {
     std::map<std::string, sdbus::Variant> hints;
     std::weak_ptr<Impl> weak = impl_;
     try {
-        impl_->proxy->callMethodAsync("Notify")
-            .onInterface(kInterface)
-            .withArguments(std::string("TaviroMac2"), std::uint32_t{0}, std::string("input-keyboard"), notice.title,
-                           body, actions, hints, std::int32_t{-1})
-            .uponReplyInvoke([weak, notice](const sdbus::Error* error, std::uint32_t id) {
-                if (error) {
-                    plat::log("notices: the notification service did not take a notice");
+        auto call = impl_->proxy->createMethodCall(kInterface, "Notify");
+        call << std::string("TaviroMac2") << std::uint32_t{0} << std::string("input-keyboard") << notice.title << body
+             << actions << hints << std::int32_t{-1};
+        impl_->proxy->callMethod(
+            call,
+            [weak, notice](sdbus::MethodReply& reply, const sdbus::Error* error) {
+                auto d = weak.lock();
+                if (!d) return;
+                std::uint32_t id = 0;
+                if (!error) {
+                    try {
+                        reply >> id;
+                    } catch (const std::exception&) {
+                        id = 0;
+                    }
+                }
+                if (error || id == 0) {
+                    plat::log("notices: no notification service took a notice; shown another way");
+                    d->reportUndelivered(d, notice);
                     return;
                 }
-                if (auto d = weak.lock()) {
-                    std::lock_guard lk(d->m);
-                    d->delivered[id] = notice;
-                }
-            });
+                std::lock_guard lk(d->m);
+                const std::string server = reply.getSender();
+                if (server != d->server) d->delivered.clear();  // ids of another service mean nothing here
+                d->server = server;
+                d->delivered[id] = notice;
+                d->writeRecordLocked();
+            },
+            kReplyTimeout);
     } catch (const std::exception& e) {
         plat::log(std::string("notices: ") + e.what());
+        impl_->reportUndelivered(impl_, notice);
     }
 }
 
@@ -107,20 +180,41 @@ void FreedesktopNoticeCenter::removeDelivered(const Notice& notice) {
                 ++it;
             }
         }
+        if (!ids.empty()) impl_->writeRecordLocked();
     }
-    for (auto id : ids) {
-        try {
-            impl_->proxy->callMethodAsync("CloseNotification")
-                .onInterface(kInterface)
-                .withArguments(id)
-                .uponReplyInvoke([](const sdbus::Error*) {});
-        } catch (const std::exception&) {
-        }
-    }
+    for (auto id : ids) impl_->close(id);
 }
 
 void FreedesktopNoticeCenter::removeAllDelivered() {
     for (const auto& n : delivered()) removeDelivered(n);
+    // Notices an earlier run left: closed only when the service that gave
+    // their ids still holds the name (a new service reuses ids for others).
+    if (impl_->recordFile.empty()) return;
+    const auto record = plat::readPlistFile(impl_->recordFile, plat::PlistValue::Type::Dictionary);
+    std::error_code ec;
+    std::filesystem::remove(impl_->recordFile, ec);
+    if (!record) return;
+    const auto* server = record->find("Server");
+    const auto* ids = record->find("Ids");
+    if (!server || !server->getString() || !ids || !ids->asArray()) return;
+    std::vector<std::uint32_t> earlier;
+    for (const auto& v : *ids->asArray())
+        if (auto id = v.getInteger(); id && *id > 0 && *id <= UINT32_MAX) earlier.push_back(static_cast<std::uint32_t>(*id));
+    if (earlier.empty()) return;
+    std::weak_ptr<Impl> weak = impl_;
+    try {
+        impl_->bus->callMethodAsync("GetNameOwner")
+            .onInterface("org.freedesktop.DBus")
+            .withTimeout(kReplyTimeout)
+            .withArguments(std::string(kService))
+            .uponReplyInvoke([weak, owner = *server->getString(), earlier](const sdbus::Error* error,
+                                                                           const std::string& now) {
+                auto d = weak.lock();
+                if (!d || error || now != owner) return;
+                for (auto id : earlier) d->close(id);
+            });
+    } catch (const std::exception&) {
+    }
 }
 
 std::vector<Notice> FreedesktopNoticeCenter::delivered() const {

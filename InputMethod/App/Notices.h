@@ -37,9 +37,25 @@ public:
     virtual void removeAllDelivered() = 0;
     virtual std::vector<Notice> delivered() const = 0;
     void setActivationHandler(ActivationHandler handler) { onActivate_ = std::move(handler); }
+    // Receives, on the main queue, a notice that no notification service took
+    // (none runs): the application shows it another way.
+    void setUndeliveredHandler(ActivationHandler handler) { onUndelivered_ = std::move(handler); }
 
 protected:
     ActivationHandler onActivate_;
+    ActivationHandler onUndelivered_;
+};
+
+// Where no notification service can be reached at all: every notice goes
+// straight to the undelivered handler.
+class UnservedNoticeCenter : public NoticeCenter {
+public:
+    void deliver(const Notice& notice) override {
+        if (onUndelivered_) onUndelivered_(notice);
+    }
+    void removeDelivered(const Notice&) override {}
+    void removeAllDelivered() override {}
+    std::vector<Notice> delivered() const override { return {}; }
 };
 
 // Notices kept in memory, for tests: click() acts as the user would.

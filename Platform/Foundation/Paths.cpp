@@ -81,12 +81,6 @@ std::optional<fs::path> documentsFromUserDirs(const std::string& text) {
     return found;
 }
 
-bool ensureFolder(const fs::path& p) {
-    std::error_code ec;
-    fs::create_directories(p, ec);
-    return fs::is_directory(p, ec);
-}
-
 } // namespace
 
 fs::path Paths::homeFolder() {
@@ -98,6 +92,12 @@ fs::path Paths::homeFolder() {
 fs::path Paths::perUserFolder() { return dataHome() / kPerUserName; }
 
 fs::path Paths::perUserFile(std::string_view name) { return perUserFolder() / fs::path(name); }
+
+bool Paths::ensureFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    return fs::is_directory(folder, ec);
+}
 
 bool Paths::ensurePerUserFolder() { return ensureFolder(perUserFolder()); }
 

@@ -30,6 +30,8 @@ public:
     static std::filesystem::path userFolder();
     static std::filesystem::path userFile(std::string_view name);
     static bool ensureUserFolder();
+    // Creates `folder` and its missing parents; true when it is a folder afterwards.
+    static bool ensureFolder(const std::filesystem::path& folder);
 
     // Library folder: $XDG_DATA_HOME, default ~/.local/share.
     static std::filesystem::path libraryFolder();

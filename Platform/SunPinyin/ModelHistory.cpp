@@ -8,6 +8,8 @@
 #include <fstream>
 #include <system_error>
 
+#include <sys/stat.h>
+
 namespace plat {
 
 namespace fs = std::filesystem;
@@ -69,6 +71,47 @@ std::string sunpinyinModelIdentity(const fs::path& dataDir)
         dictSize += static_cast<std::uint64_t>(n);
     }
     return std::to_string(slmSize) + "-" + std::to_string(dictSize) + "-" + hex(hash);
+}
+
+namespace {
+
+// What identifies the files as they are on disk now: "" when one is missing.
+std::string fileStamp(const fs::path& dataDir)
+{
+    std::string stamp = fs::absolute(dataDir).lexically_normal().string();
+    for (const char* name : {"lm_sc.t3g", "pydict_sc.bin"}) {
+        struct stat st {};
+        if (::stat((dataDir / name).c_str(), &st) != 0)
+            return {};
+        stamp += "\n" + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                 std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino) + " " +
+                 std::to_string(st.st_dev);
+    }
+    return stamp;
+}
+
+} // namespace
+
+std::string cachedSunpinyinModelIdentity(const fs::path& dataDir, const fs::path& userDir)
+{
+    const fs::path file = userDir / "model-stamp";
+    const std::string stamp = fileStamp(dataDir);
+    if (stamp.empty())
+        return sunpinyinModelIdentity(dataDir);
+    if (auto text = readWholeFile(file)) {
+        // The stamp, then the identity on the last line.
+        const auto cut = text->rfind('\n', text->size() >= 2 ? text->size() - 2 : 0);
+        if (cut != std::string::npos && text->substr(0, cut) == stamp) {
+            const std::string identity = trimmed(text->substr(cut + 1));
+            if (!identity.empty())
+                return identity;
+        }
+    }
+    const std::string identity = sunpinyinModelIdentity(dataDir);
+    // Only a stamp taken before and after the hash that agree is kept.
+    if (!identity.empty() && fileStamp(dataDir) == stamp)
+        writeFileAtomically(file, stamp + "\n" + identity + "\n");
+    return identity;
 }
 
 bool adoptSunpinyinHistory(const fs::path& userDir, const std::string& identity)

@@ -16,6 +16,11 @@ namespace plat {
 // "" when the files cannot be read.
 std::string sunpinyinModelIdentity(const std::filesystem::path& dataDir);
 
+// The same identity, remembered in `userDir` ("model-stamp") together with the
+// folder, sizes, change times and inodes of the two files: while none of them
+// changes, the dictionary is not read again.
+std::string cachedSunpinyinModelIdentity(const std::filesystem::path& dataDir, const std::filesystem::path& userDir);
+
 // Makes "history" in `userDir` the one written against the model `identity`.
 // False when the history of another model could not be set aside; the caller
 // must then not let the engine read the folder's history.

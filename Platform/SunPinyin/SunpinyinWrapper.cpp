@@ -65,7 +65,7 @@ struct Engine {
         fs::create_directories(userDir, ec);
         // The history is kept per model. When another model's history cannot
         // be set aside, the engine gets a folder of its own for this run.
-        if (!adoptSunpinyinHistory(userDir, sunpinyinModelIdentity(dataDir))) {
+        if (!adoptSunpinyinHistory(userDir, cachedSunpinyinModelIdentity(dataDir, userDir))) {
             userDir = (fs::path(userDir) / "unsaved").string();
             fs::create_directories(userDir, ec);
         }

@@ -40,7 +40,7 @@ void AppDelegate::carryOut(const std::string& url) {
     }
     // Pages registered beyond the five sub-page commands open the same way.
     SettingsController* window = URLSchemeProcessor::keyWindow();
-    if (!parsed->path.empty() && window->openSubPageIfRegistered(parsed->path)) return;
+    if (!parsed->path.empty() && window->takesCommands()) window->openSubPageIfRegistered(parsed->path);
 }
 
 } // namespace kelvane

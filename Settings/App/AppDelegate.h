@@ -14,7 +14,8 @@ public:
     void handleGetURL(const std::optional<std::string>& text);
     // Host "tab": selects a tab; host "functions": shows the system tab and opens a
     // sub-page. Also takes the name of any sub-page registered with the window under
-    // "functions". Anything else is ignored silently.
+    // "functions". Anything else, and any URL while a sheet is open over the window,
+    // is ignored silently.
     void routeURL(const std::string& url);
     // The settings window is up (URLSchemeProcessor::keyWindow()): run what waited.
     void windowDidLoad();

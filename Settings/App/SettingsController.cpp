@@ -114,13 +114,13 @@ void URLSchemeProcessor::setKeyWindow(SettingsController* window) { gKeyWindow =
 
 void URLSchemeProcessor::selectTab(URLSchemeFunctions command) {
     SettingsController* window = keyWindow();
-    if (!window || !window->hasWindow()) return;
+    if (!window || !window->takesCommands()) return;
     if (auto index = tabIndexOf(command)) window->selectTabViewItemAtIndex(*index);
 }
 
 void URLSchemeProcessor::openSubPage(URLSchemeFunctions command) {
     SettingsController* window = keyWindow();
-    if (!window || !window->hasWindow()) return;
+    if (!window || !window->takesCommands()) return;
     if (isSubPage(command)) window->openSubPage(rawValue(command));
     else window->selectTabViewItemAtIndex(kSystemTabIndex);
 }

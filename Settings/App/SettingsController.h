@@ -55,6 +55,9 @@ public:
     virtual bool hasSubPage(std::string_view route) const = 0;
     // Opens the page registered under `route` over the system tab.
     virtual void openSubPage(std::string_view route) = 0;
+    // True while a sheet (a sub-page, an alert, a progress or file dialog) is open
+    // over the window: the sheet, not the window, takes commands then.
+    virtual bool sheetOpen() const { return false; }
 };
 
 // Presenter of the settings window and its tab controller: the tabs, their content
@@ -74,6 +77,9 @@ public:
     // The window went away; nothing is drawn any more.
     void windowWillClose();
     bool hasWindow() const { return view_ != nullptr; }
+    // The window is up and no sheet covers it: URL commands and Touch Bar buttons
+    // act on it only then.
+    bool takesCommands() const { return view_ && !view_->sheetOpen(); }
 
     // Selects a tab by position (URL commands, Touch Bar) and resizes to it.
     void selectTabViewItemAtIndex(int index);

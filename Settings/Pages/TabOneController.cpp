@@ -2,6 +2,7 @@
 
 #include "Settings/ConfigManager.h"
 #include "Settings/InputMethodCommands.h"
+#include "SharedLib/contract/CandidateFontSizes.h"
 
 namespace kelvane {
 namespace {
@@ -43,9 +44,10 @@ std::optional<BoxField> fieldOf(B box) {
 int64_t indexOfShiftedValue(int64_t value) { return value <= 0 ? 0 : value + 1; }
 int64_t valueOfShiftedIndex(int index) { return index >= 1 ? index - 1 : index; }
 
-std::vector<std::string> numberTitles(int from, int to) {
+// The font sizes the candidate windows are laid out for, as menu titles.
+std::vector<std::string> fontSizeTitles() {
     std::vector<std::string> titles;
-    for (int i = from; i <= to; ++i) titles.push_back(std::to_string(i));
+    for (int size : contract::kCandidateFontSizes) titles.push_back(std::to_string(size));
     return titles;
 }
 
@@ -107,7 +109,7 @@ const std::array<TabOneController::BoxInfo, TabOneController::kBoxCount>& TabOne
 
 const std::array<TabOneController::PopUpInfo, TabOneController::kPopUpCount>& TabOneController::popUps() {
     static const std::array<PopUpInfo, kPopUpCount> kPopUps = {{
-        {P::fontSize, "fontSize", "候选字号", numberTitles(12, 32)},
+        {P::fontSize, "fontSize", "候选字号", fontSizeTitles()},
         {P::candidateBarLayout, "candidateBarLayout", "候选栏", {"横排候选栏", "竖排候选栏"}},
         {P::selectBGStyle, "selectBGStyle", "选中样式", {"高亮背景", "仅文字颜色"}},
         {P::s2tType, "s2tType", "繁体样式", {"台湾正体", "香港繁体", "繁体出简", "无脑繁体"}},

@@ -2,7 +2,9 @@
 
 #include "Settings/ui/Style.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QCoreApplication>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -64,6 +66,14 @@ void SettingsWindow::setContentSize(Size size) {
 bool SettingsWindow::hasSubPage(std::string_view route) const { return static_cast<bool>(subPageFactory(route)); }
 
 void SettingsWindow::openSubPage(std::string_view route) { openSubPageSheet(context_, route); }
+
+bool SettingsWindow::sheetOpen() const {
+    // Sheets, alerts and file dialogs are dialogs over this window (or over a
+    // sheet of it); any other modal window counts as well.
+    for (const QDialog* dialog : findChildren<QDialog*>())
+        if (dialog->isVisible()) return true;
+    return QApplication::activeModalWidget() != nullptr;
+}
 
 QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }
 

@@ -23,6 +23,7 @@ public:
     void setContentSize(Size size) override;
     bool hasSubPage(std::string_view route) const override;
     void openSubPage(std::string_view route) override;
+    bool sheetOpen() const override;
 
     QWidget* page(int index) const;
     QTabBar* tabBar() const { return tabBar_; }

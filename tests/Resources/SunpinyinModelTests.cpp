@@ -170,6 +170,37 @@ TEST(ModelHistoryTest, IdentityFollowsTheFiles)
     }
 }
 
+// The remembered identity is the hashed one, and a changed file is hashed again.
+TEST(ModelHistoryTest, RememberedIdentityFollowsTheFiles)
+{
+    const fs::path copy = taviro::test::freshDir("model-copy");
+    const fs::path user = taviro::test::freshDir("model-user");
+    fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
+    fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
+    const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
+    EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), generated);
+    EXPECT_TRUE(fs::exists(user / "model-stamp"));
+    EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), generated);
+
+    // The dictionary replaced by another one (a new file, as an update writes it).
+    {
+        std::string bytes = slurp(copy / "pydict_sc.bin").value_or("");
+        ASSERT_GT(bytes.size(), 3u);
+        bytes[bytes.size() - 3] = '\x7f';
+        std::ofstream(copy / "pydict.new", std::ios::binary) << bytes;
+        fs::rename(copy / "pydict.new", copy / "pydict_sc.bin");
+    }
+    const std::string changed = plat::sunpinyinModelIdentity(copy);
+    EXPECT_NE(changed, generated);
+    EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), changed);
+
+    // A stamp file of another form is no answer.
+    std::ofstream(user / "model-stamp") << "junk\n0-0-0\n";
+    EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), changed);
+    fs::remove(copy / "pydict_sc.bin");
+    EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), "");
+}
+
 // --- libime's model file ---
 
 TEST(KenlmTrieTest, ReadsEveryNgramOfLibimesModel)

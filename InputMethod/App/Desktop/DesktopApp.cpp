@@ -32,6 +32,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCursor>
+#include <QMessageBox>
 #include <QScreen>
 
 #include <chrono>
@@ -68,6 +69,18 @@ std::string executableDir() {
     return ec ? std::string(".") : exe.parent_path().string();
 }
 
+// A notice as a window that does not block typing (no service to show it).
+void showNoticeWindow(const Notice& notice) {
+    auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(notice.title),
+                                QString::fromStdString(notice.title), QMessageBox::Ok);
+    const std::string text = notice.subtitle ? *notice.subtitle + "\n" + notice.informativeText : notice.informativeText;
+    box->setInformativeText(QString::fromStdString(text));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 } // namespace
 
 int runDesktopApp(QApplication& app, const DesktopOptions& options) {
@@ -97,10 +110,12 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         return plat::TextRect{static_cast<double>(p.x()), primaryScreenHeight() - p.y(), 0, 0};
     };
 
-    RecordingNoticeCenter noNotices;
+    UnservedNoticeCenter noService;
     auto desktopNotices = FreedesktopNoticeCenter::create(
         [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
-    NoticeCenter& notices = desktopNotices ? static_cast<NoticeCenter&>(*desktopNotices) : noNotices;
+    NoticeCenter& notices = desktopNotices ? static_cast<NoticeCenter&>(*desktopNotices) : noService;
+    // Without a notification service a notice opens a small window of its own.
+    notices.setUndeliveredHandler(showNoticeWindow);
     // The store's messages (a damaged or long-locked user dictionary) as notices.
     auto storeNotices = std::make_shared<NoticeCenterUserNotice>(notices);
     Database::shared().setUserNotice(storeNotices);

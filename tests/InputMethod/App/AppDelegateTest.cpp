@@ -9,12 +9,14 @@
 #include "InputMethod/PagedCandidateWindow.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 namespace taviro::test {
@@ -103,12 +105,55 @@ TEST_F(AppFixture, ExistingFoldersAreLeftAloneAndAMissingParentIsNoFailure) {
     in >> text;
     EXPECT_EQ(text, "mine");
 
-    // No Documents folder: nothing is created (no intermediate folders), start-up still ends well.
+    // A user folder that cannot be made (its parent is a file) is no failure.
+    std::ofstream(dir / "blocked") << "a file";
     auto env = environment();
-    env.userFolder = dir / "missing" / "塔维输入法";
+    env.userFolder = dir / "blocked" / "塔维输入法";
     AppDelegate app(env);
     EXPECT_TRUE(app.applicationDidFinishLaunching());
-    EXPECT_FALSE(fs::exists(dir / "missing"));
+    EXPECT_TRUE(fs::is_regular_file(dir / "blocked"));
+}
+
+// Sets HOME and XDG_CONFIG_HOME for one test, as a fresh account has them.
+struct FreshAccount {
+    fs::path home = freshDir("account");
+    std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    std::string oldConfig = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+    FreshAccount() {
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    }
+    ~FreshAccount() {
+        ::setenv("HOME", oldHome.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", oldConfig.c_str(), 1);
+    }
+};
+
+// Start-up makes the user folder in the account's documents folder, creating
+// the documents folder itself when the account has none yet.
+TEST_F(AppFixture, TheUserFolderIsMadeInTheDocumentsFolderWithItsParents) {
+    struct Case {
+        const char* name;
+        std::string userDirs;  // ~/.config/user-dirs.dirs, none when empty
+        fs::path documents;    // relative to the home
+    } cases[] = {
+        {"no_documents_folder", "", "Documents"},
+        {"named_by_user_dirs", "XDG_DOCUMENTS_DIR=\"$HOME/文档/work\"\n", fs::path("文档") / "work"},
+    };
+    for (const auto& c : cases) {
+        FreshAccount account;
+        if (!c.userDirs.empty()) {
+            fs::create_directories(account.home / ".config");
+            std::ofstream(account.home / ".config" / "user-dirs.dirs") << c.userDirs;
+        }
+        ASSERT_FALSE(fs::exists(account.home / c.documents)) << c.name;
+        auto env = environment();
+        env.userFolder = plat::Paths::userFolder();
+        AppDelegate app(env);
+        ASSERT_TRUE(app.applicationDidFinishLaunching()) << c.name;
+        for (const char* sub : {"KeyMaps", "AssistCodes", "BootButtons", "data", "Extended"})
+            EXPECT_TRUE(fs::is_directory(account.home / c.documents / "塔维输入法" / sub)) << c.name << " " << sub;
+    }
 }
 
 TEST_F(AppFixture, NoServerEndsStartUp) {

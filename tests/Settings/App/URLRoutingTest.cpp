@@ -20,7 +20,9 @@ public:
     void setContentSize(Size size) override { sizes.push_back(size); }
     bool hasSubPage(std::string_view route) const override { return routes.count(std::string(route)) > 0; }
     void openSubPage(std::string_view route) override { log.push_back("open " + std::string(route)); }
+    bool sheetOpen() const override { return sheet; }
 
+    bool sheet = false;
     std::vector<std::string> log;
     std::vector<Size> sizes;
     std::set<std::string> routes{"silence", "customCodetable", "puncMap", "extended", "bootButton"};
@@ -153,6 +155,29 @@ TEST_F(URLRoutingTest, URLsWaitUntilTheWindowIsUp) {
     delegate_.windowDidLoad();
     EXPECT_EQ(window_.log, (std::vector<std::string>{"tab 3", "tab 2", "open silence"}));
     EXPECT_TRUE(delegate_.pendingURLs().empty());
+}
+
+// While a sheet is open over the window, no URL command and no Touch Bar button
+// changes the window under it; nothing is kept for later either.
+TEST_F(URLRoutingTest, ASheetOverTheWindowTakesNoCommands) {
+    controller_->selectTabViewItemAtIndex(1);
+    window_.log.clear();
+    window_.sheet = true;
+    window_.routes.insert("keyLogger");
+    for (const char* url : {"taviromac2://tab/one", "taviromac2://tab/four", "taviromac2://tab/silence",
+                            "taviromac2://functions/two", "taviromac2://functions/silence",
+                            "taviromac2://functions/keyLogger"}) {
+        delegate_.routeURL(url);
+        EXPECT_TRUE(window_.log.empty()) << url;
+        EXPECT_EQ(controller_->selectedIndex(), 1) << url;
+    }
+    controller_->touchBarSelectedTab("偏好");
+    EXPECT_TRUE(window_.log.empty());
+    EXPECT_TRUE(delegate_.pendingURLs().empty());
+
+    window_.sheet = false;
+    delegate_.routeURL("taviromac2://tab/four");
+    EXPECT_EQ(window_.log, (std::vector<std::string>{"tab 3"}));
 }
 
 TEST_F(URLRoutingTest, NoKeyWindowOrAClosedWindowDoesNothing) {

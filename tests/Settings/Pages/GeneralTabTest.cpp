@@ -4,6 +4,9 @@
 #include "Settings/Pages/TabOneController.h"
 #include "support/TestHome.h"
 
+// The input method's side of "setFontSize" (a header of its own, no link).
+#include "InputMethod/FontSize.h"
+
 namespace kelvane {
 namespace {
 
@@ -78,6 +81,23 @@ TEST_F(GeneralTabTest, LayoutAndFontSizeTellTheInputMethodAfterTheSave) {
                                                   "configNeedsReload", "setFontSize=18"}));
     page_->viewDidAppear();
     EXPECT_EQ(page_->selectedIndex(PopUp::fontSize), item18);
+}
+
+// Every size the menu offers is one the input method draws, and every size it
+// draws is offered: choosing an item sends a size the command accepts.
+TEST_F(GeneralTabTest, TheFontSizeMenuOffersExactlyTheSizesTheInputMethodDraws) {
+    const auto& titles = TabOneController::popUp(PopUp::fontSize).titles;
+    for (std::int64_t raw = -2; raw <= 100; ++raw) {
+        const bool offered = std::find(titles.begin(), titles.end(), std::to_string(raw)) != titles.end();
+        EXPECT_EQ(offered, taviro::fontSizeFromRaw(raw).has_value()) << raw;
+    }
+    for (int index = 0; index < static_cast<int>(titles.size()); ++index) {
+        channel_->clear();
+        page_->choose(PopUp::fontSize, index);
+        const std::int64_t stored = saved()->fontSize;
+        EXPECT_TRUE(taviro::fontSizeFromRaw(stored).has_value()) << titles[static_cast<size_t>(index)];
+        EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", "setFontSize=" + std::to_string(stored)}));
+    }
 }
 
 TEST_F(GeneralTabTest, PopUpsMapTheirItemsToStoredValues) {

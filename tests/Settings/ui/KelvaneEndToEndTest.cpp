@@ -134,18 +134,33 @@ protected:
     std::vector<std::string> env_;
 };
 
-TEST_F(KelvaneEndToEndTest, StartsOnTheURLsPageAndTakesASecondStartsURL) {
-    first_ = spawn({KELVANE_PROGRAM, "taviromac2://functions/silence"}, env_);
+TEST_F(KelvaneEndToEndTest, ASecondStartHandsItsURLToTheFirst) {
+    first_ = spawn({KELVANE_PROGRAM}, env_);
     ASSERT_GT(first_, 0);
-    EXPECT_TRUE(windowAppears("系统"));          // the settings window on the system tab
-    EXPECT_TRUE(windowAppears("静默应用列表"));  // with the silence list open over it
-    EXPECT_FALSE(windowAppears("偏好", 1s));
+    EXPECT_TRUE(windowAppears("偏好"));
 
     const pid_t second = spawn({KELVANE_PROGRAM, "taviromac2://tab/four"}, env_);
     ASSERT_GT(second, 0);
     EXPECT_EQ(waitFor(second, 15s), 0); // handed its URL over and ended
     EXPECT_TRUE(windowAppears("栾舟云"));
     EXPECT_EQ(waitpid(first_, nullptr, WNOHANG), 0); // the first still runs
+}
+
+TEST_F(KelvaneEndToEndTest, StartsOnTheURLsPageAndIgnoresAURLWhileASheetIsOpen) {
+    first_ = spawn({KELVANE_PROGRAM, "taviromac2://functions/silence"}, env_);
+    ASSERT_GT(first_, 0);
+    EXPECT_TRUE(windowAppears("系统"));          // the settings window on the system tab
+    EXPECT_TRUE(windowAppears("静默应用列表"));  // with the silence list open over it
+    EXPECT_FALSE(windowAppears("偏好", 1s));
+
+    // The silence list is a sheet: the tab under it does not change.
+    const pid_t second = spawn({KELVANE_PROGRAM, "taviromac2://tab/four"}, env_);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(waitFor(second, 15s), 0);
+    EXPECT_FALSE(windowAppears("栾舟云", 2s));
+    EXPECT_TRUE(windowAppears("系统"));
+    EXPECT_TRUE(windowAppears("静默应用列表"));
+    EXPECT_EQ(waitpid(first_, nullptr, WNOHANG), 0);
 }
 
 } // namespace

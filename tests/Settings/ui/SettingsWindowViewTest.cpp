@@ -78,9 +78,17 @@ TEST_F(SettingsWindowViewTest, URLsSelectTabsAndOpenSubPagesInTheWindow) {
     ASSERT_TRUE(sheet);
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_TRUE(sheet->findChild<QLabel*>("testPage"));
+    // Under the open sheet a URL changes nothing.
+    delegate.routeURL("taviromac2://tab/one");
+    delegate.routeURL("taviromac2://functions/testPage");
+    QApplication::processEvents();
+    EXPECT_EQ(window_->tabBar()->currentIndex(), 2);
+    EXPECT_EQ(window_->findChildren<QDialog*>("testPageSheet").size(), 1);
     ui::closeSheet(sheet->findChild<QLabel*>("testPage"));
     QApplication::processEvents();
     EXPECT_TRUE(!sheet || !sheet->isVisible());
+    delegate.routeURL("taviromac2://tab/one");
+    EXPECT_EQ(window_->tabBar()->currentIndex(), 0);
 }
 
 TEST_F(SettingsWindowViewTest, ProgressSheetFollowsItsPresenter) {
