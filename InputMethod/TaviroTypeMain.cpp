@@ -127,12 +127,12 @@ int main(int argc, char** argv) {
     if (!engine.finishForExit(std::chrono::seconds(5))) {
         if (const auto waiting = store.pendingUserWrites())
             std::cerr << "taviro-type: " << waiting << " learnt words were not saved: "
-                      << store.userDBLocalPath() << " could not be written (in use by another program, or the disk is full)\n";
+                      << store.userDatabaseTrouble().text << "\n";
         else
             std::cerr << "taviro-type: the user dictionary was still being written at exit\n";
     }
     if (const auto lost = store.lostUserWrites())
-        std::cerr << "taviro-type: " << lost << " learnt words were not saved: " << store.userDBLocalPath()
-                  << " stayed in use by another program or the disk stayed full\n";
+        std::cerr << "taviro-type: " << lost << " learnt words were not saved: " << store.userDatabaseTrouble().text
+                  << "\n";
     return status;
 }

@@ -15,6 +15,10 @@ constexpr const char* kCustomSchema =
     "\"Weight\" INTEGER NOT NULL DEFAULT 0);\n"
     "CREATE INDEX IF NOT EXISTS CodeTable_index ON CodeTable (\"Code\" ASC, \"Weight\" ASC);";
 constexpr const char* kInsertPhrase = "insert into CodeTable values (?,?,?)";
+// custom.db and keys.db are read by the input method while this program writes
+// them: in WAL mode its reads never wait for these writes (the mode stays
+// with the file).
+constexpr const char* kWalMode = "PRAGMA journal_mode = WAL";
 } // namespace
 
 ModelManager& ModelManager::shared() {
@@ -34,6 +38,7 @@ ModelManager::~ModelManager() = default;
 
 void ModelManager::createCustomTables() {
     database_->open();
+    database_->executeStatements(kWalMode);
     database_->executeStatements(kCustomSchema);
     database_->close();
 }
@@ -109,18 +114,27 @@ void ModelManager::createKeyTables() {
         sqlkit::SQLArguments{});
 }
 
+void ModelManager::openKeyLogger() {
+    keyLoggerDB_->open();
+    keyLoggerDB_->executeStatements(kWalMode);
+}
+
 void ModelManager::cleanKeyLogger() {
     CommandBracket bracket(CommandBracket::Kind::Full);
-    keyLoggerDB_->open();
+    openKeyLogger();
+    // One transaction: the input method, writing counts meanwhile, never
+    // finds the tables missing.
+    keyLoggerDB_->beginImmediateTransaction();
     keyLoggerDB_->executeUpdate("drop table \"Key\"", sqlkit::SQLArguments{});
     keyLoggerDB_->executeUpdate("drop table \"Char\"", sqlkit::SQLArguments{});
     createKeyTables();
+    if (!keyLoggerDB_->commit()) keyLoggerDB_->rollback();
     keyLoggerDB_->close();
 }
 
 int64_t ModelManager::sum(KeyLoggerType table, const char* tail, const std::vector<int64_t>& arguments) {
     CommandBracket bracket(CommandBracket::Kind::Full);
-    keyLoggerDB_->open();
+    openKeyLogger();
     createKeyTables();
     // The table name comes from the fixed pair above, never from outside.
     const std::string sql = std::string("select sum(count) from \"") + tableName(table) + tail;

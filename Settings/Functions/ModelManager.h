@@ -55,6 +55,7 @@ public:
     static const char* tableName(KeyLoggerType table) { return table == KeyLoggerType::key ? "Key" : "Char"; }
 
 private:
+    void openKeyLogger();
     int64_t sum(KeyLoggerType table, const char* tail, const std::vector<int64_t>& arguments);
 
     std::unique_ptr<sqlkit::SQLDatabase> database_;

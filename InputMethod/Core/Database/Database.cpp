@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include <sqlite3.h>
@@ -11,6 +13,7 @@
 
 #include "InputMethod/Core/Database/StoreSql.h"
 #include "Platform/Dispatch/WorkerPool.h"
+#include "Platform/Foundation/FileManager.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
@@ -31,6 +34,7 @@ namespace taviro {
 namespace {
 
 const char* const kLockingNormal = "PRAGMA locking_mode =  NORMAL";
+const char* const kWalMode = "PRAGMA journal_mode = WAL";
 const char* const kCompanions[] = {"-journal", "-wal", "-shm"};
 
 // Device and inode of a file: what changes when another file is renamed over
@@ -87,6 +91,45 @@ void waitBrieflyForLocks(const std::shared_ptr<SQLDatabaseQueue>& q) {
     });
 }
 
+// The script without its locking-mode statements: files another program
+// uses too keep the normal mode, taking a lock only while a statement runs.
+// (Set to exclusive before the first read, a connection would also keep a
+// file in WAL mode locked for good.)
+std::string withoutLockingMode(const std::string& script) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < script.size()) {
+        std::size_t end = script.find(';', start);
+        end = end == std::string::npos ? script.size() : end + 1;
+        std::string statement = script.substr(start, end - start);
+        start = end;
+        const auto first = statement.find_first_not_of(" \t\n");
+        if (first != std::string::npos && statement.compare(first, 20, "PRAGMA locking_mode ") == 0) continue;
+        out += statement;
+    }
+    return out;
+}
+
+// Puts a database file shared with the preferences application in WAL mode,
+// so that its readers never wait for its writer. Needs a moment without
+// another program's lock; when it cannot have one, the file keeps its mode
+// until the next opening. Files already in WAL mode are left untouched.
+void useWalMode(const std::string& path) {
+    {
+        std::ifstream in(path, std::ios::binary);
+        char header[20] = {};
+        if (!in.read(header, sizeof header)) return;  // empty, short or unreadable: leave it
+        if (std::memcmp(header, "SQLite format 3", 16) != 0) return;
+        if (header[18] == 2 && header[19] == 2) return;
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, static_cast<int>(Database::kUserLockWait.count()));
+        sqlite3_exec(db, kWalMode, nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(db);
+}
+
 // The file's journal mode in lower case ("wal", "delete", ...); empty when
 // it cannot be read.
 std::string journalMode(const std::shared_ptr<SQLDatabaseQueue>& q) {
@@ -118,11 +161,18 @@ struct Database::Slot {
     int flags = SQLDatabase::kOpenReadOnly;
     Setup setup;
 
+    // For a file that is set aside when damaged: what puts a fresh one in its
+    // place (a writable file is created by opening it).
+    std::function<void()> refill;
+
     std::mutex m;
     std::shared_ptr<SQLDatabaseQueue> queue;
     FileIdentity identity;
     bool closed = false;
     bool refusalLogged = false;
+    // Found damaged and could not be set aside: not read again until the
+    // file at the path changes.
+    bool unusable = false;
 
     bool writable() const { return (flags & SQLDatabase::kOpenReadWrite) != 0; }
 
@@ -161,17 +211,22 @@ struct Database::Slot {
         FileIdentity now;
         const PathKind kind = pathKind(path, &now);
         const bool journalsOk = !writable() || !irregularPath(path);
-        if (queue && kind == PathKind::regular && now == identity && journalsOk) return queue;
+        if (queue && kind == PathKind::regular && now == identity && journalsOk) return unusable ? nullptr : queue;
         if (kind == PathKind::absent && !writable()) return nullptr;
+        // The old file's connection goes first: closing it ends the old
+        // file's write-ahead log, which must not be read as the new file's.
         old = std::move(queue);
-        queue = openLocked();
         if (old) old->close();
+        unusable = false;
+        queue = openLocked();
         return queue;
     }
 
     // Moves the file of `damaged` aside and starts a fresh one; the name it
     // was moved to, or nothing when the slot had moved on already.
-    std::optional<std::string> replaceDamaged(const SQLDatabaseQueue* damaged, const std::string& stamp) {
+    // `failure` gets why the file could not be moved.
+    std::optional<std::string> replaceDamaged(const SQLDatabaseQueue* damaged, const std::string& stamp,
+                                              std::string& failure) {
         std::lock_guard lk(m);
         if (closed || !queue || queue.get() != damaged) return std::nullopt;
         queue->close();
@@ -181,7 +236,11 @@ struct Database::Slot {
         std::error_code ec;
         fs::rename(path, aside, ec);
         if (ec) {
-            plat::log("Could not move " + path + " aside: " + ec.message());
+            failure = ec.message();
+            // Kept open, so that the file's identity stays known and a
+            // replacement is noticed.
+            queue = openLocked();
+            unusable = true;
             return std::nullopt;
         }
         // The journals belong to the moved file and keep their pairing with it.
@@ -189,6 +248,7 @@ struct Database::Slot {
             std::error_code e;
             if (pathKind(path + suffix) == PathKind::regular) fs::rename(path + suffix, aside + suffix, e);
         }
+        if (refill) refill();
         queue = openLocked();
         return aside;
     }
@@ -202,6 +262,15 @@ struct Database::Slot {
         }
         if (q) q->close();
     }
+};
+
+// Custom phrases as last read from custom.db, for the moments another
+// program holds it locked.
+struct Database::CustomMemory {
+    static constexpr std::size_t kMaxCodes = 4096;
+    std::mutex m;
+    std::unordered_map<std::string, std::vector<CodeTable>> rows;
+    bool lockLogged = false;
 };
 
 struct Database::Links {
@@ -270,7 +339,8 @@ std::shared_ptr<Database> Database::create(Locations locations) {
     return std::shared_ptr<Database>(new Database(std::move(locations)));
 }
 
-Database::Database(Locations locations) : locations_(std::move(locations)), pending_(makePendingWrites()) {}
+Database::Database(Locations locations)
+    : locations_(std::move(locations)), pending_(makePendingWrites()), customMemory_(std::make_unique<CustomMemory>()) {}
 
 Database::~Database() {
     stopRetrying();
@@ -370,50 +440,73 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     std::error_code ec;
     fs::create_directories(folder, ec);
 
-    const auto readOnly = [](bool normalLocking, bool keepStatements) {
-        return [normalLocking, keepStatements](const std::shared_ptr<SQLDatabaseQueue>& q) {
-            applyReadOnlyPragmas(q);
-            if (normalLocking) runScript(q, kLockingNormal);
+    // Files of the per-user folder are shared with the preferences
+    // application: no connection keeps one locked between its statements, and
+    // a statement waits only a moment for the other program's lock. Those the
+    // preferences application writes in place while this program reads them
+    // (custom.db, extended.db, keys.db) are in WAL mode, where a reader never
+    // waits for the writer. Bundle files are this program's alone and keep
+    // the exclusive mode.
+    const auto readOnly = [](bool shared, bool keepStatements) {
+        return [shared, keepStatements](const std::shared_ptr<SQLDatabaseQueue>& q) {
+            if (shared) waitBrieflyForLocks(q);
+            applyReadOnlyPragmas(q, !shared);
             if (keepStatements) cacheStatements(q);
         };
     };
     const auto rw = SQLDatabase::kOpenReadWriteCreate;
     const auto ro = SQLDatabase::kOpenReadOnly;
+    const std::string sharedScript = withoutLockingMode(script);
 
-    // user.db is shared with other processes (the preferences application's
-    // import and export, a second client): it uses the normal locking mode
-    // so that no connection keeps the file locked between its writes.
     links->user = Slot::open((folder / "user.db").string(), rw,
-                             [script, opened = hooks().userDatabaseOpened](const std::shared_ptr<SQLDatabaseQueue>& q) {
+                             [sharedScript, opened = hooks().userDatabaseOpened](const std::shared_ptr<SQLDatabaseQueue>& q) {
                                  waitBrieflyForLocks(q);
-                                 runScript(q, script);
                                  runScript(q, kLockingNormal);
+                                 runScript(q, sharedScript);
                                  if (opened && q) q->inDatabase([&](SQLDatabase* db) {
                                      if (db) opened(db);
                                  });
                              });
-    if (links->user) probeUserDatabase(links->user);
+    if (links->user) probeDatabase(Queue::user, links->user);
 
-    links->keyLogger = Slot::open((folder / "keys.db").string(), rw, [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
+    links->keyLogger = Slot::open((folder / "keys.db").string(), rw, [sharedScript](const std::shared_ptr<SQLDatabaseQueue>& q) {
         waitBrieflyForLocks(q);
-        runScript(q, script);
         runScript(q, kLockingNormal);
+        runScript(q, sharedScript);
+        runScript(q, kWalMode);
     });
     links->think = Slot::open((folder / "think.db").string(), rw,
-                              [script](const std::shared_ptr<SQLDatabaseQueue>& q) {
+                              [sharedScript](const std::shared_ptr<SQLDatabaseQueue>& q) {
                                   waitBrieflyForLocks(q);
-                                  runScript(q, script);
+                                  runScript(q, kLockingNormal);
+                                  runScript(q, sharedScript);
                               });
 
     // dag.db's queries carry their values in the SQL text: no statement cache.
     links->dag = Slot::open((locations_.resourceDir / "dag.db").string(), ro, readOnly(false, false));
 
+    const auto walReadOnly = [readOnly](const std::string& path, bool keepStatements) {
+        return [path, setup = readOnly(true, keepStatements)](const std::shared_ptr<SQLDatabaseQueue>& q) {
+            useWalMode(path);
+            setup(q);
+        };
+    };
     if (fileExists(extendedDBLocalPath()))
-        links->extended = Slot::open(extendedDBLocalPath(), ro, readOnly(true, false));
-    if (fileExists(assistDBLocalPath())) links->assist = Slot::open(assistDBLocalPath(), ro, readOnly(false, false));
-    if (fileExists(customDBLocalPath())) links->custom = Slot::open(customDBLocalPath(), ro, readOnly(true, true));
+        links->extended = Slot::open(extendedDBLocalPath(), ro, walReadOnly(extendedDBLocalPath(), false));
+    if (fileExists(assistDBLocalPath())) links->assist = Slot::open(assistDBLocalPath(), ro, readOnly(true, false));
+    if (fileExists(customDBLocalPath())) {
+        links->custom = Slot::open(customDBLocalPath(), ro, walReadOnly(customDBLocalPath(), true));
+        if (links->custom) {
+            // A damaged file gives way to the bundle's phrases, as a missing one does at start-up.
+            links->custom->refill = [this] {
+                if (plat::FileManager::isRegularFile(locations_.resourceDir / "custom.db"))
+                    copyBundledDatabase("custom.db", customDBLocalPath());
+            };
+            probeDatabase(Queue::custom, links->custom);
+        }
+    }
     if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath()))
-        links->main = Slot::open(mainCodeTableDBLocalPath(), ro, readOnly(false, true));
+        links->main = Slot::open(mainCodeTableDBLocalPath(), ro, readOnly(true, true));
     else
         links->main = links->dag;
 
@@ -438,9 +531,10 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     if (pendingUserWrites() > 0) startRetrying(true);
 }
 
-void Database::applyReadOnlyPragmas(const std::shared_ptr<SQLDatabaseQueue>& queue) {
+void Database::applyReadOnlyPragmas(const std::shared_ptr<SQLDatabaseQueue>& queue, bool exclusiveLocking) {
     if (!queue) return;
     for (const auto& pragma : readOnlyPragmas()) {
+        if (!exclusiveLocking && pragma.rfind("PRAGMA locking_mode", 0) == 0) continue;
         // A read-only connection cannot take a file out of WAL mode (SQLite
         // fails with an I/O error): such a file keeps its mode.
         if (pragma.rfind("PRAGMA journal_mode", 0) == 0 && journalMode(queue) == "wal") continue;
@@ -490,10 +584,10 @@ void Database::replaceDamagedFile(Queue which, const SQLDatabaseQueue* damaged) 
         auto lk = readLinks();
         if (links_) slot = links_->get(which);
     }
-    if (slot) replaceDamagedSlot(*slot, damaged);
+    if (slot) replaceDamagedSlot(which, *slot, damaged);
 }
 
-void Database::replaceDamagedSlot(Slot& slot, const SQLDatabaseQueue* damaged) {
+void Database::replaceDamagedSlot(Queue which, Slot& slot, const SQLDatabaseQueue* damaged) {
     const Hooks h = hooks();
     const auto when = h.wallClock ? h.wallClock() : std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
@@ -501,16 +595,35 @@ void Database::replaceDamagedSlot(Slot& slot, const SQLDatabaseQueue* damaged) {
     localtime_r(&t, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    auto aside = slot.replaceDamaged(damaged, stamp);
+    std::string failure;
+    auto aside = slot.replaceDamaged(damaged, stamp, failure);
+    const bool custom = which == Queue::custom;
+    if (!aside && !failure.empty()) {
+        plat::log(std::string(custom ? "The custom phrases file " : "The user dictionary ") + slot.path +
+                  " is damaged and could not be moved aside (" + failure + "): not read until the file is replaced");
+        tellUser(custom ? "自定义短语已损坏" : "用户词库已损坏",
+                 std::string(custom ? "自定义短语文件" : "用户词库") + "已损坏，且无法移开（" + failure +
+                     "），在替换它之前不再使用。");
+        return;
+    }
     if (!aside) return;
     clearCacheNow();
     const std::string name = fs::path(*aside).filename().string();
+    if (custom) {
+        forgetCustomPhrases();
+        const bool fresh = fileExists(slot.path);
+        plat::log("The custom phrases file " + slot.path + " is damaged: it was moved to " + *aside +
+                  (fresh ? " and the bundle's phrases were put in its place" : "; no custom phrases until it is replaced"));
+        tellUser("自定义短语已损坏", "自定义短语文件已损坏，原文件已保留为 " + name +
+                                         (fresh ? "，并换用了初始的自定义短语。" : "。"));
+        return;
+    }
     plat::log("The user dictionary " + slot.path + " is damaged: it was moved to " + *aside +
               " and a new, empty one was started");
     tellUser("用户词库已损坏", "用户词库已损坏，原文件已保留为 " + name + "，并新建了空的用户词库。");
 }
 
-void Database::probeUserDatabase(const std::shared_ptr<Slot>& slot) {
+void Database::probeDatabase(Queue which, const std::shared_ptr<Slot>& slot) {
     // A file that is not a database, or whose first pages are damaged, says
     // so on its first read.
     auto q = slot->current();
@@ -519,6 +632,8 @@ void Database::probeUserDatabase(const std::shared_ptr<Slot>& slot) {
     q->inDatabase([&](SQLDatabase* db) {
         if (!db) return;
         sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(kUserLockWait.count()));
+        const bool logs = db->logsErrors();
+        db->setLogsErrors(false);  // damage is told below, once
         sqlkit::SQLError error;
         auto rs = db->executeQuery("SELECT count(*) FROM sqlite_master", sqlkit::SQLArguments{}, &error);
         int code = rs ? 0 : db->lastErrorCode();
@@ -526,9 +641,10 @@ void Database::probeUserDatabase(const std::shared_ptr<Slot>& slot) {
             if (!rs->next(&error)) code = error.code();
             rs->close();
         }
+        db->setLogsErrors(logs);
         damaged = storesql::isDamagedCode(code);
     });
-    if (damaged) replaceDamagedSlot(*slot, q.get());
+    if (damaged) replaceDamagedSlot(which, *slot, q.get());
 }
 
 void Database::setUserNotice(std::shared_ptr<UserNotice> notice) {
@@ -587,27 +703,91 @@ void Database::storeCachedPhrases(const std::string& key, const std::vector<Code
 
 // --- code tables ---------------------------------------------------------------
 
-std::vector<CodeTable> Database::customPhrases(const std::string& code) {
-    std::vector<CodeTable> records;
-    inQueue(Queue::custom, [&](SQLDatabase* db) { customPhraseRows(db, code, records); });
-    return records;
-}
+namespace {
 
-void Database::customPhraseRows(SQLDatabase* db, const std::string& code, std::vector<CodeTable>& records) {
-    if (!db) return;
-    auto rs = db->executeQuery("SELECT \"Code\",\"Table\",\"Weight\" FROM CodeTable WHERE Code=? ", sqlkit::SQLArguments{code});
-    if (!rs) return;
-    while (rs->next()) {
+// Reads the custom-phrase rows of `code` as stored; the SQLite code of the
+// failure that stopped it, 0 when all were read.
+int readCustomRows(SQLDatabase* db, const std::string& code, std::vector<CodeTable>& rows) {
+    if (!db) return 0;
+    sqlkit::SQLError error;
+    auto rs = db->executeQuery("SELECT \"Code\",\"Table\",\"Weight\" FROM CodeTable WHERE Code=? ",
+                               sqlkit::SQLArguments{code}, &error);
+    if (!rs) return error.code() ? error.code() : db->lastErrorCode();
+    while (rs->next(&error)) {
         auto table = rs->stringForColumnIndex(1);
         if (!table) continue;
         CodeTable r;
         r.code = rs->stringForColumnIndex(0).value_or("");
-        r.table = table->find('#') != std::string::npos ? expandTemplate(*table) : *table;
+        r.table = *table;
         r.weight = rs->doubleForColumnIndex(2);
         r.from = CodeTableFromType::custom;
-        records.push_back(std::move(r));
+        rows.push_back(std::move(r));
     }
     rs->close();
+    return error.code();
+}
+
+} // namespace
+
+std::vector<CodeTable> Database::customPhrases(const std::string& code) {
+    std::vector<CodeTable> rows;
+    for (int attempt = 0;; ++attempt) {
+        rows.clear();
+        int failure = 0;
+        const SQLDatabaseQueue* used = nullptr;
+        const bool ran = withQueue(Queue::custom, [&](SQLDatabaseQueue& q) {
+            used = &q;
+            q.inDatabase([&](SQLDatabase* db) {
+                if (!db) return;
+                // A lock of the preferences application is waited for a
+                // moment at most; damage and locks are told once, below.
+                if (db->sqliteHandle())
+                    sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(kUserLockWait.count()));
+                const bool logs = db->logsErrors();
+                db->setLogsErrors(false);
+                failure = readCustomRows(db, code, rows);
+                if (failure && !storesql::isDamagedCode(failure) && !storesql::isLockedCode(failure) && logs)
+                    plat::log("custom.db: " + db->lastErrorMessage());
+                db->setLogsErrors(logs);
+            });
+        });
+        if (!ran) return {};
+        if (storesql::isDamagedCode(failure) && attempt == 0) {
+            replaceDamagedFile(Queue::custom, used);
+            continue;
+        }
+        if (storesql::isDamagedCode(failure)) return {};
+        std::lock_guard lk(customMemory_->m);
+        if (storesql::isLockedCode(failure)) {
+            if (!customMemory_->lockLogged)
+                plat::log("custom.db is locked by another program: the custom phrases read before are used");
+            customMemory_->lockLogged = true;
+            const auto it = customMemory_->rows.find(code);
+            rows = it != customMemory_->rows.end() ? it->second : std::vector<CodeTable>{};
+        } else if (failure == 0) {
+            customMemory_->lockLogged = false;
+            if (customMemory_->rows.size() >= CustomMemory::kMaxCodes) customMemory_->rows.clear();
+            customMemory_->rows[code] = rows;
+        }
+        break;
+    }
+    for (auto& r : rows)
+        if (r.table.find('#') != std::string::npos) r.table = expandTemplate(r.table);
+    return rows;
+}
+
+void Database::forgetCustomPhrases() {
+    std::lock_guard lk(customMemory_->m);
+    customMemory_->rows.clear();
+}
+
+void Database::customPhraseRows(SQLDatabase* db, const std::string& code, std::vector<CodeTable>& records) {
+    std::vector<CodeTable> rows;
+    readCustomRows(db, code, rows);
+    for (auto& r : rows) {
+        if (r.table.find('#') != std::string::npos) r.table = expandTemplate(r.table);
+        records.push_back(std::move(r));
+    }
 }
 
 std::vector<CodeTable> Database::codeTablePrefixQuery(const std::string& code, bool like) {

@@ -110,8 +110,11 @@ public:
     void openDatabases(const std::string& script);
     // Closes every queue; until the next reload lookups give nothing.
     void closeAll();
-    // Runs the eight read-only pragmas on the queue, one block each.
-    static void applyReadOnlyPragmas(const std::shared_ptr<sqlkit::SQLDatabaseQueue>& queue);
+    // Runs the eight read-only pragmas on the queue, one block each; without
+    // `exclusiveLocking` the connection keeps the normal locking mode (a file
+    // another program writes).
+    static void applyReadOnlyPragmas(const std::shared_ptr<sqlkit::SQLDatabaseQueue>& queue,
+                                     bool exclusiveLocking = true);
     // Both empty the phrase cache at once, under its lock; a lookup that began
     // before stores nothing.
     void cleanCache();
@@ -136,6 +139,8 @@ public:
     bool inAssistDatabase(const std::function<void(sqlkit::SQLDatabase*)>& block);
 
     // --- code tables ----------------------------------------------------
+    // The phrases of `code` in custom.db; while another program holds the
+    // file locked, those read for the code before.
     std::vector<CodeTable> customPhrases(const std::string& code);
     void customPhraseRows(sqlkit::SQLDatabase* db, const std::string& code,
                           std::vector<CodeTable>& records);
@@ -164,6 +169,14 @@ public:
     // or the store closed); those refused because the queue was full.
     std::size_t pendingUserWrites() const;
     std::size_t lostUserWrites() const;
+    // Why user.db cannot be written now, for the log (`text`) and the user
+    // (`notice`).
+    struct UserTrouble {
+        enum Kind { notAFile, noPermission, diskFull, closed, locked } kind;
+        std::string text;
+        std::string notice;
+    };
+    UserTrouble userDatabaseTrouble() const;
     // Tries the waiting writes until none is left (true) or the deadline.
     bool flushPendingUserWrites(std::chrono::steady_clock::time_point deadline);
 
@@ -202,6 +215,7 @@ private:
     struct Slot;
     struct UserWrite;
     struct PendingWrites;
+    struct CustomMemory;
     // busy: locked by another connection; full: the disk is full or writing
     // failed.
     enum class UserOutcome { done, closed, busy, full, damaged };
@@ -235,8 +249,11 @@ private:
                                const std::function<void(sqlkit::SQLDatabase*, UserOutcome&)>& fn);
     // Moves the damaged file of the queue aside and opens a fresh one.
     void replaceDamagedFile(Queue which, const sqlkit::SQLDatabaseQueue* damaged);
-    void replaceDamagedSlot(Slot& slot, const sqlkit::SQLDatabaseQueue* damaged);
-    void probeUserDatabase(const std::shared_ptr<Slot>& slot);
+    void replaceDamagedSlot(Queue which, Slot& slot, const sqlkit::SQLDatabaseQueue* damaged);
+    // Reads the file once: a damaged one is set aside at once.
+    void probeDatabase(Queue which, const std::shared_ptr<Slot>& slot);
+    // Drops the custom phrases read last (the file they came from is gone).
+    void forgetCustomPhrases();
     void noteUserLocked();
     bool userLockedRecently() const;
     // `quiet`: failed statements are not logged.
@@ -289,6 +306,8 @@ private:
     std::shared_ptr<PendingWrites> pending_;
     // Serialises the writes of user.db, so queued ones keep their order.
     std::mutex userWriteMutex_;
+
+    std::unique_ptr<CustomMemory> customMemory_;
 
     mutable std::mutex noticeMutex_;
     std::shared_ptr<UserNotice> notice_;

@@ -11,23 +11,34 @@ using sqlkit::SQLDatabase;
 
 namespace taviro {
 
+namespace {
+
+// The preferences application reads and resets this file: a statement waits
+// only a moment for its lock (the key logger keeps counts it could not write).
+void waitBriefly(SQLDatabase* db) {
+    sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(Database::kUserLockWait.count()));
+}
+
+bool createTables(SQLDatabase* db) {
+    return db->executeUpdate("CREATE TABLE IF NOT EXISTS \"Key\" ('year' INT NOT NULL ,'month' INT NOT NULL ,"
+                             "'day' INT NOT NULL ,'count' INT NOT NULL )",
+                             sqlkit::SQLArguments{}) &&
+           db->executeUpdate("CREATE TABLE IF NOT EXISTS \"Char\" ('year' INT NOT NULL ,'month' INT NOT NULL ,"
+                             "'day' INT NOT NULL ,'count' INT NOT NULL )",
+                             sqlkit::SQLArguments{});
+}
+
+} // namespace
+
 void Database::createKeyLogTables() {
     inQueue(Queue::keyLogger, [](SQLDatabase* db) {
         if (!db || !db->sqliteHandle()) return;
-        // The preferences application reads and resets this file: wait only
-        // a moment for its lock (the key logger keeps counts it could not write).
-        sqlite3_busy_timeout(db->sqliteHandle(), static_cast<int>(kUserLockWait.count()));
-        db->executeUpdate("CREATE TABLE IF NOT EXISTS \"Key\" ('year' INT NOT NULL ,'month' INT NOT NULL ,"
-                          "'day' INT NOT NULL ,'count' INT NOT NULL )",
-                          sqlkit::SQLArguments{});
-        db->executeUpdate("CREATE TABLE IF NOT EXISTS \"Char\" ('year' INT NOT NULL ,'month' INT NOT NULL ,"
-                          "'day' INT NOT NULL ,'count' INT NOT NULL )",
-                          sqlkit::SQLArguments{});
+        waitBriefly(db);
+        createTables(db);
     });
 }
 
 bool Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar) {
-    createKeyLogTables();
     const std::string table = isChar ? "Char" : "Key";
     const std::time_t t = std::chrono::system_clock::to_time_t(date);
     std::tm local{};
@@ -43,7 +54,18 @@ bool Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t c
                                n + " where (select changes()=0);";
     bool written = false;
     const bool ran = inQueue(Queue::keyLogger, [&](SQLDatabase* db) {
-        written = db && db->executeStatements(script);
+        if (!db || !db->sqliteHandle()) return;
+        waitBriefly(db);
+        // All or nothing: a count the caller keeps after a failure must not
+        // have been added in part (the other program may take the lock
+        // between two statements).
+        if (!db->beginImmediateTransaction()) return;
+        written = createTables(db) && db->executeStatements(script);
+        if (written) written = db->commit();
+        if (!sqlite3_get_autocommit(db->sqliteHandle())) db->rollback();
+        // Idle, the write-ahead log holds nothing: a file renamed over this
+        // one can never be read with these pages.
+        if (written) sqlite3_wal_checkpoint_v2(db->sqliteHandle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     });
     return ran && written;
 }

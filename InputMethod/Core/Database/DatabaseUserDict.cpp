@@ -5,6 +5,9 @@
 #include <deque>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <sqlite3.h>
 
 #include "InputMethod/Core/Database/Database.h"
@@ -415,9 +418,37 @@ void Database::noteWaitReason(UserOutcome out) {
         if (!pending_->full || pending_->toldFull) return;
         pending_->toldFull = pending_->reported = true;
     }
-    plat::log("user.db cannot be written, the disk is full: learnt words wait in memory and are written when "
-              "there is room again");
-    tellUser("磁盘空间不足", "磁盘已满，新学的词暂存在内存中，腾出空间后会自动写入。");
+    const auto trouble = userDatabaseTrouble();
+    if (trouble.kind == UserTrouble::diskFull) {
+        plat::log("user.db cannot be written, the disk is full: learnt words wait in memory and are written when "
+                  "there is room again");
+        tellUser("磁盘空间不足", "磁盘已满，新学的词暂存在内存中，腾出空间后会自动写入。");
+        return;
+    }
+    plat::log("user.db cannot be written: " + trouble.text + "; learnt words wait in memory");
+    tellUser("用户词库无法写入", trouble.notice + "，新学的词暂存在内存中。");
+}
+
+Database::UserTrouble Database::userDatabaseTrouble() const {
+    const std::string file = userDBLocalPath();
+    const std::string folder = locations_.userFolder.string();
+    struct stat st{};
+    const bool exists = ::stat(file.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode))
+        return {UserTrouble::notAFile, file + " is a directory, not a database file", "用户词库 user.db 是一个文件夹，不是词库文件"};
+    if (exists && !S_ISREG(st.st_mode))
+        return {UserTrouble::notAFile, file + " is not a regular file", "用户词库 user.db 不是普通文件"};
+    if (::access(folder.c_str(), W_OK) != 0)
+        return {UserTrouble::noPermission, "the folder " + folder + " may not be written (no write permission)",
+                "没有写入文件夹 " + folder + " 的权限"};
+    if (exists && ::access(file.c_str(), W_OK) != 0)
+        return {UserTrouble::noPermission, file + " may not be written (no write permission)", "没有写入用户词库 user.db 的权限"};
+    {
+        std::lock_guard lk(pending_->m);
+        if (pending_->full) return {UserTrouble::diskFull, "the disk is full", "磁盘已满"};
+    }
+    if (!isOpen()) return {UserTrouble::closed, "the dictionary files are closed", "词库已关闭"};
+    return {UserTrouble::locked, file + " is in use by another program", "用户词库被其他程序占用"};
 }
 
 void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
@@ -439,7 +470,8 @@ void Database::enqueueUserWrites(std::vector<UserWrite> writes) {
         full = pending_->full;
     }
     if (firstOfSpell)
-        plat::log("user.db is locked by another program or closed: learnt words wait and are written when it is free");
+        plat::log("user.db cannot be written now (" + userDatabaseTrouble().text +
+                  "): learnt words wait and are written when it can be");
     const std::string stayed = full ? "the disk stayed full" : "user.db stayed locked";
     for (const auto& word : refused) plat::log(stayed + ": the word " + word + " was not learnt");
     if (tellLoss && full)

@@ -25,10 +25,12 @@ inline bool isLockedCode(int code) {
     const int primary = code & 0xff;
     return primary == 5 /* SQLITE_BUSY */ || primary == 6 /* SQLITE_LOCKED */;
 }
-// A file that cannot be written now: the disk is full, or writing it failed.
+// A file that cannot be written now: the disk is full, writing it failed, or
+// the file or its folder may not be written (no journal can be made).
 inline bool isFullCode(int code) {
     const int primary = code & 0xff;
-    return primary == 13 /* SQLITE_FULL */ || primary == 10 /* SQLITE_IOERR */;
+    return primary == 13 /* SQLITE_FULL */ || primary == 10 /* SQLITE_IOERR */ || primary == 8 /* SQLITE_READONLY */ ||
+           primary == 14 /* SQLITE_CANTOPEN */;
 }
 
 } // namespace taviro::storesql

@@ -135,13 +135,16 @@ TEST_F(ReloadTest, ReadOnlyFilesGetTheReadOnlyPragmas) {
         for (const char* pragma : {"query_only", "locking_mode", "synchronous", "temp_store"})
             values.push_back(pragmaValue(conn, pragma));
     }));
-    EXPECT_EQ(values, (std::vector<std::string>{"1", "exclusive", "0", "2"}));
+    // A file of the per-user folder keeps the normal locking mode: the
+    // preferences application writes it.
+    EXPECT_EQ(values, (std::vector<std::string>{"1", "normal", "0", "2"}));
 
     std::shared_ptr<sqlkit::SQLDatabaseQueue> other(
         sqlkit::SQLDatabaseQueue::databaseQueueWithPath((loc_.userFolder / "other.db").string()));
     ASSERT_TRUE(other);
     Database::applyReadOnlyPragmas(other);
     EXPECT_EQ(pragmaValue(*other, "query_only"), "1");
+    EXPECT_EQ(pragmaValue(*other, "locking_mode"), "exclusive");
     Database::applyReadOnlyPragmas(nullptr);
 }
 

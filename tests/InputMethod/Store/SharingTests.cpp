@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "Platform/Foundation/Log.h"
 #include "StoreFixture.h"
@@ -488,6 +489,47 @@ TEST_F(SharingTest, ADamagedUserDictionaryIsMovedAsideAndStartedAfresh) {
         EXPECT_EQ(storedWords(userDb()), std::vector<std::string>{"新"});
         EXPECT_EQ(notice->count(), 1u);
         EXPECT_TRUE(log.contains("is damaged"));
+    }
+}
+
+// A learnt word that cannot be written waits, and the log and the user are
+// told the real reason.
+TEST_F(SharingTest, AnUnwritableUserDictionaryNamesItsCause) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& folder)> before;  // before opening
+        std::function<void(const fs::path& folder)> after;   // after opening
+        const char* cause;
+        bool needsNoRoot;
+    };
+    auto noWrite = [](const fs::path& folder) {
+        fs::permissions(folder, fs::perms::owner_write, fs::perm_options::remove);
+    };
+    std::unique_ptr<ForeignLock> lock;
+    const std::vector<Case> cases = {
+        {"a directory in its place", [](const fs::path& folder) { fs::create_directories(folder / "user.db"); }, {},
+         "is a directory", false},
+        {"a folder without write permission", {}, noWrite, "no write permission", true},
+        {"locked by another program", {}, [&](const fs::path& folder) { lock = std::make_unique<ForeignLock>(folder / "user.db"); },
+         "in use by another program", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsNoRoot && ::geteuid() == 0) continue;
+        SetUp();
+        if (c.before) c.before(loc_.userFolder);
+        plat::LogCapture log;
+        auto& db = open();
+        learn(db, "xin", "心");  // the file is made and written once
+        if (c.after) c.after(loc_.userFolder);
+        learn(db, "xin", "新");
+        EXPECT_GE(db.pendingUserWrites(), 1u);
+        EXPECT_NE(db.userDatabaseTrouble().text.find(c.cause), std::string::npos) << db.userDatabaseTrouble().text;
+        EXPECT_TRUE(log.contains(c.cause)) << ::testing::PrintToString(log.lines());
+        EXPECT_FALSE(log.contains("disk is full"));
+        lock.reset();
+        fs::permissions(loc_.userFolder, fs::perms::owner_all, fs::perm_options::add);
+        db.closeAll();
     }
 }
 

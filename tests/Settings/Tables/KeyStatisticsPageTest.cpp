@@ -2,7 +2,11 @@
 
 #include "ImportTestSupport.h"
 #include "RecordingChannelFixture.h"
+#include "Platform/Foundation/Log.h"
+#include "support/ChildProcess.h"
 #include "support/TestHome.h"
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +59,75 @@ TEST_F(KeyStatisticsPageTest, ResetEmptiesBothKinds) {
     for (auto kind : {KeyLoggerType::key, KeyLoggerType::character})
         EXPECT_EQ(page.counts(kind, 2024y / 3 / 31), (Counts{0, 0, 0, 0, 0, 0}));
 }
+
+#ifdef STORE_CHILD
+// The input method runs as a second process with keys.db open and writes
+// counts: the page reads and resets them at once, and no count is lost or
+// added twice when the page holds the file at the moment of a write.
+TEST(KeyStatisticsAcrossProcesses, ThePageReadsAndResetsWhileTheInputMethodRuns) {
+    // Far below the seconds a held lock made the page wait.
+    constexpr auto kBound = milliseconds(250);
+    auto channel = std::make_shared<plat::RecordingCommandChannel>();
+    auto previous = NotificationSender::setChannel(channel);
+    const auto folder = taviro::test::freshDir("keys-two-programs");
+    const auto bundle = taviro::test::freshDir("keys-bundle");
+    taviro::test::ChildProcess inputMethod(STORE_CHILD, {"store", folder.string(), bundle.string()});
+    ASSERT_EQ(inputMethod.nextLine(), "ready");
+    ASSERT_EQ(inputMethod.ask("log 5"), "logged 1");
+    ASSERT_EQ(inputMethod.ask("char 2"), "logged 1");
+
+    plat::LogCapture log;
+    ModelManager store(folder);
+    KeyStatisticsPage page(store);
+    auto timed = [&](auto&& what) {
+        const auto start = steady_clock::now();
+        what();
+        return steady_clock::now() - start;
+    };
+    Counts keys{}, chars{};
+    EXPECT_LT(timed([&] { keys = page.counts(KeyLoggerType::key); }), kBound);
+    EXPECT_EQ(keys[0], 5);
+    EXPECT_EQ(keys[5], 5);
+    chars = page.counts(KeyLoggerType::character);
+    EXPECT_EQ(chars[0], 2);
+
+    // Counts written after a read are seen by the next one.
+    ASSERT_EQ(inputMethod.ask("log 7"), "logged 1");
+    EXPECT_EQ(page.counts(KeyLoggerType::key)[5], 12);
+
+    EXPECT_LT(timed([&] { page.reset(); }), kBound);
+    for (auto kind : {KeyLoggerType::key, KeyLoggerType::character})
+        EXPECT_EQ(page.counts(kind), (Counts{0, 0, 0, 0, 0, 0}));
+
+    // The input method goes on counting into the emptied tables.
+    ASSERT_EQ(inputMethod.ask("log 3"), "logged 1");
+    EXPECT_EQ(page.counts(KeyLoggerType::key)[5], 3);
+
+    // While this program holds the file, the input method's write gives up at
+    // once and adds nothing (its key logger keeps the count); tried again, it
+    // is added exactly once.
+    {
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(sqlite3_open((folder / "keys.db").c_str(), &holder), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE; UPDATE \"Key\" SET count = count", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        const auto start = steady_clock::now();
+        EXPECT_EQ(inputMethod.ask("log 4"), "logged 0");
+        EXPECT_LT(steady_clock::now() - start, kBound);
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+    }
+    EXPECT_EQ(page.counts(KeyLoggerType::key)[5], 3);
+    ASSERT_EQ(inputMethod.ask("log 4"), "logged 1");
+    EXPECT_EQ(page.counts(KeyLoggerType::key)[5], 7);
+
+    EXPECT_FALSE(log.contains("no such table")) << ::testing::PrintToString(log.lines());
+    EXPECT_FALSE(log.contains("locked")) << ::testing::PrintToString(log.lines());
+    inputMethod.send("quit");
+    EXPECT_EQ(inputMethod.wait(std::chrono::seconds(20)), 0);
+    NotificationSender::setChannel(previous);
+}
+#endif
 
 } // namespace
 } // namespace kelvane
