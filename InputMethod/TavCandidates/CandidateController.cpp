@@ -6,6 +6,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/InputMethodKit/TextInputClient.h"
 
+#include <algorithm>
 #include <any>
 #include <cstdlib>
 
@@ -213,10 +214,20 @@ void CandidateController::placeAndShow(plat::TextInputClient& client,
     const auto screen = screenFor(p);
     if (visiableCandidateCells_.empty() || !screen) return;
     const Size size = frame().size;
-    double x = p.x - 15.0;
-    if (x + size.width > screen->maxX()) x = screen->maxX() - size.width;
-    setFrame(Rect{{x, y(p.y, *screen)}, size});
+    setFrame(Rect{keptOnScreen({p.x - 15.0, y(p.y, *screen)}, size, p.y, *screen), size});
     show();
+}
+
+Point CandidateController::keptOnScreen(Point origin, Size size, double caretY, const Rect& screen) {
+    // Above the caret but past the screen's top: below it, when it fits there.
+    if (origin.y + size.height > screen.maxY()) {
+        const double below = caretY - (size.height + 5.0);
+        if (below >= screen.minY()) origin.y = below;
+    }
+    // Then pulled in from every edge.
+    origin.x = std::max(std::min(origin.x, screen.maxX() - size.width), screen.minX());
+    origin.y = std::min(std::max(origin.y, screen.minY()), screen.maxY() - size.height);
+    return origin;
 }
 
 } // namespace taviro

@@ -108,10 +108,19 @@ protected:
     std::optional<Rect> screenFor(Point p) const;
     // The client's caret, or the mouse when the client gives (0, 0).
     Point caretPoint(plat::TextInputClient& client) const;
-    // Moves the window to 15 left of the caret (pulled in from the screen's
-    // right edge, never held at the left) at the height `y` gives for the
-    // caret and its screen, and shows it; nothing without a page or screen.
+    // Moves the window to 15 left of the caret at the height `y` gives for
+    // the caret and its screen, kept on that screen, and shows it; nothing
+    // without a page or screen.
     void placeAndShow(plat::TextInputClient& client, const std::function<double(double, const Rect&)>& y);
+
+public:
+    // A window origin moved onto `screen`: a window that would stick out
+    // above the screen goes below the caret (at caretY) where it fits there;
+    // then it is pulled in from the edges, the top and left edges winning
+    // when the window is larger than the screen.
+    static Point keptOnScreen(Point origin, Size size, double caretY, const Rect& screen);
+
+protected:
     std::shared_ptr<const Settings> settings() const;
     void post(const AccessibilityEvent& event);
     void changed();

@@ -368,10 +368,10 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         {"row below the caret", false, {500, 500, 2, 20}, {main}, {}, Point{485, 465}},
         {"row near the bottom goes up 70", false, {500, 60, 2, 20}, {main}, {}, Point{485, 95}},
         {"row at the right edge", false, {1900, 500, 2, 20}, {main}, {}, Point{1780, 465}},
-        {"row at the left edge is not held", false, {5, 500, 2, 20}, {main}, {}, Point{-10, 465}},
+        {"row at the left edge is held at the edge", false, {5, 500, 2, 20}, {main}, {}, Point{0, 465}},
         {"unknown caret: the mouse", false, {0, 0, 0, 0}, {main}, {300, 400}, Point{285, 365}},
         {"second screen", false, {3190, 500, 2, 20}, {main, side}, {}, Point{3060, 465}},
-        {"outside every screen: the main screen", false, {2500, 2000, 2, 20}, {main}, {}, Point{1780, 1965}},
+        {"outside every screen: on the main screen", false, {2500, 2000, 2, 20}, {main}, {}, Point{1780, 1050}},
         {"no screen: not shown", false, {500, 500, 2, 20}, {}, {}, std::nullopt},
         {"column below the caret", true, {500, 500, 2, 20}, {main}, {}, Point{485, 405}},
         {"column near the bottom goes above", true, {500, 150, 2, 20}, {main}, {}, Point{485, 185}},
@@ -390,6 +390,55 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
             EXPECT_EQ(w->frame().origin, *c.origin) << c.name;
         }
     }
+}
+
+// Every layout and font size, the caret anywhere on a 1280 x 800 screen:
+// the window stays whole on the screen and never sits on the caret's line
+// when there is room on either side of it.
+TEST_F(CandidateFixture, PlacementKeepsTheWindowOnTheScreen) {
+    const Rect screen{{0, 0}, {1280, 800}};
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+    const double caretHeight = 20;
+    for (const bool vertical : {false, true})
+        for (const FontSize size : {FontSize::s14, FontSize::s16, FontSize::s18, FontSize::s24, FontSize::s32})
+            for (const double caretY : {780.0, 680.0, 500.0, 400.0, 150.0, 60.0, 0.0})
+                for (const double caretX : {0.0, 640.0, 1275.0}) {
+                    std::unique_ptr<CandidateController> w;
+                    if (vertical) w = make<CandidatesVController>(2.0);
+                    else w = make<CandidatesHController>(2.0);
+                    w->setFontSize(size);
+                    delegate.list = pairs(9);
+                    client.setLineRect({caretX, caretY, 2, caretHeight});
+                    w->showAtCaret(&client);
+                    const Rect f = w->frame();
+                    const std::string name = std::string(vertical ? "column" : "row") + " at " +
+                                             std::to_string(static_cast<int>(size)) + ", caret (" +
+                                             std::to_string(caretX) + ", " + std::to_string(caretY) + ")";
+                    ASSERT_TRUE(w->isVisible()) << name;
+                    EXPECT_GE(f.minX(), screen.minX()) << name;
+                    EXPECT_LE(f.maxX(), screen.maxX()) << name;
+                    EXPECT_GE(f.minY(), screen.minY()) << name;
+                    EXPECT_LE(f.maxY(), screen.maxY()) << name;
+                    const bool roomBelow = caretY - f.size.height - 5 >= screen.minY();
+                    const bool roomAbove = caretY + caretHeight + f.size.height <= screen.maxY();
+                    if (roomBelow || roomAbove)
+                        EXPECT_TRUE(f.maxY() <= caretY || f.minY() >= caretY) << name << " covers the caret";
+                }
+}
+
+// A tall column at the largest font with the caret near the top of the
+// screen: below the caret, not off the top.
+TEST_F(CandidateFixture, TallColumnNearTheTopGoesBelowTheCaret) {
+    const Rect screen{{0, 0}, {1280, 800}};
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+    auto w = make<CandidatesVController>(2.0);
+    w->setFontSize(FontSize::s32);
+    delegate.list = pairs(9);
+    client.setLineRect({300, 680, 2, 20});  // 100 pixels from the top
+    w->showAtCaret(&client);
+    ASSERT_TRUE(w->isVisible());
+    ASSERT_GT(w->frame().size.height, 400);
+    EXPECT_EQ(w->frame().maxY(), 680 - 5);
 }
 
 TEST_F(CandidateFixture, NoClientDoesNothing) {
