@@ -61,11 +61,25 @@ void StatusHint::show(const std::string& text, plat::TextInputClient* client, bo
     env_.queue->after(std::chrono::milliseconds(1000), [weak] {
         if (auto self = weak.lock()) (*self)->hideStep();
     });
+    changed();
 }
 
 void StatusHint::hideStep() {
     --shiftCount_;
-    if (shiftCount_ == 0 && alpha_ != 0) alpha_ = 0;
+    if (shiftCount_ == 0 && alpha_ != 0) {
+        alpha_ = 0;
+        changed();
+    }
+}
+
+void StatusHint::hideNow() {
+    if (alpha_ == 0) return;
+    alpha_ = 0;
+    changed();
+}
+
+void StatusHint::changed() {
+    if (env_.changed) env_.changed(*this);
 }
 
 } // namespace taviro

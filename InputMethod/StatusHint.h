@@ -28,6 +28,9 @@ public:
         std::function<plat::TextRect()> mouseLocation;
         // Where the hide step is scheduled. Default: the shared main queue.
         plat::MainQueue* queue = nullptr;
+        // Told after every change of the image, frame or transparency (a
+        // view follows the model by it; nothing polls).
+        std::function<void(const StatusHint&)> changed;
     };
 
     static constexpr double kSide = 22.0;
@@ -43,7 +46,7 @@ public:
     // One pending hide: the last one fades the hint out.
     void hideStep();
     // Hidden at once (deactivation).
-    void hideNow() { alpha_ = 0; }
+    void hideNow();
 
     bool isCreated() const { return created_; }
     const std::string& imageName() const { return imageName_; }
@@ -52,6 +55,8 @@ public:
     int shiftCount() const { return shiftCount_; }
 
 private:
+    void changed();
+
     Environment env_;
     bool created_ = false;
     std::string imageName_;

@@ -100,11 +100,22 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     CandidateWindowHolder windows;
     windows.setFactory(qt::candidateWindowFactory(windows));
 
+    // The status hint of the controller that showed one last, drawn when its
+    // model changes; another controller's hide step leaves it alone.
+    StatusHintView hintView;
+    const StatusHint* shownHint = nullptr;
+    auto hintChanged = [&hintView, &shownHint](const StatusHint& hint) {
+        if (hint.alpha() <= 0 && &hint != shownHint) return;
+        shownHint = hint.alpha() > 0 ? &hint : nullptr;
+        hintView.sync(hint, primaryScreenHeight());
+    };
+
     ControllerEnvironment controllerEnv;
     controllerEnv.engine = &adapter;
     controllerEnv.config = &config;
     controllerEnv.windows = &windows;
     controllerEnv.hint.screens = screenFrames;
+    controllerEnv.hint.changed = hintChanged;
     controllerEnv.hint.mouseLocation = [] {
         const QPoint p = QCursor::pos();
         return plat::TextRect{static_cast<double>(p.x()), primaryScreenHeight() - p.y(), 0, 0};
@@ -237,16 +248,7 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         readyProbe.cancel();
     });
 
-    // The focused controller's status hint, drawn.
-    StatusHintView hintView;
-    plat::Timer hintSync = plat::MainQueue::shared().repeating(std::chrono::milliseconds(40), [&] {
-        auto* controller = server ? dynamic_cast<TaviroController*>(server->activeController()) : nullptr;
-        if (controller) hintView.sync(controller->statusHint(), primaryScreenHeight());
-        else if (hintView.isVisible()) hintView.hide();
-    });
-
     const int status = QApplication::exec();
-    hintSync.cancel();
     aboutWindow.reset();
     setSystemInterfaceStyleSource(nullptr);
     plat::SystemServices::setShared(nullptr);

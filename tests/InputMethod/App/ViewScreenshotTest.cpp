@@ -19,6 +19,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 namespace taviro::test {
 namespace {
@@ -106,10 +107,20 @@ TEST(StatusHintView, DrawsEachHintImageAtTheModelsFrame) {
         EXPECT_EQ(view.size(), QSize(22, 22));
         ASSERT_TRUE(view.grab().save(QString::fromStdString(shot(std::string("status-") + c.image + ".png").string())));
     }
-    // One second after the last show the hint fades out.
+    // One second after the last show the hint fades out, then hides.
     driver.advance(std::chrono::milliseconds(1000));
     view.sync(hint, 800);
-    EXPECT_FALSE(view.isVisible());
+    EXPECT_EQ(view.targetOpacity(), 0.0);
+    for (int i = 0; i < 200 && view.isVisible(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(view.isVisible()) << "still shown after the fade";
+    // Shown again while fading or hidden: visible again at once.
+    hint.show("En", &client, false, false);
+    view.sync(hint, 800);
+    EXPECT_TRUE(view.isVisible());
+    EXPECT_EQ(view.targetOpacity(), 1.0);
 }
 
 TEST(Images, EveryStatusHintNameHasAnImage) {

@@ -180,6 +180,41 @@ TEST(StatusHintModel, PlacementAndImages) {
     }
 }
 
+// The view learns of each change from the model and no timer is left once
+// the hint has faded: an idle input method does not wake.
+TEST(StatusHintModel, TellsEachChangeAndLeavesNoTimerBehind) {
+    plat::MainQueue queue;
+    plat::ManualDriver driver(queue);
+    std::vector<double> told;
+    StatusHint::Environment env;
+    env.queue = &queue;
+    env.changed = [&](const StatusHint& h) { told.push_back(h.alpha()); };
+    StatusHint hint(env);
+    plat::ScriptedClient client;
+    client.setLineRect({300, 400, 1, 18});
+
+    EXPECT_FALSE(queue.nextDeadline());
+    hint.show("En", &client, false, false);
+    EXPECT_EQ(told, (std::vector<double>{1.0}));
+    driver.advance(500ms);
+    hint.show("中", &client, false, false);
+    driver.advance(999ms);
+    EXPECT_EQ(told, (std::vector<double>{1.0, 1.0})) << "hidden before a second after the last show";
+    driver.advance(1ms);
+    EXPECT_EQ(told, (std::vector<double>{1.0, 1.0, 0.0}));
+    EXPECT_FALSE(queue.nextDeadline()) << "a timer still runs after the hint faded";
+
+    // Hiding what is hidden tells nothing; hiding a shown hint tells at once.
+    hint.hideNow();
+    EXPECT_EQ(told.size(), 3u);
+    hint.show("En", &client, false, false);
+    hint.hideNow();
+    EXPECT_EQ(told, (std::vector<double>{1.0, 1.0, 0.0, 1.0, 0.0}));
+    driver.advance(1s);
+    EXPECT_EQ(told.size(), 5u);
+    EXPECT_FALSE(queue.nextDeadline());
+}
+
 TEST_F(ControllerTest, VoiceOverSoundsOnlyForModeHints) {
     start();
     setVoiceOverOn(true);
