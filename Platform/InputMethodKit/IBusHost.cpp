@@ -243,6 +243,27 @@ void engineSetSurroundingText(IBusEngine* engine, IBusText* text, guint cursor, 
     IBUS_ENGINE_CLASS(taviro_ibus_engine_parent_class)->set_surrounding_text(engine, text, cursor, anchor);
 }
 
+// The panel's lookup table: clicks and page buttons.
+IBusHost::Impl* panelHost(IBusEngine* engine) {
+    auto* host = hostOf(engine);
+    return host && host->focused && host->focusedEngine == engine ? host : nullptr;
+}
+
+void engineCandidateClicked(IBusEngine* engine, guint index, guint, guint) {
+    auto* host = panelHost(engine);
+    if (host && host->options.candidateClicked) host->options.candidateClicked(static_cast<int>(index));
+}
+
+void enginePageUp(IBusEngine* engine) {
+    auto* host = panelHost(engine);
+    if (host && host->options.pageUp) host->options.pageUp();
+}
+
+void enginePageDown(IBusEngine* engine) {
+    auto* host = panelHost(engine);
+    if (host && host->options.pageDown) host->options.pageDown();
+}
+
 void enginePropertyActivate(IBusEngine* engine, const gchar* name, guint) {
     auto* host = hostOf(engine);
     if (host && name && host->options.propertyActivated) host->options.propertyActivated(name);
@@ -272,6 +293,9 @@ void taviro_ibus_engine_class_init(TaviroIBusEngineClass* klass) {
     engineClass->set_cursor_location = engineSetCursorLocation;
     engineClass->set_surrounding_text = engineSetSurroundingText;
     engineClass->property_activate = enginePropertyActivate;
+    engineClass->candidate_clicked = engineCandidateClicked;
+    engineClass->page_up = enginePageUp;
+    engineClass->page_down = enginePageDown;
     IBUS_OBJECT_CLASS(klass)->destroy = engineDestroy;
 }
 
@@ -408,6 +432,32 @@ bool IBusHost::forwardKeyPress(std::uint16_t virtualCode) {
 }
 
 void IBusHost::refreshProperties() { impl_->sendProperties(impl_->focusedEngine); }
+
+void IBusHost::showLookupTable(const HostLookupTable& table) {
+    Impl& d = *impl_;
+    if (!d.focused || !d.focusedEngine) return;
+    if (table.candidates.empty()) {
+        hideLookupTable();
+        return;
+    }
+    // The whole table is the one page our window shows: the panel's paging
+    // comes back to us as page-up and page-down.
+    const auto count = static_cast<guint>(std::min<std::size_t>(table.candidates.size(), 16));
+    const guint cursor = std::min(static_cast<guint>(std::max(table.cursor, 0)), count - 1);
+    IBusLookupTable* t = ibus_lookup_table_new(count, cursor, TRUE, FALSE);
+    for (guint i = 0; i < count; ++i) {
+        ibus_lookup_table_append_candidate(t, ibus_text_new_from_string(table.candidates[i].c_str()));
+        if (i < table.labels.size())
+            ibus_lookup_table_append_label(t, ibus_text_new_from_string(table.labels[i].c_str()));
+    }
+    ibus_lookup_table_set_orientation(t, table.vertical ? IBUS_ORIENTATION_VERTICAL : IBUS_ORIENTATION_HORIZONTAL);
+    ibus_engine_update_lookup_table(d.focusedEngine, t, TRUE);
+}
+
+void IBusHost::hideLookupTable() {
+    Impl& d = *impl_;
+    if (d.focusedEngine) ibus_engine_hide_lookup_table(d.focusedEngine);
+}
 
 TextInputClient* IBusHost::focusedClient() const { return impl_->focused; }
 

@@ -22,6 +22,16 @@ struct HostProperty {
     std::string shortcut;
 };
 
+// One page of candidates for the desktop's own candidate panel (IBus's lookup
+// table): what the panel shows at the caret when our window cannot.
+struct HostLookupTable {
+    std::vector<std::string> candidates;
+    // One label per candidate ("1", "2", ...); empty: the panel's own.
+    std::vector<std::string> labels;
+    int cursor = 0;
+    bool vertical = false;
+};
+
 // The desktop host: an IBus engine that gives every input context a client of
 // its own and passes its focus, keys, caret and surrounding text to the
 // input-method server; marked text becomes the preedit, inserted text a
@@ -54,6 +64,11 @@ public:
         std::function<void(const std::string& key)> propertyActivated;
         // Asked before each property list is sent (the panel shows current titles).
         std::function<std::vector<HostProperty>()> properties;
+        // The panel's lookup table: a candidate of the page was clicked
+        // (index within the page), or a page button pressed.
+        std::function<void(int index)> candidateClicked;
+        std::function<void()> pageUp;
+        std::function<void()> pageDown;
     };
 
     IBusHost(InputMethodServer& server, Options options);
@@ -72,6 +87,11 @@ public:
 
     // Sends the property list again (after an option changed).
     void refreshProperties();
+
+    // Shows one page of candidates in the desktop's panel at the focused
+    // client's caret, or hides it; nothing when nothing has focus.
+    void showLookupTable(const HostLookupTable& table);
+    void hideLookupTable();
 
     // The focused client, or null (nothing focused, or the daemon's own
     // context for when nothing has focus).

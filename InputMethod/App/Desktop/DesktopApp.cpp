@@ -5,6 +5,8 @@
 #include "InputMethod/App/AboutController.h"
 #include "InputMethod/App/Desktop/AboutWindow.h"
 #include "InputMethod/App/Desktop/DesktopServices.h"
+#include "InputMethod/App/Desktop/DisplayChoice.h"
+#include "InputMethod/App/Desktop/LookupTableView.h"
 #include "InputMethod/App/Desktop/StatusHintView.h"
 #include "InputMethod/App/DesktopState.h"
 #include "InputMethod/SharedFunctions.h"
@@ -99,6 +101,9 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     TaviroEngineAdapter adapter(engine);
     CandidateWindowHolder windows;
     windows.setFactory(qt::candidateWindowFactory(windows));
+    const std::string platformName = QGuiApplication::platformName().toStdString();
+    const CandidatePresentation presentation = candidatePresentationFor(platformName, processEnvironment());
+    plat::log(describe(presentation, platformName));
 
     // The status hint of the controller that showed one last, drawn when its
     // model changes; another controller's hide step leaves it alone.
@@ -147,6 +152,23 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     std::unique_ptr<plat::InputMethodServer> server;
     std::unique_ptr<plat::IBusHost> host;
     std::unique_ptr<DesktopServices> services;
+    if (presentation == CandidatePresentation::lookupTable) {
+        // The window model lays out the pages; the desktop's panel draws them.
+        windows.setFactory([&windows, &host](bool vertical) -> std::unique_ptr<CandidateWindow> {
+            CandidateEnvironment env;
+            env.strip = &windows.strip();
+            auto model = qt::makeCandidateWindow(vertical, env);
+            LookupTableView::Output out;
+            out.show = [&host](const plat::HostLookupTable& table) {
+                if (host) host->showLookupTable(table);
+            };
+            out.hide = [&host] {
+                if (host) host->hideLookupTable();
+            };
+            model->setView(std::make_unique<LookupTableView>(*model, std::move(out), plat::MainQueue::shared()));
+            return model;
+        });
+    }
     const std::string kelvane = executableDir() + "/Kelvane";
 
     // The desktop's appearance and screen reader, read in the background.
@@ -190,9 +212,23 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         o.execPath = executableDir() + "/TaviroMac2 --ibus";
         o.primaryScreenHeight = primaryScreenHeight;
         o.disconnected = [] { QCoreApplication::exit(0); };
-        o.caretMoved = [&windows](plat::TextInputClient& client) {
+        o.caretMoved = [&windows, presentation](plat::TextInputClient& client) {
+            // The panel follows the caret by itself.
+            if (presentation == CandidatePresentation::lookupTable) return;
             CandidateWindow& w = windows.window();
             if (w.isVisible()) w.showAtCaret(&client);
+        };
+        o.candidateClicked = [&windows](int index) {
+            auto* w = dynamic_cast<CandidateController*>(&windows.window());
+            if (!w || !w->isVisible() || index < 0 || index >= w->visibleCandidateCount()) return;
+            w->highlightCandidate(index);
+            w->selectCandidate();
+        };
+        o.pageUp = [&windows] {
+            if (windows.window().isVisible()) windows.window().previousPage();
+        };
+        o.pageDown = [&windows] {
+            if (windows.window().isVisible()) windows.window().nextPage();
         };
         o.properties = [&config] {
             std::vector<plat::HostProperty> props;

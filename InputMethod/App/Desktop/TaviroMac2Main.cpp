@@ -1,11 +1,14 @@
 // TaviroMac2: the input method on the desktop. The IBus engine and the Qt
 // windows share one GLib main loop; start-up is the application delegate's.
 #include "InputMethod/App/Desktop/DesktopApp.h"
+#include "InputMethod/App/Desktop/DisplayChoice.h"
 
 #include <QApplication>
 
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     taviro::DesktopOptions options;
@@ -25,7 +28,17 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    QApplication app(argc, argv);
+    // A platform that starts whatever display there is (or none): the
+    // engine must come up even where no window can be shown. Passed as an
+    // argument so that programs started from here keep their own choice.
+    const std::string platform = taviro::qtPlatformFor(taviro::processEnvironment());
+    std::vector<char*> args(argv, argv + argc);
+    std::string platformFlag = "-platform";
+    args.push_back(platformFlag.data());
+    args.push_back(const_cast<char*>(platform.c_str()));
+    args.push_back(nullptr);
+    int qtArgc = static_cast<int>(args.size()) - 1;
+    QApplication app(qtArgc, args.data());
     QApplication::setQuitOnLastWindowClosed(false);
     return taviro::runDesktopApp(app, options);
 }
