@@ -45,9 +45,13 @@ bool onPath(const std::string& program) {
 class Child {
 public:
     Child() = default;
-    Child(const std::vector<std::string>& argv, const std::string& stdoutFile, const std::string& stderrFile) {
+    // With `input`, the child's standard input is a pipe that send() writes.
+    Child(const std::vector<std::string>& argv, const std::string& stdoutFile, const std::string& stderrFile,
+          bool input = false) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        int inFds[2] = {-1, -1};
+        if (input && ::pipe2(inFds, O_CLOEXEC) == 0) posix_spawn_file_actions_adddup2(&actions, inFds[0], 0);
         int pipeFds[2] = {-1, -1};
         if (stdoutFile.empty()) {
             if (::pipe2(pipeFds, O_CLOEXEC) == 0) posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
@@ -62,12 +66,15 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         if (pipeFds[1] >= 0) ::close(pipeFds[1]);
         out_ = pipeFds[0];
+        if (inFds[0] >= 0) ::close(inFds[0]);
+        in_ = inFds[1];
     }
     Child(Child&& o) noexcept { *this = std::move(o); }
     Child& operator=(Child&& o) noexcept {
         stop();
         std::swap(pid_, o.pid_);
         std::swap(out_, o.out_);
+        std::swap(in_, o.in_);
         buffer_ = std::move(o.buffer_);
         return *this;
     }
@@ -92,7 +99,15 @@ public:
         if (pid_ > 0) ::kill(pid_, sig);
     }
 
+    // Writes one line to the child's standard input.
+    bool send(const std::string& line) {
+        const std::string text = line + "\n";
+        return in_ >= 0 && ::write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+
     void stop() {
+        if (in_ >= 0) ::close(in_);
+        in_ = -1;
         if (out_ >= 0) ::close(out_);
         out_ = -1;
         if (pid_ <= 0) return;
@@ -137,6 +152,7 @@ public:
 private:
     pid_t pid_ = -1;
     int out_ = -1;
+    int in_ = -1;
     std::string buffer_;
     std::vector<std::string> lines_;
 };
@@ -500,6 +516,170 @@ TEST_F(DesktopClients, SilenceListNamesOneProgramAndNoOther) {
     keys({"space"});
     EXPECT_TRUE(waitForText([](const std::string& t) { return t == "你好"; }))
         << "the program that is not on the list did not get Chinese";
+}
+
+} // namespace
+
+namespace {
+
+// TaviroMac2 where no window can be shown: no X server, no Wayland. The
+// daemon starts it as usual; a bare IBus client types into it and receives
+// the candidates as IBus's lookup table (the desktop's panel would draw it).
+class HeadlessEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* p : {"ibus-daemon", "dbus-daemon"})
+            if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "IBUS_ADDRESS"}) ::unsetenv(v);
+        dir_ = taviro::test::freshDir("e2e-headless");
+        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::replace);
+        errFile_ = (dir_ / "stderr.log").string();
+
+        bus_ = Child({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", errFile_);
+        auto busAddress = bus_.waitForLine([](const std::string& l) { return !l.empty(); }, 10s);
+        ASSERT_TRUE(busAddress) << "dbus-daemon did not start";
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress->c_str(), 1);
+
+        const fs::path components = dir_ / "component";
+        fs::create_directories(components);
+        std::ifstream in(TAVIRO_COMPONENT_TEMPLATE);
+        std::stringstream xml;
+        xml << in.rdbuf();
+        std::ofstream(components / "taviromac2.xml")
+            << std::regex_replace(xml.str(), std::regex("@TAVIROMAC2_EXEC@"), std::string(TAVIRO_BIN_DIR) + "/TaviroMac2");
+        ::setenv("IBUS_COMPONENT_PATH", components.c_str(), 1);
+        ::setenv("IBUS_ADDRESS_FILE", (dir_ / "ibus-address").c_str(), 1);
+
+        // --verbose: the engine's log lines reach the daemon's log.
+        daemon_ = Child({"ibus-daemon", "--panel=disable", "--emoji-extension=disable", "--config=disable",
+                         "--cache=none", "--timeout=2000", "--verbose",
+                         "--address=unix:path=" + (dir_ / "ibus.sock").string()},
+                        (dir_ / "daemon.out").string(), (dir_ / "daemon.log").string());
+        const auto until = Clock::now() + 10s;
+        std::string address;
+        while (address.empty() && Clock::now() < until) {
+            std::ifstream f(dir_ / "ibus-address");
+            for (std::string line; std::getline(f, line);)
+                if (line.rfind("IBUS_ADDRESS=", 0) == 0) address = line.substr(13);
+            if (address.empty()) std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_FALSE(address.empty()) << "ibus-daemon did not start";
+        ::setenv("IBUS_ADDRESS", address.c_str(), 1);
+
+        // The client selects the engine: the daemon starts TaviroMac2.
+        client_ = Child({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-raw", "taviromac2"}, "", errFile_, true);
+        auto ready = client_.waitForLine([](const std::string& l) { return l == "READY" || l.rfind("FAILED", 0) == 0; },
+                                         15s);
+        ASSERT_TRUE(ready && *ready == "READY") << (ready ? *ready : "no answer") << "; daemon log:\n" << daemonLog();
+    }
+
+    void TearDown() override {
+        client_.stop();
+        daemon_.stop();
+        bus_.stop();
+        ::unsetenv("IBUS_ADDRESS");
+    }
+
+    std::string daemonLog() const {
+        std::ifstream f(dir_ / "daemon.log");
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    // Presses and releases each key (keysym name and evdev code); true when
+    // the engine answered every one.
+    bool keys(const std::vector<std::pair<std::string, int>>& list) {
+        for (const auto& [name, code] : list) {
+            if (!client_.send("KEY " + name + " " + std::to_string(code))) return false;
+            if (!client_.waitForLine([](const std::string& l) { return l.rfind("HANDLED", 0) == 0; }, 5s))
+                return false;
+        }
+        return true;
+    }
+
+    std::optional<std::string> waitFor(const std::string& prefix, Clock::duration timeout = 3s) {
+        return client_.waitForLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; }, timeout);
+    }
+
+    // Types "nihao" until the lookup table offers 你好 (the engine may still
+    // be opening its dictionaries), then commits it with the space bar.
+    // Returns the table line that was shown.
+    std::optional<std::string> typeNihao() {
+        const std::vector<std::pair<std::string, int>> nihao{{"n", 49}, {"i", 23}, {"h", 35}, {"a", 30}, {"o", 24}};
+        const auto until = Clock::now() + 20s;
+        while (Clock::now() < until) {
+            if (!keys(nihao)) return std::nullopt;
+            auto table = client_.waitForLine(
+                [](const std::string& l) { return l.rfind("TABLE ", 0) == 0 && l.find(":你好") != std::string::npos; },
+                2s);
+            if (table) {
+                if (!keys({{"space", 57}})) return std::nullopt;
+                return table;
+            }
+            keys({{"Escape", 1}});
+        }
+        return std::nullopt;
+    }
+
+    // The engine process: the daemon's child.
+    pid_t enginePid() const {
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line)) continue;
+            const auto close = line.rfind(')');
+            const auto open = line.find('(');
+            if (open == std::string::npos || close == std::string::npos) continue;
+            if (line.substr(open + 1, close - open - 1) != "TaviroMac2") continue;
+            std::istringstream rest(line.substr(close + 2));
+            char state;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            if (parent == daemon_.pid()) return static_cast<pid_t>(std::stoi(entry.path().filename().string()));
+        }
+        return -1;
+    }
+
+    // How often the engine's main thread has gone to sleep and been woken.
+    static long wakeUps(pid_t pid) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        long total = 0;
+        for (std::string line; std::getline(status, line);)
+            if (line.find("ctxt_switches:") != std::string::npos) total += std::stol(line.substr(line.find(':') + 1));
+        return total;
+    }
+
+    fs::path dir_;
+    std::string errFile_;
+    Child bus_, daemon_, client_;
+};
+
+TEST_F(HeadlessEndToEnd, PinyinTypedWithoutADisplayIsCommittedAndItsCandidatesGoToTheLookupTable) {
+    auto table = typeNihao();
+    ASSERT_TRUE(table) << "no lookup table with 你好; daemon log:\n" << daemonLog();
+    // The page of our window: numbered labels, the first highlighted.
+    EXPECT_EQ(table->rfind("TABLE 0 1:你好", 0), 0u) << *table;
+    EXPECT_NE(table->find(" 2:"), std::string::npos) << *table;
+    EXPECT_TRUE(waitFor("COMMIT 你好")) << "never committed";
+    EXPECT_TRUE(waitFor("HIDE-TABLE")) << "the table stays after the commit";
+    const std::string log = daemonLog();
+    EXPECT_NE(log.find("candidates in the desktop's IBus panel (Qt platform offscreen"), std::string::npos) << log;
+}
+
+TEST_F(HeadlessEndToEnd, IdleEngineSleeps) {
+    ASSERT_TRUE(typeNihao());
+    ASSERT_TRUE(waitFor("COMMIT 你好"));
+    const pid_t pid = enginePid();
+    ASSERT_GT(pid, 0) << "no engine process under the daemon";
+    // Let the status hint and whatever the commit started settle.
+    std::this_thread::sleep_for(1500ms);
+    const long before = wakeUps(pid);
+    std::this_thread::sleep_for(2s);
+    const long woken = wakeUps(pid) - before;
+    // The 2-second version check wakes it once; a polling timer would wake
+    // it dozens of times.
+    EXPECT_LE(woken, 5) << "the idle engine woke " << woken << " times in 2 s";
 }
 
 } // namespace
