@@ -53,6 +53,17 @@ T* find(const char* name) {
     return nullptr;
 }
 
+// The store line at the foot of a tab: it fits the page and still ends with the account,
+// the whole line being its tooltip.
+void expectStoreLineShowsTheAccount(QWidget& view, const QString& account) {
+    auto* line = view.findChild<QLabel*>("storeText");
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->toolTip().endsWith("账号：" + account)) << line->toolTip().toStdString();
+    EXPECT_TRUE(line->text().endsWith("账号：" + account)) << line->text().toStdString();
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->contentsRect().width());
+    EXPECT_LE(line->geometry().right(), view.width());
+}
+
 class CloudViewsTest : public RecordingChannelFixture {
 protected:
     void SetUp() override {
@@ -112,6 +123,7 @@ TEST_F(CloudViewsTest, SharingScreenListsDownloadsAndOpensItsSheets) {
     table->selectRow(0);
     QApplication::processEvents();
     EXPECT_TRUE(saveScreenshot(*view, "qvcloud"));
+    expectStoreLineShowsTheAccount(*view, "bob");
 
     // Download: the file lands in the user folder, the sheet closes.
     const QString name = table->item(0, 0)->text();
@@ -204,6 +216,7 @@ TEST_F(CloudViewsTest, BackupsPageBacksUpListsAndRestores) {
     table->selectRow(0);
     QApplication::processEvents();
     EXPECT_TRUE(saveScreenshot(*view, "backups"));
+    expectStoreLineShowsTheAccount(*view, "ann");
 
     view->findChild<QPushButton*>("recoverButton")->click();
     auto* confirm = find<QMessageBox>("alert");
