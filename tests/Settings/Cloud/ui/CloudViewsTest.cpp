@@ -70,7 +70,9 @@ protected:
         RecordingChannelFixture::SetUp();
         qtApp();
         driver_ = std::make_unique<ui::QtMainQueueDriver>(plat::MainQueue::shared());
-        store_ = taviro::test::freshDir("store");
+        // Long enough that the store line does not fit the page.
+        store_ = taviro::test::freshDir("store") / "团队共享的码表与备份-一个相当长的文件夹名字";
+        fs::create_directories(store_);
         config_ = std::make_unique<ConfigManager>(taviro::test::freshDir("config"));
         useAccount("ann");
     }
