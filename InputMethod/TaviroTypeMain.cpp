@@ -7,6 +7,8 @@
 #include "InputMethod/KeyScript.h"
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TypingSession.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/ReplaceJournal.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    plat::recoverAtStart(plat::Paths::perUserFolder(), plat::Paths::userFolder());
     auto& store = taviro::Database::shared();
     store.setUserNotice(std::make_shared<ConsoleNotice>());
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();

@@ -1,6 +1,7 @@
 #include "Settings/DatabaseFile.h"
 
 #include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/TemporaryFiles.h"
 
 #include <sqlite3.h>
 
@@ -84,46 +85,9 @@ bool DatabaseFile::replace(const fs::path& temporary, const fs::path& target) {
     return true;
 }
 
-namespace {
-
-constexpr const char* kCompanions[] = {"-journal", "-wal", "-shm"};
-
-// The temporary a file name belongs to: itself, or the database of a companion.
-std::string temporaryOf(std::string name) {
-    for (const char* suffix : kCompanions) {
-        const std::string s(suffix);
-        if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
-            name.erase(name.size() - s.size());
-            break;
-        }
-    }
-    return name;
-}
-
-} // namespace
-
 void DatabaseFile::removeStaleTemporaries(const fs::path& target) {
-    const std::string prefix = target.filename().string() + ".new-";
-    std::error_code ec;
-    std::vector<std::string> stale;
-    for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.rfind(prefix, 0) != 0) continue;
-        const std::string base = temporaryOf(name);
-        const fs::path basePath = target.parent_path() / base;
-        // Held by a running import: its flock stands until it ends, or its process dies.
-        const int fd = ::open(basePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd >= 0) {
-            const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            ::close(fd);
-            if (!free) continue;
-        }
-        stale.push_back(name);
-    }
-    for (const auto& name : stale) {
-        fs::remove(target.parent_path() / name, ec);
-        plat::log("Kelvane: removed the stale temporary " + (target.parent_path() / name).string());
-    }
+    plat::removeStaleTemporaries(target.parent_path(),
+                                 {std::chrono::seconds(0), target.filename().string(), plat::TemporaryKind::Rebuild});
 }
 
 TemporaryDatabase::TemporaryDatabase(const fs::path& target) : target_(target) {

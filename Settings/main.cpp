@@ -40,8 +40,10 @@ int main(int argc, char** argv) {
     });
     if (role == kelvane::SingleInstance::Role::Forwarded) return 0;
 
-    for (const auto& url : urls) delegate.handleGetURL(url);
+    // Before anything reads the settings or opens a database.
+    kelvane::prepareStart(kelvane::TableLocations::current());
     kelvane::CodeTableChooser::removeStaleRebuilds(kelvane::TableLocations::current());
+    for (const auto& url : urls) delegate.handleGetURL(url);
 
     kelvane::ConfigManager& config = kelvane::ConfigManager::shared();
     kelvane::ui::registerPages();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,8 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
         return false;
     }
     const fs::path tmp(tmpl);
+    // Held while it is written, so that a clean-up of abandoned temporaries passes it by.
+    ::flock(fd, LOCK_EX);
     auto fail = [&](const std::string& what) {
         int err = errno;
         if (fd >= 0) ::close(fd);

@@ -1,11 +1,27 @@
 #include "Settings/App/AppLifecycle.h"
 
 #include "Platform/Foundation/Log.h"
+#include "Platform/Notifications/CommandChannelNames.h"
 #include "Platform/Notifications/DBusCommandChannel.h"
 #include "Settings/CommandBracket.h"
 #include "Settings/NotificationSender.h"
 
 namespace kelvane {
+
+plat::ReplaceJournal::Recovery prepareStart(const TableLocations& where) {
+    const auto recovery = plat::recoverAtStart(
+        where.perUserFolder, where.userFolder, [] {
+            NotificationSender::okToUse(false);
+            NotificationSender::post(plat::command::kCloseDatabase);
+        });
+    if (recovery == plat::ReplaceJournal::Recovery::Finished) {
+        NotificationSender::post(plat::command::kNeedReloadPlan);
+        NotificationSender::post(plat::command::kNeedsReloadDBLink);
+        NotificationSender::post(plat::command::kConfigNeedsReload);
+        NotificationSender::okToUse(true);
+    }
+    return recovery;
+}
 
 int finishBeforeExit(std::chrono::milliseconds grace) {
     int closed = 0;

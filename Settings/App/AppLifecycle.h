@@ -1,4 +1,7 @@
 #pragma once
+#include "Platform/Foundation/ReplaceJournal.h"
+#include "Settings/CodeTable/CodeTableChooser.h"
+
 #include <chrono>
 
 namespace kelvane {
@@ -7,6 +10,11 @@ namespace kelvane {
 // method's databases closed gets `grace` to finish; then its bracket is closed anyway
 // ("needsReloadDBLink", "okToUse" true) and the job is abandoned. Queued commands are
 // sent before this returns. Returns how many brackets had to be closed here.
+// The start of the process, before the settings are read: a restore that a killed run
+// left half done is finished (the input method told to let go of its databases around
+// it and to reload after it) or undone, and abandoned temporaries are removed.
+plat::ReplaceJournal::Recovery prepareStart(const TableLocations& where);
+
 int finishBeforeExit(std::chrono::milliseconds grace = std::chrono::seconds(5));
 
 } // namespace kelvane

@@ -5,6 +5,8 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
+#include "Platform/Foundation/ReplaceJournal.h"
+#include "Settings/Cloud/BackupsController.h"
 #include "Settings/CodeTable/CodeTableImporter.h"
 #include "Settings/DatabaseFile.h"
 #include "Settings/InputMethodCommands.h"
@@ -27,24 +29,15 @@ std::optional<std::string> assetBytes(const cloud::Record& record, const char* k
     return asset ? plat::readWholeFile(asset->fileURL()) : std::nullopt;
 }
 
-bool writeAsset(const cloud::Record& record, const char* key, const fs::path& target) {
-    const auto bytes = assetBytes(record, key);
-    if (!bytes) return false;
-    plat::FileManager::createDirectory(target.parent_path(), true);
-    std::string why;
-    if (plat::writeFileAtomically(target, *bytes, &why)) return true;
-    plat::log("Kelvane: restore could not write " + target.string() + ": " + why);
-    return false;
-}
-
 std::optional<std::string> stringSetting(const plat::PlistValue::Dictionary& settings, const char* key) {
     const auto it = settings.find(key);
     if (it == settings.end() || !it->second.isString()) return std::nullopt;
     return it->second.asString();
 }
 
+// A table database built into its staged file from a text (staged or already in place).
 struct ImportJob {
-    fs::path templatePath, textPath, dbPath;
+    fs::path templatePath, textPath, stagedDb;
     bool assist;
 };
 
@@ -56,7 +49,7 @@ bool runImport(const ImportJob& job, const std::shared_ptr<ProgressSink>& sheet)
         bool done = false, ok = false;
     };
     auto wait = std::make_shared<Wait>();
-    CodeTableImporter::rebuildDatabase(job.templatePath, job.textPath, job.dbPath, job.assist, sheet,
+    CodeTableImporter::buildDatabase(job.templatePath, job.textPath, job.stagedDb, job.assist, sheet,
                                        [wait](bool ok) {
                                            std::lock_guard lk(wait->m);
                                            wait->done = true;
@@ -88,74 +81,106 @@ BackupRestore::Outcome BackupRestore::restoreBackup(const cloud::Record& record,
     InputMethodCommands::restoreBackup(config, [&]() -> bool {
         plat::FileManager::createDirectory(where.perUserFolder, true);
         plat::FileManager::createDirectory(where.userFolder, true);
+        std::string why;
+        auto journal = plat::ReplaceJournal::begin(where.perUserFolder, &why);
+        if (!journal) {
+            plat::log("Kelvane: restore cannot start: " + why);
+            return false;
+        }
+        // Every file is staged beside its target; nothing is replaced before the commit.
+        auto stage = [&](const fs::path& target, std::string_view bytes,
+                         plat::ReplaceJournal::Order order = plat::ReplaceJournal::Order::Normal) {
+            plat::FileManager::createDirectory(target.parent_path(), true);
+            return journal->stage(target, bytes, order);
+        };
+        auto stageAsset = [&](const char* key, const fs::path& target) -> std::optional<fs::path> {
+            const auto bytes = assetBytes(record, key);
+            return bytes ? stage(target, *bytes) : std::nullopt;
+        };
+        // The text a table is built from: the backup's, else the one already there.
+        auto tableText = [&](const char* key, const fs::path& target) -> std::optional<fs::path> {
+            if (auto staged = stageAsset(key, target)) return staged;
+            if (plat::FileManager::isRegularFile(target)) return target;
+            return std::nullopt;
+        };
+
         const fs::path configPath = where.perUserFolder / "config.plist";
+        plat::PlistValue::Dictionary settings;
         // A settings file that is not a dictionary would lose every setting: keep the old one.
+        // The settings go in place last: they name the tables, which must be there first.
         if (const auto bytes = assetBytes(record, backupfield::kConfig)) {
             const auto parsed = plat::parsePlist(*bytes);
-            if (parsed && parsed->isDictionary()) plat::writeFileAtomically(configPath, *bytes);
-            else plat::log("Kelvane: the backup's config.plist is not readable; kept the current one");
+            if (parsed && parsed->isDictionary() && stage(configPath, *bytes, plat::ReplaceJournal::Order::CommitPoint))
+                settings = *parsed->asDictionary();
+            else
+                plat::log("Kelvane: the backup's config.plist is not readable; kept the current one");
         }
-        plat::PlistValue::Dictionary settings;
-        if (const auto v = plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary))
-            settings = *v->asDictionary();
+        if (!journal->stagedFor(configPath))
+            if (const auto v = plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary))
+                settings = *v->asDictionary();
 
         std::vector<ImportJob> imports;
-        if (const auto assist = safeName(stringSetting(settings, "AssistPlanName")); assist && *assist != kNoAssistTable) {
-            const fs::path text = where.userFolder / "AssistCodes" / (*assist + ".txt");
-            writeAsset(record, backupfield::kAssistCodeTable, text);
-            if (plat::FileManager::isRegularFile(text))
-                imports.push_back({where.resourceFolder / "assist.database", text,
-                                   where.perUserFolder / "assist.database", true});
-        }
+        auto addImport = [&](const fs::path& templatePath, const std::optional<fs::path>& text, const fs::path& db,
+                             bool assist) {
+            if (!text) return;
+            if (const auto staged = stage(db, ""))
+                imports.push_back({templatePath, *text, *staged, assist});
+        };
+        if (const auto assist = safeName(stringSetting(settings, "AssistPlanName")); assist && *assist != kNoAssistTable)
+            addImport(where.resourceFolder / "assist.database",
+                      tableText(backupfield::kAssistCodeTable, where.userFolder / "AssistCodes" / (*assist + ".txt")),
+                      where.perUserFolder / "assist.database", true);
         if (record.assetForKey(backupfield::kBootButton)) {
             if (const auto boot = safeName(stringSetting(settings, "BootButtonName")))
-                writeAsset(record, backupfield::kBootButton, where.userFolder / "BootButtons" / *boot);
+                stageAsset(backupfield::kBootButton, where.userFolder / "BootButtons" / *boot);
         }
-        if (const auto main = safeName(stringSetting(settings, "CodeTableName")); main && *main != kNoMainCodeTable) {
-            const fs::path text = where.userFolder / (*main + ".txt");
-            writeAsset(record, backupfield::kCodeTable, text);
-            if (plat::FileManager::isRegularFile(text))
-                imports.push_back({where.resourceFolder / "codetable.database", text,
-                                   where.perUserFolder / "mainCodeTable.database", false});
+        if (const auto main = safeName(stringSetting(settings, "CodeTableName")); main && *main != kNoMainCodeTable)
+            addImport(where.resourceFolder / "codetable.database",
+                      tableText(backupfield::kCodeTable, where.userFolder / (*main + ".txt")),
+                      where.perUserFolder / "mainCodeTable.database", false);
+        if (const auto staged = stageAsset(backupfield::kCustomCodeTable, where.perUserFolder / "custom.db");
+            staged && !DatabaseFile::check(*staged)) {
+            plat::log("Kelvane: the backup's custom.db is not a database; kept the current one");
+            journal->discard(*staged);
         }
-        if (const auto bytes = assetBytes(record, backupfield::kCustomCodeTable)) {
-            const fs::path target = where.perUserFolder / "custom.db";
-            const fs::path temp = DatabaseFile::temporaryPathBeside(target);
-            if (plat::writeFileAtomically(temp, *bytes) && DatabaseFile::check(temp)) DatabaseFile::replace(temp, target);
-            else {
-                plat::log("Kelvane: the backup's custom.db is not a database; kept the current one");
-                DatabaseFile::removeWithCompanions(temp);
-            }
-        }
-        writeAsset(record, backupfield::kSilenceDict, where.perUserFolder / "silence.plist");
-        writeAsset(record, backupfield::kPunctuationMapping, where.perUserFolder / "PunctuationMapping.plist");
+        stageAsset(backupfield::kSilenceDict, where.perUserFolder / "silence.plist");
+        stageAsset(backupfield::kPunctuationMapping, where.perUserFolder / punctuationMappingFileName());
 
         bool schemeCopied = false;
         const auto disable = settings.find("DisableDatabase");
         if (disable != settings.end() && disable->second.isBool() && !disable->second.asBool()) {
             if (const auto plan = safeName(stringSetting(settings, "InputPlanName"))) {
                 const fs::path scheme = where.userFolder / "KeyMaps" / (*plan + ".plist");
-                writeAsset(record, backupfield::kSPPlan, scheme);
-                if (plat::FileManager::isRegularFile(scheme))
-                    schemeCopied = plat::FileManager::copyItem(scheme, where.perUserFolder / "spScheme.plist", true);
+                // The active copy is the backup's scheme, else the scheme file already there.
+                auto bytes = assetBytes(record, backupfield::kSPPlan);
+                if (bytes) stage(scheme, *bytes);
+                else bytes = plat::readWholeFile(scheme);
+                schemeCopied = bytes && stage(where.perUserFolder / "spScheme.plist", *bytes);
             }
         }
 
         // One sheet, one import at a time.
-        if (imports.empty()) return schemeCopied;
-        auto sheet = std::make_shared<ImportSheet>();
-        onMainAndWait([sheet, presentImportSheet] {
-            if (presentImportSheet) *sheet = presentImportSheet();
-        });
-        for (const auto& job : imports) {
-            ++outcome.importsStarted;
-            if (!runImport(job, sheet->sink)) outcome.importsSucceeded = false;
+        if (!imports.empty()) {
+            auto sheet = std::make_shared<ImportSheet>();
+            onMainAndWait([sheet, presentImportSheet] {
+                if (presentImportSheet) *sheet = presentImportSheet();
+            });
+            for (const auto& job : imports) {
+                ++outcome.importsStarted;
+                if (!runImport(job, sheet->sink)) outcome.importsSucceeded = false;
+            }
+            const bool ok = outcome.importsSucceeded;
+            onMainAndWait([sheet, ok] {
+                if (sheet->finish) sheet->finish(ok);
+            });
         }
-        const bool ok = outcome.importsSucceeded;
-        onMainAndWait([sheet, ok] {
-            if (sheet->finish) sheet->finish(ok);
-        });
-        return schemeCopied;
+        // All or nothing: a table that could not be built keeps the whole setup as it was.
+        if (!outcome.importsSucceeded) {
+            journal->rollback();
+            return false;
+        }
+        outcome.committed = journal->commit();
+        return outcome.committed && schemeCopied;
     });
     return outcome;
 }

@@ -31,14 +31,15 @@ inline constexpr const char* kPunctuationMapping = "PunctuationMapping";
 
 // Puts a fetched backup in place of the current setup.
 //
-// The input method is told "okToUse" false and "closeDatabase" first; every file is
-// written whole and atomically (a database replacement drops stale -journal, -wal and
-// -shm files); the table databases are rebuilt one after the other from their texts,
-// each into a temporary file renamed only on success, showing one import sheet; then,
-// after the imports have ended, the settings are loaded again on the main queue and the
-// input method is released once: ["needReloadPlan"], "needsReloadDBLink",
-// "configNeedsReload", "okToUse" true, ["switchCandidatesPanel"], ["setFontSize"].
-// Names from the backup that are absolute or hold ".." are refused.
+// The input method is told "okToUse" false and "closeDatabase" first. Every file is then
+// staged beside its target, and the table databases are built one after the other from
+// their texts into staged files, showing one import sheet. Only when every table is built
+// are the staged files put in place together (plat::ReplaceJournal), config.plist last; a
+// table that fails leaves the whole setup as it was, and a restore killed on the way is
+// finished or undone at the next start of either program. Then the settings are loaded
+// again on the main queue and the input method is released once: ["needReloadPlan"],
+// "needsReloadDBLink", "configNeedsReload", "okToUse" true, ["switchCandidatesPanel"],
+// ["setFontSize"]. Names from the backup that are absolute or hold ".." are refused.
 class BackupRestore {
 public:
     // The import sheet: what the importer reports to, and how it ends (closed on success,
@@ -51,6 +52,8 @@ public:
     struct Outcome {
         int importsStarted = 0;
         bool importsSucceeded = true;
+        // True when the backup's files were put in place; false leaves the setup as it was.
+        bool committed = false;
         std::vector<std::string> refusedNames;
     };
 

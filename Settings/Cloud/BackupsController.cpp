@@ -212,9 +212,10 @@ void BackupsController::restoreConfirmed() {
             }
             // The restore waits for the main queue and for its imports: not on the store's queue.
             plat::WorkerPool::shared().submit([weak, sheet, imports, where, config, record = it->second] {
-                BackupRestore::restoreBackup(record, where, *config, imports);
-                onMain([weak, sheet] {
-                    sheet->dismiss();
+                const auto outcome = BackupRestore::restoreBackup(record, where, *config, imports);
+                onMain([weak, sheet, committed = outcome.committed] {
+                    if (committed) sheet->dismiss();
+                    else sheet->fail("未能恢复此备份，现有配置没有改变。");
                     if (auto self = weak.lock()) {
                         ++self->restoresFinished;
                         self->changed.notify();

@@ -1,6 +1,7 @@
 #include "Settings/Cloud/CloudStore.h"
 
 #include "Platform/Cloud/FolderStore.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/MainThread.h"
@@ -22,15 +23,34 @@ static std::string loginName() {
     return {};
 }
 
+std::filesystem::path CloudStoreSettings::defaultFolder() {
+    namespace fs = std::filesystem;
+    const fs::path folder = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
+    const fs::path earlier = plat::Paths::perUserFolder() / "CloudStore";
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(folder, ec)) && fs::is_directory(fs::symlink_status(earlier, ec))) {
+        fs::rename(earlier, folder, ec);
+        if (ec) {
+            // Still found where it is.
+            plat::log("Kelvane: cannot move the store " + earlier.string() + " to " + folder.string() + ": " +
+                      ec.message());
+            return earlier;
+        }
+        plat::log("Kelvane: moved the store " + earlier.string() + " to " + folder.string());
+    }
+    return folder;
+}
+
 CloudStoreSettings CloudStoreSettings::from(const plat::PlistValue::Dictionary& configData) {
     CloudStoreSettings s;
-    s.folder = plat::Paths::perUserFolder() / "CloudStore";
+    s.folder.clear();
     s.accountName = loginName();
     if (const auto it = configData.find(kCloudStoreFolderKey); it != configData.end() && it->second.isString() &&
                                                                !it->second.asString().empty()) {
         std::filesystem::path p = it->second.asString();
         if (p.is_absolute()) s.folder = p;
     }
+    if (s.folder.empty()) s.folder = defaultFolder();
     if (const auto it = configData.find(kCloudAccountNameKey); it != configData.end() && it->second.isString())
         s.accountName = it->second.asString();
     return s;

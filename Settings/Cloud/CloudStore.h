@@ -26,10 +26,15 @@ inline constexpr std::chrono::seconds kTransferTimeout{120};
 inline constexpr std::chrono::seconds kListTimeout{30};
 
 // Where the store is and who uses it, from the settings: "CloudStoreFolder" (default
-// "CloudStore" in the per-user folder) and "CloudAccountName" (default the login name).
+// defaultFolder()) and "CloudAccountName" (default the login name).
 struct CloudStoreSettings {
     std::filesystem::path folder;
     std::string accountName;
+
+    // "TaviroMacCloudStore" beside the per-user folder, outside what uninstalling removes,
+    // so that backups outlive the program. A store at the earlier default place,
+    // "CloudStore" in the per-user folder, is moved there when that place is still free.
+    static std::filesystem::path defaultFolder();
 
     static CloudStoreSettings from(const plat::PlistValue::Dictionary& configData);
 };

@@ -227,4 +227,26 @@ void CodeTableImporter::rebuildDatabase(const fs::path& templatePath, const fs::
     finishWith(outcome, reporter, std::move(completion));
 }
 
+void CodeTableImporter::buildDatabase(const fs::path& templatePath, const fs::path& textPath,
+                                      const fs::path& stagedPath, bool assist, std::shared_ptr<ProgressSink> sink,
+                                      Completion completion) {
+    if (refuseOnMainThread("buildDatabase", sink, completion)) return;
+    ImportReporter reporter(std::move(sink));
+    Outcome outcome = Outcome::NotADatabase;
+    std::error_code ec;
+    if (!DatabaseFile::hasSQLiteHeader(templatePath)) {
+        plat::log("CodeTableImporter: the template " + templatePath.string() + " is not a database");
+    } else {
+        // Overwrites in place, so the caller's held file stays the same file.
+        fs::copy_file(templatePath, stagedPath, fs::copy_options::overwrite_existing, ec);
+        if (ec) plat::log("CodeTableImporter: cannot copy " + templatePath.string() + ": " + ec.message());
+        outcome = ec ? Outcome::Failed : runImport(textPath, stagedPath, assist, reporter);
+        if (outcome == Outcome::Done && !DatabaseFile::check(stagedPath)) {
+            plat::log("CodeTableImporter: the rebuilt " + stagedPath.filename().string() + " failed its check");
+            outcome = Outcome::Failed;
+        }
+    }
+    finishWith(outcome, reporter, std::move(completion));
+}
+
 } // namespace kelvane

@@ -27,6 +27,12 @@ public:
                                 const std::filesystem::path& textPath, const std::filesystem::path& dbPath,
                                 bool assist, std::shared_ptr<ProgressSink> sink, Completion completion);
 
+    // As rebuildDatabase, but builds into `stagedPath`, an existing file the caller holds
+    // and later puts in place itself; on failure its content is of no use.
+    static void buildDatabase(const std::filesystem::path& templatePath, const std::filesystem::path& textPath,
+                              const std::filesystem::path& stagedPath, bool assist,
+                              std::shared_ptr<ProgressSink> sink, Completion completion);
+
     // Most bad lines that an import tolerates; one more stops it.
     static constexpr int kMaxBadLines = 50;
 };

@@ -1,6 +1,9 @@
 #!/bin/sh
 # Removes the input method and its preferences application, with the user's settings,
-# databases and word libraries. Run as root (through pkexec) by Kelvane:
+# databases and word libraries. The user's backups stay: the store's default place,
+# "TaviroMacCloudStore" beside the per-user folder, is not touched, and a store still at
+# the earlier place inside the per-user folder is moved there first. Run as root
+# (through pkexec) by Kelvane:
 #   uninstall.sh <install prefix> <user> <per-user folder> <user folder>
 # The exit status says whether everything named could be removed.
 set -u
@@ -45,6 +48,20 @@ remove "$prefix/share/TaviroMac2"
 remove "$prefix/share/Kelvane"
 remove "$prefix/share/applications/kelvane.desktop"
 remove "$prefix/share/ibus/component/taviromac2.xml"
+# Backups outlive the program.
+earlier_store="$per_user/CloudStore"
+if [ -d "$earlier_store" ] && [ ! -L "$earlier_store" ]; then
+    store="$(dirname -- "$per_user")/TaviroMacCloudStore"
+    if [ -e "$store" ] || [ -L "$store" ]; then
+        store="$store-$(date +%Y%m%d%H%M%S)"
+    fi
+    if mv -- "$earlier_store" "$store"; then
+        echo "backups kept in $store"
+    else
+        echo "cannot keep the backups in $earlier_store" >&2
+        exit 1
+    fi
+fi
 remove "$per_user"
 remove "$user_folder"
 exit $status

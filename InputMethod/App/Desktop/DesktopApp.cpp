@@ -25,6 +25,7 @@
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/ReplaceJournal.h"
 #include "Platform/InputMethodKit/GLibMainQueueDriver.h"
 #include "Platform/InputMethodKit/IBusHost.h"
 #include "Platform/InputMethodKit/InputMethodServer.h"
@@ -96,6 +97,9 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     }
     plat::GLibMainQueueDriver driver(plat::MainQueue::shared());
 
+    // A restore that a killed preferences application left half done is finished or undone
+    // before the settings are read and the databases opened.
+    plat::recoverAtStart(plat::Paths::perUserFolder(), plat::Paths::userFolder());
     ConfigManager& config = ConfigManager::shared();
     TaviroIMEngine& engine = TaviroIMEngine::shared();
     TaviroEngineAdapter adapter(engine);

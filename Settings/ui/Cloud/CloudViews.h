@@ -3,6 +3,7 @@
 #include "Settings/ui/PageRegistry.h"
 
 #include <QString>
+#include <QLabel>
 #include <QWidget>
 
 class QHBoxLayout;
@@ -35,6 +36,22 @@ QLabel* label(QWidget* parent, const char* name, int pixelSize = 13, bool bold =
 // An indeterminate bar that stands for a spinning indicator.
 QProgressBar* busyIndicator(QWidget* parent, const char* name);
 
+// A one-line label that shows a text too long for it cut in the middle ("…"), so that its
+// start and its end both show; the whole text is its tooltip.
+class MiddleElidedLabel : public QLabel {
+public:
+    explicit MiddleElidedLabel(QWidget* parent) : QLabel(parent) {}
+    void setFullText(const QString& text);
+    const QString& fullText() const { return full_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void elide();
+    QString full_;
+};
+
 // What both tab pages share: the cover shown when the store cannot be used, a footer
 // with the store's description, the last failure and the busy indicator, and
 // appeared() each time the page is shown.
@@ -53,7 +70,8 @@ protected:
 
 private:
     QHBoxLayout* footer_;
-    QLabel *store_, *status_, *block_;
+    MiddleElidedLabel* store_;
+    QLabel *status_, *block_;
     QProgressBar* busy_;
 };
 

@@ -3,6 +3,9 @@
 #include "Settings/ui/Style.h"
 
 #include <QHBoxLayout>
+#include <QResizeEvent>
+
+#include <algorithm>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -34,9 +37,12 @@ CloudTabPage::CloudTabPage(const PageContext& context, const char* objectName, c
     setObjectName(objectName);
     setFont(uiFont());
     footer_ = new QHBoxLayout;
-    store_ = label(this, "storeText", 11);
+    store_ = new MiddleElidedLabel(this);
+    store_->setObjectName("storeText");
+    store_->setFont(uiFont(11));
     store_->setStyleSheet("color: palette(mid);");
-    // A long path is cut rather than widening the page.
+    // A long path is cut in its middle rather than widening the page: the account at the
+    // end still shows.
     store_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status_ = label(this, "statusText", 11);
     status_->setStyleSheet("color: #b00020;");
@@ -51,8 +57,23 @@ CloudTabPage::CloudTabPage(const PageContext& context, const char* objectName, c
     block_->setStyleSheet("background: palette(window); border: 1px solid palette(mid);");
 }
 
+void MiddleElidedLabel::setFullText(const QString& text) {
+    full_ = text;
+    setToolTip(text);
+    elide();
+}
+
+void MiddleElidedLabel::resizeEvent(QResizeEvent* e) {
+    QLabel::resizeEvent(e);
+    elide();
+}
+
+void MiddleElidedLabel::elide() {
+    setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, std::max(0, contentsRect().width())));
+}
+
 void CloudTabPage::drawCommon(const std::string& store, const std::string& status, bool busy, bool blocked) {
-    store_->setText(qs(store));
+    store_->setFullText(qs(store));
     status_->setText(qs(status));
     busy_->setVisible(busy);
     block_->setVisible(blocked);

@@ -6,12 +6,18 @@
 #include "Settings/Cloud/BackupsController.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/DatabaseFile.h"
+#include "Settings/App/AppLifecycle.h"
+#include "Settings/Pages/TabThreeController.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/ReplaceJournal.h"
+#include "Platform/Foundation/TemporaryFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <iostream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -211,26 +217,41 @@ TEST_F(BackupsTest, ABackupRestoredPutsTheWholeSetupBackAndReleasesTheInputMetho
     EXPECT_EQ(config_->configData.at("CodeTableName").asString(), "主码B");
 }
 
-TEST_F(BackupsTest, AFailedImportKeepsItsOldDatabaseShowsWhyAndStillReleasesOnce) {
+// All or nothing: a table that cannot be built keeps the whole setup as it was.
+TEST_F(BackupsTest, AFailedImportKeepsTheWholeSetupShowsWhyAndStillReleasesOnce) {
     UserSetup b = setupB();
     b.mainText = "只有一行\tyi\n"; // too short to be a table: the import refuses it
     write(b);
     auto p = page();
     backUp(p, "short");
+    const UserSetup a = setupA();
+    write(a, "B");
+    ASSERT_TRUE(plat::writePlistFile(where_.perUserFolder / "config.plist", plat::PlistValue(a.config)));
     makeMainTemplate(where_.perUserFolder / "mainCodeTable.database");
     exec(where_.perUserFolder / "mainCodeTable.database", "INSERT INTO CodeTable VALUES ('jiu', '旧', 1)");
+    makeAssistTemplate(where_.perUserFolder / "assist.database");
+    exec(where_.perUserFolder / "assist.database", "INSERT INTO CodeTable VALUES ('ob', '哦', 0)");
     channel_->clear();
     p->selectedRow = 0;
     p->restoreConfirmed();
     ASSERT_TRUE(pump([&] { return p->restoresFinished == 1; }));
-    EXPECT_EQ(rows(where_.perUserFolder / "mainCodeTable.database"), (Rows{{"jiu", "旧"}}));
-    EXPECT_EQ(rows(where_.perUserFolder / "assist.database"), (Rows{{"ab", "阿啊"}}));
+    const fs::path& per = where_.perUserFolder;
+    EXPECT_EQ(rows(per / "mainCodeTable.database"), (Rows{{"jiu", "旧"}}));
+    EXPECT_EQ(rows(per / "assist.database"), (Rows{{"ob", "哦"}}));
+    EXPECT_EQ(plat::readPlistFile(per / "config.plist"), plat::PlistValue(a.config));
+    EXPECT_EQ(readFile(per / "PunctuationMapping.plist"), a.punc);
+    EXPECT_EQ(query(per / "custom.db", "SELECT \"Table\" FROM CodeTable"), (Rows{{"旧词"}}));
+    EXPECT_EQ(readFile(where_.userFolder / "主码B.txt"), a.mainText);
+    for (const auto& e : fs::directory_iterator(per))
+        EXPECT_FALSE(plat::parseTemporaryName(e.path().filename().string())) << e.path();
     ASSERT_TRUE(p->importSheet);
     EXPECT_TRUE(failed(p->importSheet));
     EXPECT_EQ(p->importSheet->text(), "请确定编码为 uft-8 不要有 BOM!");
-    EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needReloadPlan",
-                                                  "needsReloadDBLink", "configNeedsReload", "okToUse=true",
-                                                  "switchCandidatesPanel=竖排候选栏", "setFontSize=18"}));
+    EXPECT_TRUE(failed(p->pbar));
+    EXPECT_EQ(p->pbar->text(), "未能恢复此备份，现有配置没有改变。");
+    EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needsReloadDBLink",
+                                                  "configNeedsReload", "okToUse=true",
+                                                  "switchCandidatesPanel=横排候选栏", "setFontSize=14"}));
 }
 
 TEST_F(BackupsTest, RestoreRefusesNamesThatLeaveTheirFoldersAndReleasesOnceWithoutConfig) {
@@ -327,23 +348,56 @@ private:
     fs::path marker_;
 };
 
+// With "run" in kChildModeEnv the child restores without stalling and writes "ready" just
+// before it starts.
+constexpr const char* kChildModeEnv = "KELVANE_RESTORE_CHILD_MODE";
+
+class QuietSheet : public ProgressSink {
+public:
+    void setDoubleValue(double) override {}
+    void setMaxValue(double) override {}
+    void incrementBy(double) override {}
+    void setStringValue(const std::string&) override {}
+};
+
 TEST_F(BackupsTest, RestoreChildProcess) {
     const char* base = std::getenv(kChildEnv);
-    if (!base) GTEST_SKIP() << "runs only as the child of RestoreKilledHalfwayLeavesOldFilesIntact";
+    if (!base) GTEST_SKIP() << "runs only as the child of the restore kill tests";
+    const char* mode = std::getenv(kChildModeEnv);
+    const bool stall = !mode || std::string(mode) != "run";
     const fs::path root = base;
     where_ = {root / "TaviroMac", root / "塔维输入法", root / "resources"};
     store_ = root / "store";
+    config_ = std::make_unique<ConfigManager>(where_.perUserFolder);
     auto p = BackupsController::create(account("ann"), where_, *config_);
-    p->presentImportSheet = [marker = root / "stalled"] {
-        return BackupRestore::ImportSheet{std::make_shared<StallingSheet>(marker), [](bool) {}};
+    p->presentImportSheet = [stall, marker = root / "stalled"]() -> BackupRestore::ImportSheet {
+        if (stall) return {std::make_shared<StallingSheet>(marker), [](bool) {}};
+        return {std::make_shared<QuietSheet>(), [](bool) {}};
     };
     p->viewDidLoad();
     p->viewDidAppear();
     ASSERT_TRUE(pump([&] { return !p->indicatorAnimating; }));
     ASSERT_EQ(p->numberOfRows(), 1);
     p->selectedRow = 0;
+    if (!stall) plat::writeFileAtomically(root / "ready", "ready");
     p->restoreConfirmed();
     driver_->runUntil([&] { return p->restoresFinished > 0; }, std::chrono::seconds(60));
+}
+
+// Starts this test program as the restoring child over base_.
+pid_t spawnRestoreChild(const fs::path& base, const std::string& mode) {
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::vector<std::string> envs{std::string(kChildEnv) + "=" + base.string(),
+                                  std::string(kChildModeEnv) + "=" + mode};
+    for (char** e = environ; *e; ++e) envs.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : envs) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string arg0 = self, arg1 = "--gtest_filter=BackupsTest.RestoreChildProcess";
+    char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
+    return pid;
 }
 
 TEST_F(BackupsTest, RestoreKilledHalfwayLeavesOldFilesIntact) {
@@ -363,18 +417,8 @@ TEST_F(BackupsTest, RestoreKilledHalfwayLeavesOldFilesIntact) {
     makeMainTemplate(where_.perUserFolder / "mainCodeTable.database");
     exec(where_.perUserFolder / "mainCodeTable.database", "INSERT INTO CodeTable VALUES ('jiu', '旧', 1)");
 
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const std::string filter = "--gtest_filter=BackupsTest.RestoreChildProcess";
-    const std::string env = std::string(kChildEnv) + "=" + base_.string();
-    std::vector<std::string> envs{env};
-    for (char** e = environ; *e; ++e) envs.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : envs) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string arg0 = self, arg1 = filter;
-    char* argv[] = {arg0.data(), arg1.data(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    const pid_t pid = spawnRestoreChild(base_, "stall");
+    ASSERT_GT(pid, 0);
 
     bool stalled = false;
     for (int i = 0; i < 3000 && !stalled; ++i) {
@@ -406,6 +450,228 @@ TEST_F(BackupsTest, RestoreKilledHalfwayLeavesOldFilesIntact) {
         EXPECT_TRUE(now == f.before || now == f.after) << f.path;
     }
     EXPECT_TRUE(DatabaseFile::check(per / "custom.db"));
+}
+
+// What the user sees of a setup: the settings, the tables the input method reads, the
+// phrases, the punctuation and the other files a restore writes.
+struct Seen {
+    std::optional<plat::PlistValue> config;
+    Rows mainTable, assistTable, phrases;
+    std::string punc, silence, scheme, activeScheme, mainText;
+    bool operator==(const Seen&) const = default;
+};
+
+// A restore killed at any point is, after the next start of either program, either not
+// there at all or there whole: never settings that name the backup's tables over the old
+// databases, never old phrases or punctuation beside new settings. Four users' folders
+// take kill points side by side.
+TEST_F(BackupsTest, RestoreKilledAtAnyPointLeavesTheOldSetupOrTheBackupsWhole) {
+    UserSetup b = setupB();
+    for (int i = 0; i < 2000; ++i) b.mainText += "词" + std::to_string(i) + "\tc" + std::to_string(i) + "\n";
+    write(b);
+    backUp(page(), "kill");
+
+    constexpr int kSlots = 4, kRounds = 5;
+    const UserSetup a = setupA();
+    const TableLocations mine = where_;
+    auto slotBase = [&](int slot) { return base_ / ("slot" + std::to_string(slot)); };
+    auto slotWhere = [&](int slot) -> TableLocations {
+        const fs::path root = slotBase(slot);
+        return {root / "TaviroMac", root / "塔维输入法", root / "resources"};
+    };
+    for (int slot = 0; slot < kSlots; ++slot) {
+        fs::create_directories(slotBase(slot));
+        fs::copy(store_, slotBase(slot) / "store", fs::copy_options::recursive);
+        fs::copy(mine.resourceFolder, slotWhere(slot).resourceFolder, fs::copy_options::recursive);
+    }
+    auto oldSetup = [&](int slot) {
+        where_ = slotWhere(slot);
+        const fs::path& per = where_.perUserFolder;
+        fs::remove_all(per);
+        fs::remove_all(where_.userFolder);
+        fs::create_directories(per);
+        write(a, "B");
+        writeFile(per / "spScheme.plist", a.scheme);
+        makeMainTemplate(per / "mainCodeTable.database");
+        exec(per / "mainCodeTable.database", "INSERT INTO CodeTable VALUES ('jiu', '旧', 1)");
+        makeAssistTemplate(per / "assist.database");
+        exec(per / "assist.database", "INSERT INTO CodeTable VALUES ('ob', '哦', 0)");
+        fs::remove(slotBase(slot) / "ready");
+        where_ = mine;
+    };
+    auto seen = [&](int slot) {
+        const TableLocations w = slotWhere(slot);
+        const fs::path& per = w.perUserFolder;
+        Seen s;
+        s.config = plat::readPlistFile(per / "config.plist");
+        if (DatabaseFile::check(per / "mainCodeTable.database")) s.mainTable = rows(per / "mainCodeTable.database");
+        if (DatabaseFile::check(per / "assist.database")) s.assistTable = rows(per / "assist.database");
+        if (DatabaseFile::check(per / "custom.db")) s.phrases = query(per / "custom.db", "SELECT \"Table\" FROM CodeTable");
+        s.punc = readFile(per / "PunctuationMapping.plist");
+        s.silence = readFile(per / "silence.plist");
+        s.scheme = readFile(w.userFolder / "KeyMaps" / "小鹤.plist");
+        s.activeScheme = readFile(per / "spScheme.plist");
+        s.mainText = readFile(w.userFolder / "主码B.txt");
+        return s;
+    };
+    // Temporaries a restore left; those of the journal's own atomic write may stay a while.
+    auto leftovers = [&](int slot) {
+        const TableLocations w = slotWhere(slot);
+        std::vector<std::string> left;
+        for (const fs::path& f : {w.perUserFolder, w.userFolder, w.userFolder / "AssistCodes",
+                                  w.userFolder / "BootButtons", w.userFolder / "KeyMaps"})
+            for (const auto& e : fs::directory_iterator(f)) {
+                const auto t = plat::parseTemporaryName(e.path().filename().string());
+                if (t && t->target != ".replace-journal.plist") left.push_back(e.path().string());
+            }
+        if (fs::exists(plat::ReplaceJournal::journalPath(w.perUserFolder))) left.push_back("the journal");
+        return left;
+    };
+    auto waitForReady = [&](int slot) {
+        for (int i = 0; i < 30000; ++i) {
+            if (fs::exists(slotBase(slot) / "ready")) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
+
+    // One restore run to its end: how long it takes to put the backup in place, and what
+    // it leaves.
+    oldSetup(0);
+    const Seen before = seen(0);
+    pid_t pid = spawnRestoreChild(slotBase(0), "run");
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForReady(0));
+    const auto started = std::chrono::steady_clock::now();
+    const fs::path config0 = slotWhere(0).perUserFolder / "config.plist";
+    while (plat::readPlistFile(config0) != plat::PlistValue(b.config) &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(30))
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    const auto took = std::chrono::steady_clock::now() - started;
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const Seen after = seen(0);
+    ASSERT_EQ(after.config, plat::PlistValue(b.config));
+    ASSERT_EQ(after.phrases, (Rows{{"备份词"}}));
+    ASSERT_NE(before, after);
+    EXPECT_TRUE(leftovers(0).empty());
+
+    // Kill points spread over a little more than that time, each followed by a start of
+    // one of the programs.
+    int old = 0, whole = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        pid_t pids[kSlots];
+        std::chrono::steady_clock::time_point ready[kSlots];
+        for (int slot = 0; slot < kSlots; ++slot) {
+            oldSetup(slot);
+            pids[slot] = spawnRestoreChild(slotBase(slot), "run");
+            ASSERT_GT(pids[slot], 0);
+        }
+        for (int slot = 0; slot < kSlots; ++slot) {
+            ASSERT_TRUE(waitForReady(slot));
+            ready[slot] = std::chrono::steady_clock::now();
+        }
+        for (int slot = 0; slot < kSlots; ++slot) {
+            const int point = slot * kRounds + round;
+            std::this_thread::sleep_until(ready[slot] + took * 1.3 * (point + 0.5) / (kSlots * kRounds));
+            ::kill(pids[slot], SIGKILL);
+        }
+        for (int slot = 0; slot < kSlots; ++slot) {
+            const int point = slot * kRounds + round;
+            SCOPED_TRACE("kill point " + std::to_string(point));
+            ASSERT_EQ(::waitpid(pids[slot], &status, 0), pids[slot]);
+            channel_->clear();
+            const TableLocations w = slotWhere(slot);
+            const auto recovery =
+                point % 2 == 0 ? prepareStart(w) : plat::recoverAtStart(w.perUserFolder, w.userFolder);
+            const Seen now = seen(slot);
+            EXPECT_TRUE(now == before || now == after);
+            (now == before ? old : whole) += 1;
+            EXPECT_EQ(leftovers(slot), std::vector<std::string>{});
+            if (recovery == plat::ReplaceJournal::Recovery::Finished && point % 2 == 0) {
+                EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needReloadPlan",
+                                                              "needsReloadDBLink", "configNeedsReload",
+                                                              "okToUse=true"}));
+            }
+        }
+    }
+    std::cout << "kill points that left the old setup: " << old << ", the backup's: " << whole << "; the backup was in place after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+}
+
+} // namespace
+} // namespace kelvane::test
+
+namespace kelvane::test {
+namespace {
+
+// Backups outlive the program: the store's default place lies outside the per-user folder
+// that uninstalling removes, and a store still at the earlier place is kept too.
+TEST_F(BackupsTest, BackupsSurviveAnUninstall) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    const std::string script = (*command)[2], user = (*command)[4];
+    auto uninstall = [&](const fs::path& perUser) {
+        const fs::path prefix = base_ / "prefix";
+        fs::create_directories(prefix / "bin");
+        return std::system(("/bin/sh '" + script + "' '" + prefix.string() + "' " + user + " '" + perUser.string() +
+                            "' '" + where_.userFolder.string() + "' >/dev/null 2>&1")
+                               .c_str());
+    };
+    auto backups = [&](const fs::path& store) {
+        store_ = store;
+        return page()->numberOfRows();
+    };
+    write(setupB());
+    const fs::path kept = base_ / "TaviroMacCloudStore";
+    struct Case {
+        const char* name;
+        bool storeAlreadyOutside;  // a store at the place the earlier one would move to
+    };
+    for (const Case c : {Case{"a store left at the earlier place", false}, Case{"both places in use", true}}) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(kept);
+        fs::create_directories(where_.perUserFolder);
+        write(setupB());
+        if (c.storeAlreadyOutside) {
+            store_ = kept;
+            backUp(page(), "outside");
+        }
+        store_ = where_.perUserFolder / "CloudStore";
+        backUp(page(), "earlier");
+        ASSERT_EQ(uninstall(where_.perUserFolder), 0);
+        EXPECT_FALSE(fs::exists(where_.perUserFolder));
+        EXPECT_FALSE(fs::exists(where_.userFolder));
+        EXPECT_EQ(backups(kept), 1);
+        if (c.storeAlreadyOutside) {
+            std::vector<fs::path> dated;
+            for (const auto& e : fs::directory_iterator(base_))
+                if (e.path().filename().string().rfind("TaviroMacCloudStore-", 0) == 0) dated.push_back(e.path());
+            ASSERT_EQ(dated.size(), 1u);
+            EXPECT_EQ(backups(dated[0]), 1);
+            fs::remove_all(dated[0]);
+        }
+    }
+}
+
+TEST(BackupStorePlaceTest, TheDefaultPlaceIsOutsideThePerUserFolderAndTheEarlierStoreMovesThere) {
+    const fs::path per = plat::Paths::perUserFolder(), place = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
+    fs::remove_all(place);
+    writeFile(per / "CloudStore" / "Backups" / "r.record", "kept");
+    // A store configured elsewhere moves nothing.
+    EXPECT_EQ(CloudStoreSettings::from({{kCloudStoreFolderKey, "/srv/shared"}}).folder, "/srv/shared");
+    EXPECT_TRUE(fs::exists(per / "CloudStore"));
+    EXPECT_EQ(CloudStoreSettings::from({}).folder, place);
+    EXPECT_TRUE(place.lexically_relative(per).native().starts_with(".."));
+    EXPECT_EQ(readFile(place / "Backups" / "r.record"), "kept");
+    EXPECT_FALSE(fs::exists(per / "CloudStore"));
+    // Once moved, a later earlier-place folder is left where it is.
+    writeFile(per / "CloudStore" / "other", "x");
+    EXPECT_EQ(CloudStoreSettings::from({}).folder, place);
+    EXPECT_TRUE(fs::exists(per / "CloudStore" / "other"));
+    fs::remove_all(place);
+    fs::remove_all(per / "CloudStore");
 }
 
 } // namespace

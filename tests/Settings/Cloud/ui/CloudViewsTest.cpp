@@ -53,13 +53,26 @@ T* find(const char* name) {
     return nullptr;
 }
 
+// The store line at the foot of a tab: it fits the page and still ends with the account,
+// the whole line being its tooltip.
+void expectStoreLineShowsTheAccount(QWidget& view, const QString& account) {
+    auto* line = view.findChild<QLabel*>("storeText");
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->toolTip().endsWith("账号：" + account)) << line->toolTip().toStdString();
+    EXPECT_TRUE(line->text().endsWith("账号：" + account)) << line->text().toStdString();
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->contentsRect().width());
+    EXPECT_LE(line->geometry().right(), view.width());
+}
+
 class CloudViewsTest : public RecordingChannelFixture {
 protected:
     void SetUp() override {
         RecordingChannelFixture::SetUp();
         qtApp();
         driver_ = std::make_unique<ui::QtMainQueueDriver>(plat::MainQueue::shared());
-        store_ = taviro::test::freshDir("store");
+        // Long enough that the store line does not fit the page.
+        store_ = taviro::test::freshDir("store") / "团队共享的码表与备份-一个相当长的文件夹名字";
+        fs::create_directories(store_);
         config_ = std::make_unique<ConfigManager>(taviro::test::freshDir("config"));
         useAccount("ann");
     }
@@ -112,6 +125,7 @@ TEST_F(CloudViewsTest, SharingScreenListsDownloadsAndOpensItsSheets) {
     table->selectRow(0);
     QApplication::processEvents();
     EXPECT_TRUE(saveScreenshot(*view, "qvcloud"));
+    expectStoreLineShowsTheAccount(*view, "bob");
 
     // Download: the file lands in the user folder, the sheet closes.
     const QString name = table->item(0, 0)->text();
@@ -204,6 +218,7 @@ TEST_F(CloudViewsTest, BackupsPageBacksUpListsAndRestores) {
     table->selectRow(0);
     QApplication::processEvents();
     EXPECT_TRUE(saveScreenshot(*view, "backups"));
+    expectStoreLineShowsTheAccount(*view, "ann");
 
     view->findChild<QPushButton*>("recoverButton")->click();
     auto* confirm = find<QMessageBox>("alert");
