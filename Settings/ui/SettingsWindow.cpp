@@ -81,7 +81,8 @@ QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }
 
 void SettingsWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::ActivationChange || !isActiveWindow()) return;
+    // With a sheet up the page behind it stays as it is; it refreshes when it shows again.
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow() || sheetOpen()) return;
     // Back in front: the page in front shows the settings as the files hold them now.
     controller_.refreshSettings();
     if (QWidget* current = stack_->currentWidget(); current && current->isVisible()) {
