@@ -15,8 +15,34 @@ namespace taviro {
 
 namespace cmd = plat::command;
 
+void CommandHandler::reloadConfig() {
+    targets_.loadConfig();
+    targets_.reloadInputDelegate();
+    targets_.cleanCache();
+}
+
+void CommandHandler::flushPendingReload() {
+    if (!*pending_) return;
+    *pending_ = false;
+    reloadConfig();
+}
+
 void CommandHandler::dealWithNotifications(const plat::Command& command) {
     const std::string& name = command.name;
+    if (name == cmd::kConfigNeedsReload) {
+        if (!defer_) {
+            reloadConfig();
+        } else if (!*pending_) {
+            *pending_ = true;
+            std::weak_ptr<bool> pending = pending_;
+            defer_([this, pending] {
+                if (auto alive = pending.lock()) flushPendingReload();
+            });
+        }
+        return;
+    }
+    // What was asked before this command is done before it.
+    flushPendingReload();
     if (name == cmd::kOkToUse) {
         if (auto ok = command.boolValue(cmd::kOkToUseKey)) targets_.setEngineReady(*ok);
     } else if (name == cmd::kNeedsReloadDBLink) {
@@ -55,10 +81,6 @@ void CommandHandler::dealWithNotifications(const plat::Command& command) {
     } else if (name == cmd::kSetFontSize) {
         if (auto raw = command.intValue(cmd::kSizeKey))
             if (auto size = fontSizeFromRaw(*raw)) targets_.setFontSize(*size);
-    } else if (name == cmd::kConfigNeedsReload) {
-        targets_.loadConfig();
-        targets_.reloadInputDelegate();
-        targets_.cleanCache();
     }
 }
 

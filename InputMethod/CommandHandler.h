@@ -3,6 +3,7 @@
 #include "Platform/Notifications/Command.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,15 +46,31 @@ public:
 
 // The input method's side of the command channel: one command at a time,
 // on the main thread, in the order the preferences application posted them.
+//
+// With a `defer` function, "configNeedsReload" does not reload at once: it
+// asks for one reload, run by `defer` (the end of the main queue), so that a
+// burst of them costs one reload. A pending reload runs before any other
+// command, which therefore still sees it done.
 class CommandHandler {
 public:
-    explicit CommandHandler(CommandTargets& targets) : targets_(targets) {}
+    using Defer = std::function<void(std::function<void()>)>;
+
+    explicit CommandHandler(CommandTargets& targets, Defer defer = {})
+        : targets_(targets), defer_(std::move(defer)) {}
 
     // Runs the command; unknown commands and missing arguments do nothing.
     void dealWithNotifications(const plat::Command& command);
+    // Runs a requested reload now, if one is waiting.
+    void flushPendingReload();
+    bool reloadPending() const { return *pending_; }
 
 private:
+    void reloadConfig();
+
     CommandTargets& targets_;
+    Defer defer_;
+    // Shared with the deferred block, which does nothing once the handler is gone.
+    std::shared_ptr<bool> pending_ = std::make_shared<bool>(false);
 };
 
 // The targets of the running input method.

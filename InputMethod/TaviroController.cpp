@@ -559,7 +559,16 @@ void TaviroController::deactivateServer(plat::TextInputClient* /*sender*/) {
 
 void TaviroController::refreshComposition(const std::string& key) {
     // A full composition takes no more keys.
-    if (!key.empty() && engine_.inputBuffer().size() + key.size() > kMaxCompositionKeys) return;
+    if (!key.empty() && engine_.inputBuffer().size() + key.size() > kMaxCompositionKeys) {
+        if (!toldBufferFull_) {
+            toldBufferFull_ = true;
+            plat::log("The composition is full: keys beyond " + std::to_string(kMaxCompositionKeys) +
+                      " are dropped");
+            if (env_.notice) env_.notice->post(kBufferFullTitle, kBufferFullText);
+        }
+        return;
+    }
+    if (!key.empty()) toldBufferFull_ = false;
     const std::size_t previousCount = engine_.candidateCount();
     const std::string previousFirstCode = engine_.firstCandidateCode();
     std::string M = engine_.getCandidates(key);

@@ -1,5 +1,6 @@
 #pragma once
 #include "InputMethod/CandidateWindow.h"
+#include "InputMethod/Core/Database/UserNotice.h"
 #include "InputMethod/StatusHint.h"
 #include "Platform/Dispatch/Timer.h"
 #include "Platform/InputMethodKit/InputController.h"
@@ -42,6 +43,8 @@ struct ControllerEnvironment {
     // The user folder ("塔维输入法") and the per-user folder ("TaviroMac").
     std::optional<std::filesystem::path> userFolder;
     std::optional<std::filesystem::path> perUserFolder;
+    // Messages for the user (a full composition); none: logged only.
+    std::shared_ptr<UserNotice> notice;
 };
 
 // The per-client input controller: the key road, the mode switch, the
@@ -74,8 +77,10 @@ public:
 
     // --- composition ------------------------------------------------------
     // Keys a composition holds at most (the pinyin engine's own limit); keys
-    // beyond it are consumed and dropped.
+    // beyond it are consumed and dropped, and the user is told once per filling.
     static constexpr std::size_t kMaxCompositionKeys = 500;
+    static constexpr const char* kBufferFullTitle = "输入码已满";
+    static constexpr const char* kBufferFullText = "一次最多输入 500 个按键，之后的按键未被接收。请先上屏或删除部分输入码。";
     void refreshComposition(const std::string& key);
     void showCandidateWindow();
 
@@ -147,6 +152,7 @@ private:
     bool fiveCodeDedouble_ = false;
     bool dotTurnedPage_ = false;
     std::string shortCutComma_;
+    bool toldBufferFull_ = false;
 
     // Deferred work holds it weakly: a controller gone before its turn is skipped.
     std::shared_ptr<TaviroController*> self_;

@@ -1,6 +1,7 @@
 // taviro-type: types key scripts through the input-method server, the input
 // controller, the engine and the user's data, and prints what was committed.
 #include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
@@ -93,7 +94,9 @@ int main(int argc, char** argv) {
 
     plat::recoverAtStart(plat::Paths::perUserFolder(), plat::Paths::userFolder());
     auto& store = taviro::Database::shared();
-    store.setUserNotice(std::make_shared<ConsoleNotice>());
+    auto notice = std::make_shared<ConsoleNotice>();
+    store.setUserNotice(notice);
+    taviro::ConfigManager::shared().setUserNotice(notice);
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
     // Keys are typed faster than any hand: wait for the ready flag, as a user
     // would wait for the input method to come up, but not for ever.
@@ -109,6 +112,7 @@ int main(int argc, char** argv) {
     taviro::TaviroEngineAdapter adapter(engine);
     taviro::ControllerEnvironment environment;
     environment.engine = &adapter;
+    environment.notice = notice;
 
     int status = 0;
     {

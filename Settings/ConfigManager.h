@@ -2,6 +2,7 @@
 #include "Platform/Foundation/Plist.h"
 #include "Settings/ConfigOptions.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -19,10 +20,15 @@ StringMap defaultPuncMapDict();
 // field, the silence list and the punctuation map. Pages assign fields, then call save().
 // Used on the main thread only.
 //
-// A save writes the whole option set over the file: a value the input method stored
-// since the last load is overwritten. Keys this program does not know survive in
-// configData. A "config.plist" that exists but cannot be read is never overwritten.
-// An integer outside its key's range (the shared key table) loads as the default.
+// The input method writes the same files while both run. A save takes the lock both
+// programs use for them, reads each file as it is on disk then, writes into it only the
+// options and entries this object changed since its last load or save (and options the
+// file lacks or holds as a value of the wrong type), and renames; what the input method
+// stored meanwhile survives. Keys this program does not know survive as well. A
+// "config.plist" that exists but cannot be read is never overwritten; one that is
+// damaged or too large to be a settings file is moved aside with a time stamp at load
+// (and logged), and the fields keep their values. An integer outside its key's range
+// (the shared key table) loads as the default.
 class ConfigManager {
 public:
     // The process's instance over the per-user folder, loaded on first use.
@@ -36,6 +42,12 @@ public:
     // Fills the fields from the three files. Missing or mistyped files and values leave
     // what they would have set unchanged. Posts nothing.
     void loadConfig();
+    // The message of the last load that moved a damaged "config.plist" aside; empty
+    // when none did. Cleared by the call.
+    std::string takeSetAsideMessage();
+
+    // How long a load or save waits for the input method's lock.
+    static constexpr std::chrono::milliseconds kLockWait{2000};
     // Writes the fields into configData, writes the three files atomically (creating the
     // folder), then posts "configNeedsReload". A failed write is logged.
     void save();
@@ -68,10 +80,18 @@ public:
 #undef KELVANE_DECLARE_STRING
 
 private:
-    bool writeDictionary(const std::filesystem::path& path, const plat::PlistValue& root);
-    void writeStringMap(const std::filesystem::path& path, const StringMap& map);
+    bool createFolder();
+    // Writes the changes of one side file since its last load or save.
+    void saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved);
+    plat::PlistValue::Dictionary optionValues() const;
 
     std::filesystem::path folder_;
+    // What the files held for this object at the last load or save: a save writes
+    // what differs from these.
+    plat::PlistValue::Dictionary savedOptions_;
+    StringMap savedSilence_ = defaultSilenceDict();
+    StringMap savedPuncMap_ = defaultPuncMapDict();
+    std::string setAsideMessage_;
 };
 
 enum class ConfigOptionType { Bool, Int, String };

@@ -13,7 +13,8 @@ namespace taviro {
 AppDelegate::AppDelegate(AppEnvironment environment)
     : env_(std::move(environment)),
       queue_(env_.queue ? *env_.queue : plat::MainQueue::shared()),
-      handler_(*env_.commandTargets),
+      // Reloads asked for by a burst of commands run once, behind the burst.
+      handler_(*env_.commandTargets, [q = &queue_](std::function<void()> fn) { q->async(std::move(fn)); }),
       brackets_(*env_.commandTargets) {}
 
 AppDelegate::~AppDelegate() {

@@ -1,9 +1,10 @@
 #include "InputMethod/Core/ConfigManager.h"
 
 #include <optional>
-#include <system_error>
 
 #include "InputMethod/Core/SettingsFiles.h"
+#include "Platform/Foundation/DictionaryFile.h"
+#include "Platform/Foundation/FileLock.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 
@@ -11,18 +12,6 @@ namespace taviro {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool fileExists(const fs::path& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-bool writePlist(const fs::path& path, const plat::PlistValue& value) {
-    std::string error;
-    if (plat::writePlistFile(path, value, &error)) return true;
-    plat::log("Cannot write " + path.string() + ": " + error);
-    return false;
-}
 
 // Sets the option from a value of exactly its type; an integer outside the key's
 // range gives the default. A value of another type is ignored.
@@ -64,26 +53,31 @@ plat::PlistValue optionValue(const OptionSpec& option, const Settings& settings)
     return {};
 }
 
-// Writes this object's changes of one string map (base -> current) over a
-// fresh read of its file. Returns whether the file now holds them.
-bool saveStringMap(const fs::path& path, const StringMap& base, const StringMap& current) {
-    auto fresh = plat::readStringMapFile(path);
-    if (!fresh) {
-        if (fileExists(path)) {
-            plat::log("Not overwriting unreadable " + path.string());
-            return false;
-        }
-        return writePlist(path, plat::stringMapToPlist(current));
-    }
-    StringMap merged = *fresh;
-    for (const auto& [key, value] : base)
-        if (!current.contains(key)) merged.erase(key);
-    for (const auto& [key, value] : current) {
-        auto it = base.find(key);
-        if (it == base.end() || it->second != value) merged[key] = value;
-    }
-    if (merged == *fresh) return true;
-    return writePlist(path, plat::stringMapToPlist(merged));
+plat::PlistValue::Dictionary asDictionary(const StringMap& map) {
+    plat::PlistValue::Dictionary out;
+    for (const auto& [key, value] : map) out.emplace(key, plat::PlistValue(value));
+    return out;
+}
+
+bool allStrings(const plat::PlistValue::Dictionary& dict) {
+    for (const auto& [key, value] : dict)
+        if (!value.stringPtr()) return false;
+    return true;
+}
+
+// Writes this object's changes of one string map (base -> current) into its
+// file as it is on disk now. Returns whether the file now holds them.
+bool saveStringMap(const fs::path& path, const fs::path& lockFile, const StringMap& base,
+                   const StringMap& current) {
+    plat::DictionaryChanges changes = plat::dictionaryDifference(asDictionary(base), asDictionary(current));
+    changes.whenMissing = asDictionary(current);
+    changes.accepts = allStrings;
+    const auto outcome = plat::mergeIntoDictionaryFile(path, lockFile, changes, ConfigManager::kLockWait);
+    if (outcome.status == plat::MergeOutcome::Status::refused)
+        plat::log("Not overwriting unreadable " + path.string());
+    else if (!outcome.ok())
+        plat::log("Cannot write " + path.string() + ": " + outcome.error);
+    return outcome.ok();
 }
 
 } // namespace
@@ -114,8 +108,11 @@ void ConfigManager::publish(std::shared_ptr<const Settings> next) {
 
 void ConfigManager::update(const std::function<void(Settings&)>& change) {
     std::lock_guard lock(mutex_);
-    auto next = std::make_shared<Settings>(*settings());
+    const auto before = settings();
+    auto next = std::make_shared<Settings>(*before);
     change(*next);
+    for (const auto& option : kSettingsOptions)
+        if (!sameOptionValue(option, *before, *next)) dirty_.emplace(option.key);
     publish(std::move(next));
 }
 
@@ -124,16 +121,49 @@ plat::PlistValue ConfigManager::configData() const {
     return configData_;
 }
 
+void ConfigManager::setUserNotice(std::shared_ptr<UserNotice> notice) {
+    std::optional<std::pair<std::string, std::string>> untold;
+    {
+        std::lock_guard lock(noticeMutex_);
+        notice_ = notice;
+        if (notice_) untold.swap(untold_);
+    }
+    if (untold) notice->post(untold->first, untold->second);
+}
+
+void ConfigManager::tellUser(const std::string& title, const std::string& text) {
+    std::shared_ptr<UserNotice> notice;
+    {
+        std::lock_guard lock(noticeMutex_);
+        notice = notice_;
+        if (!notice) untold_.emplace(title, text);
+    }
+    if (notice) notice->post(title, text);
+}
+
 void ConfigManager::loadConfig() {
     std::lock_guard lock(mutex_);
     auto next = std::make_shared<Settings>(*settings());
 
-    if (auto file = plat::readPlistFile(configPath_, plat::PlistValue::Type::Dictionary)) {
-        configData_ = *file;
+    std::optional<plat::SetAsideFile> aside;
+    const auto file = plat::loadDictionaryFile(configPath_, plat::configLockPath(folder_), kLockWait, &aside);
+    if (aside) {
+        const std::string name = aside->aside.filename().string();
+        plat::log("The settings file " + configPath_.string() + " cannot be used (" + aside->reason +
+                  "): it was moved to " + aside->aside.string() + " and the settings start from their defaults");
+        const bool tooLarge = aside->state == plat::DictionaryFileRead::State::tooLarge;
+        tellUser(tooLarge ? "设置文件过大" : "设置文件已损坏",
+                 std::string(tooLarge ? "设置文件过大，未读取" : "设置文件已损坏") + "，原文件已保留为 " + name +
+                     "，输入法使用默认设置。");
+    } else if (!file.ok() && file.state != plat::DictionaryFileRead::State::missing) {
+        plat::log("Cannot read " + configPath_.string() + ": " + file.reason);
+    }
+    if (file.ok()) {
+        configData_ = plat::PlistValue(file.dictionary);
         for (const auto& option : kSettingsOptions) {
             if (!option.loaded) continue;
-            if (const plat::PlistValue* value = file->find(option.key))
-                loadOption(option, *value, *next);
+            auto it = file.dictionary.find(option.key);
+            if (it != file.dictionary.end()) loadOption(option, it->second, *next);
         }
     }
     // The lists load even when "config.plist" does not.
@@ -142,45 +172,57 @@ void ConfigManager::loadConfig() {
         next->puncMapDict = *punc;
 
     base_ = next;
+    dirty_.clear();
     publish(std::move(next));
 }
 
-void ConfigManager::saveConfig() {
+bool ConfigManager::saveConfig() {
     std::lock_guard lock(mutex_);
     const auto current = settings();
     auto nextBase = std::make_shared<Settings>(*base_);
+    const fs::path lockFile = plat::configLockPath(folder_);
+    bool saved = true;
 
-    auto fresh = plat::readPlistFile(configPath_, plat::PlistValue::Type::Dictionary);
-    if (!fresh && fileExists(configPath_)) {
-        plat::log("Not overwriting unreadable " + configPath_.string());
+    // Written: what this object changed; and where the file lacks an option or
+    // holds a value a load would not take as stored, the value in memory.
+    plat::DictionaryChanges changes;
+    for (const auto& option : kSettingsOptions) {
+        const std::string key(option.key);
+        const plat::PlistValue value = optionValue(option, *current);
+        if (dirty_.contains(key) || !sameOptionValue(option, *current, *base_)) changes.changed.emplace(key, value);
+        else changes.fill.emplace(key, value);
+    }
+    changes.keeps = [](const std::string& key, const plat::PlistValue& stored) {
+        const OptionSpec* option = findOption(key);
+        return !option || loadsAsStored(*option, stored);
+    };
+    const auto outcome = plat::mergeIntoDictionaryFile(configPath_, lockFile, changes, kLockWait);
+    if (outcome.ok()) {
+        configData_ = plat::PlistValue(outcome.onDisk);
+        StringMap silence = nextBase->silenceDict, punc = nextBase->puncMapDict;
+        *nextBase = *current;
+        nextBase->silenceDict = std::move(silence);
+        nextBase->puncMapDict = std::move(punc);
+        dirty_.clear();
     } else {
-        plat::PlistValue dict = fresh ? *fresh : plat::PlistValue::dictionary();
-        // Written: what this object changed, what the file lacks, what a load could
-        // not take as stored (it holds the value loaded in its place), and the options
-        // that are never loaded.
-        for (const auto& option : kSettingsOptions) {
-            const std::string key(option.key);
-            const plat::PlistValue* stored = dict.find(key);
-            if (!stored || !option.loaded || !loadsAsStored(option, *stored) ||
-                !sameOptionValue(option, *current, *base_))
-                dict[key] = optionValue(option, *current);
-        }
-        if ((fresh && dict == *fresh) || writePlist(configPath_, dict)) {
-            configData_ = dict;
-            StringMap silence = nextBase->silenceDict, punc = nextBase->puncMapDict;
-            *nextBase = *current;
-            nextBase->silenceDict = std::move(silence);
-            nextBase->puncMapDict = std::move(punc);
-        }
+        saved = false;
+        if (outcome.status == plat::MergeOutcome::Status::refused)
+            plat::log("Not overwriting unreadable " + configPath_.string());
+        else
+            plat::log("Cannot write " + configPath_.string() + ": " + outcome.error);
     }
 
-    if (saveStringMap(folder_ / silenceFileName(), base_->silenceDict, current->silenceDict))
+    if (saveStringMap(folder_ / silenceFileName(), lockFile, base_->silenceDict, current->silenceDict))
         nextBase->silenceDict = current->silenceDict;
-    if (saveStringMap(folder_ / punctuationMappingFileName(), base_->puncMapDict,
-                      current->puncMapDict))
+    else
+        saved = false;
+    if (saveStringMap(folder_ / punctuationMappingFileName(), lockFile, base_->puncMapDict, current->puncMapDict))
         nextBase->puncMapDict = current->puncMapDict;
+    else
+        saved = false;
 
     base_ = std::move(nextBase);
+    return saved;
 }
 
 } // namespace taviro

@@ -1,10 +1,15 @@
 #pragma once
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <string>
 
 #include "InputMethod/Core/Settings.h"
+#include "InputMethod/Core/Database/UserNotice.h"
 #include "Platform/Foundation/Plist.h"
 
 namespace taviro {
@@ -15,12 +20,16 @@ namespace taviro {
 // see a half-replaced value. Loads, saves and updates are serialised.
 //
 // Files, in the per-user folder: "config.plist", "silence.plist" and
-// "PunctuationMapping.plist". A save merges over a fresh read of each file and
-// writes only what this object changed since its last load (plus options the
-// file lacks, values a load could not take as stored, and "MoveCusorWhenInput",
-// which is never loaded), so edits made meanwhile by the preferences application
-// survive; a file that exists but cannot be read is never overwritten. An
-// integer outside its key's range loads as the default.
+// "PunctuationMapping.plist", shared with the preferences application. A save
+// takes the lock both programs use for these files, reads each file as it is
+// on disk then, writes into it what this object changed since its last load or
+// save (plus options the file lacks and values a load could not take as
+// stored) and renames, so that edits made meanwhile by the other program
+// survive; a file that exists but cannot be read is never overwritten. A
+// "config.plist" that is damaged or too large to be a settings file is moved
+// aside with a time stamp at load: the settings start from their defaults and
+// the user is told once. An integer outside its key's range loads as the
+// default.
 class ConfigManager {
 public:
     // The process's instance over the per-user folder; built and loaded on
@@ -41,8 +50,16 @@ public:
     // Reads the three files. A file that is missing or mistyped leaves its
     // part unchanged; a key of the wrong type keeps its value.
     void loadConfig();
-    // Writes the changes back to the three files, atomically.
-    void saveConfig();
+    // Writes the changes back to the three files, atomically. False when a
+    // file could not be written; its changes are written by the next save.
+    bool saveConfig();
+
+    // Where the message about a damaged "config.plist" goes; one found before
+    // this is set is posted here at once.
+    void setUserNotice(std::shared_ptr<UserNotice> notice);
+
+    // How long a load or save waits for the other program's lock.
+    static constexpr std::chrono::milliseconds kLockWait{200};
 
     const std::filesystem::path& configPath() const { return configPath_; }
     // "config.plist" as last read or written, unknown keys included.
@@ -50,6 +67,7 @@ public:
 
 private:
     void publish(std::shared_ptr<const Settings> next);
+    void tellUser(const std::string& title, const std::string& text);
 
     std::filesystem::path folder_;
     std::filesystem::path configPath_;
@@ -58,8 +76,14 @@ private:
     // What the files held for this object at the last load or save: the
     // reference a save compares against to find this object's own changes.
     std::shared_ptr<const Settings> base_;
+    // Options changed by update() since the last load or save: written by the
+    // next save even when the value is back to what base_ holds.
+    std::set<std::string, std::less<>> dirty_;
     plat::PlistValue configData_;
     mutable std::mutex mutex_;
+    std::mutex noticeMutex_;
+    std::shared_ptr<UserNotice> notice_;                           // guarded by noticeMutex_
+    std::optional<std::pair<std::string, std::string>> untold_;   // guarded by noticeMutex_
 };
 
 } // namespace taviro

@@ -42,6 +42,8 @@ plat::TouchBar SettingsController::makeTouchBar() {
 
 void SettingsController::windowWillClose() { view_ = nullptr; }
 
+void SettingsController::refreshSettings() { config_.loadConfig(); }
+
 void SettingsController::selectTabViewItemAtIndex(int index) {
     if (index < 0 || index >= static_cast<int>(kSettingsTabs.size())) return;
     selected_ = index;

@@ -81,6 +81,11 @@ public:
     // act on it only then.
     bool takesCommands() const { return view_ && !view_->sheetOpen(); }
 
+    // The window came to the front, or a page is about to be shown: the settings are
+    // read again from the files, so that the page shows what the input method stored
+    // meanwhile.
+    void refreshSettings();
+
     // Selects a tab by position (URL commands, Touch Bar) and resizes to it.
     void selectTabViewItemAtIndex(int index);
     // The user picked the tab in the window: resize to it.

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QEvent>
 #include <QCoreApplication>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -36,6 +37,7 @@ SettingsWindow::SettingsWindow(SettingsController& controller, ConfigManager& co
     layout->addWidget(tabBar_, 0, Qt::AlignHCenter);
     layout->addWidget(stack_);
     connect(tabBar_, &QTabBar::currentChanged, this, [this](int index) {
+        controller_.refreshSettings();
         stack_->setCurrentIndex(index);
         setWindowTitle(tabBar_->tabText(index));
         controller_.didSelectTabViewItem(index);
@@ -76,6 +78,18 @@ bool SettingsWindow::sheetOpen() const {
 }
 
 QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }
+
+void SettingsWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // With a sheet up the page behind it stays as it is; it refreshes when it shows again.
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow() || sheetOpen()) return;
+    // Back in front: the page in front shows the settings as the files hold them now.
+    controller_.refreshSettings();
+    if (QWidget* current = stack_->currentWidget(); current && current->isVisible()) {
+        current->setVisible(false);
+        current->setVisible(true);
+    }
+}
 
 void SettingsWindow::closeEvent(QCloseEvent* event) {
     controller_.windowWillClose();

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace {
 
@@ -212,22 +213,47 @@ TEST_F(ConfigManagerTest, ConfigWithNonDictionaryRootIsIgnored) {
     EXPECT_EQ(config.codeLength, 4);
 }
 
-// A save writes this program's whole option set: what the input method stored since
-// the last load is overwritten.
-TEST_F(ConfigManagerTest, SaveOverwritesChangesMadeByTheInputMethodMeanwhile) {
-    ConfigManager config(folder_);
-    config.save();
-    PlistValue file = readConfig();
-    file["S2T"] = true;
-    ASSERT_TRUE(plat::writePlistFile(folder_ / "config.plist", file));
-    config.fontSize = 18;
-    config.save();
-    EXPECT_EQ(readConfig().find("S2T")->getBool(), false);
-    EXPECT_EQ(readConfig().find("FontSize")->getInteger(), 18);
+// A save writes only what this program changed, into the file as it is on disk then:
+// what the input method stored meanwhile survives, whichever key this program saves.
+TEST_F(ConfigManagerTest, SaveKeepsWhatTheInputMethodStoredMeanwhile) {
+    const struct {
+        const char* key;
+        PlistValue storedByInputMethod;
+    } cases[] = {
+        {"S2T", true},                                  // the guide key ";f"
+        {"BootButtonName", "BootButtons.plist"},        // "resetBootButtons"
+        {"QuanPin", false},
+        {"FourCode", 3},
+        {"ExpDicVersion", 4},                           // a key only the input method knows
+    };
+    for (const auto& c : cases) {
+        ConfigManager config(folder_);
+        config.bootButtonName = "Mine.plist";
+        config.save();
+        PlistValue file = readConfig();
+        file[c.key] = c.storedByInputMethod;
+        ASSERT_TRUE(plat::writePlistFile(folder_ / "config.plist", file));
+        // Any click on a page: one field, one save.
+        config.fontSize = config.fontSize == 18 ? 24 : 18;
+        config.save();
+        EXPECT_EQ(*readConfig().find(c.key), c.storedByInputMethod) << c.key;
+        EXPECT_EQ(readConfig().find("FontSize")->getInteger(), config.fontSize) << c.key;
+        // The next change is written as well; the key it did not touch stays the input
+        // method's.
+        config.fontSize = 16;
+        config.save();
+        EXPECT_EQ(readConfig().find("FontSize")->getInteger(), 16) << c.key;
+        EXPECT_EQ(*readConfig().find(c.key), c.storedByInputMethod) << c.key;
+        // Shown again, the pages see the input method's value.
+        config.loadConfig();
+        EXPECT_EQ(config.configData.at(c.key), c.storedByInputMethod) << c.key;
+        fs::remove(folder_ / "config.plist");
+    }
 }
 
-// A "config.plist" that exists but cannot be read is never overwritten: it may still
-// hold the user's settings. The side files are written and the post is sent.
+// A "config.plist" that exists but cannot be read when a save comes is never
+// overwritten: it may still hold the user's settings. The side files are written and
+// the post is sent.
 TEST_F(ConfigManagerTest, SaveNeverOverwritesAnUnreadableConfig) {
     const struct {
         const char* name;
@@ -239,16 +265,65 @@ TEST_F(ConfigManagerTest, SaveNeverOverwritesAnUnreadableConfig) {
     };
     for (const auto& c : cases) {
         const fs::path config = folder_ / "config.plist";
+        fs::remove(config);
+        ConfigManager manager(folder_);
+        // Damaged after the last load.
         ASSERT_TRUE(plat::writeFileAtomically(config, c.bytes)) << c.name;
         channel_->clear();
-        ConfigManager manager(folder_);
         manager.fontSize = 24;
+        manager.puncMapDict["@"] = "＠";
         plat::LogCapture capture;
         manager.save();
         EXPECT_EQ(plat::readWholeFile(config), c.bytes) << c.name;
         EXPECT_TRUE(capture.contains("Not overwriting unreadable " + config.string())) << c.name;
-        EXPECT_EQ(readMap("PunctuationMapping.plist"), kelvane::defaultPuncMapDict()) << c.name;
+        EXPECT_EQ(readMap("PunctuationMapping.plist").at("@"), "＠") << c.name;
         EXPECT_EQ(channel_->log(), std::vector<std::string>{"configNeedsReload"}) << c.name;
+    }
+}
+
+// A "config.plist" that is damaged or far too large when it is loaded is moved aside
+// with a time stamp, once, and logged; the settings keep their defaults and the next
+// save writes a sound file.
+TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::uintmax_t sparseSize; // 0: the bytes as they are
+        const char* reason;
+    } cases[] = {
+        {"garbage", "not a plist", 0, "not a property list"},
+        {"empty", "", 0, "empty"},
+        {"not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>FontSize</key>"
+                      "<string>\xB4\xF3</string></dict></plist>", 0, "UTF-8"},
+        {"array root", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>", 0, "root"},
+        {"200 MB", "", 200u * 1024 * 1024, "more than"},
+    };
+    for (const auto& c : cases) {
+        const fs::path config = folder_ / "config.plist";
+        ASSERT_TRUE(plat::writeFileAtomically(config, c.bytes)) << c.name;
+        if (c.sparseSize) fs::resize_file(config, c.sparseSize);
+        plat::LogCapture capture;
+        ConfigManager manager(folder_);
+        EXPECT_FALSE(fs::exists(config)) << c.name;
+        std::vector<fs::path> aside;
+        for (const auto& entry : fs::directory_iterator(folder_))
+            if (entry.path().filename().string().starts_with("config.plist.damaged-")) aside.push_back(entry.path());
+        ASSERT_EQ(aside.size(), 1u) << c.name;
+        EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
+        if (!c.sparseSize) EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        EXPECT_EQ(capture.lines().size(), 1u) << c.name;
+        EXPECT_TRUE(capture.contains(c.reason)) << c.name;
+        EXPECT_NE(manager.takeSetAsideMessage().find(aside[0].filename().string()), std::string::npos) << c.name;
+        EXPECT_TRUE(manager.takeSetAsideMessage().empty()) << c.name;
+        EXPECT_TRUE(manager.configData.empty()) << c.name;
+        EXPECT_EQ(manager.fontSize, 16) << c.name;
+        // Loading again finds nothing to set aside or report.
+        manager.loadConfig();
+        EXPECT_EQ(capture.lines().size(), 1u) << c.name;
+        manager.save();
+        EXPECT_EQ(readConfig().size(), 93u) << c.name;
+        fs::remove(aside[0]);
+        fs::remove(config);
     }
 }
 

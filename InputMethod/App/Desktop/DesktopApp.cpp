@@ -139,10 +139,14 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     // The store's messages (a damaged or long-locked user dictionary) as notices.
     auto storeNotices = std::make_shared<NoticeCenterUserNotice>(notices);
     Database::shared().setUserNotice(storeNotices);
+    // A damaged settings file met at start-up, and a full composition, likewise.
+    config.setUserNotice(storeNotices);
+    controllerEnv.notice = storeNotices;
     struct StoreNoticesEnd {
         std::shared_ptr<NoticeCenterUserNotice> n;
         ~StoreNoticesEnd() {
             Database::shared().setUserNotice(nullptr);
+            ConfigManager::shared().setUserNotice(nullptr);
             n->detach();
         }
     } storeNoticesEnd{storeNotices};

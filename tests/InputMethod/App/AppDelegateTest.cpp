@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -304,6 +305,36 @@ TEST_F(AppFixture, CommandsReachTheHandlerAndTheBracketWatch) {
     EXPECT_EQ(targets.log, (std::vector<std::string>{"notReady", "closeAll"}));
     app.senderGone(":1.7");
     EXPECT_EQ(targets.log, (std::vector<std::string>{"notReady", "closeAll", "reload", "ready"}));
+}
+
+// A flood of "configNeedsReload" on the main queue costs one reload, behind the
+// flood: a key posted in its middle waits for none, and another command still
+// comes after the reload asked for before it.
+TEST_F(AppFixture, AFloodOfReloadCommandsRunsOneReload) {
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    driver.pump();
+    targets.log.clear();
+    auto reloads = [&] { return std::count(targets.log.begin(), targets.log.end(), "cleanCache"); };
+    auto flood = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            queue.async([&] { app.dealWithNotifications(plat::Command::plain(cmd::kConfigNeedsReload), ":1.7"); });
+    };
+    long reloadsBeforeKey = -1;
+    flood(5000);
+    queue.async([&] { reloadsBeforeKey = reloads(); });
+    flood(5000);
+    for (int i = 0; i < 5 && queue.hasPendingBlocks(); ++i) driver.pump();
+    EXPECT_LE(reloadsBeforeKey, 1);
+    EXPECT_EQ(reloads(), 1);
+
+    // Order: the reload asked for first runs before the command after it.
+    targets.log.clear();
+    app.dealWithNotifications(plat::Command::plain(cmd::kConfigNeedsReload), ":1.7");
+    app.dealWithNotifications(plat::Command::plain(cmd::kCloseDatabase), ":1.7");
+    EXPECT_EQ(targets.log, (std::vector<std::string>{"cleanCache", "closeAll"}));
+    for (int i = 0; i < 5 && queue.hasPendingBlocks(); ++i) driver.pump();
+    EXPECT_EQ(targets.log, (std::vector<std::string>{"cleanCache", "closeAll"}));  // nothing left over
 }
 
 TEST(StoreNotices, DeliveredOnTheMainQueueUntilDetached) {

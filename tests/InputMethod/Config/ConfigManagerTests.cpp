@@ -2,6 +2,7 @@
 #include "InputMethod/Core/Settings.h"
 #include "InputMethod/Core/SettingsFiles.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Plist.h"
 #include "support/TestHome.h"
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 #include <variant>
+#include <vector>
 
 namespace taviro {
 namespace {
@@ -272,12 +274,13 @@ TEST(ConfigManager, SaveKeepsWhatItDidNotChange) {
     for (const char* key : {"CodeTableVersion", "CustomCodeTableVersion", "RevPlanName",
                             "LockPunc", "Nested", "FourCode"})
         EXPECT_EQ(*saved.find(key), *file.find(key)) << key;
-    // A value the load could not take is replaced by the value loaded in its place,
-    // and "MoveCusorWhenInput" is always written as false.
+    // A value the load could not take is replaced by the value loaded in its place.
+    // "MoveCusorWhenInput", never loaded and never changed here, is the other
+    // program's to keep.
     EXPECT_EQ(*saved.find("FontSize"), PlistValue(16));
     EXPECT_EQ(*saved.find("QuanPin"), PlistValue(true));
     EXPECT_EQ(*saved.find("CodeLength"), PlistValue(4));
-    EXPECT_EQ(*saved.find("MoveCusorWhenInput"), PlistValue(false));
+    EXPECT_EQ(*saved.find("MoveCusorWhenInput"), PlistValue(true));
     EXPECT_EQ(*saved.find("S2T"), PlistValue(true));
     // Options the file lacked appear with their values.
     EXPECT_EQ(*saved.find("ShiftToBoot"), PlistValue(true));
@@ -366,7 +369,6 @@ TEST(ConfigManager, ListsLoadWithoutConfigFile) {
 
 TEST(ConfigManager, NeverOverwritesFilesItCouldNotRead) {
     Folder folder;
-    ASSERT_TRUE(plat::writeFileAtomically(folder.config(), "not a plist"));
     PlistValue arrayRoot = PlistValue::Array{PlistValue("x")};
     ASSERT_TRUE(plat::writePlistFile(folder.silence(), arrayRoot));
     PlistValue mixed = stringDict({{",", "，"}});
@@ -376,15 +378,96 @@ TEST(ConfigManager, NeverOverwritesFilesItCouldNotRead) {
     ConfigManager config(folder.path);
     EXPECT_EQ(config.settings()->silenceDict, defaultSilenceDict());
     EXPECT_EQ(config.settings()->puncMapDict, defaultPuncMapDict());
+    // Damaged after the load: the save leaves it for the next load to set aside.
+    ASSERT_TRUE(plat::writeFileAtomically(folder.config(), "not a plist"));
     config.update([](Settings& s) {
         s.s2t = true;
         s.silenceDict.clear();
         s.puncMapDict.clear();
     });
-    config.saveConfig();
+    EXPECT_FALSE(config.saveConfig());
     EXPECT_EQ(plat::readWholeFile(folder.config()), "not a plist");
     EXPECT_EQ(plat::readPlistFile(folder.silence()), arrayRoot);
     EXPECT_EQ(plat::readPlistFile(folder.punc()), mixed);
+}
+
+struct RecordingNotice : UserNotice {
+    std::vector<std::string> posted;
+    void post(const std::string& title, const std::string& text) override { posted.push_back(title + ": " + text); }
+};
+
+std::vector<fs::path> setAsideFiles(const fs::path& folder) {
+    std::vector<fs::path> out;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("config.plist.damaged-")) out.push_back(entry.path());
+    return out;
+}
+
+// A "config.plist" that is damaged, empty, not UTF-8 or far too large is moved aside
+// with a time stamp (the large one without being read); the settings start from their
+// defaults, one line is logged and the user is told once, also when the message
+// found at start-up waits for the notices to be set up.
+TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::uintmax_t sparseSize;
+        const char* title;
+    } cases[] = {
+        {"garbage", "not a plist", 0, "设置文件已损坏"},
+        {"empty", "", 0, "设置文件已损坏"},
+        {"truncated", "<?xml version=\"1.0\"?><plist><dict><key>FontSize</key><integer>18", 0, "设置文件已损坏"},
+        {"not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>FontSize</key>"
+                      "<string>\xFF\xFE</string></dict></plist>", 0, "设置文件已损坏"},
+        {"200 MB", "", 200u * 1024 * 1024, "设置文件过大"},
+    };
+    for (const auto& c : cases) {
+        Folder folder;
+        ASSERT_TRUE(plat::writeFileAtomically(folder.config(), c.bytes)) << c.name;
+        if (c.sparseSize) fs::resize_file(folder.config(), c.sparseSize);
+        ASSERT_TRUE(plat::writePlistFile(folder.silence(), stringDict({{"a.b", "AB"}})));
+        plat::LogCapture log;
+        ConfigManager config(folder.path);
+        EXPECT_EQ(log.lines().size(), 1u) << c.name;
+        EXPECT_FALSE(fs::exists(folder.config())) << c.name;
+        const auto aside = setAsideFiles(folder.path);
+        ASSERT_EQ(aside.size(), 1u) << c.name;
+        EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
+        if (!c.sparseSize) EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        // Defaults, and the lists beside it still load.
+        auto s = config.settings();
+        EXPECT_EQ(s->fontSize, 16) << c.name;
+        EXPECT_EQ(s->silenceDict, (StringMap{{"a.b", "AB"}})) << c.name;
+
+        auto notice = std::make_shared<RecordingNotice>();
+        config.setUserNotice(notice);
+        ASSERT_EQ(notice->posted.size(), 1u) << c.name;
+        EXPECT_EQ(notice->posted[0].rfind(c.title, 0), 0u) << c.name;
+        EXPECT_NE(notice->posted[0].find(aside[0].filename().string()), std::string::npos) << c.name;
+        // Nothing more to tell at the next load; a save writes a sound file.
+        config.loadConfig();
+        config.setUserNotice(notice);
+        EXPECT_EQ(notice->posted.size(), 1u) << c.name;
+        EXPECT_EQ(log.lines().size(), 1u) << c.name;
+        EXPECT_TRUE(config.saveConfig()) << c.name;
+        EXPECT_EQ(readDict(folder.config()).size(), 83u) << c.name;
+    }
+}
+
+// A value changed and changed back between two saves is still written: the file may
+// hold what the other program stored meanwhile, and only the file counts.
+TEST(ConfigManager, AValueSetAgainIsWrittenWhateverThisObjectLastSaved) {
+    Folder folder;
+    ConfigManager config(folder.path);
+    config.update([](Settings& s) { s.s2t = true; });
+    ASSERT_TRUE(config.saveConfig());
+    PlistValue file = readDict(folder.config());
+    file["S2T"] = false;  // the other program, before our next save
+    ASSERT_TRUE(plat::writePlistFile(folder.config(), file));
+    config.update([](Settings& s) { s.s2t = false; });
+    config.update([](Settings& s) { s.s2t = true; });
+    ASSERT_TRUE(config.saveConfig());
+    EXPECT_EQ(*readDict(folder.config()).find("S2T"), PlistValue(true));
 }
 
 TEST(ConfigManager, ReloadReplacesOnlyWhatTheFilesHold) {

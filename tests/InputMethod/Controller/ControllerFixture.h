@@ -100,6 +100,12 @@ protected:
     std::unique_ptr<KeyLogger> keyLogger;
     FakeEngine engine;
     std::unique_ptr<TypingSession> session;
+    // Messages the controllers gave the user, as "title: text".
+    struct RecordingNotice : UserNotice {
+        std::vector<std::string> posted;
+        void post(const std::string& title, const std::string& text) override { posted.push_back(title + ": " + text); }
+    };
+    std::shared_ptr<RecordingNotice> notices = std::make_shared<RecordingNotice>();
 
     void SetUp() override {
         std::filesystem::create_directories(perUser);
@@ -132,6 +138,7 @@ protected:
         env.userFolder = userFolder;
         env.perUserFolder = perUser;
         env.expandTemplate = [](const std::string& s) { return s; };
+        env.notice = notices;
         return env;
     }
 

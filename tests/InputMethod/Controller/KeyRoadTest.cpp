@@ -93,20 +93,29 @@ TEST_F(ControllerTest, PeriodJoinsACodeThatHoldsOne) {
     EXPECT_EQ(window().currentPage(), 0);
 }
 
-// A composition stops taking keys at its limit; the keys past it go nowhere.
+// A composition stops taking keys at its limit; the keys past it go nowhere, and the
+// user is told once each time it fills up.
 TEST_F(ControllerTest, CompositionStopsAtItsLimit) {
     start();
     const std::string full(TaviroController::kMaxCompositionKeys, 'a');
     session->typeScript(full);
     EXPECT_EQ(engine.inputBuffer(), full);
+    EXPECT_TRUE(notices->posted.empty());
     session->typeScript("bcd9.");
     EXPECT_EQ(engine.inputBuffer(), full);
     EXPECT_EQ(marked(), full);
     EXPECT_EQ(committed(), "");
+    ASSERT_EQ(notices->posted.size(), 1u);
+    EXPECT_EQ(notices->posted[0].rfind(TaviroController::kBufferFullTitle, 0), 0u);
     session->typeScript("{BS}b");
     EXPECT_EQ(engine.inputBuffer(), full.substr(1) + "b");
+    EXPECT_EQ(notices->posted.size(), 1u);
+    session->typeScript("cc");  // full again
+    EXPECT_EQ(notices->posted.size(), 2u);
     session->typeScript(" ");
     EXPECT_EQ(committed(), full.substr(1) + "b");
+    session->typeScript("ni");
+    EXPECT_EQ(notices->posted.size(), 2u);
 }
 
 TEST_F(ControllerTest, LockUpperCaseAlsoShapesTheMarkedText) {

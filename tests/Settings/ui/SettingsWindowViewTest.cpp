@@ -9,6 +9,8 @@
 #include "support/TestHome.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
 #include <QDialog>
 #include <QLabel>
 #include <QPointer>
@@ -59,6 +61,36 @@ TEST_F(SettingsWindowViewTest, EveryTabOpensAtItsSizeAndIsPhotographed) {
         EXPECT_TRUE(test::saveScreenshot(*window_, std::string("tab-") +
                                                        std::string(kSettingsTabs[static_cast<size_t>(i)].identifier)));
     }
+}
+
+// What the input method stored in "config.plist" meanwhile shows when a page is shown
+// again: on a return to its tab, and when the window comes back to the front.
+TEST_F(SettingsWindowViewTest, PagesShowWhatTheInputMethodStoredMeanwhile) {
+    config_->save();
+    auto* s2t = window_->page(0)->findChild<QCheckBox*>("s2t");
+    ASSERT_NE(s2t, nullptr);
+    EXPECT_FALSE(s2t->isChecked());
+    auto storeS2T = [&](bool on) {
+        auto file = plat::readPlistFile(config_->configPath, plat::PlistValue::Type::Dictionary);
+        ASSERT_TRUE(file.has_value());
+        (*file)["S2T"] = on;
+        ASSERT_TRUE(plat::writePlistFile(config_->configPath, *file));
+    };
+
+    storeS2T(true);
+    window_->tabBar()->setCurrentIndex(1);
+    window_->tabBar()->setCurrentIndex(0);
+    QApplication::processEvents();
+    EXPECT_TRUE(s2t->isChecked());
+    EXPECT_TRUE(config_->s2t);
+
+    storeS2T(false);
+    QEvent activation(QEvent::ActivationChange);
+    QApplication::setActiveWindow(window_.get());
+    QApplication::sendEvent(window_.get(), &activation);
+    QApplication::processEvents();
+    EXPECT_FALSE(s2t->isChecked());
+    EXPECT_FALSE(config_->s2t);
 }
 
 TEST_F(SettingsWindowViewTest, URLsSelectTabsAndOpenSubPagesInTheWindow) {

@@ -1,0 +1,97 @@
+#pragma once
+#include "Platform/Foundation/Plist.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace plat {
+
+// Small property-list files whose root is a dictionary, shared by two programs
+// that each change some of its keys (the settings files of the per-user folder).
+
+// Larger files are not settings files: they are refused without being read.
+inline constexpr std::uintmax_t kMaxDictionaryFileSize = 1024 * 1024;
+
+struct DictionaryFileRead {
+    enum class State {
+        missing,    // no file
+        readable,   // `dictionary` holds it
+        damaged,    // empty, malformed, not UTF-8, or its root is not a dictionary
+        tooLarge,   // over the size limit; not read
+        unreadable, // not a regular file, or it cannot be opened (permissions)
+    };
+    State state = State::missing;
+    PlistValue::Dictionary dictionary;
+    std::string reason; // what is wrong, for the log (damaged, tooLarge, unreadable)
+
+    bool ok() const { return state == State::readable; }
+    // Damaged or too large: a file to set aside.
+    bool setAsideWorthy() const { return state == State::damaged || state == State::tooLarge; }
+};
+
+// Looks at the size first, then reads and parses the file.
+DictionaryFileRead readDictionaryFile(const std::filesystem::path& path,
+                                      std::uintmax_t maxSize = kMaxDictionaryFileSize);
+
+// A file that was found damaged and moved aside.
+struct SetAsideFile {
+    std::filesystem::path aside; // "<name>.damaged-YYYYmmdd-HHMMSS", numbered when taken
+    DictionaryFileRead::State state = DictionaryFileRead::State::damaged; // damaged or tooLarge
+    std::string reason;
+};
+
+// Reads the file; when it is damaged or too large, takes the lock, looks again
+// (another program may have moved it aside and written a new one meanwhile) and
+// moves it aside, so that exactly one program does so. The result is what the
+// caller may load from: missing after a set-aside. `setAside` (when given) is
+// filled only by the caller that moved the file.
+DictionaryFileRead loadDictionaryFile(const std::filesystem::path& path,
+                                      const std::filesystem::path& lockFile,
+                                      std::chrono::milliseconds lockWait,
+                                      std::optional<SetAsideFile>* setAside,
+                                      std::chrono::system_clock::time_point now =
+                                          std::chrono::system_clock::now());
+
+// What one program changed in a dictionary file.
+struct DictionaryChanges {
+    // Keys it set (a value) or removed (none) since it last read or wrote the file.
+    std::map<std::string, std::optional<PlistValue>> changed;
+    // Values stored only where the file lacks the key, or where `keeps` (when
+    // set) rejects the value the file holds.
+    std::map<std::string, PlistValue> fill;
+    std::function<bool(const std::string& key, const PlistValue& stored)> keeps;
+    // Written whole instead when there is no file at all.
+    std::optional<PlistValue::Dictionary> whenMissing;
+    // A readable file this rejects is left as it is (refused).
+    std::function<bool(const PlistValue::Dictionary&)> accepts;
+};
+
+struct MergeOutcome {
+    enum class Status {
+        written,     // the file now holds `onDisk`
+        refused,     // the file exists but cannot be read: left as it is
+        lockTimeout, // the other program held the lock too long: nothing written
+        writeFailed,
+    };
+    Status status = Status::writeFailed;
+    PlistValue::Dictionary onDisk;
+    std::string error;
+    bool ok() const { return status == Status::written; }
+};
+
+// Under the lock: reads the file as it is now (missing: empty), applies the
+// changes and writes it atomically. Only the file read under the lock decides
+// whether anything needs writing, never what the caller last saw of it. The
+// folder must exist.
+MergeOutcome mergeIntoDictionaryFile(const std::filesystem::path& path, const std::filesystem::path& lockFile,
+                                     const DictionaryChanges& changes, std::chrono::milliseconds lockWait);
+
+// The changes that turn `before` into `after`, as "changed" entries.
+DictionaryChanges dictionaryDifference(const PlistValue::Dictionary& before, const PlistValue::Dictionary& after);
+
+} // namespace plat

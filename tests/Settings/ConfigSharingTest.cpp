@@ -1,0 +1,200 @@
+// The input method and the preferences application as two processes on one
+// "config.plist".
+#include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Plist.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#if defined(CONFIG_SAVER_KELVANE) && defined(CONFIG_SAVER_INPUT_METHOD_PROGRAM)
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+namespace fs = std::filesystem;
+
+// One saver program; its whole output is collected by finish(), waiting at most 60 s.
+class Saver {
+public:
+    Saver(const char* program, const fs::path& folder, int saves, const fs::path& start) {
+        int out[2];
+        if (::pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> args{program, folder.string(), std::to_string(saves), start.string()};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        fd_ = out[0];
+    }
+    ~Saver() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // The exit status (-1 when it did not end in time) and the output.
+    int finish(std::string& output) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return -1;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return -1;
+            char buf[4096];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n <= 0) break;
+            output.append(buf, static_cast<size_t>(n));
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, 0) != pid_) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
+
+// A fresh folder under /dev/shm, removed at the end; empty when there is none.
+struct MemoryFolder {
+    fs::path path;
+    MemoryFolder() {
+        char name[] = "/dev/shm/taviro-config-XXXXXX";
+        if (::mkdtemp(name)) path = name;
+    }
+    ~MemoryFolder() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
+struct Report {
+    int reverted = -1;
+    std::map<std::string, std::string> last;
+};
+
+Report parse(const std::string& output) {
+    Report r;
+    std::istringstream in(output);
+    std::string word;
+    while (in >> word) {
+        if (word == "reverted") {
+            in >> r.reverted;
+        } else if (word == "last") {
+            std::string key, value;
+            in >> key;
+            in.get();
+            std::getline(in, value);
+            r.last[key] = value;
+        }
+    }
+    return r;
+}
+
+std::string show(const plat::PlistValue& v) {
+    if (auto b = v.getBool()) return *b ? "true" : "false";
+    if (auto i = v.getInteger()) return std::to_string(*i);
+    if (const std::string* s = v.stringPtr()) return *s;
+    return "?";
+}
+
+// Both programs save their own keys hundreds of times at once: no value either of
+// them saved is ever reverted, and each one's last values end in the file.
+TEST(ConfigSharing, TwoProgramsSavingAtOnceLoseNothing) {
+    // In memory where there is a tmpfs: the lock and the merge are under test, not the
+    // disk's flushes, which would make a thousand saves take seconds.
+    MemoryFolder memory;
+    const fs::path home = memory.path.empty() ? taviro::test::freshDir("sharing") : memory.path;
+    const fs::path folder = home / "TaviroMac";
+    fs::create_directories(folder);
+    const fs::path start = home / "go";
+    const int saves = 1000;
+    Saver im(CONFIG_SAVER_INPUT_METHOD_PROGRAM, folder, saves, start);
+    Saver kelvane(CONFIG_SAVER_KELVANE, folder, saves, start);
+    ASSERT_TRUE(im.started());
+    ASSERT_TRUE(kelvane.started());
+    std::ofstream(start) << "go";
+
+    std::string imOut, kelvaneOut;
+    ASSERT_EQ(im.finish(imOut), 0) << imOut;
+    ASSERT_EQ(kelvane.finish(kelvaneOut), 0) << kelvaneOut;
+    const Report imReport = parse(imOut), kelvaneReport = parse(kelvaneOut);
+    EXPECT_EQ(imReport.reverted, 0) << "input method";
+    EXPECT_EQ(kelvaneReport.reverted, 0) << "preferences application";
+    ASSERT_EQ(imReport.last.size(), 5u) << imOut;
+    ASSERT_EQ(kelvaneReport.last.size(), 5u) << kelvaneOut;
+
+    auto file = plat::readPlistFile(folder / "config.plist", plat::PlistValue::Type::Dictionary);
+    ASSERT_TRUE(file.has_value());
+    for (const Report* report : {&imReport, &kelvaneReport})
+        for (const auto& [key, value] : report->last) {
+            const plat::PlistValue* stored = file->find(key);
+            ASSERT_NE(stored, nullptr) << key;
+            EXPECT_EQ(show(*stored), value) << key;
+        }
+}
+
+// A damaged file met by both programs starting at once is moved aside exactly once,
+// with its bytes, and neither writes over the other's fresh start.
+TEST(ConfigSharing, BothProgramsMeetingADamagedFileSetItAsideOnce) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"garbage", "not a plist at all"},
+        {"empty", ""},
+        {"not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>InputPlanName</key>"
+                      "<string>\xC6\xB4\xD2\xF4</string></dict></plist>"},
+    };
+    for (const auto& c : cases) {
+        const fs::path home = taviro::test::freshDir("sharing-damaged");
+        const fs::path folder = home / "TaviroMac";
+        fs::create_directories(folder);
+        ASSERT_TRUE(plat::writeFileAtomically(folder / "config.plist", c.bytes)) << c.name;
+        const fs::path start = home / "go";
+        Saver im(CONFIG_SAVER_INPUT_METHOD_PROGRAM, folder, 0, start);
+        Saver kelvane(CONFIG_SAVER_KELVANE, folder, 0, start);
+        std::ofstream(start) << "go";
+        std::string imOut, kelvaneOut;
+        ASSERT_EQ(im.finish(imOut), 0) << c.name;
+        ASSERT_EQ(kelvane.finish(kelvaneOut), 0) << c.name;
+
+        std::vector<fs::path> aside;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string().starts_with("config.plist.damaged-")) aside.push_back(entry.path());
+        ASSERT_EQ(aside.size(), 1u) << c.name;
+        EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        EXPECT_FALSE(fs::exists(folder / "config.plist")) << c.name;
+    }
+}
+
+} // namespace
+
+#endif
