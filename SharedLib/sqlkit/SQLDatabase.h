@@ -236,6 +236,7 @@ public:
 
 private:
     friend class SQLResultSet;
+    friend class SQLTransaction;
 
     static int busyHandler(void* self, int count);
     void setHandle(sqlite3* handle);

@@ -4,6 +4,7 @@
 #include "SQLTestSupport.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseAdditions.h"
+#include "SharedLib/sqlkit/SQLTransaction.h"
 
 using namespace sqlkit;
 using sqlkit::test::freshDatabasePath;
@@ -229,6 +230,77 @@ TEST(TransactionWithoutHandleTest, CheckpointsAndFunctionsFailQuietly) {
         EXPECT_EQ(intForQuery(db, "select now()"), 8) << openFirst;
         EXPECT_EQ(stringForQuery(db, "select later()"), std::nullopt) << openFirst;
     }
+}
+
+// A transaction that the disk fills: SQLite rolls it back by itself, and the work must
+// stop there rather than go on row by row in autocommit. max_page_count makes SQLITE_FULL
+// as a full disk does.
+TEST_F(TransactionTest, AFullDiskEndsTheWorkWithNothingWrittenAndNothingLogged) {
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(insert(i));
+    const int pages = intForQuery(*db_, "pragma page_count");
+    ASSERT_TRUE(db_->executeStatements("pragma max_page_count = " + std::to_string(pages + 2)));
+    LogCapture log;
+    {
+        SQLTransaction tx(*db_);
+        ASSERT_TRUE(tx.began());
+        int written = 0;
+        while (written < 1000 && tx.executeUpdate("insert into t values (?)", {std::string(2000, 'x')})) ++written;
+        ASSERT_LT(written, 1000) << "the disk never filled";
+        EXPECT_TRUE(tx.failed());
+        EXPECT_FALSE(tx.isOpen());
+        EXPECT_NE(tx.failure().find("full"), std::string::npos) << tx.failure();
+        EXPECT_EQ(tx.refusedRows(), 0);
+        // Nothing more runs, so nothing commits on its own.
+        EXPECT_FALSE(tx.executeUpdate("insert into t values (?)", {1}));
+        EXPECT_FALSE(tx.executeStatements("insert into t values (1)"));
+        EXPECT_FALSE(tx.commit());
+        EXPECT_FALSE(db_->isInTransaction());
+    }
+    EXPECT_EQ(rows(), 3);
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    // The connection logs its failures again afterwards.
+    EXPECT_FALSE(db_->executeUpdate("insert into missing values (1)"));
+    EXPECT_FALSE(log.lines().empty());
+}
+
+TEST_F(TransactionTest, ARefusedRowIsDroppedAndTheRestCommits) {
+    ASSERT_TRUE(db_->executeUpdate("create table u (a unique not null)"));
+    SQLTransaction tx(*db_);
+    struct Case {
+        SQLValue value;
+        bool stored;
+    } cases[] = {{1, true}, {1, false}, {SQLValue(), false}, {2, true}};
+    for (const auto& c : cases) EXPECT_EQ(tx.executeUpdate("insert into u values (?)", {c.value}), c.stored);
+    EXPECT_FALSE(tx.failed());
+    EXPECT_EQ(tx.refusedRows(), 2);
+    EXPECT_TRUE(tx.commit());
+    EXPECT_FALSE(db_->isInTransaction());
+    EXPECT_EQ(intForQuery(*db_, "select count(*) from u"), 2);
+}
+
+TEST_F(TransactionTest, AnUncommittedTransactionIsRolledBackAndANestedOneLeavesTheOuterAlone) {
+    {
+        SQLTransaction outer(*db_);
+        ASSERT_TRUE(outer.began());
+        EXPECT_TRUE(outer.executeUpdate("insert into t values (1)"));
+        {
+            SQLTransaction inner(*db_);
+            EXPECT_FALSE(inner.began());
+            EXPECT_TRUE(inner.failed());
+            EXPECT_FALSE(inner.executeUpdate("insert into t values (2)"));
+        }
+        EXPECT_TRUE(outer.isOpen());
+        EXPECT_TRUE(outer.executeUpdate("insert into t values (3)"));
+    }
+    EXPECT_FALSE(db_->isInTransaction());
+    EXPECT_EQ(rows(), 0);
+    {
+        SQLTransaction tx(*db_, SQLTransaction::Kind::Immediate);
+        EXPECT_TRUE(tx.executeStatements("insert into t values (1); insert into t values (2);"));
+        EXPECT_TRUE(tx.commit());
+        EXPECT_FALSE(tx.commit()) << "committed once";
+    }
+    EXPECT_EQ(rows(), 2);
 }
 
 } // namespace
