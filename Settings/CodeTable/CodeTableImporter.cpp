@@ -8,6 +8,7 @@
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
+#include "SharedLib/sqlkit/SQLTransaction.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
@@ -94,28 +95,44 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
     };
 
     bool stopped = false;
-    bool written = true;  // every transaction committed
+    std::string failure;
+    // Runs `body` in one transaction on the queue's connection; false when the body
+    // stopped or a write failed (then nothing of the body is kept, and the first failure
+    // is kept for one log line).
+    const auto inTransaction = [&](const std::function<bool(sqlkit::SQLTransaction&)>& body) {
+        bool ok = false;
+        queue->inDatabase([&](sqlkit::SQLDatabase* db) {
+            sqlkit::SQLTransaction tx(*db);
+            ok = body(tx) && tx.commit();
+            if (!ok && failure.empty()) failure = tx.failure();
+        });
+        return ok;
+    };
+    // A refused row is dropped; any other failure stops the writing.
+    const auto insert = [](sqlkit::SQLTransaction& tx, const char* sql, sqlkit::SQLArguments args) {
+        return tx.executeUpdate(sql, args) || !tx.failed();
+    };
+    bool written = true; // every transaction committed
     if (!assist) {
-        written = queue->inTransaction([&](sqlkit::SQLDatabase* db, bool& rollback) {
+        written = inTransaction([&](sqlkit::SQLTransaction& tx) {
             int64_t weightCounter = 1000000;
             for (size_t i = 0; i < lines.size(); ++i) {
                 ++weightCounter;
                 const auto fields = plat::splitFields(lines[i]);
                 if (fields.size() < 2 || fields.size() > 3 || fields[0].empty() || fields[1].empty()) {
                     if (badLine(i + 1, lines[i])) {
-                        stopped = true;
-                        rollback = true;  // no half-filled table
-                        return;
+                        stopped = true; // no half-filled table
+                        return false;
                     }
                     continue;
                 }
                 reporter.increment(1.0);
                 const std::string weight =
                     fields.size() == 3 ? std::string(fields[2]) : std::to_string(weightCounter);
-                db->executeUpdate("insert into CodeTable values (?,?,?)",
-                                  sqlkit::SQLArguments{fields[1], fields[0], weight}, nullptr);
+                if (!insert(tx, "insert into CodeTable values (?,?,?)", {fields[1], fields[0], weight}))
+                    return false;
             }
-            db->executeUpdate("reindex CodeTable_index", sqlkit::SQLArguments{}, nullptr);
+            return tx.executeUpdate("reindex CodeTable_index");
         });
     } else {
         std::map<std::string, std::string> wordToCode;
@@ -133,26 +150,27 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
         }
         lines.clear();
         if (!stopped) {
-            written = queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
+            written = inTransaction([&](sqlkit::SQLTransaction& tx) {
                 for (const auto& [word, code] : wordToCode) {
                     reporter.increment(0.5);
-                    db->executeUpdate("insert into TableCode values (?,?,?)", sqlkit::SQLArguments{word, code, 0},
-                                      nullptr);
+                    if (!insert(tx, "insert into TableCode values (?,?,?)", {word, code, 0})) return false;
                 }
+                return true;
             });
-            written = written && queue->inTransaction([&](sqlkit::SQLDatabase* db, bool&) {
+            written = written && inTransaction([&](sqlkit::SQLTransaction& tx) {
                 for (const auto& [code, words] : codeToWords) {
                     reporter.increment(0.5);
-                    db->executeUpdate("insert into CodeTable values (?,?,?)", sqlkit::SQLArguments{code, words, 0},
-                                      nullptr);
+                    if (!insert(tx, "insert into CodeTable values (?,?,?)", {code, words, 0})) return false;
                 }
+                return true;
             });
         }
     }
     queue->close();
     if (stopped) return Outcome::Stopped;
     if (!written) {
-        plat::log("CodeTableImporter: the rows could not be committed to " + dbPath.string());
+        plat::log("CodeTableImporter: the import into " + dbPath.filename().string() +
+                  " failed and nothing of it was kept: " + failure);
         return Outcome::Failed;
     }
     return Outcome::Done;

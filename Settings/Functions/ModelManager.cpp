@@ -1,9 +1,11 @@
 #include "Settings/Functions/ModelManager.h"
 
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CommandBracket.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
+#include "SharedLib/sqlkit/SQLTransaction.h"
 
 #include <system_error>
 
@@ -73,10 +75,12 @@ void ModelManager::updateCodeTable(const CodeTable& row) {
 void ModelManager::deleteCodeTable(const std::vector<CodeTable>& rows) {
     CommandBracket bracket(CommandBracket::Kind::Full);
     database_->open();
-    database_->beginTransaction();
-    for (const auto& row : rows)
-        database_->executeUpdate("delete from CodeTable where rowid=?", sqlkit::SQLArguments{row.rowid});
-    database_->commit();
+    {
+        sqlkit::SQLTransaction tx(*database_);
+        for (const auto& row : rows)
+            if (!tx.executeUpdate("delete from CodeTable where rowid=?", sqlkit::SQLArguments{row.rowid})) break;
+        if (!tx.commit()) plat::log("ModelManager: no phrase was deleted: " + tx.failure());
+    }
     database_->close();
 }
 
@@ -88,19 +92,27 @@ void ModelManager::insertCodeTable(CodeTable& row) {
     database_->close();
 }
 
-void ModelManager::insertCodeTable(const std::vector<CodeTable>& rows,
+bool ModelManager::insertCodeTable(const std::vector<CodeTable>& rows,
                                    const std::function<void(double)>& progress) {
     CommandBracket bracket(CommandBracket::Kind::Full);
     database_->open();
-    database_->beginTransaction();
-    const size_t n = rows.size();
-    for (size_t i = 0; i < n; ++i) {
-        const auto& row = rows[i];
-        database_->executeUpdate(kInsertPhrase, sqlkit::SQLArguments{row.code, row.table, row.weight});
-        if (i % 10 == 0 && progress) progress(static_cast<double>(i) / static_cast<double>(n));
+    bool committed = false;
+    {
+        // All or nothing: the first failure that is not the row's own (a full disk) ends
+        // the insert with none of the rows kept.
+        sqlkit::SQLTransaction tx(*database_);
+        const size_t n = rows.size();
+        for (size_t i = 0; i < n && !tx.failed(); ++i) {
+            const auto& row = rows[i];
+            tx.executeUpdate(kInsertPhrase, sqlkit::SQLArguments{row.code, row.table, row.weight});
+            if (i % 10 == 0 && progress) progress(static_cast<double>(i) / static_cast<double>(n));
+        }
+        committed = tx.commit();
+        if (!committed)
+            plat::log("ModelManager: none of " + std::to_string(n) + " phrases was added: " + tx.failure());
     }
-    database_->commit();
     database_->close();
+    return committed;
 }
 
 void ModelManager::createKeyTables() {

@@ -19,8 +19,8 @@ enum class KeyLoggerType { key, character };
 // Owner of "custom.db" (custom phrases) and "keys.db" (daily key and character counts)
 // in the preferences application. Each operation opens its connection and closes it
 // again. Every change of "custom.db" and every operation on "keys.db" is enclosed in
-// the full command bracket; reading the phrases posts nothing. Operations report no
-// success or failure. One operation at a time.
+// the full command bracket; reading the phrases posts nothing. Only the bulk insert
+// reports success or failure. One operation at a time.
 class ModelManager {
 public:
     static ModelManager& shared();
@@ -39,8 +39,9 @@ public:
     void deleteCodeTable(const std::vector<CodeTable>& rows);
     // Inserts the phrase and sets row.rowid to the new row's id.
     void insertCodeTable(CodeTable& row);
-    // Inserts all in one transaction; progress(i / n) for every tenth record.
-    void insertCodeTable(const std::vector<CodeTable>& rows,
+    // Inserts all in one transaction; progress(i / n) for every tenth record. False when
+    // the transaction failed (a full disk, say): then none of the rows was added.
+    bool insertCodeTable(const std::vector<CodeTable>& rows,
                          const std::function<void(double)>& progress = nullptr);
 
     // Runs the creation statements on the already opened "keys.db".

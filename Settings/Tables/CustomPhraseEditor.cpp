@@ -146,14 +146,17 @@ std::optional<std::vector<CodeTable>> CustomPhraseEditor::readShortcutList(const
             if (key == "shortcut") row.code = value.asString();
             else if (key == "phrase") row.table = value.asString();
         }
+        // An entry without a shortcut or a phrase would be an empty row: skipped.
+        if (row.code.empty() || row.table.empty()) continue;
         rows.push_back(std::move(row));
     }
     return rows;
 }
 
-void CustomPhraseEditor::importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress) {
-    queue_->sync([this, &rows, &progress] { store_.insertCodeTable(rows, progress); });
+bool CustomPhraseEditor::importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress) {
+    const bool added = queue_->sync([this, &rows, &progress] { return store_.insertCodeTable(rows, progress); });
     load();
+    return added;
 }
 
 std::string CustomPhraseEditor::lineErrorText(const std::string& line) {
@@ -207,11 +210,19 @@ void CustomPhraseEditor::importOnWorker(std::function<Source()> read, std::share
             return;
         }
         std::weak_ptr<PbarController> weakSheet = sheet;
-        store.insertCodeTable(source.rows, [weakSheet](double fraction) {
+        const bool added = store.insertCodeTable(source.rows, [weakSheet](double fraction) {
             onMain([weakSheet, fraction] {
                 if (auto s = weakSheet.lock(); s && !s->dismissed()) s->setDoubleValue(fraction);
             });
         });
+        if (!added) {
+            // Nothing was added: the list stays as it is.
+            onMain([sheet, done] {
+                sheet->fail(kStoreError);
+                if (done) done(false);
+            });
+            return;
+        }
         onMain([this, alive, sheet, done, rows = store.loadCodeTable()]() mutable {
             if (alive.lock()) {
                 rows_ = std::move(rows);

@@ -1,5 +1,6 @@
 #pragma once
 #include "Settings/Functions/CodeTable.h"
+#include "Settings/ImportReporter.h"
 
 #include <filesystem>
 #include <functional>
@@ -54,17 +55,19 @@ public:
     // phrase TAB code TAB whole weight, one line per row.
     static std::string exportText(const std::vector<CodeTable>& rows);
     // A dropped shortcut list (an array of {"shortcut", "phrase"} dictionaries); none when
-    // the file is larger than kMaxDropBytes or not such a list.
+    // the file is larger than kMaxDropBytes or not such a list. Entries without a
+    // shortcut or a phrase (missing or empty) are skipped.
     static std::optional<std::vector<CodeTable>> readShortcutList(const std::filesystem::path& path);
     static constexpr std::uintmax_t kMaxDropBytes = 16u << 20;
 
-    // Adds the rows in one transaction (progress from 0 to below 1), then reads the list again.
-    void importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress = nullptr);
+    // Adds the rows in one transaction (progress from 0 to below 1), then reads the list
+    // again. False when the transaction failed: none of the rows was added.
+    bool importRows(const std::vector<CodeTable>& rows, const std::function<void(double)>& progress = nullptr);
 
     // Imports a text file behind `sheet` (presented by the caller): reading, parsing and
     // the insert run on the worker, the bar follows the insert, and the list is read
-    // again. Success closes the sheet; a file that cannot be read or a bad line leaves its
-    // reason on the sheet and writes nothing. `done` runs on the main queue, once.
+    // again. Success closes the sheet; a file that cannot be read, a bad line or a failed
+    // write (kStoreError) leaves its reason on the sheet and adds nothing. `done` runs on the main queue, once.
     void importFile(const std::filesystem::path& path, std::shared_ptr<PbarController> sheet,
                     std::function<void(bool)> done = nullptr);
     // The same for a dropped shortcut list; a file that is not one closes the sheet
@@ -72,6 +75,7 @@ public:
     void importShortcutFile(const std::filesystem::path& path, std::shared_ptr<PbarController> sheet,
                             std::function<void(bool)> done = nullptr);
     static constexpr const char* kFileError = "文件不存在或编码不正确！";
+    static constexpr const char* kStoreError = importText::kDatabaseFailed;
     // "错误行：" and the line, then the expected form.
     static std::string lineErrorText(const std::string& line);
     // Writes the list atomically; false when it could not be written.

@@ -8,6 +8,7 @@
 #include "Settings/MainThread.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
+#include "SharedLib/sqlkit/SQLTransaction.h"
 
 #include <algorithm>
 #include <mutex>
@@ -151,10 +152,22 @@ void ExtendedDatabasetManager::insertCell(const std::string& name, int64_t id, i
 }
 
 namespace {
-void deleteRowsOf(sqlkit::SQLDatabase& db, int64_t id) {
+// False when the work had to stop (the transaction is then rolled back).
+bool deleteRowsOf(sqlkit::SQLTransaction& tx, int64_t id) {
     for (int n = 2; n <= 10; ++n)
-        db.executeUpdate("delete from w" + std::to_string(n) + " where CellID=?", sqlkit::SQLArguments{id});
-    db.executeUpdate("delete from CellsInfo where CellID=?", sqlkit::SQLArguments{id});
+        if (!tx.executeUpdate("delete from w" + std::to_string(n) + " where CellID=?", sqlkit::SQLArguments{id}))
+            return false;
+    return tx.executeUpdate("delete from CellsInfo where CellID=?", sqlkit::SQLArguments{id});
+}
+
+// After a failed write: the write-ahead log gives back the room the lost transaction
+// took, unless a reader holds it (waits briefly, logs nothing).
+void releaseLog(sqlkit::SQLDatabase& db) {
+    db.setLogsErrors(false);
+    db.setMaxBusyRetryTimeInterval(0.2);
+    db.executeStatements("PRAGMA wal_checkpoint(TRUNCATE);");
+    db.setMaxBusyRetryTimeInterval(kWriterWaitSeconds);
+    db.setLogsErrors(true);
 }
 } // namespace
 
@@ -167,11 +180,18 @@ void ExtendedDatabasetManager::deleteCell(int64_t id) {
     }
     // The indexes stay: a deletion that is cut short leaves the file as it was.
     auto db = openDatabase(databasePath_);
-    if (db->beginTransaction()) {
-        db->executeStatements(tableScript() + indexScript());
-        deleteRowsOf(*db, id);
-        if (db->commit()) db->executeStatements("VACUUM;");
+    bool committed = false;
+    {
+        sqlkit::SQLTransaction tx(*db);
+        committed = tx.executeStatements(tableScript() + indexScript()) && deleteRowsOf(tx, id) && tx.commit();
+        if (!committed) {
+            plat::log("ExtendedDatabasetManager: the library " + std::to_string(id) +
+                      " was not deleted: " + tx.failure());
+            tx.rollback();
+            releaseLog(*db);
+        }
     }
+    if (committed) db->executeStatements("VACUUM;");
     db->close();
 }
 
@@ -210,17 +230,30 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
     db->setShouldCacheStatements(true);
     if (!db->isOpen()) return Outcome::Failed;
     // The write lock is taken before the old library is looked up, so two imports of one
-    // name (in this program or another) cannot both find none.
-    if (!db->beginTransaction()) {
-        plat::log("ExtendedDatabasetManager: cannot begin the import: " + db->lastErrorMessage());
+    // name (in this program or another) cannot both find none. Every write goes through
+    // the transaction: the first failure (a full disk, say) ends the import with nothing
+    // of it kept, and is logged once.
+    sqlkit::SQLTransaction tx(*db);
+    if (!tx.began()) {
+        plat::log("ExtendedDatabasetManager: cannot begin the import: " + tx.failure());
         db->close();
         return Outcome::Busy;
     }
+    const auto fail = [&] {
+        plat::log("ExtendedDatabasetManager: the import of \"" + name + "\" failed and nothing of it was kept: " +
+                  (tx.failure().empty() ? db->lastErrorMessage() : tx.failure()));
+        tx.rollback();
+        releaseLog(*db);
+        db->close();
+        return Outcome::Failed;
+    };
     // Missing tables or indexes (a file from an older program) come back with the import.
-    db->executeStatements(tableScript() + indexScript());
+    if (!tx.executeStatements(tableScript() + indexScript())) return fail();
 
     std::set<int64_t> used, previous;
-    if (auto rs = db->executeQuery("select CellID, CellName from CellsInfo", sqlkit::SQLArguments{})) {
+    {
+        auto rs = db->executeQuery("select CellID, CellName from CellsInfo", sqlkit::SQLArguments{});
+        if (!rs) return fail();
         while (rs->next()) {
             const int64_t cellId = rs->longForColumnIndex(0);
             used.insert(cellId);
@@ -246,7 +279,7 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
             fields[1].find('\'') == std::string_view::npos) {
             reporter.setTextAndWait(badLineMessage(static_cast<long long>(i + 1), line));
             if (++badLines > kMaxBadLines) {
-                db->rollback();
+                tx.rollback();
                 db->close();
                 return Outcome::Stopped;
             }
@@ -263,22 +296,20 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
         args.emplace_back(fields[0]);
         args.emplace_back(fields.size() == 3 ? std::string(fields[2]) : std::to_string(weightCounter));
         args.emplace_back(id);
-        if (db->executeUpdate(insertWordSql(parts.size()), args)) ++inserted;
+        if (tx.executeUpdate(insertWordSql(parts.size()), args)) ++inserted;
+        else if (tx.failed()) return fail();
     }
 
     // The new library is recorded, and earlier ones of the same name removed, in the
     // same transaction: either the new library is in or the old one is still there.
-    db->executeUpdate("insert into CellsInfo values (?,?,?)", sqlkit::SQLArguments{name, id, inserted});
-    for (int64_t old : previous) deleteRowsOf(*db, old);
-    const bool committed = db->commit();
-    if (!committed) {
-        plat::log("ExtendedDatabasetManager: the import of \"" + name + "\" could not be committed: " +
-                  db->lastErrorMessage());
-        db->rollback();
-    }
-    if (committed && !previous.empty()) db->executeStatements("VACUUM;");
+    if (!tx.executeUpdate("insert into CellsInfo values (?,?,?)", sqlkit::SQLArguments{name, id, inserted}))
+        return fail();
+    for (int64_t old : previous)
+        if (!deleteRowsOf(tx, old)) return fail();
+    if (!tx.commit()) return fail();
+    if (!previous.empty()) db->executeStatements("VACUUM;");
     db->close();
-    return committed ? Outcome::Done : Outcome::Failed;
+    return Outcome::Done;
 }
 
 void ExtendedDatabasetManager::importWordLibrary(const std::string& name, std::shared_ptr<ProgressSink> sink,
