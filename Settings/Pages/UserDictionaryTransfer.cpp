@@ -1,6 +1,7 @@
 #include "Settings/Pages/UserDictionaryTransfer.h"
 
 #include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Utf8.h"
 #include "Settings/CommandBracket.h"
 #include "Settings/DatabaseFile.h"
 
@@ -8,7 +9,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <functional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace kelvane {
 
@@ -56,6 +61,76 @@ std::string backupDatabase(const fs::path& source, const fs::path& destination) 
     return error;
 }
 
+// Why the input method could not use the database at `path` as its user dictionary, or
+// empty when it can: every table holds exactly the columns Py, Word, Weight and New in
+// this order (the learning writes four values and reads the first three by position),
+// there is at least one, nothing else than tables and their indexes is in the file, and
+// every code and word is valid UTF-8.
+std::string unusableReason(const fs::path& path) {
+    constexpr const char* kNotADictionary = "所选文件不是可用的用户词库";
+    constexpr const char* kBadText = "所选文件中有词条不是有效的 UTF-8 文本";
+    sqlite3* db = nullptr;
+    std::string reason;
+    std::vector<std::string> tables;
+    const auto rows = [&](const std::string& sql, const std::function<bool(sqlite3_stmt*)>& row) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            return false;
+        }
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            if (!row(stmt)) break;
+        sqlite3_finalize(stmt);
+        return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    };
+    const auto text = [](sqlite3_stmt* stmt, int column) {
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        return std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
+    };
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return kNotADictionary;
+    }
+    bool onlyTables = true;
+    const bool listed =
+        rows("SELECT type, name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'", [&](sqlite3_stmt* st) {
+            const std::string type = text(st, 0);
+            if (type == "table") tables.push_back(text(st, 1));
+            else if (type != "index") onlyTables = false;
+            return true;
+        });
+    if (!listed || !onlyTables || tables.empty()) reason = kNotADictionary;
+    static const std::vector<std::string> kColumns{"py", "word", "weight", "new"};
+    for (size_t t = 0; t < tables.size() && reason.empty(); ++t) {
+        std::string quoted = "\"";
+        for (char c : tables[t]) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        quoted += '"';
+        std::vector<std::string> columns;
+        rows("PRAGMA table_info(" + quoted + ")", [&](sqlite3_stmt* st) {
+            std::string name = text(st, 1);
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            columns.push_back(std::move(name));
+            return true;
+        });
+        if (columns != kColumns) {
+            reason = kNotADictionary;
+            break;
+        }
+        bool valid = true;
+        if (!rows("SELECT Py, Word FROM " + quoted, [&](sqlite3_stmt* st) {
+                for (int c = 0; c < 2 && valid; ++c)
+                    valid = sqlite3_column_type(st, c) == SQLITE_NULL || plat::isValidUtf8(text(st, c));
+                return valid;
+            }))
+            reason = kNotADictionary;
+        else if (!valid)
+            reason = kBadText;
+    }
+    sqlite3_close(db);
+    return reason;
+}
+
 UserDictionaryTransfer::Result failure(std::string error) {
     plat::log("Kelvane: " + error);
     return {false, std::move(error)};
@@ -100,6 +175,11 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::importFrom(const fs::path
     if (!fsyncFile(temporary) || !DatabaseFile::check(temporary)) {
         DatabaseFile::removeWithCompanions(temporary);
         return failure("所选文件未通过数据库完整性检查，用户词库未改变");
+    }
+    // The copy is what would be put in place, so the copy is what is checked.
+    if (const std::string reason = unusableReason(temporary); !reason.empty()) {
+        DatabaseFile::removeWithCompanions(temporary);
+        return failure(reason + "，用户词库未改变");
     }
     if (!DatabaseFile::replace(temporary, target)) return failure("无法替换用户词库，用户词库未改变");
     return {true, {}};

@@ -19,7 +19,9 @@ public:
     // `target`, then renames it over `target`.
     static Result exportTo(const std::filesystem::path& target, const std::filesystem::path& perUserFolder);
     // Replaces user.db by `source`, which must be another file, an SQLite database that
-    // passes its integrity check. On any failure user.db stays as it was.
+    // passes its integrity check and that the input method can use as its user
+    // dictionary (its tables and columns, words in valid UTF-8). On any failure user.db
+    // stays as it was and no temporary file is left.
     static Result importFrom(const std::filesystem::path& source, const std::filesystem::path& perUserFolder);
 };
 

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <iterator>
 
 namespace kelvane {
 namespace {
@@ -13,11 +14,14 @@ namespace {
 namespace fs = std::filesystem;
 using Box = TabThreeController::Box;
 
-// A small database with one table holding `word`.
+// A small user dictionary, as the input method keeps it, holding `word`.
 void makeDatabase(const fs::path& path, const std::string& word) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    const std::string sql = "CREATE TABLE t(w TEXT); INSERT INTO t VALUES('" + word + "');";
+    const std::string sql =
+        "CREATE TABLE Quanpin ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
+        "'New' BOOL NOT NULL DEFAULT true); CREATE INDEX Quanpin_index on Quanpin ('Py' DESC, 'Weight' DESC);"
+        "INSERT INTO Quanpin VALUES('py', '" + word + "', 1, 1);";
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 }
@@ -27,12 +31,18 @@ std::string wordIn(const fs::path& path) {
     std::string word;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT w FROM t", -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        if (sqlite3_prepare_v2(db, "SELECT Word FROM Quanpin", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
             word = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
         sqlite3_finalize(stmt);
     }
     sqlite3_close(db);
     return word;
+}
+
+std::string bytesOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class SystemTabTest : public test::RecordingChannelFixture {
@@ -165,6 +175,55 @@ TEST_F(SystemTabTest, ImportRefusesWhatCannotServeAsTheUserDictionary) {
         EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink",
                                                       "okToUse=true"}));
     }
+}
+
+// Databases that are sound SQLite files but that the input method could not use as its
+// user dictionary: refused before anything is replaced.
+TEST_F(SystemTabTest, ImportRefusesADictionaryTheInputMethodCannotUse) {
+    makeDatabase(userDb(), "old");
+    const std::string before = bytesOf(userDb());
+    const std::string table = "CREATE TABLE Quanpin ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT "
+                              "NULL , 'New' BOOL NOT NULL DEFAULT true);";
+    struct Case {
+        const char* name;
+        std::string sql;
+    } cases[] = {
+        {"other tables only", "CREATE TABLE notes (title TEXT, body TEXT); INSERT INTO notes VALUES ('a', 'b');"},
+        {"no tables at all", "PRAGMA user_version = 3;"},
+        {"a column missing", "CREATE TABLE Quanpin (Py TEXT, Word TEXT, Weight double);"
+                             "INSERT INTO Quanpin VALUES ('ni', '你', 1);"},
+        {"columns out of order", "CREATE TABLE Quanpin (Word TEXT, Py TEXT, Weight double, New BOOL);"},
+        {"a column too many", "CREATE TABLE Quanpin (Py TEXT, Word TEXT, Weight double, New BOOL, Extra TEXT);"},
+        {"a user table beside another table", table + "CREATE TABLE notes (title TEXT);"},
+        {"a trigger", table + "CREATE TRIGGER t AFTER INSERT ON Quanpin BEGIN DELETE FROM Quanpin; END;"},
+        {"a word that is not UTF-8", table + "INSERT INTO Quanpin VALUES ('ni', CAST(x'e4bd' AS TEXT), 1, 1);"},
+        {"a word stored as bytes that are not UTF-8", table + "INSERT INTO Quanpin VALUES ('ni', x'ff00', 1, 1);"},
+        {"a code that is not UTF-8", table + "INSERT INTO Quanpin VALUES (CAST(x'c0af' AS TEXT), '你', 1, 1);"},
+    };
+    const fs::path dir = taviro::test::freshDir("unusable");
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path chosen = dir / ("case" + std::to_string(n++) + ".db");
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(chosen.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, c.sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        channel_->clear();
+        auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(chosen); });
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.error.find("，用户词库未改变"), std::string::npos) << result.error;
+        EXPECT_EQ(bytesOf(userDb()), before);
+        EXPECT_EQ(strays(folder_, "user.db"), std::vector<std::string>{});
+        EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink",
+                                                      "okToUse=true"}));
+    }
+    // The same dictionary with good words is taken.
+    const fs::path good = dir / "good.db";
+    makeDatabase(good, "新词");
+    auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(good); });
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(wordIn(userDb()), "新词");
 }
 
 TEST_F(SystemTabTest, ExportWritesACompleteCopyOverTheChosenFile) {

@@ -224,6 +224,25 @@ TEST_F(CustomPhraseEditorTest, ADroppedListImportsAndAnythingElseClosesTheSheetQ
     EXPECT_EQ(stored(), (std::vector<std::string>{"nh/你好/0"}));
 }
 
+// Entries of a dropped list without a shortcut or a phrase would be empty rows in
+// custom.db: only the complete ones are stored.
+TEST_F(CustomPhraseEditorTest, ADroppedListStoresOnlyCompleteEntries) {
+    const auto entry = [](const char* shortcut, const char* phrase) {
+        std::string dict = "<dict>";
+        if (shortcut) dict += std::string("<key>shortcut</key><string>") + shortcut + "</string>";
+        if (phrase) dict += std::string("<key>phrase</key><string>") + phrase + "</string>";
+        return dict + "<key>note</key><string>x</string></dict>";
+    };
+    const std::string list = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>" +
+                             entry("nh", "你好") + entry("sj", nullptr) + entry(nullptr, "世界") +
+                             entry(nullptr, nullptr) + entry("", "空") + entry("kb", "") + entry("zj", "再见") +
+                             "</array></plist>";
+    writeFile(folder_ / "list.plist", list);
+    EXPECT_TRUE(runImport(&CustomPhraseEditor::importShortcutFile, folder_ / "list.plist"));
+    EXPECT_EQ(stored(), (std::vector<std::string>{"nh/你好/0", "zj/再见/0"}));
+    EXPECT_EQ(editor_->rows().size(), 2u);
+}
+
 TEST_F(CustomPhraseEditorTest, ExportedWeightsAreWholeNumbersInRange) {
     const double inf = std::numeric_limits<double>::infinity();
     struct Case {
