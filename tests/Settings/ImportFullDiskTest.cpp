@@ -18,7 +18,11 @@
 #include <sqlite3.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <mutex>
 #include <set>
 
@@ -281,6 +285,47 @@ TEST_F(ImportFullDiskTest, AFailedImportLeavesTheOldDataAndNoTemporariesAndLogsO
         if (lines.size() != 1)
             for (const auto& line : lines) ADD_FAILURE() << "logged: " << line.substr(0, 300);
     }
+}
+
+// The case as users meet it: a word library imported into extended.db on a 2 MiB file
+// system, by the import program in a process of its own. It needs root for a private
+// tmpfs; elsewhere the page limit above stands in for the small disk.
+TEST_F(ImportFullDiskTest, OnASmallFileSystemAWordLibraryImportKeepsNothingAndGivesTheRoomBack) {
+    if (::geteuid() != 0 || std::system("unshare -m true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no private mount namespace here";
+    const fs::path prep = taviro::test::freshDir("prep"), mount = taviro::test::freshDir("mnt"),
+                   out = taviro::test::freshDir("out"), library = prep / "Extended";
+    {
+        ExtendedDatabasetManager manager(prep / "extended.db", library);
+        writeFile(library / "lib.txt", "你好\tni'hao\n世界\tshi'jie\n");
+        ASSERT_TRUE(runImport([&](auto done) {
+                        manager.importWordLibrary("lib", std::make_shared<RecordingSink>(), done);
+                    }).ok);
+    }
+    const std::string before = dump(prep / "extended.db");
+    writeFile(library / "lib.txt", manyLines(60000, [](int i) {
+                  return "词语" + std::to_string(i) + "\tci'yu'" + std::to_string(i);
+              }));
+    fs::create_directories(out / "after");
+    const std::string script =
+        "mount -t tmpfs -o size=2m tmpfs \"$1\" || exit 3; cp \"$2\" \"$1/extended.db\" || exit 3; "
+        "\"$3\" word \"$1/extended.db\" \"$4\" lib >\"$5/stdout\" 2>\"$5/stderr\" </dev/null; "
+        "cp -a \"$1/.\" \"$5/after/\"; df -k --output=used \"$1\" | tail -1 >\"$5/used\"";
+    const std::string command = "timeout 120 unshare -m sh -c '" + script + "' sh '" + mount.string() + "' '" +
+                                (prep / "extended.db").string() + "' '" SETTINGS_IMPORT_CHILD "' '" +
+                                library.string() + "' '" + out.string() + "'";
+    const int status = std::system(command.c_str());
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "no tmpfs can be mounted here";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+
+    EXPECT_NE(readFile(out / "stdout").find("DONE 0"), std::string::npos) << "the failure is reported";
+    EXPECT_EQ(namesIn(out / "after"), std::set<std::string>{"extended.db"}) << "no temporary file is left";
+    EXPECT_TRUE(dump(out / "after" / "extended.db") == before) << "the earlier library is as it was";
+    const std::string log = readFile(out / "stderr");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log.substr(0, 2000);
+    EXPECT_NE(log.find("full"), std::string::npos) << log.substr(0, 2000);
+    // What the failed import wrote is given back: the file system holds the old file.
+    EXPECT_LT(std::stol("0" + readFile(out / "used")), 1024) << "KiB used after the import";
 }
 
 } // namespace
