@@ -169,7 +169,7 @@ Outcome runImport(const fs::path& textPath, const fs::path& dbPath, bool assist,
     queue->close();
     if (stopped) return Outcome::Stopped;
     if (!written) {
-        plat::log("CodeTableImporter: the import into " + dbPath.filename().string() +
+        plat::log("CodeTableImporter: the import of " + textPath.filename().string() +
                   " failed and nothing of it was kept: " + failure);
         return Outcome::Failed;
     }
