@@ -5,11 +5,14 @@
 #include "InputMethod/TavCandidates/CandidateCell.h"
 #include "InputMethod/TextOutput.h"
 #include "InputMethod/TextUnits.h"
+#include "Platform/Dispatch/WorkerPool.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 namespace taviro {
 namespace {
@@ -24,7 +27,23 @@ std::string lowered(std::string text) {
 TouchBarCandidateController::TouchBarCandidateController(Environment environment) : env_(std::move(environment)) {
     if (!env_.host) env_.host = &plat::TouchBarHost::shared();
     if (!env_.measurer) env_.measurer = std::make_shared<FixedWidthMeasurer>();
-    if (!env_.loadHints) env_.loadHints = &readBundleHints;
+    if (!env_.host->exists()) {
+        // Nothing is shown: the hints fall back to the common words.
+        env_.loadHints = [] { return HintTable{}; };
+    } else if (!env_.loadHints) {
+        auto done = std::make_shared<std::promise<std::shared_ptr<const HintTable>>>();
+        reading_ = done->get_future().share();
+        plat::WorkerPool::shared().submit([done] {
+            // The promise is always kept: a failed read gives an empty table.
+            std::shared_ptr<const HintTable> table;
+            try {
+                table = std::make_shared<const HintTable>(readBundleHints());
+            } catch (const std::exception& e) {
+                plat::log(std::string("Touch Bar hints not read: ") + e.what());
+            }
+            done->set_value(table ? std::move(table) : std::make_shared<const HintTable>());
+        });
+    }
 }
 
 const std::vector<std::string>& TouchBarCandidateController::commonWords() {
@@ -66,7 +85,8 @@ CandidateWindowDelegate* TouchBarCandidateController::delegate() const {
 }
 
 const TouchBarCandidateController::HintTable& TouchBarCandidateController::smartHint() {
-    if (!smartHint_) smartHint_ = env_.loadHints();
+    if (!smartHint_)
+        smartHint_ = reading_.valid() ? reading_.get() : std::make_shared<const HintTable>(env_.loadHints());
     return *smartHint_;
 }
 

@@ -3,6 +3,7 @@
 #include "Platform/TouchBar/TouchBarHost.h"
 
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,7 +20,9 @@ class CandidateWindowDelegate;
 // offers next-word hints for the text before the caret (smartHint.plist, or
 // sixteen common words), and a tap inserts the hint. What it shows goes to a
 // Touch Bar host; the host calls the scrubber operations back.
-// Main thread only.
+// The bundle's hint table is large: it is read on a worker from construction
+// on, and only when the host has a Touch Bar (without one nothing is shown,
+// and the table stays empty). Main thread only.
 class TouchBarCandidateController {
 public:
     using HintTable = std::map<std::string, std::vector<std::string>>;
@@ -28,7 +31,8 @@ public:
         plat::TouchBarHost* host = nullptr;                  // the shared host when unset
         std::function<CandidateWindow*()> window;            // the candidate window
         std::shared_ptr<const TextMeasurer> measurer;        // a fixed-width one when unset
-        // Reads the hint table; unset: smartHint.plist of the bundle.
+        // Reads the hint table, at the first lookup; unset: smartHint.plist
+        // of the bundle, read in the background.
         std::function<HintTable()> loadHints;
     };
 
@@ -47,7 +51,8 @@ public:
     // smartHint.plist from the bundle; empty when missing or of another form.
     static HintTable readBundleHints();
 
-    // Next-word hints for the text before the caret.
+    // Next-word hints for the text before the caret. The first lookup waits
+    // for the background read while it is still running.
     void updateCandidates();
     // The candidate window's page.
     void loadVisibleCandidates();
@@ -78,7 +83,8 @@ private:
     std::vector<std::string> candidateCache_;
     int lastHighlightIndex_ = 0;
     bool isThinking_ = false;
-    std::optional<HintTable> smartHint_;
+    std::shared_ptr<const HintTable> smartHint_;                   // null until the first lookup
+    std::shared_future<std::shared_ptr<const HintTable>> reading_;  // the bundle table, read on a worker
     CandidateWindowDelegate* imkDelegate_ = nullptr;
     Rect frame_ = kInitialFrame;
 };

@@ -27,6 +27,17 @@ TEST_F(BundleData, HintTableListsWordsThatFollow) {
     EXPECT_NE(std::find(china.begin(), china.end(), "人"), china.end());
 }
 
+TEST_F(BundleData, StripWithATouchBarReadsTheBundleTableInTheBackground) {
+    plat::RecordingTouchBarHost host;
+    TouchBarCandidateController::Environment env;
+    env.host = &host;
+    TouchBarCandidateController strip(env);  // the read starts here, on a worker
+    const auto expected = TouchBarCandidateController::readBundleHints();
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(strip.smartHint(), expected);  // waits for the read
+    EXPECT_EQ(&strip.smartHint(), &strip.smartHint());  // kept, not read again
+}
+
 TEST_F(BundleData, DescriptionLibrariesExplainCommonCharacters) {
     for (const auto& name : {"VoiceOverLib 2.plist", "VoiceOverLib.plist"}) {
         const auto library = plat::readStringMapFile(std::string(TAVIRO_RESOURCE_DIR) + "/" + name);

@@ -72,6 +72,34 @@ TEST_F(Strip, HintsForTheTextBeforeTheCaret) {
     EXPECT_EQ(loads, 1); // read once
 }
 
+TEST_F(Strip, WithoutATouchBarNoHintTableIsRead) {
+    // Nothing is shown on such a machine: the table is never read (it would
+    // cost the first commit a large read) and the hints are the common words.
+    plat::NullTouchBarHost none;
+    TouchBarCandidateController::Environment env;
+    env.host = &none;
+    env.measurer = std::make_shared<FakeMeasurer>();
+    env.loadHints = [this] {
+        ++loads;
+        return hints;
+    };
+    TouchBarCandidateController bare(env);
+    bare.setDelegate(&delegate);
+    plat::ScriptedClient text;
+    text.setText("我说你好");
+    delegate.client = &text;
+    bare.updateCandidates();
+    EXPECT_TRUE(bare.isThinking());
+    EXPECT_EQ(bare.candidateCache(), TouchBarCandidateController::commonWords());
+    EXPECT_TRUE(bare.smartHint().empty());
+    EXPECT_EQ(loads, 0);
+    // The strip with a Touch Bar reads its table, once, at its first lookup.
+    strip->setDelegate(&delegate);
+    strip->updateCandidates();
+    EXPECT_EQ(shown(), (Words{"吗", "啊", "吗"}));
+    EXPECT_EQ(loads, 1);
+}
+
 TEST_F(Strip, ItemSizes) {
     const std::vector<std::tuple<std::string, Words, std::vector<double>>> cases{
         {"甲", {"我"}, {490}},                             // one item: the whole strip
