@@ -74,12 +74,13 @@ private:
         return v;
     }
 
-    std::optional<std::vector<std::uint64_t>> refs(std::uint64_t at, std::uint64_t n) const {
-        if (n > objectsEnd_ || !fits(at, n * refSize_)) return std::nullopt;
-        std::vector<std::uint64_t> out(n);
-        for (std::uint64_t i = 0; i < n; ++i) out[i] = be(at + i * refSize_, refSize_);
-        return out;
+    // Whether `n` object references starting at `at` lie inside the object area.
+    bool refsFit(std::uint64_t at, std::uint64_t n) const {
+        return n <= objectsEnd_ && fits(at, n * refSize_);
     }
+
+    // The `i`th object reference of a container whose references start at `at`.
+    std::uint64_t ref(std::uint64_t at, std::uint64_t i) const { return be(at + i * refSize_, refSize_); }
 
     std::optional<PlistValue> parse(std::uint64_t at, int depth) {
         if (!fits(at, 1)) return std::nullopt;
@@ -130,10 +131,10 @@ private:
         case 0x5: {
             auto n = length(at, lo);
             if (!n || !fits(at, *n)) return std::nullopt;
-            std::string s(b_.substr(at, *n));
+            const std::string_view s = b_.substr(at, *n);
             for (char c : s)
                 if (static_cast<unsigned char>(c) > 0x7F) return std::nullopt;
-            return PlistValue(std::move(s));
+            return PlistValue(s);
         }
         case 0x6: {
             auto n = length(at, lo);
@@ -142,29 +143,30 @@ private:
         }
         case 0xA: {
             auto n = length(at, lo);
-            if (!n) return std::nullopt;
-            auto r = refs(at, *n);
-            if (!r) return std::nullopt;
+            if (!n || !refsFit(at, *n)) return std::nullopt;
             PlistValue out = PlistValue::array();
-            for (auto ref : *r) {
-                auto item = object(ref, depth + 1);
+            auto& items = out.mutableArray();
+            items.reserve(*n);
+            for (std::uint64_t i = 0; i < *n; ++i) {
+                auto item = object(ref(at, i), depth + 1);
                 if (!item) return std::nullopt;
-                out.append(std::move(*item));
+                items.push_back(std::move(*item));
             }
             return out;
         }
         case 0xD: {
             auto n = length(at, lo);
-            if (!n || *n > objectsEnd_) return std::nullopt;
-            auto r = refs(at, *n * 2);
-            if (!r) return std::nullopt;
+            if (!n || *n > objectsEnd_ || !refsFit(at, *n * 2)) return std::nullopt;
             PlistValue out = PlistValue::dictionary();
+            auto& entries = out.mutableDictionary();
             for (std::uint64_t i = 0; i < *n; ++i) {
-                auto key = object((*r)[i], depth + 1);
+                auto key = object(ref(at, i), depth + 1);
                 if (!key || !key->isString()) return std::nullopt;
-                auto val = object((*r)[*n + i], depth + 1);
+                auto val = object(ref(at, *n + i), depth + 1);
                 if (!val) return std::nullopt;
-                out[*key->stringPtr()] = std::move(*val);
+                // Keys mostly come sorted: the hint makes the insert constant
+                // time. A repeated key keeps its last value.
+                entries.insert_or_assign(entries.end(), *key->stringPtr(), std::move(*val));
             }
             return out;
         }
@@ -175,6 +177,7 @@ private:
 
     std::optional<PlistValue> utf16(std::uint64_t at, std::uint64_t n) const {
         std::string out;
+        out.reserve(n * 3);
         for (std::uint64_t i = 0; i < n; ++i) {
             std::uint32_t cp = static_cast<std::uint32_t>(be(at + 2 * i, 2));
             if (cp >= 0xD800 && cp <= 0xDBFF) {

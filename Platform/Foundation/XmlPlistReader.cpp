@@ -92,8 +92,9 @@ private:
             t.closing = true;
             ++i_;
         }
-        while (i_ < s_.size() && !isSpace(s_[i_]) && s_[i_] != '>' && s_[i_] != '/')
-            t.name += s_[i_++];
+        const std::size_t start = i_;
+        while (i_ < s_.size() && !isSpace(s_[i_]) && s_[i_] != '>' && s_[i_] != '/') ++i_;
+        t.name.assign(s_.substr(start, i_ - start));
         if (t.name.empty()) return std::nullopt;
         char quote = 0;
         for (; i_ < s_.size(); ++i_) {
@@ -162,8 +163,11 @@ private:
             } else if (c == '&') {
                 if (!entity(out)) return std::nullopt;
             } else {
-                out += c;
-                ++i_;
+                // A run of plain characters at once.
+                std::size_t end = s_.find_first_of("<&", i_);
+                if (end == std::string_view::npos) end = s_.size();
+                out.append(s_.substr(i_, end - i_));
+                i_ = end;
             }
         }
         return std::nullopt;
@@ -330,7 +334,10 @@ private:
             if (!vt || vt->closing) return std::nullopt;
             auto v = value(*vt, depth + 1);
             if (!v) return std::nullopt;
-            out[key] = std::move(*v);
+            // Keys come sorted from every writer: the hint makes the insert
+            // constant time. A repeated key keeps its last value.
+            auto& entries = out.mutableDictionary();
+            entries.insert_or_assign(entries.end(), std::move(key), std::move(*v));
         }
     }
 
