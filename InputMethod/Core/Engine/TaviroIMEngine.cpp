@@ -13,6 +13,7 @@
 #include "InputMethod/Core/Engine/QuanpinStrategy.h"
 #include "InputMethod/Core/Engine/SunpyInputStrategy.h"
 #include "InputMethod/Core/Settings.h"
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
 
 namespace taviro {
 
@@ -56,6 +57,14 @@ TaviroIMEngine::TaviroIMEngine(Options options) : options_(std::move(options)) {
         *reopening = store->reloadDBLink();
         reopening->wait();
     });
+    // The SunPinyin model is the longest part of the strategy's set-up: its
+    // load starts at once, beside the strategy's construction, whose set-up
+    // then finds it loaded.
+    if (options_.environment.useSunpinyin)
+        startUp_.async([this] {
+            const auto s = settings();
+            if (s->quanPin || s->fourCode <= 0) plat::SunpinyinWrapper::isAvailable();
+        });
     startUp_.async([this] {
         reloadInputDelegate();
         if (auto strategy = inputDelegate()) strategy->waitForSetUp();
