@@ -2,6 +2,8 @@
 #include "Platform/Foundation/Utf8.h"
 
 #include <cerrno>
+#include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -12,6 +14,13 @@ namespace plat {
 namespace {
 
 constexpr int kMaxDepth = 512;
+
+// strtod in the "C" locale: the files always write a decimal point, whatever
+// locale the program runs in (the GUI sets the user's at start-up).
+double strtodC(const char* text, char** stop) {
+    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return ::strtod_l(text, stop, c);
+}
 
 struct Tag {
     std::string name;
@@ -216,7 +225,7 @@ private:
         if (t.empty()) return std::nullopt;
         char* stop = nullptr;
         errno = 0;
-        double d = std::strtod(t.c_str(), &stop);
+        double d = strtodC(t.c_str(), &stop);
         if (*stop) return std::nullopt;
         return d;
     }
@@ -254,11 +263,13 @@ private:
     static std::optional<PlistDate> date(std::string_view v) {
         std::string t(trim(v));
         int y, mo, d, h, mi;
-        double sec;
         int used = 0;
-        if (std::sscanf(t.c_str(), "%4d-%2d-%2dT%2d:%2d:%lf%n", &y, &mo, &d, &h, &mi, &sec, &used) != 6)
+        if (std::sscanf(t.c_str(), "%4d-%2d-%2dT%2d:%2d:%n", &y, &mo, &d, &h, &mi, &used) != 5 || used == 0)
             return std::nullopt;
-        std::string_view rest(t.c_str() + used);
+        char* stop = nullptr;
+        const double sec = strtodC(t.c_str() + used, &stop);
+        if (stop == t.c_str() + used) return std::nullopt;
+        std::string_view rest(stop);
         if (!(rest.empty() || rest == "Z")) return std::nullopt;
         if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec < 0 || sec >= 61)
             return std::nullopt;

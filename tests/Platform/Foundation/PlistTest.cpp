@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <limits>
 
@@ -461,6 +464,51 @@ TEST(PlistParse, XmlWithInvalidUtf8IsRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(parsePlist(head + c.body + tail).has_value(), c.valid);
+    }
+}
+
+// A locale whose decimal separator is a comma (as German or French), built
+// for the test; the GUI program runs in the user's locale.
+class CommaLocale : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto dir = taviro::test::freshDir("locales");
+        {
+            std::ofstream src(dir / "comma.src");
+            src << "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
+                   "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n";
+        }
+        const std::string cmd = "localedef -c -i '" + (dir / "comma.src").string() + "' -f ANSI_X3.4-1968 '" +
+                                (dir / "comma").string() + "' >/dev/null 2>&1";
+        if (std::system(cmd.c_str()), !std::filesystem::exists(dir / "comma" / "LC_NUMERIC"))
+            GTEST_SKIP() << "localedef cannot build a locale here";
+        ::setenv("LOCPATH", dir.c_str(), 1);
+        if (!std::setlocale(LC_NUMERIC, "comma")) GTEST_SKIP() << "the built locale cannot be set";
+        ASSERT_NE(std::strtod("0.5", nullptr), 0.5);  // the locale is in force
+    }
+    void TearDown() override {
+        std::setlocale(LC_NUMERIC, "C");
+        ::unsetenv("LOCPATH");
+    }
+};
+
+TEST_F(CommaLocale, RealsAndDatesReadAndWriteWithADecimalPoint) {
+    const std::string xml =
+        "<plist version=\"1.0\"><dict>"
+        "<key>Scale</key><real>1.5</real>"
+        "<key>Tiny</key><real>0.00097782863099999989</real>"
+        "<key>When</key><date>2023-11-14T22:13:20.5Z</date>"
+        "</dict></plist>";
+    auto v = parsePlist(xml);
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(v->find("Scale")->getReal(), 1.5);
+    EXPECT_EQ(v->find("Tiny")->getReal(), 0.00097782863099999989);
+    EXPECT_EQ(v->find("When")->getDate()->secondsSince1970, 1700000000.5);
+    const PlistValue sample = sampleValue();
+    for (const std::string& bytes : {plistToXml(sample), plistToBinary(sample)}) {
+        auto back = parsePlist(bytes);
+        ASSERT_TRUE(back.has_value()) << bytes;
+        EXPECT_EQ(*back, sample);
     }
 }
 
