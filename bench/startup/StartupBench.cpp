@@ -134,12 +134,17 @@ Running startTaviro() {
     return r;
 }
 
-double residentMB(pid_t pid) {
+// One line of /proc/<pid>/status in MB: "VmRSS" (resident), "VmHWM" (its
+// peak), "RssAnon" (heap and stacks), "RssFile" (mapped files: libraries and
+// the mmapped model, shared with the page cache).
+double statusMB(pid_t pid, const std::string& field) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(f, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+        if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024.0;
     return -1;
 }
+
+double residentMB(pid_t pid) { return statusMB(pid, "VmRSS"); }
 
 void BM_StartUpUntilReadyForKeys(benchmark::State& state) {
     if (!desktop().ok) {
@@ -183,6 +188,7 @@ void BM_ResidentMemoryAfterKeys(benchmark::State& state) {
             return;
         }
         const double before = residentMB(r.pid);
+        const double anonBefore = statusMB(r.pid, "RssAnon");
         ibus_init();
         IBusBus* bus = ibus_bus_new();
         IBusInputContext* ic = ibus_bus_create_input_context(bus, "bench");
@@ -217,7 +223,11 @@ void BM_ResidentMemoryAfterKeys(benchmark::State& state) {
         g_object_unref(ic);
         g_object_unref(bus);
         state.counters["rss_start_MB"] = before;
+        state.counters["anon_start_MB"] = anonBefore;
         state.counters["rss_after_MB"] = residentMB(r.pid);
+        state.counters["rss_peak_MB"] = statusMB(r.pid, "VmHWM");
+        state.counters["anon_after_MB"] = statusMB(r.pid, "RssAnon");
+        state.counters["file_after_MB"] = statusMB(r.pid, "RssFile");
         state.counters["key_round_trip_ms"] = perKeyMs;
         stop(r.pid);
     }
