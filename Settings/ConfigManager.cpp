@@ -44,18 +44,6 @@ ConfigManager::ConfigManager(std::filesystem::path folder)
 
 namespace {
 
-plat::PlistValue::Dictionary asDictionary(const StringMap& map) {
-    plat::PlistValue::Dictionary out;
-    for (const auto& [key, value] : map) out.emplace(key, plat::PlistValue(value));
-    return out;
-}
-
-bool allStrings(const plat::PlistValue::Dictionary& dict) {
-    for (const auto& [key, value] : dict)
-        if (!value.stringPtr()) return false;
-    return true;
-}
-
 // Whether a load takes the stored value as it stands.
 bool loadsAsStored(const ConfigOption& option, const plat::PlistValue& value) {
     switch (option.type) {
@@ -135,9 +123,7 @@ bool ConfigManager::createFolder() {
 }
 
 void ConfigManager::saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved) {
-    plat::DictionaryChanges changes = plat::dictionaryDifference(asDictionary(saved), asDictionary(map));
-    changes.whenMissing = asDictionary(map);
-    changes.accepts = allStrings;
+    const plat::DictionaryChanges changes = plat::stringMapDifference(saved, map);
     const auto outcome =
         plat::mergeIntoDictionaryFile(path, plat::configLockPath(folder_), changes, kLockWait);
     if (outcome.ok()) saved = map;

@@ -53,25 +53,11 @@ plat::PlistValue optionValue(const OptionSpec& option, const Settings& settings)
     return {};
 }
 
-plat::PlistValue::Dictionary asDictionary(const StringMap& map) {
-    plat::PlistValue::Dictionary out;
-    for (const auto& [key, value] : map) out.emplace(key, plat::PlistValue(value));
-    return out;
-}
-
-bool allStrings(const plat::PlistValue::Dictionary& dict) {
-    for (const auto& [key, value] : dict)
-        if (!value.stringPtr()) return false;
-    return true;
-}
-
 // Writes this object's changes of one string map (base -> current) into its
 // file as it is on disk now. Returns whether the file now holds them.
 bool saveStringMap(const fs::path& path, const fs::path& lockFile, const StringMap& base,
                    const StringMap& current) {
-    plat::DictionaryChanges changes = plat::dictionaryDifference(asDictionary(base), asDictionary(current));
-    changes.whenMissing = asDictionary(current);
-    changes.accepts = allStrings;
+    const plat::DictionaryChanges changes = plat::stringMapDifference(base, current);
     const auto outcome = plat::mergeIntoDictionaryFile(path, lockFile, changes, ConfigManager::kLockWait);
     if (outcome.status == plat::MergeOutcome::Status::refused)
         plat::log("Not overwriting unreadable " + path.string());

@@ -179,4 +179,26 @@ DictionaryChanges dictionaryDifference(const PlistValue::Dictionary& before, con
     return out;
 }
 
+namespace {
+
+PlistValue::Dictionary stringDictionary(const std::map<std::string, std::string>& map) {
+    PlistValue::Dictionary out;
+    for (const auto& [key, value] : map) out.emplace(key, PlistValue(value));
+    return out;
+}
+
+} // namespace
+
+DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& before,
+                                      const std::map<std::string, std::string>& after) {
+    DictionaryChanges changes = dictionaryDifference(stringDictionary(before), stringDictionary(after));
+    changes.whenMissing = stringDictionary(after);
+    changes.accepts = [](const PlistValue::Dictionary& dict) {
+        for (const auto& [key, value] : dict)
+            if (!value.stringPtr()) return false;
+        return true;
+    };
+    return changes;
+}
+
 } // namespace plat

@@ -94,4 +94,9 @@ MergeOutcome mergeIntoDictionaryFile(const std::filesystem::path& path, const st
 // The changes that turn `before` into `after`, as "changed" entries.
 DictionaryChanges dictionaryDifference(const PlistValue::Dictionary& before, const PlistValue::Dictionary& after);
 
+// The same for a file of strings only (the silence list, the punctuation map):
+// written whole when missing, and a file holding anything but strings is refused.
+DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& before,
+                                      const std::map<std::string, std::string>& after);
+
 } // namespace plat

@@ -4,14 +4,11 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "CloudTestSupport.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,77 +17,22 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using namespace plat::cloud;
 using namespace plat::cloud::test;
 
 namespace {
 
-// The counting child (StoreChild.cpp) with pipes on its standard input and output. Every
-// wait is bounded; the destructor kills it by its id.
-class StoreChild {
-public:
-    explicit StoreChild(std::vector<std::string> args) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0) return;
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            ::close(in[0]);
-            ::close(in[1]);
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        args.insert(args.begin(), CLOUD_STORE_CHILD);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        toChild_ = in[1];
-        fromChild_ = out[0];
+// The counting child (StoreChild.cpp): prints "ready", counts once its standard
+// input closes, then prints "saved <n> refused <m>".
+struct StoreChild : taviro::test::ChildProcess {
+    explicit StoreChild(const std::vector<std::string>& args) : ChildProcess(CLOUD_STORE_CHILD, args) {}
+    // The numbers of its closing line; false when none came in time.
+    bool counts(int& saved, int& refused) {
+        for (std::string line = nextLine(); !line.empty(); line = nextLine())
+            if (std::sscanf(line.c_str(), "saved %d refused %d", &saved, &refused) == 2) return true;
+        return false;
     }
-    ~StoreChild() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (toChild_ >= 0) ::close(toChild_);
-        if (fromChild_ >= 0) ::close(fromChild_);
-    }
-
-    // Reads the output until it holds `token` (and the line it starts), at most 60 s.
-    bool waitFor(const std::string& token) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (;;) {
-            const auto at = output_.find(token);
-            if (at != std::string::npos && output_.find('\n', at) != std::string::npos) return true;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || fromChild_ < 0) return false;
-            pollfd p{fromChild_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-            char buf[256];
-            const ssize_t n = ::read(fromChild_, buf, sizeof buf);
-            if (n <= 0) return false;
-            output_.append(buf, static_cast<size_t>(n));
-        }
-    }
-    void go() {
-        ::close(toChild_);
-        toChild_ = -1;
-    }
-    const std::string& output() const { return output_; }
-
-private:
-    pid_t pid_ = -1;
-    int toChild_ = -1, fromChild_ = -1;
-    std::string output_;
 };
 
 using SharedFolderTest = FolderStoreTest;
@@ -103,20 +45,13 @@ TEST_F(SharedFolderTest, TwoProcessesCountingOneRecordLoseNoSaveReportedAsSaved)
     constexpr int kCycles = 100;
     StoreChild bob({store_.string(), "bob", r.recordID().recordName, std::to_string(kCycles)});
     StoreChild carol({store_.string(), "carol", r.recordID().recordName, std::to_string(kCycles)});
-    ASSERT_TRUE(bob.waitFor("ready"));
-    ASSERT_TRUE(carol.waitFor("ready"));
-    bob.go();
-    carol.go();
-    ASSERT_TRUE(bob.waitFor("saved")) << bob.output();
-    ASSERT_TRUE(carol.waitFor("saved")) << carol.output();
-
+    ASSERT_TRUE(bob.waitFor("ready\n"));
+    ASSERT_TRUE(carol.waitFor("ready\n"));
+    bob.closeInput();
+    carol.closeInput();
     int bobSaved = 0, carolSaved = 0, refused = 0;
-    ASSERT_EQ(std::sscanf(bob.output().c_str() + bob.output().find("saved"), "saved %d refused %d", &bobSaved,
-                          &refused),
-              2);
-    ASSERT_EQ(std::sscanf(carol.output().c_str() + carol.output().find("saved"), "saved %d refused %d",
-                          &carolSaved, &refused),
-              2);
+    ASSERT_TRUE(bob.counts(bobSaved, refused));
+    ASSERT_TRUE(carol.counts(carolSaved, refused));
     EXPECT_EQ(bobSaved, kCycles);
     EXPECT_EQ(carolSaved, kCycles);
     const auto got = fetch(*alice->publicCloudDatabase(), {r.recordID()}, std::vector<std::string>{"DownloadTimes"});

@@ -49,7 +49,9 @@ TEST(DictionaryFile, MergeAppliesOnlyTheChangesToTheFileOnDisk) {
     for (const auto& c : cases) {
         const fs::path folder = taviro::test::freshDir("merge");
         const fs::path file = folder / "settings.plist";
-        if (c.onDisk) ASSERT_TRUE(plat::writePlistFile(file, PlistValue(*c.onDisk))) << c.name;
+        if (c.onDisk) {
+            ASSERT_TRUE(plat::writePlistFile(file, PlistValue(*c.onDisk))) << c.name;
+        }
         const MergeOutcome out =
             plat::mergeIntoDictionaryFile(file, plat::configLockPath(folder), c.changes, std::chrono::seconds(1));
         ASSERT_TRUE(out.ok()) << c.name << ": " << out.error;
@@ -136,7 +138,9 @@ TEST(DictionaryFile, LoadSetsADamagedFileAsideOnce) {
         EXPECT_FALSE(second.has_value());
         EXPECT_EQ(plat::readWholeFile(first->aside), "broken " + std::to_string(round));
         EXPECT_TRUE(first->aside.filename().string().starts_with("config.plist.damaged-"));
-        if (round == 1) EXPECT_TRUE(first->aside.filename().string().ends_with("-2"));
+        if (round == 1) {
+            EXPECT_TRUE(first->aside.filename().string().ends_with("-2"));
+        }
     }
 }
 
