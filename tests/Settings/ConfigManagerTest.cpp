@@ -310,7 +310,9 @@ TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
             if (entry.path().filename().string().starts_with("config.plist.damaged-")) aside.push_back(entry.path());
         ASSERT_EQ(aside.size(), 1u) << c.name;
         EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
-        if (!c.sparseSize) EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        if (!c.sparseSize) {
+            EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        }
         EXPECT_EQ(capture.lines().size(), 1u) << c.name;
         EXPECT_TRUE(capture.contains(c.reason)) << c.name;
         EXPECT_NE(manager.takeSetAsideMessage().find(aside[0].filename().string()), std::string::npos) << c.name;

@@ -70,7 +70,9 @@ TEST(InputMenu, ActionsAndTheCustomCodeKeyEquivalent) {
     EXPECT_EQ(menu.items[1].keyEquivalent, "=");
     EXPECT_EQ(menu.items[1].modifierMask, 0x20000u | 0x100000u);
     for (std::size_t i = 0; i < menu.items.size(); ++i)
-        if (i != 1) EXPECT_TRUE(menu.items[i].keyEquivalent.empty()) << i;
+        if (i != 1) {
+            EXPECT_TRUE(menu.items[i].keyEquivalent.empty()) << i;
+        }
 }
 
 struct MenuFixture : ::testing::Test {

@@ -433,7 +433,9 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         const auto aside = setAsideFiles(folder.path);
         ASSERT_EQ(aside.size(), 1u) << c.name;
         EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
-        if (!c.sparseSize) EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        if (!c.sparseSize) {
+            EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
+        }
         // Defaults, and the lists beside it still load.
         auto s = config.settings();
         EXPECT_EQ(s->fontSize, 16) << c.name;

@@ -60,7 +60,9 @@ TEST_F(CustomPhraseSharingTest, AnotherProgramsWriteLockDoesNotStallALookup) {
         writeCodeTable(customDb(), {{"xin", "心", 1}});
         ChildProcess other(STORE_CHILD, {"hold", customDb().string()});
         ASSERT_EQ(other.nextLine(), "ready");
-        if (c.lockBeforeOpening) ASSERT_EQ(other.ask("lock"), "locked");
+        if (c.lockBeforeOpening) {
+            ASSERT_EQ(other.ask("lock"), "locked");
+        }
         auto& db = open();
 
         auto [found, took] = timedLookup(db, "xin");

@@ -421,8 +421,9 @@ TEST_F(CandidateFixture, PlacementKeepsTheWindowOnTheScreen) {
                     EXPECT_LE(f.maxY(), screen.maxY()) << name;
                     const bool roomBelow = caretY - f.size.height - 5 >= screen.minY();
                     const bool roomAbove = caretY + caretHeight + f.size.height <= screen.maxY();
-                    if (roomBelow || roomAbove)
+                    if (roomBelow || roomAbove) {
                         EXPECT_TRUE(f.maxY() <= caretY || f.minY() >= caretY) << name << " covers the caret";
+                    }
                 }
 }
 
