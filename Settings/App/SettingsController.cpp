@@ -31,6 +31,7 @@ void SettingsController::windowDidLoad(SettingsWindowView* view) {
     view_ = view;
     resizeTo(Size{550, 478});
     plat::TouchBarHost::shared().setWindowTouchBar(kWindowIdentifier, makeTouchBar());
+    showSettingsNotices();
 }
 
 plat::TouchBar SettingsController::makeTouchBar() {
@@ -42,7 +43,15 @@ plat::TouchBar SettingsController::makeTouchBar() {
 
 void SettingsController::windowWillClose() { view_ = nullptr; }
 
-void SettingsController::refreshSettings() { config_.loadConfig(); }
+void SettingsController::refreshSettings() {
+    config_.loadConfig();
+    showSettingsNotices();
+}
+
+void SettingsController::showSettingsNotices() {
+    if (!view_) return;
+    if (const std::string message = config_.takeSetAsideMessage(); !message.empty()) view_->showNotice(message);
+}
 
 void SettingsController::selectTabViewItemAtIndex(int index) {
     if (index < 0 || index >= static_cast<int>(kSettingsTabs.size())) return;

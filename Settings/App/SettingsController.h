@@ -58,6 +58,8 @@ public:
     // True while a sheet (a sub-page, an alert, a progress or file dialog) is open
     // over the window: the sheet, not the window, takes commands then.
     virtual bool sheetOpen() const { return false; }
+    // Tells the user something once, in an alert over the window ("注意" and `message`).
+    virtual void showNotice(std::string_view message) { (void)message; }
 };
 
 // Presenter of the settings window and its tab controller: the tabs, their content
@@ -85,6 +87,9 @@ public:
     // read again from the files, so that the page shows what the input method stored
     // meanwhile.
     void refreshSettings();
+    // Shows, once, what reading the settings found wrong (a damaged "config.plist"
+    // set aside), when the window is up.
+    void showSettingsNotices();
 
     // Selects a tab by position (URL commands, Touch Bar) and resizes to it.
     void selectTabViewItemAtIndex(int index);

@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QEvent>
+#include <QMessageBox>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -75,6 +77,18 @@ bool SettingsWindow::sheetOpen() const {
     for (const QDialog* dialog : findChildren<QDialog*>())
         if (dialog->isVisible()) return true;
     return QApplication::activeModalWidget() != nullptr;
+}
+
+void SettingsWindow::showNotice(std::string_view message) {
+    auto* box = new QMessageBox(QMessageBox::Warning, "注意",
+                                QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())),
+                                QMessageBox::NoButton, this);
+    box->setObjectName("settingsNotice");
+    box->addButton("好", QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    // The window may still be under construction: the alert opens once it is shown.
+    QTimer::singleShot(0, box, [box] { box->open(); });
 }
 
 QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }

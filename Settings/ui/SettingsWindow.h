@@ -24,6 +24,7 @@ public:
     bool hasSubPage(std::string_view route) const override;
     void openSubPage(std::string_view route) override;
     bool sheetOpen() const override;
+    void showNotice(std::string_view message) override;
 
     QWidget* page(int index) const;
     QTabBar* tabBar() const { return tabBar_; }

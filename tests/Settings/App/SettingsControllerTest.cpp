@@ -1,5 +1,6 @@
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,32 @@ public:
     void setContentSize(Size size) override { sizes.push_back(size); }
     bool hasSubPage(std::string_view) const override { return false; }
     void openSubPage(std::string_view) override {}
+    void showNotice(std::string_view message) override { notices.emplace_back(message); }
     std::vector<Size> sizes;
+    std::vector<std::string> notices;
 };
+
+// A damaged "config.plist" is set aside when the settings are read; the window tells
+// the user once, whether the damage was found at start or when a page is shown again.
+TEST(SettingsControllerTest, ADamagedSettingsFileIsToldOnceOverTheWindow) {
+    const auto folder = taviro::test::freshDir("config");
+    const auto damage = [&] { ASSERT_TRUE(plat::writeFileAtomically(folder / "config.plist", "<plist><dict><key>")); };
+    damage();
+    ConfigManager config(folder);
+    SettingsController controller(config);
+    SizeRecorder view;
+    controller.windowDidLoad(&view);
+    ASSERT_EQ(view.notices.size(), 1u);
+    EXPECT_NE(view.notices[0].find("config.plist.damaged-"), std::string::npos) << view.notices[0];
+    controller.refreshSettings();
+    EXPECT_EQ(view.notices.size(), 1u);
+
+    damage();
+    controller.refreshSettings();
+    EXPECT_EQ(view.notices.size(), 2u);
+    controller.refreshSettings();
+    EXPECT_EQ(view.notices.size(), 2u);
+}
 
 TEST(SettingsControllerTest, CodeTableTabHeightFollowsTheSettings) {
     ConfigManager config(taviro::test::freshDir("config"));

@@ -3,6 +3,7 @@
 #include "Settings/App/AppDelegate.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "Settings/Pages/PbarController.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/SettingsWindow.h"
@@ -13,6 +14,7 @@
 #include <QEvent>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -91,6 +93,25 @@ TEST_F(SettingsWindowViewTest, PagesShowWhatTheInputMethodStoredMeanwhile) {
     QApplication::processEvents();
     EXPECT_FALSE(s2t->isChecked());
     EXPECT_FALSE(config_->s2t);
+}
+
+// A settings file found damaged when a page is shown again: an alert over the window
+// says where the old file was kept.
+TEST_F(SettingsWindowViewTest, ADamagedSettingsFileIsToldInAnAlert) {
+    ASSERT_TRUE(plat::writeFileAtomically(config_->configPath, std::string("\xff\xfe not a property list")));
+    window_->tabBar()->setCurrentIndex(1);
+    QApplication::processEvents();
+    QMessageBox* box = window_->findChild<QMessageBox*>("settingsNotice");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->text().contains("config.plist.damaged-")) << box->text().toStdString();
+    EXPECT_TRUE(window_->sheetOpen());
+    EXPECT_TRUE(test::saveScreenshot(*box, "settings-notice"));
+    box->accept();
+    QApplication::processEvents();
+    window_->tabBar()->setCurrentIndex(0);
+    QApplication::processEvents();
+    for (auto* other : window_->findChildren<QMessageBox*>("settingsNotice")) EXPECT_FALSE(other->isVisible());
 }
 
 TEST_F(SettingsWindowViewTest, URLsSelectTabsAndOpenSubPagesInTheWindow) {
