@@ -176,34 +176,75 @@ struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
 };
 
-class DesktopEndToEnd : public ::testing::Test {
+// A folder of the test's own with a private session bus, the component the
+// daemon starts TaviroMac2 from, as installed, and a private ibus-daemon.
+class PrivateIBusTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* p : {"Xvfb", "ibus-daemon", "ibus", "xdotool", "xwininfo", "dbus-daemon"})
-            if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
-        dir_ = taviro::test::freshDir("e2e");
+    // The folder, the session bus (commands sent there reach only this test's
+    // input method) and the component; false when the bus did not start.
+    bool startBusAndComponent(const std::string& hint) {
+        dir_ = taviro::test::freshDir(hint);
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::replace);
         errFile_ = (dir_ / "stderr.log").string();
 
-        // A session bus of this test's own: commands sent here reach only
-        // this test's input method.
         bus_ = Child({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", errFile_);
         auto busAddress = bus_.waitForLine([](const std::string& l) { return !l.empty(); }, 10s);
-        ASSERT_TRUE(busAddress) << "dbus-daemon did not start";
+        if (!busAddress) return false;
         ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress->c_str(), 1);
 
-        // The component the daemon starts TaviroMac2 from, as installed.
         const fs::path components = dir_ / "component";
         fs::create_directories(components);
         std::ifstream in(TAVIRO_COMPONENT_TEMPLATE);
         std::stringstream xml;
         xml << in.rdbuf();
-        std::string text = std::regex_replace(xml.str(), std::regex("@TAVIROMAC2_EXEC@"),
-                                              std::string(TAVIRO_BIN_DIR) + "/TaviroMac2");
-        std::ofstream(components / "taviromac2.xml") << text;
+        std::ofstream(components / "taviromac2.xml")
+            << std::regex_replace(xml.str(), std::regex("@TAVIROMAC2_EXEC@"), std::string(TAVIRO_BIN_DIR) + "/TaviroMac2");
         ::setenv("IBUS_COMPONENT_PATH", components.c_str(), 1);
         ::setenv("IBUS_ADDRESS_FILE", (dir_ / "ibus-address").c_str(), 1);
         ::unsetenv("IBUS_ADDRESS");
+        return true;
+    }
+
+    // The daemon, which lives as long as this test (it ends with its parent);
+    // false when it did not start. `verbose`: the engine's log lines reach the
+    // daemon's log.
+    bool startDaemon(bool verbose) {
+        std::vector<std::string> argv{"ibus-daemon", "--panel=disable", "--emoji-extension=disable",
+                                      "--config=disable", "--cache=none", "--timeout=2000"};
+        if (verbose) argv.push_back("--verbose");
+        argv.push_back("--address=unix:path=" + (dir_ / "ibus.sock").string());
+        daemon_ = Child(argv, (dir_ / "daemon.out").string(), (dir_ / "daemon.log").string());
+        const auto until = Clock::now() + 10s;
+        std::string address;
+        while (address.empty() && Clock::now() < until) {
+            std::ifstream f(dir_ / "ibus-address");
+            for (std::string line; std::getline(f, line);)
+                if (line.rfind("IBUS_ADDRESS=", 0) == 0) address = line.substr(13);
+            if (address.empty()) std::this_thread::sleep_for(20ms);
+        }
+        if (address.empty()) return false;
+        ::setenv("IBUS_ADDRESS", address.c_str(), 1);
+        return true;
+    }
+
+    std::string daemonLog() const {
+        std::ifstream f(dir_ / "daemon.log");
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    fs::path dir_;
+    std::string errFile_;
+    Child bus_, daemon_;
+};
+
+class DesktopEndToEnd : public PrivateIBusTest {
+protected:
+    void SetUp() override {
+        for (const char* p : {"Xvfb", "ibus-daemon", "ibus", "xdotool", "xwininfo", "dbus-daemon"})
+            if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
+        ASSERT_TRUE(startBusAndComponent("e2e")) << "dbus-daemon did not start";
 
         // A private X server on the first free display.
         int displayPipe[2];
@@ -224,20 +265,7 @@ protected:
         ASSERT_FALSE(display.empty()) << "Xvfb did not start";
         ::setenv("DISPLAY", (":" + display).c_str(), 1);
 
-        // The daemon lives as long as this test (it ends with its parent).
-        daemon_ = Child({"ibus-daemon", "--panel=disable", "--emoji-extension=disable", "--config=disable",
-                         "--cache=none", "--timeout=2000", "--address=unix:path=" + (dir_ / "ibus.sock").string()},
-                        (dir_ / "daemon.out").string(), (dir_ / "daemon.log").string());
-        const auto until = Clock::now() + 10s;
-        std::string address;
-        while (address.empty() && Clock::now() < until) {
-            std::ifstream f(dir_ / "ibus-address");
-            for (std::string line; std::getline(f, line);)
-                if (line.rfind("IBUS_ADDRESS=", 0) == 0) address = line.substr(13);
-            if (address.empty()) std::this_thread::sleep_for(20ms);
-        }
-        ASSERT_FALSE(address.empty()) << "ibus-daemon did not start";
-        ::setenv("IBUS_ADDRESS", address.c_str(), 1);
+        ASSERT_TRUE(startDaemon(false)) << "ibus-daemon did not start";
 
         // The text field with Qt's IBus module.
         ::setenv("QT_IM_MODULE", "ibus", 1);
@@ -259,13 +287,6 @@ protected:
         bus_.stop();
         ::unsetenv("IBUS_ADDRESS");
         ::unsetenv("QT_IM_MODULE");
-    }
-
-    std::string daemonLog() const {
-        std::ifstream f(dir_ / "daemon.log");
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
     }
 
     void keys(const std::vector<std::string>& names) {
@@ -346,9 +367,7 @@ protected:
         return false;
     }
 
-    fs::path dir_;
-    std::string errFile_;
-    Child bus_, xvfb_, daemon_, field_;
+    Child xvfb_, field_;
 };
 
 TEST_F(DesktopEndToEnd, PinyinTypedIntoAQtFieldLandsAsChineseWithTheCandidateWindowUnderTheCaret) {
@@ -525,46 +544,14 @@ namespace {
 // TaviroMac2 where no window can be shown: no X server, no Wayland. The
 // daemon starts it as usual; a bare IBus client types into it and receives
 // the candidates as IBus's lookup table (the desktop's panel would draw it).
-class HeadlessEndToEnd : public ::testing::Test {
+class HeadlessEndToEnd : public PrivateIBusTest {
 protected:
     void SetUp() override {
         for (const char* p : {"ibus-daemon", "dbus-daemon"})
             if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
         for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "IBUS_ADDRESS"}) ::unsetenv(v);
-        dir_ = taviro::test::freshDir("e2e-headless");
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::replace);
-        errFile_ = (dir_ / "stderr.log").string();
-
-        bus_ = Child({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", errFile_);
-        auto busAddress = bus_.waitForLine([](const std::string& l) { return !l.empty(); }, 10s);
-        ASSERT_TRUE(busAddress) << "dbus-daemon did not start";
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress->c_str(), 1);
-
-        const fs::path components = dir_ / "component";
-        fs::create_directories(components);
-        std::ifstream in(TAVIRO_COMPONENT_TEMPLATE);
-        std::stringstream xml;
-        xml << in.rdbuf();
-        std::ofstream(components / "taviromac2.xml")
-            << std::regex_replace(xml.str(), std::regex("@TAVIROMAC2_EXEC@"), std::string(TAVIRO_BIN_DIR) + "/TaviroMac2");
-        ::setenv("IBUS_COMPONENT_PATH", components.c_str(), 1);
-        ::setenv("IBUS_ADDRESS_FILE", (dir_ / "ibus-address").c_str(), 1);
-
-        // --verbose: the engine's log lines reach the daemon's log.
-        daemon_ = Child({"ibus-daemon", "--panel=disable", "--emoji-extension=disable", "--config=disable",
-                         "--cache=none", "--timeout=2000", "--verbose",
-                         "--address=unix:path=" + (dir_ / "ibus.sock").string()},
-                        (dir_ / "daemon.out").string(), (dir_ / "daemon.log").string());
-        const auto until = Clock::now() + 10s;
-        std::string address;
-        while (address.empty() && Clock::now() < until) {
-            std::ifstream f(dir_ / "ibus-address");
-            for (std::string line; std::getline(f, line);)
-                if (line.rfind("IBUS_ADDRESS=", 0) == 0) address = line.substr(13);
-            if (address.empty()) std::this_thread::sleep_for(20ms);
-        }
-        ASSERT_FALSE(address.empty()) << "ibus-daemon did not start";
-        ::setenv("IBUS_ADDRESS", address.c_str(), 1);
+        ASSERT_TRUE(startBusAndComponent("e2e-headless")) << "dbus-daemon did not start";
+        ASSERT_TRUE(startDaemon(true)) << "ibus-daemon did not start";
 
         // The client selects the engine: the daemon starts TaviroMac2.
         client_ = Child({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-raw", "taviromac2"}, "", errFile_, true);
@@ -578,13 +565,6 @@ protected:
         daemon_.stop();
         bus_.stop();
         ::unsetenv("IBUS_ADDRESS");
-    }
-
-    std::string daemonLog() const {
-        std::ifstream f(dir_ / "daemon.log");
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
     }
 
     // Presses and releases each key (keysym name and evdev code); true when
@@ -650,9 +630,7 @@ protected:
         return total;
     }
 
-    fs::path dir_;
-    std::string errFile_;
-    Child bus_, daemon_, client_;
+    Child client_;
 };
 
 TEST_F(HeadlessEndToEnd, PinyinTypedWithoutADisplayIsCommittedAndItsCandidatesGoToTheLookupTable) {
