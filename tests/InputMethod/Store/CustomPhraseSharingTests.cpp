@@ -101,17 +101,11 @@ TEST_F(CustomPhraseSharingTest, ADamagedFileIsSetAsideOnceAndTheBundlesPhrasesUs
         bool bundlePhrases;   // the bundle's phrases are used afterwards
         bool needsNoRoot;     // permissions do not bind root
     };
-    auto overwrite = [](const fs::path& file, std::streamoff from, std::size_t count) {
-        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(from);
-        const std::string junk(count, '\xAB');
-        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
-    };
     const std::vector<Case> cases = {
         {"garbage bytes", [](const fs::path& f) { std::ofstream(f, std::ios::binary) << std::string(5000, '\x5A'); },
          true, true, false},
-        {"garbage header", [&](const fs::path& f) { overwrite(f, 0, 100); }, true, true, false},
-        {"garbage pages", [&](const fs::path& f) { overwrite(f, 4096, 8192); }, true, true, false},
+        {"garbage header", [&](const fs::path& f) { overwriteWithJunk(f, 0, 100); }, true, true, false},
+        {"garbage pages", [&](const fs::path& f) { overwriteWithJunk(f, 4096, 8192); }, true, true, false},
         {"truncated", [](const fs::path& f) { fs::resize_file(f, 4096 + 100); }, true, true, false},
         {"a directory in its place",
          [](const fs::path& f) {
@@ -121,7 +115,7 @@ TEST_F(CustomPhraseSharingTest, ADamagedFileIsSetAsideOnceAndTheBundlesPhrasesUs
          false, false, false},
         {"damaged in a folder without write permission",
          [&](const fs::path& f) {
-             overwrite(f, 4096, 8192);
+             overwriteWithJunk(f, 4096, 8192);
              fs::permissions(f.parent_path(), fs::perms::owner_write, fs::perm_options::remove);
          },
          false, false, true},

@@ -446,16 +446,10 @@ TEST_F(SharingTest, ADamagedUserDictionaryIsMovedAsideAndStartedAfresh) {
     const std::string schema =
         "CREATE TABLE \"Quanpin\" ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , 'New' BOOL "
         "NOT NULL DEFAULT true); CREATE INDEX \"Quanpin_index\" on \"Quanpin\" ('Py' DESC, 'Weight' DESC);";
-    auto overwrite = [](const fs::path& file, std::streamoff from, std::size_t count) {
-        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(from);
-        const std::string junk(count, '\xAB');
-        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
-    };
     const std::vector<Case> cases = {
         {"text file", [](const fs::path& file) { std::ofstream(file) << "ni\t你\nhao\t好\n"; }},
-        {"garbage header", [&](const fs::path& file) { overwrite(file, 0, 100); }},
-        {"garbage pages", [&](const fs::path& file) { overwrite(file, 4096, 8192); }},
+        {"garbage header", [&](const fs::path& file) { overwriteWithJunk(file, 0, 100); }},
+        {"garbage pages", [&](const fs::path& file) { overwriteWithJunk(file, 4096, 8192); }},
         {"truncated", [](const fs::path& file) { fs::resize_file(file, 4096 + 100); }},
     };
     for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +24,14 @@ inline void execSql(const std::filesystem::path& file, const std::string& sql) {
     ASSERT_TRUE(db.open()) << file;
     ASSERT_TRUE(db.executeStatements("BEGIN;\n" + sql + "\nCOMMIT;")) << sql;
     db.close();
+}
+
+// Overwrites `count` bytes of `file` from `from` with junk (a damaged database page).
+inline void overwriteWithJunk(const std::filesystem::path& file, std::streamoff from, std::size_t count) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(from);
+    const std::string junk(count, '\xAB');
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
 }
 
 inline int syllable(const std::string& text) {
