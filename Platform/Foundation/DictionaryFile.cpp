@@ -1,6 +1,7 @@
 #include "Platform/Foundation/DictionaryFile.h"
 
 #include "Platform/Foundation/FileLock.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Utf8.h"
 
 #include <cerrno>
@@ -60,15 +61,6 @@ DictionaryFileRead readBytes(const fs::path& path, std::uintmax_t maxSize, std::
     return fail(State::readable, {});
 }
 
-std::string timeStamp(std::chrono::system_clock::time_point when) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    return stamp;
-}
-
 } // namespace
 
 DictionaryFileRead readDictionaryFile(const fs::path& path, std::uintmax_t maxSize) {
@@ -101,14 +93,8 @@ DictionaryFileRead loadDictionaryFile(const fs::path& path, const fs::path& lock
     DictionaryFileRead again = readDictionaryFile(path);
     if (!again.setAsideWorthy()) return again; // the other program dealt with it
 
-    const std::string stamp = timeStamp(now);
-    fs::path aside = path;
-    aside += ".damaged-" + stamp;
+    const fs::path aside = asideName(path, "damaged", now);
     std::error_code ec;
-    for (int n = 2; fs::exists(fs::symlink_status(aside, ec)); ++n) {
-        aside = path;
-        aside += ".damaged-" + stamp + "-" + std::to_string(n);
-    }
     fs::rename(path, aside, ec);
     if (ec) {
         again.reason += " (not moved aside: " + ec.message() + ")";

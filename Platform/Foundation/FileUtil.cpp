@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -120,6 +121,19 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
     }
     ::close(fd);
     return out;
+}
+
+fs::path asideName(const fs::path& path, std::string_view tag, std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = path.string() + "." + std::string(tag) + "-" + stamp;
+    fs::path aside = base;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(aside, ec)); ++n) aside = base + "-" + std::to_string(n);
+    return aside;
 }
 
 } // namespace plat

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,6 +13,12 @@ namespace plat {
 // `error` (when given) says why. The folder must exist.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr);
+
+// A free name beside `path` for a damaged file moved aside:
+// "<path>.<tag>-YYYYmmdd-HHMMSS" (local time of `when`), then "-2", "-3"... while
+// that name is taken.
+std::filesystem::path asideName(const std::filesystem::path& path, std::string_view tag,
+                                std::chrono::system_clock::time_point when);
 
 // The whole content of a regular file; std::nullopt when it cannot be read.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path);

@@ -225,14 +225,13 @@ struct Database::Slot {
     // Moves the file of `damaged` aside and starts a fresh one; the name it
     // was moved to, or nothing when the slot had moved on already.
     // `failure` gets why the file could not be moved.
-    std::optional<std::string> replaceDamaged(const SQLDatabaseQueue* damaged, const std::string& stamp,
-                                              std::string& failure) {
+    std::optional<std::string> replaceDamaged(const SQLDatabaseQueue* damaged,
+                                              std::chrono::system_clock::time_point when, std::string& failure) {
         std::lock_guard lk(m);
         if (closed || !queue || queue.get() != damaged) return std::nullopt;
         queue->close();
         queue.reset();
-        std::string aside = path + ".corrupt-" + stamp;
-        for (int n = 2; fileExists(aside); ++n) aside = path + ".corrupt-" + stamp + "-" + std::to_string(n);
+        const std::string aside = plat::asideName(path, "corrupt", when).string();
         std::error_code ec;
         fs::rename(path, aside, ec);
         if (ec) {
@@ -590,13 +589,8 @@ void Database::replaceDamagedFile(Queue which, const SQLDatabaseQueue* damaged) 
 void Database::replaceDamagedSlot(Queue which, Slot& slot, const SQLDatabaseQueue* damaged) {
     const Hooks h = hooks();
     const auto when = h.wallClock ? h.wallClock() : std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     std::string failure;
-    auto aside = slot.replaceDamaged(damaged, stamp, failure);
+    auto aside = slot.replaceDamaged(damaged, when, failure);
     const bool custom = which == Queue::custom;
     if (!aside && !failure.empty()) {
         plat::log(std::string(custom ? "The custom phrases file " : "The user dictionary ") + slot.path +
