@@ -184,7 +184,10 @@ TEST_F(GeneralTabTest, NoSelectionAndValuesOutsideTheMenusChangeNothing) {
     page_->viewDidAppear();
     EXPECT_EQ(page_->selectedIndex(PopUp::candidateNumber), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::voiceOverLib), -1);
-    EXPECT_EQ(page_->selectedIndex(PopUp::fontSize), -1);
+    // A font size is never outside the menu: it shows as the nearest offered one.
+    const auto& sizes = TabOneController::popUp(PopUp::fontSize).titles;
+    EXPECT_EQ(page_->selectedIndex(PopUp::fontSize),
+              static_cast<int>(std::find(sizes.begin(), sizes.end(), "32") - sizes.begin()));
     EXPECT_EQ(page_->selectedIndex(PopUp::s2tType), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::skinColorSwitcher), -1);
 }
