@@ -13,7 +13,7 @@ CandidateWindowHolder& CandidateWindowHolder::shared() {
         auto* h = new CandidateWindowHolder();
         const auto settings = ConfigManager::shared().settings();
         h->setInitialLayout(settings->verticalCandidates);
-        if (auto size = fontSizeFromRaw(settings->fontSize)) h->window().setFontSize(*size);
+        h->window().setFontSize(nearestFontSize(settings->fontSize));
         return h;
     }();
     return *holder;

@@ -116,7 +116,7 @@ void DefaultCommandTargets::switchCandidatesPanel(bool vertical) {
     old.close();
     CandidateWindow& next = windows_.replace(vertical);
     next.setDelegate(delegate);
-    if (auto size = fontSizeFromRaw(config_.settings()->fontSize)) next.setFontSize(*size);
+    next.setFontSize(nearestFontSize(config_.settings()->fontSize));
 }
 
 void DefaultCommandTargets::setFontSize(FontSize size) { windows_.window().setFontSize(size); }

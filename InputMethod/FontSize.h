@@ -26,4 +26,9 @@ constexpr std::optional<FontSize> fontSizeFromRaw(std::int64_t raw) {
     }
 }
 
+// The configured "FontSize" as a case: the nearest offered size.
+constexpr FontSize nearestFontSize(std::int64_t raw) {
+    return *fontSizeFromRaw(contract::nearestCandidateFontSize(raw));
+}
+
 } // namespace taviro

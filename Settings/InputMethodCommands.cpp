@@ -9,6 +9,7 @@
 #include "Settings/ConfigManager.h"
 #include "Settings/DatabaseFile.h"
 #include "Settings/NotificationSender.h"
+#include "SharedLib/contract/CandidateFontSizes.h"
 
 #include <unistd.h>
 
@@ -70,7 +71,7 @@ void InputMethodCommands::chooseFontSize(ConfigManager& config, int64_t size) {
 }
 
 void InputMethodCommands::candidateFontChanged(const ConfigManager& config) {
-    NotificationSender::setFontSize(config.fontSize);
+    NotificationSender::setFontSize(contract::nearestCandidateFontSize(config.fontSize));
 }
 
 void InputMethodCommands::resetUserDict() { NotificationSender::post(cmd::kResetUserDict); }
@@ -119,7 +120,7 @@ void InputMethodCommands::restoreBackup(ConfigManager& config, const std::functi
                                                                               : cmd::kHorizontalPanel);
     const auto size = restored->find("FontSize");
     if (size != restored->end() && size->second.isInteger())
-        NotificationSender::setFontSize(*size->second.getInteger());
+        NotificationSender::setFontSize(contract::nearestCandidateFontSize(*size->second.getInteger()));
 }
 
 std::string InputMethodCommands::normaliseTableFileName(const fs::path& folder, const std::string& relativeName) {

@@ -32,7 +32,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
     const auto settings = env_.config->settings();
     env_.windows->setInitialLayout(settings->verticalCandidates);
     CandidateWindow& window = env_.windows->window();
-    if (auto size = fontSizeFromRaw(settings->fontSize)) window.setFontSize(*size);
+    window.setFontSize(nearestFontSize(settings->fontSize));
     // 4: the preferences application's commands.
     if (env_.subscribe) {
         std::weak_ptr<AppDelegate*> weak = self_;

@@ -201,32 +201,48 @@ std::optional<Rect> CandidateController::screenFor(Point p) const {
     return screens.front();
 }
 
-Point CandidateController::caretPoint(plat::TextInputClient& client) const {
+Rect CandidateController::caretRect(plat::TextInputClient& client) const {
     plat::TextRect line;
     (void)client.attributesForCharacterIndex(0, &line);
-    if (line.x == 0 && line.y == 0) return env_.screens->mouseLocation();
-    return {line.x, line.y};
+    if (line.x == 0 && line.y == 0) return {env_.screens->mouseLocation(), {}};
+    return {{line.x, line.y}, {std::max(line.width, 0.0), std::max(line.height, 0.0)}};
 }
 
 void CandidateController::placeAndShow(plat::TextInputClient& client,
                                        const std::function<double(double, const Rect&)>& y) {
-    const Point p = caretPoint(client);
+    const Rect caret = caretRect(client);
+    const Point p = caret.origin;
     const auto screen = screenFor(p);
     if (visiableCandidateCells_.empty() || !screen) return;
     const Size size = frame().size;
-    setFrame(Rect{keptOnScreen({p.x - 15.0, y(p.y, *screen)}, size, p.y, *screen), size});
+    setFrame(Rect{keptOnScreen({p.x - 15.0, y(p.y, *screen)}, size, caret, *screen), size});
     show();
 }
 
-Point CandidateController::keptOnScreen(Point origin, Size size, double caretY, const Rect& screen) {
+Point CandidateController::keptOnScreen(Point origin, Size size, const Rect& caret, const Rect& screen) {
     // Above the caret but past the screen's top: below it, when it fits there.
     if (origin.y + size.height > screen.maxY()) {
-        const double below = caretY - (size.height + 5.0);
+        const double below = caret.minY() - (size.height + 5.0);
         if (below >= screen.minY()) origin.y = below;
     }
     // Then pulled in from every edge.
     origin.x = std::max(std::min(origin.x, screen.maxX() - size.width), screen.minX());
     origin.y = std::min(std::max(origin.y, screen.minY()), screen.maxY() - size.height);
+    const bool coversLine = origin.y < caret.maxY() && origin.y + size.height > caret.minY();
+    if (!coversLine) return origin;
+
+    // Room neither above nor below: beside the caret, right of it where the
+    // window fits, else left of it, else on the wider side; its top level
+    // with the top of the line as far as the screen allows.
+    constexpr double gap = 5.0;
+    const double right = caret.maxX() + gap;
+    const double left = caret.minX() - gap - size.width;
+    if (right + size.width <= screen.maxX()) origin.x = right;
+    else if (left >= screen.minX()) origin.x = left;
+    else origin.x = screen.maxX() - caret.maxX() >= caret.minX() - screen.minX() ? screen.maxX() - size.width
+                                                                                 : screen.minX();
+    origin.x = std::max(std::min(origin.x, screen.maxX() - size.width), screen.minX());
+    origin.y = std::min(std::max(caret.maxY() - size.height, screen.minY()), screen.maxY() - size.height);
     return origin;
 }
 

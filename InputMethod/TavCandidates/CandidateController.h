@@ -106,8 +106,8 @@ protected:
     void setFirstPage();
     // The screen for a point: the main screen, or the first that holds it.
     std::optional<Rect> screenFor(Point p) const;
-    // The client's caret, or the mouse when the client gives (0, 0).
-    Point caretPoint(plat::TextInputClient& client) const;
+    // The client's caret line, or the mouse (no size) when the client gives (0, 0).
+    Rect caretRect(plat::TextInputClient& client) const;
     // Moves the window to 15 left of the caret at the height `y` gives for
     // the caret and its screen, kept on that screen, and shows it; nothing
     // without a page or screen.
@@ -115,10 +115,11 @@ protected:
 
 public:
     // A window origin moved onto `screen`: a window that would stick out
-    // above the screen goes below the caret (at caretY) where it fits there;
-    // then it is pulled in from the edges, the top and left edges winning
-    // when the window is larger than the screen.
-    static Point keptOnScreen(Point origin, Size size, double caretY, const Rect& screen);
+    // above the screen goes below the caret line where it fits there; then
+    // it is pulled in from the edges, the top and left edges winning when
+    // the window is larger than the screen. A window that would then lie
+    // over the caret line goes beside the caret instead.
+    static Point keptOnScreen(Point origin, Size size, const Rect& caret, const Rect& screen);
 
 protected:
     std::shared_ptr<const Settings> settings() const;

@@ -141,7 +141,9 @@ void TabOneController::viewDidAppear() {
     };
     refreshColors();
     select(P::candidateBarLayout, config_.verticalCandidates ? 1 : 0);
-    select(P::fontSize, indexOfTitle(popUp(P::fontSize).titles, std::to_string(config_.fontSize)));
+    // A size an earlier version saved shows as the nearest offered one.
+    select(P::fontSize, indexOfTitle(popUp(P::fontSize).titles,
+                                     std::to_string(contract::nearestCandidateFontSize(config_.fontSize))));
     select(P::skinColorSwitcher, indexOfShiftedValue(config_.skinColor));
     select(P::bufferStyleSelector, indexOfShiftedValue(config_.bufferDisplayMode));
     select(P::selectBGStyle, config_.selectNoBG ? 1 : 0);
@@ -227,7 +229,7 @@ void TabOneController::choose(PopUp p, int index) {
 
 TabOneController::FontRequest TabOneController::selectCandidateFont() const {
     FontRequest request;
-    request.size = config_.fontSize;
+    request.size = contract::nearestCandidateFontSize(config_.fontSize);
     if (!config_.candidateFontName.empty()) request.family = config_.candidateFontName;
     return request;
 }

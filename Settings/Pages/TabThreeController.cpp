@@ -41,8 +41,8 @@ const std::array<TabThreeController::BoxInfo, 5>& TabThreeController::boxes() {
 
 const std::array<TabThreeController::PageKeyInfo, 4>& TabThreeController::pageKeys() {
     static const std::array<PageKeyInfo, 4> kKeys = {{
-        {1, "dj", "= - 翻页", &ConfigManager::djPage},
-        {2, "jd", ". , 翻页", &ConfigManager::jdPage},
+        {1, "dj", ". , 翻页", &ConfigManager::djPage},
+        {2, "jd", "= - 翻页", &ConfigManager::jdPage},
         {3, "kh", "[ ] 翻页", &ConfigManager::khPage},
         {4, "tab", "Tab 翻页", &ConfigManager::tabPage},
     }};

@@ -114,6 +114,9 @@ TEST_F(InputMethodCommandsTest, RestoreOrder) {
         {"scheme_panel_size", true, {{"VerticalCandidates", true}, {"FontSize", 18}},
          {"okToUse=false", "closeDatabase", "needReloadPlan", "needsReloadDBLink", "configNeedsReload",
           "okToUse=true", "switchCandidatesPanel=竖排候选栏", "setFontSize=18"}},
+        {"size_of_an_earlier_version", false, {{"FontSize", 20}},
+         {"okToUse=false", "closeDatabase", "needsReloadDBLink", "configNeedsReload", "okToUse=true",
+          "setFontSize=18"}},
         {"mistyped_values", false, {{"VerticalCandidates", 1}, {"FontSize", "18"}},
          {"okToUse=false", "closeDatabase", "needsReloadDBLink", "configNeedsReload", "okToUse=true"}},
     };

@@ -180,6 +180,35 @@ TEST_F(AppFixture, FirstWindowFollowsTheLayoutAndFontSizeSettings) {
     }
 }
 
+// A size an earlier version saved starts the window at the nearest offered
+// size; the file keeps what the user saved.
+TEST_F(AppFixture, FirstWindowTakesTheNearestOfferedFontSize) {
+    const struct {
+        std::int64_t stored;
+        FontSize shown;
+    } cases[] = {{24, FontSize::s24}, {20, FontSize::s18}, {15, FontSize::s16}, {28, FontSize::s32},
+                 {12, FontSize::s14}, {40, FontSize::s32}};
+    for (const auto& c : cases) {
+        plat::PlistValue file = plat::PlistValue::dictionary();
+        file["FontSize"] = c.stored;
+        fs::create_directories(config.configPath().parent_path());
+        ASSERT_TRUE(plat::writePlistFile(config.configPath(), file));
+        config.loadConfig();
+        const std::string before = [&] {
+            std::ifstream in(config.configPath(), std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        }();
+        CandidateWindowHolder holder{[](bool v) { return std::make_unique<PagedCandidateWindow>(v); }};
+        auto env = environment();
+        env.windows = &holder;
+        AppDelegate app(env);
+        ASSERT_TRUE(app.applicationDidFinishLaunching());
+        EXPECT_EQ(holder.window().fontSize(), c.shown) << c.stored;
+        std::ifstream in(config.configPath(), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before) << c.stored;
+    }
+}
+
 // The installed-version check on the virtual clock.
 TEST_F(AppFixture, InstalledVersionCheck) {
     struct Case {

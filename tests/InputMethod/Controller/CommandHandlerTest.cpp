@@ -122,6 +122,19 @@ TEST_F(ControllerTest, PanelSwitchKeepsTheControllerAndTheConfiguredFontSize) {
     EXPECT_TRUE(window().isVertical());
 }
 
+// The new window of a layout switch takes the nearest offered size to one an
+// earlier version saved.
+TEST_F(ControllerTest, PanelSwitchTakesTheNearestOfferedFontSize) {
+    set([](Settings& s) { s.fontSize = 28; });
+    start();
+    DefaultCommandTargets targets(Database::shared(), *config, engine, windows);
+    CommandHandler handler(targets);
+    handler.dealWithNotifications(with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel)));
+    EXPECT_EQ(window().fontSize(), FontSize::s32);
+    EXPECT_EQ(window().size(), (std::pair<double, double>{335.0, 604.0}));
+    EXPECT_EQ(config->settings()->fontSize, 28);
+}
+
 TEST_F(ControllerTest, ResetBootButtonsDeletesTheFileAndSavesTheName) {
     set([](Settings& s) { s.bootButtonName = "mine.plist"; });
     start();

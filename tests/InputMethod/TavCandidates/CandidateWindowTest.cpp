@@ -1,5 +1,7 @@
 #include "CandidateFixture.h"
 
+#include <limits>
+
 #include "Platform/Foundation/Log.h"
 
 namespace taviro::test {
@@ -225,6 +227,24 @@ TEST_F(CandidateFixture, FontSizeSetsTheNominalSizeAndEmptiesTheFontCache) {
     EXPECT_FALSE(fontSizeFromRaw(15));
 }
 
+// A stored size that is not offered reads as the nearest offered one; a size
+// halfway between two as the larger.
+TEST(FontSizeTest, NearestOfferedSize) {
+    const struct {
+        std::int64_t stored;
+        FontSize size;
+    } cases[] = {
+        {14, FontSize::s14}, {16, FontSize::s16}, {18, FontSize::s18}, {24, FontSize::s24}, {32, FontSize::s32},
+        {15, FontSize::s16}, {17, FontSize::s18}, {21, FontSize::s24}, {28, FontSize::s32}, // halfway: the larger
+        {20, FontSize::s18}, {22, FontSize::s24}, {27, FontSize::s24}, {29, FontSize::s32},
+        {13, FontSize::s14}, {6, FontSize::s14},  {0, FontSize::s14},  {-16, FontSize::s14},
+        {33, FontSize::s32}, {128, FontSize::s32},
+        {std::numeric_limits<std::int64_t>::min(), FontSize::s14},
+        {std::numeric_limits<std::int64_t>::max(), FontSize::s32},
+    };
+    for (const auto& c : cases) EXPECT_EQ(nearestFontSize(c.stored), c.size) << c.stored;
+}
+
 // --- highlight, selection, clicks ------------------------------------------
 
 TEST_F(CandidateFixture, ClickHighlightsThenCommits) {
@@ -360,10 +380,15 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         std::vector<Rect> screens;
         Point mouse;
         std::optional<Point> origin; // none: not shown
+        FontSize size = FontSize::s16;
+        int count = 3;
     };
     const Rect main{{0, 0}, {1920, 1080}};
     const Rect side{{1920, 0}, {1280, 1024}};
-    // Three candidates: the row is 140 x 30, the column 335 x 90.
+    const Rect low{{0, 0}, {1280, 800}};
+    // Three candidates: the row is 140 x 30, the column 335 x 90. Twelve at
+    // 32 points: the column is 335 x 604, too tall for the 800-point screen
+    // both above and below a caret in the middle.
     const Case cases[] = {
         {"row below the caret", false, {500, 500, 2, 20}, {main}, {}, Point{485, 465}},
         {"row near the bottom goes up 70", false, {500, 60, 2, 20}, {main}, {}, Point{485, 95}},
@@ -376,13 +401,23 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         {"column below the caret", true, {500, 500, 2, 20}, {main}, {}, Point{485, 405}},
         {"column near the bottom goes above", true, {500, 150, 2, 20}, {main}, {}, Point{485, 185}},
         {"column at the right edge", true, {1900, 500, 2, 20}, {main}, {}, Point{1585, 405}},
+        {"tall column, room below", true, {500, 620, 2, 20}, {low}, {}, Point{485, 11}, FontSize::s32, 12},
+        {"tall column, room above", true, {500, 150, 2, 20}, {low}, {}, Point{485, 185}, FontSize::s32, 12},
+        {"tall column, caret at 580: beside", true, {500, 580, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
+        {"tall column, caret at 400: beside", true, {500, 400, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
+        {"tall column, caret at 200: beside", true, {500, 200, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
+        {"tall column, no room right: left of the caret", true, {1100, 400, 2, 20}, {low}, {}, Point{760, 0},
+         FontSize::s32, 12},
+        {"tall column on a short screen: top level with the line", true, {500, 400, 2, 20},
+         {Rect{{0, -200}, {1280, 1000}}}, {}, Point{507, -184}, FontSize::s32, 12},
     };
     for (const auto& c : cases) {
         screens = std::make_shared<FixedScreens>(c.screens, c.mouse);
         std::unique_ptr<CandidateController> w;
         if (c.vertical) w = make<CandidatesVController>();
         else w = make<CandidatesHController>();
-        delegate.list = pairs(3);
+        w->setFontSize(c.size);
+        delegate.list = pairs(c.count);
         client.setLineRect(c.caret);
         w->showAtCaret(&client);
         EXPECT_EQ(w->isVisible(), c.origin.has_value()) << c.name;
@@ -393,8 +428,7 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
 }
 
 // Every layout and font size, the caret anywhere on a 1280 x 800 screen:
-// the window stays whole on the screen and never sits on the caret's line
-// when there is room on either side of it.
+// the window stays whole on the screen and never lies over the caret.
 TEST_F(CandidateFixture, PlacementKeepsTheWindowOnTheScreen) {
     const Rect screen{{0, 0}, {1280, 800}};
     screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
@@ -419,10 +453,11 @@ TEST_F(CandidateFixture, PlacementKeepsTheWindowOnTheScreen) {
                     EXPECT_LE(f.maxX(), screen.maxX()) << name;
                     EXPECT_GE(f.minY(), screen.minY()) << name;
                     EXPECT_LE(f.maxY(), screen.maxY()) << name;
-                    const bool roomBelow = caretY - f.size.height - 5 >= screen.minY();
-                    const bool roomAbove = caretY + caretHeight + f.size.height <= screen.maxY();
-                    if (roomBelow || roomAbove) {
-                        EXPECT_TRUE(f.maxY() <= caretY || f.minY() >= caretY) << name << " covers the caret";
+                    const bool besideLine = f.maxY() <= caretY || f.minY() >= caretY + caretHeight;
+                    const bool besideCaret = f.maxX() <= caretX || f.minX() >= caretX + 2;
+                    // A caret at (0, 0) is no caret: the window goes to the mouse.
+                    if (caretX != 0.0 || caretY != 0.0) {
+                        EXPECT_TRUE(besideLine || besideCaret) << name << " covers the caret";
                     }
                 }
 }

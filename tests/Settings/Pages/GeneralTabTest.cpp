@@ -7,8 +7,16 @@
 // The input method's side of "setFontSize" (a header of its own, no link).
 #include "InputMethod/FontSize.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace kelvane {
 namespace {
+
+std::string bytesOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 using Box = TabOneController::Box;
 using PopUp = TabOneController::PopUp;
@@ -83,6 +91,36 @@ TEST_F(GeneralTabTest, LayoutAndFontSizeTellTheInputMethodAfterTheSave) {
     EXPECT_EQ(page_->selectedIndex(PopUp::fontSize), item18);
 }
 
+// A size an earlier version saved shows as the nearest offered item, the one
+// the input method draws; the file keeps it until the user picks a size, and
+// a new face is sent with the size the window draws.
+TEST_F(GeneralTabTest, AnOldFontSizeShowsAsTheNearestOfferedOne) {
+    const auto& titles = TabOneController::popUp(PopUp::fontSize).titles;
+    const struct {
+        std::int64_t stored;
+        const char* shown;
+    } cases[] = {{20, "18"}, {15, "16"}, {28, "32"}, {21, "24"}, {12, "14"}, {48, "32"}, {24, "24"}};
+    for (const auto& c : cases) {
+        config_->fontSize = c.stored;
+        config_->save();
+        const std::string before = bytesOf(folder_ / "config.plist");
+        ConfigManager reread(folder_);
+        TabOneController page(reread);
+        page.viewDidAppear();
+        const int index = page.selectedIndex(PopUp::fontSize);
+        ASSERT_GE(index, 0) << c.stored;
+        EXPECT_EQ(titles[static_cast<size_t>(index)], c.shown) << c.stored;
+        EXPECT_EQ(std::to_string(static_cast<int>(taviro::nearestFontSize(c.stored))), c.shown) << c.stored;
+        EXPECT_EQ(page.selectCandidateFont().size, std::stoi(c.shown)) << c.stored;
+        EXPECT_EQ(bytesOf(folder_ / "config.plist"), before) << c.stored;
+
+        channel_->clear();
+        page.toggle(Box::candidateFontBox, false);
+        EXPECT_EQ(posted(), (std::vector<std::string>{"configNeedsReload", std::string("setFontSize=") + c.shown}));
+        EXPECT_EQ(saved()->fontSize, c.stored);
+    }
+}
+
 // Every size the menu offers is one the input method draws, and every size it
 // draws is offered: choosing an item sends a size the command accepts.
 TEST_F(GeneralTabTest, TheFontSizeMenuOffersExactlyTheSizesTheInputMethodDraws) {
@@ -146,7 +184,10 @@ TEST_F(GeneralTabTest, NoSelectionAndValuesOutsideTheMenusChangeNothing) {
     page_->viewDidAppear();
     EXPECT_EQ(page_->selectedIndex(PopUp::candidateNumber), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::voiceOverLib), -1);
-    EXPECT_EQ(page_->selectedIndex(PopUp::fontSize), -1);
+    // A font size is never outside the menu: it shows as the nearest offered one.
+    const auto& sizes = TabOneController::popUp(PopUp::fontSize).titles;
+    EXPECT_EQ(page_->selectedIndex(PopUp::fontSize),
+              static_cast<int>(std::find(sizes.begin(), sizes.end(), "32") - sizes.begin()));
     EXPECT_EQ(page_->selectedIndex(PopUp::s2tType), -1);
     EXPECT_EQ(page_->selectedIndex(PopUp::skinColorSwitcher), -1);
 }

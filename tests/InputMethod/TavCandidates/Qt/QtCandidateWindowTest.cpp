@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <QWheelEvent>
@@ -124,6 +125,51 @@ TEST_F(QtWindow, RendersWhatTheModelPromised) {
                 textDrawn = textDrawn || near(image.pixelColor(x, y), Qt::white);
         EXPECT_TRUE(textDrawn) << shot.name;
     }
+}
+
+// The tallest column with the caret in the middle of an 800-point screen:
+// drawn on a picture of the screen beside the caret, never over its line.
+TEST_F(QtWindow, TallColumnMidScreenStandsBesideTheCaret) {
+    const Rect screen{{0, 0}, {1280, 800}};
+    const plat::TextRect caret{500, 390, 2, 20};
+    setenv("TAVIRO_APPEARANCE", "light", 1);
+    CandidateEnvironment env;
+    env.config = &config;
+    env.notifications = &notifications;
+    env.screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+    auto w = qt::makeCandidateWindow(true, env);
+    w->setDelegate(&delegate);
+    w->setFontSize(FontSize::s32);
+    delegate.list = {"你好", "尼好", "拟好", "你", "呢", "妮", "泥", "腻", "逆", "倪", "霓", "你们"};
+    client.setLineRect(caret);
+    w->showAtCaret(&client);
+    ASSERT_TRUE(w->isVisible());
+    const Rect f = w->frame();
+    ASSERT_EQ(f.size.height, 604);
+
+    // The screen, y down: a line of text with the composition ending at the
+    // caret, and the window where the model put it.
+    QImage shot(1280, 800, QImage::Format_RGB32);
+    shot.fill(QColor(0xE8, 0xE8, 0xE8));
+    QPainter painter(&shot);
+    const auto down = [&](double y, double height) { return static_cast<int>(screen.maxY() - y - height); };
+    const QRect line(0, down(caret.y, caret.height), 1280, static_cast<int>(caret.height));
+    painter.fillRect(line, QColor(0xC8, 0xD8, 0xF0));
+    const QRect composition(static_cast<int>(caret.x) - 100, line.top(), 100, line.height());
+    painter.fillRect(composition, QColor(0x90, 0xB0, 0xE0));
+    const QRect caretBar(static_cast<int>(caret.x), line.top(), static_cast<int>(caret.width), line.height());
+    painter.fillRect(caretBar, Qt::red);
+    const QRect window(static_cast<int>(f.minX()), down(f.minY(), f.size.height), static_cast<int>(f.size.width),
+                       static_cast<int>(f.size.height));
+    painter.drawImage(window.topLeft(), widget(*w).grab().toImage());
+    painter.end();
+    const std::string path = std::string(TAVIRO_SCREENSHOT_DIR) + "/vertical-32-mid-screen-placement.png";
+    ASSERT_TRUE(shot.save(QString::fromStdString(path))) << path;
+
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(window));
+    EXPECT_FALSE(window.intersects(caretBar));
+    EXPECT_FALSE(window.intersects(composition));
+    EXPECT_EQ(shot.pixelColor(caretBar.center()), QColor(Qt::red));
 }
 
 TEST_F(QtWindow, NeverTakesFocus) {
