@@ -27,13 +27,16 @@ public:
     TextRange markedRange() const override;
     std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
     TextAttributes attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const override;
-    // The program the input context belongs to (see IBusHost::Impl::applicationOf);
+    // The application the input context belongs to (see IBusHost::Impl::applicationOf);
     // "" until known.
-    std::optional<std::string> bundleIdentifier() const override { return clientId_; }
+    std::optional<std::string> bundleIdentifier() const override {
+        return applicationNames_.empty() ? std::string() : applicationNames_.front();
+    }
+    std::vector<std::string> applicationNames() const override { return applicationNames_; }
 
     const std::string& path() const { return path_; }
     IBusEngine* engine = nullptr;
-    std::string clientId_;
+    std::vector<std::string> applicationNames_;
     // Surrounding text split at the caret; the selection's other end as an
     // offset in UTF-16 units from the caret (negative: before it).
     std::string before, after;
@@ -96,7 +99,7 @@ struct IBusHost::Impl {
         if (focused == &c && focusedEngine == engine) return;
         if (focused && focused != &c) server.focusOut(*focused);
         c.engine = engine;
-        if (std::string app = applicationOf(client); !app.empty()) c.clientId_ = std::move(app);
+        if (auto names = applicationOf(client); !names.empty()) c.applicationNames_ = std::move(names);
         focused = &c;
         focusedEngine = engine;
         server.focusIn(c);
@@ -107,15 +110,14 @@ struct IBusHost::Impl {
         sendProperties(engine);
     }
 
-    // The name of the focused client's application, the form the silence
+    // The names of the focused client's application, the form the silence
     // list uses (SharedLib/contract/ApplicationName.h). IBus names only the
-    // toolkit of most clients ("QIBusInputContext", "xim"), so the program
-    // behind the focused X11 window comes first; then a GTK client's program
-    // name; then the client name itself.
-    std::string applicationOf(const std::string& client) {
-        if (auto program = x11Focus.query()) return *program;
-        if (std::string program = programNameFromClient(client); !program.empty()) return program;
-        return client;
+    // toolkit of most clients ("QIBusInputContext", "xim"), so the window
+    // with the X11 focus names those; a client that names itself (a GTK
+    // program name, a bare IBus client) keeps its own name unless that
+    // window is its own.
+    std::vector<std::string> applicationOf(const std::string& client) {
+        return clientApplicationNames(x11Focus.query(), client);
     }
 
     void focusOut(IBusEngine* engine, const std::string& path) {
