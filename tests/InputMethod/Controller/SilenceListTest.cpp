@@ -38,6 +38,8 @@ struct MatchCase {
     bool silenced;
 };
 
+void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
+
 class SilenceListMatch : public ControllerTest, public ::testing::WithParamInterface<MatchCase> {};
 
 TEST_P(SilenceListMatch, EntryOfAPickedApplicationSilencesItAndNoOther) {
@@ -107,6 +109,8 @@ struct ReturnCase {
     bool silenceSwitchedOff;     // the whole list turned off instead of the entry removed
     bool englishAfter;
 };
+
+void PrintTo(const ReturnCase& c, std::ostream* os) { *os << c.name; }
 
 class SilenceListReturn : public ControllerTest, public ::testing::WithParamInterface<ReturnCase> {};
 
