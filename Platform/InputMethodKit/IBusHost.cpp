@@ -27,16 +27,16 @@ public:
     TextRange markedRange() const override;
     std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
     TextAttributes attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const override;
-    // The application the input context belongs to (see IBusHost::Impl::applicationOf);
+    // The program the input context belongs to (see IBusHost::Impl::applicationOf);
     // "" until known.
-    std::optional<std::string> bundleIdentifier() const override {
-        return applicationNames_.empty() ? std::string() : applicationNames_.front();
-    }
+    std::optional<std::string> bundleIdentifier() const override { return clientId_; }
+    // Every name of that application, clientId_ first.
     std::vector<std::string> applicationNames() const override { return applicationNames_; }
+    std::vector<std::string> applicationNames_;
 
     const std::string& path() const { return path_; }
     IBusEngine* engine = nullptr;
-    std::vector<std::string> applicationNames_;
+    std::string clientId_;
     // Surrounding text split at the caret; the selection's other end as an
     // offset in UTF-16 units from the caret (negative: before it).
     std::string before, after;
@@ -99,7 +99,10 @@ struct IBusHost::Impl {
         if (focused == &c && focusedEngine == engine) return;
         if (focused && focused != &c) server.focusOut(*focused);
         c.engine = engine;
-        if (auto names = applicationOf(client); !names.empty()) c.applicationNames_ = std::move(names);
+        if (auto names = applicationOf(client); !names.empty()) {
+            c.clientId_ = names.front();
+            c.applicationNames_ = std::move(names);
+        }
         focused = &c;
         focusedEngine = engine;
         server.focusIn(c);
