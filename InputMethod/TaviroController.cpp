@@ -502,7 +502,7 @@ bool TaviroController::flagsChanged(const KeyEvent& event) {
         commitComposition(currentClient_);
         return true;
     }
-    englishMode_ = !englishMode_;
+    setEnglishModeByUser(!englishMode_);
     if (s->persistedEnMode) env_.defaults->setBool("EnMode", englishMode_);
     showStatusHint(englishMode_ ? "En" : "中");
     const std::string kept = engine_.inputBuffer();
@@ -519,12 +519,18 @@ bool TaviroController::flagsChanged(const KeyEvent& event) {
 // ---------------------------------------------------------------------------
 // Lifecycle
 
-bool TaviroController::matchesSilenceList(const std::string& id, const Settings& s) const {
-    if (systemList_.count(id)) return true;
-    if (s.silenceDict.count(id)) return true;
+bool TaviroController::matchesSilenceList(const std::vector<std::string>& names, const Settings& s) const {
+    for (const auto& name : names)
+        if (systemList_.count(name) || s.silenceDict.count(name)) return true;
     for (const auto& entry : s.silenceDict)
-        if (patternMatches(entry.first, id)) return true;
+        for (const auto& name : names)
+            if (patternMatches(entry.first, name)) return true;
     return false;
+}
+
+void TaviroController::setEnglishModeByUser(bool english) {
+    englishMode_ = english;
+    modeBeforeSilence_.reset();
 }
 
 void TaviroController::activateServer(plat::TextInputClient* sender) {
@@ -533,7 +539,16 @@ void TaviroController::activateServer(plat::TextInputClient* sender) {
     const auto s = settings();
     const auto id = currentClient_ ? currentClient_->bundleIdentifier() : std::nullopt;
     plat::log(id.value_or("(no bundle identifier)") + " !!!active!!!");
-    if (!s->persistedEnMode && s->silence && id && matchesSilenceList(*id, *s)) englishMode_ = true;
+    const bool silenced = !s->persistedEnMode && s->silence && id &&
+                          matchesSilenceList(currentClient_->applicationNames(), *s);
+    if (silenced) {
+        if (!modeBeforeSilence_) modeBeforeSilence_ = englishMode_;
+        englishMode_ = true;
+    } else if (modeBeforeSilence_) {
+        // Taken off the list (or silence turned off): the mode it had before.
+        englishMode_ = *modeBeforeSilence_;
+        modeBeforeSilence_.reset();
+    }
     if (s->persistedEnMode) {
         englishMode_ = env_.defaults->boolForKey("EnMode");
         env_.defaults->setBool("EnMode", englishMode_);
@@ -752,7 +767,7 @@ int TaviroController::performFunctionKey(const std::string& name) {
         setConfig([](Settings& s) { s.s2t = !s.s2t; }, false);
         showStatusHint(settings()->s2t ? "繁" : "简");
     } else if (name == "#中英切换") {
-        englishMode_ = !englishMode_;
+        setEnglishModeByUser(!englishMode_);
         if (settings()->persistedEnMode) env_.defaults->setBool("EnMode", englishMode_);
         showStatusHint(englishMode_ ? "En" : "中");
     } else if (name == "#退格") {

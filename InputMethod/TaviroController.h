@@ -116,7 +116,9 @@ public:
 
 private:
     std::shared_ptr<const Settings> settings() const;
-    bool matchesSilenceList(const std::string& bundleIdentifier, const Settings& s) const;
+    bool matchesSilenceList(const std::vector<std::string>& applicationNames, const Settings& s) const;
+    // The user picked a mode: no mode is waiting to come back after silence.
+    void setEnglishModeByUser(bool english);
     bool isCodeCharacter(const std::string& key, const Settings& s) const;
     void output(const std::string& text);
     void closeWindow();
@@ -135,6 +137,9 @@ private:
     plat::TextInputClient* currentClient_ = nullptr;
     bool readyToChangeMode_ = false;
     bool englishMode_ = false;
+    // The mode this context had before the silence list put it into English;
+    // it comes back at an activation where the list no longer silences it.
+    std::optional<bool> modeBeforeSilence_;
     bool needEnComma_ = false;
     std::vector<std::uint16_t> arrows_;
     std::map<std::string, std::string> shortCutInputDic_;

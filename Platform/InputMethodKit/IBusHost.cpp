@@ -30,6 +30,9 @@ public:
     // The program the input context belongs to (see IBusHost::Impl::applicationOf);
     // "" until known.
     std::optional<std::string> bundleIdentifier() const override { return clientId_; }
+    // Every name of that application, clientId_ first.
+    std::vector<std::string> applicationNames() const override { return applicationNames_; }
+    std::vector<std::string> applicationNames_;
 
     const std::string& path() const { return path_; }
     IBusEngine* engine = nullptr;
@@ -96,7 +99,10 @@ struct IBusHost::Impl {
         if (focused == &c && focusedEngine == engine) return;
         if (focused && focused != &c) server.focusOut(*focused);
         c.engine = engine;
-        if (std::string app = applicationOf(client); !app.empty()) c.clientId_ = std::move(app);
+        if (auto names = applicationOf(client); !names.empty()) {
+            c.clientId_ = names.front();
+            c.applicationNames_ = std::move(names);
+        }
         focused = &c;
         focusedEngine = engine;
         server.focusIn(c);
@@ -107,15 +113,14 @@ struct IBusHost::Impl {
         sendProperties(engine);
     }
 
-    // The name of the focused client's application, the form the silence
+    // The names of the focused client's application, the form the silence
     // list uses (SharedLib/contract/ApplicationName.h). IBus names only the
-    // toolkit of most clients ("QIBusInputContext", "xim"), so the program
-    // behind the focused X11 window comes first; then a GTK client's program
-    // name; then the client name itself.
-    std::string applicationOf(const std::string& client) {
-        if (auto program = x11Focus.query()) return *program;
-        if (std::string program = programNameFromClient(client); !program.empty()) return program;
-        return client;
+    // toolkit of most clients ("QIBusInputContext", "xim"), so the window
+    // with the X11 focus names those; a client that names itself (a GTK
+    // program name, a bare IBus client) keeps its own name unless that
+    // window is its own.
+    std::vector<std::string> applicationOf(const std::string& client) {
+        return clientApplicationNames(x11Focus.query(), client);
     }
 
     void focusOut(IBusEngine* engine, const std::string& path) {

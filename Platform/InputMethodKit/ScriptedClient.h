@@ -24,9 +24,14 @@ public:
     TextAttributes attributesForCharacterIndex(std::int64_t index,
                                                TextRect* lineHeightRectangle) const override;
     std::optional<std::string> bundleIdentifier() const override { return bundleIdentifier_; }
+    std::vector<std::string> applicationNames() const override {
+        return applicationNames_.empty() ? TextInputClient::applicationNames() : applicationNames_;
+    }
 
     // --- the scripted side ----------------------------------------------
     void setBundleIdentifier(std::optional<std::string> id) { bundleIdentifier_ = std::move(id); }
+    // The application's names beside the bundle identifier (none: just it).
+    void setApplicationNames(std::vector<std::string> names) { applicationNames_ = std::move(names); }
     // Replaces the whole text; the caret goes to the end, nothing is marked.
     void setText(const std::string& text);
     // Moves the caret (UTF-16 units) and selects `length` units from it.
@@ -69,6 +74,7 @@ private:
     std::int64_t markedLocation_ = kNotFound;
     std::int64_t markedLength_ = 0;
     std::optional<std::string> bundleIdentifier_;
+    std::vector<std::string> applicationNames_;
     TextRect lineRect_{100, 500, 1, 18};
     bool givesText_ = true;
     std::vector<std::string> insertions_;

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -37,6 +38,14 @@ public:
 
     // The client application's bundle identifier, when it has one.
     virtual std::optional<std::string> bundleIdentifier() const = 0;
+
+    // Every name the client application goes by (on the desktop: its
+    // program, its window class), the bundle identifier first; only that
+    // unless the client knows more.
+    virtual std::vector<std::string> applicationNames() const {
+        auto id = bundleIdentifier();
+        return id ? std::vector<std::string>{*id} : std::vector<std::string>{};
+    }
 };
 
 } // namespace plat

@@ -69,21 +69,26 @@ struct X11FocusedProgram::Impl {
         return out;
     }
 
-    // The program of a window that describes itself, or of its ancestors.
-    std::optional<std::string> programOf(xcb_window_t window) {
+    // What a window that describes itself, or the nearest of its ancestors
+    // that does, says of its application.
+    std::optional<WindowIdentity> programOf(xcb_window_t window) {
         for (int depth = 0; depth < 16 && window && window != root; ++depth) {
+            WindowIdentity identity;
             const std::string pid = property(window, netWmPid, XCB_ATOM_CARDINAL);
             const std::string machine = property(window, XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING);
             const bool local = machine.empty() || std::string(machine.c_str()) == hostName;
             if (pid.size() == 4 && local) {
                 std::uint32_t value = 0;
                 std::memcpy(&value, pid.data(), 4);
-                const std::string name = programNameOfProcess(static_cast<long>(value));
-                if (!name.empty()) return name;
+                identity.program = programNameOfProcess(static_cast<long>(value));
             }
             // WM_CLASS: the instance name, a NUL, the class name.
             const std::string wmClass = property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
-            if (!wmClass.empty() && wmClass[0] != '\0') return std::string(wmClass.c_str());
+            const auto nul = wmClass.find('\0');
+            identity.wmInstance = wmClass.substr(0, nul);
+            if (nul != std::string::npos) identity.wmClass = std::string(wmClass.c_str() + nul + 1);
+            if (!identity.program.empty() || !identity.wmInstance.empty() || !identity.wmClass.empty())
+                return identity;
             auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
             if (!tree) return std::nullopt;
             window = tree->parent;
@@ -92,7 +97,7 @@ struct X11FocusedProgram::Impl {
         return std::nullopt;
     }
 
-    std::optional<std::string> query() {
+    std::optional<WindowIdentity> query() {
         if (!connect()) return std::nullopt;
         auto* focus = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
         const xcb_window_t focused = focus ? focus->focus : 0;
@@ -114,6 +119,6 @@ struct X11FocusedProgram::Impl {
 X11FocusedProgram::X11FocusedProgram() : impl_(std::make_unique<Impl>()) {}
 X11FocusedProgram::~X11FocusedProgram() = default;
 
-std::optional<std::string> X11FocusedProgram::query() { return impl_->query(); }
+std::optional<WindowIdentity> X11FocusedProgram::query() { return impl_->query(); }
 
 } // namespace plat

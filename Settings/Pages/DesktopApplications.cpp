@@ -27,7 +27,7 @@ DesktopApplication readDesktopEntry(const fs::path& file, const std::string& ide
     std::ifstream in(file);
     std::string line;
     bool inEntry = false;
-    std::string name, type, exec;
+    std::string name, type, exec, wmClass;
     bool hidden = false;
     while (std::getline(in, line)) {
         line = trimmed(line);
@@ -43,10 +43,12 @@ DesktopApplication readDesktopEntry(const fs::path& file, const std::string& ide
         if (key == "Name") name = value;
         else if (key == "Type") type = value;
         else if (key == "Exec") exec = value;
+        else if (key == "StartupWMClass") wmClass = value;
         else if ((key == "Hidden" || key == "NoDisplay") && value == "true") hidden = true;
     }
     if (type != "Application" || hidden) name.clear();
-    return DesktopApplication{identifier, name, contract::programNameFromExec(exec)};
+    auto names = contract::desktopEntryNames(exec, wmClass);
+    return DesktopApplication{identifier, name, names.empty() ? std::string() : names.front(), names};
 }
 
 std::vector<DesktopApplication> applicationsIn(const std::vector<fs::path>& folders) {

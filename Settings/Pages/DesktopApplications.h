@@ -9,7 +9,11 @@ namespace kelvane {
 struct DesktopApplication {
     std::string identifier; // desktop-file id: "org.gnome.gedit.desktop", "kde-konsole.desktop"
     std::string name;       // the entry's Name
-    std::string program;    // the program its Exec starts ("gedit"), the silence list's name for it
+    std::string program;    // the program its Exec starts ("gedit"; for "python3 app.py", "app.py")
+    // Every name its application runs under, as the silence list names it:
+    // the program (for "flatpak run", the command and the application id),
+    // then the entry's StartupWMClass.
+    std::vector<std::string> names;
 };
 
 // The applications of the desktop entries under $XDG_DATA_HOME/applications and each

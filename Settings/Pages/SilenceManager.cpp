@@ -23,9 +23,10 @@ std::string SilenceManager::objectValue(const std::string& column, size_t row) c
 }
 
 void SilenceManager::addApplications(const std::vector<DesktopApplication>& apps) {
-    for (const auto& app : apps)
-        if (!app.program.empty() && !app.name.empty())
-            config_.addSilenceApp(contract::silencePattern(app.program), app.name);
+    for (const auto& app : apps) {
+        const auto names = app.names.empty() && !app.program.empty() ? std::vector<std::string>{app.program} : app.names;
+        if (!names.empty() && !app.name.empty()) config_.addSilenceApp(contract::silencePattern(names), app.name);
+    }
     reload();
 }
 

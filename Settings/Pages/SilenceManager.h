@@ -22,8 +22,9 @@ public:
     const std::vector<std::string>& data() const { return data_; }
 
     // Applications chosen in the picker, each listed under the pattern that
-    // matches its program name and no other ("^gedit$", named "Text Editor");
-    // entries without a name or a program are skipped.
+    // matches its names and no other ("^gedit$", named "Text Editor";
+    // "^(myed|Realed)$" for an entry that starts "myed" and whose windows are
+    // of class "Realed"); entries without a name or a program are skipped.
     void addApplications(const std::vector<DesktopApplication>& apps);
     // The selected rows.
     void deleteRows(const std::set<size_t>& rows);

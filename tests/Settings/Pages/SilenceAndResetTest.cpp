@@ -124,6 +124,42 @@ TEST_F(SilenceManagerTest, PickedEntryIsListedUnderItsProgramsPattern) {
     EXPECT_EQ(stored().count("org.gnome.gedit.desktop"), 0u);
 }
 
+// What is stored for a picked entry: every name its application runs
+// under, as one pattern; for an interpreter, the script and never the
+// interpreter.
+TEST_F(SilenceManagerTest, PickedEntriesAreListedUnderTheNamesTheirApplicationsRunAs) {
+    const struct {
+        const char* lines;  // of the entry, after Type and Name
+        const char* stored;
+    } cases[] = {
+        {"Exec=/usr/bin/gedit --new-window %U\n", "^gedit$"},
+        {"Exec=myed %F\nStartupWMClass=Realed\n", "^(myed|Realed)$"},
+        {"Exec=realed\nStartupWMClass=realed\n", "^realed$"},
+        {"Exec=python3 app.py\n", "^app\\.py$"},
+        {"Exec=/usr/bin/python3 -u /opt/tool/tool.py --gui\n", "^tool\\.py$"},
+        {"Exec=sh -c 'exec realed --new'\n", "^realed$"},
+        {"Exec=bash -lc \"cd ~/work && FOO=1 exec realed\"\n", "^realed$"},
+        {"Exec=env VAR=1 prog %U\n", "^prog$"},
+        {"Exec=/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=gimp-2.10 org.gimp.GIMP @@u %U @@\n",
+         "^(gimp-2\\.10|org\\.gimp\\.GIMP)$"},
+        {"Exec=flatpak run org.gnome.TextEditor\nStartupWMClass=org.gnome.TextEditor\n", "^org\\.gnome\\.TextEditor$"},
+        {"Exec=python3 -c 'import tool; tool.main()'\nStartupWMClass=Tool\n", "^Tool$"},
+    };
+    for (const auto& c : cases) {
+        config_->silenceDict.clear();
+        const fs::path apps = taviro::test::freshDir("apps");
+        std::ofstream(apps / "picked.desktop") << "[Desktop Entry]\nType=Application\nName=Picked\n" << c.lines;
+        page_->addApplications(applicationsIn({apps}));
+        EXPECT_EQ(page_->data(), std::vector<std::string>{c.stored}) << c.lines;
+    }
+    // Code run by an interpreter names no program: nothing to list.
+    config_->silenceDict.clear();
+    const fs::path apps = taviro::test::freshDir("apps");
+    std::ofstream(apps / "code.desktop") << "[Desktop Entry]\nType=Application\nName=Code\nExec=python3 -c 'run()'\n";
+    page_->addApplications(applicationsIn({apps}));
+    EXPECT_TRUE(page_->data().empty());
+}
+
 using ResetPanelTest = test::RecordingChannelFixture;
 
 TEST_F(ResetPanelTest, EachButtonPostsOneCommandAndCloses) {
