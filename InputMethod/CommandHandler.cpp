@@ -11,47 +11,86 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 
+#include <algorithm>
+
 namespace taviro {
 
 namespace cmd = plat::command;
 
-void CommandHandler::reloadConfig() {
+void CommandHandler::run(Reload kind) {
+    if (kind == Reload::databases) {
+        targets_.reloadDBLink();
+        return;
+    }
     targets_.loadConfig();
     targets_.reloadInputDelegate();
     targets_.cleanCache();
 }
 
+bool CommandHandler::drop(Reload kind) {
+    auto& pending = state_->pending;
+    const auto it = std::find(pending.begin(), pending.end(), kind);
+    if (it == pending.end()) return false;
+    pending.erase(it);
+    return true;
+}
+
+void CommandHandler::request(Reload kind) {
+    if (!defer_) {
+        run(kind);
+        return;
+    }
+    // A repeated request moves to the end: what it must follow still comes first.
+    drop(kind);
+    state_->pending.push_back(kind);
+    if (state_->scheduled) return;
+    state_->scheduled = true;
+    std::weak_ptr<State> weak = state_;
+    defer_([this, weak] {
+        auto state = weak.lock();
+        if (!state) return;
+        state->scheduled = false;
+        flushPendingReload();
+    });
+}
+
 void CommandHandler::flushPendingReload() {
-    if (!*pending_) return;
-    *pending_ = false;
-    reloadConfig();
+    // Taken off the list before they run, so a reload never runs twice.
+    while (!state_->pending.empty()) {
+        const Reload kind = state_->pending.front();
+        state_->pending.erase(state_->pending.begin());
+        run(kind);
+    }
 }
 
 void CommandHandler::dealWithNotifications(const plat::Command& command) {
     const std::string& name = command.name;
     if (name == cmd::kConfigNeedsReload) {
-        if (!defer_) {
-            reloadConfig();
-        } else if (!*pending_) {
-            *pending_ = true;
-            std::weak_ptr<bool> pending = pending_;
-            defer_([this, pending] {
-                if (auto alive = pending.lock()) flushPendingReload();
-            });
-        }
+        request(Reload::config);
+        return;
+    }
+    if (name == cmd::kNeedsReloadDBLink) {
+        request(Reload::databases);
+        return;
+    }
+    if (name == cmd::kOkToUse) {
+        if (auto ok = command.boolValue(cmd::kOkToUseKey)) targets_.setEngineReady(*ok);
+        return;
+    }
+    if (name == cmd::kCloseDatabase) {
+        // A reopen still waiting would be closed again at once: it is dropped,
+        // and only its emptying of the cache is kept.
+        const bool reopenDropped = drop(Reload::databases);
+        flushPendingReload();
+        targets_.closeAll();
+        if (reopenDropped) targets_.cleanCache();
         return;
     }
     // What was asked before this command is done before it.
     flushPendingReload();
-    if (name == cmd::kOkToUse) {
-        if (auto ok = command.boolValue(cmd::kOkToUseKey)) targets_.setEngineReady(*ok);
-    } else if (name == cmd::kNeedsReloadDBLink) {
-        targets_.reloadDBLink();
-    } else if (name == cmd::kNeedReloadPlan) {
+    if (name == cmd::kNeedReloadPlan) {
         targets_.postNeedReloadPlan();
         targets_.cleanCache();
-    } else if (name == cmd::kCloseDatabase) {
-        targets_.closeAll();
     } else if (name == cmd::kResetCustom) {
         targets_.setEngineReady(false);
         targets_.closeAll();

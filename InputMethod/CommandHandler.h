@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace taviro {
 
@@ -47,10 +48,14 @@ public:
 // The input method's side of the command channel: one command at a time,
 // on the main thread, in the order the preferences application posted them.
 //
-// With a `defer` function, "configNeedsReload" does not reload at once: it
-// asks for one reload, run by `defer` (the end of the main queue), so that a
-// burst of them costs one reload. A pending reload runs before any other
-// command, which therefore still sees it done.
+// With a `defer` function, "configNeedsReload" and "needsReloadDBLink" do not
+// reload at once: each asks for one reload, run by `defer` (the end of the
+// main queue), so that a burst of them costs one reload of each kind. Waiting
+// reloads run in the order of their latest request, and before any other
+// command (which therefore still sees them done), except:
+// - "okToUse" only moves the ready flag and lets them wait;
+// - "closeDatabase" drops a waiting reopen, which the close would undo.
+// At most one deferred block waits at any time.
 class CommandHandler {
 public:
     using Defer = std::function<void(std::function<void()>)>;
@@ -60,17 +65,25 @@ public:
 
     // Runs the command; unknown commands and missing arguments do nothing.
     void dealWithNotifications(const plat::Command& command);
-    // Runs a requested reload now, if one is waiting.
+    // Runs the requested reloads now, if any are waiting.
     void flushPendingReload();
-    bool reloadPending() const { return *pending_; }
+    bool reloadPending() const { return !state_->pending.empty(); }
 
 private:
-    void reloadConfig();
+    enum class Reload { config, databases };
+    struct State {
+        std::vector<Reload> pending;  // each kind at most once, in the order of its latest request
+        bool scheduled = false;       // a deferred block is on its way
+    };
+    void request(Reload kind);
+    void run(Reload kind);
+    // Takes a waiting reload of that kind off the list; whether one was waiting.
+    bool drop(Reload kind);
 
     CommandTargets& targets_;
     Defer defer_;
     // Shared with the deferred block, which does nothing once the handler is gone.
-    std::shared_ptr<bool> pending_ = std::make_shared<bool>(false);
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 // The targets of the running input method.

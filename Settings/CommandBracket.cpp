@@ -1,6 +1,8 @@
 #include "Settings/CommandBracket.h"
 
 #include "Settings/NotificationSender.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLTransaction.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -53,6 +55,29 @@ CommandBracket::~CommandBracket() {
 void CommandBracket::postClosing() const {
     if (kind_ != Kind::OkToUseOnly) NotificationSender::post(plat::command::kNeedsReloadDBLink);
     NotificationSender::okToUse(true);
+}
+
+bool CommandBracket::commitInside(Kind kind, sqlkit::SQLTransaction& transaction, sqlkit::SQLDatabase& db) {
+    // The commit writes only what is left of the transaction; the copy of the log into
+    // the file, which SQLite would otherwise start inside the commit, comes after.
+    db.executeStatements("PRAGMA wal_autocheckpoint = 0;");
+    bool committed = false;
+    {
+        CommandBracket bracket(kind);
+        committed = transaction.commit();
+    }
+    db.executeStatements("PRAGMA wal_autocheckpoint = 1000;");
+    if (committed) {
+        // Readers go on meanwhile; one still reading the old data lets the log stay.
+        const bool logs = db.logsErrors();
+        const double wait = db.maxBusyRetryTimeInterval();
+        db.setLogsErrors(false);
+        db.setMaxBusyRetryTimeInterval(0.2);
+        db.executeStatements("PRAGMA wal_checkpoint(TRUNCATE);");
+        db.setMaxBusyRetryTimeInterval(wait);
+        db.setLogsErrors(logs);
+    }
+    return committed;
 }
 
 bool CommandBracket::waitUntilAllClosed(std::chrono::milliseconds timeout) {

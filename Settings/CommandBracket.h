@@ -1,6 +1,11 @@
 #pragma once
 #include <chrono>
 
+namespace sqlkit {
+class SQLDatabase;
+class SQLTransaction;
+}
+
 namespace kelvane {
 
 // Keeps the input method off its databases for the life of the object: the opening
@@ -22,6 +27,12 @@ public:
     ~CommandBracket();
     CommandBracket(const CommandBracket&) = delete;
     CommandBracket& operator=(const CommandBracket&) = delete;
+
+    // Commits a transaction that was built while the input method went on reading the
+    // file (in write-ahead-log mode it reads the data as it was): the bracket spans only
+    // the commit. The log is folded back into the file afterwards, outside the bracket,
+    // without waiting for the input method's readers. False when nothing was committed.
+    static bool commitInside(Kind kind, sqlkit::SQLTransaction& transaction, sqlkit::SQLDatabase& db);
 
     // Waits until no bracket is open, at most `timeout`; returns whether none is.
     static bool waitUntilAllClosed(std::chrono::milliseconds timeout);

@@ -80,7 +80,6 @@ void InputMethodCommands::resetBootButtons() { NotificationSender::post(cmd::kRe
 
 bool InputMethodCommands::importUserDictionary(const std::function<std::optional<fs::path>()>& choose,
                                                const fs::path& perUserFolder) {
-    CommandBracket bracket(CommandBracket::Kind::UserDictionary);
     const std::optional<fs::path> chosen = choose ? choose() : std::nullopt;
     if (!chosen) return false;
     if (!DatabaseFile::hasSQLiteHeader(*chosen)) {
@@ -97,6 +96,8 @@ bool InputMethodCommands::importUserDictionary(const std::function<std::optional
         DatabaseFile::removeWithCompanions(temporary);
         return false;
     }
+    // The input method lets go of its dictionary only for the rename.
+    CommandBracket bracket(CommandBracket::Kind::UserDictionary);
     return DatabaseFile::replace(temporary, target);
 }
 

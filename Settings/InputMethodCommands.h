@@ -35,12 +35,11 @@ public:
     static void resetCustom();
     static void resetBootButtons();
 
-    // Replaces "user.db" in the per-user folder with the chosen file, inside
-    // "closeDatabase", "okToUse" false ... "needsReloadDBLink", "okToUse" true.
-    // `choose` asks the user (it runs between the opening and the closing commands) and
-    // yields none when cancelled. Only a file that starts with the SQLite header and
-    // passes its check replaces "user.db"; otherwise it stays as it was. Returns whether
-    // it was replaced.
+    // Replaces "user.db" in the per-user folder with the chosen file. `choose` asks the
+    // user and yields none when cancelled. Only a file that starts with the SQLite header
+    // and whose copy passes its check replaces "user.db"; otherwise it stays as it was and
+    // nothing is posted. The rename alone is enclosed in "closeDatabase", "okToUse" false
+    // ... "needsReloadDBLink", "okToUse" true. Returns whether it was replaced.
     static bool importUserDictionary(const std::function<std::optional<std::filesystem::path>()>& choose,
                                      const std::filesystem::path& perUserFolder);
 

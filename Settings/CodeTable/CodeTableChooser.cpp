@@ -4,11 +4,11 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CodeTable/CodeTableImporter.h"
+#include "Settings/CommandBracket.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/DatabaseFile.h"
 #include "Settings/ImportReporter.h"
 #include "Settings/MainThread.h"
-#include "Settings/NotificationSender.h"
 
 #include <optional>
 
@@ -33,21 +33,23 @@ struct Choice {
 
 void choose(ConfigManager& config, const Choice& choice, const std::string& title,
             std::shared_ptr<ProgressSink> sink, CodeTableChooser::Done done) {
-    NotificationSender::okToUse(false);
-    NotificationSender::post(plat::command::kCloseDatabase);
-
-    // Back on the main queue once the import has ended, whichever way.
-    auto finish = [&config, choice, title, done](bool ok) {
-        // A failure changes no setting: the live database is intact, and a version of -1
-        // would make the input method drop it.
-        if (ok) {
-            config.*choice.nameField = title;
-            config.save();
-            config.*choice.versionField = 1;
-            config.save();
+    // Back on the main queue once the import has ended, whichever way. The table is built
+    // beside the live database while the input method goes on using it; only putting it
+    // in place, and saving what it is, happens inside the bracket.
+    auto finish = [&config, choice, title, done](std::shared_ptr<TemporaryDatabase> built) {
+        bool ok = false;
+        {
+            CommandBracket bracket(CommandBracket::Kind::Full);
+            ok = built && built->putInPlace();
+            // A failure changes no setting: the live database is intact, and a version of
+            // -1 would make the input method drop it.
+            if (ok) {
+                config.*choice.nameField = title;
+                config.save();
+                config.*choice.versionField = 1;
+                config.save();
+            }
         }
-        NotificationSender::post(plat::command::kNeedsReloadDBLink);
-        NotificationSender::okToUse(true);
         if (done) done(ok);
     };
 
@@ -55,15 +57,26 @@ void choose(ConfigManager& config, const Choice& choice, const std::string& titl
         plat::log("Kelvane: refusing the table name \"" + title + "\"");
         onMain([finish, sink] {
             if (sink) sink->setStringValue(importText::kBadFileName);
-            finish(false);
+            finish(nullptr);
         });
         return;
     }
     std::error_code ec;
     fs::create_directories(choice.dbPath.parent_path(), ec);
     plat::WorkerPool::shared().submit([choice, sink = std::move(sink), finish] {
-        CodeTableImporter::rebuildDatabase(choice.templatePath, *choice.textPath, choice.dbPath, choice.assist, sink,
-                                           finish);
+        // Leftovers of a rebuild that was killed.
+        DatabaseFile::removeStaleTemporaries(choice.dbPath);
+        auto work = std::make_shared<TemporaryDatabase>(choice.dbPath);
+        if (!work->created()) {
+            plat::log("Kelvane: no temporary file beside " + choice.dbPath.string());
+            onMain([finish, sink] {
+                if (sink) sink->setStringValue(importText::kDatabaseFailed);
+                finish(nullptr);
+            });
+            return;
+        }
+        CodeTableImporter::buildDatabase(choice.templatePath, *choice.textPath, work->path(), choice.assist, sink,
+                                         [finish, work](bool ok) { finish(ok ? work : nullptr); });
     });
 }
 

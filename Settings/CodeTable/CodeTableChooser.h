@@ -20,13 +20,15 @@ struct TableLocations {
     static TableLocations current();
 };
 
-// Choosing a main code table or an assist table: the input method is told to let go of
-// its databases, the database is rebuilt from the application's template and the chosen
-// text table in the background, the result is saved in the settings, and the input
-// method is told to reopen and use its databases again.
+// Choosing a main code table or an assist table: a new database is built beside the live
+// one from the application's template and the chosen text table, in the background, while
+// the input method goes on using the old one. Then the input method is told to let go of
+// its databases, the new file is renamed into place, the result is saved in the settings,
+// and the input method is told to reopen and use its databases again.
 //
-// Commands, in order: "okToUse" false, "closeDatabase", on success the saves of the name
-// then version 1 ("configNeedsReload" for each), "needsReloadDBLink", "okToUse" true.
+// Commands, in order, all after the build: "okToUse" false, "closeDatabase", on success
+// the saves of the name then version 1 ("configNeedsReload" for each),
+// "needsReloadDBLink", "okToUse" true.
 // On failure the old database, its name and its version stay as they were.
 // Call on the main thread; `done` runs on the main queue, after the commands.
 class CodeTableChooser {

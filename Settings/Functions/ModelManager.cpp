@@ -94,20 +94,21 @@ void ModelManager::insertCodeTable(CodeTable& row) {
 
 bool ModelManager::insertCodeTable(const std::vector<CodeTable>& rows,
                                    const std::function<void(double)>& progress) {
-    CommandBracket bracket(CommandBracket::Kind::Full);
     database_->open();
+    database_->executeStatements(kWalMode);
     bool committed = false;
     {
         // All or nothing: the first failure that is not the row's own (a full disk) ends
-        // the insert with none of the rows kept.
-        sqlkit::SQLTransaction tx(*database_);
+        // the insert with none of the rows kept. The input method reads the phrases as
+        // they were until the commit, the only step inside the bracket.
+        sqlkit::SQLTransaction tx(*database_, sqlkit::SQLTransaction::Kind::Immediate);
         const size_t n = rows.size();
         for (size_t i = 0; i < n && !tx.failed(); ++i) {
             const auto& row = rows[i];
             tx.executeUpdate(kInsertPhrase, sqlkit::SQLArguments{row.code, row.table, row.weight});
             if (i % 10 == 0 && progress) progress(static_cast<double>(i) / static_cast<double>(n));
         }
-        committed = tx.commit();
+        committed = CommandBracket::commitInside(CommandBracket::Kind::Full, tx, *database_);
         if (!committed)
             plat::log("ModelManager: none of " + std::to_string(n) + " phrases was added: " + tx.failure());
     }

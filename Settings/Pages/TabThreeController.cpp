@@ -1,7 +1,6 @@
 #include "Settings/Pages/TabThreeController.h"
 
 #include "Platform/Foundation/Paths.h"
-#include "Settings/CommandBracket.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/InputMethodCommands.h"
 #include "Settings/Pages/UserDictionaryTransfer.h"
@@ -138,22 +137,13 @@ TabThreeController::~TabThreeController() = default;
 
 TabThreeController::Result
 TabThreeController::importUserDictionary(const std::function<std::optional<fs::path>()>& choose) {
-    beginImportUserDictionary();
     return finishImportUserDictionary(choose ? choose() : std::nullopt);
 }
 
-void TabThreeController::beginImportUserDictionary() {
-    if (!importBracket_) importBracket_ = std::make_unique<CommandBracket>(CommandBracket::Kind::UserDictionary);
-}
-
 TabThreeController::Result TabThreeController::finishImportUserDictionary(const std::optional<fs::path>& chosen) {
-    Result result{false, {}, !chosen};
-    if (chosen) {
-        const auto transfer = UserDictionaryTransfer::importFrom(*chosen, perUserFolder);
-        result = Result{transfer.ok, transfer.error, false};
-    }
-    importBracket_.reset(); // "needsReloadDBLink", "okToUse" true
-    return result;
+    if (!chosen) return Result{false, {}, true};
+    const auto transfer = UserDictionaryTransfer::importFrom(*chosen, perUserFolder);
+    return Result{transfer.ok, transfer.error, false};
 }
 
 void TabThreeController::cleanUserDictionary(bool confirmed) {

@@ -10,7 +10,6 @@
 
 namespace kelvane {
 
-class CommandBracket;
 class ConfigManager;
 
 // Presenter of the system tab: check boxes over the settings (silence list, word
@@ -87,11 +86,11 @@ public:
     };
     // `target`: the save dialog's answer (none: cancelled, nothing happens).
     Result exportUserDictionary(const std::optional<std::filesystem::path>& target);
-    // `choose` asks the user for a file while the input method keeps its databases closed.
+    // `choose` asks the user for a file while the input method goes on using its
+    // dictionary; it is told to let go of it only while the checked copy is renamed into
+    // place. A cancelled or refused import tells it nothing.
     Result importUserDictionary(const std::function<std::optional<std::filesystem::path>()>& choose);
-    // The same in two steps for a dialog that answers later: the bracket opens before the
-    // dialog and closes with its answer (none: cancelled).
-    void beginImportUserDictionary();
+    // The same for a dialog that answers later (none: cancelled).
     Result finishImportUserDictionary(const std::optional<std::filesystem::path>& chosen);
     // After the clear alert: "resetUserDict" when the first button was pressed.
     void cleanUserDictionary(bool confirmed);
@@ -110,7 +109,6 @@ public:
 
 private:
     ConfigManager& config_;
-    std::unique_ptr<CommandBracket> importBracket_;
 };
 
 } // namespace kelvane

@@ -181,7 +181,14 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::importFrom(const fs::path
         DatabaseFile::removeWithCompanions(temporary);
         return failure(reason + "，用户词库未改变");
     }
-    if (!DatabaseFile::replace(temporary, target)) return failure("无法替换用户词库，用户词库未改变");
+    // The input method keeps its dictionary while the copy is made and checked; it lets
+    // go of it only for the rename.
+    bool replaced = false;
+    {
+        CommandBracket bracket(CommandBracket::Kind::UserDictionary);
+        replaced = DatabaseFile::replace(temporary, target);
+    }
+    if (!replaced) return failure("无法替换用户词库，用户词库未改变");
     return {true, {}};
 }
 

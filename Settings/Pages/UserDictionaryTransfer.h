@@ -5,9 +5,9 @@
 namespace kelvane {
 
 // Moves the user dictionary ("user.db" in the per-user folder) in and out. Neither ever
-// leaves a half-written file. The input method must be off its databases meanwhile
+// leaves a half-written file. Both tell the input method to let go of its databases
 // ("closeDatabase", "okToUse" false ... "needsReloadDBLink", "okToUse" true): export
-// brackets itself, import is called inside the caller's bracket.
+// around its copy, import only around the rename of its checked copy.
 class UserDictionaryTransfer {
 public:
     struct Result {

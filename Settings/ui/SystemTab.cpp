@@ -204,7 +204,6 @@ private:
     }
 
     void importUserDictionary() {
-        presenter_.beginImportUserDictionary();
         auto* dialog = new QFileDialog(context_.window, "导入用户词库", QString(), "SQLite 数据库 (*.db)");
         dialog->setObjectName("importPanel");
         dialog->setOption(QFileDialog::DontUseNativeDialog);

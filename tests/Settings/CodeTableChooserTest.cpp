@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 using kelvane::CodeTableChooser;
@@ -77,6 +79,31 @@ TEST_F(CodeTableChooserTest, MainTableSuccessThenFailure) {
     ConfigManager reread(where_.perUserFolder);
     EXPECT_EQ(reread.codeTableName, "wubi");
     EXPECT_EQ(reread.codeTableVersion, 1);
+}
+
+// The table is built while the input method keeps its databases: every
+// report of the build comes before the first command.
+TEST_F(CodeTableChooserTest, TheBuildRunsBeforeTheBracket) {
+    struct NotingSink : RecordingSink {
+        std::function<std::size_t()> posts;
+        std::vector<std::size_t> seen;
+        void setStringValue(const std::string& text) override {
+            seen.push_back(posts());
+            RecordingSink::setStringValue(text);
+        }
+        void setMaxValue(double v) override {
+            seen.push_back(posts());
+            RecordingSink::setMaxValue(v);
+        }
+    };
+    auto sink = std::make_shared<NotingSink>();
+    sink->posts = [this] { return posted().size(); };
+    sink_ = sink;
+    writeFile(where_.userFolder / "wubi.txt", "你\twq\n好\tvb\n");
+    ASSERT_TRUE(choose(false, "wubi"));
+    EXPECT_EQ(posted(), kSuccess);
+    ASSERT_GE(sink->seen.size(), 2u);
+    EXPECT_EQ(sink->seen, std::vector<std::size_t>(sink->seen.size(), 0u));
 }
 
 TEST_F(CodeTableChooserTest, AssistTableFromItsFolder) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <functional>
 #include <thread>
 
 namespace {
@@ -49,6 +50,32 @@ TEST_F(ExtendedTest, ConstructorBuildsTheSchemaInsideOkToUse) {
     exec(db_, "insert into CellsInfo values ('a', 1, 2)");
     ExtendedDatabasetManager again(db_, library_);
     EXPECT_EQ(query(db_, "select * from CellsInfo"), (Rows{{"a", "1", "2"}}));
+}
+
+// The library is imported while the input method goes on reading the file:
+// what the import reports on its way (a bad line here) comes before the
+// bracket, which encloses only the commit.
+TEST_F(ExtendedTest, AnImportIsBuiltBeforeItsBracket) {
+    struct NotingSink : RecordingSink {
+        std::function<std::vector<std::string>()> posts;
+        std::vector<std::string> seen;
+        void setStringValue(const std::string& text) override {
+            seen.push_back(text + " after " + std::to_string(posts().size()));
+            RecordingSink::setStringValue(text);
+        }
+    };
+    auto sink = std::make_shared<NotingSink>();
+    sink->posts = [this] { return posted(); };
+    writeFile(library_ / "lib.txt", "你好\tni'hao\nbad\n再见\tzai'jian\n");
+    channel_->clear();
+    const auto run = runImport([&](auto done) { manager_->importWordLibrary("lib", sink, done); });
+    EXPECT_TRUE(run.ok);
+    EXPECT_EQ(posted(), kOkToUseBracket);
+    ASSERT_GE(sink->seen.size(), 3u);
+    EXPECT_EQ(sink->seen.back(), "完成！ after 2");
+    for (std::size_t i = 0; i + 1 < sink->seen.size(); ++i)
+        EXPECT_NE(sink->seen[i].find(" after 0"), std::string::npos) << sink->seen[i];
+    EXPECT_EQ(manager_->loadCells().at(0).rowCount, 2);
 }
 
 TEST_F(ExtendedTest, ListsLibrariesByDescendingName) {

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <mutex>
+
 namespace {
 
 using kelvane::CodeTable;
@@ -120,6 +123,60 @@ TEST_F(ModelManagerTest, BulkInsertReportsEveryTenthRecord) {
         EXPECT_EQ(manager_->loadCodeTable().size(), before + c.count);
         EXPECT_EQ(posted(), kFullBracket);
     }
+}
+
+// A channel that notes, with each command, how many phrases another
+// connection reads in custom.db at that moment.
+class CountingChannel : public plat::RecordingCommandChannel {
+public:
+    explicit CountingChannel(std::function<std::string()> count) : count_(std::move(count)) {}
+    void post(const plat::Command& command) override {
+        RecordingCommandChannel::post(command);
+        std::lock_guard lk(m_);
+        timeline_.push_back(log().back() + " " + count_());
+    }
+    void note(const std::string& what) {
+        std::lock_guard lk(m_);
+        timeline_.push_back(what + " " + count_());
+    }
+    std::vector<std::string> timeline() const {
+        std::lock_guard lk(m_);
+        return timeline_;
+    }
+
+private:
+    std::function<std::string()> count_;
+    mutable std::mutex m_;
+    std::vector<std::string> timeline_;
+};
+
+// A large import is built while the input method may go on reading the
+// phrases as they were; it is told to stop only around the commit, after
+// which the new phrases are there.
+TEST_F(ModelManagerTest, ABulkInsertBracketsOnlyItsCommit) {
+    CodeTable first = phrase("aa", "阿", 1);
+    manager_->insertCodeTable(first);
+    sqlkit::SQLDatabase reader((folder_ / "custom.db").string());
+    ASSERT_TRUE(reader.openWithFlags(sqlkit::SQLDatabase::kOpenReadOnly));
+    auto channel = std::make_shared<CountingChannel>([&reader] {
+        auto rs = reader.executeQuery("select count(*) from CodeTable");
+        std::string n = rs && rs->next() ? std::to_string(rs->longForColumnIndex(0)) : "unreadable";
+        if (rs) rs->close();
+        return n;
+    });
+    auto previous = kelvane::NotificationSender::setChannel(channel);
+
+    std::vector<CodeTable> rows;
+    for (int i = 0; i < 25; ++i) rows.push_back(phrase("c" + std::to_string(i), "词", 1));
+    EXPECT_TRUE(manager_->insertCodeTable(rows, [&](double) { channel->note("building"); }));
+    kelvane::NotificationSender::setChannel(previous);
+    EXPECT_EQ(channel->timeline(),
+              (std::vector<std::string>{"building 1", "building 1", "building 1", "okToUse=false 1",
+                                        "closeDatabase 1", "needsReloadDBLink 26", "okToUse=true 26"}));
+    // The log was folded back into the file once the bracket had closed.
+    std::error_code ec;
+    EXPECT_EQ(std::filesystem::file_size(folder_ / "custom.db-wal", ec), 0u);
+    reader.close();
 }
 
 class KeyStatisticsTest : public ModelManagerTest {};

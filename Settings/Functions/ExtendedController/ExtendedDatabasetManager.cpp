@@ -172,7 +172,6 @@ void releaseLog(sqlkit::SQLDatabase& db) {
 } // namespace
 
 void ExtendedDatabasetManager::deleteCell(int64_t id) {
-    CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
     std::unique_lock lock(writerMutex(), std::defer_lock);
     if (!lock.try_lock_for(std::chrono::seconds(static_cast<int>(kWriterWaitSeconds)))) {
         plat::log("ExtendedDatabasetManager: another import kept the library file; nothing deleted");
@@ -183,7 +182,9 @@ void ExtendedDatabasetManager::deleteCell(int64_t id) {
     bool committed = false;
     {
         sqlkit::SQLTransaction tx(*db);
-        committed = tx.executeStatements(tableScript() + indexScript()) && deleteRowsOf(tx, id) && tx.commit();
+        // Only the commit is inside the bracket; compacting the file comes after it.
+        committed = tx.executeStatements(tableScript() + indexScript()) && deleteRowsOf(tx, id) &&
+                    CommandBracket::commitInside(CommandBracket::Kind::OkToUseOnly, tx, *db);
         if (!committed) {
             plat::log("ExtendedDatabasetManager: the library " + std::to_string(id) +
                       " was not deleted: " + tx.failure());
@@ -223,7 +224,8 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
 
     reporter.setMaxAndText(static_cast<double>(lines.size()) * 0.5, importText::kImporting);
 
-    CommandBracket bracket(CommandBracket::Kind::OkToUseOnly);
+    // The input method goes on reading the libraries as they were while the import is
+    // built; it is told to stop only around the commit.
     std::unique_lock lock(writerMutex(), std::defer_lock);
     if (!lock.try_lock_for(std::chrono::seconds(static_cast<int>(kWriterWaitSeconds)))) return Outcome::Busy;
     auto db = openDatabase(databasePath_);
@@ -306,7 +308,7 @@ ExtendedDatabasetManager::Outcome ExtendedDatabasetManager::runImport(const std:
         return fail();
     for (int64_t old : previous)
         if (!deleteRowsOf(tx, old)) return fail();
-    if (!tx.commit()) return fail();
+    if (!CommandBracket::commitInside(CommandBracket::Kind::OkToUseOnly, tx, *db)) return fail();
     if (!previous.empty()) db->executeStatements("VACUUM;");
     db->close();
     return Outcome::Done;

@@ -366,6 +366,108 @@ TEST_F(AppFixture, AFloodOfReloadCommandsRunsOneReload) {
     EXPECT_EQ(targets.log, (std::vector<std::string>{"cleanCache", "closeAll"}));  // nothing left over
 }
 
+// The same for "needsReloadDBLink", alone and inside the brackets of the
+// preferences application: a burst costs one reopen, behind it.
+TEST_F(AppFixture, AFloodOfReopenCommandsRunsOneReopen) {
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    driver.pump();
+    targets.log.clear();
+    auto reopens = [&] { return std::count(targets.log.begin(), targets.log.end(), "reload"); };
+    auto post = [&](const plat::Command& c) { queue.async([&app, c] { app.dealWithNotifications(c, ":1.7"); }); };
+    const plat::Command reopen = plat::Command::plain(cmd::kNeedsReloadDBLink);
+    const plat::Command close = plat::Command::plain(cmd::kCloseDatabase);
+
+    long reopensBeforeKey = -1;
+    for (int i = 0; i < 5000; ++i) post(reopen);
+    queue.async([&] { reopensBeforeKey = reopens(); });
+    for (int i = 0; i < 5000; ++i) post(reopen);
+    for (int i = 0; i < 5 && queue.hasPendingBlocks(); ++i) driver.pump();
+    EXPECT_EQ(reopensBeforeKey, 0);
+    EXPECT_EQ(targets.log, (std::vector<std::string>{"reload"}));
+
+    // Brackets one after another: each close finds the store closed, one reopen behind them all.
+    targets.log.clear();
+    for (int i = 0; i < 3000; ++i) {
+        post(okToUse(false));
+        post(close);
+        post(reopen);
+        post(okToUse(true));
+    }
+    for (int i = 0; i < 5 && queue.hasPendingBlocks(); ++i) driver.pump();
+    EXPECT_EQ(reopens(), 1);
+    ASSERT_FALSE(targets.log.empty());
+    EXPECT_EQ(targets.log.back(), "reload");
+    EXPECT_EQ(std::count(targets.log.begin(), targets.log.end(), "ready"), 3000);
+}
+
+// A waiting reopen keeps its place among the other commands: it runs before
+// the next command that is no reload, after the configuration reloads asked
+// for before its latest request, and a close drops it.
+TEST(CommandHandler, WaitingReloadsKeepTheOrderOfTheCommands) {
+    const plat::Command reopen = plat::Command::plain(cmd::kNeedsReloadDBLink);
+    const plat::Command config = plat::Command::plain(cmd::kConfigNeedsReload);
+    const plat::Command close = plat::Command::plain(cmd::kCloseDatabase);
+    plat::Command vertical = plat::Command::plain(cmd::kSwitchCandidatesPanel);
+    vertical.userInfo[cmd::kNameKey] = std::string(cmd::kVerticalPanel);
+    struct Case {
+        const char* what;
+        std::vector<plat::Command> commands;
+        std::vector<std::string> before;  // done before the deferred block runs
+        std::vector<std::string> after;   // everything, once it has run
+    };
+    const std::vector<std::string> configSteps{"cleanCache"};  // loading and the strategy log nothing here
+    const Case cases[] = {
+        {"burst", {reopen, reopen, reopen}, {}, {"reload"}},
+        {"another command runs after it", {reopen, reopen, vertical, reopen}, {"reload", "vertical"},
+         {"reload", "vertical", "reload"}},
+        {"the flag does not wait for it", {reopen, okToUse(true)}, {"ready"}, {"ready", "reload"}},
+        {"a close drops it", {reopen, close}, {"closeAll", "cleanCache"}, {"closeAll", "cleanCache"}},
+        {"a close after the reopen asked again", {close, reopen}, {"closeAll"}, {"closeAll", "reload"}},
+        {"after the configuration", {config, reopen}, {}, {"cleanCache", "reload"}},
+        {"moved behind a later configuration", {reopen, config, reopen}, {}, {"cleanCache", "reload"}},
+        {"the configuration moved behind it", {config, reopen, config}, {}, {"reload", "cleanCache"}},
+        {"a close keeps the configuration reload", {reopen, config, close},
+         {"cleanCache", "closeAll", "cleanCache"}, {"cleanCache", "closeAll", "cleanCache"}},
+        {"both before another command", {config, reopen, vertical}, {"cleanCache", "reload", "vertical"},
+         {"cleanCache", "reload", "vertical"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingTargets targets;
+        std::vector<std::function<void()>> deferred;
+        CommandHandler handler(targets, [&](std::function<void()> fn) { deferred.push_back(std::move(fn)); });
+        for (const auto& command : c.commands) handler.dealWithNotifications(command);
+        EXPECT_EQ(targets.log, c.before);
+        // One deferred block at a time, however many requests.
+        EXPECT_LE(deferred.size(), 1u);
+        for (std::size_t i = 0; i < deferred.size(); ++i) deferred[i]();
+        EXPECT_EQ(targets.log, c.after);
+        EXPECT_FALSE(handler.reloadPending());
+    }
+}
+
+// However long a flood, the handler keeps at most one deferred block and one
+// waiting request of each kind.
+TEST(CommandHandler, AFloodKeepsOneDeferredBlock) {
+    RecordingTargets targets;
+    int deferredBlocks = 0;
+    std::vector<std::function<void()>> deferred;
+    CommandHandler handler(targets, [&](std::function<void()> fn) {
+        ++deferredBlocks;
+        deferred.push_back(std::move(fn));
+    });
+    for (int i = 0; i < 10000; ++i) {
+        handler.dealWithNotifications(plat::Command::plain(i % 2 ? cmd::kNeedsReloadDBLink : cmd::kConfigNeedsReload));
+        handler.dealWithNotifications(okToUse(i % 2));
+    }
+    EXPECT_EQ(deferredBlocks, 1);
+    EXPECT_EQ(std::count(targets.log.begin(), targets.log.end(), "reload"), 0);
+    deferred.front()();
+    EXPECT_EQ(std::count(targets.log.begin(), targets.log.end(), "reload"), 1);
+    EXPECT_EQ(std::count(targets.log.begin(), targets.log.end(), "cleanCache"), 1);
+}
+
 TEST(StoreNotices, DeliveredOnTheMainQueueUntilDetached) {
     plat::MainQueue queue;
     plat::ManualDriver driver{queue};

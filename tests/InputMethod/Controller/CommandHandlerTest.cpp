@@ -3,10 +3,17 @@
 #include "InputMethod/CommandHandler.h"
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Dispatch/WorkerPool.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace taviro::test {
 namespace {
@@ -191,6 +198,40 @@ TEST_F(ControllerTest, ResetsReplaceTheStoreFiles) {
     const auto bundled = rows(std::filesystem::path(TAVIRO_RESOURCE_DIR) / "custom.db");
     EXPECT_FALSE(bundled.empty());
     EXPECT_EQ(rows(folder / "custom.db"), bundled);
+}
+
+// A flood of "needsReloadDBLink" on the main queue reopens the store once,
+// behind the flood: one opening of each file, and no worker thread or task
+// per command.
+TEST_F(ControllerTest, AFloodOfReopenCommandsOpensTheStoreOnce) {
+    const auto root = freshDir("flood");
+    std::filesystem::create_directories(root / "TaviroMac");
+    auto store = Database::create({root / "TaviroMac", TAVIRO_RESOURCE_DIR, root / "Library"});
+    std::atomic<int> opened{0};
+    Database::Hooks hooks;
+    hooks.settings = [this] { return config->settings(); };
+    hooks.userDatabaseOpened = [&](sqlkit::SQLDatabase*) { ++opened; };
+    store->setHooks(hooks);
+    store->reloadDBLink().wait();
+    start();
+    ASSERT_EQ(opened.load(), 1);
+
+    plat::MainQueue queue;
+    plat::ManualDriver driver{queue};
+    DefaultCommandTargets targets(*store, *config, engine, windows);
+    CommandHandler handler(targets, [&queue](std::function<void()> fn) { queue.async(std::move(fn)); });
+    const std::size_t threadsBefore = plat::WorkerPool::shared().threadCount();
+    for (int i = 0; i < 10000; ++i)
+        queue.async([&] { handler.dealWithNotifications(plat::Command::plain(cmd::kNeedsReloadDBLink)); });
+    for (int i = 0; i < 5 && queue.hasPendingBlocks(); ++i) driver.pump();
+    EXPECT_FALSE(handler.reloadPending());
+    // The reopen has run once its future is ready; a later reload supersedes nothing.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!store->isOpen() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    store->reloadDBLink().wait();
+    EXPECT_EQ(opened.load(), 3) << "the flood opened user.db " << opened.load() - 2 << " times";
+    EXPECT_LE(plat::WorkerPool::shared().threadCount(), threadsBefore + 2);
 }
 
 } // namespace

@@ -139,16 +139,17 @@ TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
     EXPECT_TRUE(test::saveScreenshot(*alert, "sheet-uninstall"));
     alert->buttons().last()->click();
 
-    // Import: the input method is kept off its databases while the dialog is open.
+    // Import: the input method keeps its databases while the dialog is open; a
+    // cancelled import tells it nothing.
     channel_->clear();
     find<QPushButton>("gotoImportUserdict")->click();
     QApplication::processEvents();
     QPointer<QDialog> panel = find<QDialog>("importPanel");
     ASSERT_TRUE(panel);
-    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false"}));
+    EXPECT_TRUE(posted().empty());
     panel->reject();
     QApplication::processEvents();
-    EXPECT_EQ(posted(), (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"}));
+    EXPECT_TRUE(posted().empty());
 }
 
 TEST_F(PagesViewTest, ResetPanelPostsItsCommandAndCloses) {
