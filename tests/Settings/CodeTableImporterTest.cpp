@@ -362,6 +362,9 @@ TEST(DatabaseFileTest, StaleTemporariesGoHeldOnesStay) {
         writeFile(dir / name, "x");
     kelvane::TemporaryDatabase held(target);
     ASSERT_TRUE(held.created());
+    const auto name = plat::parseTemporaryName(held.path().filename().string());
+    EXPECT_TRUE(name && name->kind == plat::TemporaryKind::Rebuild && name->target == "assist.database")
+        << held.path();
     writeFile(fs::path(held.path().string() + "-journal"), "live");
     kelvane::DatabaseFile::removeStaleTemporaries(target);
     std::set<std::string> left;
