@@ -152,11 +152,18 @@ TEST(ModelHistoryTest, AdoptKeepsEveryHistoryOfEveryModel)
     }
 }
 
-TEST(ModelHistoryTest, IdentityFollowsTheFiles)
+// A fresh folder with a copy of the generated model files.
+fs::path modelCopy()
 {
     const fs::path copy = taviro::test::freshDir("model-copy");
     fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
     fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
+    return copy;
+}
+
+TEST(ModelHistoryTest, IdentityFollowsTheFiles)
+{
+    const fs::path copy = modelCopy();
     const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
     EXPECT_FALSE(generated.empty());
     EXPECT_EQ(plat::sunpinyinModelIdentity(copy), generated);
@@ -178,10 +185,8 @@ TEST(ModelHistoryTest, IdentityFollowsTheFiles)
 // The remembered identity is the hashed one, and a changed file is hashed again.
 TEST(ModelHistoryTest, RememberedIdentityFollowsTheFiles)
 {
-    const fs::path copy = taviro::test::freshDir("model-copy");
+    const fs::path copy = modelCopy();
     const fs::path user = taviro::test::freshDir("model-user");
-    fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
-    fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
     const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
     EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), generated);
     EXPECT_TRUE(fs::exists(user / "model-stamp"));
@@ -210,10 +215,8 @@ TEST(ModelHistoryTest, RememberedIdentityFollowsTheFiles)
 // and rsync set the time at will), is hashed again.
 TEST(ModelHistoryTest, AModelRewrittenWithItsTimeKeptIsHashedAgain)
 {
-    const fs::path copy = taviro::test::freshDir("model-copy");
+    const fs::path copy = modelCopy();
     const fs::path user = taviro::test::freshDir("model-user");
-    fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
-    fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
     const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
     ASSERT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), generated);
 
@@ -238,10 +241,8 @@ TEST(ModelHistoryTest, AHugeStampIsNotRead)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "a limited address space does not suit the sanitizer";
 #endif
-    const fs::path copy = taviro::test::freshDir("model-copy");
+    const fs::path copy = modelCopy();
     const fs::path user = taviro::test::freshDir("model-user");
-    fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
-    fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
     const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
     fs::resize_file((std::ofstream(user / "model-stamp"), user / "model-stamp"), std::uintmax_t{300} << 20);
 
