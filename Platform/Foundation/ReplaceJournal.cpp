@@ -85,7 +85,9 @@ struct JournalEntry {
 
 // `folder` with ".." resolved and no trailing separator.
 fs::path normalFolder(const fs::path& folder) {
-    fs::path p = folder.lexically_normal();
+    if (folder.empty()) return folder;
+    std::error_code ec;
+    fs::path p = fs::absolute(folder, ec).lexically_normal();
     if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
     return p;
 }
