@@ -9,10 +9,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 #include <system_error>
@@ -48,14 +46,7 @@ bool DatabaseFile::check(const fs::path& path) {
 }
 
 fs::path DatabaseFile::temporaryPathBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    std::random_device rd;
-    for (;;) {
-        fs::path candidate = target;
-        candidate += ".new-" + std::to_string(rd()) + "-" + std::to_string(counter++);
-        std::error_code ec;
-        if (!fs::exists(candidate, ec)) return candidate;
-    }
+    return plat::temporaryPathFor(target, plat::TemporaryKind::Rebuild);
 }
 
 void DatabaseFile::removeWithCompanions(const fs::path& path) {
@@ -86,8 +77,9 @@ bool DatabaseFile::replace(const fs::path& temporary, const fs::path& target) {
 }
 
 void DatabaseFile::removeStaleTemporaries(const fs::path& target) {
-    plat::removeStaleTemporaries(target.parent_path(),
-                                 {std::chrono::seconds(0), target.filename().string(), plat::TemporaryKind::Rebuild});
+    plat::removeStaleTemporaries(
+        target.parent_path(),
+        {std::chrono::seconds(0), {{target.filename().string()}, {}}, plat::TemporaryKind::Rebuild});
 }
 
 TemporaryDatabase::TemporaryDatabase(const fs::path& target) : target_(target) {

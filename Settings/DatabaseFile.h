@@ -17,7 +17,7 @@ public:
     // Renames the finished temporary over target, after dropping target's stale
     // companions. On failure the temporary is removed and target is left as it was.
     static bool replace(const std::filesystem::path& temporary, const std::filesystem::path& target);
-    // Removes the temporaries beside target ("<name>.new-*" and their -journal, -wal and
+    // Removes the rebuild temporaries of target beside it (and their -journal, -wal and
     // -shm files) that no running import holds: those a killed program left behind.
     static void removeStaleTemporaries(const std::filesystem::path& target);
 };

@@ -1,5 +1,7 @@
 #include "Platform/Foundation/FileManager.h"
 
+#include "Platform/Foundation/TemporaryFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,19 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // A name beside `target` that nothing uses yet.
-fs::path temporarySibling(const fs::path& target) {
-    static thread_local std::mt19937_64 rng{std::random_device{}()};
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::error_code ec;
-    for (int i = 0; i < 100; ++i) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".tmp.%016llx",
-                      static_cast<unsigned long long>(rng()));
-        fs::path p = folder / ("." + target.filename().string() + suffix);
-        if (!fs::exists(fs::symlink_status(p, ec))) return p;
-    }
-    return {};
-}
+fs::path temporarySibling(const fs::path& target) { return temporaryPathFor(target, TemporaryKind::AtomicWrite); }
 
 void syncPath(const fs::path& p, bool folder) {
     int fd = ::open(p.c_str(), (folder ? (O_RDONLY | O_DIRECTORY) : O_RDONLY) | O_CLOEXEC);

@@ -1,5 +1,7 @@
 #include "Platform/Foundation/FileUtil.h"
 
+#include "Platform/Foundation/TemporaryFiles.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -67,7 +69,7 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
         return false;
     }
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string tmpl = (folder / ("." + path.filename().string() + ".tmp.XXXXXX")).string();
+    std::string tmpl = (folder / temporaryFileName(path.filename().string(), TemporaryKind::AtomicWrite, "XXXXXX")).string();
     int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         setError(error, "cannot create a temporary file in " + folder.string(), errno);

@@ -1,7 +1,9 @@
 #include "Platform/Foundation/ReplaceJournal.h"
 
+#include "Platform/Foundation/DictionaryFile.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Foundation/TemporaryFiles.h"
 
@@ -27,25 +29,16 @@ constexpr const char* kCompanions[] = {"-journal", "-wal", "-shm"};
 
 fs::path liveLockPath(const fs::path& folder) { return folder / ".replace-journal.lock"; }
 
-fs::path withSuffix(const fs::path& p, const char* suffix) {
-    fs::path out = p;
-    out += suffix;
-    return out;
+// Removes `name` in `dir` (a folder descriptor, or AT_FDCWD with a whole path) and its
+// companions.
+void removeWithCompanions(int dir, const std::string& name) {
+    ::unlinkat(dir, name.c_str(), 0);
+    for (const char* c : kCompanions) ::unlinkat(dir, (name + c).c_str(), 0);
 }
 
-void removeWithCompanions(const fs::path& path) {
-    std::error_code ec;
-    fs::remove(path, ec);
-    for (const char* c : kCompanions) fs::remove(withSuffix(path, c), ec);
-}
+void removeWithCompanions(const fs::path& path) { removeWithCompanions(AT_FDCWD, path.string()); }
 
-fs::path stagedName(const fs::path& target) {
-    static thread_local std::mt19937_64 rng{std::random_device{}()};
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 10; ++i) suffix += letters[rng() % (sizeof letters - 1)];
-    return target.parent_path() / ("." + target.filename().string() + ".tmp." + suffix);
-}
+fs::path stagedName(const fs::path& target) { return temporaryPathFor(target, TemporaryKind::AtomicWrite); }
 
 void syncFolder(const fs::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -67,28 +60,91 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// A target loses its stale companions, then the staged file takes its name.
-bool putInPlace(const fs::path& staged, const fs::path& target) {
-    std::error_code ec;
-    for (const char* c : kCompanions) fs::remove(withSuffix(target, c), ec);
-    if (::rename(staged.c_str(), target.c_str()) != 0) {
-        log("cannot put " + staged.string() + " in place of " + target.string() + ": " + std::strerror(errno));
+// A target loses its stale companions, then the staged file takes its name. `dir` as for
+// removeWithCompanions.
+bool putInPlace(int dir, const std::string& staged, const std::string& target) {
+    for (const char* c : kCompanions) ::unlinkat(dir, (target + c).c_str(), 0);
+    if (::renameat(dir, staged.c_str(), dir, target.c_str()) != 0) {
+        log("cannot put " + staged + " in place of " + target + ": " + std::strerror(errno));
         return false;
     }
     return true;
 }
 
-struct Pair {
-    fs::path staged, target;
+bool putInPlace(const fs::path& staged, const fs::path& target) {
+    return putInPlace(AT_FDCWD, staged.string(), target.string());
+}
+
+// One entry of a journal found at start, checked: its folder is open (a descriptor
+// reached without a link) and the names are plain names in it.
+struct JournalEntry {
+    fs::path folder;
+    std::string staged, target;
+    int dir = -1;
 };
 
-// A staged file must lie beside its target and carry its target's temporary name, so a
-// damaged journal can rename nothing else.
-bool plausible(const Pair& p) {
-    if (!p.staged.is_absolute() || p.staged.parent_path() != p.target.parent_path()) return false;
-    const auto t = parseTemporaryName(p.staged.filename().string());
-    return t && t->kind == TemporaryKind::AtomicWrite && t->temporary == p.staged.filename().string() &&
-           t->target == p.target.filename().string();
+// `folder` with ".." resolved and no trailing separator.
+fs::path normalFolder(const fs::path& folder) {
+    if (folder.empty()) return folder;
+    std::error_code ec;
+    fs::path p = fs::absolute(folder, ec).lexically_normal();
+    if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+    return p;
+}
+
+// Opens `folder` when it is `perUser` itself, or `userTree` or a folder beneath it reached
+// without a link; -1 otherwise, with `why` set.
+int openReachableFolder(const fs::path& folder, const fs::path& perUser, const fs::path& userTree,
+                        std::string& why) {
+    fs::path root, rest;
+    if (folder == perUser) {
+        root = perUser;
+    } else if (!userTree.empty() && folder.native().starts_with(userTree.native())) {
+        rest = folder.lexically_relative(userTree);
+        if (rest.empty() || *rest.begin() == "..") {
+            why = "it names a folder that no restore writes";
+            return -1;
+        }
+        root = userTree;
+        if (rest == ".") rest.clear();
+    } else {
+        why = "it names a folder that no restore writes";
+        return -1;
+    }
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const auto& part : rest) {
+        if (fd < 0) break;
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0) why = std::string("its folder cannot be reached without a link: ") + std::strerror(errno);
+    return fd;
+}
+
+// The entry when it may be acted on: both paths absolute, in one folder that a restore
+// writes (after ".." is resolved), the staged file named as a staged file of the target.
+std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path& target, const fs::path& perUser,
+                                  const fs::path& userTree, std::string& why) {
+    if (!staged.is_absolute() || !target.is_absolute()) {
+        why = "its paths are not absolute";
+        return std::nullopt;
+    }
+    const fs::path s = staged.lexically_normal(), t = target.lexically_normal();
+    if (!s.has_filename() || !t.has_filename() || s.parent_path() != t.parent_path()) {
+        why = "its files are not in one folder";
+        return std::nullopt;
+    }
+    const auto name = parseTemporaryName(s.filename().string());
+    if (!name || name->kind != TemporaryKind::AtomicWrite || name->temporary != s.filename().string() ||
+        name->target != t.filename().string()) {
+        why = "it names no staged file of its target";
+        return std::nullopt;
+    }
+    JournalEntry e{s.parent_path(), s.filename().string(), t.filename().string()};
+    e.dir = openReachableFolder(e.folder, normalFolder(perUser), normalFolder(userTree), why);
+    if (e.dir < 0) return std::nullopt;
+    return e;
 }
 
 } // namespace
@@ -97,9 +153,21 @@ fs::path ReplaceJournal::journalPath(const fs::path& folder) { return folder / "
 
 namespace {
 
-// Finishes or undoes what the journal in `folder` lists; the caller holds the live lock.
-ReplaceJournal::Recovery replay(const fs::path& folder, const std::function<void()>& beforeFinishing,
-                                std::chrono::milliseconds lockWait) {
+// Moves a journal that cannot be read out of the way, so that it is met (and logged) once.
+void setAside(const fs::path& journal, const std::string& why) {
+    const fs::path aside = asideName(journal, "damaged", std::chrono::system_clock::now());
+    if (::rename(journal.c_str(), aside.c_str()) == 0)
+        log("the replacement journal " + journal.string() + " was set aside as " + aside.filename().string() +
+            " (" + why + "); nothing was replaced");
+    else
+        log("the replacement journal " + journal.string() + " cannot be read (" + why +
+            ") nor set aside: " + std::strerror(errno));
+}
+
+// Finishes or undoes what the journal in `folder` lists, with files only in `folder` and
+// in `userTree` or beneath it; the caller holds the live lock.
+ReplaceJournal::Recovery replay(const fs::path& folder, const fs::path& userTree,
+                                const std::function<void()>& beforeFinishing, std::chrono::milliseconds lockWait) {
     using Recovery = ReplaceJournal::Recovery;
     const fs::path journal = ReplaceJournal::journalPath(folder);
     std::error_code ec;
@@ -110,33 +178,34 @@ ReplaceJournal::Recovery replay(const fs::path& folder, const std::function<void
         log("cannot finish the interrupted replacement in " + folder.string() + " now: " + why);
         return Recovery::Busy;
     }
-    const auto value = readPlistFile(journal, PlistValue::Type::Dictionary);
-    bool complete = false;
-    std::vector<Pair> pairs;
-    if (value) {
-        complete = value->find("State") && value->find("State")->asString() == "complete";
-        if (const PlistValue* files = value->find("Files"); files && files->asArray())
-            for (const auto& f : *files->asArray()) {
-                Pair p{f.find("Staged") ? f.find("Staged")->asString() : "",
-                       f.find("Target") ? f.find("Target")->asString() : ""};
-                if (plausible(p)) pairs.push_back(std::move(p));
-                else log("ignored a journal entry that names no staged file: " + p.staged.string());
-            }
-    } else {
-        log("the replacement journal " + journal.string() + " is unreadable; nothing was replaced");
+    // Sized on the open file before it is read.
+    const DictionaryFileRead read = readDictionaryFile(journal, kMaxDictionaryFileSize);
+    if (read.state == DictionaryFileRead::State::missing) return Recovery::Nothing;
+    if (!read.ok()) {
+        setAside(journal, read.reason);
+        return Recovery::RolledBack;
     }
-    if (complete && beforeFinishing) beforeFinishing();
-    std::set<fs::path> folders{folder};
-    for (const auto& p : pairs) {
-        if (complete) {
-            if (fs::is_regular_file(fs::symlink_status(p.staged, ec)) && putInPlace(p.staged, p.target))
-                folders.insert(p.target.parent_path());
-        } else {
-            removeWithCompanions(p.staged);
+    const auto state = read.dictionary.find("State");
+    const bool complete = state != read.dictionary.end() && state->second.asString() == "complete";
+    std::vector<JournalEntry> entries;
+    if (const auto files = read.dictionary.find("Files"); files != read.dictionary.end() && files->second.asArray())
+        for (const auto& f : *files->second.asArray()) {
+            const fs::path staged = f.find("Staged") ? f.find("Staged")->asString() : "";
+            const fs::path target = f.find("Target") ? f.find("Target")->asString() : "";
+            if (auto e = checkedEntry(staged, target, folder, userTree, why)) entries.push_back(std::move(*e));
+            else log("refused a replacement journal entry (" + why + "): " + staged.string() + " -> " + target.string());
         }
+    if (complete && beforeFinishing) beforeFinishing();
+    for (const auto& e : entries) {
+        struct stat st {};
+        if (!complete) removeWithCompanions(e.dir, e.staged);
+        else if (::fstatat(e.dir, e.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                 putInPlace(e.dir, e.staged, e.target))
+            ::fsync(e.dir);
+        ::close(e.dir);
     }
     fs::remove(journal, ec);
-    for (const auto& f : folders) syncFolder(f);
+    syncFolder(folder);
     log(std::string(complete ? "finished" : "rolled back") + " an interrupted replacement in " + folder.string());
     return complete ? Recovery::Finished : Recovery::RolledBack;
 }
@@ -144,9 +213,14 @@ ReplaceJournal::Recovery replay(const fs::path& folder, const std::function<void
 } // namespace
 
 std::optional<ReplaceJournal> ReplaceJournal::begin(const fs::path& folder, std::string* error) {
+    return begin(folder, Paths::userFolder(), error);
+}
+
+std::optional<ReplaceJournal> ReplaceJournal::begin(const fs::path& folder, const fs::path& userTree,
+                                                    std::string* error) {
     auto live = FileLock::acquire(liveLockPath(folder), std::chrono::milliseconds(0), error);
     if (!live) return std::nullopt;
-    if (replay(folder, {}, kLockWait) == Recovery::Busy) {
+    if (replay(folder, userTree, {}, kLockWait) == Recovery::Busy) {
         if (error) *error = "an earlier replacement in " + folder.string() + " could not be finished";
         return std::nullopt;
     }
@@ -180,7 +254,8 @@ bool ReplaceJournal::writeJournal(bool complete, std::string* error) const {
     // abandoned temporaries, which a later start removes anyway.
     if (complete) return writePlistFile(journalPath(folder_), journal, error);
     const fs::path path = journalPath(folder_);
-    std::string tmpl = (folder_ / ("." + path.filename().string() + ".tmp.XXXXXX")).string();
+    std::string tmpl =
+        (folder_ / temporaryFileName(path.filename().string(), TemporaryKind::AtomicWrite, "XXXXXX")).string();
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         if (error) *error = "cannot create a temporary file in " + folder_.string() + ": " + std::strerror(errno);
@@ -295,26 +370,25 @@ void ReplaceJournal::closeAll() {
     live_.reset();
 }
 
-ReplaceJournal::Recovery ReplaceJournal::recover(const fs::path& folder, const std::function<void()>& beforeFinishing,
+ReplaceJournal::Recovery ReplaceJournal::recover(const fs::path& folder, const fs::path& userTree,
+                                                 const std::function<void()>& beforeFinishing,
                                                  std::chrono::milliseconds lockWait) {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(journalPath(folder), ec))) return Recovery::Nothing;
     // A replacement at work holds the live lock for as long as it stages.
     auto live = FileLock::acquire(liveLockPath(folder), std::chrono::milliseconds(0));
     if (!live) return Recovery::Busy;
-    return replay(folder, beforeFinishing, lockWait);
+    return replay(folder, userTree, beforeFinishing, lockWait);
 }
 
 ReplaceJournal::Recovery recoverAtStart(const fs::path& perUserFolder, const fs::path& userFolder,
                                         const std::function<void()>& beforeFinishing) {
-    const auto recovery = ReplaceJournal::recover(perUserFolder, beforeFinishing);
+    const auto recovery = ReplaceJournal::recover(perUserFolder, userFolder, beforeFinishing);
     // Staged files of a journal still standing are not abandoned.
     if (recovery == ReplaceJournal::Recovery::Busy) return recovery;
-    const StaleTemporaryFilter abandoned{std::chrono::duration_cast<std::chrono::seconds>(kAbandonedTemporaryAge), {},
-                                         std::nullopt};
-    for (const fs::path& f : {perUserFolder, userFolder, userFolder / "AssistCodes", userFolder / "BootButtons",
-                              userFolder / "KeyMaps"})
-        removeStaleTemporaries(f, abandoned);
+    for (auto& [folder, files] : programFolders(perUserFolder, userFolder))
+        removeStaleTemporaries(folder, {std::chrono::duration_cast<std::chrono::seconds>(kAbandonedTemporaryAge),
+                                        std::move(files), std::nullopt});
     return recovery;
 }
 

@@ -14,7 +14,7 @@ namespace plat {
 // Replaces several files as one change, so that a program killed on the way leaves either
 // every old file or every new one.
 //
-// Each new file is staged beside its target (".<target>.tmp.<suffix>", same folder) and
+// Each new file is staged beside its target (an AtomicWrite temporary, same folder) and
 // listed in a journal in `folder` before it is created. commit() marks the journal
 // complete, renames each staged file over its target (the ones staged as the commit point
 // last; a replaced database loses its -journal, -wal and -shm), then removes the journal.
@@ -29,8 +29,12 @@ public:
     enum class Recovery { Nothing, Finished, RolledBack, Busy };
 
     // std::nullopt when another replacement in `folder` is still at work or the journal
-    // cannot be written; `error` says which.
+    // cannot be written; `error` says which. A journal left in `folder` is first finished
+    // as recover() does, `userTree` being the user folder (Paths::userFolder() when not given).
     static std::optional<ReplaceJournal> begin(const std::filesystem::path& folder,
+                                               std::string* error = nullptr);
+    static std::optional<ReplaceJournal> begin(const std::filesystem::path& folder,
+                                               const std::filesystem::path& userTree,
                                                std::string* error = nullptr);
 
     // Stages `bytes` for `target`. std::nullopt when the staged file
@@ -55,8 +59,12 @@ public:
     ~ReplaceJournal();
 
     // Finishes or undoes a replacement that a killed program left in `folder`.
-    // `beforeFinishing` runs just before the renames of a complete journal.
-    static Recovery recover(const std::filesystem::path& folder,
+    // `beforeFinishing` runs just before the renames of a complete journal. Entries are
+    // obeyed only for files in `folder` itself or in `userTree` or a folder beneath it
+    // (".." resolved, each folder below those two reached without a link); others are
+    // refused and logged. A journal over kMaxDictionaryFileSize, unreadable or not a file
+    // is set aside unread.
+    static Recovery recover(const std::filesystem::path& folder, const std::filesystem::path& userTree,
                             const std::function<void()>& beforeFinishing = {},
                             std::chrono::milliseconds lockWait = kLockWait);
 
@@ -81,7 +89,7 @@ private:
 
 // What both programs run at start, before they read their settings or open a database:
 // recover() in the per-user folder, then removeStaleTemporaries() of abandoned temporaries
-// there, in the user folder and in its "AssistCodes", "BootButtons" and "KeyMaps".
+// in each of programFolders().
 ReplaceJournal::Recovery recoverAtStart(const std::filesystem::path& perUserFolder,
                                         const std::filesystem::path& userFolder,
                                         const std::function<void()>& beforeFinishing = {});

@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace plat {
 
@@ -83,11 +86,35 @@ std::string fileStamp(const fs::path& dataDir)
         struct stat st {};
         if (::stat((dataDir / name).c_str(), &st) != 0)
             return {};
-        stamp += "\n" + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
-                 std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino) + " " +
+        // The change time, which no copy or archive tool can set back.
+        stamp += "\n" + std::to_string(st.st_size) + " " + std::to_string(st.st_ctim.tv_sec) + "." +
+                 std::to_string(st.st_ctim.tv_nsec) + " " + std::to_string(st.st_ino) + " " +
                  std::to_string(st.st_dev);
     }
     return stamp;
+}
+
+// A stamp is a path and two short lines; anything longer is not one and is not read.
+constexpr off_t kMaxStampBytes = 64 * 1024;
+
+std::optional<std::string> readStamp(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStampBytes) {
+        std::string bytes(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+        // Grown past the size seen: not a stamp either.
+        if (n >= 0 && n <= st.st_size) {
+            bytes.resize(static_cast<std::size_t>(n));
+            text = std::move(bytes);
+        }
+    }
+    ::close(fd);
+    return text;
 }
 
 } // namespace
@@ -98,7 +125,7 @@ std::string cachedSunpinyinModelIdentity(const fs::path& dataDir, const fs::path
     const std::string stamp = fileStamp(dataDir);
     if (stamp.empty())
         return sunpinyinModelIdentity(dataDir);
-    if (auto text = readWholeFile(file)) {
+    if (auto text = readStamp(file)) {
         // The stamp, then the identity on the last line.
         const auto cut = text->rfind('\n', text->size() >= 2 ? text->size() - 2 : 0);
         if (cut != std::string::npos && text->substr(0, cut) == stamp) {

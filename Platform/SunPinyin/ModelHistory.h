@@ -17,8 +17,9 @@ namespace plat {
 std::string sunpinyinModelIdentity(const std::filesystem::path& dataDir);
 
 // The same identity, remembered in `userDir` ("model-stamp") together with the
-// folder, sizes, change times and inodes of the two files: while none of them
-// changes, the dictionary is not read again.
+// folder, sizes, change times (ctime, which tools that copy or unpack files
+// cannot set) and inodes of the two files: while none of them changes, the
+// dictionary is not read again.
 std::string cachedSunpinyinModelIdentity(const std::filesystem::path& dataDir, const std::filesystem::path& userDir);
 
 // Makes "history" in `userDir` the one written against the model `identity`.

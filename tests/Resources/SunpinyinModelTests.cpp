@@ -14,6 +14,11 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -147,11 +152,18 @@ TEST(ModelHistoryTest, AdoptKeepsEveryHistoryOfEveryModel)
     }
 }
 
-TEST(ModelHistoryTest, IdentityFollowsTheFiles)
+// A fresh folder with a copy of the generated model files.
+fs::path modelCopy()
 {
     const fs::path copy = taviro::test::freshDir("model-copy");
     fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
     fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
+    return copy;
+}
+
+TEST(ModelHistoryTest, IdentityFollowsTheFiles)
+{
+    const fs::path copy = modelCopy();
     const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
     EXPECT_FALSE(generated.empty());
     EXPECT_EQ(plat::sunpinyinModelIdentity(copy), generated);
@@ -173,10 +185,8 @@ TEST(ModelHistoryTest, IdentityFollowsTheFiles)
 // The remembered identity is the hashed one, and a changed file is hashed again.
 TEST(ModelHistoryTest, RememberedIdentityFollowsTheFiles)
 {
-    const fs::path copy = taviro::test::freshDir("model-copy");
+    const fs::path copy = modelCopy();
     const fs::path user = taviro::test::freshDir("model-user");
-    fs::copy_file(kGenerated / "lm_sc.t3g", copy / "lm_sc.t3g");
-    fs::copy_file(kGenerated / "pydict_sc.bin", copy / "pydict_sc.bin");
     const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
     EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), generated);
     EXPECT_TRUE(fs::exists(user / "model-stamp"));
@@ -199,6 +209,59 @@ TEST(ModelHistoryTest, RememberedIdentityFollowsTheFiles)
     EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), changed);
     fs::remove(copy / "pydict_sc.bin");
     EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), "");
+}
+
+// A model rewritten in place, its size and modification time kept (cp -p, touch -r, tar
+// and rsync set the time at will), is hashed again.
+TEST(ModelHistoryTest, AModelRewrittenWithItsTimeKeptIsHashedAgain)
+{
+    const fs::path copy = modelCopy();
+    const fs::path user = taviro::test::freshDir("model-user");
+    const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
+    ASSERT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), generated);
+
+    const fs::path dictPath = copy / "pydict_sc.bin";
+    const auto mtime = fs::last_write_time(dictPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the clock's tick
+    {
+        std::fstream dict(dictPath, std::ios::in | std::ios::out | std::ios::binary);
+        dict.seekp(-3, std::ios::end);
+        dict.put('\x7f');
+    }
+    fs::last_write_time(dictPath, mtime);
+    const std::string changed = plat::sunpinyinModelIdentity(copy);
+    ASSERT_NE(changed, generated);
+    EXPECT_EQ(plat::cachedSunpinyinModelIdentity(copy, user), changed);
+}
+
+// A "model-stamp" of hundreds of megabytes is no stamp: it is not read into memory. The
+// child has far less memory than the file's size.
+TEST(ModelHistoryTest, AHugeStampIsNotRead)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a limited address space does not suit the sanitizer";
+#endif
+    const fs::path copy = modelCopy();
+    const fs::path user = taviro::test::freshDir("model-user");
+    const std::string generated = plat::sunpinyinModelIdentity(kGenerated);
+    fs::resize_file((std::ofstream(user / "model-stamp"), user / "model-stamp"), std::uintmax_t{300} << 20);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::size_t vmKb = 0;
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmSize:", 0) == 0)
+                vmKb = std::stoul(line.substr(7));
+        const rlimit limit{(vmKb << 10) + (std::size_t{128} << 20), (vmKb << 10) + (std::size_t{128} << 20)};
+        if (vmKb == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(90);
+        ::_exit(plat::cachedSunpinyinModelIdentity(copy, user) == generated ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(fs::file_size(user / "model-stamp"), 4096u);
 }
 
 // --- libime's model file ---

@@ -1,5 +1,7 @@
 #include "Settings/CodeTable/CodeTableChooser.h"
 
+#include "Platform/Foundation/TemporaryFiles.h"
+
 #include "ImportTestSupport.h"
 #include "RecordingChannelFixture.h"
 #include "Settings/ConfigManager.h"
@@ -125,8 +127,11 @@ TEST_F(CodeTableChooserTest, TitlesOutsideTheFolderFail) {
 
 TEST_F(CodeTableChooserTest, StartRemovesWhatAKilledRebuildLeftOfEitherDatabase) {
     fs::create_directories(where_.perUserFolder);
-    const std::vector<std::string> stale = {"mainCodeTable.database.new-7-0", "mainCodeTable.database.new-7-0-journal",
-                                            "assist.database.new-3-1"};
+    const auto rebuild = [](const char* target) {
+        return plat::temporaryFileName(target, plat::TemporaryKind::Rebuild, "Killed");
+    };
+    const std::vector<std::string> stale = {rebuild("mainCodeTable.database"),
+                                            rebuild("mainCodeTable.database") + "-journal", rebuild("assist.database")};
     for (const auto& name : stale) writeFile(where_.perUserFolder / name, "x");
     writeFile(where_.perUserFolder / "mainCodeTable.database", "live");
     kelvane::TemporaryDatabase running(where_.perUserFolder / "assist.database");

@@ -3,6 +3,7 @@
 #include "ImportChildProcess.h"
 #include "ImportTestSupport.h"
 #include "Settings/DatabaseFile.h"
+#include "Platform/Foundation/TemporaryFiles.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -319,7 +320,9 @@ TEST_F(CodeTableImporterTest, AKilledRebuildsTemporariesGoAtTheNextRebuild) {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_)) {
             const std::string name = e.path().filename().string();
-            if (name.rfind("mainCodeTable.database.new-", 0) == 0) names.push_back(name);
+            const auto t = plat::parseTemporaryName(name);
+            if (t && t->kind == plat::TemporaryKind::Rebuild && t->target == "mainCodeTable.database")
+                names.push_back(name);
         }
         return names;
     };
@@ -347,17 +350,27 @@ TEST_F(CodeTableImporterTest, AKilledRebuildsTemporariesGoAtTheNextRebuild) {
 TEST(DatabaseFileTest, StaleTemporariesGoHeldOnesStay) {
     const auto dir = taviro::test::freshDir("stale");
     const fs::path target = dir / "assist.database";
-    for (const char* name : {"assist.database.new-1-0", "assist.database.new-1-0-journal",
-                             "assist.database.new-2-5-wal", "assist.database.new-2-5-shm", "assist.database",
-                             "assist.database-journal", "other.database.new-1-0"})
+    const auto rebuild = [](const char* target, const char* suffix, const char* companion = "") {
+        return plat::temporaryFileName(target, plat::TemporaryKind::Rebuild, suffix) + companion;
+    };
+    for (const std::string& name :
+         {rebuild("assist.database", "abc123"), rebuild("assist.database", "abc123", "-journal"),
+          rebuild("assist.database", "def456", "-wal"), rebuild("assist.database", "def456", "-shm"),
+          std::string("assist.database"), std::string("assist.database-journal"), rebuild("other.database", "abc123"),
+          // An earlier version's name, which a user's file may have too.
+          std::string("assist.database.new-1-0")})
         writeFile(dir / name, "x");
     kelvane::TemporaryDatabase held(target);
     ASSERT_TRUE(held.created());
+    const auto name = plat::parseTemporaryName(held.path().filename().string());
+    EXPECT_TRUE(name && name->kind == plat::TemporaryKind::Rebuild && name->target == "assist.database")
+        << held.path();
     writeFile(fs::path(held.path().string() + "-journal"), "live");
     kelvane::DatabaseFile::removeStaleTemporaries(target);
     std::set<std::string> left;
     for (const auto& e : fs::directory_iterator(dir)) left.insert(e.path().filename().string());
-    EXPECT_EQ(left, (std::set<std::string>{"assist.database", "assist.database-journal", "other.database.new-1-0",
+    EXPECT_EQ(left, (std::set<std::string>{"assist.database", "assist.database-journal", rebuild("other.database", "abc123"),
+                                           "assist.database.new-1-0",
                                            held.path().filename().string(),
                                            held.path().filename().string() + "-journal"}));
 }

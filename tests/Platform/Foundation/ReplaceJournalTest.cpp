@@ -1,4 +1,6 @@
+#include "Platform/Foundation/DictionaryFile.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Foundation/ReplaceJournal.h"
 #include "Platform/Foundation/TemporaryFiles.h"
@@ -97,7 +99,7 @@ TEST_F(ReplaceJournalTest, CommitPutsEveryFileInPlaceAndLeavesNothingBehind) {
     ASSERT_TRUE(j->commit());
     EXPECT_TRUE(allNew());
     EXPECT_TRUE(clean());
-    EXPECT_EQ(ReplaceJournal::recover(dir_), Recovery::Nothing);
+    EXPECT_EQ(ReplaceJournal::recover(dir_, dir_ / "sub"), Recovery::Nothing);
 }
 
 TEST_F(ReplaceJournalTest, RollbackAndDestructionLeaveTheOldFiles) {
@@ -164,7 +166,7 @@ TEST_F(ReplaceJournalTest, TheNextStartFinishesACompleteJournalAndUndoesAnIncomp
         if (c.damaged) {
             ASSERT_TRUE(writeFileAtomically(journal, "<plist><dict"));
         }
-        EXPECT_EQ(ReplaceJournal::recover(dir_), c.expected);
+        EXPECT_EQ(ReplaceJournal::recover(dir_, dir_ / "sub"), c.expected);
         if (c.expected == Recovery::Finished) {
             EXPECT_TRUE(allNew());
         } else {
@@ -174,7 +176,7 @@ TEST_F(ReplaceJournalTest, TheNextStartFinishesACompleteJournalAndUndoesAnIncomp
         if (!c.damaged) {
             EXPECT_TRUE(clean());
         }
-        EXPECT_EQ(ReplaceJournal::recover(dir_), Recovery::Nothing);
+        EXPECT_EQ(ReplaceJournal::recover(dir_, dir_ / "sub"), Recovery::Nothing);
     }
 }
 
@@ -189,15 +191,16 @@ TEST_F(ReplaceJournalTest, AJournalThatNamesOtherFilesMovesNothingOfThem) {
     const std::pair<fs::path, fs::path> hostile[] = {
         {outside, dir_ / "config.plist"},                          // from another folder
         {dir_ / "victim", dir_ / "config.plist"},                  // not a staged name
-        {dir_ / ".victim.tmp.abcdef", dir_ / "config.plist"},      // staged for another target
-        {"relative/.config.plist.tmp.abcdef", "relative/config.plist"},
+        {dir_ / temporaryFileName("victim", TemporaryKind::AtomicWrite, "abcdef"), dir_ / "config.plist"},  // staged for another target
+        {fs::path("relative") / temporaryFileName("config.plist", TemporaryKind::AtomicWrite, "abcdef"),
+         "relative/config.plist"},
     };
     for (const auto& [staged, target] : hostile)
         files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", staged.string()}, {"Target", target.string()}}));
     (*value)["Files"] = files;
     (*value)["State"] = "complete";
     ASSERT_TRUE(writePlistFile(ReplaceJournal::journalPath(dir_), *value));
-    EXPECT_EQ(ReplaceJournal::recover(dir_), Recovery::Finished);
+    EXPECT_EQ(ReplaceJournal::recover(dir_, dir_ / "sub"), Recovery::Finished);
     EXPECT_TRUE(allNew());
     EXPECT_EQ(read(outside), "keep");
     EXPECT_EQ(read(dir_ / "victim"), "keep");
@@ -212,8 +215,8 @@ TEST_F(ReplaceJournalTest, AReplacementAtWorkInAnotherProcessIsLeftAlone) {
     char c = 0;
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     const auto before = names(dir_);
-    EXPECT_EQ(ReplaceJournal::recover(dir_, [] { ADD_FAILURE() << "finished a live replacement"; }), Recovery::Busy);
-    EXPECT_TRUE(removeStaleTemporaries(dir_, {}).empty());
+    EXPECT_EQ(ReplaceJournal::recover(dir_, dir_ / "sub", [] { ADD_FAILURE() << "finished a live replacement"; }), Recovery::Busy);
+    EXPECT_TRUE(removeStaleTemporaries(dir_, {std::chrono::seconds(0), {{"table.db", "config.plist"}, {}}, std::nullopt}).empty());
     EXPECT_EQ(recoverAtStart(dir_, dir_ / "sub"), Recovery::Busy);
     EXPECT_EQ(names(dir_), before);
     ::kill(pid, SIGKILL);
@@ -225,75 +228,98 @@ TEST_F(ReplaceJournalTest, AReplacementAtWorkInAnotherProcessIsLeftAlone) {
     EXPECT_TRUE(clean());
 }
 
-TEST(TemporaryFiles, NamesOfTemporaries) {
-    struct Case {
-        const char* name;
-        std::optional<TemporaryKind> kind;
-        const char* target;
+// A journal that someone else wrote, naming files outside the folders a restore writes:
+// nothing outside changes, whether the journal says the replacement is complete or not.
+TEST(ReplaceJournalHostile, EntriesOutsideTheRestoreFoldersAreRefused) {
+    const fs::path base = taviro::test::freshDir("hostile");
+    const fs::path per = base / "TaviroMac", user = base / "user", outside = base / "outside";
+    for (const fs::path& f : {per, user, outside, outside / "deep"}) fs::create_directories(f);
+    fs::create_directory_symlink(outside, user / "KeyMaps");
+    const std::string stagedName = temporaryFileName("precious", TemporaryKind::AtomicWrite, "abcdef");
+    const std::map<fs::path, std::string> outsideFiles = {
+        {outside / "precious", "keep"},
+        {outside / "precious-wal", "recent commits"},
+        {outside / stagedName, "not ours"},
+        {outside / "deep" / "precious", "keep deep"},
+        {outside / "deep" / stagedName, "not ours either"},
     };
-    const Case cases[] = {
-        {".config.plist.tmp.Ab12cd", TemporaryKind::AtomicWrite, "config.plist"},
-        {".PunctuationMapping.plist.tmp.0123456789abcdef", TemporaryKind::AtomicWrite, "PunctuationMapping.plist"},
-        {".custom.db.tmp.abcdefghij-journal", TemporaryKind::AtomicWrite, "custom.db"},
-        {"custom.db.new-12-3", TemporaryKind::Rebuild, "custom.db"},
-        {".custom.db.new-12-3-wal", TemporaryKind::Rebuild, ".custom.db"},
-        {"mainCodeTable.database.new-4-0-shm", TemporaryKind::Rebuild, "mainCodeTable.database"},
-        {"config.plist", std::nullopt, ""},
-        {".config.plist.tmp.abc", std::nullopt, ""},       // too short a suffix
-        {".config.plist.tmp.ab-cdef", std::nullopt, ""},   // not letters or digits
-        {"notes.new-draft", std::nullopt, ""},
-        {".tmp.abcdef", std::nullopt, ""},
-        {"store.json.tmp.abcdef", std::nullopt, ""},       // no leading dot
+    const std::pair<fs::path, fs::path> hostile[] = {
+        {outside / stagedName, outside / "precious"},                                        // elsewhere
+        {per / ".." / "outside" / stagedName, per / ".." / "outside" / "precious"},          // through ".."
+        {user / "sub" / ".." / ".." / "outside" / stagedName, user / ".." / "outside" / "precious"},
+        {user / "KeyMaps" / stagedName, user / "KeyMaps" / "precious"},                      // a linked subfolder
+        {user / "KeyMaps" / "deep" / stagedName, user / "KeyMaps" / "deep" / "precious"},
+        {fs::path("/") / ".." / outside.relative_path() / stagedName, outside / "precious"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto t = parseTemporaryName(c.name);
-        ASSERT_EQ(t.has_value(), c.kind.has_value());
-        if (!t) continue;
-        EXPECT_EQ(t->kind, *c.kind);
-        EXPECT_EQ(t->target, c.target);
+    for (const char* state : {"staging", "complete"}) {
+        SCOPED_TRACE(state);
+        for (const auto& [path, bytes] : outsideFiles) ASSERT_TRUE(writeFileAtomically(path, bytes));
+        // One entry the restore wrote itself, beside the hostile ones.
+        ASSERT_TRUE(writeFileAtomically(per / "config.plist", "old"));
+        const fs::path staged = per / temporaryFileName("config.plist", TemporaryKind::AtomicWrite, "Own123");
+        ASSERT_TRUE(writeFileAtomically(staged, "new"));
+        PlistValue::Array files;
+        for (const auto& [s, t] : hostile)
+            files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", s.string()}, {"Target", t.string()}}));
+        files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", staged.string()}, {"Target", (per / "config.plist").string()}}));
+        ASSERT_TRUE(writePlistFile(ReplaceJournal::journalPath(per),
+                                   PlistValue(PlistValue::Dictionary{{"State", std::string(state)}, {"Files", files}})));
+        LogCapture logged;
+        EXPECT_NE(ReplaceJournal::recover(per, user), Recovery::Nothing);
+        for (const auto& [path, bytes] : outsideFiles) EXPECT_EQ(read(path), bytes) << path;
+        EXPECT_EQ(read(per / "config.plist"), std::string(state) == "complete" ? "new" : "old");
+        EXPECT_FALSE(fs::exists(staged));
+        std::size_t refused = 0;
+        for (const auto& line : logged.lines()) refused += line.find("refused a replacement journal entry") != std::string::npos;
+        EXPECT_EQ(refused, std::size(hostile));
     }
 }
 
-TEST(TemporaryFiles, OnlyOldTemporariesThatNobodyHoldsGo) {
-    const fs::path dir = taviro::test::freshDir("stale-temps");
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
-    // name -> (age is old, expected to go)
-    const std::map<std::string, std::pair<bool, bool>> files = {
-        {".config.plist.tmp.Ab12cd", {true, true}},
-        {".spScheme.plist.tmp.Zz99zz", {true, true}},
-        {".PunctuationMapping.plist.tmp.young1", {false, false}},
-        {".custom.db.new-1-2", {true, true}},
-        {".custom.db.new-1-2-journal", {true, true}},
-        {"custom.db.new-7-7-wal", {true, true}},
-        {".held.plist.tmp.abcdef", {true, false}},
-        {"config.plist", {true, false}},
-        {".config.plist.lock", {true, false}},
-        {"readme.tmp.abcdef", {true, false}},
+// A journal too large to be one, or a folder in its place, is set aside unread: once, and
+// the next starts neither read nor log it again.
+TEST(ReplaceJournalHostile, AnOversizedJournalOrAFolderInItsPlaceIsSetAsideOnce) {
+    struct Case {
+        const char* name;
+        bool folder;
     };
-    for (const auto& [name, how] : files) {
-        ASSERT_TRUE(writeFileAtomically(dir / name, "x"));
-        if (how.first) fs::last_write_time(dir / name, old);
+    for (const Case c : {Case{"a journal of more than 1 MiB", false}, Case{"a folder in its place", true}}) {
+        SCOPED_TRACE(c.name);
+        const fs::path per = taviro::test::freshDir("oversized"), user = per / "user";
+        const fs::path journal = ReplaceJournal::journalPath(per);
+        ASSERT_TRUE(writeFileAtomically(per / "config.plist", "old"));
+        const fs::path staged = per / temporaryFileName("config.plist", TemporaryKind::AtomicWrite, "Own123");
+        ASSERT_TRUE(writeFileAtomically(staged, "new"));
+        if (c.folder) {
+            fs::create_directories(journal / "someone's");
+            ASSERT_TRUE(writeFileAtomically(journal / "someone's" / "file", "theirs"));
+        } else {
+            // A complete journal whose one true entry comes after 1 MiB of others.
+            PlistValue junk = PlistValue::dictionary();
+            junk["Staged"] = std::string(200, 'p');
+            junk["Target"] = std::string(200, 'p');
+            PlistValue::Array files(6000, junk);
+            files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", staged.string()}, {"Target", (per / "config.plist").string()}}));
+            ASSERT_TRUE(writePlistFile(journal, PlistValue(PlistValue::Dictionary{{"State", std::string("complete")}, {"Files", files}})));
+            ASSERT_GT(fs::file_size(journal), kMaxDictionaryFileSize);
+        }
+        {
+            LogCapture logged;
+            recoverAtStart(per, user);
+            EXPECT_EQ(logged.lines().size(), 1u) << ::testing::PrintToString(logged.lines());
+        }
+        EXPECT_EQ(read(per / "config.plist"), "old");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(journal)));
+        std::vector<fs::path> aside;
+        for (const auto& e : fs::directory_iterator(per))
+            if (e.path().filename().string().starts_with(".replace-journal.plist.damaged-")) aside.push_back(e.path());
+        ASSERT_EQ(aside.size(), 1u);
+        if (c.folder) {
+            EXPECT_EQ(read(aside[0] / "someone's" / "file"), "theirs");
+        }
+        LogCapture again;
+        EXPECT_EQ(recoverAtStart(per, user), Recovery::Nothing);
+        EXPECT_TRUE(again.lines().empty()) << ::testing::PrintToString(again.lines());
     }
-    // Held by a writer at work in another process.
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open((dir / ".held.plist.tmp.abcdef").c_str(), O_RDONLY);
-        ::flock(fd, LOCK_EX);
-        ::pause();
-        ::_exit(0);
-    }
-    for (int i = 0; i < 500; ++i) {
-        const int fd = ::open((dir / ".held.plist.tmp.abcdef").c_str(), O_RDONLY);
-        const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        ::close(fd);
-        if (busy) break;
-        ::usleep(2000);
-    }
-    removeStaleTemporaries(dir, {std::chrono::minutes(5), {}, std::nullopt});
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    for (const auto& [name, how] : files) EXPECT_EQ(fs::exists(dir / name), !how.second) << name;
 }
 
 } // namespace

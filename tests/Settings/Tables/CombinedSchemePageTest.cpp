@@ -1,5 +1,6 @@
 #include "Settings/Tables/CombinedSchemePage.h"
 
+#include "Platform/Foundation/TemporaryFiles.h"
 #include "Settings/Pages/PbarController.h"
 #include "TablePageFixture.h"
 
@@ -383,7 +384,7 @@ TEST_F(CombinedSchemePageTest, MainTableRebuildAndFailuresKeepTheLiveTable) {
     }
     // No temporary file is left beside the live table.
     for (const auto& entry : fs::directory_iterator(where_.perUserFolder))
-        EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos) << entry.path();
+        EXPECT_FALSE(plat::parseTemporaryName(entry.path().filename().string())) << entry.path();
 }
 
 TEST_F(CombinedSchemePageTest, AssistTableRebuildAndFailureKeepTheLiveTable) {
