@@ -802,5 +802,21 @@ TEST(BackupStorePlaceTest, TheDefaultPlaceIsOutsideThePerUserFolderAndTheEarlier
     fs::remove_all(per / "CloudStore");
 }
 
+// A store at the earlier place that is the user's link to a folder elsewhere moves as
+// the link, so its backups stay listed.
+TEST(BackupStorePlaceTest, AnEarlierStoreThatIsALinkMovesAsTheLink) {
+    const fs::path per = plat::Paths::perUserFolder(), place = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
+    fs::remove_all(place);
+    const fs::path elsewhere = taviro::test::freshDir("elsewhere");
+    writeFile(elsewhere / "Backups" / "r.record", "kept");
+    fs::create_directories(per);
+    fs::create_directory_symlink(elsewhere, per / "CloudStore");
+    EXPECT_EQ(CloudStoreSettings::from({}).folder, place);
+    EXPECT_TRUE(fs::is_symlink(place));
+    EXPECT_EQ(readFile(place / "Backups" / "r.record"), "kept");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(per / "CloudStore")));
+    fs::remove(place);
+}
+
 } // namespace
 } // namespace kelvane::test
