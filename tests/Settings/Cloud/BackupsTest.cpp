@@ -783,6 +783,50 @@ TEST_F(BackupsTest, BackupsSurviveAnUninstall) {
     }
 }
 
+// A store the user chose inside one of the folders that uninstalling removes is moved out
+// first; one elsewhere stays; either way the uninstall says where the backups are.
+TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    ASSERT_EQ(command->size(), 8u);
+    const std::string script = (*command)[2], user = (*command)[4];
+    const fs::path kept = base_ / "TaviroMacCloudStore";
+    struct Case {
+        const char* name;
+        fs::path store;
+        fs::path afterwards;
+    };
+    const Case cases[] = {{"in the user folder", where_.userFolder / "备份", kept},
+                          {"in the per-user folder", where_.perUserFolder / "我的备份", kept},
+                          {"elsewhere", base_ / "别处", base_ / "别处"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(kept);
+        fs::create_directories(where_.perUserFolder);
+        fs::create_directories(where_.userFolder);
+        write(setupB());
+        store_ = c.store;
+        backUp(page(), "chosen");
+        const fs::path prefix = base_ / "prefix";
+        fs::create_directories(prefix / "bin");
+        const std::string line = "/bin/sh '" + script + "' '" + prefix.string() + "' " + user + " '" +
+                                 where_.perUserFolder.string() + "' '" + where_.userFolder.string() + "' '" +
+                                 c.store.string() + "' 2>&1";
+        FILE* out = ::popen(line.c_str(), "r");
+        ASSERT_TRUE(out);
+        std::string said;
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, out)) said += buf;
+        EXPECT_EQ(::pclose(out), 0) << said;
+        EXPECT_FALSE(fs::exists(where_.perUserFolder));
+        EXPECT_FALSE(fs::exists(where_.userFolder));
+        EXPECT_NE(said.find(c.afterwards.string()), std::string::npos) << said;
+        store_ = c.afterwards;
+        EXPECT_EQ(page()->numberOfRows(), 1);
+    }
+    fs::remove_all(base_ / "别处");
+}
+
 TEST(BackupStorePlaceTest, TheDefaultPlaceIsOutsideThePerUserFolderAndTheEarlierStoreMovesThere) {
     const fs::path per = plat::Paths::perUserFolder(), place = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
     fs::remove_all(place);
