@@ -281,6 +281,11 @@ TEST_F(BackupsTest, AFailedImportKeepsTheWholeSetupShowsWhyAndStillReleasesOnce)
 // A name that leads out of its folder refuses the whole backup: the settings stay with
 // the tables they name.
 TEST_F(BackupsTest, RestoreRefusesNamesThatLeaveTheirFoldersAndReleasesOnceWithoutConfig) {
+    cloud::Record bare("Backups", cloud::RecordID::random());
+    restoreRecord(bare);
+    EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needsReloadDBLink",
+                                                  "configNeedsReload", "okToUse=true"}));
+
     write(setupA(), "A");
     const std::string settingsBefore = readFile(where_.perUserFolder / "config.plist");
     const fs::path payload = base_ / "payload.txt";
@@ -311,12 +316,6 @@ TEST_F(BackupsTest, RestoreRefusesNamesThatLeaveTheirFoldersAndReleasesOnceWitho
         EXPECT_TRUE(leftovers().empty());
     }
 
-    fs::remove(where_.perUserFolder / "config.plist");
-    channel_->clear();
-    cloud::Record bare("Backups", cloud::RecordID::random());
-    restoreRecord(bare);
-    EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needsReloadDBLink",
-                                                  "configNeedsReload", "okToUse=true"}));
 }
 
 TEST_F(BackupsTest, ListIsNewestFirstAndDeletionAsksFirst) {
