@@ -102,6 +102,7 @@ std::string describe(const Error& error) {
     case ErrorCode::AssetFileNotFound: text = "找不到要上传的文件"; break;
     case ErrorCode::InvalidArguments: text = "名称不能保存"; break;
     case ErrorCode::TimedOut: text = "操作超时"; break;
+    case ErrorCode::LimitExceeded: text = "文件过大，不能保存"; break;
     case ErrorCode::InternalError: text = "存储出错"; break;
     }
     if (!error.message.empty()) text += "：" + error.message;

@@ -104,6 +104,7 @@ enum class ErrorCode {
     AssetFileNotFound,   // a file to upload is missing
     InvalidArguments,    // a name the store cannot keep
     TimedOut,            // the operation did not end within its time-out
+    LimitExceeded,       // a file or record larger than the store keeps
 };
 
 struct Error {

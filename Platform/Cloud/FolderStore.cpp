@@ -369,6 +369,8 @@ private:
         if (typeDir.kindOf(file) == StoreFolder::Kind::Missing) return std::optional<Stored>();
         std::string why;
         auto s = readStored(typeDir, file, &why);
+        // Removed meanwhile (a delete won the race): there is none.
+        if (!s && typeDir.kindOf(file) == StoreFolder::Kind::Missing) return std::optional<Stored>();
         if (!s) {
             skipped(why);
             return makeError(ErrorCode::InternalError, "unreadable record " + why);
@@ -390,7 +392,9 @@ private:
         WriteLock held{std::unique_lock(writers), std::nullopt};
         std::string why;
         int err = 0;
-        held.folder = plat::FileLock::acquireAt(f.db.fd(), ".lock", kLockWait, &why, &err);
+        // Every account that shares the folder locks the same file: it is made with the folder's
+        // permissions (0666 less the umask), not as a private file.
+        held.folder = plat::FileLock::acquireAt(f.db.fd(), ".lock", 0666, kLockWait, &why, &err);
         if (held.folder) return held;
         if (err == EWOULDBLOCK) return makeError(ErrorCode::TimedOut, why);
         if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL) {
@@ -449,6 +453,12 @@ private:
                 undo();
                 return makeError(ErrorCode::AssetFileNotFound, asset->fileURL().string());
             }
+            if (const auto size = fs::file_size(asset->fileURL(), ec); !ec && size > kMaxAssetBytes) {
+                undo();
+                return makeError(ErrorCode::LimitExceeded, asset->fileURL().string() + " holds " +
+                                                               std::to_string(size) + " bytes, at most " +
+                                                               std::to_string(kMaxAssetBytes));
+            }
             if (!assetDir) {
                 assetDir = f.assets.child(name, true, &why);
                 if (!assetDir) {
@@ -469,7 +479,7 @@ private:
                                   },
                                   &why)) {
                 undo();
-                return makeError(ErrorCode::InvalidArguments, "cannot copy " + why);
+                return makeError(ErrorCode::InternalError, "cannot copy " + why);
             }
             written.push_back(assetName);
             newAssets[key] = assetName;
@@ -525,8 +535,8 @@ private:
             const std::string xml = plistToXml(encodeStored(next));
             if (xml.empty() || xml.size() > kMaxRecordFileBytes) {
                 undo();
-                return makeError(ErrorCode::InvalidArguments,
-                                 xml.empty() ? name + " cannot be written" : name + " is too large for a record file");
+                return xml.empty() ? makeError(ErrorCode::InvalidArguments, name + " cannot be written")
+                                   : makeError(ErrorCode::LimitExceeded, name + " is too large for a record file");
             }
             if (gate.ended() || !typeDir->write(file, xml, &why)) {
                 undo();

@@ -36,9 +36,12 @@ int openRegular(int dirFd, const fs::path& shown, const std::string& name, std::
     if (::fstat(fd, &st) != 0) refused = "cannot be examined";
     else if (!S_ISREG(st.st_mode)) refused = "is not a regular file";
     else if (static_cast<std::uintmax_t>(st.st_size) > cap) refused = "is too large";
+    // A hard link made by someone else could name a file this user may read elsewhere.
+    else if (!followLink && st.st_nlink > 1) refused = "has other hard links";
     if (refused) {
+        const bool tooLarge = S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) > cap;
         say(why, shown.string() + " " + refused +
-                     (st.st_size > 0 ? " (" + std::to_string(st.st_size) + " bytes, at most " +
+                     (tooLarge ? " (" + std::to_string(st.st_size) + " bytes, at most " +
                                            std::to_string(cap) + ")"
                                      : std::string()));
         ::close(fd);

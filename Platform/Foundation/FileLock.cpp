@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,10 +21,17 @@ std::optional<FileLock> FileLock::acquire(const std::filesystem::path& lockFile,
     return lockOpened(fd, lockFile.string(), timeout, error, nullptr);
 }
 
-std::optional<FileLock> FileLock::acquireAt(int folderFd, const std::string& name,
+std::optional<FileLock> FileLock::acquireAt(int folderFd, const std::string& name, unsigned mode,
                                             std::chrono::milliseconds timeout, std::string* error,
                                             int* errorNumber) {
-    int fd = ::openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = ::openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode));
+    if (fd < 0 && errno == EACCES) fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // A lock file of ours that an earlier version made private to us, in a folder our
+    // group may write: the group gets it back, so that its other members can lock it.
+    struct stat file {}, folder {};
+    if (fd >= 0 && (mode & S_IRWXG) && ::fstat(fd, &file) == 0 && ::fstat(folderFd, &folder) == 0 &&
+        file.st_uid == ::geteuid() && (folder.st_mode & S_IWGRP) && (file.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        ::fchmod(fd, (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
     if (fd < 0) {
         if (errorNumber) *errorNumber = errno;
         if (error) *error = "cannot open " + name + ": " + std::strerror(errno);

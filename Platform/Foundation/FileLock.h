@@ -19,10 +19,14 @@ public:
                                            std::string* error = nullptr);
 
     // The same for the lock file `name` in the open folder `folderFd`, so that no link
-    // on the way is followed. `errorNumber` (when given) is EWOULDBLOCK when another
-    // process held the lock until `timeout`, else the errno of the failed open or lock
-    // (ENOLCK, EOPNOTSUPP, ... on a file system that takes no locks).
-    static std::optional<FileLock> acquireAt(int folderFd, const std::string& name,
+    // on the way is followed. A missing lock file is made with `mode` less the umask; one
+    // that this user may not write (another account of a shared folder made it) is locked
+    // through a read-only descriptor, which flock takes all the same; one of ours that is
+    // closed to the group of a group-writable folder is opened to that group. `errorNumber` (when
+    // given) is EWOULDBLOCK when another process held the lock until `timeout`, else the
+    // errno of the failed open or lock (ENOLCK, EOPNOTSUPP, ... on a file system that
+    // takes no locks).
+    static std::optional<FileLock> acquireAt(int folderFd, const std::string& name, unsigned mode,
                                              std::chrono::milliseconds timeout,
                                              std::string* error = nullptr, int* errorNumber = nullptr);
 

@@ -7,7 +7,9 @@
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Foundation/ReplaceJournal.h"
 #include "Settings/Cloud/BackupsController.h"
+#include "Settings/Cloud/CloudStore.h"
 #include "Settings/CodeTable/CodeTableImporter.h"
+#include "Settings/DatabaseCopy.h"
 #include "Settings/DatabaseFile.h"
 #include "Settings/InputMethodCommands.h"
 #include "Settings/MainThread.h"
@@ -33,6 +35,15 @@ std::optional<std::string> stringSetting(const plat::PlistValue::Dictionary& set
     const auto it = settings.find(key);
     if (it == settings.end() || !it->second.isString()) return std::nullopt;
     return it->second.asString();
+}
+
+// What describes this machine rather than the setup: where its store is and who uses it.
+void keepMachineSettings(plat::PlistValue::Dictionary& restored, const plat::PlistValue::Dictionary& current) {
+    for (const char* key : {kCloudStoreFolderKey, kCloudAccountNameKey}) {
+        const auto it = current.find(key);
+        if (it == current.end()) restored.erase(key);
+        else restored[key] = it->second;
+    }
 }
 
 // A table database built into its staged file from a text (staged or already in place).
@@ -105,19 +116,33 @@ BackupRestore::Outcome BackupRestore::restoreBackup(const cloud::Record& record,
         };
 
         const fs::path configPath = where.perUserFolder / "config.plist";
+        const auto current = plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary);
         plat::PlistValue::Dictionary settings;
         // A settings file that is not a dictionary would lose every setting: keep the old one.
         // The settings go in place last: they name the tables, which must be there first.
         if (const auto bytes = assetBytes(record, backupfield::kConfig)) {
             const auto parsed = plat::parsePlist(*bytes);
-            if (parsed && parsed->isDictionary() && stage(configPath, *bytes, plat::ReplaceJournal::Order::CommitPoint))
+            if (parsed && parsed->isDictionary()) {
                 settings = *parsed->asDictionary();
-            else
+                keepMachineSettings(settings, current ? *current->asDictionary() : plat::PlistValue::Dictionary{});
+                if (!stage(configPath, plat::plistToXml(plat::PlistValue(settings)),
+                           plat::ReplaceJournal::Order::CommitPoint))
+                    settings.clear();
+            }
+            if (!journal->stagedFor(configPath))
                 plat::log("Kelvane: the backup's config.plist is not readable; kept the current one");
         }
-        if (!journal->stagedFor(configPath))
-            if (const auto v = plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary))
-                settings = *v->asDictionary();
+        if (!journal->stagedFor(configPath) && current) settings = *current->asDictionary();
+
+        // A name that would lead out of its folder refuses the whole backup: the settings
+        // would name a table that is not there.
+        for (const char* key : {"AssistPlanName", "BootButtonName", "CodeTableName", "InputPlanName"}) {
+            const auto name = stringSetting(settings, key);
+            if (name && !safeName(name)) {
+                journal->rollback();
+                return false;
+            }
+        }
 
         std::vector<ImportJob> imports;
         auto addImport = [&](const fs::path& templatePath, const std::optional<fs::path>& text, const fs::path& db,
@@ -138,10 +163,16 @@ BackupRestore::Outcome BackupRestore::restoreBackup(const cloud::Record& record,
             addImport(where.resourceFolder / "codetable.database",
                       tableText(backupfield::kCodeTable, where.userFolder / (*main + ".txt")),
                       where.perUserFolder / "mainCodeTable.database", false);
-        if (const auto staged = stageAsset(backupfield::kCustomCodeTable, where.perUserFolder / "custom.db");
-            staged && !DatabaseFile::check(*staged)) {
-            plat::log("Kelvane: the backup's custom.db is not a database; kept the current one");
-            journal->discard(*staged);
+        // The phrases go in rollback-journal mode, checked, so nothing is left beside them.
+        if (const auto staged = stageAsset(backupfield::kCustomCodeTable, where.perUserFolder / "custom.db")) {
+            const auto error = DatabaseFile::hasSQLiteHeader(*staged)
+                                   ? settleDatabase(*staged)
+                                   : DatabaseCopyError{DatabaseCopyError::Step::Check, "no SQLite header"};
+            if (error) {
+                plat::log("Kelvane: the backup's custom.db is not a database (" + error->detail +
+                          "); kept the current one");
+                journal->discard(*staged);
+            }
         }
         stageAsset(backupfield::kSilenceDict, where.perUserFolder / "silence.plist");
         stageAsset(backupfield::kPunctuationMapping, where.perUserFolder / punctuationMappingFileName());

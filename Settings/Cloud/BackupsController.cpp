@@ -3,11 +3,14 @@
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/WorkerPool.h"
 #include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 #include "Platform/Text/DateFormatter.h"
 #include "Settings/Cloud/BackupRestore.h"
 #include "Settings/Cloud/CloudStore.h"
+#include "Settings/DatabaseCopy.h"
+#include "Settings/DatabaseFile.h"
 #include "Settings/MainThread.h"
 
 #include <algorithm>
@@ -109,7 +112,7 @@ PromptModel BackupsController::backupPrompt() {
             {"确定", "取消"}};
 }
 
-std::variant<cloud::Record, std::string> BackupsController::makeBackupRecord(const std::string& comment) const {
+std::variant<BackupRecord, std::string> BackupsController::makeBackupRecord(const std::string& comment) const {
     const fs::path configPath = where_.perUserFolder / "config.plist";
     const auto config = plat::readPlistFile(configPath, plat::PlistValue::Type::Dictionary);
     if (!config) return std::string("无法读取 config.plist，未能备份。");
@@ -120,7 +123,8 @@ std::variant<cloud::Record, std::string> BackupsController::makeBackupRecord(con
         if (!plat::Paths::isSafeRelativeName(it->second.asString())) return std::nullopt;
         return it->second.asString();
     };
-    cloud::Record r("Backups", cloud::RecordID::random());
+    BackupRecord made{cloud::Record("Backups", cloud::RecordID::random()), {}};
+    cloud::Record& r = made.record;
     auto attach = [&r](const char* key, const fs::path& path) {
         if (plat::FileManager::isRegularFile(path)) r.setValue(key, cloud::Asset(path));
     };
@@ -132,7 +136,17 @@ std::variant<cloud::Record, std::string> BackupsController::makeBackupRecord(con
         attach(backupfield::kBootButton, where_.userFolder / "BootButtons" / *boot);
     if (const auto main = setting("CodeTableName"); main && *main != kNoMainCodeTable)
         attach(backupfield::kCodeTable, where_.userFolder / (*main + ".txt"));
-    attach(backupfield::kCustomCodeTable, where_.perUserFolder / "custom.db");
+    const fs::path custom = where_.perUserFolder / "custom.db";
+    if (plat::FileManager::isRegularFile(custom)) {
+        std::string why;
+        auto copy = databaseSnapshot(custom, custom, &why);
+        if (!copy) {
+            plat::log("Kelvane: cannot copy " + custom.string() + " for a backup: " + why);
+            return std::string("无法复制自定义编码数据库，未能备份。");
+        }
+        r.setValue(backupfield::kCustomCodeTable, cloud::Asset(copy->path()));
+        made.copies.push_back(std::move(copy));
+    }
     r.setValue(backupfield::kDeviceType, std::string(kDeviceType));
     const auto disable = settings.find("DisableDatabase");
     const bool disabled = disable != settings.end() && disable->second.asBool(false);
@@ -140,7 +154,7 @@ std::variant<cloud::Record, std::string> BackupsController::makeBackupRecord(con
         attach(backupfield::kSPPlan, where_.userFolder / "KeyMaps" / (*plan + ".plist"));
     attach(backupfield::kSilenceDict, where_.perUserFolder / "silence.plist");
     attach(backupfield::kPunctuationMapping, where_.perUserFolder / punctuationMappingFileName());
-    return r;
+    return made;
 }
 
 void BackupsController::backup(const std::string& comment) {
@@ -151,11 +165,13 @@ void BackupsController::backup(const std::string& comment) {
         pbar->fail(*why);
         return;
     }
-    cloud::Record record = std::get<cloud::Record>(std::move(made));
+    BackupRecord record = std::get<BackupRecord>(std::move(made));
     pbar->setStringValue("正在上传...");
     std::weak_ptr<BackupsController> weak = weak_from_this();
     auto sheet = pbar;
-    saveShowingProgress(privateDatabase_, std::move(record), sheet, "备份失败：", [weak, sheet](cloud::Record) {
+    auto copies = std::make_shared<std::vector<std::shared_ptr<TemporaryDatabase>>>(std::move(record.copies));
+    saveShowingProgress(privateDatabase_, std::move(record.record), sheet, "备份失败：", [weak, sheet, copies](cloud::Record) {
+        copies->clear();
         sheet->dismiss();
         auto self = weak.lock();
         if (!self) return;

@@ -16,6 +16,14 @@
 namespace kelvane {
 
 class ConfigManager;
+class TemporaryDatabase;
+
+// A "Backups" record ready to save, with the copies of databases that its assets name:
+// they live until the record has been saved.
+struct BackupRecord {
+    plat::cloud::Record record;
+    std::vector<std::shared_ptr<TemporaryDatabase>> copies;
+};
 
 // A one-character numeral for code lengths 3 to 10; "四" for every other value.
 std::string chineseNumeral(int n);
@@ -51,8 +59,9 @@ public:
     // Backup: the view asks with backupPrompt() and passes the typed comment.
     static PromptModel backupPrompt();
     void backup(const std::string& comment);
-    // The record, or the message that says why there is none.
-    std::variant<plat::cloud::Record, std::string> makeBackupRecord(const std::string& comment) const;
+    // The record, or the message that says why there is none. A database goes in as a
+    // checked copy made through SQLite, with what its -wal holds.
+    std::variant<BackupRecord, std::string> makeBackupRecord(const std::string& comment) const;
 
     // Restore and delete act on `selectedRow`; nothing when no row is selected.
     std::optional<AlertModel> restoreQuestion() const;

@@ -28,7 +28,8 @@ std::filesystem::path CloudStoreSettings::defaultFolder() {
     const fs::path folder = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
     const fs::path earlier = plat::Paths::perUserFolder() / "CloudStore";
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(folder, ec)) && fs::is_directory(fs::symlink_status(earlier, ec))) {
+    // A link there (the user's own, to a folder elsewhere) moves as the link.
+    if (!fs::exists(fs::symlink_status(folder, ec)) && fs::is_directory(fs::status(earlier, ec))) {
         fs::rename(earlier, folder, ec);
         if (ec) {
             // Still found where it is.

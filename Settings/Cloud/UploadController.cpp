@@ -1,8 +1,12 @@
 #include "Settings/Cloud/UploadController.h"
 
 #include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/Paths.h"
 #include "Platform/Text/TextFileReader.h"
 #include "Settings/Cloud/CloudStore.h"
+#include "Settings/DatabaseCopy.h"
+#include "Settings/DatabaseFile.h"
 #include "Settings/MainThread.h"
 
 namespace kelvane {
@@ -119,7 +123,8 @@ void UploadController::uploadNewRecord() {
         showUploadFailure("上传失败：找不到文件 " + file.string());
         return;
     }
-    r.setValue(qvfield::kData, cloud::Asset(file));
+    std::shared_ptr<TemporaryDatabase> copy;
+    if (!attachFile(r, file, copy)) return;
     r.setValue(qvfield::kDescription, des);
     r.setValue(qvfield::kDownloadTimes, std::int64_t{0});
     r.setValue(qvfield::kName, name);
@@ -130,7 +135,7 @@ void UploadController::uploadNewRecord() {
         showUploadFailure();
         return;
     }
-    send(std::move(r), false);
+    send(std::move(r), false, std::move(copy));
 }
 
 void UploadController::saveEditedRecord() {
@@ -139,6 +144,7 @@ void UploadController::saveEditedRecord() {
     r.setValue(qvfield::kDescription, des);
     r.setValue(qvfield::kName, name);
     r.setValue(qvfield::kUploadUserName, nickname);
+    std::shared_ptr<TemporaryDatabase> copy;
     if (pathIndicator != kKeepFile) {
         const std::filesystem::path file = chosenFile;
         if (kindOf(codeTableType).recountsRowsOnEdit) r.setValue(qvfield::kRowCount, countTextFileLines(file));
@@ -146,16 +152,33 @@ void UploadController::saveEditedRecord() {
             showUploadFailure("上传失败：找不到文件 " + file.string());
             return;
         }
-        r.setValue(qvfield::kData, cloud::Asset(file));
+        if (!attachFile(r, file, copy)) return;
     }
-    send(std::move(r), true);
+    send(std::move(r), true, std::move(copy));
 }
 
-void UploadController::send(cloud::Record r, bool edit) {
+bool UploadController::attachFile(cloud::Record& r, const std::filesystem::path& file,
+                                  std::shared_ptr<TemporaryDatabase>& copy) {
+    if (DatabaseFile::hasSQLiteHeader(file)) {
+        std::string why;
+        copy = databaseSnapshot(file, plat::Paths::perUserFolder() / file.filename(), &why);
+        if (!copy) {
+            plat::log("Kelvane: cannot copy " + file.string() + " to share it: " + why);
+            showUploadFailure("上传失败：无法读取数据库 " + file.string());
+            return false;
+        }
+        r.setValue(qvfield::kData, cloud::Asset(copy->path()));
+        return true;
+    }
+    r.setValue(qvfield::kData, cloud::Asset(file));
+    return true;
+}
+
+void UploadController::send(cloud::Record r, bool edit, std::shared_ptr<TemporaryDatabase> copy) {
     pbar = presentSheet();
     pbar->setStringValue("正在上传...");
     std::weak_ptr<UploadController> weak = weak_from_this();
-    saveShowingProgress(publicDatabase_, std::move(r), pbar, "上传失败：", [weak, edit](cloud::Record saved) {
+    saveShowingProgress(publicDatabase_, std::move(r), pbar, "上传失败：", [weak, edit, copy](cloud::Record saved) {
         auto self = weak.lock();
         if (!self) return;
         if (edit) {

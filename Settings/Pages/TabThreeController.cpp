@@ -1,6 +1,8 @@
 #include "Settings/Pages/TabThreeController.h"
 
 #include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/Plist.h"
+#include "Settings/Cloud/CloudStore.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/InputMethodCommands.h"
 #include "Settings/Pages/UserDictionaryTransfer.h"
@@ -157,13 +159,19 @@ std::optional<std::vector<std::string>> TabThreeController::uninstallCommand() {
     const fs::path prefix = fs::weakly_canonical(plat::Paths::resourceFolder(plat::Bundle::Kelvane) / ".." / "..");
     std::string user;
     if (const passwd* pw = ::getpwuid(::getuid())) user = pw->pw_name;
+    // The store of the backups, which the script keeps wherever it is.
+    const auto settings = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist",
+                                              plat::PlistValue::Type::Dictionary);
+    const fs::path store =
+        CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{}).folder;
     return std::vector<std::string>{"pkexec",
                                     "/bin/sh",
                                     fs::weakly_canonical(*script).string(),
                                     prefix.string(),
                                     user,
                                     plat::Paths::perUserFolder().string(),
-                                    plat::Paths::userFolder().string()};
+                                    plat::Paths::userFolder().string(),
+                                    store.string()};
 }
 
 void TabThreeController::uninstall(bool confirmed, const Runner& run) {

@@ -101,7 +101,8 @@ public:
     using Runner = std::function<void(const std::string& program, const std::vector<std::string>& arguments,
                                       std::function<void(int status)> done)>;
     void uninstall(bool confirmed, const Runner& run);
-    // The command line of the uninstall: pkexec /bin/sh <script> <prefix> <user> <per-user folder> <user folder>.
+    // The command line of the uninstall: pkexec /bin/sh <script> <prefix> <user> <per-user folder> <user folder>
+    // <store folder>.
     // None when the script is not among the resources.
     static std::optional<std::vector<std::string>> uninstallCommand();
 

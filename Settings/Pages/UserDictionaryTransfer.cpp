@@ -3,6 +3,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Utf8.h"
 #include "Settings/CommandBracket.h"
+#include "Settings/DatabaseCopy.h"
 #include "Settings/DatabaseFile.h"
 
 #include <fcntl.h>
@@ -32,33 +33,15 @@ bool fsyncFile(const fs::path& path) {
 // Copies the database at `source` into a new file at `destination` (SQLite's backup);
 // waits at most a few seconds for a lock the input method still holds.
 std::string backupDatabase(const fs::path& source, const fs::path& destination) {
-    sqlite3* from = nullptr;
-    sqlite3* to = nullptr;
-    std::string error;
-    if (sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        error = "无法打开用户词库：" + std::string(from ? sqlite3_errmsg(from) : "");
-    } else if (sqlite3_open_v2(destination.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-               SQLITE_OK) {
-        error = "无法写入目标文件：" + std::string(to ? sqlite3_errmsg(to) : "");
-    } else {
-        sqlite3_busy_timeout(from, 5000);
-        sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
-        if (!backup) {
-            error = "无法导出用户词库：" + std::string(sqlite3_errmsg(to));
-        } else {
-            int rc = SQLITE_OK;
-            for (int attempt = 0; attempt < 50; ++attempt) {
-                rc = sqlite3_backup_step(backup, -1);
-                if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) break;
-                sqlite3_sleep(100);
-            }
-            sqlite3_backup_finish(backup);
-            if (rc != SQLITE_DONE) error = "无法导出用户词库：" + std::string(sqlite3_errstr(rc));
-        }
+    const auto error = copyDatabase(source, destination);
+    if (!error) return {};
+    switch (error->step) {
+    case DatabaseCopyError::Step::OpenSource: return "无法打开用户词库：" + error->detail;
+    case DatabaseCopyError::Step::OpenDestination: return "无法写入目标文件：" + error->detail;
+    case DatabaseCopyError::Step::Copy:
+    case DatabaseCopyError::Step::Check: break;
     }
-    sqlite3_close(from);
-    if (to && sqlite3_close(to) != SQLITE_OK && error.empty()) error = "无法写入目标文件";
-    return error;
+    return "无法导出用户词库：" + error->detail;
 }
 
 // Why the input method could not use the database at `path` as its user dictionary, or
@@ -147,7 +130,6 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::exportTo(const fs::path& 
     CommandBracket bracket(CommandBracket::Kind::UserDictionary);
     const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
     std::string error = backupDatabase(source, temporary);
-    if (error.empty() && !fsyncFile(temporary)) error = "无法写入目标文件";
     if (error.empty()) {
         fs::rename(temporary, target, ec);
         if (ec) error = "无法写入目标文件：" + ec.message();

@@ -1,24 +1,27 @@
 #!/bin/sh
 # Removes the input method and its preferences application, with the user's settings,
-# databases and word libraries. The user's backups stay: the store's default place,
-# "TaviroMacCloudStore" beside the per-user folder, is not touched, and a store still at
-# the earlier place inside the per-user folder is moved there first. Run as root
-# (through pkexec) by Kelvane:
-#   uninstall.sh <install prefix> <user> <per-user folder> <user folder>
-# The exit status says whether everything named could be removed.
+# databases and word libraries. The user's backups stay, and the script says where: a
+# store outside the two folders it removes is not touched; a store inside one of them (the
+# earlier default place "CloudStore" in the per-user folder, or a "CloudStoreFolder" the
+# user chose there) is first moved to "TaviroMacCloudStore" beside the per-user folder,
+# with a date added when that name is taken. Run as root (through pkexec) by Kelvane:
+#   uninstall.sh <install prefix> <user> <per-user folder> <user folder> [<store folder>]
+# The exit status says whether everything named could be removed; nothing of the user's
+# is removed when the backups could not be kept.
 set -u
 
-if [ "$#" -ne 4 ]; then
-    echo "usage: $0 PREFIX USER PER_USER_FOLDER USER_FOLDER" >&2
+if [ "$#" -ne 4 ] && [ "$#" -ne 5 ]; then
+    echo "usage: $0 PREFIX USER PER_USER_FOLDER USER_FOLDER [STORE_FOLDER]" >&2
     exit 2
 fi
 prefix=$1
 user=$2
 per_user=$3
 user_folder=$4
+store=${5:-$per_user/CloudStore}
 
 # Refuse anything that is not an absolute path below a real folder.
-for p in "$prefix" "$per_user" "$user_folder"; do
+for p in "$prefix" "$per_user" "$user_folder" "$store"; do
     case "$p" in
         /*) ;;
         *) echo "not an absolute path: $p" >&2; exit 2 ;;
@@ -48,19 +51,38 @@ remove "$prefix/share/TaviroMac2"
 remove "$prefix/share/Kelvane"
 remove "$prefix/share/applications/kelvane.desktop"
 remove "$prefix/share/ibus/component/taviromac2.xml"
-# Backups outlive the program.
-earlier_store="$per_user/CloudStore"
-if [ -d "$earlier_store" ] && [ ! -L "$earlier_store" ]; then
-    store="$(dirname -- "$per_user")/TaviroMacCloudStore"
-    if [ -e "$store" ] || [ -L "$store" ]; then
-        store="$store-$(date +%Y%m%d%H%M%S)"
+# Backups outlive the program: a store inside a folder removed below moves out first.
+keep_store() {
+    if [ ! -d "$1" ]; then
+        return 0
     fi
-    if mv -- "$earlier_store" "$store"; then
-        echo "backups kept in $store"
-    else
-        echo "cannot keep the backups in $earlier_store" >&2
+    if [ "$(stat -c %U "$1")" != "$user" ]; then
+        echo "$1 does not belong to $user; nothing of $user was removed" >&2
         exit 1
     fi
+    kept="$(dirname -- "$per_user")/TaviroMacCloudStore"
+    if [ -e "$kept" ] || [ -L "$kept" ]; then
+        kept="$kept-$(date +%Y%m%d%H%M%S)"
+    fi
+    if mv -- "$1" "$kept"; then
+        echo "backups kept in $kept"
+    else
+        echo "cannot keep the backups in $1; nothing of $user was removed" >&2
+        exit 1
+    fi
+}
+case "$store" in
+    "$per_user"/*|"$user_folder"/*)
+        if [ -d "$store" ]; then
+            keep_store "$store"
+        else
+            echo "no backups in $store"
+        fi
+        ;;
+    *) echo "backups stay in $store" ;;
+esac
+if [ "$store" != "$per_user/CloudStore" ]; then
+    keep_store "$per_user/CloudStore"
 fi
 remove "$per_user"
 remove "$user_folder"

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -159,6 +160,89 @@ TEST_F(SharedFolderTest, LinksInTheStoreAreNeverFollowed) {
     }
 }
 
+// Two Unix accounts of one group share a folder (set-group-id, group-writable, umask
+// 002): both upload, count and save, whoever made the store's lock file. A lock file that
+// the group may only read is locked read-only; one that an earlier version left private
+// to its maker is opened to the group at its maker's next save.
+TEST_F(SharedFolderTest, TwoAccountsOfTheFoldersGroupBothSave) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run children as two users";
+    constexpr uid_t kAnn = 65534, kBob = 65533;
+    constexpr gid_t kGroup = 65532;
+    struct Case {
+        const char* name;
+        mode_t lockMode; // 0: as the store made it
+    };
+    for (const Case c : {Case{"a new folder", 0}, Case{"a lock file the group may only read", 0640},
+                         Case{"a lock file an earlier version made private", 0600}}) {
+        SCOPED_TRACE(c.name);
+        char top[] = "/tmp/taviro-shared-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(top));
+        ASSERT_EQ(::chmod(top, 0755), 0);
+        const fs::path shared = fs::path(top) / "store";
+        fs::create_directory(shared);
+        ASSERT_EQ(::chown(shared.c_str(), 0, kGroup), 0);
+        ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+        const std::string id = "shared-table";
+        const std::string ann = std::to_string(kAnn), bob = std::to_string(kBob), group = std::to_string(kGroup);
+        {
+            StoreChild maker({shared.string(), "ann", id, "0", ann, group});
+            EXPECT_TRUE(maker.waitFor("created\n", std::chrono::seconds(30)));
+        }
+        const fs::path lock = shared / "iCloud.test" / "Public" / ".lock";
+        ASSERT_TRUE(fs::exists(lock));
+        struct stat st {};
+        ASSERT_EQ(::stat(lock.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kAnn);
+        EXPECT_EQ(st.st_mode & 0777, 0664u);
+        if (c.lockMode) ASSERT_EQ(::chmod(lock.c_str(), c.lockMode), 0);
+        if (c.lockMode == 0600) {
+            StoreChild next({shared.string(), "ann", "another-table", "0", ann, group});
+            EXPECT_TRUE(next.waitFor("created\n", std::chrono::seconds(30)));
+        }
+
+        constexpr int kCycles = 30;
+        StoreChild first({shared.string(), "ann", id, std::to_string(kCycles), ann, group});
+        StoreChild second({shared.string(), "bob", id, std::to_string(kCycles), bob, group});
+        ASSERT_TRUE(first.waitFor("ready\n"));
+        ASSERT_TRUE(second.waitFor("ready\n"));
+        first.closeInput();
+        second.closeInput();
+        int annSaved = 0, bobSaved = 0, refused = 0;
+        EXPECT_TRUE(first.counts(annSaved, refused));
+        EXPECT_TRUE(second.counts(bobSaved, refused));
+        EXPECT_EQ(annSaved, kCycles);
+        EXPECT_EQ(bobSaved, kCycles);
+        store_ = shared;
+        const auto got =
+            fetch(*open("carol")->publicCloudDatabase(), {RecordID{id}}, std::vector<std::string>{"DownloadTimes"});
+        ASSERT_TRUE(got.records.count(RecordID{id}));
+        EXPECT_EQ(got.records.at(RecordID{id}).integerForKey("DownloadTimes"), annSaved + bobSaved);
+        fs::remove_all(top);
+    }
+}
+
+// A hard link that another account made in the store may name a file of this user that
+// the store should never hand out: an asset or record file with other links is not read.
+TEST_F(SharedFolderTest, HardLinkedFilesInTheStoreAreNotRead) {
+    const std::string secret = "SECRET of the victim";
+    const fs::path outside = taviro::test::freshDir("outside");
+    ASSERT_TRUE(plat::writeFileAtomically(outside / "secret.txt", secret));
+    auto alice = open("alice"), bob = open("bob");
+    const auto first = save(*alice->publicCloudDatabase(), {table("t", 0, file("t.txt", "rows"))});
+    ASSERT_EQ(first.savedRecords.size(), 1u);
+    const RecordID id = first.savedRecords[0].recordID();
+    const fs::path assets = store_ / "iCloud.test" / "Public" / "Assets" / id.recordName;
+    const fs::path asset = fs::directory_iterator(assets)->path();
+    fs::remove(asset);
+    fs::create_hard_link(outside / "secret.txt", asset);
+
+    plat::LogCapture log;
+    const auto got = fetch(*bob->publicCloudDatabase(), {id});
+    EXPECT_FALSE(got.records.count(id));
+    EXPECT_FALSE(anyFileHolds(cache_, secret));
+    EXPECT_TRUE(log.contains("has other hard links"));
+}
+
 // A valid record file padded with blanks to `size` bytes.
 void padTo(const fs::path& p, std::uintmax_t size) {
     auto bytes = plat::readWholeFile(p).value_or("");
@@ -203,7 +287,8 @@ TEST_F(SharedFolderTest, OversizedFilesAreSkippedBeforeTheyAreRead) {
     const Record huge = table("huge", 0, upload);
     const auto refused = save(*db, {huge});
     ASSERT_TRUE(refused.error);
-    EXPECT_EQ(refused.error->code, ErrorCode::InvalidArguments);
+    EXPECT_EQ(refused.error->code, ErrorCode::LimitExceeded);
+    EXPECT_TRUE(describe(*refused.error).starts_with("文件过大")) << describe(*refused.error);
     EXPECT_FALSE(fs::exists(store_ / "iCloud.test" / "Public" / "Assets" / huge.recordID().recordName) &&
                  !fs::is_empty(store_ / "iCloud.test" / "Public" / "Assets" / huge.recordID().recordName));
 }

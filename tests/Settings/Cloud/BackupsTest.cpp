@@ -11,6 +11,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/ReplaceJournal.h"
 #include "Platform/Foundation/TemporaryFiles.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,29 @@ protected:
         ASSERT_TRUE(pump([&] { return !b->indicatorAnimating; }));
     }
     Rows rows(const fs::path& db) { return query(db, "SELECT Code, \"Table\" FROM CodeTable ORDER BY Code, \"Table\""); }
+    Rows phrases(const fs::path& db) { return query(db, "SELECT \"Table\" FROM CodeTable ORDER BY \"Table\""); }
+    // Restores `record` as the page does, off the main queue.
+    BackupRestore::Outcome restoreRecord(const cloud::Record& record) {
+        BackupRestore::Outcome outcome;
+        bool done = false;
+        plat::WorkerPool::shared().submit([&] {
+            outcome = BackupRestore::restoreBackup(record, where_, *config_, [] { return BackupRestore::ImportSheet{}; });
+            plat::MainQueue::shared().async([&] { done = true; });
+        });
+        EXPECT_TRUE(pump([&] { return done; }));
+        return outcome;
+    }
+    // Files of the per-user folder that SQLite or a writer left beside a database.
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(where_.perUserFolder)) {
+            const std::string n = e.path().filename().string();
+            if (n.ends_with("-wal") || n.ends_with("-shm") || n.ends_with("-journal") || plat::parseTemporaryName(n))
+                out.push_back(n);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
 
     std::unique_ptr<ConfigManager> config_;
 };
@@ -122,8 +146,8 @@ TEST_F(BackupsTest, TheRecordCarriesTheSettingsAndTheFilesTheyName) {
     auto fields = [&](Dict config) {
         EXPECT_TRUE(plat::writePlistFile(where_.perUserFolder / "config.plist", plat::PlistValue(config)));
         auto made = b->makeBackupRecord("c");
-        EXPECT_TRUE(std::holds_alternative<cloud::Record>(made));
-        auto keys = std::get<cloud::Record>(made).allKeys();
+        EXPECT_TRUE(std::holds_alternative<BackupRecord>(made));
+        auto keys = std::get<BackupRecord>(made).record.allKeys();
         return std::set<std::string>(keys.begin(), keys.end());
     };
     const std::set<std::string> all{"Comment",   "Config", "AssistCodeTable", "BootButton",  "CodeTable",
@@ -153,7 +177,7 @@ TEST_F(BackupsTest, TheRecordCarriesTheSettingsAndTheFilesTheyName) {
         EXPECT_EQ(fields(config), expected);
     }
     auto made = b->makeBackupRecord("");
-    const auto& record = std::get<cloud::Record>(made);
+    const auto& record = std::get<BackupRecord>(made).record;
     EXPECT_EQ(record.stringForKey("DeviceType"), "Linux");
     EXPECT_EQ(record.stringForKey("Comment"), "");
     EXPECT_EQ(record.recordType(), "Backups");
@@ -254,39 +278,44 @@ TEST_F(BackupsTest, AFailedImportKeepsTheWholeSetupShowsWhyAndStillReleasesOnce)
                                                   "switchCandidatesPanel=横排候选栏", "setFontSize=14"}));
 }
 
+// A name that leads out of its folder refuses the whole backup: the settings stay with
+// the tables they name.
 TEST_F(BackupsTest, RestoreRefusesNamesThatLeaveTheirFoldersAndReleasesOnceWithoutConfig) {
-    auto restore = [&](const cloud::Record& record) {
-        BackupRestore::Outcome outcome;
-        bool done = false;
-        plat::WorkerPool::shared().submit([&] {
-            outcome = BackupRestore::restoreBackup(record, where_, *config_, [] { return BackupRestore::ImportSheet{}; });
-            plat::MainQueue::shared().async([&] { done = true; });
-        });
-        EXPECT_TRUE(pump([&] { return done; }));
-        return outcome;
-    };
-    const fs::path payload = base_ / "payload.txt";
-    writeFile(payload, "x\ty\n");
-    const fs::path evilConfig = base_ / "evil.plist";
-    ASSERT_TRUE(plat::writePlistFile(evilConfig, plat::PlistValue(Dict{{"CodeTableName", "../../escaped"},
-                                                                       {"AssistPlanName", "/tmp/abs"},
-                                                                       {"BootButtonName", "../up.plist"}})));
-    cloud::Record evil("Backups", cloud::RecordID::random());
-    evil.setValue("Config", cloud::Asset(evilConfig));
-    evil.setValue("CodeTable", cloud::Asset(payload));
-    evil.setValue("AssistCodeTable", cloud::Asset(payload));
-    evil.setValue("BootButton", cloud::Asset(payload));
-    const auto outcome = restore(evil);
-    EXPECT_EQ(outcome.refusedNames.size(), 3u);
-    EXPECT_EQ(outcome.importsStarted, 0);
-    EXPECT_FALSE(fs::exists(base_.parent_path() / "escaped.txt"));
-    EXPECT_FALSE(fs::exists(where_.userFolder.parent_path() / "up.plist"));
-
-    channel_->clear();
     cloud::Record bare("Backups", cloud::RecordID::random());
-    restore(bare);
+    restoreRecord(bare);
     EXPECT_EQ(posted(), (std::vector<std::string>{"okToUse=false", "closeDatabase", "needsReloadDBLink",
                                                   "configNeedsReload", "okToUse=true"}));
+
+    write(setupA(), "A");
+    const std::string settingsBefore = readFile(where_.perUserFolder / "config.plist");
+    const fs::path payload = base_ / "payload.txt";
+    writeFile(payload, "x\ty\n");
+    const std::pair<const char*, const char*> names[] = {{"CodeTableName", "../../outside/evil"},
+                                                         {"AssistPlanName", "/tmp/abs"},
+                                                         {"BootButtonName", "../up.plist"},
+                                                         {"InputPlanName", "../../小鹤"}};
+    for (const auto& [key, name] : names) {
+        SCOPED_TRACE(key);
+        Dict settings = setupB().config;
+        settings[key] = name;
+        const fs::path evilConfig = base_ / "evil.plist";
+        ASSERT_TRUE(plat::writePlistFile(evilConfig, plat::PlistValue(settings)));
+        cloud::Record evil("Backups", cloud::RecordID::random());
+        evil.setValue("Config", cloud::Asset(evilConfig));
+        evil.setValue("CodeTable", cloud::Asset(payload));
+        evil.setValue("AssistCodeTable", cloud::Asset(payload));
+        evil.setValue("BootButton", cloud::Asset(payload));
+        const auto outcome = restoreRecord(evil);
+        EXPECT_EQ(outcome.refusedNames, std::vector<std::string>{name});
+        EXPECT_FALSE(outcome.committed);
+        EXPECT_EQ(outcome.importsStarted, 0);
+        EXPECT_EQ(readFile(where_.perUserFolder / "config.plist"), settingsBefore);
+        EXPECT_EQ(readFile(where_.perUserFolder / "silence.plist"), setupA().silence);
+        EXPECT_FALSE(fs::exists(base_.parent_path() / "outside" / "evil.txt"));
+        EXPECT_FALSE(fs::exists(where_.userFolder.parent_path() / "up.plist"));
+        EXPECT_TRUE(leftovers().empty());
+    }
+
 }
 
 TEST_F(BackupsTest, ListIsNewestFirstAndDeletionAsksFirst) {
@@ -319,6 +348,104 @@ TEST_F(BackupsTest, ListIsNewestFirstAndDeletionAsksFirst) {
     when.tm_isdst = -1;
     p->records[0].creationDate = std::chrono::system_clock::from_time_t(std::mktime(&when));
     EXPECT_EQ(p->cellText(0, "日期"), "2019年03月07日 09:05");
+}
+
+// The input method keeps custom.db open in WAL mode, so a phrase just added may still be
+// only in custom.db-wal: the backup must hold it all the same.
+TEST_F(BackupsTest, ABackupHoldsThePhrasesAddedWhileTheInputMethodHoldsTheDatabase) {
+    write(setupB());
+    const fs::path custom = where_.perUserFolder / "custom.db";
+    taviro::test::ChildProcess inputMethod(DATABASE_HOLDER, {custom.string()});
+    ASSERT_TRUE(inputMethod.waitFor("ready\n"));
+    exec(custom, "INSERT INTO CodeTable VALUES ('xj', '新加词', 1)");
+    std::error_code ec;
+    ASSERT_GT(fs::file_size(fs::path(custom.string() + "-wal"), ec), 0u) << "the phrase is only in the -wal";
+
+    auto p = page();
+    backUp(p, "含新词");
+    EXPECT_EQ(leftovers(), (std::vector<std::string>{"custom.db-shm", "custom.db-wal"}))
+        << "only the live database's own companions; the copy is gone";
+    inputMethod.closeInput();
+    inputMethod.wait(std::chrono::seconds(10));
+
+    write(setupA(), "A");
+    ASSERT_EQ(phrases(custom), (Rows{{"旧词"}}));
+    p->selectedRow = 0;
+    p->restoreConfirmed();
+    ASSERT_TRUE(pump([&] { return p->restoresFinished == 1; }));
+    EXPECT_TRUE(p->pbar->dismissed()) << p->pbar->text();
+    EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+    // In rollback-journal mode: reading it leaves nothing beside it either.
+    const std::string header = readFile(custom).substr(18, 2);
+    EXPECT_EQ(header, std::string("\1\1"));
+    EXPECT_EQ(phrases(custom), (Rows{{"备份词"}, {"新加词"}}));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+// Backups made before held custom.db as a file, in WAL mode: restoring one leaves
+// nothing beside the folder, and a file that is no database keeps the current phrases.
+TEST_F(BackupsTest, ARestoredPhraseDatabaseLeavesNothingBesideIt) {
+    write(setupA(), "A");
+    const fs::path asFile = base_ / "wal-custom.db";
+    exec(asFile, "PRAGMA journal_mode=WAL; CREATE TABLE CodeTable (Code TEXT, \"Table\" TEXT, Weight REAL);"
+                 "INSERT INTO CodeTable VALUES ('bf', '备份词', 1);");
+    ASSERT_EQ(readFile(asFile).substr(18, 2), std::string("\2\2"));
+    const fs::path garbage = base_ / "garbage.db";
+    writeFile(garbage, std::string("SQLite format 3\0", 16) + std::string(4096, 'x'));
+    const fs::path config = base_ / "config.plist";
+    ASSERT_TRUE(plat::writePlistFile(config, plat::PlistValue(Dict{{"CodeTableName", "不使用主码表"}})));
+    const struct {
+        const char* name;
+        fs::path file;
+        Rows expected;
+    } cases[] = {{"a database in WAL mode", asFile, {{"备份词"}}}, {"not a database", garbage, {{"旧词"}}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write(setupA(), "A");
+        cloud::Record r("Backups", cloud::RecordID::random());
+        r.setValue("Config", cloud::Asset(config));
+        r.setValue("CustomCodeTable", cloud::Asset(c.file));
+        EXPECT_TRUE(restoreRecord(r).committed);
+        EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+        EXPECT_EQ(phrases(where_.perUserFolder / "custom.db"), c.expected);
+        EXPECT_TRUE(leftovers().empty());
+    }
+}
+
+// Where the store is and who uses it describe this machine: a restore keeps them.
+TEST_F(BackupsTest, ARestoreKeepsThisMachinesStoreAndAccount) {
+    UserSetup b = setupB();
+    b.config[kCloudStoreFolderKey] = "/srv/elsewhere";
+    b.config[kCloudAccountNameKey] = "someone-else";
+    write(b);
+    auto p = page();
+    backUp(p, "machine");
+    struct Case {
+        const char* name;
+        std::optional<std::string> folder, account;
+    };
+    for (const Case& c : {Case{"both set here", (base_ / "mine").string(), std::string("me")},
+                          Case{"none set here", std::nullopt, std::nullopt}}) {
+        SCOPED_TRACE(c.name);
+        Dict now = setupA().config;
+        if (c.folder) now[kCloudStoreFolderKey] = *c.folder;
+        if (c.account) now[kCloudAccountNameKey] = *c.account;
+        ASSERT_TRUE(plat::writePlistFile(where_.perUserFolder / "config.plist", plat::PlistValue(now)));
+        const int before = p->restoresFinished;
+        p->selectedRow = 0;
+        p->restoreConfirmed();
+        ASSERT_TRUE(pump([&] { return p->restoresFinished == before + 1; }));
+        const auto restored = plat::readPlistFile(where_.perUserFolder / "config.plist");
+        ASSERT_TRUE(restored && restored->isDictionary());
+        const Dict& got = *restored->asDictionary();
+        EXPECT_EQ(got.at("CodeTableName").asString(), "主码B");
+        auto value = [&](const char* key) -> std::optional<std::string> {
+            const auto it = got.find(key);
+            return it == got.end() ? std::nullopt : std::optional<std::string>(it->second.asString());
+        };
+        EXPECT_EQ(value(kCloudStoreFolderKey), c.folder);
+        EXPECT_EQ(value(kCloudAccountNameKey), c.account);
+    }
 }
 
 TEST(ChineseNumeralTest, CodeLengths) {
@@ -655,6 +782,50 @@ TEST_F(BackupsTest, BackupsSurviveAnUninstall) {
     }
 }
 
+// A store the user chose inside one of the folders that uninstalling removes is moved out
+// first; one elsewhere stays; either way the uninstall says where the backups are.
+TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    ASSERT_EQ(command->size(), 8u);
+    const std::string script = (*command)[2], user = (*command)[4];
+    const fs::path kept = base_ / "TaviroMacCloudStore";
+    struct Case {
+        const char* name;
+        fs::path store;
+        fs::path afterwards;
+    };
+    const Case cases[] = {{"in the user folder", where_.userFolder / "备份", kept},
+                          {"in the per-user folder", where_.perUserFolder / "我的备份", kept},
+                          {"elsewhere", base_ / "别处", base_ / "别处"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(kept);
+        fs::create_directories(where_.perUserFolder);
+        fs::create_directories(where_.userFolder);
+        write(setupB());
+        store_ = c.store;
+        backUp(page(), "chosen");
+        const fs::path prefix = base_ / "prefix";
+        fs::create_directories(prefix / "bin");
+        const std::string line = "/bin/sh '" + script + "' '" + prefix.string() + "' " + user + " '" +
+                                 where_.perUserFolder.string() + "' '" + where_.userFolder.string() + "' '" +
+                                 c.store.string() + "' 2>&1";
+        FILE* out = ::popen(line.c_str(), "r");
+        ASSERT_TRUE(out);
+        std::string said;
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, out)) said += buf;
+        EXPECT_EQ(::pclose(out), 0) << said;
+        EXPECT_FALSE(fs::exists(where_.perUserFolder));
+        EXPECT_FALSE(fs::exists(where_.userFolder));
+        EXPECT_NE(said.find(c.afterwards.string()), std::string::npos) << said;
+        store_ = c.afterwards;
+        EXPECT_EQ(page()->numberOfRows(), 1);
+    }
+    fs::remove_all(base_ / "别处");
+}
+
 TEST(BackupStorePlaceTest, TheDefaultPlaceIsOutsideThePerUserFolderAndTheEarlierStoreMovesThere) {
     const fs::path per = plat::Paths::perUserFolder(), place = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
     fs::remove_all(place);
@@ -672,6 +843,22 @@ TEST(BackupStorePlaceTest, TheDefaultPlaceIsOutsideThePerUserFolderAndTheEarlier
     EXPECT_TRUE(fs::exists(per / "CloudStore" / "other"));
     fs::remove_all(place);
     fs::remove_all(per / "CloudStore");
+}
+
+// A store at the earlier place that is the user's link to a folder elsewhere moves as
+// the link, so its backups stay listed.
+TEST(BackupStorePlaceTest, AnEarlierStoreThatIsALinkMovesAsTheLink) {
+    const fs::path per = plat::Paths::perUserFolder(), place = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
+    fs::remove_all(place);
+    const fs::path elsewhere = taviro::test::freshDir("elsewhere");
+    writeFile(elsewhere / "Backups" / "r.record", "kept");
+    fs::create_directories(per);
+    fs::create_directory_symlink(elsewhere, per / "CloudStore");
+    EXPECT_EQ(CloudStoreSettings::from({}).folder, place);
+    EXPECT_TRUE(fs::is_symlink(place));
+    EXPECT_EQ(readFile(place / "Backups" / "r.record"), "kept");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(per / "CloudStore")));
+    fs::remove(place);
 }
 
 } // namespace

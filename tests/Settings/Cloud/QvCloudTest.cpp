@@ -1,11 +1,15 @@
 #include "CloudPageFixture.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/TemporaryFiles.h"
 #include "Settings/Cloud/QvCloudController.h"
 #include "Settings/Cloud/UploadController.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
+
+#include "support/ChildProcess.h"
 
 namespace fs = std::filesystem;
 namespace cloud = plat::cloud;
@@ -201,6 +205,30 @@ TEST_F(QvCloudTest, EachKindIsSharedListedByDownloadsAndPlacedForAnotherAccount)
         theirs->selectionChanged(7); // no such row: the details stay
         EXPECT_EQ(theirs->codeTableNameText, "A");
     }
+}
+
+// A database shared while another program holds it open in WAL mode goes with the rows
+// that are still only in its -wal, as a database that needs no -wal.
+TEST_F(QvCloudTest, ASharedDatabaseGoesWithWhatItsWalHolds) {
+    const fs::path db = base_ / "picked" / "词库.database";
+    fs::create_directories(db.parent_path());
+    exec(db, "CREATE TABLE words (word TEXT); INSERT INTO words VALUES ('一');");
+    taviro::test::ChildProcess holder(DATABASE_HOLDER, {db.string()});
+    ASSERT_TRUE(holder.waitFor("ready\n"));
+    exec(db, "INSERT INTO words VALUES ('二');");
+
+    auto ann = account("ann"), bob = account("bob");
+    ASSERT_TRUE(share(browse(ann, 4), db, "DB", "ann")->closed);
+    auto theirs = browse(bob, 4);
+    ASSERT_EQ(theirs->numberOfRows(), 1);
+    download(theirs, 0);
+    const fs::path placed = theirs->lastPlacedFile;
+    ASSERT_FALSE(placed.empty());
+    EXPECT_EQ(plat::readWholeFile(placed).value_or("").substr(18, 2), std::string("\1\1"));
+    EXPECT_EQ(query(placed, "SELECT word FROM words ORDER BY word"), (Rows{{"一"}, {"二"}}));
+    // The copy made for the upload is gone.
+    for (const auto& e : fs::directory_iterator(plat::Paths::perUserFolder()))
+        EXPECT_FALSE(plat::parseTemporaryName(e.path().filename().string())) << e.path();
 }
 
 TEST_F(QvCloudTest, ChangingTheKindClearsTheCurrentRecord) {

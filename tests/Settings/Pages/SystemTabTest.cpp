@@ -246,6 +246,28 @@ TEST_F(SystemTabTest, ExportWritesACompleteCopyOverTheChosenFile) {
     EXPECT_TRUE(posted().empty());
 }
 
+// A dictionary in WAL mode, held open with a word only in its -wal: the export has the
+// word and needs no -wal of its own.
+TEST_F(SystemTabTest, ExportOfADictionaryInWalModeIsAWholeRollbackCopy) {
+    makeDatabase(userDb(), "mine");
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(userDb().c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                                   "UPDATE Quanpin SET Word = 'in the wal';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const fs::path dir = taviro::test::freshDir("export");
+    auto result = tab_->exportUserDictionary(dir / "out.db");
+    sqlite3_close(holder);
+    EXPECT_TRUE(result.ok) << result.error;
+    std::ifstream in(dir / "out.db", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 20u);
+    EXPECT_EQ(bytes.substr(18, 2), std::string("\1\1"));
+    EXPECT_EQ(wordIn(dir / "out.db"), "in the wal");
+    EXPECT_EQ(strays(dir, "out.db"), std::vector<std::string>{});
+}
+
 TEST_F(SystemTabTest, ExportFailuresAreReportedAndLeaveNothingBehind) {
     const fs::path dir = taviro::test::freshDir("export");
     auto result = tab_->exportUserDictionary(dir / "a.db"); // no user.db yet
@@ -292,7 +314,7 @@ TEST_F(SystemTabTest, UninstallReportsTheScriptsRealExitStatus) {
         tab_->uninstall(true, runner(c.status));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line) << c.status;
     }
-    ASSERT_EQ(started.size(), 7u);
+    ASSERT_EQ(started.size(), 8u);
     EXPECT_EQ(started[0], "pkexec");
     EXPECT_EQ(started[1], "/bin/sh");
     EXPECT_EQ(fs::path(started[2]).filename(), "uninstall.sh");
@@ -302,6 +324,7 @@ TEST_F(SystemTabTest, UninstallReportsTheScriptsRealExitStatus) {
             EXPECT_TRUE(fs::path(started[i]).is_absolute()) << started[i];
         }
     EXPECT_EQ(started[5], (fs::path(std::getenv("XDG_DATA_HOME")) / "TaviroMac").string());
+    EXPECT_EQ(started[7], (fs::path(std::getenv("XDG_DATA_HOME")) / "TaviroMacCloudStore").string());
 }
 
 TEST(UninstallScriptTest, RemovesTheInstallationAndTheUsersFoldersAndSaysHowItWent) {

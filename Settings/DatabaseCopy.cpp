@@ -1,0 +1,124 @@
+#include "Settings/DatabaseCopy.h"
+
+#include "Settings/DatabaseFile.h"
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Step = DatabaseCopyError::Step;
+
+DatabaseCopyError failed(Step step, sqlite3* db, int rc) {
+    return {step, db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc))};
+}
+
+// The first column of the first row of `sql`; nothing when it gives none.
+std::optional<std::string> firstValue(sqlite3* db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    std::optional<std::string> value;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        value = text ? text : "";
+    }
+    sqlite3_finalize(stmt);
+    return value;
+}
+
+// Rollback-journal mode, then the integrity check, on an open copy.
+std::optional<DatabaseCopyError> settleOpen(sqlite3* db) {
+    const auto mode = firstValue(db, "PRAGMA journal_mode=DELETE");
+    if (!mode || *mode != "delete")
+        return DatabaseCopyError{Step::Check, "journal mode stays " + mode.value_or(sqlite3_errmsg(db))};
+    const auto check = firstValue(db, "PRAGMA integrity_check");
+    if (!check || *check != "ok") return DatabaseCopyError{Step::Check, check.value_or(sqlite3_errmsg(db))};
+    return std::nullopt;
+}
+
+bool fsyncFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::optional<DatabaseCopyError> closeAndFlush(sqlite3* db, const fs::path& path,
+                                               std::optional<DatabaseCopyError> error) {
+    if (sqlite3_close(db) != SQLITE_OK && !error) error = DatabaseCopyError{Step::Check, "cannot close the copy"};
+    if (!error && !fsyncFile(path)) error = DatabaseCopyError{Step::Check, std::strerror(errno)};
+    return error;
+}
+
+} // namespace
+
+std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::path& destination) {
+    sqlite3* from = nullptr;
+    int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
+    if (rc != SQLITE_OK) {
+        auto error = failed(Step::OpenSource, from, rc);
+        sqlite3_close(from);
+        return error;
+    }
+    sqlite3_busy_timeout(from, 5000);
+    sqlite3* to = nullptr;
+    rc = sqlite3_open_v2(destination.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        auto error = failed(Step::OpenDestination, to, rc);
+        sqlite3_close(to);
+        sqlite3_close(from);
+        return error;
+    }
+    std::optional<DatabaseCopyError> error;
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
+    if (!backup) {
+        error = failed(Step::Copy, to, SQLITE_ERROR);
+    } else {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            rc = sqlite3_backup_step(backup, -1);
+            if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) break;
+            sqlite3_sleep(100);
+        }
+        sqlite3_backup_finish(backup);
+        if (rc != SQLITE_DONE) error = DatabaseCopyError{Step::Copy, sqlite3_errstr(rc)};
+    }
+    sqlite3_close(from);
+    if (!error) error = settleOpen(to);
+    return closeAndFlush(to, destination, std::move(error));
+}
+
+std::optional<DatabaseCopyError> settleDatabase(const fs::path& path) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        auto error = failed(Step::OpenSource, db, rc);
+        sqlite3_close(db);
+        return error;
+    }
+    return closeAndFlush(db, path, settleOpen(db));
+}
+
+std::shared_ptr<TemporaryDatabase> databaseSnapshot(const fs::path& source, const fs::path& target, std::string* why) {
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    auto copy = std::make_shared<TemporaryDatabase>(target);
+    if (!copy->created()) {
+        if (why) *why = "cannot create a file beside " + target.string();
+        return nullptr;
+    }
+    if (const auto error = copyDatabase(source, copy->path())) {
+        if (why) *why = error->detail;
+        return nullptr;
+    }
+    return copy;
+}
+
+} // namespace kelvane
