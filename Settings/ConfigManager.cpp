@@ -53,14 +53,6 @@ ConfigManager::~ConfigManager() = default;
 
 namespace {
 
-// `onto` with the entries that `before` -> `after` changed.
-StringMap withChanges(StringMap onto, const StringMap& before, const StringMap& after) {
-    for (const auto& [key, value] : before)
-        if (!after.contains(key)) onto.erase(key);
-    for (const auto& [key, value] : after) onto[key] = value;
-    return onto;
-}
-
 // A file that exists but cannot be read may still hold the user's settings: it is left.
 void logFailure(const std::filesystem::path& path, const plat::MergeOutcome& outcome) {
     if (outcome.status == plat::MergeOutcome::Status::refused)
@@ -128,7 +120,7 @@ void ConfigManager::loadConfig() {
     auto loadList = [&](const std::filesystem::path& path, PendingFile file, StringMap& map, StringMap& saved) {
         auto read = plat::readStringMapFile(path);
         if (!read) return;
-        map = (pending_ & file) ? withChanges(*read, saved, map) : *read;
+        map = (pending_ & file) ? plat::withStringMapChanges(*read, saved, map) : *read;
         saved = std::move(*read);
     };
     loadList(silencePath(), kSilenceFile, silenceDict, savedSilence_);

@@ -61,14 +61,6 @@ void copyOption(const OptionSpec& option, const Settings& from, Settings& to) {
     }
 }
 
-// `onto` with the entries that `before` -> `after` changed.
-StringMap withChanges(StringMap onto, const StringMap& before, const StringMap& after) {
-    for (const auto& [key, value] : before)
-        if (!after.contains(key)) onto.erase(key);
-    for (const auto& [key, value] : after) onto[key] = value;
-    return onto;
-}
-
 void logFailure(const fs::path& path, const plat::MergeOutcome& outcome) {
     if (outcome.status == plat::MergeOutcome::Status::refused)
         plat::log("Not overwriting unreadable " + path.string());
@@ -189,10 +181,8 @@ void ConfigManager::loadConfig() {
     if (failing_) {
         for (const auto& option : kSettingsOptions)
             if (dirty_.contains(option.key)) copyOption(option, *current, *next);
-        if (current->silenceDict != base_->silenceDict)
-            next->silenceDict = withChanges(nextBase->silenceDict, base_->silenceDict, current->silenceDict);
-        if (current->puncMapDict != base_->puncMapDict)
-            next->puncMapDict = withChanges(nextBase->puncMapDict, base_->puncMapDict, current->puncMapDict);
+        for (StringMap Settings::*list : {&Settings::silenceDict, &Settings::puncMapDict})
+            (*next).*list = plat::withStringMapChanges((*nextBase).*list, (*base_).*list, (*current).*list);
     } else {
         dirty_.clear();
     }

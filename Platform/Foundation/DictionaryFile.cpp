@@ -210,4 +210,16 @@ DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& 
     return changes;
 }
 
+std::map<std::string, std::string> withStringMapChanges(std::map<std::string, std::string> onto,
+                                                        const std::map<std::string, std::string>& before,
+                                                        const std::map<std::string, std::string>& after) {
+    for (const auto& [key, value] : before)
+        if (!after.contains(key)) onto.erase(key);
+    for (const auto& [key, value] : after) {
+        auto it = before.find(key);
+        if (it == before.end() || it->second != value) onto[key] = value;
+    }
+    return onto;
+}
+
 } // namespace plat

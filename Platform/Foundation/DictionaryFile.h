@@ -102,4 +102,10 @@ DictionaryChanges dictionaryDifference(const PlistValue::Dictionary& before, con
 DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& before,
                                       const std::map<std::string, std::string>& after);
 
+// `onto` with the entries that turn `before` into `after`: a string map's own changes
+// kept on top of what its file holds now.
+std::map<std::string, std::string> withStringMapChanges(std::map<std::string, std::string> onto,
+                                                        const std::map<std::string, std::string>& before,
+                                                        const std::map<std::string, std::string>& after);
+
 } // namespace plat

@@ -102,6 +102,37 @@ TEST(ConfigLock, AToggleSavedWhileTheLockIsOutOfReachIsKeptAndWrittenLater) {
     }
 }
 
+// A list change waiting for the lock stays on top of a reload, entry by entry: what
+// the other program changed in the list meanwhile comes in as well, and both end in
+// the file.
+TEST(ConfigLock, AListChangeWaitingForTheLockKeepsTheOtherProgramsEntries) {
+    const fs::path folder = test::freshDir("config-lock");
+    { ConfigManager(folder).saveConfig(); }
+    plat::ManualDriver driver(plat::MainQueue::shared());
+    ConfigManager config(folder);
+    const fs::path silence = folder / silenceFileName();
+    BlockedLock blocked(plat::configLockPath(folder), LockBlock::otherProcess, LOCK_HOLDER);
+    ASSERT_TRUE(blocked.ready());
+    config.update([](Settings& s) { s.silenceDict["org.example.mine"] = "Mine"; });
+    EXPECT_FALSE(config.saveConfig());
+
+    auto theirs = *plat::readStringMapFile(silence);
+    ASSERT_TRUE(theirs.contains("com.apple.Spotlight"));
+    theirs["com.apple.Spotlight"] = "Search";
+    theirs["org.example.theirs"] = "Theirs";
+    PlistValue file = PlistValue::dictionary();
+    for (const auto& [key, value] : theirs) file[key] = value;
+    ASSERT_TRUE(plat::writePlistFile(silence, file));
+    config.loadConfig();
+
+    StringMap expected = theirs;
+    expected["org.example.mine"] = "Mine";
+    EXPECT_EQ(config.settings()->silenceDict, expected);
+    blocked.release();
+    driver.advance(1s);
+    EXPECT_EQ(plat::readStringMapFile(silence), expected);
+}
+
 // A save with nothing to change takes no lock: it succeeds while the other program
 // holds the lock, whichever of the three files has no change.
 TEST(ConfigLock, FilesWithoutChangesTakeNoLock) {
