@@ -32,6 +32,8 @@ public:
         : lockFile_(std::move(lockFile)), how_(how) {
         namespace fs = std::filesystem;
         std::error_code ec;
+        // A lock file left by earlier saves is what the folder or the link replaces.
+        if (how == LockBlock::folder || how == LockBlock::link) fs::remove(lockFile_, ec);
         switch (how) {
         case LockBlock::otherProcess:
             child_ = std::make_unique<ChildProcess>(holder, std::vector<std::string>{lockFile_.string()});
@@ -57,7 +59,7 @@ public:
     BlockedLock(const BlockedLock&) = delete;
     BlockedLock& operator=(const BlockedLock&) = delete;
 
-    // False when this way of blocking cannot be set up here.
+    // False when this way of blocking cannot be set up here (an unreadable file for root).
     bool ready() const { return ready_; }
     const std::filesystem::path& linkTarget() const { return linkTarget_; }
 

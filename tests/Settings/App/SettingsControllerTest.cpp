@@ -76,7 +76,9 @@ TEST(SettingsControllerTest, ASaveWhileTheLockIsOutOfReachNeverBlocksTheWindow) 
         channel->clear();
 
         taviro::test::BlockedLock blocked(plat::configLockPath(folder), how, LOCK_HOLDER);
-        if (blocked.ready()) {
+        if (!blocked.ready()) {
+            EXPECT_EQ(how, LockBlock::unreadable);
+        } else {
             config.fontSize = 24;
             const auto start = std::chrono::steady_clock::now();
             config.save();
