@@ -40,9 +40,26 @@ ConfigManager::ConfigManager(std::filesystem::path folder)
     : configPath(folder / "config.plist"), folder_(std::move(folder)) {
     savedOptions_ = optionValues();
     loadConfig();
+    retry_ = std::make_unique<plat::BackoffRetry>(
+        plat::MainQueue::shared(), [this] { return writePendingAndPost(); },
+        [this] {
+            plat::log("Kelvane: the settings could not be saved for a while; they are kept and retried");
+            saveFailureMessage_ = "设置暂时无法保存：设置文件被输入法占用或无法写入。改动已保留，可以写入时会自动保存。";
+            if (noticeListener_) noticeListener_();
+        });
 }
 
+ConfigManager::~ConfigManager() = default;
+
 namespace {
+
+// A file that exists but cannot be read may still hold the user's settings: it is left.
+void logFailure(const std::filesystem::path& path, const plat::MergeOutcome& outcome) {
+    if (outcome.status == plat::MergeOutcome::Status::refused)
+        plat::log("Not overwriting unreadable " + path.string());
+    else
+        plat::log("Kelvane: could not write " + path.string() + " now (retrying): " + outcome.error);
+}
 
 // Whether a load takes the stored value as it stands.
 bool loadsAsStored(const ConfigOption& option, const plat::PlistValue& value) {
@@ -56,6 +73,30 @@ bool loadsAsStored(const ConfigOption& option, const plat::PlistValue& value) {
 }
 
 } // namespace
+
+bool ConfigManager::setOption(const ConfigOption& option, const plat::PlistValue& value) {
+    switch (option.type) {
+    case ConfigOptionType::Bool:
+        if (auto b = value.getBool()) {
+            this->*option.boolField = *b;
+            return true;
+        }
+        return false;
+    case ConfigOptionType::Int:
+        if (auto i = value.getInteger()) {
+            this->*option.intField = contract::intInRange(option.key, *i) ? *i : option.intDefault;
+            return true;
+        }
+        return false;
+    case ConfigOptionType::String:
+        if (auto s = value.stringPtr()) {
+            this->*option.stringField = *s;
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
 
 plat::PlistValue::Dictionary ConfigManager::optionValues() const {
     plat::PlistValue::Dictionary out;
@@ -71,10 +112,19 @@ plat::PlistValue::Dictionary ConfigManager::optionValues() const {
 }
 
 std::string ConfigManager::takeSetAsideMessage() { return std::exchange(setAsideMessage_, {}); }
+std::string ConfigManager::takeSaveFailureMessage() { return std::exchange(saveFailureMessage_, {}); }
+void ConfigManager::setNoticeListener(std::function<void()> listener) { noticeListener_ = std::move(listener); }
 
 void ConfigManager::loadConfig() {
-    if (auto silence = plat::readStringMapFile(silencePath())) savedSilence_ = silenceDict = std::move(*silence);
-    if (auto punc = plat::readStringMapFile(puncMapPath())) savedPuncMap_ = puncMapDict = std::move(*punc);
+    // A list whose changes are pending keeps them on top of what the file holds now.
+    auto loadList = [&](const std::filesystem::path& path, PendingFile file, StringMap& map, StringMap& saved) {
+        auto read = plat::readStringMapFile(path);
+        if (!read) return;
+        map = (pending_ & file) ? plat::withStringMapChanges(*read, saved, map) : *read;
+        saved = std::move(*read);
+    };
+    loadList(silencePath(), kSilenceFile, silenceDict, savedSilence_);
+    loadList(puncMapPath(), kPuncMapFile, puncMapDict, savedPuncMap_);
 
     std::optional<plat::SetAsideFile> aside;
     const auto file = plat::loadDictionaryFile(configPath, plat::configLockPath(folder_), kLockWait, &aside);
@@ -88,32 +138,22 @@ void ConfigManager::loadConfig() {
     }
     if (!file.ok()) return;
     configData = file.dictionary;
+    const plat::PlistValue::Dictionary before = optionValues();
     std::vector<std::string> loadedKeys;
     for (const auto& option : kConfigOptions) {
         auto it = configData.find(option.key);
         if (it == configData.end()) continue;
-        const plat::PlistValue& value = it->second;
-        bool loaded = true;
-        switch (option.type) {
-        case ConfigOptionType::Bool:
-            if (auto b = value.getBool()) this->*option.boolField = *b;
-            else loaded = false;
-            break;
-        case ConfigOptionType::Int:
-            if (auto i = value.getInteger())
-                this->*option.intField = contract::intInRange(option.key, *i) ? *i : option.intDefault;
-            else loaded = false;
-            break;
-        case ConfigOptionType::String:
-            if (auto s = value.stringPtr()) this->*option.stringField = *s;
-            else loaded = false;
-            break;
-        }
-        if (loaded) loadedKeys.emplace_back(option.key);
+        if (setOption(option, it->second)) loadedKeys.emplace_back(option.key);
     }
-    // A field the file set matches the file; any other keeps what it last saved.
+    // A field the file set matches the file; any other keeps what it last saved. A
+    // change not yet saved keeps its value and stays to be written.
     const auto values = optionValues();
-    for (const auto& key : loadedKeys) savedOptions_[key] = values.at(key);
+    for (const auto& key : loadedKeys) {
+        const plat::PlistValue& mine = before.at(key);
+        const bool unsaved = (pending_ & kConfigFile) && !(savedOptions_[key] == mine);
+        savedOptions_[key] = values.at(key);
+        if (unsaved) setOption(*findConfigOption(key), mine);
+    }
 }
 
 bool ConfigManager::createFolder() {
@@ -122,19 +162,17 @@ bool ConfigManager::createFolder() {
     return !ec;
 }
 
-void ConfigManager::saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved) {
+plat::MergeOutcome ConfigManager::saveStringMap(const std::filesystem::path& path, const StringMap& map,
+                                                StringMap& saved) {
     const plat::DictionaryChanges changes = plat::stringMapDifference(saved, map);
     const auto outcome =
         plat::mergeIntoDictionaryFile(path, plat::configLockPath(folder_), changes, kLockWait);
     if (outcome.ok()) saved = map;
-    else if (outcome.status == plat::MergeOutcome::Status::refused)
-        plat::log("Not overwriting unreadable " + path.string());
-    else
-        plat::log("Kelvane: could not write " + path.string() + ": " + outcome.error);
+    else if (!failing_) logFailure(path, outcome);
+    return outcome;
 }
 
-void ConfigManager::save() {
-    createFolder();
+plat::MergeOutcome ConfigManager::saveOptions() {
     const plat::PlistValue::Dictionary values = optionValues();
     plat::DictionaryChanges changes;
     for (const auto& [key, value] : values) {
@@ -151,50 +189,61 @@ void ConfigManager::save() {
     if (outcome.ok()) {
         configData = outcome.onDisk;
         savedOptions_ = values;
-    } else if (outcome.status == plat::MergeOutcome::Status::refused) {
-        // A file that exists but cannot be read may still hold the user's settings.
-        plat::log("Not overwriting unreadable " + configPath.string());
-    } else {
-        plat::log("Kelvane: could not write " + configPath.string() + ": " + outcome.error);
+    } else if (!failing_) {
+        logFailure(configPath, outcome);
     }
-    saveStringMap(silencePath(), silenceDict, savedSilence_);
-    saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_);
-    NotificationSender::post(plat::command::kConfigNeedsReload);
+    return outcome;
 }
+
+bool ConfigManager::writePendingAndPost() {
+    if (!pending_) return true;
+    createFolder();
+    bool wrote = false; // a file now holds changes it did not hold before
+    auto write = [&](PendingFile file, const plat::MergeOutcome& outcome) {
+        if (!outcome.ok()) return;
+        pending_ &= ~static_cast<unsigned>(file);
+        wrote = wrote || outcome.replaced;
+    };
+    if (pending_ & kConfigFile) write(kConfigFile, saveOptions());
+    if (pending_ & kSilenceFile) write(kSilenceFile, saveStringMap(silencePath(), silenceDict, savedSilence_));
+    if (pending_ & kPuncMapFile) write(kPuncMapFile, saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_));
+    if (wrote || !pending_) NotificationSender::post(plat::command::kConfigNeedsReload);
+    if (!pending_ && failing_) plat::log("Kelvane: the settings pending since a failed save are now saved");
+    failing_ = pending_ != 0;
+    return !pending_;
+}
+
+void ConfigManager::saveFiles(unsigned files) {
+    pending_ |= files;
+    if (writePendingAndPost()) retry_->succeeded();
+    else retry_->failed();
+}
+
+void ConfigManager::save() { saveFiles(kConfigFile | kSilenceFile | kPuncMapFile); }
 
 void ConfigManager::resetPuncMap() {
     puncMapDict = defaultPuncMapDict();
-    createFolder();
-    saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_);
-    NotificationSender::post(plat::command::kConfigNeedsReload);
+    saveFiles(kPuncMapFile);
 }
 
 void ConfigManager::removePuncMapEntry(const std::string& key) {
     puncMapDict.erase(key);
-    createFolder();
-    saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_);
-    NotificationSender::post(plat::command::kConfigNeedsReload);
+    saveFiles(kPuncMapFile);
 }
 
 void ConfigManager::setPuncMapEntry(const std::string& key, const std::string& output) {
     puncMapDict[key] = output;
-    createFolder();
-    saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_);
-    NotificationSender::post(plat::command::kConfigNeedsReload);
+    saveFiles(kPuncMapFile);
 }
 
 void ConfigManager::addSilenceApp(const std::string& bundleIdentifier, const std::string& name) {
     silenceDict[bundleIdentifier] = name;
-    createFolder();
-    saveStringMap(silencePath(), silenceDict, savedSilence_);
-    NotificationSender::post(plat::command::kConfigNeedsReload);
+    saveFiles(kSilenceFile);
 }
 
 void ConfigManager::removeSilenceApp(const std::string& bundleIdentifier) {
     silenceDict.erase(bundleIdentifier);
-    createFolder();
-    saveStringMap(silencePath(), silenceDict, savedSilence_);
-    NotificationSender::post(plat::command::kConfigNeedsReload);
+    saveFiles(kSilenceFile);
 }
 
 } // namespace kelvane

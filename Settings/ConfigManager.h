@@ -1,11 +1,15 @@
 #pragma once
+#include "Platform/Dispatch/BackoffRetry.h"
+#include "Platform/Foundation/DictionaryFile.h"
 #include "Platform/Foundation/Plist.h"
 #include "Settings/ConfigOptions.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace kelvane {
@@ -16,6 +20,8 @@ using StringMap = std::map<std::string, std::string>;
 StringMap defaultSilenceDict();
 StringMap defaultPuncMapDict();
 
+struct ConfigOption;
+
 // The preferences application's settings: every option of "config.plist" as a public
 // field, the silence list and the punctuation map. Pages assign fields, then call save().
 // Used on the main thread only.
@@ -25,7 +31,11 @@ StringMap defaultPuncMapDict();
 // options and entries this object changed since its last load or save (and options the
 // file lacks or holds as a value of the wrong type), and renames; what the input method
 // stored meanwhile survives. Keys this program does not know survive as well. A
-// "config.plist" that exists but cannot be read is never overwritten; one that is
+// "config.plist" that exists but cannot be read is never overwritten; a file that
+// already holds this object's changes is not locked. Nothing waits for the lock: a file
+// that cannot be written now keeps its changes pending (also across loads), and they
+// are retried on the main queue until written, with the user told once when that
+// lasts. One that is
 // damaged or too large to be a settings file is moved aside with a time stamp at load
 // (and logged), and the fields keep their values. An integer outside its key's range
 // (the shared key table) loads as the default.
@@ -39,20 +49,39 @@ public:
     ConfigManager(const ConfigManager&) = delete;
     ConfigManager& operator=(const ConfigManager&) = delete;
 
+    // On the main thread, where the retries run.
+    ~ConfigManager();
+
     // Fills the fields from the three files. Missing or mistyped files and values leave
-    // what they would have set unchanged. Posts nothing.
+    // what they would have set unchanged; changes not yet saved stay. Posts nothing.
     void loadConfig();
+    // Changes not yet saved are given up (a restored backup replaces them); the fields
+    // keep their values until the next load.
+    void discardPendingChanges() { pending_ = 0; }
+    // Whether a save left changes to be written by a retry.
+    bool hasPendingChanges() const { return pending_ != 0; }
     // The message of the last load that moved a damaged "config.plist" aside; empty
     // when none did. Cleared by the call.
     std::string takeSetAsideMessage();
 
-    // How long a load or save waits for the input method's lock.
-    static constexpr std::chrono::milliseconds kLockWait{2000};
-    // Writes the fields into configData, writes the three files atomically (creating the
-    // folder), then posts "configNeedsReload". A failed write is logged.
+    // The message of a save that still could not be written after its retries; empty
+    // when there is none. Cleared by the call.
+    std::string takeSaveFailureMessage();
+    // Called on the main thread when a message arises outside a call of the window's
+    // (a save that keeps failing); nullptr for none.
+    void setNoticeListener(std::function<void()> listener);
+
+    // How long a load or save waits for the input method's lock: not at all, so that
+    // the window never waits.
+    static constexpr std::chrono::milliseconds kLockWait{0};
+    // Writes the fields into configData and the three files atomically (creating the
+    // folder), then posts "configNeedsReload". A file that cannot be written now is
+    // retried on the main queue; nothing is posted for a round that wrote nothing, and
+    // the post follows the retry that writes. A failed write is logged.
     void save();
 
-    // Each changes one dictionary, writes its file and posts "configNeedsReload".
+    // Each changes one dictionary, writes its file and posts "configNeedsReload", as
+    // save() does.
     void resetPuncMap();
     void removePuncMapEntry(const std::string& key);
     void setPuncMapEntry(const std::string& key, const std::string& output);
@@ -80,10 +109,19 @@ public:
 #undef KELVANE_DECLARE_STRING
 
 private:
+    enum PendingFile : unsigned { kConfigFile = 1, kSilenceFile = 2, kPuncMapFile = 4 };
     bool createFolder();
-    // Writes the changes of one side file since its last load or save.
-    void saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved);
+    // Marks `files` as changed and writes what is pending.
+    void saveFiles(unsigned files);
+    // Writes the pending files and posts "configNeedsReload" when one was replaced or
+    // nothing is left; true when nothing is left.
+    bool writePendingAndPost();
+    // Write one file's changes since its last load or save.
+    plat::MergeOutcome saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved);
+    plat::MergeOutcome saveOptions();
     plat::PlistValue::Dictionary optionValues() const;
+    // Sets the field from a value of its type; false (unchanged) for any other.
+    bool setOption(const ConfigOption& option, const plat::PlistValue& value);
 
     std::filesystem::path folder_;
     // What the files held for this object at the last load or save: a save writes
@@ -92,6 +130,11 @@ private:
     StringMap savedSilence_ = defaultSilenceDict();
     StringMap savedPuncMap_ = defaultPuncMapDict();
     std::string setAsideMessage_;
+    unsigned pending_ = 0; // PendingFile bits: files whose changes are not written yet
+    bool failing_ = false; // a save failed and nothing has been written since
+    std::string saveFailureMessage_;
+    std::function<void()> noticeListener_;
+    std::unique_ptr<plat::BackoffRetry> retry_;
 };
 
 enum class ConfigOptionType { Bool, Int, String };

@@ -109,6 +109,7 @@ void InputMethodCommands::restoreBackup(ConfigManager& config, const std::functi
     // The settings object belongs to the main queue; the restored values are read there too.
     auto restored = std::make_shared<plat::PlistValue::Dictionary>();
     onMainAndWait([&config, restored] {
+        config.discardPendingChanges();
         config.loadConfig();
         *restored = config.configData;
     });

@@ -45,10 +45,10 @@ public:
 
     // Restoring a backup: "okToUse" false, "closeDatabase", writeFiles() (which returns
     // whether it copied a double-pinyin scheme: then "needReloadPlan"), the settings are
-    // loaded again, "needsReloadDBLink", "configNeedsReload", "okToUse" true, then
-    // "switchCandidatesPanel" and "setFontSize" when the restored "config.plist" holds
-    // "VerticalCandidates" as a Boolean and "FontSize" as an integer. The settings are
-    // loaded on the main queue (waiting for it when called off the main thread).
+    // loaded again (changes not saved yet are given up), "needsReloadDBLink",
+    // "configNeedsReload", "okToUse" true, then "switchCandidatesPanel" and "setFontSize"
+    // when the restored "config.plist" holds "VerticalCandidates" as a Boolean and
+    // "FontSize" as an integer. The settings are loaded on the main queue (waiting for it when called off the main thread).
     static void restoreBackup(ConfigManager& config, const std::function<bool()>& writeFiles);
 
     // A table file named "<name>.TXT" directly in `folder` is renamed to "<name>.txt"

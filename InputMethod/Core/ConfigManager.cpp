@@ -53,17 +53,19 @@ plat::PlistValue optionValue(const OptionSpec& option, const Settings& settings)
     return {};
 }
 
-// Writes this object's changes of one string map (base -> current) into its
-// file as it is on disk now. Returns whether the file now holds them.
-bool saveStringMap(const fs::path& path, const fs::path& lockFile, const StringMap& base,
-                   const StringMap& current) {
-    const plat::DictionaryChanges changes = plat::stringMapDifference(base, current);
-    const auto outcome = plat::mergeIntoDictionaryFile(path, lockFile, changes, ConfigManager::kLockWait);
+void copyOption(const OptionSpec& option, const Settings& from, Settings& to) {
+    switch (option.type) {
+    case OptionType::Bool: to.*option.boolField = from.*option.boolField; break;
+    case OptionType::Int: to.*option.intField = from.*option.intField; break;
+    case OptionType::String: to.*option.stringField = from.*option.stringField; break;
+    }
+}
+
+void logFailure(const fs::path& path, const plat::MergeOutcome& outcome) {
     if (outcome.status == plat::MergeOutcome::Status::refused)
         plat::log("Not overwriting unreadable " + path.string());
-    else if (!outcome.ok())
-        plat::log("Cannot write " + path.string() + ": " + outcome.error);
-    return outcome.ok();
+    else
+        plat::log("Cannot write " + path.string() + " now (retrying): " + outcome.error);
 }
 
 } // namespace
@@ -80,7 +82,20 @@ ConfigManager::ConfigManager(fs::path folder)
       base_(current_),
       configData_(plat::PlistValue::dictionary()) {
     loadConfig();
+    retry_ = std::make_unique<plat::BackoffRetry>(
+        plat::MainQueue::shared(),
+        [this] {
+            std::lock_guard lock(mutex_);
+            return writeChanges();
+        },
+        [this] {
+            plat::log("The settings could not be saved for a while; they are kept in memory and retried");
+            tellUser("设置未能保存", "设置文件暂时无法写入（被其他程序占用或无法访问）。改动已保留，"
+                                     "可以写入时会自动保存。");
+        });
 }
+
+ConfigManager::~ConfigManager() = default;
 
 std::shared_ptr<const Settings> ConfigManager::settings() const {
     std::lock_guard lock(snapshotMutex_);
@@ -129,7 +144,10 @@ void ConfigManager::tellUser(const std::string& title, const std::string& text) 
 
 void ConfigManager::loadConfig() {
     std::lock_guard lock(mutex_);
-    auto next = std::make_shared<Settings>(*settings());
+    const auto current = settings();
+    // What the files hold now, over what they held for this object when changes
+    // wait to be written, else over the settings in memory.
+    auto nextBase = std::make_shared<Settings>(failing_ ? *base_ : *current);
 
     std::optional<plat::SetAsideFile> aside;
     const auto file = plat::loadDictionaryFile(configPath_, plat::configLockPath(folder_), kLockWait, &aside);
@@ -149,25 +167,50 @@ void ConfigManager::loadConfig() {
         for (const auto& option : kSettingsOptions) {
             if (!option.loaded) continue;
             auto it = file.dictionary.find(option.key);
-            if (it != file.dictionary.end()) loadOption(option, it->second, *next);
+            if (it != file.dictionary.end()) loadOption(option, it->second, *nextBase);
         }
     }
     // The lists load even when "config.plist" does not.
-    if (auto silence = plat::readStringMapFile(folder_ / silenceFileName())) next->silenceDict = *silence;
+    if (auto silence = plat::readStringMapFile(folder_ / silenceFileName())) nextBase->silenceDict = *silence;
     if (auto punc = plat::readStringMapFile(folder_ / punctuationMappingFileName()))
-        next->puncMapDict = *punc;
+        nextBase->puncMapDict = *punc;
 
-    base_ = next;
-    dirty_.clear();
+    // What this object changed and could not save yet stays on top, to be written
+    // by the retry.
+    auto next = std::make_shared<Settings>(*nextBase);
+    if (failing_) {
+        for (const auto& option : kSettingsOptions)
+            if (dirty_.contains(option.key)) copyOption(option, *current, *next);
+        for (StringMap Settings::*list : {&Settings::silenceDict, &Settings::puncMapDict})
+            (*next).*list = plat::withStringMapChanges((*nextBase).*list, (*base_).*list, (*current).*list);
+    } else {
+        dirty_.clear();
+    }
+
+    base_ = std::move(nextBase);
     publish(std::move(next));
 }
 
 bool ConfigManager::saveConfig() {
-    std::lock_guard lock(mutex_);
+    bool saved = false;
+    {
+        std::lock_guard lock(mutex_);
+        saved = writeChanges();
+    }
+    if (saved) retry_->succeeded();
+    else retry_->failed();
+    return saved;
+}
+
+bool ConfigManager::writeChanges() {
     const auto current = settings();
     auto nextBase = std::make_shared<Settings>(*base_);
     const fs::path lockFile = plat::configLockPath(folder_);
     bool saved = true;
+    auto failed = [&](const fs::path& path, const plat::MergeOutcome& outcome) {
+        if (!failing_) logFailure(path, outcome);
+        saved = false;
+    };
 
     // Written: what this object changed; and where the file lacks an option or
     // holds a value a load would not take as stored, the value in memory.
@@ -191,23 +234,24 @@ bool ConfigManager::saveConfig() {
         nextBase->puncMapDict = std::move(punc);
         dirty_.clear();
     } else {
-        saved = false;
-        if (outcome.status == plat::MergeOutcome::Status::refused)
-            plat::log("Not overwriting unreadable " + configPath_.string());
-        else
-            plat::log("Cannot write " + configPath_.string() + ": " + outcome.error);
+        failed(configPath_, outcome);
     }
 
-    if (saveStringMap(folder_ / silenceFileName(), lockFile, base_->silenceDict, current->silenceDict))
-        nextBase->silenceDict = current->silenceDict;
-    else
-        saved = false;
-    if (saveStringMap(folder_ / punctuationMappingFileName(), lockFile, base_->puncMapDict, current->puncMapDict))
-        nextBase->puncMapDict = current->puncMapDict;
-    else
-        saved = false;
+    const struct {
+        fs::path path;
+        StringMap Settings::*map;
+    } lists[] = {{folder_ / silenceFileName(), &Settings::silenceDict},
+                 {folder_ / punctuationMappingFileName(), &Settings::puncMapDict}};
+    for (const auto& list : lists) {
+        const auto written = plat::mergeIntoDictionaryFile(
+            list.path, lockFile, plat::stringMapDifference((*base_).*list.map, (*current).*list.map), kLockWait);
+        if (written.ok()) (*nextBase).*list.map = (*current).*list.map;
+        else failed(list.path, written);
+    }
 
     base_ = std::move(nextBase);
+    if (saved && failing_) plat::log("The settings pending since a failed save are now saved");
+    failing_ = !saved;
     return saved;
 }
 

@@ -10,6 +10,7 @@
 
 #include "InputMethod/Core/Settings.h"
 #include "InputMethod/Core/Database/UserNotice.h"
+#include "Platform/Dispatch/BackoffRetry.h"
 #include "Platform/Foundation/Plist.h"
 
 namespace taviro {
@@ -25,7 +26,11 @@ namespace taviro {
 // on disk then, writes into it what this object changed since its last load or
 // save (plus options the file lacks and values a load could not take as
 // stored) and renames, so that edits made meanwhile by the other program
-// survive; a file that exists but cannot be read is never overwritten. A
+// survive; a file that exists but cannot be read is never overwritten. A file
+// that already holds those changes is not locked. A save never waits for the
+// lock: a file it cannot write now keeps its changes in memory, on top of
+// every reload, and they are written by a retry on the main queue as soon as
+// the file can be written; when that lasts, the user is told once. A
 // "config.plist" that is damaged or too large to be a settings file is moved
 // aside with a time stamp at load: the settings start from their defaults and
 // the user is told once. An integer outside its key's range loads as the
@@ -40,6 +45,8 @@ public:
     explicit ConfigManager(std::filesystem::path folder);
     ConfigManager(const ConfigManager&) = delete;
     ConfigManager& operator=(const ConfigManager&) = delete;
+    // On the main thread, where the retries run.
+    ~ConfigManager();
 
     // The current snapshot.
     std::shared_ptr<const Settings> settings() const;
@@ -48,18 +55,21 @@ public:
     void update(const std::function<void(Settings&)>& change);
 
     // Reads the three files. A file that is missing or mistyped leaves its
-    // part unchanged; a key of the wrong type keeps its value.
+    // part unchanged; a key of the wrong type keeps its value. Changes that a
+    // save could not write yet stay on top of what is read.
     void loadConfig();
-    // Writes the changes back to the three files, atomically. False when a
-    // file could not be written; its changes are written by the next save.
+    // Writes the changes back to the three files, atomically, without waiting
+    // for the lock. False when a file could not be written now; its changes
+    // stay pending and are retried on the main queue until written.
     bool saveConfig();
 
     // Where the message about a damaged "config.plist" goes; one found before
     // this is set is posted here at once.
     void setUserNotice(std::shared_ptr<UserNotice> notice);
 
-    // How long a load or save waits for the other program's lock.
-    static constexpr std::chrono::milliseconds kLockWait{200};
+    // How long a load or save waits for the other program's lock: not at all,
+    // as they run between keys.
+    static constexpr std::chrono::milliseconds kLockWait{0};
 
     const std::filesystem::path& configPath() const { return configPath_; }
     // "config.plist" as last read or written, unknown keys included.
@@ -68,6 +78,8 @@ public:
 private:
     void publish(std::shared_ptr<const Settings> next);
     void tellUser(const std::string& title, const std::string& text);
+    // Writes what is pending; true when nothing is left. Called under mutex_.
+    bool writeChanges();
 
     std::filesystem::path folder_;
     std::filesystem::path configPath_;
@@ -84,6 +96,8 @@ private:
     std::mutex noticeMutex_;
     std::shared_ptr<UserNotice> notice_;                           // guarded by noticeMutex_
     std::optional<std::pair<std::string, std::string>> untold_;   // guarded by noticeMutex_
+    bool failing_ = false; // a save failed and nothing has been written since; guarded by mutex_
+    std::unique_ptr<plat::BackoffRetry> retry_;
 };
 
 } // namespace taviro

@@ -104,21 +104,18 @@ DictionaryFileRead loadDictionaryFile(const fs::path& path, const fs::path& lock
     return DictionaryFileRead{};
 }
 
-MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockFile,
-                                     const DictionaryChanges& changes, std::chrono::milliseconds lockWait) {
-    MergeOutcome out;
-    auto lock = FileLock::acquire(lockFile, lockWait, &out.error);
-    if (!lock) {
-        out.status = MergeOutcome::Status::lockTimeout;
-        return out;
-    }
-    DictionaryFileRead disk = readDictionaryFile(path);
-    PlistValue::Dictionary merged;
+namespace {
+
+// What the file should hold once the changes are applied to it as read; none
+// when the file is to be left as it is (`out` then says why).
+std::optional<PlistValue::Dictionary> applyChanges(const fs::path& path, const DictionaryFileRead& disk,
+                                                   const DictionaryChanges& changes, MergeOutcome& out) {
     if (disk.state == State::readable && changes.accepts && !changes.accepts(disk.dictionary)) {
         out.status = MergeOutcome::Status::refused;
         out.error = "cannot use " + path.string() + ": it holds values of another type";
-        return out;
+        return std::nullopt;
     }
+    PlistValue::Dictionary merged;
     switch (disk.state) {
     case State::readable: merged = disk.dictionary; break;
     case State::missing:
@@ -127,7 +124,7 @@ MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockF
     default:
         out.status = MergeOutcome::Status::refused;
         out.error = "cannot read " + path.string() + ": " + disk.reason;
-        return out;
+        return std::nullopt;
     }
     if (disk.state == State::readable || !changes.whenMissing) {
         for (const auto& [key, value] : changes.changed) {
@@ -140,17 +137,43 @@ MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockF
             else if (changes.keeps && !changes.keeps(key, it->second)) it->second = value;
         }
     }
-    if (disk.state == State::readable && merged == disk.dictionary) {
-        out.status = MergeOutcome::Status::written;
-        out.onDisk = std::move(merged);
+    return merged;
+}
+
+} // namespace
+
+MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockFile,
+                                     const DictionaryChanges& changes, std::chrono::milliseconds lockWait) {
+    MergeOutcome out;
+    // A file that already holds the changes needs neither the lock nor a write.
+    if (DictionaryFileRead now = readDictionaryFile(path); now.ok()) {
+        MergeOutcome ignored;
+        if (auto merged = applyChanges(path, now, changes, ignored); merged && *merged == now.dictionary) {
+            out.status = MergeOutcome::Status::written;
+            out.onDisk = std::move(now.dictionary);
+            return out;
+        }
+    }
+    auto lock = FileLock::acquire(lockFile, lockWait, &out.error);
+    if (!lock) {
+        out.status = MergeOutcome::Status::lockTimeout;
         return out;
     }
-    if (!writePlistFile(path, PlistValue(merged), &out.error)) {
+    const DictionaryFileRead disk = readDictionaryFile(path);
+    auto merged = applyChanges(path, disk, changes, out);
+    if (!merged) return out;
+    if (disk.state == State::readable && *merged == disk.dictionary) {
+        out.status = MergeOutcome::Status::written;
+        out.onDisk = std::move(*merged);
+        return out;
+    }
+    if (!writePlistFile(path, PlistValue(*merged), &out.error)) {
         out.status = MergeOutcome::Status::writeFailed;
         return out;
     }
     out.status = MergeOutcome::Status::written;
-    out.onDisk = std::move(merged);
+    out.replaced = true;
+    out.onDisk = std::move(*merged);
     return out;
 }
 
@@ -185,6 +208,18 @@ DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& 
         return true;
     };
     return changes;
+}
+
+std::map<std::string, std::string> withStringMapChanges(std::map<std::string, std::string> onto,
+                                                        const std::map<std::string, std::string>& before,
+                                                        const std::map<std::string, std::string>& after) {
+    for (const auto& [key, value] : before)
+        if (!after.contains(key)) onto.erase(key);
+    for (const auto& [key, value] : after) {
+        auto it = before.find(key);
+        if (it == before.end() || it->second != value) onto[key] = value;
+    }
+    return onto;
 }
 
 } // namespace plat

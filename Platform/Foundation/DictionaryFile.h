@@ -75,19 +75,22 @@ struct MergeOutcome {
     enum class Status {
         written,     // the file now holds `onDisk`
         refused,     // the file exists but cannot be read: left as it is
-        lockTimeout, // the other program held the lock too long: nothing written
+        lockTimeout, // the lock was held elsewhere past the wait, or cannot be taken: nothing written
         writeFailed,
     };
     Status status = Status::writeFailed;
+    // Written: whether the file was replaced (false when it already held the changes).
+    bool replaced = false;
     PlistValue::Dictionary onDisk;
     std::string error;
     bool ok() const { return status == Status::written; }
 };
 
 // Under the lock: reads the file as it is now (missing: empty), applies the
-// changes and writes it atomically. Only the file read under the lock decides
-// whether anything needs writing, never what the caller last saw of it. The
-// folder must exist.
+// changes and writes it atomically. Only the file as read now decides whether
+// anything needs writing, never what the caller last saw of it: a file that
+// already holds the changes is left alone without taking the lock. A zero
+// `lockWait` never waits. The folder must exist.
 MergeOutcome mergeIntoDictionaryFile(const std::filesystem::path& path, const std::filesystem::path& lockFile,
                                      const DictionaryChanges& changes, std::chrono::milliseconds lockWait);
 
@@ -98,5 +101,11 @@ DictionaryChanges dictionaryDifference(const PlistValue::Dictionary& before, con
 // written whole when missing, and a file holding anything but strings is refused.
 DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& before,
                                       const std::map<std::string, std::string>& after);
+
+// `onto` with the entries that turn `before` into `after`: a string map's own changes
+// kept on top of what its file holds now.
+std::map<std::string, std::string> withStringMapChanges(std::map<std::string, std::string> onto,
+                                                        const std::map<std::string, std::string>& before,
+                                                        const std::map<std::string, std::string>& after);
 
 } // namespace plat

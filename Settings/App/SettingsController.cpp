@@ -29,6 +29,7 @@ std::optional<Size> SettingsController::contentSizeForTab(std::string_view ident
 
 void SettingsController::windowDidLoad(SettingsWindowView* view) {
     view_ = view;
+    config_.setNoticeListener([this] { showSettingsNotices(); });
     resizeTo(Size{550, 478});
     plat::TouchBarHost::shared().setWindowTouchBar(kWindowIdentifier, makeTouchBar());
     showSettingsNotices();
@@ -41,7 +42,10 @@ plat::TouchBar SettingsController::makeTouchBar() {
     return bar;
 }
 
-void SettingsController::windowWillClose() { view_ = nullptr; }
+void SettingsController::windowWillClose() {
+    view_ = nullptr;
+    config_.setNoticeListener(nullptr);
+}
 
 void SettingsController::refreshSettings() {
     config_.loadConfig();
@@ -51,6 +55,7 @@ void SettingsController::refreshSettings() {
 void SettingsController::showSettingsNotices() {
     if (!view_) return;
     if (const std::string message = config_.takeSetAsideMessage(); !message.empty()) view_->showNotice(message);
+    if (const std::string message = config_.takeSaveFailureMessage(); !message.empty()) view_->showNotice(message);
 }
 
 void SettingsController::selectTabViewItemAtIndex(int index) {

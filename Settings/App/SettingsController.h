@@ -88,7 +88,8 @@ public:
     // meanwhile.
     void refreshSettings();
     // Shows, once, what reading the settings found wrong (a damaged "config.plist"
-    // set aside), when the window is up.
+    // set aside) and a save that could not be written for a while, when the window is
+    // up; the latter also when it arises while the window is up.
     void showSettingsNotices();
 
     // Selects a tab by position (URL commands, Touch Bar) and resizes to it.

@@ -83,7 +83,7 @@ struct Program {
     }
     bool save() {
         config.save();
-        return true;
+        return !config.hasPendingChanges();
     }
     void reload() { config.loadConfig(); }
 };
@@ -119,13 +119,16 @@ int main(int argc, char** argv) {
         if (program.save()) saved = latest;
     }
     // The last values must reach the file: a save that met the lock is retried
-    // (the next save writes what the failed one did not).
+    // (the next save writes what the failed one did not). Saves never wait for the
+    // lock, and this program runs no main loop for the retries of its own.
     if (saved != latest)
-        for (int attempt = 0; attempt < 50; ++attempt)
+        for (int attempt = 0; attempt < 2000; ++attempt) {
             if (program.save()) {
                 saved = latest;
                 break;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
     std::printf("reverted %d\n", reverted);
     for (const auto& [key, value] : saved) std::printf("last %s %s\n", key.c_str(), value.c_str());
     std::fflush(stdout);

@@ -3,6 +3,9 @@
 #include "ImportTestSupport.h"
 #include "RecordingChannelFixture.h"
 #include "Settings/ConfigManager.h"
+#include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Foundation/FileLock.h"
+#include "support/BlockedLock.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -133,6 +136,31 @@ TEST_F(InputMethodCommandsTest, RestoreOrder) {
     }
     EXPECT_TRUE(config_->verticalCandidates);  // the settings were loaded again
 }
+
+#ifdef LOCK_HOLDER
+// A change still waiting for the settings lock when a backup is restored is given up:
+// the retry must not write it over the restored settings.
+TEST_F(InputMethodCommandsTest, RestoreGivesUpChangesWaitingForTheLock) {
+    using namespace std::chrono_literals;
+    plat::ManualDriver driver(plat::MainQueue::shared());
+    config_->save();
+    taviro::test::BlockedLock blocked(plat::configLockPath(perUser_), taviro::test::LockBlock::otherProcess,
+                                      LOCK_HOLDER);
+    ASSERT_TRUE(blocked.ready());
+    config_->fontSize = 24;
+    config_->save();
+    ASSERT_TRUE(config_->hasPendingChanges());
+    InputMethodCommands::restoreBackup(*config_, [&] {
+        EXPECT_TRUE(plat::writePlistFile(perUser_ / "config.plist", plat::PlistValue(plat::PlistValue::Dictionary{
+                                                                         {"FontSize", 18}})));
+        return false;
+    });
+    EXPECT_EQ(config_->fontSize, 18);
+    blocked.release();
+    driver.advance(10s);
+    EXPECT_EQ(ConfigManager(perUser_).fontSize, 18);
+}
+#endif
 
 TEST(TableFileNameTest, OnlyTheExtensionChangesAndNothingIsOverwritten) {
     const fs::path dir = taviro::test::freshDir("names");

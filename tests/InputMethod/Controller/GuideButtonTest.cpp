@@ -1,6 +1,9 @@
 #include "ControllerFixture.h"
 
+#include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Foundation/FileLock.h"
 #include "Platform/Foundation/Plist.h"
+#include "support/BlockedLock.h"
 
 #include <algorithm>
 
@@ -193,6 +196,27 @@ TEST_F(ControllerTest, TraditionalToggleSavesAndHints) {
     EXPECT_EQ(controller().statusHint().imageName(), "jian_light");
     EXPECT_FALSE(ConfigManager(perUser).settings()->s2t);
 }
+
+#ifdef LOCK_HOLDER
+// The preferences application holds the settings lock: the key neither waits for it
+// nor loses the toggle, which is written once the lock is free.
+TEST_F(ControllerTest, TraditionalToggleNeverWaitsForTheSettingsLock) {
+    ASSERT_TRUE(config->saveConfig());
+    plat::ManualDriver retries(plat::MainQueue::shared());
+    start();
+    BlockedLock blocked(plat::configLockPath(perUser), LockBlock::otherProcess, LOCK_HOLDER);
+    ASSERT_TRUE(blocked.ready());
+    const auto began = std::chrono::steady_clock::now();
+    session->typeScript(";f");
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 100ms);
+    EXPECT_TRUE(config->settings()->s2t);
+    EXPECT_EQ(controller().statusHint().imageName(), "fan_light");
+    EXPECT_FALSE(ConfigManager(perUser).settings()->s2t);
+    blocked.release();
+    retries.advance(1s);
+    EXPECT_TRUE(ConfigManager(perUser).settings()->s2t);
+}
+#endif
 
 TEST_F(ControllerTest, EnglishToggleCommandStoresOnlyWhenPersisted) {
     start();

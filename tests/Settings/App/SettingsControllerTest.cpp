@@ -1,9 +1,16 @@
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/NotificationSender.h"
+#include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Foundation/FileLock.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Notifications/RecordingCommandChannel.h"
+#include "support/BlockedLock.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 namespace kelvane {
 namespace {
@@ -40,6 +47,67 @@ TEST(SettingsControllerTest, ADamagedSettingsFileIsToldOnceOverTheWindow) {
     controller.refreshSettings();
     EXPECT_EQ(view.notices.size(), 2u);
 }
+
+#ifdef LOCK_HOLDER
+plat::PlistValue storedFontSize(const std::filesystem::path& folder) {
+    auto file = plat::readPlistFile(folder / "config.plist", plat::PlistValue::Type::Dictionary);
+    const plat::PlistValue* value = file ? file->find("FontSize") : nullptr;
+    return value ? *value : plat::PlistValue();
+}
+
+// With the settings lock out of reach, a click that saves returns at once and asks the
+// input method for no reload; the value stays through a page shown again, the window
+// tells the user once, and once the lock can be had the value is written and the
+// reload posted.
+TEST(SettingsControllerTest, ASaveWhileTheLockIsOutOfReachNeverBlocksTheWindow) {
+    using namespace std::chrono_literals;
+    using taviro::test::LockBlock;
+    for (const LockBlock how : {LockBlock::otherProcess, LockBlock::folder, LockBlock::link, LockBlock::unreadable}) {
+        SCOPED_TRACE(taviro::test::lockBlockName(how));
+        auto channel = std::make_shared<plat::RecordingCommandChannel>();
+        const auto previous = NotificationSender::setChannel(channel);
+        const auto folder = taviro::test::freshDir("config");
+        plat::ManualDriver driver(plat::MainQueue::shared());
+        ConfigManager config(folder);
+        config.save();
+        SettingsController controller(config);
+        SizeRecorder view;
+        controller.windowDidLoad(&view);
+        channel->clear();
+
+        taviro::test::BlockedLock blocked(plat::configLockPath(folder), how, LOCK_HOLDER);
+        if (!blocked.ready()) {
+            EXPECT_EQ(how, LockBlock::unreadable);
+        } else {
+            config.fontSize = 24;
+            const auto start = std::chrono::steady_clock::now();
+            config.save();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+            EXPECT_TRUE(channel->log().empty());
+            EXPECT_EQ(storedFontSize(folder), plat::PlistValue(16));
+            controller.refreshSettings();
+            EXPECT_EQ(config.fontSize, 24);
+
+            driver.advance(1s);
+            EXPECT_TRUE(view.notices.empty());
+            driver.advance(20s);
+            ASSERT_EQ(view.notices.size(), 1u);
+            EXPECT_NE(view.notices[0].find("设置暂时无法保存"), std::string::npos) << view.notices[0];
+            EXPECT_TRUE(channel->log().empty());
+            EXPECT_EQ(storedFontSize(folder), plat::PlistValue(16));
+
+            blocked.release();
+            driver.advance(6s);
+            EXPECT_EQ(storedFontSize(folder), plat::PlistValue(24));
+            EXPECT_EQ(channel->log(), std::vector<std::string>{"configNeedsReload"});
+            EXPECT_EQ(view.notices.size(), 1u);
+            EXPECT_EQ(ConfigManager(folder).fontSize, 24);
+        }
+        controller.windowWillClose();
+        NotificationSender::setChannel(previous);
+    }
+}
+#endif
 
 TEST(SettingsControllerTest, CodeTableTabHeightFollowsTheSettings) {
     ConfigManager config(taviro::test::freshDir("config"));

@@ -3,10 +3,13 @@
 #include "Settings/App/AppDelegate.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Platform/Dispatch/ManualDriver.h"
+#include "Platform/Foundation/FileLock.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Settings/Pages/PbarController.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/SettingsWindow.h"
+#include "support/BlockedLock.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
@@ -19,6 +22,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
+
+#include <chrono>
 
 namespace kelvane {
 namespace {
@@ -112,6 +117,40 @@ TEST_F(SettingsWindowViewTest, ADamagedSettingsFileIsToldInAnAlert) {
     window_->tabBar()->setCurrentIndex(0);
     QApplication::processEvents();
     for (auto* other : window_->findChildren<QMessageBox*>("settingsNotice")) EXPECT_FALSE(other->isVisible());
+}
+
+// A click that saves while a folder stands where the settings lock belongs: the
+// window answers at once, keeps the value, and tells the user once in an alert.
+TEST_F(SettingsWindowViewTest, ASaveThatKeepsFailingIsToldInAnAlert) {
+    using namespace std::chrono_literals;
+    config_->save();
+    channel_->clear();
+    plat::ManualDriver driver(plat::MainQueue::shared());
+    taviro::test::BlockedLock blocked(plat::configLockPath(config_->folder()), taviro::test::LockBlock::folder, "");
+    ASSERT_TRUE(blocked.ready());
+    auto* s2t = window_->page(0)->findChild<QCheckBox*>("s2t");
+    ASSERT_NE(s2t, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    s2t->click();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    EXPECT_TRUE(config_->s2t);
+    EXPECT_TRUE(channel_->log().empty());
+
+    driver.advance(20s);
+    QApplication::processEvents();
+    const auto boxes = window_->findChildren<QMessageBox*>("settingsNotice");
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0]->isVisible());
+    EXPECT_TRUE(boxes[0]->text().contains("设置暂时无法保存")) << boxes[0]->text().toStdString();
+    EXPECT_TRUE(s2t->isChecked());
+    EXPECT_TRUE(test::saveScreenshot(*boxes[0], "settings-save-failing"));
+    boxes[0]->accept();
+
+    blocked.release();
+    driver.advance(6s);
+    QApplication::processEvents();
+    EXPECT_EQ(channel_->log(), std::vector<std::string>{"configNeedsReload"});
+    EXPECT_TRUE(ConfigManager(config_->folder()).s2t);
 }
 
 TEST_F(SettingsWindowViewTest, URLsSelectTabsAndOpenSubPagesInTheWindow) {
