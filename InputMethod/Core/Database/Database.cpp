@@ -221,7 +221,8 @@ struct Database::Slot {
         std::lock_guard lk(m);
         if (closed) return nullptr;
         const auto now = check.clock ? check.clock() : std::chrono::steady_clock::now();
-        if (check.reuse.count() > 0 && queue && !unusable && checked && now - checkedAt < check.reuse) return queue;
+        if (check.reuse.count() > 0 && queue && !unusable && checked && now >= checkedAt && now - checkedAt < check.reuse)
+            return queue;
         if (check.counted) check.counted(path);
         checked = true;
         checkedAt = now;
@@ -645,7 +646,7 @@ void Database::replaceDamagedSlot(Queue which, Slot& slot, const SQLDatabaseQueu
 void Database::probeDatabase(Queue which, const std::shared_ptr<Slot>& slot) {
     // A file that is not a database, or whose first pages are damaged, says
     // so on its first read.
-    auto q = slot->current();
+    auto q = slot->current(IdentityCheck{std::chrono::milliseconds{0}, hooks().steadyClock, {}});
     if (!q) return;
     bool damaged = false;
     q->inDatabase([&](SQLDatabase* db) {

@@ -47,6 +47,13 @@ struct Database::PendingWrites {
     bool toldLoss = false;  // the user was told of words lost in this spell
     bool full = false;      // the last attempt found the disk full
     bool toldFull = false;  // the full disk was logged and told in this spell
+    // A disk that is full again soon after words could be written is the same
+    // episode: told once, with one line when there is room.
+    bool fullEpisode = false;
+    Clock::time_point lastFull{};
+    bool toldRoom = false;
+    bool inFullEpisode(Clock::time_point now) const { return fullEpisode && now - lastFull < kFullDiskEpisode; }
+    static constexpr std::chrono::minutes kFullDiskEpisode{5};
     bool stopping = false;
 };
 
@@ -629,8 +636,13 @@ void Database::submitUserWrites(std::vector<UserWrite> writes) {
         std::lock_guard order(userWriteMutex_);
         std::size_t i = 0;
         if (!waiting()) {
+            // Within an episode of a full disk its failures were logged once.
+            const bool quiet = [this] {
+                std::lock_guard lk(pending_->m);
+                return pending_->inFullEpisode(Clock::now());
+            }();
             for (; i < writes.size(); ++i) {
-                const auto out = applyUserWrites({writes[i]}, true);
+                const auto out = applyUserWrites({writes[i]}, true, quiet);
                 if (mustWait(out)) {
                     stopped = out;
                     break;
@@ -647,8 +659,14 @@ void Database::noteWaitReason(UserOutcome out) {
     {
         std::lock_guard lk(pending_->m);
         pending_->full = out == UserOutcome::full;
-        if (!pending_->full || pending_->toldFull) return;
+        if (!pending_->full) return;
+        const auto now = Clock::now();
+        const bool told = pending_->toldFull || pending_->inFullEpisode(now);
+        if (!pending_->inFullEpisode(now)) pending_->toldRoom = false;
+        pending_->fullEpisode = true;
+        pending_->lastFull = now;
         pending_->toldFull = pending_->reported = true;
+        if (told) return;
     }
     const auto trouble = userDatabaseTrouble();
     if (trouble.kind == UserTrouble::diskFull) {
@@ -724,9 +742,12 @@ bool Database::flushPendingOnce(UserOutcome* last) {
         {
             std::lock_guard lk(pending_->m);
             if (pending_->writes.empty()) {
-                if (progressed && pending_->reported)
-                    plat::log(pending_->toldFull ? "user.db can be written again: the waiting words are written"
-                                                 : "user.db is free again: the waiting words are written");
+                if (progressed && pending_->reported && !pending_->toldFull)
+                    plat::log("user.db is free again: the waiting words are written");
+                if (progressed && pending_->reported && pending_->toldFull && !pending_->toldRoom) {
+                    plat::log("user.db can be written again: the waiting words are written");
+                    pending_->toldRoom = true;
+                }
                 pending_->reported = pending_->toldLoss = pending_->full = pending_->toldFull = false;
                 if (last) *last = UserOutcome::done;
                 return progressed;
