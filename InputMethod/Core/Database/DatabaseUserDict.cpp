@@ -310,7 +310,7 @@ bool UserStatements::writeRows(const Database::UserWrite& w) {
 // the pattern's leading characters are walked one at a time, a literal
 // character in both ASCII cases, a "_" as each ASCII character the index holds
 // at that place, keeping only prefixes that some Py begins with. The walk
-// stops at "%", at a byte that is not ASCII and where only wildcards are left.
+// stops at "%" and at a byte that is not ASCII.
 // Every range is then read with the LIKE test itself, so exactly the rows of
 // the statement are found; they are read back in rowid order and sorted by
 // SQLite as the statement sorts them, so ties keep their order too.
@@ -329,10 +329,6 @@ std::string rowidList(const std::vector<std::int64_t>& rowids) {
         out += std::to_string(rowids[i]);
     }
     return out + "]";
-}
-
-bool onlyWildcardsFrom(const std::string& pattern, std::size_t i) {
-    return pattern.find_first_not_of("_%", i) == std::string::npos;
 }
 
 } // namespace
@@ -383,9 +379,15 @@ bool UserStatements::likeRowids(const std::string& table, const std::string& pat
 
     std::vector<PyRange> ranges;
     std::vector<std::string> prefixes{""};
+    // Whether the walk reached the end of the pattern: then a match is one of
+    // the prefixes exactly (or that and a NUL, where LIKE stops reading).
+    bool whole = true;
     for (std::size_t i = 0; i < pattern.size() && !prefixes.empty(); ++i) {
         const auto b = static_cast<unsigned char>(pattern[i]);
-        if (b == '%' || b == 0 || b >= 0x80 || onlyWildcardsFrom(pattern, i)) break;
+        if (b == '%' || b == 0 || b >= 0x80) {
+            whole = false;
+            break;
+        }
         std::vector<std::string> next;
         for (const auto& p : prefixes) {
             if (b == '_') {
@@ -412,10 +414,13 @@ bool UserStatements::likeRowids(const std::string& table, const std::string& pat
             }
             if (!ok()) return true;
         }
-        if (next.size() > kMaxWalkPrefixes) break;
+        if (next.size() > kMaxWalkPrefixes) {
+            whole = false;
+            break;
+        }
         prefixes = std::move(next);
     }
-    for (const auto& p : prefixes) ranges.push_back({p, afterPrefix(p)});
+    for (const auto& p : prefixes) ranges.push_back({p, whole ? std::optional<std::string>(p + '\x01') : afterPrefix(p)});
     for (const auto& range : ranges)
         if (!rowidsInRange(table, range, pattern, rowids)) return true;
     std::sort(rowids.begin(), rowids.end());
