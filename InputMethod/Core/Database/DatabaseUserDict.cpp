@@ -448,10 +448,12 @@ void UserStatements::likeRows(const std::string& table, const std::string& patte
         readRows(query(likeStatement(table), {pattern}), limit, out);
     } else if (ok() && !rowids.empty()) {
         // In rowid order into the sort, as the table scan of the statement.
-        readRows(query("SELECT * FROM " + storesql::quoteIdentifier(table) +
-                           " WHERE rowid IN (SELECT value FROM json_each(?)) ORDER BY Weight DESC",
-                       {rowidList(rowids)}),
-                 limit, out);
+        auto rs = query("SELECT * FROM " + storesql::quoteIdentifier(table) +
+                            " WHERE rowid IN (SELECT value FROM json_each(?)) ORDER BY Weight DESC",
+                        {rowidList(rowids)});
+        // An SQLite without its JSON functions: the plain statement.
+        if (!rs && ok()) rs = query(likeStatement(table), {pattern});
+        readRows(std::move(rs), limit, out);
     }
     if (began && !sqlite3_get_autocommit(db_->sqliteHandle()) && !db_->commit()) rollback();
 }
