@@ -98,11 +98,6 @@ UserConnectionMemory& connectionMemory(SQLDatabase* db) {
     return *memory;
 }
 
-// The statement of the pattern lookups.
-std::string likeStatement(const std::string& table) {
-    return "SELECT * FROM " + storesql::quoteIdentifier(table) + " WHERE Py like ? ORDER BY Weight DESC";
-}
-
 // The least text above every text that begins with `prefix` (ASCII, no NUL);
 // none for the empty prefix (no text is above all).
 std::optional<std::string> afterPrefix(const std::string& prefix) {
@@ -445,14 +440,14 @@ void UserStatements::likeRows(const std::string& table, const std::string& patte
     const bool began = db_->beginDeferredTransaction();
     std::vector<std::int64_t> rowids;
     if (!likeRowids(table, pattern, rowids)) {
-        readRows(query(likeStatement(table), {pattern}), limit, out);
+        readRows(query(storesql::userPatternStatement(table), {pattern}), limit, out);
     } else if (ok() && !rowids.empty()) {
         // In rowid order into the sort, as the table scan of the statement.
         auto rs = query("SELECT * FROM " + storesql::quoteIdentifier(table) +
                             " WHERE rowid IN (SELECT value FROM json_each(?)) ORDER BY Weight DESC",
                         {rowidList(rowids)});
         // An SQLite without its JSON functions: the plain statement.
-        if (!rs && ok()) rs = query(likeStatement(table), {pattern});
+        if (!rs && ok()) rs = query(storesql::userPatternStatement(table), {pattern});
         readRows(std::move(rs), limit, out);
     }
     if (began && !sqlite3_get_autocommit(db_->sqliteHandle()) && !db_->commit()) rollback();
@@ -548,7 +543,7 @@ void Database::userWordExtendingKey(const std::string& sql, const std::string& k
     if (!settings->userDict) return;
     const std::string table = userDictTableName(*settings);
     // The pattern statement of the current table is read through the index.
-    const bool indexed = sql == likeStatement(table);
+    const bool indexed = sql == storesql::userPatternStatement(table);
     std::vector<CodeTable> found;
     inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         found.clear();
