@@ -139,6 +139,7 @@ bool SQLDatabase::openWithFlags(int flags, const std::optional<std::string>& vfs
 }
 
 bool SQLDatabase::close() {
+    userData_.reset();
     clearCachedStatements();
     closeOpenResultSets();
     if (!db_) return true;

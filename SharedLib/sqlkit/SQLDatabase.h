@@ -128,6 +128,11 @@ public:
     void setCrashOnErrors(bool b) { crashOnErrors_ = b; }
     bool logsErrors() const { return logsErrors_; }
     void setLogsErrors(bool b) { logsErrors_ = b; }
+
+    // What a user of the connection keeps with it (knowledge about the open
+    // file); dropped when the connection closes.
+    const std::shared_ptr<void>& userData() const { return userData_; }
+    void setUserData(std::shared_ptr<void> data) { userData_ = std::move(data); }
     bool isInTransaction() const { return isInTransaction_; }
     bool inTransaction() const { return isInTransaction_; }
 
@@ -280,6 +285,7 @@ private:
     bool checkedOut_ = false;
     bool crashOnErrors_ = false;
     bool logsErrors_ = true;
+    std::shared_ptr<void> userData_;
     bool isOpen_ = false;
     bool isInTransaction_ = false;
     double maxBusyRetryTimeInterval_ = 2.0;

@@ -152,6 +152,13 @@ bool fileExists(const fs::path& p) {
 
 } // namespace
 
+// How a slot compares the file at its path with the one it opened.
+struct IdentityCheck {
+    std::chrono::milliseconds reuse{0};
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    std::function<void(const std::string&)> counted;
+};
+
 // One database file and its queue. The queue is replaced when the file at the
 // path is no longer the one that was opened.
 struct Database::Slot {
@@ -168,6 +175,9 @@ struct Database::Slot {
     std::mutex m;
     std::shared_ptr<SQLDatabaseQueue> queue;
     FileIdentity identity;
+    // When the file at the path was last compared with the open one.
+    std::chrono::steady_clock::time_point checkedAt;
+    bool checked = false;
     bool closed = false;
     bool refusalLogged = false;
     // Found damaged and could not be set aside: not read again until the
@@ -203,15 +213,23 @@ struct Database::Slot {
 
     // The queue on the file now at the path: reopened when the file was
     // replaced or deleted (a writable file is created again); nullptr when the
-    // slot is closed, the file is gone or is not a regular file.
-    std::shared_ptr<SQLDatabaseQueue> current() {
+    // slot is closed, the file is gone or is not a regular file. With `reuse`
+    // set, a check younger than that is taken as it stands (the lookups of one
+    // key ask for the file many times); writes always look.
+    std::shared_ptr<SQLDatabaseQueue> current(const IdentityCheck& check = {}) {
         std::shared_ptr<SQLDatabaseQueue> old;
         std::lock_guard lk(m);
         if (closed) return nullptr;
-        FileIdentity now;
-        const PathKind kind = pathKind(path, &now);
+        const auto now = check.clock ? check.clock() : std::chrono::steady_clock::now();
+        if (check.reuse.count() > 0 && queue && !unusable && checked && now >= checkedAt && now - checkedAt < check.reuse)
+            return queue;
+        if (check.counted) check.counted(path);
+        checked = true;
+        checkedAt = now;
+        FileIdentity found;
+        const PathKind kind = pathKind(path, &found);
         const bool journalsOk = !writable() || !irregularPath(path);
-        if (queue && kind == PathKind::regular && now == identity && journalsOk) return unusable ? nullptr : queue;
+        if (queue && kind == PathKind::regular && found == identity && journalsOk) return unusable ? nullptr : queue;
         if (kind == PathKind::absent && !writable()) return nullptr;
         // The old file's connection goes first: closing it ends the old
         // file's write-ahead log, which must not be read as the new file's.
@@ -275,6 +293,8 @@ struct Database::CustomMemory {
 struct Database::Links {
     std::shared_ptr<Slot> main, dag, extended, english, assist, custom, keyLogger, user, think, textReplacement;
     std::shared_ptr<Double2Pinyin> d2f;
+    // For the lookups (reuse) and for writes (none).
+    IdentityCheck lookupCheck, writeCheck;
 
     const std::shared_ptr<Slot>& get(Queue q) const {
         switch (q) {
@@ -433,6 +453,12 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     if (!current()) return;
 
     auto links = std::make_shared<Links>();
+    {
+        const Hooks h = hooks();
+        links->writeCheck = IdentityCheck{std::chrono::milliseconds{0}, h.steadyClock, h.identityChecked};
+        links->lookupCheck = links->writeCheck;
+        links->lookupCheck.reuse = kIdentityReuse;
+    }
     const auto settings = currentSettings();
     const fs::path& folder = locations_.userFolder;
     links->d2f = std::make_shared<Double2Pinyin>(folder / "spScheme.plist");
@@ -562,16 +588,16 @@ bool Database::inAssistDatabase(const std::function<void(SQLDatabase*)>& block) 
     return inQueue(Queue::assist, block);
 }
 
-bool Database::inQueue(Queue which, const std::function<void(SQLDatabase*)>& fn) {
-    return withQueue(which, [&](SQLDatabaseQueue& q) { q.inDatabase(fn); });
+bool Database::inQueue(Queue which, const std::function<void(SQLDatabase*)>& fn, bool writes) {
+    return withQueue(which, [&](SQLDatabaseQueue& q) { q.inDatabase(fn); }, writes);
 }
 
-bool Database::withQueue(Queue which, const std::function<void(SQLDatabaseQueue&)>& fn) {
+bool Database::withQueue(Queue which, const std::function<void(SQLDatabaseQueue&)>& fn, bool writes) {
     auto lk = readLinks();
     if (!links_) return false;
     const auto& slot = links_->get(which);
     if (!slot) return false;
-    auto q = slot->current();
+    auto q = slot->current(writes ? links_->writeCheck : links_->lookupCheck);
     if (!q) return false;
     fn(*q);
     return true;
@@ -620,7 +646,7 @@ void Database::replaceDamagedSlot(Queue which, Slot& slot, const SQLDatabaseQueu
 void Database::probeDatabase(Queue which, const std::shared_ptr<Slot>& slot) {
     // A file that is not a database, or whose first pages are damaged, says
     // so on its first read.
-    auto q = slot->current();
+    auto q = slot->current(IdentityCheck{std::chrono::milliseconds{0}, hooks().steadyClock, {}});
     if (!q) return;
     bool damaged = false;
     q->inDatabase([&](SQLDatabase* db) {

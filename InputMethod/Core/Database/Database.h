@@ -67,6 +67,10 @@ public:
         std::function<std::chrono::system_clock::time_point()> wallClock;
         // Runs on each new connection to user.db, after its pragmas.
         std::function<void(sqlkit::SQLDatabase*)> userDatabaseOpened;
+        // The clock of the file identity checks, and what each check is told
+        // to (the database path), taken when the files are opened.
+        std::function<std::chrono::steady_clock::time_point()> steadyClock;
+        std::function<void(const std::string&)> identityChecked;
     };
 
     // How long one statement on user.db waits for another connection's lock.
@@ -77,6 +81,10 @@ public:
     // Learnt words kept while user.db is locked or the disk is full; more are
     // reported and lost.
     static constexpr std::size_t kMaxPendingUserWrites = 512;
+    // Lookups take a file's identity as checked this long ago: the lookups of
+    // one key check each file once, and a file replaced on disk is read from
+    // the next key on. Writes always check.
+    static constexpr std::chrono::milliseconds kIdentityReuse{20};
 
     static constexpr const char* kNoMainCodeTable = "不使用主码表";
 
@@ -240,13 +248,15 @@ private:
 
     // Runs fn(db) in one block on the queue when the store is open and the
     // queue exists; false otherwise.
-    bool inQueue(Queue which, const std::function<void(sqlkit::SQLDatabase*)>& fn);
+    // `writes`: the file's identity is checked now, not taken from a check a
+    // moment ago.
+    bool inQueue(Queue which, const std::function<void(sqlkit::SQLDatabase*)>& fn, bool writes = false);
     // One block on user.db with the short lock wait; `keyPath` waits not at
     // all while user.db was found locked a moment ago. fn reports what its
     // statements met. A damaged file is moved aside, a fresh one started and
     // the block run once more.
-    UserOutcome inUserDatabase(bool keyPath,
-                               const std::function<void(sqlkit::SQLDatabase*, UserOutcome&)>& fn);
+    UserOutcome inUserDatabase(bool keyPath, const std::function<void(sqlkit::SQLDatabase*, UserOutcome&)>& fn,
+                               bool writes = false);
     // Moves the damaged file of the queue aside and opens a fresh one.
     void replaceDamagedFile(Queue which, const sqlkit::SQLDatabaseQueue* damaged);
     void replaceDamagedSlot(Queue which, Slot& slot, const sqlkit::SQLDatabaseQueue* damaged);
@@ -273,8 +283,7 @@ private:
     void stopRetrying();
     std::vector<CodeTable> userRowsByPy(const std::string& key, int limit, bool* complete);
     // Like inQueue, for several blocks that must see the same queue.
-    bool withQueue(Queue which,
-                   const std::function<void(sqlkit::SQLDatabaseQueue&)>& fn);
+    bool withQueue(Queue which, const std::function<void(sqlkit::SQLDatabaseQueue&)>& fn, bool writes = false);
 
     void storeCachedPhrases(const std::string& key, const std::vector<CodeTable>& list,
                             std::uint64_t generation);

@@ -35,7 +35,7 @@ void Database::createKeyLogTables() {
         if (!db || !db->sqliteHandle()) return;
         waitBriefly(db);
         createTables(db);
-    });
+    }, true);
 }
 
 bool Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t count, bool isChar) {
@@ -66,7 +66,7 @@ bool Database::keyLog(std::chrono::system_clock::time_point date, std::int64_t c
         // Idle, the write-ahead log holds nothing: a file renamed over this
         // one can never be read with these pages.
         if (written) sqlite3_wal_checkpoint_v2(db->sqliteHandle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    });
+    }, true);
     return ran && written;
 }
 

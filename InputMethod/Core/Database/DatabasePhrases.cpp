@@ -214,8 +214,7 @@ std::vector<CodeTable> Database::userTableLikeAndPhrase(const std::string& key,
         return {};
     if (syllables.size() > 6) return {};
 
-    const std::string userSql = "SELECT * FROM " + storesql::quoteIdentifier(userDictTableName(*settings)) +
-                                " WHERE Py like ? ORDER BY Weight DESC";
+    const std::string userSql = storesql::userPatternStatement(userDictTableName(*settings));
     const std::string dagSql =
         dagStatement(dagTable("w", syllables.size() + 1), pinyinColumnConditions(syllables, *settings));
 

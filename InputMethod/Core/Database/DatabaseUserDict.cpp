@@ -1,8 +1,11 @@
 // The learning user dictionary in user.db: one table per input configuration.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <optional>
+#include <unordered_set>
 #include <thread>
 
 #include <sys/stat.h>
@@ -44,6 +47,13 @@ struct Database::PendingWrites {
     bool toldLoss = false;  // the user was told of words lost in this spell
     bool full = false;      // the last attempt found the disk full
     bool toldFull = false;  // the full disk was logged and told in this spell
+    // A disk that is full again soon after words could be written is the same
+    // episode: told once, with one line when there is room.
+    bool fullEpisode = false;
+    Clock::time_point lastFull{};
+    bool toldRoom = false;
+    bool inFullEpisode(Clock::time_point now) const { return fullEpisode && now - lastFull < kFullDiskEpisode; }
+    static constexpr std::chrono::minutes kFullDiskEpisode{5};
     bool stopping = false;
 };
 
@@ -72,6 +82,36 @@ std::string withoutApostrophes(const std::string& code) {
         if (c != '\'') out += c;
     return out;
 }
+
+// What the store knows of one user.db connection: the tables it made (or
+// found) since the file was opened. Lives as long as the connection.
+struct UserConnectionMemory {
+    std::unordered_set<std::string> tables;
+};
+
+UserConnectionMemory& connectionMemory(SQLDatabase* db) {
+    auto memory = std::static_pointer_cast<UserConnectionMemory>(db->userData());
+    if (!memory) {
+        memory = std::make_shared<UserConnectionMemory>();
+        db->setUserData(memory);
+    }
+    return *memory;
+}
+
+// The least text above every text that begins with `prefix` (ASCII, no NUL);
+// none for the empty prefix (no text is above all).
+std::optional<std::string> afterPrefix(const std::string& prefix) {
+    if (prefix.empty()) return std::nullopt;
+    std::string out = prefix;
+    out.back() = static_cast<char>(out.back() + 1);
+    return out;
+}
+
+// A range of Py texts: [low, high), high none for the end of the texts.
+struct PyRange {
+    std::string low;
+    std::optional<std::string> high;
+};
 
 // A row of SELECT * as a record; rows without a word are skipped.
 bool readUserRow(sqlkit::SQLResultSet& rs, CodeTable& out) {
@@ -115,6 +155,33 @@ public:
         return false;
     }
 
+    // The table and its index, made once per connection: a table made (or
+    // found) before is not asked for again. False as for createTable.
+    bool ensureTable(const std::string& table) {
+        auto& memory = connectionMemory(db_);
+        if (memory.tables.count(table)) return true;
+        if (!createTable(table)) return false;
+        memory.tables.insert(table);
+        return true;
+    }
+
+    // After a statement found the table missing (another program dropped it
+    // or wrote another file over this one): made again, as on first use.
+    void remakeMissingTable(const std::string& table) {
+        if (!missingTable_) return;
+        missingTable_ = false;
+        connectionMemory(db_).tables.erase(table);
+        ensureTable(table);
+    }
+
+    bool metMissingTable() const { return missingTable_; }
+    void clearMissingTable() { missingTable_ = false; }
+
+    // The rows of `table` whose Py matches the LIKE pattern, as the pattern
+    // statement gives them (heaviest first), at most `limit`. Read through the
+    // Py index; see likeRowids.
+    void likeRows(const std::string& table, const std::string& pattern, int limit, std::vector<CodeTable>& out);
+
     // Creates the table and its index when missing; false when a lock, a full
     // disk or damage stopped it (other failures leave the statements to fail).
     bool createTable(const std::string& table) {
@@ -144,6 +211,7 @@ public:
 
     // The statements of one write; false when one failed.
     bool write(const Database::UserWrite& w);
+    bool writeRows(const Database::UserWrite& w);
 
     bool begin() {
         if (db_->beginImmediateTransaction()) return true;
@@ -163,8 +231,19 @@ public:
     }
 
 private:
+    // The rowids of the rows whose Py matches; false when the index cannot
+    // serve the pattern (the plain statement must).
+    bool likeRowids(const std::string& table, const std::string& pattern, std::vector<std::int64_t>& rowids);
+    // The first Py in the range; none when the range is empty or a statement failed.
+    std::optional<std::string> firstPy(const std::string& table, const PyRange& range);
+    bool rowidsInRange(const std::string& table, const PyRange& range, const std::string& pattern,
+                       std::vector<std::int64_t>& rowids);
+    void readRows(std::unique_ptr<sqlkit::SQLResultSet> rs, int limit, std::vector<CodeTable>& out);
+
     // Damage overrides; otherwise the first lock or full disk met stays.
     void note(int code) {
+        if ((code & 0xff) == SQLITE_ERROR && db_->lastErrorMessage().rfind("no such table", 0) == 0)
+            missingTable_ = true;
         if (storesql::isDamagedCode(code))
             out_ = Outcome::damaged;
         else if (out_ != Outcome::done)
@@ -177,10 +256,21 @@ private:
 
     SQLDatabase* db_;
     Outcome& out_;
+    bool missingTable_ = false;
 };
 
 // The statements of one write; false when one failed.
 bool UserStatements::write(const Database::UserWrite& w) {
+    missingTable_ = false;
+    if (!ensureTable(w.table)) return false;
+    const bool written = writeRows(w);
+    if (written || !missingTable_) return written;
+    // Dropped since it was made on this connection: made again, written once more.
+    remakeMissingTable(w.table);
+    return ok() && writeRows(w);
+}
+
+bool UserStatements::writeRows(const Database::UserWrite& w) {
     UserStatements& st = *this;
     const std::string t = storesql::quoteIdentifier(w.table);
     const std::string& word = w.record.table;
@@ -192,7 +282,6 @@ bool UserStatements::write(const Database::UserWrite& w) {
         if (!insert(code, isNew)) return false;
         return !(w.quanPin && hasApostrophe(code)) || insert(withoutApostrophes(code), isNew);
     };
-    if (!st.createTable(w.table)) return false;
     if (w.kind == Database::UserWrite::Kind::insert) return insertWithTwin(w.record.code, w.isNew);
     const bool remove = w.kind == Database::UserWrite::Kind::remove;
     std::string code = w.record.code;
@@ -208,6 +297,161 @@ bool UserStatements::write(const Database::UserWrite& w) {
     }
 }
 
+// --- pattern lookups through the Py index ------------------------------------
+//
+// SQLite cannot use the Py index for "Py like ?" (LIKE ignores ASCII case,
+// the index does not), so the statement reads and sorts the whole table. The
+// rows are found here instead from ranges of the index that hold every match:
+// the pattern's leading characters are walked one at a time, a literal
+// character in both ASCII cases, a "_" as each ASCII character the index holds
+// at that place, keeping only prefixes that some Py begins with. The walk
+// stops at "%" and at a byte that is not ASCII.
+// Every range is then read with the LIKE test itself, so exactly the rows of
+// the statement are found; they are read back in rowid order and sorted by
+// SQLite as the statement sorts them, so ties keep their order too.
+
+namespace {
+
+// Prefixes kept at one place of the walk; beyond it the walk stops where it is.
+constexpr std::size_t kMaxWalkPrefixes = 64;
+// Above this many matches the plain statement reads them as cheaply.
+constexpr std::size_t kMaxIndexedMatches = 4096;
+
+std::string rowidList(const std::vector<std::int64_t>& rowids) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < rowids.size(); ++i) {
+        if (i) out += ',';
+        out += std::to_string(rowids[i]);
+    }
+    return out + "]";
+}
+
+} // namespace
+
+std::optional<std::string> UserStatements::firstPy(const std::string& table, const PyRange& range) {
+    const std::string t = storesql::quoteIdentifier(table);
+    auto rs = range.high ? query("SELECT Py FROM " + t + " WHERE Py >= ? AND Py < ? ORDER BY Py LIMIT 1",
+                                 {range.low, *range.high})
+                         : query("SELECT Py FROM " + t + " WHERE Py >= ? AND Py < x'' ORDER BY Py LIMIT 1",
+                                 {range.low});
+    if (!rs) return std::nullopt;
+    std::optional<std::string> py;
+    if (step(*rs)) py = rs->stringForColumnIndex(0);
+    rs->close();
+    return py;
+}
+
+bool UserStatements::rowidsInRange(const std::string& table, const PyRange& range, const std::string& pattern,
+                                   std::vector<std::int64_t>& rowids) {
+    const std::string t = storesql::quoteIdentifier(table);
+    auto rs = range.high ? query("SELECT rowid FROM " + t + " WHERE Py >= ? AND Py < ? AND Py like ?",
+                                 {range.low, *range.high, pattern})
+                         : query("SELECT rowid FROM " + t + " WHERE Py >= ? AND Py < x'' AND Py like ?",
+                                 {range.low, pattern});
+    if (!rs) return false;
+    while (step(*rs)) rowids.push_back(rs->longForColumnIndex(0));
+    rs->close();
+    return ok();
+}
+
+bool UserStatements::likeRowids(const std::string& table, const std::string& pattern,
+                                std::vector<std::int64_t>& rowids) {
+    const std::string t = storesql::quoteIdentifier(table);
+    // Values stored as numbers sort before every text and may match too.
+    {
+        auto rs = query("SELECT rowid FROM " + t + " WHERE Py < '' AND Py like ?", {pattern});
+        if (!rs) return true;  // the table is missing: no rows, as the statement finds
+        while (step(*rs)) rowids.push_back(rs->longForColumnIndex(0));
+        rs->close();
+        if (!ok()) return true;
+    }
+    // The ranges hold the matches only where Py compares as bytes.
+    const char* collation = nullptr;
+    if (sqlite3_table_column_metadata(db_->sqliteHandle(), "main", table.c_str(), "Py", nullptr, &collation,
+                                      nullptr, nullptr, nullptr) != SQLITE_OK ||
+        !collation || sqlite3_stricmp(collation, "BINARY") != 0)
+        return false;
+
+    std::vector<PyRange> ranges;
+    std::vector<std::string> prefixes{""};
+    // Whether the walk reached the end of the pattern: then a match is one of
+    // the prefixes exactly (or that and a NUL, where LIKE stops reading).
+    bool whole = true;
+    for (std::size_t i = 0; i < pattern.size() && !prefixes.empty(); ++i) {
+        const auto b = static_cast<unsigned char>(pattern[i]);
+        if (b == '%' || b == 0 || b >= 0x80) {
+            whole = false;
+            break;
+        }
+        std::vector<std::string> next;
+        for (const auto& p : prefixes) {
+            if (b == '_') {
+                // Each ASCII character that follows p somewhere; a NUL ends
+                // the text for LIKE, so nothing follows it.
+                std::string low = p + '\x01';
+                while (auto py = firstPy(table, {low, p + '\x80'})) {
+                    if (py->size() <= p.size()) break;
+                    const auto c = static_cast<unsigned char>((*py)[p.size()]);
+                    next.push_back(p + static_cast<char>(c));
+                    if (c >= 0x7F) break;
+                    low = p + static_cast<char>(c + 1);
+                }
+                // Texts where a character that is not ASCII follows p are read whole.
+                ranges.push_back({p + '\x80', afterPrefix(p)});
+            } else {
+                // A letter in either ASCII case, as LIKE compares it.
+                std::string variants(1, static_cast<char>(b));
+                if (std::isalpha(b)) variants = {static_cast<char>(std::toupper(b)), static_cast<char>(std::tolower(b))};
+                for (char c : variants) {
+                    const std::string q = p + c;
+                    if (firstPy(table, {q, afterPrefix(q)})) next.push_back(q);
+                }
+            }
+            if (!ok()) return true;
+        }
+        if (next.size() > kMaxWalkPrefixes) {
+            whole = false;
+            break;
+        }
+        prefixes = std::move(next);
+    }
+    for (const auto& p : prefixes) ranges.push_back({p, whole ? std::optional<std::string>(p + '\x01') : afterPrefix(p)});
+    for (const auto& range : ranges)
+        if (!rowidsInRange(table, range, pattern, rowids)) return true;
+    std::sort(rowids.begin(), rowids.end());
+    rowids.erase(std::unique(rowids.begin(), rowids.end()), rowids.end());
+    return rowids.size() <= kMaxIndexedMatches;
+}
+
+void UserStatements::readRows(std::unique_ptr<sqlkit::SQLResultSet> rs, int limit, std::vector<CodeTable>& out) {
+    if (!rs) return;
+    CodeTable r;
+    int read = 0;
+    while (read < limit && step(*rs)) {
+        ++read;
+        if (readUserRow(*rs, r)) out.push_back(std::move(r));
+    }
+    rs->close();
+}
+
+void UserStatements::likeRows(const std::string& table, const std::string& pattern, int limit,
+                              std::vector<CodeTable>& out) {
+    // One read transaction: the file is locked once for all the statements.
+    const bool began = db_->beginDeferredTransaction();
+    std::vector<std::int64_t> rowids;
+    if (!likeRowids(table, pattern, rowids)) {
+        readRows(query(storesql::userPatternStatement(table), {pattern}), limit, out);
+    } else if (ok() && !rowids.empty()) {
+        // In rowid order into the sort, as the table scan of the statement.
+        auto rs = query("SELECT * FROM " + storesql::quoteIdentifier(table) +
+                            " WHERE rowid IN (SELECT value FROM json_each(?)) ORDER BY Weight DESC",
+                        {rowidList(rowids)});
+        // An SQLite without its JSON functions: the plain statement.
+        if (!rs && ok()) rs = query(storesql::userPatternStatement(table), {pattern});
+        readRows(std::move(rs), limit, out);
+    }
+    if (began && !sqlite3_get_autocommit(db_->sqliteHandle()) && !db_->commit()) rollback();
+}
 
 // --- access to user.db ---------------------------------------------------------
 
@@ -221,7 +465,8 @@ bool Database::userLockedRecently() const {
 }
 
 Database::UserOutcome Database::inUserDatabase(bool keyPath,
-                                               const std::function<void(SQLDatabase*, UserOutcome&)>& fn) {
+                                               const std::function<void(SQLDatabase*, UserOutcome&)>& fn,
+                                               bool writes) {
     for (int attempt = 0;; ++attempt) {
         UserOutcome out = UserOutcome::done;
         const sqlkit::SQLDatabaseQueue* used = nullptr;
@@ -243,7 +488,7 @@ Database::UserOutcome Database::inUserDatabase(bool keyPath,
                 fn(db, out);
                 db->setLogsErrors(logs);
             });
-        });
+        }, writes);
         if (!ran) return UserOutcome::closed;
         if (out == UserOutcome::busy) noteUserLocked();
         if (out != UserOutcome::damaged || attempt > 0) return out;
@@ -263,7 +508,7 @@ std::string Database::userDictTableName(const Settings& s) const {
 }
 
 void Database::createUserDictTable(const std::string& tableName) {
-    inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& out) { UserStatements(db, out).createTable(tableName); });
+    inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& out) { UserStatements(db, out).ensureTable(tableName); });
 }
 
 std::vector<CodeTable> Database::userDictionaryByPy(const std::string& key, int limit) {
@@ -278,10 +523,10 @@ std::vector<CodeTable> Database::userRowsByPy(const std::string& key, int limit,
     const auto out = inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         records.clear();
         UserStatements st(db, o);
-        if (!st.createTable(table) || limit <= 0) return;
+        if (!st.ensureTable(table) || limit <= 0) return;
         auto rs = st.query("SELECT * FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? ORDER BY Weight DESC",
                            {key});
-        if (!rs) return;
+        if (!rs) return st.remakeMissingTable(table);
         CodeTable r;
         while (static_cast<int>(records.size()) < limit && st.step(*rs))
             if (readUserRow(*rs, r)) records.push_back(std::move(r));
@@ -294,11 +539,16 @@ std::vector<CodeTable> Database::userRowsByPy(const std::string& key, int limit,
 
 void Database::userWordExtendingKey(const std::string& sql, const std::string& key,
                                     std::vector<CodeTable>& records) {
-    if (!currentSettings()->userDict) return;
+    const auto settings = currentSettings();
+    if (!settings->userDict) return;
+    const std::string table = userDictTableName(*settings);
+    // The pattern statement of the current table is read through the index.
+    const bool indexed = sql == storesql::userPatternStatement(table);
     std::vector<CodeTable> found;
     inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         found.clear();
         UserStatements st(db, o);
+        if (indexed) return st.likeRows(table, key + "__", 1, found);
         auto rs = st.query(sql, {key + "__"});
         if (!rs) return;
         CodeTable r;
@@ -311,8 +561,7 @@ void Database::userWordExtendingKey(const std::string& sql, const std::string& k
 void Database::userWordsByInitials(const std::string& key, std::vector<CodeTable>& records) {
     const auto settings = currentSettings();
     if (!settings->userDict) return;
-    const std::string sql = "SELECT * FROM " + storesql::quoteIdentifier(userDictTableName(*settings)) +
-                            " WHERE Py like ? ORDER BY Weight DESC";
+    const std::string table = userDictTableName(*settings);
     // One wildcard after every character (UTF-8 sequences kept whole).
     std::string pattern;
     for (std::size_t i = 0; i < key.size(); ++i) {
@@ -323,16 +572,7 @@ void Database::userWordsByInitials(const std::string& key, std::vector<CodeTable
     std::vector<CodeTable> found;
     inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         found.clear();
-        UserStatements st(db, o);
-        auto rs = st.query(sql, {pattern});
-        if (!rs) return;
-        CodeTable r;
-        int read = 0;
-        while (read < 2 && st.step(*rs)) {
-            ++read;
-            if (readUserRow(*rs, r)) found.push_back(std::move(r));
-        }
-        rs->close();
+        UserStatements(db, o).likeRows(table, pattern, 2, found);
     });
     records.insert(records.end(), found.begin(), found.end());
 }
@@ -342,7 +582,8 @@ std::int64_t Database::userWordRowid(const CodeTable& record) {
     std::int64_t rowid = -1;
     inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         UserStatements st(db, o);
-        if (st.createTable(table)) st.rowid(table, record.code, record.table, rowid);
+        if (st.ensureTable(table) && !st.rowid(table, record.code, record.table, rowid)) return;
+        st.remakeMissingTable(table);
     });
     return rowid;
 }
@@ -383,7 +624,7 @@ Database::UserOutcome Database::applyUserWrites(const std::vector<UserWrite>& wr
             st.commit();
         else
             st.rollback();
-    });
+    }, true);
 }
 
 void Database::submitUserWrites(std::vector<UserWrite> writes) {
@@ -397,8 +638,13 @@ void Database::submitUserWrites(std::vector<UserWrite> writes) {
         std::lock_guard order(userWriteMutex_);
         std::size_t i = 0;
         if (!waiting()) {
+            // Within an episode of a full disk its failures were logged once.
+            const bool quiet = [this] {
+                std::lock_guard lk(pending_->m);
+                return pending_->inFullEpisode(Clock::now());
+            }();
             for (; i < writes.size(); ++i) {
-                const auto out = applyUserWrites({writes[i]}, true);
+                const auto out = applyUserWrites({writes[i]}, true, quiet);
                 if (mustWait(out)) {
                     stopped = out;
                     break;
@@ -415,8 +661,14 @@ void Database::noteWaitReason(UserOutcome out) {
     {
         std::lock_guard lk(pending_->m);
         pending_->full = out == UserOutcome::full;
-        if (!pending_->full || pending_->toldFull) return;
+        if (!pending_->full) return;
+        const auto now = Clock::now();
+        const bool told = pending_->toldFull || pending_->inFullEpisode(now);
+        if (!pending_->inFullEpisode(now)) pending_->toldRoom = false;
+        pending_->fullEpisode = true;
+        pending_->lastFull = now;
         pending_->toldFull = pending_->reported = true;
+        if (told) return;
     }
     const auto trouble = userDatabaseTrouble();
     if (trouble.kind == UserTrouble::diskFull) {
@@ -492,9 +744,12 @@ bool Database::flushPendingOnce(UserOutcome* last) {
         {
             std::lock_guard lk(pending_->m);
             if (pending_->writes.empty()) {
-                if (progressed && pending_->reported)
-                    plat::log(pending_->toldFull ? "user.db can be written again: the waiting words are written"
-                                                 : "user.db is free again: the waiting words are written");
+                if (progressed && pending_->reported && !pending_->toldFull)
+                    plat::log("user.db is free again: the waiting words are written");
+                if (progressed && pending_->reported && pending_->toldFull && !pending_->toldRoom) {
+                    plat::log("user.db can be written again: the waiting words are written");
+                    pending_->toldRoom = true;
+                }
                 pending_->reported = pending_->toldLoss = pending_->full = pending_->toldFull = false;
                 if (last) *last = UserOutcome::done;
                 return progressed;

@@ -15,6 +15,11 @@ inline std::string quoteIdentifier(std::string_view name) {
     return out;
 }
 
+// The statement of the user dictionary's pattern lookups on `table`.
+inline std::string userPatternStatement(std::string_view table) {
+    return "SELECT * FROM " + quoteIdentifier(table) + " WHERE Py like ? ORDER BY Weight DESC";
+}
+
 // SQLite result codes (primary or extended) of a file that is not a database
 // or is damaged, and of a lock held by another connection.
 inline bool isDamagedCode(int code) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "Platform/Foundation/Log.h"
+#include "SharedLib/sqlkit/SQLKitLog.h"
 #include "StoreFixture.h"
 
 namespace taviro::test {
@@ -355,9 +356,51 @@ TEST_F(FullDiskTest, WritesBeyondTheQueueAreReportedAsLostToTheFullDisk) {
     EXPECT_EQ(db.pendingUserWrites(), 0u);
 }
 
+// A disk that fills again each time a little room was made is one episode:
+// told and logged once, not once a word.
+TEST_F(FullDiskTest, ADiskFullAgainAndAgainIsLoggedOncePerEpisode) {
+    auto notice = std::make_shared<RecordingNotice>();
+    auto& db = open();
+    db.setUserNotice(notice);
+    learn(db, "k", "起");
+    std::mutex m;
+    std::size_t sqlLines = 0;
+    auto previous = sqlkit::setLogSink([&](std::string_view) {
+        std::lock_guard lk(m);
+        ++sqlLines;
+    });
+    plat::LogCapture log;
+    std::size_t word = 0, linesAfterFirst = 0, sqlLinesAfterFirst = 0;
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        reopen(db, 0);
+        for (std::size_t n = 0; n < 2000 && db.pendingUserWrites() == 0; ++n)
+            learn(db, "k", "字" + std::to_string(word++) + std::string(300, 'x'));
+        ASSERT_EQ(db.pendingUserWrites(), 1u);
+        reopen(db, kNoLimit);
+        ASSERT_TRUE(db.flushPendingUserWrites(soon()));
+        if (round == 0) {
+            linesAfterFirst = log.lines().size();
+            std::lock_guard lk(m);
+            sqlLinesAfterFirst = sqlLines;
+        }
+    }
+    sqlkit::setLogSink(std::move(previous));
+    EXPECT_EQ(linesWith(log, "the disk is full"), 1u);
+    EXPECT_EQ(linesWith(log, "can be written again"), 1u);
+    EXPECT_EQ(log.lines().size(), linesAfterFirst);
+    EXPECT_EQ(sqlLines, sqlLinesAfterFirst);
+    EXPECT_EQ(notice->count(), 1u);
+    EXPECT_EQ(db.lostUserWrites(), 0u);
+    EXPECT_EQ(storedWords(userDb()).size(), word + 1);
+}
+
 // Another program renames a new file over one the store holds.
 TEST_F(SharingTest, AReplacedFileIsReopened) {
     writeCodeTable(loc_.userFolder / "custom.db", {{"xin", "旧短语", 1}});
+    // Lookups take a file as checked a moment ago: the reads below come a key later.
+    auto now = std::make_shared<std::atomic<std::int64_t>>(0);
+    hooks_.steadyClock = [now] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds(now->load())); };
     auto& db = open();
     EXPECT_EQ(words(db.customPhrases("xin")), std::vector<std::string>{"旧短语"});
     learn(db, "jiu", "旧");
@@ -373,6 +416,7 @@ TEST_F(SharingTest, AReplacedFileIsReopened) {
     writeCodeTable(fresh, {{"xin", "新短语", 1}});
     fs::rename(fresh, loc_.userFolder / "custom.db");
 
+    *now += 1000;
     learn(db, "xin", "新");
     EXPECT_EQ(db.pendingUserWrites(), 0u);
     EXPECT_EQ(words(db.userDictionaryByPy("dao", 100)), std::vector<std::string>{"导"});
