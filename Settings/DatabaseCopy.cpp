@@ -1,6 +1,7 @@
 #include "Settings/DatabaseCopy.h"
 
 #include "Settings/DatabaseFile.h"
+#include "Platform/Foundation/FileUtil.h"
 
 #include <sqlite3.h>
 
@@ -43,18 +44,10 @@ std::optional<DatabaseCopyError> settleOpen(sqlite3* db) {
     return std::nullopt;
 }
 
-bool fsyncFile(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 std::optional<DatabaseCopyError> closeAndFlush(sqlite3* db, const fs::path& path,
                                                std::optional<DatabaseCopyError> error) {
     if (sqlite3_close(db) != SQLITE_OK && !error) error = DatabaseCopyError{Step::Check, "cannot close the copy"};
-    if (!error && !fsyncFile(path)) error = DatabaseCopyError{Step::Check, std::strerror(errno)};
+    if (!error && !plat::fsyncFile(path)) error = DatabaseCopyError{Step::Check, std::strerror(errno)};
     return error;
 }
 

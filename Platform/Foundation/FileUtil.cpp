@@ -138,4 +138,12 @@ fs::path asideName(const fs::path& path, std::string_view tag, std::chrono::syst
     return aside;
 }
 
+bool fsyncFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 } // namespace plat

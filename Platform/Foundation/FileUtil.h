@@ -23,4 +23,8 @@ std::filesystem::path asideName(const std::filesystem::path& path, std::string_v
 // The whole content of a regular file; std::nullopt when it cannot be read.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 
+// Flushes the file at `path` to disk; false (errno set) when it cannot be opened
+// or flushed.
+bool fsyncFile(const std::filesystem::path& path);
+
 } // namespace plat

@@ -1,6 +1,7 @@
 #include "Settings/Pages/UserDictionaryTransfer.h"
 
 #include "Platform/Foundation/Log.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Utf8.h"
 #include "Settings/CommandBracket.h"
 #include "Settings/DatabaseCopy.h"
@@ -21,14 +22,6 @@ namespace kelvane {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool fsyncFile(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // Copies the database at `source` into a new file at `destination` (SQLite's backup);
 // waits at most a few seconds for a lock the input method still holds.
@@ -154,7 +147,7 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::importFrom(const fs::path
         DatabaseFile::removeWithCompanions(temporary);
         return failure("无法复制所选文件（" + ec.message() + "），用户词库未改变");
     }
-    if (!fsyncFile(temporary) || !DatabaseFile::check(temporary)) {
+    if (!plat::fsyncFile(temporary) || !DatabaseFile::check(temporary)) {
         DatabaseFile::removeWithCompanions(temporary);
         return failure("所选文件未通过数据库完整性检查，用户词库未改变");
     }
