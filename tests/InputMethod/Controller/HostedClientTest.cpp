@@ -73,7 +73,7 @@ protected:
 
 struct CommitCase {
     const char* how;
-    const char* script;  // composes "ni", then ends the composition
+    const char* script;  // composes, then ends the composition
     const char* committed;
 };
 
@@ -85,6 +85,7 @@ TEST_F(HostedClient, EveryCommitLeavesNoPreeditDrawn) {
         {"return", "ni{Return}", "ni"},
         {"shift tap", "ni{Shift}", "尼"},
         {"guide key", "ni;", "尼"},
+        {"guide button", ";h", "《》"},
         {"escape", "ni{Esc}", ""},
     };
     for (const auto& c : cases) {
