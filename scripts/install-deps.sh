@@ -23,9 +23,11 @@ PACKAGES=(
   # dictionary with libime's library and SunPinyin's own tools
   libime-bin libimecore-dev libfcitx5utils-dev libime-data libime-data-language-model sunpinyin-utils
   # desktop: IBus, Qt 6 widgets, CJK fonts; a private X server and key
-  # injection for the end-to-end tests
+  # injection for the end-to-end tests, and a GTK 3 text field typed into
+  # through GTK's IBus module
   ibus libibus-1.0-dev libxcb1-dev qt6-base-dev fonts-noto-cjk
   xvfb xdotool x11-utils
+  libgtk-3-dev ibus-gtk3
 )
 
 SUDO=""

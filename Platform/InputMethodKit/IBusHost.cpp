@@ -3,6 +3,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/InputMethodKit/IBusKeyMap.h"
 #include "Platform/InputMethodKit/InputMethodServer.h"
+#include "Platform/InputMethodKit/PreeditClient.h"
 #include "Platform/InputMethodKit/ProgramName.h"
 #include "Platform/InputMethodKit/TextInputClient.h"
 #include "Platform/InputMethodKit/Utf16.h"
@@ -17,16 +18,10 @@ namespace plat {
 namespace {
 
 // One input context of the daemon, as the input controller sees it.
-class IBusClient : public TextInputClient {
+class IBusClient : public PreeditClient {
 public:
-    IBusClient(IBusHost::Impl& host, std::string path) : host_(host), path_(std::move(path)) {}
+    explicit IBusClient(std::string path) : path_(std::move(path)) {}
 
-    void insertText(const std::string& text, TextRange) override;
-    void setMarkedText(const std::string& text, const TextAttributes&, TextRange, TextRange) override;
-    TextRange selectedRange() const override;
-    TextRange markedRange() const override;
-    std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
-    TextAttributes attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const override;
     // The program the input context belongs to (see IBusHost::Impl::applicationOf);
     // "" until known.
     std::optional<std::string> bundleIdentifier() const override { return clientId_; }
@@ -37,16 +32,13 @@ public:
     const std::string& path() const { return path_; }
     IBusEngine* engine = nullptr;
     std::string clientId_;
-    // Surrounding text split at the caret; the selection's other end as an
-    // offset in UTF-16 units from the caret (negative: before it).
-    std::string before, after;
-    std::int64_t anchorOffset16 = 0;
-    bool hasSurrounding = false;
-    std::string marked;
-    std::optional<TextRect> caret;  // screen points, y up
+
+protected:
+    bool reachable() const override { return engine != nullptr; }
+    void sendPreedit(const std::string& text, bool visible) override;
+    void sendCommit(const std::string& text) override;
 
 private:
-    IBusHost::Impl& host_;
     std::string path_;
 };
 
@@ -74,7 +66,7 @@ struct IBusHost::Impl {
             clients.splice(clients.begin(), clients, it);
             return *clients.front();
         }
-        clients.push_front(std::make_unique<IBusClient>(*this, path));
+        clients.push_front(std::make_unique<IBusClient>(path));
         // Contexts are never announced as gone: forget the least recently used.
         while (clients.size() > kMaxClients) {
             IBusClient* last = clients.back().get();
@@ -329,48 +321,15 @@ void busDisconnected(IBusBus*, gpointer data) {
 
 } // namespace
 
-void IBusClient::insertText(const std::string& text, TextRange) {
-    marked.clear();
-    if (!engine || text.empty()) return;
-    ibus_engine_commit_text(engine, ibus_text_new_from_string(text.c_str()));
-    before += text;
-}
-
-void IBusClient::setMarkedText(const std::string& text, const TextAttributes&, TextRange, TextRange) {
-    marked = text;
-    if (!engine) return;
+void IBusClient::sendPreedit(const std::string& text, bool visible) {
     IBusText* t = ibus_text_new_from_string(text.c_str());
     const guint length = static_cast<guint>(g_utf8_strlen(text.c_str(), static_cast<gssize>(text.size())));
     if (length > 0) ibus_text_append_attribute(t, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0, length);
-    ibus_engine_update_preedit_text_with_mode(engine, t, length, length > 0 ? TRUE : FALSE,
-                                              IBUS_ENGINE_PREEDIT_CLEAR);
+    ibus_engine_update_preedit_text_with_mode(engine, t, length, visible ? TRUE : FALSE, IBUS_ENGINE_PREEDIT_CLEAR);
 }
 
-TextRange IBusClient::selectedRange() const {
-    const auto caret = static_cast<std::int64_t>(utf16Length(before));
-    if (!marked.empty()) return {caret + static_cast<std::int64_t>(utf16Length(marked)), 0};
-    if (anchorOffset16 < 0) return {caret + anchorOffset16, -anchorOffset16};
-    return {caret, anchorOffset16};
-}
-
-TextRange IBusClient::markedRange() const {
-    if (marked.empty()) return {kNotFound, 0};
-    return {static_cast<std::int64_t>(utf16Length(before)), static_cast<std::int64_t>(utf16Length(marked))};
-}
-
-std::optional<std::string> IBusClient::stringFromRange(TextRange range, TextRange* actualRange) const {
-    if (!hasSurrounding) return std::nullopt;
-    const std::u16string all = utf8ToUtf16(before + marked + after);
-    const auto size = static_cast<std::int64_t>(all.size());
-    const std::int64_t from = std::clamp<std::int64_t>(range.location, 0, size);
-    const std::int64_t to = std::clamp<std::int64_t>(range.length < 0 ? from : from + range.length, from, size);
-    if (actualRange) *actualRange = {from, to - from};
-    return utf16ToUtf8(all.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from)));
-}
-
-TextAttributes IBusClient::attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const {
-    if (lineHeightRectangle) *lineHeightRectangle = caret.value_or(TextRect{});
-    return {};
+void IBusClient::sendCommit(const std::string& text) {
+    ibus_engine_commit_text(engine, ibus_text_new_from_string(text.c_str()));
 }
 
 // --- the host ------------------------------------------------------------------

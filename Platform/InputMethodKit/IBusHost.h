@@ -35,7 +35,8 @@ struct HostLookupTable {
 // The desktop host: an IBus engine that gives every input context a client of
 // its own and passes its focus, keys, caret and surrounding text to the
 // input-method server; marked text becomes the preedit, inserted text a
-// commit. Lives on the GLib main loop (the main thread); one per process.
+// commit that first hides the preedit (PreeditClient). Lives on the GLib
+// main loop (the main thread); one per process.
 class IBusHost {
 public:
     struct Options {

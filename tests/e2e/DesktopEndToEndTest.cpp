@@ -3,66 +3,32 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 #include "SharedLib/contract/ApplicationName.h"
-#include "support/TestHome.h"
-#include "PrivateIBus.h"
+#include "e2e/PrivateDesktop.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
-#include <poll.h>
-#include <regex>
-#include <spawn.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 using namespace taviro::e2e;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
-struct Rect {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-
-class DesktopEndToEnd : public PrivateIBusTest {
+class DesktopEndToEnd : public X11Desktop {
 protected:
     void SetUp() override {
-        for (const char* p : {"Xvfb", "ibus-daemon", "ibus", "xdotool", "xwininfo", "dbus-daemon"})
-            if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
-        ASSERT_TRUE(startBusAndComponent("e2e")) << "dbus-daemon did not start";
-
-        // A private X server on the first free display.
-        int displayPipe[2];
-        ASSERT_EQ(::pipe(displayPipe), 0);
-        xvfb_ = Child({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x800x24",
-                       "-nolisten", "tcp"},
-                      (dir_ / "xvfb.out").string(), errFile_);
-        ::close(displayPipe[1]);
-        std::string display;
-        pollfd p{displayPipe[0], POLLIN, 0};
-        if (::poll(&p, 1, 10000) > 0) {
-            char buf[32] = {};
-            const ssize_t n = ::read(displayPipe[0], buf, sizeof buf - 1);
-            if (n > 0) display = std::string(buf, static_cast<std::size_t>(n));
-        }
-        ::close(displayPipe[0]);
-        while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
-        ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-        ::setenv("DISPLAY", (":" + display).c_str(), 1);
-
-        ASSERT_TRUE(startDaemon(false)) << "ibus-daemon did not start";
+        startDesktop("e2e");
+        if (IsSkipped() || HasFatalFailure()) return;
 
         // The text field with Qt's IBus module.
         ::setenv("QT_IM_MODULE", "ibus", 1);
@@ -70,26 +36,13 @@ protected:
         field_ = Child({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-field"}, "", errFile_);
         ASSERT_TRUE(field_.waitForLine([](const std::string& l) { return l == "READY"; }, 10s));
         ASSERT_TRUE(caret(10s)) << "the field never reported its caret";
-
-        // Select the engine: the daemon starts TaviroMac2 from the component.
-        ASSERT_TRUE(runProgram({"ibus", "engine", "taviromac2"}, errFile_));
-        // The engine takes over the focused field; wait until a key reaches it.
-        ASSERT_TRUE(waitForEngine()) << "TaviroMac2 never took the field's keys; daemon log:\n" << daemonLog();
+        selectEngine();
     }
 
     void TearDown() override {
         field_.stop();
-        daemon_.stop();
-        xvfb_.stop();
-        bus_.stop();
-        ::unsetenv("IBUS_ADDRESS");
+        stopDesktop();
         ::unsetenv("QT_IM_MODULE");
-    }
-
-    void keys(const std::vector<std::string>& names) {
-        std::vector<std::string> argv{"xdotool", "key", "--delay", "30"};
-        argv.insert(argv.end(), names.begin(), names.end());
-        ASSERT_TRUE(runProgram(argv, errFile_));
     }
 
     // The field's last text, after waiting for one that satisfies `match`.
@@ -127,44 +80,7 @@ protected:
         return last;
     }
 
-    // The candidate window's frame when it is on screen.
-    std::optional<Rect> candidateWindow(Clock::duration timeout = 5s) {
-        const auto until = Clock::now() + timeout;
-        while (Clock::now() < until) {
-            auto out = runProgram({"xwininfo", "-name", "Candidates"}, errFile_);
-            if (out && out->find("IsViewable") != std::string::npos) {
-                Rect r;
-                std::smatch m;
-                auto field = [&](const char* name) {
-                    std::regex re(std::string(name) + R"(:\s+(-?\d+))");
-                    return std::regex_search(*out, m, re) ? std::stoi(m[1]) : -1;
-                };
-                r.x = field("Absolute upper-left X");
-                r.y = field("Absolute upper-left Y");
-                r.w = field("Width");
-                r.h = field("Height");
-                return r;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return std::nullopt;
-    }
-
-    // Types "a" until it shows as marked text (the caret moves), then clears it.
-    bool waitForEngine() {
-        const auto until = Clock::now() + 15s;
-        while (Clock::now() < until) {
-            keys({"a"});
-            if (candidateWindow(700ms)) {
-                keys({"Escape"});
-                return true;
-            }
-            keys({"BackSpace"});
-        }
-        return false;
-    }
-
-    Child xvfb_, field_;
+    Child field_;
 };
 
 TEST_F(DesktopEndToEnd, PinyinTypedIntoAQtFieldLandsAsChineseWithTheCandidateWindowUnderTheCaret) {
@@ -256,18 +172,7 @@ TEST_F(DesktopEndToEnd, CaretCommandReachesTheFieldAsAForwardedArrowKey) {
 
 namespace {
 
-class DesktopClients : public DesktopEndToEnd {
-protected:
-    bool windowGone(Clock::duration timeout = 3s) {
-        const auto until = Clock::now() + timeout;
-        while (Clock::now() < until) {
-            auto out = runProgram({"xwininfo", "-name", "Candidates"}, errFile_);
-            if (!out || out->find("IsViewable") == std::string::npos) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-};
+class DesktopClients : public DesktopEndToEnd {};
 
 // Control shortcuts reach the field while the engine types Chinese: select
 // all, copy and paste work on what was typed, and a shortcut in the middle
@@ -337,7 +242,6 @@ TEST_F(DesktopClients, SilenceListNamesOneProgramAndNoOther) {
 } // namespace
 
 namespace {
-
 
 TEST_F(HeadlessEndToEnd, PinyinTypedWithoutADisplayIsCommittedAndItsCandidatesGoToTheLookupTable) {
     auto table = typeNihao();

@@ -1,7 +1,7 @@
 // Another program's large import while words are typed: TaviroMac2 under a
 // private ibus-daemon, typed into by a bare IBus client, while a separate
 // process runs Kelvane's custom phrase import of 300,000 lines.
-#include "PrivateIBus.h"
+#include "e2e/PrivateIBus.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "Platform/Notifications/CommandReceiver.h"
 

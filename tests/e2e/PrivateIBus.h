@@ -1,6 +1,7 @@
-// Pieces of the end-to-end tests: child processes, a private session bus and
-// ibus-daemon, and a bare IBus client typing into TaviroMac2.
 #pragma once
+// Pieces of the end-to-end tests: child processes with bounded waits, a
+// private session bus and ibus-daemon, and a bare IBus client typing into
+// TaviroMac2.
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -271,8 +272,19 @@ protected:
         return true;
     }
 
+    // The first line not looked at yet that satisfies `match`, in the order
+    // the client printed them (the lines before a key's answer included).
+    std::optional<std::string> waitForMatch(const std::function<bool(const std::string&)>& match,
+                                            Clock::duration timeout = 3s) {
+        for (const auto& lines = client_.lines(); looked_ < lines.size();)
+            if (match(lines[looked_++])) return lines[looked_ - 1];
+        auto line = client_.waitForLine(match, timeout);
+        looked_ = client_.lines().size();
+        return line;
+    }
+
     std::optional<std::string> waitFor(const std::string& prefix, Clock::duration timeout = 3s) {
-        return client_.waitForLine([&](const std::string& l) { return l.rfind(prefix, 0) == 0; }, timeout);
+        return waitForMatch([&](const std::string& l) { return l.rfind(prefix, 0) == 0; }, timeout);
     }
 
     // Types "nihao" until the lookup table offers 你好 (the engine may still
@@ -283,7 +295,7 @@ protected:
         const auto until = Clock::now() + 20s;
         while (Clock::now() < until) {
             if (!keys(nihao)) return std::nullopt;
-            auto table = client_.waitForLine(
+            auto table = waitForMatch(
                 [](const std::string& l) { return l.rfind("TABLE ", 0) == 0 && l.find(":你好") != std::string::npos; },
                 2s);
             if (table) {
@@ -324,6 +336,7 @@ protected:
     }
 
     Child client_;
+    std::size_t looked_ = 0;
 };
 
 } // namespace taviro::e2e

@@ -6,8 +6,10 @@
 // Selects ENGINE on its context and prints "READY" (or "FAILED <why>").
 // Then reads commands on standard input, one a line:
 //   KEY <keysym name> <evdev code>   press and release; prints "HANDLED 0|1"
-// and prints what the engine sends: "COMMIT <text>", "PREEDIT <text>",
-// "TABLE <cursor> <candidate>..." and "HIDE-TABLE". Ends at end of input.
+// and prints what the engine sends: "COMMIT <text>", "PREEDIT <text>" (the
+// preedit as a client that keeps what it was sent draws it: empty when
+// hidden), "TABLE <cursor> <candidate>..." and "HIDE-TABLE", each before the
+// "HANDLED" of the key that caused it. Ends at end of input.
 #include <ibus.h>
 
 #include <cstdio>
@@ -25,8 +27,25 @@ void say(const std::string& line) {
 
 void onCommit(IBusInputContext*, IBusText* text, gpointer) { say(std::string("COMMIT ") + ibus_text_get_text(text)); }
 
-void onPreedit(IBusInputContext*, IBusText* text, guint, gboolean, gpointer) {
-    say(std::string("PREEDIT ") + ibus_text_get_text(text));
+std::string preedit;
+bool preeditVisible = false;
+
+void sayPreedit() { say("PREEDIT " + (preeditVisible ? preedit : std::string())); }
+
+void onPreedit(IBusInputContext*, IBusText* text, guint, gboolean visible, gpointer) {
+    preedit = ibus_text_get_text(text);
+    preeditVisible = visible;
+    sayPreedit();
+}
+
+void onShowPreedit(IBusInputContext*, gpointer) {
+    preeditVisible = true;
+    sayPreedit();
+}
+
+void onHidePreedit(IBusInputContext*, gpointer) {
+    preeditVisible = false;
+    sayPreedit();
 }
 
 void onTable(IBusInputContext*, IBusLookupTable* table, gboolean visible, gpointer) {
@@ -61,6 +80,9 @@ gboolean onInput(GIOChannel* channel, GIOCondition, gpointer) {
         const guint keyval = ibus_keyval_from_name(name);
         const gboolean handled = ibus_input_context_process_key_event(context, keyval, code, 0);
         ibus_input_context_process_key_event(context, keyval, code, IBUS_RELEASE_MASK);
+        // What the engine sent before its answers arrived with them.
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
         say(std::string("HANDLED ") + (handled ? "1" : "0"));
     }
     return TRUE;
@@ -87,6 +109,8 @@ int main(int argc, char** argv) {
     ibus_input_context_set_capabilities(context, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS);
     g_signal_connect(context, "commit-text", G_CALLBACK(onCommit), nullptr);
     g_signal_connect(context, "update-preedit-text", G_CALLBACK(onPreedit), nullptr);
+    g_signal_connect(context, "show-preedit-text", G_CALLBACK(onShowPreedit), nullptr);
+    g_signal_connect(context, "hide-preedit-text", G_CALLBACK(onHidePreedit), nullptr);
     g_signal_connect(context, "update-lookup-table", G_CALLBACK(onTable), nullptr);
     g_signal_connect(context, "hide-lookup-table", G_CALLBACK(onHideTable), nullptr);
     ibus_input_context_focus_in(context);

@@ -1,7 +1,7 @@
 // The silence list under a real ibus-daemon and X server: a program started
 // through a wrapper of another name is silenced by the entry the user picked,
 // and a client with no window of its own is not named after the focused one.
-#include "PrivateDesktop.h"
+#include "e2e/PrivateDesktop.h"
 
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
