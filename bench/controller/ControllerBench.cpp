@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/TypingKeys.h"
 #include "bench/TypingSentences.h"
 
 #include <algorithm>
@@ -47,19 +48,7 @@ void BM_FullPinyinKey(benchmark::State& state) {
     env.windows = &windows;
     taviro::TypingSession session(env);
 
-    // Key-down transitions of every sentence, each followed by Escape.
-    std::vector<plat::KeyTransition> keys;
-    std::vector<bool> timed;
-    for (const auto& sentence : kSentences) {
-        const auto steps = taviro::KeyScript::parse(sentence);
-        for (const auto& step : *steps) {
-            keys.push_back(step.keys.front());
-            timed.push_back(true);
-        }
-        const auto escape = taviro::KeyScript::parse("{Esc}");
-        keys.push_back(escape->front().keys.front());
-        timed.push_back(false);
-    }
+    const auto [keys, timed] = taviro::bench::typingKeys(kSentences);
 
     std::vector<double> micros;
     std::size_t next = 0;

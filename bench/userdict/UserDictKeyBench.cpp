@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include "bench/TypingKeys.h"
 #include "bench/TypingSentences.h"
 
 #include <chrono>
@@ -103,17 +104,9 @@ struct Typing {
         env.engine = &adapter;
         env.windows = &windows;
         session = std::make_unique<taviro::TypingSession>(env);
-        // Key-down transitions of every sentence, each followed by Escape.
-        for (const auto& sentence : taviro::bench::typingSentences()) {
-            const auto steps = taviro::KeyScript::parse(sentence);
-            for (const auto& step : *steps) {
-                keys.push_back(step.keys.front());
-                timed.push_back(true);
-            }
-            const auto escape = taviro::KeyScript::parse("{Esc}");
-            keys.push_back(escape->front().keys.front());
-            timed.push_back(false);
-        }
+        auto typed = taviro::bench::typingKeys(taviro::bench::typingSentences());
+        keys = std::move(typed.keys);
+        timed = std::move(typed.timed);
     }
 };
 
