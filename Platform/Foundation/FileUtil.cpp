@@ -138,6 +138,26 @@ fs::path asideName(const fs::path& path, std::string_view tag, std::chrono::syst
     return aside;
 }
 
+int openFolderBeneath(const fs::path& root, const fs::path& relative) {
+    for (const auto& part : relative) {
+        if (part == "..") {
+            errno = EACCES;
+            return -1;
+        }
+    }
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const auto& part : relative) {
+        if (fd < 0) break;
+        if (part.empty() || part == "." || part == "/") continue;
+        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        const int err = errno;
+        ::close(fd);
+        fd = next;
+        errno = err;
+    }
+    return fd;
+}
+
 bool fsyncFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

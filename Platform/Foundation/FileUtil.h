@@ -23,6 +23,13 @@ std::filesystem::path asideName(const std::filesystem::path& path, std::string_v
 // The whole content of a regular file; std::nullopt when it cannot be read.
 std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 
+// Opens the folder `root` (which may itself be reached through links, as the
+// programs' own folders may) and then each part of `relative` beneath it
+// without following a link: a part that is a link or not a folder gives -1
+// with errno set (ELOOP or ENOTDIR). `relative` must not hold "..". The
+// descriptor is O_DIRECTORY | O_CLOEXEC; the caller closes it.
+int openFolderBeneath(const std::filesystem::path& root, const std::filesystem::path& relative = {});
+
 // Flushes the file at `path` to disk; false (errno set) when it cannot be opened
 // or flushed.
 bool fsyncFile(const std::filesystem::path& path);

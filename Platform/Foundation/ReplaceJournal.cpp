@@ -111,13 +111,7 @@ int openReachableFolder(const fs::path& folder, const fs::path& perUser, const f
         why = "it names a folder that no restore writes";
         return -1;
     }
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (const auto& part : rest) {
-        if (fd < 0) break;
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        ::close(fd);
-        fd = next;
-    }
+    const int fd = openFolderBeneath(root, rest);
     if (fd < 0) why = std::string("its folder cannot be reached without a link: ") + std::strerror(errno);
     return fd;
 }

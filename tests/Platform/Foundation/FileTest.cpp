@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -86,6 +88,33 @@ TEST(AtomicFile, ReadWholeFileRefusesFoldersAndMissingFiles) {
     const std::string binary("a\0b\xFF", 4);
     ASSERT_TRUE(writeFileAtomically(dir / "bin", binary));
     EXPECT_EQ(readWholeFile(dir / "bin"), binary);
+}
+
+TEST(FolderBeneath, OpensOnlyFoldersReachedWithoutALink) {
+    const auto dir = taviro::test::freshDir("beneath");
+    fs::create_directories(dir / "real/inner");
+    fs::create_directories(dir / "elsewhere/inner");
+    fs::create_directory_symlink(dir / "real", dir / "rootlink");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "real/linked");
+    std::ofstream(dir / "real/file") << "x";
+    struct Case {
+        fs::path root, rest;
+        bool opens;
+    } cases[] = {
+        {dir / "real", "", true},
+        {dir / "real", "inner", true},
+        {dir / "rootlink", "inner", true}, // the root itself may be a link
+        {dir / "real", "linked", false},
+        {dir / "real", "linked/inner", false},
+        {dir / "real", "file", false},
+        {dir / "real", "inner/../inner", false},
+        {dir / "real", "missing", false},
+    };
+    for (const auto& c : cases) {
+        const int fd = openFolderBeneath(c.root, c.rest);
+        EXPECT_EQ(fd >= 0, c.opens) << c.root << " + " << c.rest;
+        if (fd >= 0) ::close(fd);
+    }
 }
 
 TEST(FileManager, CopyRefusesToOverwriteUnlessAsked) {
