@@ -2,17 +2,30 @@
 
 #include "Platform/Foundation/Plist.h"
 
+#include <sys/stat.h>
+
 namespace taviro {
 
 VersionCheck::VersionCheck(std::string runningVersion, std::filesystem::path installedInfoPlist)
     : running_(std::move(runningVersion)), installed_(std::move(installedInfoPlist)) {}
 
 std::optional<std::string> VersionCheck::installedVersion() const {
-    const auto info = plat::readPlistFile(installed_, plat::PlistValue::Type::Dictionary);
-    if (!info) return std::nullopt;
-    const auto* v = info->find("CFBundleVersion");
-    if (!v) return std::nullopt;
-    return v->getString();
+    struct stat st{};
+    if (::stat(installed_.c_str(), &st) != 0) {
+        seen_.reset();
+        version_.reset();
+        return std::nullopt;
+    }
+    const Identity now{st.st_dev, st.st_ino, st.st_size,
+                       st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+                       st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+    if (seen_ && *seen_ == now) return version_;
+    ++reads_;
+    version_.reset();
+    seen_ = now;
+    if (const auto info = plat::readPlistFile(installed_, plat::PlistValue::Type::Dictionary))
+        if (const auto* v = info->find("CFBundleVersion")) version_ = v->getString();
+    return version_;
 }
 
 bool VersionCheck::installedVersionDiffers() const {

@@ -257,6 +257,23 @@ TEST_F(AppFixture, InstalledVersionCheck) {
     }
 }
 
+// Idle ticks read the installed Info.plist once; a replaced one is read at the next tick.
+TEST_F(AppFixture, IdleTicksReadTheInstalledVersionOnlyWhenItsFileChanged) {
+    fs::create_directories(installedInfo.parent_path());
+    writeInfo(installedInfo, plat::PlistValue("2.0.0"));
+    AppDelegate app(environment());
+    ASSERT_TRUE(app.applicationDidFinishLaunching());
+    calls.clear();
+    driver.advance(60s);
+    EXPECT_EQ(versionCheck.reads(), 1);
+    EXPECT_TRUE(calls.empty());
+    // An upgrade puts a new file in place (written beside it and renamed).
+    writeInfo(installedInfo, plat::PlistValue("2.0.1"));
+    driver.advance(2000ms + 500ms);
+    EXPECT_EQ(versionCheck.reads(), 2);
+    EXPECT_EQ(calls, (std::vector<std::string>{"terminate"}));
+}
+
 TEST_F(AppFixture, NoticesAndTheirClicks) {
     AppDelegate app(environment());
     ASSERT_TRUE(app.applicationDidFinishLaunching());
