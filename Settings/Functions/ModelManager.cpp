@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CommandBracket.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLDatabaseAdditions.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 #include "SharedLib/sqlkit/SQLTransaction.h"
 
@@ -48,6 +49,9 @@ void ModelManager::createCustomTables() {
 std::vector<CodeTable> ModelManager::loadCodeTable() {
     std::vector<CodeTable> rows;
     if (!database_->open()) return rows;
+    // Sized once: a list grown by doubling would briefly hold a large table twice.
+    const std::int64_t count = sqlkit::longForQuery(*database_, "select count(*) from Codetable");
+    if (count > 0) rows.reserve(static_cast<size_t>(count));
     if (auto rs = database_->executeQuery("select *,rowid from Codetable", sqlkit::SQLArguments{})) {
         while (rs->next()) {
             CodeTable row;

@@ -8,6 +8,7 @@
 #include "Settings/MainThread.h"
 #include "Settings/Pages/PbarController.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <cstdio>
@@ -94,6 +95,8 @@ void CustomPhraseEditor::deleteRows(const std::set<int>& indexes) {
 
 CustomPhraseEditor::Parsed CustomPhraseEditor::parseText(const std::string& text) {
     Parsed out;
+    // One allocation for the rows: growing by doubling would briefly hold them twice.
+    out.rows.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     for (std::string_view line : plat::splitLines(text)) {
         if (line.empty()) continue;
         const auto fields = plat::splitFields(line);
@@ -223,6 +226,8 @@ void CustomPhraseEditor::importOnWorker(std::function<Source()> read, std::share
             });
             return;
         }
+        // The imported rows are in the store now; let them go before the list is read back.
+        std::vector<CodeTable>().swap(source.rows);
         onMain([this, alive, sheet, done, rows = store.loadCodeTable()]() mutable {
             if (alive.lock()) {
                 rows_ = std::move(rows);
