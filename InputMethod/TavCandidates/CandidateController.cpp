@@ -218,6 +218,8 @@ CandidateController::CaretLine CandidateController::caretLine(plat::TextInputCli
     const auto first = client.firstRectForCharacterRange(marked, nullptr);
     if (!first || (first->x == 0 && first->y == 0)) return line;
     const Rect start{{first->x, first->y}, {std::max(first->width, 0.0), std::max(first->height, 0.0)}};
+    // A start further than a few lines away is stale (the client scrolled).
+    if (std::abs(start.minY() - caret.minY()) > 3 * std::max(start.size.height, caret.size.height)) return line;
     const double bottom = std::min(start.minY(), caret.minY());
     const double top = std::max(start.maxY(), caret.maxY());
     const bool oneLine = start.minY() < caret.maxY() && caret.minY() < start.maxY();

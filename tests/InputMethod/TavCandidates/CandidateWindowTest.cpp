@@ -494,7 +494,8 @@ bool overlaps(const Rect& a, const Rect& b) {
 }
 
 // Every layout and size, lines of real heights anywhere on an 800-point
-// screen, a composition of six line heights ending at the caret: the window
+// screen, a composition of six line heights ending at the caret (or only the
+// caret, when the client does not say where the composition begins): the window
 // is on the screen, never over the caret, and over the composition only
 // when it fits nowhere else; a column is cut short only then.
 TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen) {
@@ -516,11 +517,15 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
                                                 1278.0}) {
                         const double y = screen.maxY() - top - lineHeight;
                         const double startX = std::max(0.0, caretX - 6 * lineHeight);
+                    for (const bool startKnown : {true, false}) {
                         client.compose("zhongguoren", {startX, y, 0, lineHeight}, {caretX, y, 2, lineHeight});
+                        if (!startKnown) client.markedStart.reset();
                         w->showAtCaret(&client);
                         const Rect f = w->frame();
                         const Rect caret{{caretX, y}, {2, lineHeight}};
-                        const Rect composition{{startX, y}, {caretX + 2 - startX, lineHeight}};
+                        // Unknown to the window, the composition is the caret.
+                        const Rect composition =
+                            startKnown ? Rect{{startX, y}, {caretX + 2 - startX, lineHeight}} : caret;
                         // Where a window of this size could stand clear of both.
                         const auto roomFor = [&](Size s) {
                             const double gap = CandidateController::kCaretGap;
@@ -543,7 +548,9 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
                             ADD_FAILURE() << (vertical ? "column" : "row") << " at " << static_cast<int>(size)
                                           << ", line " << lineHeight << " at y-down " << top << ", caret x "
                                           << caretX << ": " << fault << " (window " << f.minX() << "," << f.minY()
-                                          << " " << f.size.width << "x" << f.size.height << ")";
+                                          << " " << f.size.width << "x" << f.size.height << ")"
+                                          << (startKnown ? "" : ", start unknown");
+                    }
                     }
         }
     EXPECT_EQ(failures, 0);
@@ -559,6 +566,7 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
         double compositionStart;
         Rect frame;
         int rows = 9;
+        std::optional<double> startY = std::nullopt;  // none: on the caret's line
     };
     const Case cases[] = {
         // The caret at y-down 698-715: too low for the row below, above the line.
@@ -569,6 +577,11 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
          {{485, 55}, {394, 30}}, 0},
         // Mid-screen at the right edge: left of where the composition begins.
         {"column at 32 at the right edge", true, FontSize::s32, {1270, 390, 2, 20}, 1170, {{830, 0}, {335, 604}}},
+        // A composition wrapped from the line above: above both lines.
+        {"column at 16, composition from the line above", true, FontSize::s16, {200, 60, 2, 20}, 1100,
+         {{185, 105}, {335, 280}}, 9, 80},
+        // A start far from the caret is stale: the caret's line alone.
+        {"column at 16, stale start", true, FontSize::s16, {200, 60, 2, 20}, 1100, {{185, 95}, {335, 280}}, 9, 500},
         // A composition across the screen: the rows that fit above it.
         {"column at 32, composition across", true, FontSize::s32, {1100, 380, 2, 20}, 100,
          {{945, 405}, {335, 395}}, 8},
@@ -582,7 +595,7 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
         w->setDelegate(&delegate);
         w->setFontSize(c.size);
         delegate.list = kLongCandidates;
-        client.compose("zhongguoren", {c.compositionStart, c.caret.y, 0, c.caret.height}, c.caret);
+        client.compose("zhongguoren", {c.compositionStart, c.startY.value_or(c.caret.y), 0, c.caret.height}, c.caret);
         w->showAtCaret(&client);
         EXPECT_EQ(w->frame(), c.frame) << c.name;
         if (c.rows) {
