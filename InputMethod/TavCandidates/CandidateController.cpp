@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <any>
+#include <cmath>
 #include <cstdlib>
 
 namespace taviro {
@@ -208,42 +209,99 @@ Rect CandidateController::caretRect(plat::TextInputClient& client) const {
     return {{line.x, line.y}, {std::max(line.width, 0.0), std::max(line.height, 0.0)}};
 }
 
-void CandidateController::placeAndShow(plat::TextInputClient& client,
-                                       const std::function<double(double, const Rect&)>& y) {
+CandidateController::CaretLine CandidateController::caretLine(plat::TextInputClient& client,
+                                                             const Rect& screen) const {
     const Rect caret = caretRect(client);
-    const Point p = caret.origin;
-    const auto screen = screenFor(p);
+    CaretLine line{caret, caret};
+    const plat::TextRange marked = client.markedRange();
+    if (caret.size == Size{} || marked.location == plat::kNotFound) return line;
+    const auto first = client.firstRectForCharacterRange(marked, nullptr);
+    if (!first || (first->x == 0 && first->y == 0)) return line;
+    const Rect start{{first->x, first->y}, {std::max(first->width, 0.0), std::max(first->height, 0.0)}};
+    // A start further than a few lines away is stale (the client scrolled).
+    if (std::abs(start.minY() - caret.minY()) > 3 * std::max(start.size.height, caret.size.height)) return line;
+    const double bottom = std::min(start.minY(), caret.minY());
+    const double top = std::max(start.maxY(), caret.maxY());
+    const bool oneLine = start.minY() < caret.maxY() && caret.minY() < start.maxY();
+    const double left = oneLine ? std::min(start.minX(), caret.minX()) : screen.minX();
+    const double right = oneLine ? std::max(start.maxX(), caret.maxX()) : screen.maxX();
+    line.composition = Rect{{left, bottom}, {right - left, top - bottom}};
+    return line;
+}
+
+void CandidateController::placeAndShow(plat::TextInputClient& client, const FirstY& y) {
+    const Rect caret = caretRect(client);
+    const auto screen = screenFor(caret.origin);
     if (visiableCandidateCells_.empty() || !screen) return;
+    const CaretLine line = caretLine(client, *screen);
+    const auto spotFor = [&](Size size) {
+        return clearSpot(size, {caret.minX() - 15.0, y(caret.minY(), size.height, *screen)}, line, *screen);
+    };
+    auto spot = spotFor(frame().size);
+    if (!spot) {
+        // No room for the whole window: fewer candidates on the side of the
+        // line with more room, when the layout can do with fewer.
+        const double above = screen->maxY() - std::max(line.caret.maxY(), line.composition.maxY()) - kCaretGap;
+        const double below = std::min(line.caret.minY(), line.composition.minY()) - kCaretGap - screen->minY();
+        if (shortenTo(std::floor(std::max(above, below)))) spot = spotFor(frame().size);
+    }
     const Size size = frame().size;
-    setFrame(Rect{keptOnScreen({p.x - 15.0, y(p.y, *screen)}, size, caret, *screen), size});
+    setFrame(Rect{spot ? *spot : fallbackSpot(size, line, *screen), size});
     show();
 }
 
-Point CandidateController::keptOnScreen(Point origin, Size size, const Rect& caret, const Rect& screen) {
-    // Above the caret but past the screen's top: below it, when it fits there.
-    if (origin.y + size.height > screen.maxY()) {
-        const double below = caret.minY() - (size.height + 5.0);
-        if (below >= screen.minY()) origin.y = below;
-    }
-    // Then pulled in from every edge.
-    origin.x = std::max(std::min(origin.x, screen.maxX() - size.width), screen.minX());
-    origin.y = std::min(std::max(origin.y, screen.minY()), screen.maxY() - size.height);
-    const bool coversLine = origin.y < caret.maxY() && origin.y + size.height > caret.minY();
-    if (!coversLine) return origin;
+namespace {
 
-    // Room neither above nor below: beside the caret, right of it where the
-    // window fits, else left of it, else on the wider side; its top level
-    // with the top of the line as far as the screen allows.
-    constexpr double gap = 5.0;
-    const double right = caret.maxX() + gap;
-    const double left = caret.minX() - gap - size.width;
-    if (right + size.width <= screen.maxX()) origin.x = right;
-    else if (left >= screen.minX()) origin.x = left;
-    else origin.x = screen.maxX() - caret.maxX() >= caret.minX() - screen.minX() ? screen.maxX() - size.width
-                                                                                 : screen.minX();
-    origin.x = std::max(std::min(origin.x, screen.maxX() - size.width), screen.minX());
-    origin.y = std::min(std::max(caret.maxY() - size.height, screen.minY()), screen.maxY() - size.height);
-    return origin;
+bool overlaps(const Rect& a, const Rect& b) {
+    return a.minX() < b.maxX() && b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
+}
+
+double pulledIn(double at, double length, double low, double high) {
+    return std::max(std::min(at, high - length), low);
+}
+
+} // namespace
+
+std::optional<Point> CandidateController::clearSpot(Size size, Point first, const CaretLine& line,
+                                                    const Rect& screen) {
+    const Rect& caret = line.caret;
+    const double bandTop = std::max(caret.maxY(), line.composition.maxY());
+    const double bandBottom = std::min(caret.minY(), line.composition.minY());
+    const auto clear = [&](Point at) {
+        const Rect r{at, size};
+        return r.minX() >= screen.minX() && r.maxX() <= screen.maxX() && r.minY() >= screen.minY() &&
+               r.maxY() <= screen.maxY() && !overlaps(r, caret) && !overlaps(r, line.composition);
+    };
+    const double x = pulledIn(first.x, size.width, screen.minX(), screen.maxX());
+    // Above the line: its lower edge at least the gap over the line, as
+    // high as the layout chose, lowered to the screen's top while it clears
+    // the line. Below: the same downward.
+    const auto above = [&](double y) {
+        return Point{x, std::min(std::max(y, bandTop + kCaretGap), screen.maxY() - size.height)};
+    };
+    const auto below = [&](double y) {
+        return Point{x, std::max(std::min(y, bandBottom - kCaretGap - size.height), screen.minY())};
+    };
+    const bool firstAbove = first.y >= caret.minY();
+    const Point sides[] = {firstAbove ? above(first.y) : below(first.y),
+                           firstAbove ? below(bandBottom) : above(bandTop)};
+    for (const Point& at : sides)
+        if (clear(at)) return at;
+
+    // Beside, its top level with the top of the line as far as the screen allows.
+    const double y = pulledIn(caret.maxY() - size.height, size.height, screen.minY(), screen.maxY());
+    for (const double besideX : {caret.maxX() + kCaretGap, line.composition.minX() - kCaretGap - size.width})
+        if (clear({besideX, y})) return Point{besideX, y};
+    return std::nullopt;
+}
+
+Point CandidateController::fallbackSpot(Size size, const CaretLine& line, const Rect& screen) {
+    const Rect& caret = line.caret;
+    const double y = pulledIn(caret.maxY() - size.height, size.height, screen.minY(), screen.maxY());
+    double x = caret.minX() - kCaretGap - size.width;
+    if (x < screen.minX())
+        x = screen.maxX() - caret.maxX() >= caret.minX() - screen.minX() ? caret.maxX() + kCaretGap : x;
+    return {pulledIn(x, size.width, screen.minX(), screen.maxX()), y};
 }
 
 } // namespace taviro

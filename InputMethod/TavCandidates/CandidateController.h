@@ -77,6 +77,8 @@ public:
     Rect frame() const { return frame_; }
     Color background() const { return background_; }
     static constexpr double kCornerRadius = 4.0;
+    // Space kept between the window and the caret's line.
+    static constexpr double kCaretGap = 5.0;
     const CandidateEnvironment& environment() const { return env_; }
 
     // The view that draws this window (owned; destroyed before the model).
@@ -108,18 +110,36 @@ protected:
     std::optional<Rect> screenFor(Point p) const;
     // The client's caret line, or the mouse (no size) when the client gives (0, 0).
     Rect caretRect(plat::TextInputClient& client) const;
-    // Moves the window to 15 left of the caret at the height `y` gives for
-    // the caret and its screen, kept on that screen, and shows it; nothing
-    // without a page or screen.
-    void placeAndShow(plat::TextInputClient& client, const std::function<double(double, const Rect&)>& y);
-
-public:
-    // A window origin moved onto `screen`: a window that would stick out
-    // above the screen goes below the caret line where it fits there; then
-    // it is pulled in from the edges, the top and left edges winning when
-    // the window is larger than the screen. A window that would then lie
-    // over the caret line goes beside the caret instead.
-    static Point keptOnScreen(Point origin, Size size, const Rect& caret, const Rect& screen);
+    // What the window keeps clear of: the caret's line rectangle, and the
+    // composition from its first character to the caret (the caret alone
+    // when the client does not say where it begins; whole rows when it
+    // runs over more than one line).
+    struct CaretLine {
+        Rect caret;
+        Rect composition;
+    };
+    // Where a window of `size` stands on `screen` so that it covers neither
+    // the caret nor the composition: at `first` (15 left of the caret, its
+    // lower edge where the layout puts it), moved clear of the line on the
+    // side it chose and pulled in from the screen's edges; else on the
+    // other side of the line; else beside, level with the top of the line:
+    // right of the caret, else left of where the composition begins. None
+    // when no such place exists.
+    static std::optional<Point> clearSpot(Size size, Point first, const CaretLine& line, const Rect& screen);
+    // Where a window stands when no place is clear: left of the caret (over
+    // the composition), else on the wider side of the caret, level with the
+    // top of the line, on the screen.
+    static Point fallbackSpot(Size size, const CaretLine& line, const Rect& screen);
+    // The caret and the composition of the client, on `screen`.
+    CaretLine caretLine(plat::TextInputClient& client, const Rect& screen) const;
+    // Places the window at the caret and shows it; nothing without a page or
+    // screen. `y` gives the first choice of the window's lower edge for the
+    // caret's y, the window's height and the screen.
+    using FirstY = std::function<double(double caretY, double height, const Rect& screen)>;
+    void placeAndShow(plat::TextInputClient& client, const FirstY& y);
+    // A window with no room above, below or beside the composition may take
+    // fewer candidates to fit `height`; true when it did (its frame changed).
+    virtual bool shortenTo(double /*height*/) { return false; }
 
 protected:
     std::shared_ptr<const Settings> settings() const;

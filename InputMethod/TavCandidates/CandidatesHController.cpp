@@ -93,9 +93,10 @@ void CandidatesHController::showAtCaret(plat::TextInputClient* client) {
     setBackground(dark ? CandidateColors::darkColor() : Color::white());
     reloadCandidates();
     if (candidates().empty()) return;
-    // Below the caret, or 70 higher when too near the bottom.
-    placeAndShow(*client, [this](double caretY, const Rect& screen) {
-        double y = caretY - (size().height + 5.0);
+    // Below the caret, or 70 higher when too near the bottom (and at least
+    // clear of the line: the placement lifts it).
+    placeAndShow(*client, [](double caretY, double height, const Rect& screen) {
+        double y = caretY - (height + 5.0);
         if (y < screen.minY() + 50.0) y = y + 70.0;
         return y;
     });

@@ -24,7 +24,7 @@ void CandidatesVController::applyFontSize(FontSize size) {
 }
 
 void CandidatesVController::placeCellsVertically(const std::vector<std::string>& strings, bool repositionOnly,
-                                                 double width, double height) {
+                                                 double width, double height, bool wholeRows) {
     const long long number = settings()->candidateNumber;
     const int innerWidth = static_cast<int>(std::trunc(width - 10.0));
     double y = height - 2.0;
@@ -36,6 +36,7 @@ void CandidatesVController::placeCellsVertically(const std::vector<std::string>&
         cell.setContent(strings[static_cast<std::size_t>(cell.number)], *fontCache_);
         cell.setFrameSize(innerWidth);
         cell.frame.size = {static_cast<double>(innerWidth), std::trunc(cell.frame.size.height)};
+        if (wholeRows && number < 1 && i > 0 && y - cell.frame.size.height < 0) break;
         y -= cell.frame.size.height;
         cell.frame.origin = {static_cast<double>(candidateUpDownSpace_ / 2), std::trunc(y)};
         cell.layout();
@@ -44,11 +45,16 @@ void CandidatesVController::placeCellsVertically(const std::vector<std::string>&
     }
 }
 
+Size CandidatesVController::pageArea() const {
+    if (settings()->candidateNumber > 0) return frame().size;
+    return {size().width, room_ ? std::min(*room_, size().height) : size().height};
+}
+
 void CandidatesVController::layoutCandidates(const std::vector<std::string>& strings) {
     prepareCells();
     trace(std::to_string(currentPage()));
-    const Size area = settings()->candidateNumber < 1 ? size() : frame().size;
-    placeCellsVertically(strings, false, area.width, area.height);
+    const Size area = pageArea();
+    placeCellsVertically(strings, false, area.width, area.height, room_.has_value());
 }
 
 void CandidatesVController::reloadCandidates() {
@@ -58,32 +64,44 @@ void CandidatesVController::reloadCandidates() {
         return;
     }
     storeCandidates(std::move(list));
+    layoutFirstPage();
+}
+
+void CandidatesVController::layoutFirstPage() {
     prepareCells();
     trace(std::to_string(currentPage()));
-    const Size area = settings()->candidateNumber < 1 ? size() : frame().size;
-    placeCellsVertically(candidates(), false, area.width, area.height);
+    const Size area = pageArea();
+    placeCellsVertically(candidates(), false, area.width, area.height, room_.has_value());
     setFirstPage();
 
-    double height = size().height;
+    double height = settings()->candidateNumber > 0 ? size().height : area.height;
     if (visibleCandidateCount() == static_cast<int>(candidates().size()) || settings()->candidateNumber > 0) {
         height = 0;
         for (const auto* cell : visiableCandidateCells_) height += std::trunc(cell->frame.size.height) + candidateSpace_;
     }
-    placeCellsVertically(candidates(), true, size().width, height);
+    if (room_) height = std::min(height, area.height);
+    placeCellsVertically(candidates(), true, size().width, height, room_.has_value());
     if (!visiableCandidateCells_.empty()) highlightCandidate(0);
     setFrame(Rect{frame().origin, {size().width, height}});
     changed();
+}
+
+bool CandidatesVController::shortenTo(double height) {
+    if (settings()->candidateNumber > 0 || candidates().empty() || height >= frame().size.height) return false;
+    room_ = height;
+    layoutFirstPage();
+    return true;
 }
 
 void CandidatesVController::showAtCaret(plat::TextInputClient* client) {
     if (!client) return;
     setHighlightBackground(CandidateColors::selectedContentBackground());
     setBackground(environment().appearance->isDark() ? CandidateColors::darkColor() : Color::white());
+    room_.reset();
     reloadCandidates();
     if (candidates().empty()) return;
     // Below the caret, or above the line when too near the bottom.
-    placeAndShow(*client, [this](double caretY, const Rect& screen) {
-        const double height = frame().size.height;
+    placeAndShow(*client, [](double caretY, double height, const Rect& screen) {
         double y = caretY - (height + 5.0);
         if (y < screen.minY() + 100.0) y = y + height + 35.0 + 5.0;
         return y;

@@ -15,9 +15,23 @@ public:
     void reloadCandidates() override;
     void showAtCaret(plat::TextInputClient* client) override;
 
-    // Stacks pool cells for `strings` from the top of a width x height area.
+    // Stacks pool cells for `strings` from the top of a width x height area;
+    // with `wholeRows` no row runs past its bottom.
     void placeCellsVertically(const std::vector<std::string>& strings, bool repositionOnly, double width,
-                              double height);
+                              double height, bool wholeRows = false);
+
+protected:
+    // With an automatic count, a column that fits nowhere whole at the caret
+    // shows the rows that fit `height` (no fewer than one) until the next
+    // time it is placed.
+    bool shortenTo(double height) override;
+
+private:
+    // The area the automatic count fills: the nominal size, or less after shortenTo.
+    Size pageArea() const;
+    void layoutFirstPage();
+
+    std::optional<double> room_;
 };
 
 } // namespace taviro

@@ -10,6 +10,7 @@ void PreeditClient::insertText(const std::string& text, TextRange) {
     // The marked text ends with the commit: hidden first, so that the client
     // never draws the letters next to what replaced them.
     marked.clear();
+    markedStart_.reset();
     if (!reachable()) return;
     if (preeditShown_) {
         sendPreedit("", false);
@@ -21,6 +22,8 @@ void PreeditClient::insertText(const std::string& text, TextRange) {
 }
 
 void PreeditClient::setMarkedText(const std::string& text, const TextAttributes&, TextRange, TextRange) {
+    if (text.empty()) markedStart_.reset();
+    else if (marked.empty()) markedStart_ = caret;
     marked = text;
     if (!reachable()) return;
     sendPreedit(text, !text.empty());
@@ -52,6 +55,13 @@ std::optional<std::string> PreeditClient::stringFromRange(TextRange range, TextR
 TextAttributes PreeditClient::attributesForCharacterIndex(std::int64_t, TextRect* lineHeightRectangle) const {
     if (lineHeightRectangle) *lineHeightRectangle = caret.value_or(TextRect{});
     return {};
+}
+
+std::optional<TextRect> PreeditClient::firstRectForCharacterRange(TextRange range, TextRange* actualRange) const {
+    const TextRange m = markedRange();
+    if (m.location == kNotFound || range.location != m.location || !markedStart_) return std::nullopt;
+    if (actualRange) *actualRange = {m.location, 0};
+    return TextRect{markedStart_->x, markedStart_->y, 0, markedStart_->height};
 }
 
 } // namespace plat

@@ -21,6 +21,10 @@ public:
     TextRange markedRange() const override;
     std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
     TextAttributes attributesForCharacterIndex(std::int64_t index, TextRect* lineHeightRectangle) const override;
+    // Known only at the start of the marked text: where the caret stood when
+    // the marked text began (hosts report only the caret, which then moves
+    // along the preedit), as an empty range there.
+    std::optional<TextRect> firstRectForCharacterRange(TextRange range, TextRange* actualRange) const override;
 
     // --- the host's side ------------------------------------------------
     // Whether the client draws a preedit, as far as it was told.
@@ -43,6 +47,7 @@ protected:
 
 private:
     bool preeditShown_ = false;
+    std::optional<TextRect> markedStart_;
 };
 
 } // namespace plat

@@ -36,6 +36,14 @@ public:
     virtual TextAttributes attributesForCharacterIndex(std::int64_t index,
                                                        TextRect* lineHeightRectangle) const = 0;
 
+    // The screen rectangle of the first line of a range (y up), the range
+    // actually described going to actualRange; none when the client cannot
+    // tell (most only tell where the caret is).
+    virtual std::optional<TextRect> firstRectForCharacterRange(TextRange /*range*/,
+                                                               TextRange* /*actualRange*/) const {
+        return std::nullopt;
+    }
+
     // The client application's bundle identifier, when it has one.
     virtual std::optional<std::string> bundleIdentifier() const = 0;
 

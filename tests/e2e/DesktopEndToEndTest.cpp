@@ -69,6 +69,21 @@ protected:
         return last;
     }
 
+    // Composes "ni" and escapes until the window it shows matches (commands
+    // reach the input method a little later); the last window seen.
+    std::optional<Rect> windowOnceItIs(const std::function<bool(const Rect&)>& match) {
+        const auto until = Clock::now() + 10s;
+        std::optional<Rect> window;
+        while (Clock::now() < until) {
+            keys({"n", "i"});
+            window = candidateWindow();
+            keys({"Escape"});
+            if (window && match(*window)) break;
+            std::this_thread::sleep_for(200ms);
+        }
+        return window;
+    }
+
     // The latest caret the field reported.
     std::optional<Rect> lastCaret() {
         field_.waitForLine([](const std::string&) { return false; }, 300ms);
@@ -113,17 +128,50 @@ TEST_F(DesktopEndToEnd, CommandOverTheChannelReachesTheRunningInputMethod) {
     ASSERT_TRUE(runProgram({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "switchCandidatesPanel=竖排候选栏"},
                            errFile_));
     // The next composition shows the new window.
-    const auto until = Clock::now() + 10s;
-    std::optional<Rect> after;
-    while (Clock::now() < until) {
-        keys({"n", "i"});
-        after = candidateWindow();
-        keys({"Escape"});
-        if (after && after->h > 3 * before->h) break;
-        std::this_thread::sleep_for(200ms);
-    }
+    const auto after = windowOnceItIs([&](const Rect& r) { return r.h > 3 * before->h; });
     ASSERT_TRUE(after);
     EXPECT_GT(after->h, 3 * before->h) << "the window did not switch to the vertical layout";
+}
+
+// IBus tells only the caret, which moves along the preedit: the tallest
+// column, with the field at the right edge in the middle of the screen,
+// fits neither above nor below nor right of the caret and stands left of
+// where the composition began, so that what was typed stays visible.
+TEST_F(DesktopEndToEnd, TallColumnAtTheRightEdgeLeavesTheCompositionVisible) {
+    ASSERT_TRUE(runProgram({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "switchCandidatesPanel=竖排候选栏",
+                            "setFontSize=32"},
+                           errFile_));
+    const auto column = windowOnceItIs([](const Rect& r) { return r.h > 500; });
+    ASSERT_TRUE(column && column->h > 500) << "no tall column";
+    ASSERT_TRUE(windowGone());
+
+    // The field's left end at x 880, its line in the middle of the 800-pixel screen.
+    ASSERT_TRUE(runProgram({"xdotool", "search", "--all", "--pid", std::to_string(field_.pid()), "--name",
+                            "taviro-e2e-field", "windowmove", "--sync", "880", "390"},
+                           errFile_));
+    // A space passes through and moves the caret, which Qt then reports.
+    keys({"space"});
+    ASSERT_TRUE(waitForText([](const std::string& t) { return t == " "; }));
+    const auto start = lastCaret();
+    ASSERT_TRUE(start);
+    ASSERT_GT(start->x, 850);
+    keys({"z", "h", "o", "n", "g", "h", "u", "a", "r", "e", "n", "m", "i", "n"});
+    auto window = candidateWindow();
+    ASSERT_TRUE(window);
+    std::this_thread::sleep_for(500ms);  // the caret report after the preedit moves the window
+    window = candidateWindow();
+    const auto end = lastCaret();
+    ASSERT_TRUE(window && end);
+    ASSERT_GT(end->x, start->x + 40) << "the field drew no preedit";
+    // The composition: from where the caret stood to where it stands.
+    const Rect composition{start->x, end->y, end->x + end->w - start->x, end->h};
+    const bool apart = window->x + window->w <= composition.x || window->x >= composition.x + composition.w ||
+                       window->y + window->h <= composition.y || window->y >= composition.y + composition.h;
+    EXPECT_TRUE(apart) << "the column (" << window->x << "," << window->y << " " << window->w << "x" << window->h
+                       << ") covers the composition from x " << composition.x << " to " << composition.x + composition.w;
+    EXPECT_GE(window->x, 0);
+    EXPECT_LE(window->x + window->w, 1280);
+    keys({"Escape"});
 }
 
 TEST_F(DesktopEndToEnd, SenderKilledInTheMiddleOfADatabaseChangeReleasesTheInputMethod) {

@@ -11,8 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace taviro {
+// Frames in failure messages as "x,y wxh".
+inline void PrintTo(const Rect& r, std::ostream* os) {
+    *os << r.origin.x << "," << r.origin.y << " " << r.size.width << "x" << r.size.height;
+}
+} // namespace taviro
 
 namespace taviro::test {
 
@@ -56,6 +64,26 @@ public:
     std::vector<AccessibilityEvent> events;
     void modelChanged() override { ++changes; }
     void post(const AccessibilityEvent& event) override { events.push_back(event); }
+};
+
+// A client that also says where its marked text begins on screen, as a
+// host that watched the caret before the marked text can.
+class CaretClient : public plat::ScriptedClient {
+public:
+    std::optional<plat::TextRect> markedStart;
+
+    // Marks `text` with its first character at `start` and the caret at `caret`.
+    void compose(const std::string& text, plat::TextRect start, plat::TextRect caret) {
+        setMarkedText(text, {}, plat::TextRange::notFound(), plat::TextRange::notFound());
+        markedStart = start;
+        setLineRect(caret);
+    }
+    std::optional<plat::TextRect> firstRectForCharacterRange(plat::TextRange range,
+                                                             plat::TextRange* actualRange) const override {
+        if (!markedStart || range.location != markedRange().location) return std::nullopt;
+        if (actualRange) *actualRange = {range.location, 0};
+        return markedStart;
+    }
 };
 
 class MutableAppearance : public Appearance {
@@ -102,7 +130,7 @@ protected:
     plat::NotificationCenter notifications;
     std::shared_ptr<FixedScreens> screens = std::make_shared<FixedScreens>();
     std::shared_ptr<MutableAppearance> appearance = std::make_shared<MutableAppearance>();
-    plat::ScriptedClient client;
+    CaretClient client;
     FakeDelegate delegate;
     RecordingView* view = nullptr;
 };

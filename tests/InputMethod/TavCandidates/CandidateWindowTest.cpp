@@ -477,6 +477,167 @@ TEST_F(CandidateFixture, TallColumnNearTheTopGoesBelowTheCaret) {
     EXPECT_EQ(w->frame().maxY(), 680 - 5);
 }
 
+// Ten candidates as the engine gives them: long words, a hint, English.
+const std::vector<std::string> kLongCandidates{
+    "中华人民共和国", "中国人", "zhongguoren", "中国dj%dA8.Czhgu", "中华人民共和国成立",
+    "Zhongguo",       "众国人", "种过",        "重过",               "中"};
+
+// Windows as wide and tall as real ones: wide characters a point size wide,
+// lines 1.25 point sizes high.
+CandidateEnvironment realSizes(CandidateEnvironment env) {
+    env.measurer = std::make_shared<FixedWidthMeasurer>();
+    return env;
+}
+
+bool overlaps(const Rect& a, const Rect& b) {
+    return a.minX() < b.maxX() && b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
+}
+
+// Every layout and size, lines of real heights anywhere on an 800-point
+// screen, a composition of six line heights ending at the caret (or only the
+// caret, when the client does not say where the composition begins): the window
+// is on the screen, never over the caret, and over the composition only
+// when it fits nowhere else; a column is cut short only then.
+TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen) {
+    const Rect screen{{0, 0}, {1280, 800}};
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{640, 400});
+    int failures = 0;
+    for (const bool vertical : {false, true})
+        for (const FontSize size : {FontSize::s14, FontSize::s16, FontSize::s18, FontSize::s24, FontSize::s32}) {
+            std::unique_ptr<CandidateController> w;
+            if (vertical) w = std::make_unique<CandidatesVController>(realSizes(environment()));
+            else w = std::make_unique<CandidatesHController>(realSizes(environment()));
+            w->setDelegate(&delegate);
+            w->setFontSize(size);
+            delegate.list = kLongCandidates;
+            for (const double lineHeight : {17.0, 24.0, 40.0})
+                for (const double top : {0.0, 40.0, 100.0, 300.0, 390.0, 500.0, 600.0, 698.0, 740.0, 773.0,
+                                         800.0 - lineHeight})
+                    for (const double caretX : {1.0, 100.0, 400.0, 559.0, 640.0, 859.0, 1000.0, 1189.0, 1270.0,
+                                                1278.0}) {
+                        const double y = screen.maxY() - top - lineHeight;
+                        const double startX = std::max(0.0, caretX - 6 * lineHeight);
+                    for (const bool startKnown : {true, false}) {
+                        client.compose("zhongguoren", {startX, y, 0, lineHeight}, {caretX, y, 2, lineHeight});
+                        if (!startKnown) client.markedStart.reset();
+                        w->showAtCaret(&client);
+                        const Rect f = w->frame();
+                        const Rect caret{{caretX, y}, {2, lineHeight}};
+                        // Unknown to the window, the composition is the caret.
+                        const Rect composition =
+                            startKnown ? Rect{{startX, y}, {caretX + 2 - startX, lineHeight}} : caret;
+                        // Where a window of this size could stand clear of both.
+                        const auto roomFor = [&](Size s) {
+                            const double gap = CandidateController::kCaretGap;
+                            return composition.maxY() + s.height <= screen.maxY() ||
+                                   composition.minY() - s.height >= screen.minY() ||
+                                   (caret.maxX() + gap + s.width <= screen.maxX() && s.height <= screen.size.height) ||
+                                   composition.minX() - gap - s.width >= screen.minX();
+                        };
+                        const Size whole{f.size.width, vertical ? w->size().height : f.size.height};
+                        std::string fault;
+                        if (!w->isVisible()) fault = "not shown";
+                        else if (f.minX() < screen.minX() || f.maxX() > screen.maxX() || f.minY() < screen.minY() ||
+                                 f.maxY() > screen.maxY())
+                            fault = "off the screen";
+                        else if (overlaps(f, caret)) fault = "over the caret";
+                        else if (roomFor(f.size) && overlaps(f, composition)) fault = "over the composition";
+                        else if (roomFor(whole) && f.size != whole) fault = "cut short with room for all";
+                        if (fault.empty()) continue;
+                        if (++failures <= 20)
+                            ADD_FAILURE() << (vertical ? "column" : "row") << " at " << static_cast<int>(size)
+                                          << ", line " << lineHeight << " at y-down " << top << ", caret x "
+                                          << caretX << ": " << fault << " (window " << f.minX() << "," << f.minY()
+                                          << " " << f.size.width << "x" << f.size.height << ")"
+                                          << (startKnown ? "" : ", start unknown");
+                    }
+                    }
+        }
+    EXPECT_EQ(failures, 0);
+}
+
+// The faults as they were seen, y down on an 800-point screen.
+TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
+    struct Case {
+        const char* name;
+        bool vertical;
+        FontSize size;
+        plat::TextRect caret;
+        double compositionStart;
+        Rect frame;
+        int rows = 9;
+        std::optional<double> startY = std::nullopt;  // none: on the caret's line
+    };
+    const Case cases[] = {
+        // The caret at y-down 698-715: too low for the row below, above the line.
+        {"row at 32, line 85-102", false, FontSize::s32, {559, 85, 2, 17}, 459, {{408, 107}, {872, 50}}, 0},
+        {"row at 32, line 10-27", false, FontSize::s32, {859, 10, 2, 17}, 759, {{408, 32}, {872, 50}}, 0},
+        {"row at 24, tall line 70-110", false, FontSize::s24, {1189, 70, 2, 40}, 1089, {{698, 115}, {582, 40}}, 0},
+        {"row at 16 keeps its 70 above a short line", false, FontSize::s16, {500, 20, 2, 17}, 400,
+         {{485, 55}, {394, 30}}, 0},
+        // Mid-screen at the right edge: left of where the composition begins.
+        {"column at 32 at the right edge", true, FontSize::s32, {1270, 390, 2, 20}, 1170, {{830, 0}, {335, 604}}},
+        // A composition wrapped from the line above: above both lines.
+        {"column at 16, composition from the line above", true, FontSize::s16, {200, 60, 2, 20}, 1100,
+         {{185, 105}, {335, 280}}, 9, 80},
+        // A start far from the caret is stale: the caret's line alone.
+        {"column at 16, stale start", true, FontSize::s16, {200, 60, 2, 20}, 1100, {{185, 95}, {335, 280}}, 9, 500},
+        // A composition across the screen: the rows that fit above it.
+        {"column at 32, composition across", true, FontSize::s32, {1100, 380, 2, 20}, 100,
+         {{945, 405}, {335, 395}}, 8},
+    };
+    const Rect screen{{0, 0}, {1280, 800}};
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+    for (const auto& c : cases) {
+        std::unique_ptr<CandidateController> w;
+        if (c.vertical) w = std::make_unique<CandidatesVController>(realSizes(environment()));
+        else w = std::make_unique<CandidatesHController>(realSizes(environment()));
+        w->setDelegate(&delegate);
+        w->setFontSize(c.size);
+        delegate.list = kLongCandidates;
+        client.compose("zhongguoren", {c.compositionStart, c.startY.value_or(c.caret.y), 0, c.caret.height}, c.caret);
+        w->showAtCaret(&client);
+        EXPECT_EQ(w->frame(), c.frame) << c.name;
+        if (c.rows) {
+            EXPECT_EQ(w->visibleCandidateCount(), c.rows) << c.name;
+        }
+    }
+}
+
+// A column cut short pages on in pages of its rows; placed where there is
+// room it is whole again.
+TEST_F(CandidateFixture, ShortenedColumnPagesOnAndIsWholeWhereThereIsRoom) {
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{Rect{{0, 0}, {1280, 800}}}, Point{});
+    CandidatesVController w(realSizes(environment()));
+    w.setDelegate(&delegate);
+    w.setFontSize(FontSize::s32);
+    delegate.list = kLongCandidates;
+    client.compose("zhongguoren", {100, 380, 0, 20}, {1100, 380, 2, 20});
+    w.showAtCaret(&client);
+    ASSERT_EQ(w.visibleCandidateCount(), 8);
+    // Every row whole inside the window.
+    for (const auto* cell : w.visiableCandidateCells()) {
+        EXPECT_GE(cell->frame.minY(), 0);
+        EXPECT_LE(cell->frame.maxY(), w.frame().size.height);
+    }
+    EXPECT_TRUE(w.nextPage());
+    EXPECT_EQ(w.pageRange(), (Ranges{{0, 8}, {8, 2}}));
+    EXPECT_TRUE(w.previousPage());
+    EXPECT_EQ(w.visibleCandidateCount(), 8);
+
+    client.compose("zhongguoren", {100, 700, 0, 20}, {300, 700, 2, 20});
+    w.showAtCaret(&client);
+    EXPECT_EQ(w.visibleCandidateCount(), 9);
+    EXPECT_EQ(w.frame(), (Rect{{285, 91}, {335, 604}}));
+
+    // A count per page is kept: the column is not cut, it stands over the composition.
+    set([](Settings& s) { s.candidateNumber = 9; });
+    client.compose("zhongguoren", {100, 380, 0, 20}, {1100, 380, 2, 20});
+    w.showAtCaret(&client);
+    EXPECT_EQ(w.visibleCandidateCount(), 9);
+    EXPECT_EQ(w.frame().maxX(), 1100 - 5);
+}
+
 TEST_F(CandidateFixture, NoClientDoesNothing) {
     auto w = make<CandidatesHController>();
     delegate.list = pairs(3);

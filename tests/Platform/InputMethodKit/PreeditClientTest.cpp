@@ -100,4 +100,37 @@ TEST(PreeditClient, RangesFollowTheSurroundingTextAndThePreedit) {
     EXPECT_EQ(c.stringFromRange({0, 10}, nullptr), "ab你z");
 }
 
+// The host hears only the caret, which moves along the preedit as the
+// client draws it: the marked text begins where the caret stood before it.
+TEST(PreeditClient, MarkedTextBeginsWhereTheCaretStoodBeforeIt) {
+    SentTo c;
+    c.before = "ab";
+    c.caret = TextRect{100, 500, 2, 20};
+    EXPECT_FALSE(c.firstRectForCharacterRange({2, 0}, nullptr)) << "nothing marked";
+    mark(c, "z");
+    c.caret = TextRect{110, 500, 2, 20};
+    mark(c, "zh");
+    c.caret = TextRect{120, 500, 2, 20};
+    TextRange actual;
+    EXPECT_EQ(c.firstRectForCharacterRange({2, 2}, &actual), (TextRect{100, 500, 0, 20}));
+    EXPECT_EQ(actual, (TextRange{2, 0}));
+    EXPECT_FALSE(c.firstRectForCharacterRange({3, 1}, nullptr)) << "only the start is known";
+    TextRect line;
+    c.attributesForCharacterIndex(0, &line);
+    EXPECT_EQ(line, (TextRect{120, 500, 2, 20})) << "the caret stays the caret";
+
+    // A commit ends it; the next marked text begins at the caret of then.
+    c.insertText("中", TextRange::notFound());
+    EXPECT_FALSE(c.firstRectForCharacterRange({3, 0}, nullptr));
+    mark(c, "g");
+    EXPECT_EQ(c.firstRectForCharacterRange({3, 1}, nullptr), (TextRect{120, 500, 0, 20}));
+    mark(c, "");
+    EXPECT_FALSE(c.firstRectForCharacterRange({3, 0}, nullptr));
+
+    // No caret heard yet: no start either.
+    SentTo fresh;
+    mark(fresh, "a");
+    EXPECT_FALSE(fresh.firstRectForCharacterRange({0, 1}, nullptr));
+}
+
 } // namespace

@@ -127,49 +127,74 @@ TEST_F(QtWindow, RendersWhatTheModelPromised) {
     }
 }
 
-// The tallest column with the caret in the middle of an 800-point screen:
-// drawn on a picture of the screen beside the caret, never over its line.
-TEST_F(QtWindow, TallColumnMidScreenStandsBesideTheCaret) {
+// Windows placed on an 800-point screen, drawn on a picture of it: the
+// line, the composition ending at the caret, the caret, and the window
+// where the model put it, which covers neither the caret nor the composition.
+TEST_F(QtWindow, PlacedClearOfTheCaretAndTheComposition) {
+    struct Scene {
+        const char* name;
+        bool vertical;
+        FontSize size;
+        plat::TextRect caret;
+        double compositionWidth;
+        std::vector<std::string> list;
+    };
+    const std::vector<std::string> words{"你好", "尼好", "拟好", "你", "呢", "妮", "泥", "腻", "逆", "倪", "霓", "你们"};
+    const std::vector<std::string> longWords{"中华人民共和国", "中国人",  "zhongguoren", "中国dj%dA8.Czhgu",
+                                             "中华人民共和国成立", "Zhongguo", "众国人", "种过", "重过", "中"};
+    const Scene scenes[] = {
+        // The tallest column mid-screen: beside the caret.
+        {"vertical-32-mid-screen-placement", true, FontSize::s32, {500, 390, 2, 20}, 100, words},
+        // The widest rows near the bottom: above the line.
+        {"horizontal-32-bottom-placement", false, FontSize::s32, {559, 85, 2, 17}, 120, longWords},
+        {"horizontal-24-bottom-placement", false, FontSize::s24, {1189, 60, 2, 30}, 150, longWords},
+        // The tallest column at the right edge: left of the composition.
+        {"vertical-32-right-edge-placement", true, FontSize::s32, {1270, 390, 2, 20}, 160, longWords},
+    };
     const Rect screen{{0, 0}, {1280, 800}};
-    const plat::TextRect caret{500, 390, 2, 20};
     setenv("TAVIRO_APPEARANCE", "light", 1);
-    CandidateEnvironment env;
-    env.config = &config;
-    env.notifications = &notifications;
-    env.screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
-    auto w = qt::makeCandidateWindow(true, env);
-    w->setDelegate(&delegate);
-    w->setFontSize(FontSize::s32);
-    delegate.list = {"你好", "尼好", "拟好", "你", "呢", "妮", "泥", "腻", "逆", "倪", "霓", "你们"};
-    client.setLineRect(caret);
-    w->showAtCaret(&client);
-    ASSERT_TRUE(w->isVisible());
-    const Rect f = w->frame();
-    ASSERT_EQ(f.size.height, 604);
+    for (const auto& scene : scenes) {
+        CandidateEnvironment env;
+        env.config = &config;
+        env.notifications = &notifications;
+        env.screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+        auto w = qt::makeCandidateWindow(scene.vertical, env);
+        w->setDelegate(&delegate);
+        w->setFontSize(scene.size);
+        delegate.list = scene.list;
+        const plat::TextRect& caret = scene.caret;
+        client.compose("zhongguo", {caret.x - scene.compositionWidth, caret.y, 0, caret.height}, caret);
+        w->showAtCaret(&client);
+        ASSERT_TRUE(w->isVisible()) << scene.name;
+        const Rect f = w->frame();
+        if (scene.vertical) {
+            ASSERT_EQ(f.size.height, w->size().height) << scene.name;
+        }
 
-    // The screen, y down: a line of text with the composition ending at the
-    // caret, and the window where the model put it.
-    QImage shot(1280, 800, QImage::Format_RGB32);
-    shot.fill(QColor(0xE8, 0xE8, 0xE8));
-    QPainter painter(&shot);
-    const auto down = [&](double y, double height) { return static_cast<int>(screen.maxY() - y - height); };
-    const QRect line(0, down(caret.y, caret.height), 1280, static_cast<int>(caret.height));
-    painter.fillRect(line, QColor(0xC8, 0xD8, 0xF0));
-    const QRect composition(static_cast<int>(caret.x) - 100, line.top(), 100, line.height());
-    painter.fillRect(composition, QColor(0x90, 0xB0, 0xE0));
-    const QRect caretBar(static_cast<int>(caret.x), line.top(), static_cast<int>(caret.width), line.height());
-    painter.fillRect(caretBar, Qt::red);
-    const QRect window(static_cast<int>(f.minX()), down(f.minY(), f.size.height), static_cast<int>(f.size.width),
-                       static_cast<int>(f.size.height));
-    painter.drawImage(window.topLeft(), widget(*w).grab().toImage());
-    painter.end();
-    const std::string path = std::string(TAVIRO_SCREENSHOT_DIR) + "/vertical-32-mid-screen-placement.png";
-    ASSERT_TRUE(shot.save(QString::fromStdString(path))) << path;
+        QImage shot(1280, 800, QImage::Format_RGB32);
+        shot.fill(QColor(0xE8, 0xE8, 0xE8));
+        QPainter painter(&shot);
+        const auto down = [&](double y, double height) { return static_cast<int>(screen.maxY() - y - height); };
+        const QRect line(0, down(caret.y, caret.height), 1280, static_cast<int>(caret.height));
+        painter.fillRect(line, QColor(0xC8, 0xD8, 0xF0));
+        const QRect composition(static_cast<int>(caret.x - scene.compositionWidth), line.top(),
+                                static_cast<int>(scene.compositionWidth), line.height());
+        painter.fillRect(composition, QColor(0x90, 0xB0, 0xE0));
+        const QRect caretBar(static_cast<int>(caret.x), line.top(), static_cast<int>(caret.width), line.height());
+        painter.fillRect(caretBar, Qt::red);
+        const QRect window(static_cast<int>(f.minX()), down(f.minY(), f.size.height),
+                           static_cast<int>(f.size.width), static_cast<int>(f.size.height));
+        painter.drawImage(window.topLeft(), widget(*w).grab().toImage());
+        painter.end();
+        const std::string path = std::string(TAVIRO_SCREENSHOT_DIR) + "/" + scene.name + ".png";
+        ASSERT_TRUE(shot.save(QString::fromStdString(path))) << path;
 
-    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(window));
-    EXPECT_FALSE(window.intersects(caretBar));
-    EXPECT_FALSE(window.intersects(composition));
-    EXPECT_EQ(shot.pixelColor(caretBar.center()), QColor(Qt::red));
+        EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(window)) << scene.name;
+        EXPECT_FALSE(window.intersects(caretBar)) << scene.name;
+        EXPECT_FALSE(window.intersects(composition)) << scene.name;
+        EXPECT_EQ(shot.pixelColor(caretBar.center()), QColor(Qt::red)) << scene.name;
+        EXPECT_EQ(shot.pixelColor(composition.center()), QColor(0x90, 0xB0, 0xE0)) << scene.name;
+    }
 }
 
 TEST_F(QtWindow, NeverTakesFocus) {
