@@ -1,6 +1,7 @@
 // The engine's user-data folder with hostile files, links and notes planted
 // in it: what the engine cannot use is set aside in the folder, the user is
 // told once, and nothing outside the folder is read, written or removed.
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/SunPinyin/ModelHistory.h"
 #include "Platform/SunPinyin/SunpinyinWrapper.h"
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,13 +28,8 @@ namespace fs = std::filesystem;
 using plat::SunpinyinSetAside;
 using Reason = SunpinyinSetAside::Reason;
 
-std::optional<std::string> slurp(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+// The bytes of a regular file; nothing for anything else.
+std::optional<std::string> slurp(const fs::path& p) { return plat::readWholeFile(p); }
 
 void spit(const fs::path& p, const std::string& bytes)
 {
