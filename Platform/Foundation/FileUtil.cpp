@@ -86,8 +86,10 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
         return false;
     };
     // Keep the mode of the file being replaced, else the usual 0666 & ~umask.
+    // A link in its place is replaced, not followed: its target's mode is not taken.
     struct stat st {};
-    mode_t mode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+    mode_t mode = (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777)
+                                                                            : (0666 & ~currentUmask());
     if (::fchmod(fd, mode) != 0) return fail("cannot set the mode of " + tmp.string());
     if (!writeAll(fd, bytes)) return fail("cannot write " + tmp.string());
     if (::fsync(fd) != 0) return fail("cannot flush " + tmp.string());
@@ -156,6 +158,16 @@ int openFolderBeneath(const fs::path& root, const fs::path& relative) {
         errno = err;
     }
     return fd;
+}
+
+bool makePrivateFile(const fs::path& path, bool create) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0600);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, st.st_mode & 07700) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool fsyncFile(const std::filesystem::path& path) {

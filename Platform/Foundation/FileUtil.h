@@ -9,7 +9,8 @@ namespace plat {
 
 // Replaces the file at `path` in one step: the bytes go to a temporary file in
 // the same folder, are flushed to disk, and the temporary is renamed over the
-// target. On failure the target is untouched, the temporary is removed, and
+// target, which keeps its mode (a link in its place is replaced, and its
+// target's mode is not taken). On failure the target is untouched, the temporary is removed, and
 // `error` (when given) says why. The folder must exist.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr);
@@ -29,6 +30,12 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 // with errno set (ELOOP or ENOTDIR). `relative` must not hold "..". The
 // descriptor is O_DIRECTORY | O_CLOEXEC; the caller closes it.
 int openFolderBeneath(const std::filesystem::path& root, const std::filesystem::path& relative = {});
+
+// Makes the file at `path` its owner's alone: a regular file of this user
+// loses the group's and others' permissions, and with `create` a missing one
+// is made empty with mode 0600. A link or anything but a regular file is left
+// as it is. False when the file is not such a file or cannot be changed.
+bool makePrivateFile(const std::filesystem::path& path, bool create = true);
 
 // Flushes the file at `path` to disk; false (errno set) when it cannot be opened
 // or flushed.

@@ -3,11 +3,17 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <optional>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,8 +25,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kMarker = "model";
+constexpr const char* kFolder = "sunpinyin";
+constexpr const char* kUnsaved = "unsaved";
+constexpr const char* kNote = "model";
 constexpr const char* kHistory = "history";
+constexpr const char* kUserDict = "userdict";
+constexpr const char* kStamp = "model-stamp";
+constexpr const char* kAsideTag = "unusable";
+
+using Reason = SunpinyinSetAside::Reason;
 
 std::string hex(std::uint64_t v)
 {
@@ -29,27 +42,117 @@ std::string hex(std::uint64_t v)
     return buf;
 }
 
-// A name beside `wanted` that does not exist yet: `wanted`, else `wanted`.1, .2 ...
-fs::path freeName(const fs::path& wanted)
+enum class Kind { absent, regular, link, other };
+struct Entry {
+    Kind kind = Kind::absent;
+    std::uintmax_t size = 0;
+};
+
+// What is at `p`, without following a link.
+Entry entryAt(const fs::path& p)
 {
-    std::error_code ec;
-    if (!fs::exists(wanted, ec))
-        return wanted;
-    for (int i = 1;; ++i) {
-        fs::path p = wanted.string() + "." + std::to_string(i);
-        if (!fs::exists(p, ec))
-            return p;
-    }
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0)
+        return {errno == ENOENT ? Kind::absent : Kind::other, 0};
+    if (S_ISLNK(st.st_mode))
+        return {Kind::link, 0};
+    if (!S_ISREG(st.st_mode))
+        return {Kind::other, 0};
+    return {Kind::regular, static_cast<std::uintmax_t>(st.st_size)};
 }
 
-std::string trimmed(std::string s)
+// Why the engine must not read what is at `p`; nothing for a regular file of
+// at most `maxBytes` or for no file at all.
+std::optional<Reason> unusable(const fs::path& p, std::uintmax_t maxBytes)
 {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-        s.pop_back();
-    return s;
+    const Entry e = entryAt(p);
+    switch (e.kind) {
+    case Kind::absent:
+        return std::nullopt;
+    case Kind::regular:
+        return e.size > maxBytes ? std::optional(Reason::tooLarge) : std::nullopt;
+    case Kind::link:
+        return Reason::link;
+    case Kind::other:
+        break;
+    }
+    return Reason::notAFile;
+}
+
+// Renames `name` in `dir` (a link itself, never its target) to a name of this program's beside it.
+bool setAsideIn(const fs::path& dir, const std::string& name, Reason why, std::vector<SunpinyinSetAside>* out)
+{
+    const fs::path aside = asideName(dir / name, kAsideTag, std::chrono::system_clock::now());
+    if (::rename((dir / name).c_str(), aside.c_str()) != 0) {
+        log("SunPinyin: " + name + " cannot be used and could not be set aside: " + std::strerror(errno));
+        return false;
+    }
+    if (out)
+        out->push_back({name, aside.filename().string(), why});
+    return true;
+}
+
+// Sets `name` aside when the engine must not read it; false when it could not be.
+bool setAsideUnusable(const fs::path& dir, const std::string& name, std::uintmax_t maxBytes,
+                      std::vector<SunpinyinSetAside>* out)
+{
+    const auto why = unusable(dir / name, maxBytes);
+    return !why || setAsideIn(dir, name, *why, out);
+}
+
+// A name beside `wanted` that is not taken yet: `wanted`, else `wanted`.1, .2 ...
+fs::path freeName(const fs::path& wanted)
+{
+    fs::path p = wanted;
+    for (int i = 1; entryAt(p).kind != Kind::absent; ++i)
+        p = wanted.string() + "." + std::to_string(i);
+    return p;
+}
+
+// The bytes of a regular file of at most `maxBytes`, read without following a
+// link or waiting on a FIFO; nothing for any other file.
+std::optional<std::string> readSmallFile(const fs::path& file, std::uintmax_t maxBytes)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> text;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) <= maxBytes) {
+        std::string bytes(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+        // Grown past the size seen: not such a file either.
+        if (n >= 0 && n <= st.st_size) {
+            bytes.resize(static_cast<std::size_t>(n));
+            text = std::move(bytes);
+        }
+    }
+    ::close(fd);
+    return text;
 }
 
 } // namespace
+
+bool isSunpinyinModelIdentity(const std::string& text)
+{
+    // "<size>-<size>-<hash>": two decimal numbers and 16 lower-case hex digits.
+    const auto digits = [](std::string_view s, std::size_t min, std::size_t max, bool hexDigits) {
+        if (s.size() < min || s.size() > max)
+            return false;
+        for (char c : s) {
+            if (!((c >= '0' && c <= '9') || (hexDigits && c >= 'a' && c <= 'f')))
+                return false;
+        }
+        return true;
+    };
+    const std::string_view s = text;
+    const auto first = s.find('-');
+    const auto second = first == std::string_view::npos ? first : s.find('-', first + 1);
+    if (second == std::string_view::npos)
+        return false;
+    return digits(s.substr(0, first), 1, 20, false) && digits(s.substr(first + 1, second - first - 1), 1, 20, false) &&
+           digits(s.substr(second + 1), 16, 16, true);
+}
 
 std::string sunpinyinModelIdentity(const fs::path& dataDir)
 {
@@ -95,25 +198,13 @@ std::string fileStamp(const fs::path& dataDir)
 }
 
 // A stamp is a path and two short lines; anything longer is not one and is not read.
-constexpr off_t kMaxStampBytes = 64 * 1024;
+constexpr std::uintmax_t kMaxStampBytes = 64 * 1024;
 
-std::optional<std::string> readStamp(const fs::path& file)
+// The text without the line feed that ends it.
+std::string withoutLineFeed(std::string text)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> text;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStampBytes) {
-        std::string bytes(static_cast<std::size_t>(st.st_size) + 1, '\0');
-        const ssize_t n = ::read(fd, bytes.data(), bytes.size());
-        // Grown past the size seen: not a stamp either.
-        if (n >= 0 && n <= st.st_size) {
-            bytes.resize(static_cast<std::size_t>(n));
-            text = std::move(bytes);
-        }
-    }
-    ::close(fd);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
     return text;
 }
 
@@ -121,16 +212,16 @@ std::optional<std::string> readStamp(const fs::path& file)
 
 std::string cachedSunpinyinModelIdentity(const fs::path& dataDir, const fs::path& userDir)
 {
-    const fs::path file = userDir / "model-stamp";
+    const fs::path file = userDir / kStamp;
     const std::string stamp = fileStamp(dataDir);
     if (stamp.empty())
         return sunpinyinModelIdentity(dataDir);
-    if (auto text = readStamp(file)) {
+    if (auto text = readSmallFile(file, kMaxStampBytes)) {
         // The stamp, then the identity on the last line.
         const auto cut = text->rfind('\n', text->size() >= 2 ? text->size() - 2 : 0);
         if (cut != std::string::npos && text->substr(0, cut) == stamp) {
-            const std::string identity = trimmed(text->substr(cut + 1));
-            if (!identity.empty())
+            const std::string identity = withoutLineFeed(text->substr(cut + 1));
+            if (isSunpinyinModelIdentity(identity))
                 return identity;
         }
     }
@@ -141,34 +232,182 @@ std::string cachedSunpinyinModelIdentity(const fs::path& dataDir, const fs::path
     return identity;
 }
 
-bool adoptSunpinyinHistory(const fs::path& userDir, const std::string& identity)
+bool adoptSunpinyinHistory(const fs::path& userDir, const std::string& identity, std::vector<SunpinyinSetAside>* setAside)
 {
-    const fs::path marker = userDir / kMarker;
+    if (!isSunpinyinModelIdentity(identity))
+        return false;
+    const fs::path note = userDir / kNote;
     const fs::path history = userDir / kHistory;
-    const std::string previous = trimmed(readWholeFile(marker).value_or(""));
+
+    // The model of the history: what the note names when it is a note of this
+    // program, else unknown. Its text never becomes a name unchecked.
+    std::string previous;
+    bool strangeNote = false;
+    if (const auto why = unusable(note, kMaxSunpinyinNoteBytes)) {
+        strangeNote = true;
+        setAsideIn(userDir, kNote, *why, setAside);
+    } else if (entryAt(note).kind == Kind::regular) {
+        const std::string text = withoutLineFeed(readSmallFile(note, kMaxSunpinyinNoteBytes).value_or(""));
+        if (isSunpinyinModelIdentity(text))
+            previous = text;
+        else
+            strangeNote = true;
+    }
+
+    if (!setAsideUnusable(userDir, kHistory, kMaxSunpinyinHistoryBytes, setAside))
+        return false;
     if (previous == identity)
         return true;
-    std::error_code ec;
-    if (fs::exists(history, ec)) {
-        // A history without a note predates the notes: its model is unknown.
+    if (entryAt(history).kind == Kind::regular) {
         const fs::path aside = freeName(userDir / (std::string(kHistory) + "-" + (previous.empty() ? "unknown" : previous)));
-        fs::rename(history, aside, ec);
-        if (ec) {
-            log("SunPinyin history of another model could not be set aside: " + ec.message());
+        if (::rename(history.c_str(), aside.c_str()) != 0) {
+            log(std::string("SunPinyin history of another model could not be set aside: ") + std::strerror(errno));
             return false;
         }
-        log("SunPinyin history of another model set aside as " + aside.filename().string());
+        if (setAside)
+            setAside->push_back({kHistory, aside.filename().string(),
+                                 strangeNote ? Reason::unknownNote : previous.empty() ? Reason::noNote : Reason::otherModel});
     }
-    const fs::path own = userDir / (std::string(kHistory) + "-" + identity);
-    if (fs::exists(own, ec)) {
-        fs::rename(own, history, ec);
-        if (ec)
-            log("SunPinyin history of this model could not be restored: " + ec.message());
+    const std::string own = std::string(kHistory) + "-" + identity;
+    if (setAsideUnusable(userDir, own, kMaxSunpinyinHistoryBytes, setAside) && entryAt(userDir / own).kind == Kind::regular) {
+        if (::rename((userDir / own).c_str(), history.c_str()) != 0)
+            log(std::string("SunPinyin history of this model could not be restored: ") + std::strerror(errno));
     }
     std::string error;
-    if (!writeFileAtomically(marker, identity + "\n", &error))
+    if (!writeFileAtomically(note, identity + "\n", &error))
         log("SunPinyin history note not written: " + error);
     return true;
+}
+
+// --- the folder --------------------------------------------------------------
+
+SunpinyinUserFolder::SunpinyinUserFolder(SunpinyinUserFolder&& other) noexcept
+    : engineDir(std::move(other.engineDir)), setAside(std::move(other.setAside)), held_(std::exchange(other.held_, {}))
+{
+}
+
+SunpinyinUserFolder& SunpinyinUserFolder::operator=(SunpinyinUserFolder&& other) noexcept
+{
+    if (this != &other) {
+        for (int fd : held_)
+            ::close(fd);
+        engineDir = std::move(other.engineDir);
+        setAside = std::move(other.setAside);
+        held_ = std::exchange(other.held_, {});
+    }
+    return *this;
+}
+
+SunpinyinUserFolder::~SunpinyinUserFolder()
+{
+    for (int fd : held_)
+        ::close(fd);
+}
+
+namespace {
+
+std::string describe(Reason why)
+{
+    switch (why) {
+    case Reason::otherModel:
+        return "it belongs to another model";
+    case Reason::noNote:
+        return "its model is unknown";
+    case Reason::unknownNote:
+        return "its model note is not one this program writes";
+    case Reason::link:
+        return "it is a link";
+    case Reason::notAFile:
+        return "it is not a regular file";
+    case Reason::tooLarge:
+        return "it is larger than any file SunPinyin writes";
+    }
+    return {};
+}
+
+// A path that reaches exactly the folder open as `fd`, whatever is renamed
+// meanwhile: its descriptor's entry in /proc; `shown` where /proc is missing.
+fs::path reachable(int fd, const fs::path& shown)
+{
+    const fs::path proc = "/proc/self/fd/" + std::to_string(fd);
+    struct stat held {}, seen {};
+    if (::fstat(fd, &held) == 0 && ::stat(proc.c_str(), &seen) == 0 && held.st_dev == seen.st_dev &&
+        held.st_ino == seen.st_ino)
+        return proc;
+    return shown;
+}
+
+// Opens the folder `name` in `parent` (shown to the user as `shownParent`)
+// without following a link: a missing one is made 0700, and a link or another
+// file in its place is set aside first. -1 when none can be had.
+int openOwnFolder(const fs::path& parent, const fs::path& shownParent, const std::string& name,
+                  std::vector<SunpinyinUserFolder::Moved>& moved)
+{
+    int fd = openFolderBeneath(parent, name);
+    if (fd >= 0)
+        return fd;
+    struct stat st {};
+    if (::lstat((parent / name).c_str(), &st) == 0) {
+        // A folder that cannot be opened stays as it is.
+        if (S_ISDIR(st.st_mode))
+            return -1;
+        std::vector<SunpinyinSetAside> files;
+        if (!setAsideIn(parent, name, S_ISLNK(st.st_mode) ? Reason::link : Reason::notAFile, &files))
+            return -1;
+        for (auto& f : files)
+            moved.push_back({shownParent, std::move(f)});
+    }
+    if (::mkdir((parent / name).c_str(), 0700) != 0 && errno != EEXIST) {
+        log("SunPinyin: cannot make " + (shownParent / name).string() + ": " + std::strerror(errno));
+        return -1;
+    }
+    return openFolderBeneath(parent, name);
+}
+
+} // namespace
+
+SunpinyinUserFolder prepareSunpinyinUserFolder(const fs::path& perUserFolder, const fs::path& dataDir)
+{
+    SunpinyinUserFolder folder;
+    std::error_code ec;
+    fs::create_directories(perUserFolder, ec);
+    fs::path shown = perUserFolder / kFolder;
+    const int fd = openOwnFolder(perUserFolder, perUserFolder, kFolder, folder.setAside);
+    if (fd < 0) {
+        log("SunPinyin: no folder for its user data in " + perUserFolder.string());
+        return folder;
+    }
+    folder.held_.push_back(fd);
+    fs::path dir = reachable(fd, shown);
+
+    std::vector<SunpinyinSetAside> files;
+    const bool adopted = adoptSunpinyinHistory(dir, cachedSunpinyinModelIdentity(dataDir, dir), &files);
+    for (auto& f : files)
+        folder.setAside.push_back({shown, std::move(f)});
+    files.clear();
+    if (!adopted) {
+        // The engine gets a folder of its own for this run.
+        const int unsaved = openOwnFolder(dir, shown, kUnsaved, folder.setAside);
+        if (unsaved < 0)
+            return folder;
+        folder.held_.push_back(unsaved);
+        shown /= kUnsaved;
+        dir = reachable(unsaved, shown);
+        log("SunPinyin history of another model could not be set aside: the history of this run is kept in " +
+            shown.string());
+    }
+    // Nothing the engine opens is other than a regular file; its own words are private.
+    setAsideUnusable(dir, kHistory, kMaxSunpinyinHistoryBytes, &files);
+    setAsideUnusable(dir, kUserDict, std::numeric_limits<std::uintmax_t>::max(), &files);
+    for (auto& f : files)
+        folder.setAside.push_back({shown, std::move(f)});
+    makePrivateFile(dir / kUserDict);
+
+    for (const auto& moved : folder.setAside)
+        log("SunPinyin: " + (moved.folder / moved.file.name).string() + " set aside as " +
+            (moved.folder / moved.file.aside).string() + ": " + describe(moved.file.reason));
+    folder.engineDir = dir;
+    return folder;
 }
 
 } // namespace plat

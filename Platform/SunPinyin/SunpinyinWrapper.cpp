@@ -13,7 +13,10 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace plat {
 
@@ -23,6 +26,72 @@ namespace fs = std::filesystem;
 
 using Options = SunpinyinWrapper::Options;
 
+// Messages for the user, kept until someone takes them.
+struct UserNotices {
+    std::mutex mutex;
+    SunpinyinWrapper::NoticeSink sink;
+    std::vector<std::pair<std::string, std::string>> untold;
+
+    static UserNotices& shared()
+    {
+        static UserNotices* notices = new UserNotices;
+        return *notices;
+    }
+
+    void post(const std::string& title, const std::string& text)
+    {
+        SunpinyinWrapper::NoticeSink to;
+        {
+            std::lock_guard lock(mutex);
+            if (!sink) {
+                untold.emplace_back(title, text);
+                return;
+            }
+            to = sink;
+        }
+        to(title, text);
+    }
+
+    void setSink(SunpinyinWrapper::NoticeSink next)
+    {
+        std::vector<std::pair<std::string, std::string>> pending;
+        {
+            std::lock_guard lock(mutex);
+            sink = next;
+            if (sink)
+                pending.swap(untold);
+        }
+        for (const auto& [title, text] : pending)
+            next(title, text);
+    }
+};
+
+std::string noticeText(const SunpinyinUserFolder::Moved& moved)
+{
+    using Reason = SunpinyinSetAside::Reason;
+    std::string why;
+    switch (moved.file.reason) {
+    case Reason::unknownNote:
+        why = "所属模型无法识别";
+        break;
+    case Reason::link:
+        why = "是一个链接";
+        break;
+    case Reason::notAFile:
+        why = "不是普通文件";
+        break;
+    case Reason::tooLarge:
+        why = "文件过大";
+        break;
+    case Reason::otherModel:
+    case Reason::noNote:
+        why = "属于另一个模型";
+        break;
+    }
+    return "“" + (moved.folder / moved.file.name).string() + "”" + why + "，未读取，已保留为 " +
+           (moved.folder / moved.file.aside).string();
+}
+
 // The one engine of the process. Every member is used under `mutex` only.
 struct Engine {
     std::mutex mutex;
@@ -30,6 +99,7 @@ struct Engine {
     bool loadFailed = false;
     fs::path modelDir;  // chosen before the first load
     bool reportedMissingData = false;
+    SunpinyinUserFolder userFolder;  // held open while the engine lives
     CIMIContext* context = nullptr;
     std::unique_ptr<IPySegmentor> segmentor;          // feeds `context`
     std::unique_ptr<IPySegmentor> syllableSegmentor;  // splits buffers for pyStringFrom
@@ -61,18 +131,22 @@ struct Engine {
             reportedMissingData = true;
             return false;
         }
-        std::string userDir = SunpinyinWrapper::userDataDirectory();
-        fs::create_directories(userDir, ec);
-        // The history is kept per model. When another model's history cannot
-        // be set aside, the engine gets a folder of its own for this run.
-        if (!adoptSunpinyinHistory(userDir, cachedSunpinyinModelIdentity(dataDir, userDir))) {
-            userDir = (fs::path(userDir) / "unsaved").string();
-            fs::create_directories(userDir, ec);
+        // The history is kept per model; what the engine must not read is set aside.
+        SunpinyinUserFolder prepared = prepareSunpinyinUserFolder(Paths::perUserFolder(), dataDir);
+        for (const auto& moved : prepared.setAside) {
+            if (moved.file.tell())
+                UserNotices::shared().post("整句输入的数据文件已移开", noticeText(moved));
         }
+        if (prepared.engineDir.empty()) {
+            plat::log("SunPinyin not loaded: it has no folder for its user data");
+            loadFailed = true;
+            return false;
+        }
+        userFolder = std::move(prepared);
 
         auto& lang = ASimplifiedChinesePolicy::instance();
         lang.setDataDir(dataDir.string());
-        lang.setUserDataDir(userDir);
+        lang.setUserDataDir(userFolder.engineDir.string());
         if (!lang.loadResources()) {
             plat::log("SunPinyin failed to load its resources");
             loadFailed = true;
@@ -216,6 +290,11 @@ bool SunpinyinWrapper::useModelDirectory(const std::filesystem::path& dir)
         return false;
     engine.modelDir = dir;
     return true;
+}
+
+void SunpinyinWrapper::setUserNotice(NoticeSink sink)
+{
+    UserNotices::shared().setSink(std::move(sink));
 }
 
 std::string SunpinyinWrapper::userDataDirectory()

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,7 +71,16 @@ public:
     static bool useModelDirectory(const std::filesystem::path& dir);
 
     // Where the engine keeps its user data: "sunpinyin" in the per-user folder.
+    // The engine reads no file there that is not a regular file of a size it
+    // writes, and follows no link; what it cannot use is set aside in place.
     static std::string userDataDirectory();
+
+    // Receives the engine's messages for the user (a file of its folder set
+    // aside, and where), each once; those from before the call come at once.
+    // Called from the engine's threads, with its lock held: it must not call
+    // back into a wrapper. Empty: messages wait again.
+    using NoticeSink = std::function<void(const std::string& title, const std::string& text)>;
+    static void setUserNotice(NoticeSink sink);
 
     // The fourteen options of one wrapper, in setter order.
     struct Options {

@@ -1,5 +1,6 @@
 #include "Settings/Functions/ModelManager.h"
 
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CommandBracket.h"
@@ -132,6 +133,9 @@ void ModelManager::createKeyTables() {
 }
 
 void ModelManager::openKeyLogger() {
+    // Counts of what the user typed: the file, and the journals SQLite makes
+    // with its mode, are the user's alone.
+    if (const auto& path = keyLoggerDB_->databasePath()) plat::makePrivateFile(*path);
     keyLoggerDB_->open();
     keyLoggerDB_->executeStatements(kWalMode);
 }

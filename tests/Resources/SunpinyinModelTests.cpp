@@ -48,7 +48,7 @@ void spit(const fs::path& p, const std::string& bytes)
 std::string stockIdentity()
 {
     const std::string id = plat::sunpinyinModelIdentity(STOCK_MODEL_DIR);
-    return id.empty() ? "stock" : id;
+    return id.empty() ? "1-1-0000000000000000" : id;
 }
 
 class PlantStockHistory : public ::testing::Environment {
@@ -115,20 +115,23 @@ struct Folder {
 
 TEST(ModelHistoryTest, AdoptKeepsEveryHistoryOfEveryModel)
 {
+    const std::string oldId = "1-2-00000000000000ab", newId = "3-4-00000000000000cd";
     struct Case {
         const char* name;
         Folder before;
         Folder after;
     } cases[] = {
-        {"fresh folder", {}, {"new\n", std::nullopt, {}}},
-        {"same model", {"new\n", "mine", {}}, {"new\n", "mine", {}}},
-        {"other model", {"old\n", "theirs", {}}, {"new\n", std::nullopt, {{"history-old", "theirs"}}}},
+        {"fresh folder", {}, {newId + "\n", std::nullopt, {}}},
+        {"same model", {newId + "\n", "mine", {}}, {newId + "\n", "mine", {}}},
+        {"other model", {oldId + "\n", "theirs", {}}, {newId + "\n", std::nullopt, {{"history-" + oldId, "theirs"}}}},
         {"history without a note", {std::nullopt, "theirs", {}},
-         {"new\n", std::nullopt, {{"history-unknown", "theirs"}}}},
-        {"back to a model seen before", {"old\n", "theirs", {{"history-new", "mine"}}},
-         {"new\n", "mine", {{"history-old", "theirs"}}}},
-        {"set-aside name taken", {"old\n", "theirs", {{"history-old", "earlier"}}},
-         {"new\n", std::nullopt, {{"history-old", "earlier"}, {"history-old.1", "theirs"}}}},
+         {newId + "\n", std::nullopt, {{"history-unknown", "theirs"}}}},
+        {"back to a model seen before", {oldId + "\n", "theirs", {{"history-" + newId, "mine"}}},
+         {newId + "\n", "mine", {{"history-" + oldId, "theirs"}}}},
+        {"set-aside name taken", {oldId + "\n", "theirs", {{"history-" + oldId, "earlier"}}},
+         {newId + "\n", std::nullopt, {{"history-" + oldId, "earlier"}, {"history-" + oldId + ".1", "theirs"}}}},
+        // A note of any other form names no model, and its text names no file.
+        {"note of another form", {"old\n", "theirs", {}}, {newId + "\n", std::nullopt, {{"history-unknown", "theirs"}}}},
     };
     for (const auto& c : cases) {
         const fs::path dir = taviro::test::freshDir("history");
@@ -139,7 +142,7 @@ TEST(ModelHistoryTest, AdoptKeepsEveryHistoryOfEveryModel)
         for (const auto& [name, bytes] : c.before.others)
             spit(dir / name, bytes);
 
-        EXPECT_TRUE(plat::adoptSunpinyinHistory(dir, "new")) << c.name;
+        EXPECT_TRUE(plat::adoptSunpinyinHistory(dir, newId)) << c.name;
 
         EXPECT_EQ(slurp(dir / "model"), c.after.note) << c.name;
         EXPECT_EQ(slurp(dir / "history"), c.after.history) << c.name;
@@ -150,6 +153,8 @@ TEST(ModelHistoryTest, AdoptKeepsEveryHistoryOfEveryModel)
         for (const auto& [name, bytes] : c.after.others)
             EXPECT_EQ(slurp(dir / name), bytes) << c.name << ": " << name;
     }
+    // Only an identity is one.
+    EXPECT_FALSE(plat::adoptSunpinyinHistory(taviro::test::freshDir("history"), "x/../y"));
 }
 
 // A fresh folder with a copy of the generated model files.

@@ -30,6 +30,7 @@
 #include "Platform/InputMethodKit/IBusHost.h"
 #include "Platform/InputMethodKit/InputMethodServer.h"
 #include "Platform/Notifications/CommandReceiver.h"
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
 #include "Platform/TouchBar/TouchBarHost.h"
 
 #include <QAbstractEventDispatcher>
@@ -141,12 +142,16 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     Database::shared().setUserNotice(storeNotices);
     // A damaged settings file met at start-up, and a full composition, likewise.
     config.setUserNotice(storeNotices);
+    // Files of SunPinyin's folder set aside as its engine starts, likewise.
+    plat::SunpinyinWrapper::setUserNotice(
+        [storeNotices](const std::string& title, const std::string& text) { storeNotices->post(title, text); });
     controllerEnv.notice = storeNotices;
     struct StoreNoticesEnd {
         std::shared_ptr<NoticeCenterUserNotice> n;
         ~StoreNoticesEnd() {
             Database::shared().setUserNotice(nullptr);
             ConfigManager::shared().setUserNotice(nullptr);
+            plat::SunpinyinWrapper::setUserNotice(nullptr);
             n->detach();
         }
     } storeNoticesEnd{storeNotices};

@@ -195,6 +195,13 @@ struct Database::Slot {
             return nullptr;
         }
         refusalLogged = false;
+        // What the user typed is its owner's alone: the file is made 0600
+        // before SQLite creates it, and its journals take the file's mode.
+        // One an earlier version left open to others is closed to them.
+        if (writable()) {
+            plat::makePrivateFile(path);
+            for (const char* suffix : kCompanions) plat::makePrivateFile(path + suffix, false);
+        }
         std::shared_ptr<SQLDatabaseQueue> q(SQLDatabaseQueue::databaseQueueWithPath(path, flags));
         if (!q) return nullptr;
         if (setup) setup(q);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 #include <unistd.h>
+#include <sys/stat.h>
 
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
 #include "SharedLib/sqlkit/SQLTestSupport.h"
@@ -217,6 +218,40 @@ TEST_F(ReloadTest, KeyStatisticsStayReadableByOthers) {
     rs->close();
     EXPECT_TRUE(other.executeUpdate("DELETE FROM Char"));
     other.close();
+}
+
+// user.db, keys.db and think.db hold what the user typed: under umask 022
+// they and the journals SQLite makes beside them are the user's alone, also
+// when an earlier version left them open to others.
+TEST_F(ReloadTest, FilesOfWhatTheUserTypedAreTheUsersAlone) {
+    const mode_t oldMask = ::umask(022);
+    const char* const files[] = {"user.db", "keys.db", "think.db"};
+    struct Case {
+        const char* name;
+        bool earlier;
+    } cases[] = {{"new files", false}, {"files an earlier version left open to others", true}};
+    for (const auto& c : cases) {
+        fs::remove_all(loc_.userFolder);
+        fs::create_directories(loc_.userFolder);
+        if (c.earlier) {
+            for (const char* name : files) execSql(loc_.userFolder / name, "CREATE TABLE IF NOT EXISTS t (x INT);");
+            for (const char* name : {"keys.db-wal", "keys.db-shm", "user.db-journal"})
+                std::ofstream(loc_.userFolder / name);
+            for (const auto& entry : fs::directory_iterator(loc_.userFolder))
+                fs::permissions(entry.path(), fs::perms(0644));
+        }
+        auto& db = open();
+        ASSERT_TRUE(db.keyLog(std::chrono::system_clock::now(), 1, true)) << c.name;
+        for (const char* name : files) EXPECT_TRUE(fs::exists(loc_.userFolder / name)) << c.name << ": " << name;
+        // keys.db is in WAL mode: its log and shared memory stay while the store holds it.
+        for (const char* name : {"keys.db-wal", "keys.db-shm"})
+            EXPECT_TRUE(fs::exists(loc_.userFolder / name)) << c.name << ": " << name;
+        for (const auto& entry : fs::directory_iterator(loc_.userFolder))
+            EXPECT_EQ(static_cast<unsigned>(fs::status(entry.path()).permissions() & fs::perms::all), 0600u)
+                << c.name << ": " << entry.path().filename();
+        db.closeAll();
+    }
+    ::umask(oldMask);
 }
 
 TEST_F(ReloadTest, KeyLogTellsWhetherTheCountWasWritten) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 #include <sys/stat.h>
 #include <thread>
@@ -75,6 +76,68 @@ TEST(AtomicFile, KeepsTheModeOfTheReplacedFile) {
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(readWholeFile(file), "two");
+}
+
+// A link in the place of the file is replaced by a file of the usual mode:
+// its target keeps its bytes and passes on none of its permissions.
+TEST(AtomicFile, ReplacesALinkWithoutTakingItsTargetsMode) {
+    const auto dir = taviro::test::freshDir("link-mode");
+    const mode_t oldMask = ::umask(022);
+    std::ofstream(dir / "target") << "theirs";
+    ASSERT_EQ(::chmod((dir / "target").c_str(), 0666), 0);
+    fs::create_symlink(dir / "target", dir / "f");
+    ASSERT_TRUE(writeFileAtomically(dir / "f", "mine"));
+    ::umask(oldMask);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "f")));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(readWholeFile(dir / "f"), "mine");
+    EXPECT_EQ(readWholeFile(dir / "target"), "theirs");
+    ASSERT_EQ(::stat((dir / "target").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+TEST(PrivateFile, OnlyTheOwnersOwnRegularFilesAreMadePrivate) {
+    const auto dir = taviro::test::freshDir("private");
+    std::ofstream(dir / "target") << "theirs";
+    ASSERT_EQ(::chmod((dir / "target").c_str(), 0644), 0);
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> plant;
+        bool create;
+        bool result;
+        mode_t mode;  // of the path afterwards, links not followed; 0 for none
+    } cases[] = {
+        {"missing, created", [](const fs::path&) {}, true, true, 0600},
+        {"missing, not created", [](const fs::path&) {}, false, false, 0},
+        {"open to others",
+         [](const fs::path& p) {
+             std::ofstream(p) << "x";
+             ::chmod(p.c_str(), 0664);
+         },
+         false, true, 0600},
+        {"already private",
+         [](const fs::path& p) {
+             std::ofstream(p) << "x";
+             ::chmod(p.c_str(), 0600);
+         },
+         true, true, 0600},
+        {"a link", [&](const fs::path& p) { fs::create_symlink(dir / "target", p); }, true, false, 0777},
+        {"a FIFO", [](const fs::path& p) { ::mkfifo(p.c_str(), 0644); }, true, false, 0644},
+        {"a folder", [](const fs::path& p) { fs::create_directory(p); ::chmod(p.c_str(), 0755); }, true, false, 0755},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const fs::path p = dir / ("f" + std::to_string(n++));
+        c.plant(p);
+        EXPECT_EQ(makePrivateFile(p, c.create), c.result) << c.name;
+        struct stat st {};
+        EXPECT_EQ(::lstat(p.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0u, c.mode) << c.name;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "target").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << "a link's target is left alone";
 }
 
 TEST(AtomicFile, ReadWholeFileRefusesFoldersAndMissingFiles) {

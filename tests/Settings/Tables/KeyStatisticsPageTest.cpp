@@ -7,6 +7,7 @@
 #include "support/TestHome.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,26 @@ TEST_F(KeyStatisticsPageTest, PeriodsFollowTheCalendar) {
         {2024y / 3 / 31, KeyLoggerType::character, {7, 0, 7, 7, 7, 7}},
     };
     for (const auto& c : cases) EXPECT_EQ(page.counts(c.kind, c.today), c.counts) << int(c.today.year()) << unsigned(c.today.month()) << unsigned(c.today.day());
+}
+
+// keys.db counts what the user typed: made 0600 under umask 022 (its WAL
+// files take its mode), and one an earlier version made 0644 is closed to others.
+TEST(KeyStatisticsFile, IsTheUsersAlone) {
+    const mode_t oldMask = ::umask(022);
+    for (const bool earlier : {false, true}) {
+        const auto folder = taviro::test::freshDir("keys-mode");
+        const auto file = folder / "keys.db";
+        if (earlier) {
+            exec(file, "create table t (x int);");
+            std::filesystem::permissions(file, std::filesystem::perms(0644));
+        }
+        ModelManager store(folder);
+        store.totalCount(KeyLoggerType::key);
+        EXPECT_EQ(static_cast<unsigned>(std::filesystem::status(file).permissions() & std::filesystem::perms::all),
+                  0600u)
+            << (earlier ? "earlier file" : "new file");
+    }
+    ::umask(oldMask);
 }
 
 TEST_F(KeyStatisticsPageTest, ResetEmptiesBothKinds) {
