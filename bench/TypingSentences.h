@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -45,16 +46,33 @@ inline Percentiles reportPercentiles(benchmark::State& state, std::vector<double
     return p;
 }
 
+// The folder useTemporaryHome made; empty before it and after its removal.
+inline std::string& temporaryHome() {
+    static std::string home;
+    return home;
+}
+
+// Removes the temporary home with everything in it. Runs at exit; a program
+// that leaves by _Exit calls it first, once its store is closed.
+inline void removeTemporaryHome() {
+    std::string& home = temporaryHome();
+    if (home.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+    home.clear();
+}
+
 // Points HOME and the XDG folders at a fresh folder under /tmp (once per
-// process), so a benchmark never touches the user's data.
+// process), so a benchmark never touches the user's data. The folder goes
+// at exit.
 inline void useTemporaryHome(const char* name) {
-    static bool done = false;
-    if (done) return;
-    done = true;
+    if (!temporaryHome().empty()) return;
     std::string pattern = std::string("/tmp/") + name + ".XXXXXX";
     const char* dir = mkdtemp(pattern.data());
     if (!dir) std::abort();
     const std::string home = dir;
+    temporaryHome() = home;
+    std::atexit(removeTemporaryHome);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);

@@ -110,7 +110,11 @@ struct Typing {
     }
 };
 
+// Whether the process's engine was started.
+bool engineStarted = false;
+
 taviro::TaviroIMEngine& engineWithRows(std::size_t rows) {
+    engineStarted = true;
     taviro::bench::useTemporaryHome("bench_userdict");
     if (!std::getenv("TAVIRO_RESOURCES")) setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
@@ -156,6 +160,14 @@ void BM_Key100kLearntRows(benchmark::State& state) { typeKeys(state, 100000); }
 BENCHMARK(BM_KeyEmptyUserDict)->Unit(benchmark::kMicrosecond)->MinTime(3.0);
 BENCHMARK(BM_Key100kLearntRows)->Unit(benchmark::kMicrosecond)->MinTime(3.0);
 
+// Closes the store and removes the temporary home, then ends the process
+// without running the destructors of the engine's threads.
+[[noreturn]] void leave() {
+    if (engineStarted) taviro::TaviroIMEngine::shared().finishForExit(std::chrono::seconds(10));
+    taviro::bench::removeTemporaryHome();
+    std::_Exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -166,10 +178,10 @@ int main(int argc, char** argv) {
             typing.session->send(typing.keys[typing.next]);
             if (typing.timed[typing.next]) ++typed;
         }
-        std::_Exit(0);
+        leave();
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::_Exit(0);
+    leave();
 }

@@ -113,6 +113,19 @@ struct PyRange {
     std::optional<std::string> high;
 };
 
+// A prefix of the pattern walk with the least Py that begins with it, as the
+// query that found the prefix returned it.
+struct WalkPrefix {
+    std::string text;
+    std::string least;
+    // The byte after the prefix in its least Py; -1 when that Py is the
+    // prefix itself (or none is known), and then what follows is unknown.
+    int nextByte() const {
+        if (least.size() <= text.size() || least.compare(0, text.size(), text) != 0) return -1;
+        return static_cast<unsigned char>(least[text.size()]);
+    }
+};
+
 // A row of SELECT * as a record; rows without a word are skipped.
 bool readUserRow(sqlkit::SQLResultSet& rs, CodeTable& out) {
     auto word = rs.stringForColumnIndex(1);
@@ -236,6 +249,10 @@ private:
     bool likeRowids(const std::string& table, const std::string& pattern, std::vector<std::int64_t>& rowids);
     // The first Py in the range; none when the range is empty or a statement failed.
     std::optional<std::string> firstPy(const std::string& table, const PyRange& range);
+    // The prefixes p + upper and p + lower that some Py begins with, added to
+    // `out`; what p's least Py shows needs no query.
+    void walkLetter(const std::string& table, const WalkPrefix& p, char upper, char lower,
+                    std::vector<WalkPrefix>& out);
     bool rowidsInRange(const std::string& table, const PyRange& range, const std::string& pattern,
                        std::vector<std::int64_t>& rowids);
     void readRows(std::unique_ptr<sqlkit::SQLResultSet> rs, int limit, std::vector<CodeTable>& out);
@@ -341,6 +358,39 @@ std::optional<std::string> UserStatements::firstPy(const std::string& table, con
     return py;
 }
 
+void UserStatements::walkLetter(const std::string& table, const WalkPrefix& p, char upper, char lower,
+                                std::vector<WalkPrefix>& out) {
+    const int known = p.nextByte();
+    const auto u = static_cast<unsigned char>(upper), l = static_cast<unsigned char>(lower);
+    // The least Py of p shows what follows p first: nothing begins with p
+    // and a smaller byte, and the byte it holds is there.
+    if (known > l) return;
+    if (known == l) {
+        out.push_back({p.text + lower, p.least});
+        return;
+    }
+    const std::string withUpper = p.text + upper, withLower = p.text + lower;
+    auto findLower = [&] {
+        if (auto py = firstPy(table, {withLower, afterPrefix(withLower)})) out.push_back({withLower, std::move(*py)});
+    };
+    if (known > u) return findLower();
+    if (known == u) {
+        out.push_back({withUpper, p.least});
+        return findLower();
+    }
+    // Both unknown: one query from the upper case to the end of the lower
+    // case; its least Py answers for both, or for the upper case alone.
+    auto py = firstPy(table, {withUpper, afterPrefix(withLower)});
+    if (!py || py->size() <= p.text.size()) return;
+    const auto c = static_cast<unsigned char>((*py)[p.text.size()]);
+    if (c == l) {
+        out.push_back({withLower, std::move(*py)});
+        return;
+    }
+    if (c == u) out.push_back({withUpper, std::move(*py)});
+    findLower();
+}
+
 bool UserStatements::rowidsInRange(const std::string& table, const PyRange& range, const std::string& pattern,
                                    std::vector<std::int64_t>& rowids) {
     const std::string t = storesql::quoteIdentifier(table);
@@ -373,7 +423,7 @@ bool UserStatements::likeRowids(const std::string& table, const std::string& pat
         return false;
 
     std::vector<PyRange> ranges;
-    std::vector<std::string> prefixes{""};
+    std::vector<WalkPrefix> prefixes{{}};
     // Whether the walk reached the end of the pattern: then a match is one of
     // the prefixes exactly (or that and a NUL, where LIKE stops reading).
     bool whole = true;
@@ -383,29 +433,43 @@ bool UserStatements::likeRowids(const std::string& table, const std::string& pat
             whole = false;
             break;
         }
-        std::vector<std::string> next;
+        std::vector<WalkPrefix> next;
         for (const auto& p : prefixes) {
+            const std::string& text = p.text;
+            const int known = p.nextByte();
             if (b == '_') {
                 // Each ASCII character that follows p somewhere; a NUL ends
-                // the text for LIKE, so nothing follows it.
-                std::string low = p + '\x01';
-                while (auto py = firstPy(table, {low, p + '\x80'})) {
-                    if (py->size() <= p.size()) break;
-                    const auto c = static_cast<unsigned char>((*py)[p.size()]);
-                    next.push_back(p + static_cast<char>(c));
-                    if (c >= 0x7F) break;
-                    low = p + static_cast<char>(c + 1);
+                // the text for LIKE, so nothing follows it. The last query
+                // also tells whether a byte that is not ASCII follows p.
+                std::string low = text + '\x01';
+                bool more = true, notAscii = true;
+                if (known >= 0x80) {
+                    more = false;
+                } else if (known > 0) {
+                    next.push_back({text + static_cast<char>(known), p.least});
+                    more = known < 0x7F;
+                    low = text + static_cast<char>(known + 1);
+                }
+                while (more) {
+                    auto py = firstPy(table, {low, afterPrefix(text)});
+                    if (!py) notAscii = false;
+                    if (!py || py->size() <= text.size()) break;
+                    const auto c = static_cast<unsigned char>((*py)[text.size()]);
+                    if (c >= 0x80) break;
+                    next.push_back({text + static_cast<char>(c), std::move(*py)});
+                    more = c < 0x7F;
+                    low = text + static_cast<char>(c + 1);
                 }
                 // Texts where a character that is not ASCII follows p are read whole.
-                ranges.push_back({p + '\x80', afterPrefix(p)});
-            } else {
+                if (notAscii) ranges.push_back({text + '\x80', afterPrefix(text)});
+            } else if (std::isalpha(b)) {
                 // A letter in either ASCII case, as LIKE compares it.
-                std::string variants(1, static_cast<char>(b));
-                if (std::isalpha(b)) variants = {static_cast<char>(std::toupper(b)), static_cast<char>(std::tolower(b))};
-                for (char c : variants) {
-                    const std::string q = p + c;
-                    if (firstPy(table, {q, afterPrefix(q)})) next.push_back(q);
-                }
+                walkLetter(table, p, static_cast<char>(std::toupper(b)), static_cast<char>(std::tolower(b)), next);
+            } else if (known < 0 || b > known) {
+                const std::string q = text + static_cast<char>(b);
+                if (auto py = firstPy(table, {q, afterPrefix(q)})) next.push_back({q, std::move(*py)});
+            } else if (b == known) {
+                next.push_back({text + static_cast<char>(b), p.least});
             }
             if (!ok()) return true;
         }
@@ -415,7 +479,12 @@ bool UserStatements::likeRowids(const std::string& table, const std::string& pat
         }
         prefixes = std::move(next);
     }
-    for (const auto& p : prefixes) ranges.push_back({p, whole ? std::optional<std::string>(p + '\x01') : afterPrefix(p)});
+    for (const auto& p : prefixes) {
+        // A whole match is the prefix itself: none when its least Py is longer
+        // (and not the prefix and a NUL).
+        if (whole && p.nextByte() > 0) continue;
+        ranges.push_back({p.text, whole ? std::optional<std::string>(p.text + '\x01') : afterPrefix(p.text)});
+    }
     for (const auto& range : ranges)
         if (!rowidsInRange(table, range, pattern, rowids)) return true;
     std::sort(rowids.begin(), rowids.end());

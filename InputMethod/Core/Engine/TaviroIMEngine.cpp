@@ -240,6 +240,10 @@ std::string TaviroIMEngine::commitSelection(const std::string& text) {
 
     const std::string whole = inputBuffer_;
     inputBuffer_ = dropCharacters(inputBuffer_, k);
+    // The keys this selection consumed: keys typed after an earlier part of
+    // the phrase was selected belong to the later parts, not to the phrase's
+    // first buffer.
+    const std::string consumed = whole.substr(0, whole.size() - inputBuffer_.size());
 
     if (!inputBuffer_.empty()) {
         if (!learning_) {
@@ -247,21 +251,24 @@ std::string TaviroIMEngine::commitSelection(const std::string& text) {
             learningInputBuffer_ = whole;
         }
         learningTable_ += selected.table;
+        learningKeys_ += consumed;
     } else if (learning_) {
         learningTable_ += selected.table;
+        learningKeys_ += consumed;
     }
 
     if (inputBuffer_.empty() && learning_) {
-        learntCodeTable_ = CodeTable(learningInputBuffer_, learningTable_, 1.0, CodeTableFromType{});
+        learntCodeTable_ = CodeTable(learningKeys_, learningTable_, 1.0, CodeTableFromType{});
         learningTable_.clear();
         learningInputBuffer_.clear();
+        learningKeys_.clear();
         learning_ = false;
         learn();
     }
 
     if (inputBuffer_.empty() && s->userDict && !selected.from.contains(CodeTableFromType::custom)) {
         CodeTable c = selected;
-        c.code = whole;
+        c.code = consumed;
         c.weight = 0;
         store_->cleanCache();
         auto store = store_;
@@ -296,6 +303,7 @@ void TaviroIMEngine::clean() {
     kinds_.clear();
     learningTable_.clear();
     learningInputBuffer_.clear();
+    learningKeys_.clear();
     learntCodeTable_.reset();
     learning_ = false;
     if (auto strategy = inputDelegate()) strategy->compositionEnded();

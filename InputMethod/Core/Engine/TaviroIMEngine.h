@@ -96,6 +96,8 @@ public:
     bool learning() const { return learning_; }
     const std::string& learningInputBuffer() const { return learningInputBuffer_; }
     const std::string& learningTable() const { return learningTable_; }
+    // The keys the open phrase's selections consumed: its code once complete.
+    const std::string& learningKeys() const { return learningKeys_; }
     const std::optional<CodeTable>& learntCodeTable() const { return learntCodeTable_; }
     std::shared_ptr<InputDeletage> inputDelegate() const;
     // The scheme converter of the marked-text display, created on first use.
@@ -131,7 +133,8 @@ private:
     std::vector<CodeTable> candidates_;
     std::vector<Kind> kinds_;  // what made each record of candidates_
     bool learning_ = false;
-    std::string learningInputBuffer_;
+    std::string learningInputBuffer_;  // the buffer when the phrase opened
+    std::string learningKeys_;         // the keys its selections consumed, in order
     std::string learningTable_;
     std::optional<CodeTable> learntCodeTable_;
 

@@ -1,4 +1,6 @@
 // The controller over the real engine, store and bundle data.
+#include "RealEngineFixture.h"
+
 #include "InputMethod/CandidateWindowHolder.h"
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Database/Database.h"
@@ -21,36 +23,6 @@
 
 namespace taviro::test {
 namespace {
-
-class RealEngine : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
-        TaviroIMEngine::shared().waitForStartUp();
-        if (auto strategy = TaviroIMEngine::shared().inputDelegate()) strategy->waitForSetUp();
-    }
-
-    void SetUp() override {
-        ConfigManager::shared().update([](Settings& s) { s = Settings{}; });
-        TaviroController::pendingCommitText().clear();
-        TaviroIMEngine::shared().reloadInputDelegate();
-        TaviroIMEngine::shared().inputDelegate()->waitForSetUp();
-        ControllerEnvironment env;
-        env.engine = &adapter;
-        // The vertical window shows nine rows, so a page holds every candidate these tests look for.
-        windows.setInitialLayout(true);
-        env.windows = &windows;
-        session = std::make_unique<TypingSession>(env);
-    }
-    void TearDown() override { session.reset(); }
-
-    std::string committed() { return session->client().committedText(); }
-    CandidateWindow& window() { return windows.window(); }
-
-    TaviroEngineAdapter adapter{TaviroIMEngine::shared()};
-    CandidateWindowHolder windows;
-    std::unique_ptr<TypingSession> session;
-};
 
 TEST_F(RealEngine, TypesAndCommitsAWord) {
     ASSERT_TRUE(session->typeScript("nihao"));
