@@ -55,14 +55,15 @@ std::vector<std::string> clientApplicationNames(const std::optional<WindowIdenti
     }
     std::string own = programNameFromClient(client);
     if (own.empty() && !namesToolkitOnly(client)) own = client;
-    if (own.empty()) {
-        if (names.empty()) add(client);
-        return names;
+    const bool windowCounts =
+        own.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, own); });
+    if (!windowCounts) names.clear();
+    else if (window) {
+        // The forms in which desktops find a desktop-file id in WM_CLASS.
+        add(contract::windowClassAsDesktopId(window->wmInstance));
+        add(contract::windowClassAsDesktopId(window->wmClass));
     }
-    const bool windowIsItsOwn =
-        std::any_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, own); });
-    if (!windowIsItsOwn) names.clear();
-    add(own);
+    add(names.empty() && own.empty() ? client : own);
     return names;
 }
 

@@ -31,7 +31,9 @@ struct WindowIdentity {
 // window counts only when it belongs to that program, so a client without a
 // window of its own is not named after the window that has the focus. A
 // client that names only its toolkit ("QIBusInputContext", "xim") goes by
-// the window's names; with no window either, by its client name.
+// the window's names; with no window either, by its client name. A window's
+// WM_CLASS parts count also in the form desktops compare with a desktop-file
+// id (contract::windowClassAsDesktopId: "Realed" -> "realed").
 std::vector<std::string> clientApplicationNames(const std::optional<WindowIdentity>& window,
                                                 const std::string& client);
 

@@ -47,8 +47,9 @@ DesktopApplication readDesktopEntry(const fs::path& file, const std::string& ide
         else if ((key == "Hidden" || key == "NoDisplay") && value == "true") hidden = true;
     }
     if (type != "Application" || hidden) name.clear();
-    auto names = contract::desktopEntryNames(exec, wmClass);
-    return DesktopApplication{identifier, name, names.empty() ? std::string() : names.front(), names};
+    const auto runs = contract::desktopEntryNames(exec, wmClass);
+    return DesktopApplication{identifier, name, runs.empty() ? std::string() : runs.front(),
+                              contract::desktopEntryNames(exec, wmClass, identifier)};
 }
 
 std::vector<DesktopApplication> applicationsIn(const std::vector<fs::path>& folders) {

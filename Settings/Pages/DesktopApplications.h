@@ -12,7 +12,8 @@ struct DesktopApplication {
     std::string program;    // the program its Exec starts ("gedit"; for "python3 app.py", "app.py")
     // Every name its application runs under, as the silence list names it:
     // the program (for "flatpak run", the command and the application id),
-    // then the entry's StartupWMClass.
+    // the entry's StartupWMClass, then its id without ".desktop", which
+    // desktops compare with a window's WM_CLASS.
     std::vector<std::string> names;
 };
 

@@ -30,6 +30,13 @@ void SilenceManager::addApplications(const std::vector<DesktopApplication>& apps
     reload();
 }
 
+std::string SilenceManager::pickerLabel(const DesktopApplication& app) {
+    std::string names;
+    for (const auto& n : app.names.empty() ? std::vector<std::string>{app.program} : app.names)
+        if (!n.empty()) names += (names.empty() ? "" : ", ") + n;
+    return app.name + "  (" + (names.empty() ? app.identifier : names) + ")";
+}
+
 void SilenceManager::deleteRows(const std::set<size_t>& rows) {
     for (size_t row : rows)
         if (row < data_.size()) config_.removeSilenceApp(data_[row]);

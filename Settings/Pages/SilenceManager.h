@@ -24,8 +24,12 @@ public:
     // Applications chosen in the picker, each listed under the pattern that
     // matches its names and no other ("^gedit$", named "Text Editor";
     // "^(myed|Realed)$" for an entry that starts "myed" and whose windows are
-    // of class "Realed"); entries without a name or a program are skipped.
+    // of class "Realed"; "^(myed|realed)$" for "realed.desktop" starting
+    // "myed"); entries without a name or a program are skipped.
     void addApplications(const std::vector<DesktopApplication>& apps);
+    // The picker's line for an application: its name and the names it is
+    // silenced under ("Realed  (myed, realed)").
+    static std::string pickerLabel(const DesktopApplication& app);
     // The selected rows.
     void deleteRows(const std::set<size_t>& rows);
     // An in-place edit of `row` (none selected: -1) in column 0 (identifier) or 1 (name).

@@ -35,9 +35,7 @@ public:
         list_ = new QListWidget(this);
         list_->setObjectName("applications");
         list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        for (const auto& app : apps_)
-            list_->addItem(QString::fromStdString(app.name) + "  (" +
-                           QString::fromStdString(app.program.empty() ? app.identifier : app.program) + ")");
+        for (const auto& app : apps_) list_->addItem(QString::fromStdString(SilenceManager::pickerLabel(app)));
         layout->addWidget(list_);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         layout->addWidget(buttons);

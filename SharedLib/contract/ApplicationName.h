@@ -3,10 +3,11 @@
 // An application goes by several names, as desktops identify it: its program
 // name (the base name of what it was started as: "gedit", "code"; for a
 // program run by an interpreter, the script: "app.py"), the class of its
-// window (WM_CLASS, which a desktop entry names in StartupWMClass). The input
-// method computes the names of the focused client, the preferences
-// application those of the desktop entry the user picks, and stores them as
-// one pattern that matches those names and no other.
+// window (WM_CLASS, which a desktop entry names in StartupWMClass, and which
+// desktops also compare with the entry's file name). The input method
+// computes the names of the focused client, the preferences application those
+// of the desktop entry the user picks, and stores them as one pattern that
+// matches those names and no other.
 
 #include <cstddef>
 #include <initializer_list>
@@ -228,10 +229,42 @@ inline std::string programNameOfCommand(const std::vector<std::string>& argv, in
 // The program a desktop entry's Exec value starts; empty when there is none.
 inline std::string programNameFromExec(std::string_view exec) { return programNameOfCommand(commandWords(exec)); }
 
+// The name a desktop-file id gives its application's windows: the id without
+// ".desktop" ("org.gnome.gedit.desktop" -> "org.gnome.gedit"). Empty when the
+// id cannot be one: dot-separated non-empty parts of ASCII letters, digits,
+// '-' and '_' (the file name comes from a folder anyone may fill).
+inline std::string desktopIdName(std::string_view fileId) {
+    constexpr std::string_view suffix = ".desktop";
+    if (fileId.size() <= suffix.size() || fileId.substr(fileId.size() - suffix.size()) != suffix) return {};
+    fileId.remove_suffix(suffix.size());
+    char last = '.';
+    for (const char c : fileId) {
+        const bool part = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                          c == '_';
+        if (!part && !(c == '.' && last != '.')) return {};
+        last = c;
+    }
+    return last == '.' ? std::string() : std::string(fileId);
+}
+
+// A window's WM_CLASS part in the form desktops compare with a desktop-file
+// id when it is not the id as it stands: ASCII lower case, blanks as '-'
+// ("Fedora Eclipse" -> "fedora-eclipse").
+inline std::string windowClassAsDesktopId(std::string_view wmClass) {
+    std::string out(wmClass);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        else if (c == ' ') c = '-';
+    }
+    return out;
+}
+
 // Every name under which the application of a desktop entry runs, in this
 // order, without repeats: the program its Exec starts (for "flatpak run",
-// the command it names and the application id), then its StartupWMClass.
-inline std::vector<std::string> desktopEntryNames(std::string_view exec, std::string_view startupWMClass) {
+// the command it names and the application id), its StartupWMClass, then the
+// name its desktop-file id gives (desktopIdName; none when the id is not one).
+inline std::vector<std::string> desktopEntryNames(std::string_view exec, std::string_view startupWMClass,
+                                                  std::string_view desktopFileId = {}) {
     std::vector<std::string> names;
     auto add = [&](std::string name) {
         if (name.empty()) return;
@@ -257,6 +290,7 @@ inline std::vector<std::string> desktopEntryNames(std::string_view exec, std::st
         add(programNameOfCommand(words));
     }
     add(std::string(startupWMClass));
+    add(desktopIdName(desktopFileId));
     return names;
 }
 

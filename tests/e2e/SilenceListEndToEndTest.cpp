@@ -5,6 +5,11 @@
 
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
+#include "Platform/Notifications/DBusCommandChannel.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/NotificationSender.h"
+#include "Settings/Pages/DesktopApplications.h"
+#include "Settings/Pages/SilenceManager.h"
 #include "SharedLib/contract/ApplicationName.h"
 
 #include <map>
@@ -49,8 +54,82 @@ protected:
         ASSERT_TRUE(runProgram({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "configNeedsReload"}, errFile_));
     }
 
+    // Picks the application of the desktop entry `file` in the preferences
+    // application's silence list editor, as the user does, with silence on;
+    // the editor saves and tells the running input method over the bus.
+    void pick(const std::string& file) {
+        auto channel = std::make_shared<plat::DBusCommandChannel>();
+        auto before = kelvane::NotificationSender::setChannel(channel);
+        {
+            kelvane::ConfigManager config(plat::Paths::perUserFolder());
+            config.silence = true;
+            config.save();
+            kelvane::SilenceManager editor(config);
+            std::vector<kelvane::DesktopApplication> picked;
+            for (const auto& app : kelvane::installedApplications())
+                if (app.identifier == file) picked.push_back(app);
+            ASSERT_EQ(picked.size(), 1u) << file << " is not offered";
+            editor.addApplications(picked);
+            for (size_t row = 0; row < editor.numberOfRows(); ++row)
+                if (editor.objectValue("name", row) == picked.front().name) pattern_ = editor.objectValue("id", row);
+        }
+        ASSERT_TRUE(channel->flush(5s));
+        kelvane::NotificationSender::setChannel(before);
+    }
+
+    // Gives the X input focus to the window of the program `child` runs.
+    void focus(const Child& child) {
+        ASSERT_TRUE(runProgram({"xdotool", "search", "--all", "--pid", std::to_string(child.pid()), "--name",
+                                "taviro-e2e-field", "windowfocus", "--sync"},
+                               errFile_));
+        std::this_thread::sleep_for(300ms);
+    }
+
+    // Types "nihao" into the focused field: true when it composed.
+    bool composes() {
+        keys({"n", "i", "h", "a", "o"});
+        const bool composed = candidateWindow(composedWait_).has_value();
+        keys({"Escape"});
+        windowGone();
+        return composed;
+    }
+
     Child field_, wrapped_, raw_;
+    std::string pattern_;
+    std::chrono::milliseconds composedWait_{3000};
 };
+
+TEST_F(SilenceListDesktop, PickedWrapperEntryWithoutWindowClassSilencesItsWindowAndOnlyThat) {
+    // "realed.desktop" starts the script "myed", which execs a program whose
+    // window is of class "realed"; the entry has no StartupWMClass. The
+    // program is the same as the other field's: only the window class tells
+    // them apart.
+    const fs::path myed = dir_ / "myed", apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
+    std::ofstream(myed) << "#!/bin/sh\nRESOURCE_NAME=realed exec '" << TAVIRO_BIN_DIR << "/taviro-e2e-field' \"$@\"\n";
+    fs::permissions(myed, fs::perms::owner_all);
+    fs::create_directories(apps);
+    std::ofstream(apps / "realed.desktop") << "[Desktop Entry]\nType=Application\nName=Real Editor\nExec="
+                                           << myed.string() << " %F\n";
+    pick("realed.desktop");
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(pattern_, "^(myed|realed)$");
+
+    wrapped_ = Child({myed.string()}, "", errFile_);
+    ASSERT_TRUE(wrapped_.waitForLine([](const std::string& l) { return l == "READY"; }, 10s));
+    const auto wmClass = runProgram({"xdotool", "search", "--classname", "^realed$"}, errFile_);
+    ASSERT_TRUE(wmClass && !wmClass->empty()) << "the wrapped program's window is not of class realed";
+    std::this_thread::sleep_for(300ms);
+    keys({"n", "i", "h", "a", "o"});
+    EXPECT_TRUE(wrapped_.waitForLine([](const std::string& l) { return l == "TEXT nihao"; }, 10s))
+        << "the program its wrapper started did not get the letters";
+    EXPECT_FALSE(candidateWindow(300ms)) << "the window of the picked entry composes";
+
+    focus(field_);
+    EXPECT_TRUE(composes()) << "a window of another class, of the same program, is silenced too";
+    focus(wrapped_);
+    composedWait_ = 500ms;
+    EXPECT_FALSE(composes()) << "the window of the picked entry composes when it has the focus again";
+}
 
 TEST_F(SilenceListDesktop, WrapperStartedProgramIsSilencedAndAWindowlessClientKeepsItsOwnName) {
     // "myed" is a script that execs "realed"; its entry says which windows are its own.

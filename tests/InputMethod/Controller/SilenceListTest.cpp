@@ -19,14 +19,16 @@ void focusApplication(TypingSession& session, const std::vector<std::string>& na
 }
 
 struct Entry {
-    Entry(std::string e, std::string w, std::string k = {})
-        : exec(std::move(e)), startupWMClass(std::move(w)), key(std::move(k)) {}
+    Entry(std::string e, std::string w, std::string k = {}, std::string f = {})
+        : exec(std::move(e)), startupWMClass(std::move(w)), key(std::move(k)), file(std::move(f)) {}
     std::string exec, startupWMClass;
-    std::string key;  // an entry written by hand or by an earlier version
+    std::string key;   // an entry written by hand or by an earlier version
+    std::string file;  // the entry's desktop-file id ("realed.desktop")
 };
 
 std::string keyOf(const Entry& e) {
-    return e.key.empty() ? contract::silencePattern(contract::desktopEntryNames(e.exec, e.startupWMClass)) : e.key;
+    return e.key.empty() ? contract::silencePattern(contract::desktopEntryNames(e.exec, e.startupWMClass, e.file))
+                         : e.key;
 }
 
 struct MatchCase {
@@ -95,6 +97,33 @@ const MatchCase kMatchCases[] = {
      "gtk4-im:org.gnome.TextEditor", true},
     {"QtClientByTheFocusedWindow", {"taviro-e2e-field", ""}, {"/opt/bin/taviro-e2e-field"}, "taviro-e2e-field",
      "taviro-e2e-field", "QIBusInputContext", true},
+    // A wrapper without StartupWMClass: the entry's id names its windows, as
+    // desktops compare it with WM_CLASS: the instance or the class, as it
+    // stands or in ASCII lower case with blanks as '-'.
+    {"WrapperByItsDesktopIdAsInstance", {"myed %F", "", "", "realed.desktop"}, {"/opt/bin/other-name"}, "realed",
+     "Other-name", "xim", true},
+    {"WrapperByItsDesktopIdAsClass", {"myed %F", "", "", "realed.desktop"}, {}, "main", "realed",
+     "QIBusInputContext", true},
+    {"WrapperByItsDesktopIdInAnotherCase", {"myed %F", "", "", "realed.desktop"}, {}, "Navigator", "Realed",
+     "QIBusInputContext", true},
+    {"WrapperByItsDesktopIdWithBlanks", {"myed %F", "", "", "real-ed.desktop"}, {}, "Real Ed", "Real Ed",
+     "QIBusInputContext", true},
+    {"DesktopIdWithCapitalsAsItStands", {"myed", "", "", "org.example.Realed.desktop"}, {}, "org.example.Realed",
+     "Org.example.Realed", "xim", true},
+    {"DesktopIdWithCapitalsNotInAnotherCase", {"myed", "", "", "org.example.Realed.desktop"}, {},
+     "org.example.realed", "Org.example.realed", "xim", false},
+    {"DesktopIdDotIsNoWildcard", {"myed", "", "", "org.example.ed.desktop"}, {}, "orgXexampleXed", "OrgXexampleXed",
+     "xim", false},
+    {"DesktopIdNotAnother", {"myed %F", "", "", "realed.desktop"}, {"/usr/bin/kate"}, "kate", "kate", "xim", false},
+    {"DesktopIdWholeNotAPart", {"myed %F", "", "", "realed.desktop"}, {}, "realed-helper", "Realed-helper", "xim",
+     false},
+    {"DesktopIdNamesAGtkClientInAnotherWindow", {"myed %F", "", "", "realed.desktop"}, {"/usr/bin/kate"}, "kate",
+     "kate", "gtk3-im:realed", true},
+    {"DesktopIdNotAWindowlessClientsOwnWindow", {"myed %F", "", "", "realed.desktop"}, {"/opt/bin/realed"}, "realed",
+     "Realed", "taviro-e2e-raw", false},
+    // What earlier versions stored keeps matching as it did.
+    {"OldWrapperEntryByItsClass", {"", "", "^(myed|Realed)$"}, {}, "realed", "Realed", "xim", true},
+    {"OldWrapperEntryStillMissesItsId", {"", "", "^myed$"}, {}, "realed", "Realed", "xim", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SilenceListMatch, ::testing::ValuesIn(kMatchCases),

@@ -102,7 +102,10 @@ TEST(ProgramName, ClientsKeepTheirOwnNameUnlessTheFocusedWindowIsTheirs) {
         {W{"kate", "kate", "kate"}, "gtk3-im:gedit", {"gedit"}},
         {W{"gedit", "gedit", "Gedit"}, "gtk3-im:gedit", {"gedit", "Gedit"}},
         {W{"gnome-text-editor", "org.gnome.TextEditor", "Org.gnome.TextEditor"}, "gtk4-im:org.gnome.TextEditor",
-         {"gnome-text-editor", "org.gnome.TextEditor", "Org.gnome.TextEditor"}},
+         {"gnome-text-editor", "org.gnome.TextEditor", "Org.gnome.TextEditor", "org.gnome.texteditor"}},
+        // WM_CLASS also as desktops compare it with a desktop-file id.
+        {W{"", "Navigator", "Fedora Eclipse"}, "xim", {"Navigator", "Fedora Eclipse", "navigator", "fedora-eclipse"}},
+        {W{"kate", "kate", "kate"}, "gtk3-im:KATE", {"kate", "KATE"}},
         {W{"app.py", "", ""}, "gtk3-im:APP.PY", {"app.py", "APP.PY"}},
         {std::nullopt, "gtk4-im:gnome-text-editor", {"gnome-text-editor"}},
         {std::nullopt, "taviro-e2e-raw", {"taviro-e2e-raw"}},

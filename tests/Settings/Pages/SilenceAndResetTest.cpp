@@ -114,50 +114,83 @@ TEST(DesktopApplicationsTest, EntriesGiveNameDesktopFileIdAndProgram) {
 }
 
 // Picking an application lists exactly the pattern the input method matches
-// against the program it finds behind the focused window.
+// against the program it finds behind the focused window and its WM_CLASS.
 TEST_F(SilenceManagerTest, PickedEntryIsListedUnderItsProgramsPattern) {
     const fs::path apps = taviro::test::freshDir("apps");
     std::ofstream(apps / "org.gnome.gedit.desktop") << "[Desktop Entry]\nType=Application\nName=Text Editor\n"
                                                       "Exec=/usr/bin/gedit --new-window %U\n";
     page_->addApplications(applicationsIn({apps}));
-    EXPECT_EQ(stored().at(contract::silencePattern("gedit")), "Text Editor");
+    EXPECT_EQ(stored().at(contract::silencePattern(std::vector<std::string>{"gedit", "org.gnome.gedit"})),
+              "Text Editor");
     EXPECT_EQ(stored().count("org.gnome.gedit.desktop"), 0u);
 }
 
 // What is stored for a picked entry: every name its application runs
 // under, as one pattern; for an interpreter, the script and never the
-// interpreter.
+// interpreter; the entry's file name (its desktop-file id), which desktops
+// compare with the window class, when it can be one.
 TEST_F(SilenceManagerTest, PickedEntriesAreListedUnderTheNamesTheirApplicationsRunAs) {
     const struct {
+        const char* file;   // in the applications folder
         const char* lines;  // of the entry, after Type and Name
-        const char* stored;
+        const char* stored; // "": nothing listed
     } cases[] = {
-        {"Exec=/usr/bin/gedit --new-window %U\n", "^gedit$"},
-        {"Exec=myed %F\nStartupWMClass=Realed\n", "^(myed|Realed)$"},
-        {"Exec=realed\nStartupWMClass=realed\n", "^realed$"},
-        {"Exec=python3 app.py\n", "^app\\.py$"},
-        {"Exec=/usr/bin/python3 -u /opt/tool/tool.py --gui\n", "^tool\\.py$"},
-        {"Exec=sh -c 'exec realed --new'\n", "^realed$"},
-        {"Exec=bash -lc \"cd ~/work && FOO=1 exec realed\"\n", "^realed$"},
-        {"Exec=env VAR=1 prog %U\n", "^prog$"},
-        {"Exec=/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=gimp-2.10 org.gimp.GIMP @@u %U @@\n",
+        {"gedit.desktop", "Exec=/usr/bin/gedit --new-window %U\n", "^gedit$"},
+        {"myed.desktop", "Exec=myed %F\nStartupWMClass=Realed\n", "^(myed|Realed)$"},
+        {"realed.desktop", "Exec=realed\nStartupWMClass=realed\n", "^realed$"},
+        {"app.py.desktop", "Exec=python3 app.py\n", "^app\\.py$"},
+        {"tool.py.desktop", "Exec=/usr/bin/python3 -u /opt/tool/tool.py --gui\n", "^tool\\.py$"},
+        {"realed.desktop", "Exec=sh -c 'exec realed --new'\n", "^realed$"},
+        {"realed.desktop", "Exec=bash -lc \"cd ~/work && FOO=1 exec realed\"\n", "^realed$"},
+        {"prog.desktop", "Exec=env VAR=1 prog %U\n", "^prog$"},
+        {"org.gimp.GIMP.desktop",
+         "Exec=/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=gimp-2.10 org.gimp.GIMP @@u %U @@\n",
          "^(gimp-2\\.10|org\\.gimp\\.GIMP)$"},
-        {"Exec=flatpak run org.gnome.TextEditor\nStartupWMClass=org.gnome.TextEditor\n", "^org\\.gnome\\.TextEditor$"},
-        {"Exec=python3 -c 'import tool; tool.main()'\nStartupWMClass=Tool\n", "^Tool$"},
+        {"org.gnome.TextEditor.desktop", "Exec=flatpak run org.gnome.TextEditor\nStartupWMClass=org.gnome.TextEditor\n",
+         "^org\\.gnome\\.TextEditor$"},
+        {"Tool.desktop", "Exec=python3 -c 'import tool; tool.main()'\nStartupWMClass=Tool\n", "^Tool$"},
+        // A wrapper without StartupWMClass: its windows are found by the entry's id.
+        {"realed.desktop", "Exec=myed %F\n", "^(myed|realed)$"},
+        {"realed.desktop", "Exec=myed %F\nStartupWMClass=Realed\n", "^(myed|Realed|realed)$"},
+        {"org.example.Realed.desktop", "Exec=/opt/bin/myed\n", "^(myed|org\\.example\\.Realed)$"},
+        {"kde/realed.desktop", "Exec=myed\n", "^(myed|kde-realed)$"},
+        {"real_ed-2.desktop", "Exec=myed\n", "^(myed|real_ed-2)$"},
+        {"realed.desktop", "Exec=python3 -c 'run()'\n", "^realed$"},
+        // File names that cannot be a desktop-file id are not names.
+        {"real ed.desktop", "Exec=myed\n", "^myed$"},
+        {"real(ed).desktop", "Exec=myed\n", "^myed$"},
+        {"real$|.*.desktop", "Exec=myed\n", "^myed$"},
+        {"réal.desktop", "Exec=myed\n", "^myed$"},
+        {"real..ed.desktop", "Exec=myed\n", "^myed$"},
+        {".realed.desktop", "Exec=myed\n", "^myed$"},
+        {"real\\ed.desktop", "Exec=myed\n", "^myed$"},
+        {"real\ned.desktop", "Exec=myed\n", "^myed$"},
+        // Code run by an interpreter names no program; nor does a bad file name.
+        {"real ed.desktop", "Exec=python3 -c 'run()'\n", ""},
     };
     for (const auto& c : cases) {
         config_->silenceDict.clear();
-        const fs::path apps = taviro::test::freshDir("apps");
-        std::ofstream(apps / "picked.desktop") << "[Desktop Entry]\nType=Application\nName=Picked\n" << c.lines;
+        const fs::path apps = taviro::test::freshDir("apps"), file = apps / c.file;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "[Desktop Entry]\nType=Application\nName=Picked\n" << c.lines;
         page_->addApplications(applicationsIn({apps}));
-        EXPECT_EQ(page_->data(), std::vector<std::string>{c.stored}) << c.lines;
+        EXPECT_EQ(page_->data(), *c.stored ? std::vector<std::string>{c.stored} : std::vector<std::string>{})
+            << c.file << ": " << c.lines;
     }
-    // Code run by an interpreter names no program: nothing to list.
-    config_->silenceDict.clear();
-    const fs::path apps = taviro::test::freshDir("apps");
-    std::ofstream(apps / "code.desktop") << "[Desktop Entry]\nType=Application\nName=Code\nExec=python3 -c 'run()'\n";
-    page_->addApplications(applicationsIn({apps}));
-    EXPECT_TRUE(page_->data().empty());
+}
+
+// The picker says under which names each application will be silenced.
+TEST(SilencePickerTest, EachLineShowsTheNamesItIsSilencedUnder) {
+    const struct {
+        DesktopApplication app;
+        const char* label;
+    } cases[] = {
+        {{"realed.desktop", "Realed", "myed", {"myed", "realed"}}, "Realed  (myed, realed)"},
+        {{"gedit.desktop", "Text Editor", "gedit", {"gedit"}}, "Text Editor  (gedit)"},
+        {{"org.b.desktop", "B", "bee", {}}, "B  (bee)"},
+        {{"real ed.desktop", "Nothing", "", {}}, "Nothing  (real ed.desktop)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SilenceManager::pickerLabel(c.app), c.label) << c.app.identifier;
 }
 
 using ResetPanelTest = test::RecordingChannelFixture;

@@ -172,8 +172,9 @@ TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
                                                         "Exec=notes %U\n";
     std::ofstream(apps / "org.example.Chat.desktop") << "[Desktop Entry]\nType=Application\nName=Chat\n"
                                                        "Exec=/usr/bin/chat-app --new\n";
-    // Each picked application is listed under the pattern of its program.
-    const std::string notes = contract::silencePattern("notes"), chatApp = contract::silencePattern("chat-app");
+    // Each picked application is listed under the pattern of its program and its entry's id.
+    const std::string notes = contract::silencePattern(std::vector<std::string>{"notes", "org.example.Notes"}),
+                      chatApp = contract::silencePattern(std::vector<std::string>{"chat-app", "org.example.Chat"});
     config_->silenceDict.clear();
     controller_->openSubPage("silence");
     QApplication::processEvents();
@@ -187,6 +188,8 @@ TEST_F(PagesViewTest, SilenceEditorAddsFromDesktopEntriesAndEditsInPlace) {
     ASSERT_TRUE(picker);
     auto* list = picker->findChild<QListWidget*>("applications");
     ASSERT_GE(list->count(), 2);
+    // Each line says under which names its application will be silenced.
+    EXPECT_EQ(list->findItems("Notes  (notes, org.example.Notes)", Qt::MatchExactly).size(), 1);
     list->selectAll();
     EXPECT_TRUE(test::saveScreenshot(*picker, "sheet-application-picker"));
     picker->accept();
