@@ -15,10 +15,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -39,6 +41,17 @@ public:
     }
 };
 
+volatile std::sig_atomic_t stopSignalled = 0;
+int signalWakeFd = -1;
+
+// SIGINT, SIGTERM, SIGHUP: end after the current line, as at the end of the
+// input. A second one ends the program at once.
+void requestStop(int) {
+    stopSignalled = 1;
+    const char c = 0;
+    if (signalWakeFd >= 0) (void)!::write(signalWakeFd, &c, 1);
+}
+
 // The program's main queue, served in real time while it waits for the next
 // line of standard input: retries of settings saves run between lines.
 class LineLoop : public plat::MainQueueDriver {
@@ -47,12 +60,21 @@ public:
         if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) wakeFds_[0] = wakeFds_[1] = -1;
         queue_.bindMainThread();
         queue_.setDriver(this);
+        signalWakeFd = wakeFds_[1];
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
     }
     ~LineLoop() override {
         queue_.setDriver(nullptr);
+        signalWakeFd = -1;
         for (int fd : wakeFds_)
             if (fd >= 0) ::close(fd);
     }
+
+    bool stopRequested() const { return stopSignalled != 0; }
     LineLoop(const LineLoop&) = delete;
     LineLoop& operator=(const LineLoop&) = delete;
 
@@ -68,6 +90,7 @@ public:
     std::optional<std::string> nextLine() {
         for (;;) {
             queue_.runPending();
+            if (stopRequested()) return std::nullopt;
             if (const auto end = buffer_.find('\n'); end != std::string::npos) {
                 std::string line = buffer_.substr(0, end);
                 buffer_.erase(0, end + 1);
@@ -194,8 +217,10 @@ int main(int argc, char** argv) {
         LineLoop loop(plat::MainQueue::shared());
         taviro::TypingSession session(environment, std::string("org.example.taviro-type"));
         if (haveScript) {
-            for (const auto& script : scripts)
+            for (const auto& script : scripts) {
+                if (loop.stopRequested()) break;
                 if (!typeLine(session, script, trace)) status = 1;
+            }
         } else {
             while (const auto line = loop.nextLine())
                 if (!typeLine(session, *line, trace)) {

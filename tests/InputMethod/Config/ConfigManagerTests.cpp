@@ -395,10 +395,10 @@ struct RecordingNotice : UserNotice {
     void post(const std::string& title, const std::string& text) override { posted.push_back(title + ": " + text); }
 };
 
-std::vector<fs::path> setAsideFiles(const fs::path& folder) {
+std::vector<fs::path> setAsideFiles(const fs::path& folder, const std::string& name = "config.plist") {
     std::vector<fs::path> out;
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().starts_with("config.plist.damaged-")) out.push_back(entry.path());
+        if (entry.path().filename().string().starts_with(name + ".damaged-")) out.push_back(entry.path());
     return out;
 }
 
@@ -453,13 +453,6 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         EXPECT_TRUE(config.saveConfig()) << c.name;
         EXPECT_EQ(readDict(folder.config()).size(), 83u) << c.name;
     }
-}
-
-std::vector<fs::path> setAsideFiles(const fs::path& folder, const std::string& name) {
-    std::vector<fs::path> out;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().starts_with(name + ".damaged-")) out.push_back(entry.path());
-    return out;
 }
 
 // A silence list or punctuation map file that is damaged, holds other values than

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -42,11 +43,12 @@ std::optional<bool> storedS2T(const fs::path& perUser) {
 
 // ";f" switches traditional output while another process holds the settings lock:
 // the save is left to its retries. Whether the lock is let go while the client
-// waits for its next line, while it ends, or not before its last bounded write
-// gives up, the next start types what the file then says, and a change that
-// could not be written is reported, not dropped silently.
+// waits for its next line, while it ends (at the end of its input or on SIGTERM),
+// or not before its last bounded write gives up, the next start types what the
+// file then says, and a change that could not be written is reported, not
+// dropped silently.
 TEST(ConsoleExit, ASwitchMadeUnderTheLockReachesTheNextStartOrIsReportedLost) {
-    enum class LetGo { betweenLines, atExit, never };
+    enum class LetGo { betweenLines, atExit, atSigterm, never };
     const struct {
         const char* name;
         LetGo letGo;
@@ -54,6 +56,7 @@ TEST(ConsoleExit, ASwitchMadeUnderTheLockReachesTheNextStartOrIsReportedLost) {
     } cases[] = {
         {"let go while the client waits for a line", LetGo::betweenLines, "中國"},
         {"let go while the client ends", LetGo::atExit, "中國"},
+        {"let go while the client ends on SIGTERM", LetGo::atSigterm, "中國"},
         {"held past the client's last write", LetGo::never, "中国"},
     };
     for (const auto& c : cases) {
@@ -84,7 +87,9 @@ TEST(ConsoleExit, ASwitchMadeUnderTheLockReachesTheNextStartOrIsReportedLost) {
             break;
         }
         case LetGo::atExit:
-            client->closeInput();
+        case LetGo::atSigterm:
+            if (c.letGo == LetGo::atSigterm) client->signal(SIGTERM);
+            else client->closeInput();
             std::this_thread::sleep_for(300ms);
             blocked.release();
             break;
