@@ -8,13 +8,24 @@
 #include "InputMethod/KeyScript.h"
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TypingSession.h"
+#include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Dispatch/MainQueueDriver.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/ReplaceJournal.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +39,93 @@ public:
     void post(const std::string& title, const std::string& text) override {
         std::cerr << "taviro-type: " << title << ": " << text << "\n";
     }
+};
+
+volatile std::sig_atomic_t stopSignalled = 0;
+int signalWakeFd = -1;
+
+// SIGINT, SIGTERM, SIGHUP: end after the current line, as at the end of the
+// input. A second one ends the program at once.
+void requestStop(int) {
+    stopSignalled = 1;
+    const char c = 0;
+    if (signalWakeFd >= 0) (void)!::write(signalWakeFd, &c, 1);
+}
+
+// The program's main queue, served in real time while it waits for the next
+// line of standard input: retries of settings saves run between lines.
+class LineLoop : public plat::MainQueueDriver {
+public:
+    explicit LineLoop(plat::MainQueue& queue) : queue_(queue) {
+        if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) wakeFds_[0] = wakeFds_[1] = -1;
+        queue_.bindMainThread();
+        queue_.setDriver(this);
+        signalWakeFd = wakeFds_[1];
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+    }
+    ~LineLoop() override {
+        queue_.setDriver(nullptr);
+        signalWakeFd = -1;
+        for (int fd : wakeFds_)
+            if (fd >= 0) ::close(fd);
+    }
+
+    bool stopRequested() const { return stopSignalled != 0; }
+    LineLoop(const LineLoop&) = delete;
+    LineLoop& operator=(const LineLoop&) = delete;
+
+    Clock::time_point now() const override { return Clock::now(); }
+    void wake() override {
+        const char c = 0;
+        if (wakeFds_[1] >= 0) (void)!::write(wakeFds_[1], &c, 1);
+    }
+    void scheduleAt(Clock::time_point) override { wake(); }
+
+    // The next line of standard input without its line feed; none at its end.
+    // The queue runs while it waits.
+    std::optional<std::string> nextLine() {
+        for (;;) {
+            queue_.runPending();
+            if (stopRequested()) return std::nullopt;
+            if (const auto end = buffer_.find('\n'); end != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return line;
+            }
+            if (ended_) {
+                if (buffer_.empty()) return std::nullopt;
+                return std::exchange(buffer_, {});
+            }
+            int timeout = -1;
+            if (const auto next = queue_.nextDeadline()) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+                timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
+            }
+            pollfd fds[2] = {{0, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+            if (::poll(fds, wakeFds_[0] >= 0 ? 2 : 1, timeout) < 0 && errno != EINTR) ended_ = true;
+            if (fds[1].revents & POLLIN) {
+                char drain[64];
+                while (::read(wakeFds_[0], drain, sizeof drain) > 0) {
+                }
+            }
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+                char chunk[4096];
+                const ssize_t n = ::read(0, chunk, sizeof chunk);
+                if (n > 0) buffer_.append(chunk, static_cast<std::size_t>(n));
+                else if (n == 0 || (errno != EINTR && errno != EAGAIN)) ended_ = true;
+            }
+        }
+    }
+
+private:
+    plat::MainQueue& queue_;
+    int wakeFds_[2] = {-1, -1};
+    std::string buffer_;
+    bool ended_ = false;
 };
 
 void usage(std::ostream& out) {
@@ -116,18 +214,24 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
+        LineLoop loop(plat::MainQueue::shared());
         taviro::TypingSession session(environment, std::string("org.example.taviro-type"));
         if (haveScript) {
-            for (const auto& script : scripts)
+            for (const auto& script : scripts) {
+                if (loop.stopRequested()) break;
                 if (!typeLine(session, script, trace)) status = 1;
+            }
         } else {
-            std::string line;
-            while (std::getline(std::cin, line))
-                if (!typeLine(session, line, trace)) {
+            while (const auto line = loop.nextLine())
+                if (!typeLine(session, *line, trace)) {
                     std::cout << std::endl;
                     status = 1;
                 }
         }
+        // A settings change still waiting for the lock gets one last try.
+        if (!taviro::ConfigManager::shared().saveBeforeExit())
+            std::cerr << "taviro-type: a settings change was not saved: the settings files stayed locked by "
+                         "another program\n";
     }
     // Learnt words are written on a worker: let those writes finish and close
     // the store, or they are rolled back at the next start.

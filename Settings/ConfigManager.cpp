@@ -6,6 +6,8 @@
 #include "Platform/Foundation/Paths.h"
 #include "Settings/NotificationSender.h"
 
+#include <algorithm>
+#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -116,26 +118,36 @@ std::string ConfigManager::takeSaveFailureMessage() { return std::exchange(saveF
 void ConfigManager::setNoticeListener(std::function<void()> listener) { noticeListener_ = std::move(listener); }
 
 void ConfigManager::loadConfig() {
+    const auto lockFile = plat::configLockPath(folder_);
+    auto setAside = [&](const std::filesystem::path& path, const plat::SetAsideFile& aside) {
+        if (!setAsideMessage_.empty()) setAsideMessage_ += "\n";
+        setAsideMessage_ += "设置文件 " + path.filename().string() + " 无法使用（" + aside.reason + "），原文件已保留为 " +
+                            aside.aside.filename().string() + "。";
+        plat::log("Kelvane: the settings file " + path.string() + " cannot be used (" + aside.reason +
+                  "): it was moved to " + aside.aside.string());
+    };
+    auto cannotRead = [](const std::filesystem::path& path, const plat::DictionaryFileRead& read) {
+        if (!read.ok() && read.state != plat::DictionaryFileRead::State::missing)
+            plat::log("Kelvane: cannot read " + path.string() + ": " + read.reason);
+    };
     // A list whose changes are pending keeps them on top of what the file holds now.
     auto loadList = [&](const std::filesystem::path& path, PendingFile file, StringMap& map, StringMap& saved) {
-        auto read = plat::readStringMapFile(path);
-        if (!read) return;
-        map = (pending_ & file) ? plat::withStringMapChanges(*read, saved, map) : *read;
-        saved = std::move(*read);
+        std::optional<plat::SetAsideFile> aside;
+        const auto read = plat::loadStringMapFile(path, lockFile, kLockWait, &aside);
+        if (aside) setAside(path, *aside);
+        else cannotRead(path, read);
+        if (!read.ok()) return;
+        StringMap onDisk = plat::stringMapOf(read.dictionary);
+        map = (pending_ & file) ? plat::withStringMapChanges(onDisk, saved, map) : onDisk;
+        saved = std::move(onDisk);
     };
     loadList(silencePath(), kSilenceFile, silenceDict, savedSilence_);
     loadList(puncMapPath(), kPuncMapFile, puncMapDict, savedPuncMap_);
 
     std::optional<plat::SetAsideFile> aside;
-    const auto file = plat::loadDictionaryFile(configPath, plat::configLockPath(folder_), kLockWait, &aside);
-    if (aside) {
-        setAsideMessage_ = "设置文件 config.plist 无法使用（" + aside->reason + "），原文件已保留为 " +
-                           aside->aside.filename().string() + "。";
-        plat::log("Kelvane: the settings file " + configPath.string() + " cannot be used (" + aside->reason +
-                  "): it was moved to " + aside->aside.string());
-    } else if (!file.ok() && file.state != plat::DictionaryFileRead::State::missing) {
-        plat::log("Kelvane: cannot read " + configPath.string() + ": " + file.reason);
-    }
+    const auto file = plat::loadDictionaryFile(configPath, lockFile, kLockWait, &aside);
+    if (aside) setAside(configPath, *aside);
+    else cannotRead(configPath, file);
     if (!file.ok()) return;
     configData = file.dictionary;
     const plat::PlistValue::Dictionary before = optionValues();
@@ -156,6 +168,11 @@ void ConfigManager::loadConfig() {
     }
 }
 
+void ConfigManager::noteFailure(const std::filesystem::path& path, const plat::MergeOutcome& outcome) {
+    if (!failing_) logFailure(path, outcome);
+    lastFailure_ = outcome.error;
+}
+
 bool ConfigManager::createFolder() {
     std::error_code ec;
     std::filesystem::create_directories(folder_, ec);
@@ -163,16 +180,16 @@ bool ConfigManager::createFolder() {
 }
 
 plat::MergeOutcome ConfigManager::saveStringMap(const std::filesystem::path& path, const StringMap& map,
-                                                StringMap& saved) {
+                                                StringMap& saved, std::chrono::milliseconds lockWait) {
     const plat::DictionaryChanges changes = plat::stringMapDifference(saved, map);
     const auto outcome =
-        plat::mergeIntoDictionaryFile(path, plat::configLockPath(folder_), changes, kLockWait);
+        plat::mergeIntoDictionaryFile(path, plat::configLockPath(folder_), changes, lockWait);
     if (outcome.ok()) saved = map;
-    else if (!failing_) logFailure(path, outcome);
+    else noteFailure(path, outcome);
     return outcome;
 }
 
-plat::MergeOutcome ConfigManager::saveOptions() {
+plat::MergeOutcome ConfigManager::saveOptions(std::chrono::milliseconds lockWait) {
     const plat::PlistValue::Dictionary values = optionValues();
     plat::DictionaryChanges changes;
     for (const auto& [key, value] : values) {
@@ -185,32 +202,56 @@ plat::MergeOutcome ConfigManager::saveOptions() {
         return !option || loadsAsStored(*option, stored);
     };
     const auto outcome =
-        plat::mergeIntoDictionaryFile(configPath, plat::configLockPath(folder_), changes, kLockWait);
+        plat::mergeIntoDictionaryFile(configPath, plat::configLockPath(folder_), changes, lockWait);
     if (outcome.ok()) {
         configData = outcome.onDisk;
         savedOptions_ = values;
-    } else if (!failing_) {
-        logFailure(configPath, outcome);
+    } else {
+        noteFailure(configPath, outcome);
     }
     return outcome;
 }
 
-bool ConfigManager::writePendingAndPost() {
+bool ConfigManager::writePendingAndPost(std::chrono::milliseconds lockWait) {
     if (!pending_) return true;
     createFolder();
+    // One deadline for the three files.
+    const auto deadline = std::chrono::steady_clock::now() + lockWait;
+    auto waitLeft = [&] {
+        return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                          deadline - std::chrono::steady_clock::now()));
+    };
     bool wrote = false; // a file now holds changes it did not hold before
     auto write = [&](PendingFile file, const plat::MergeOutcome& outcome) {
         if (!outcome.ok()) return;
         pending_ &= ~static_cast<unsigned>(file);
         wrote = wrote || outcome.replaced;
     };
-    if (pending_ & kConfigFile) write(kConfigFile, saveOptions());
-    if (pending_ & kSilenceFile) write(kSilenceFile, saveStringMap(silencePath(), silenceDict, savedSilence_));
-    if (pending_ & kPuncMapFile) write(kPuncMapFile, saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_));
+    if (pending_ & kConfigFile) write(kConfigFile, saveOptions(waitLeft()));
+    if (pending_ & kSilenceFile)
+        write(kSilenceFile, saveStringMap(silencePath(), silenceDict, savedSilence_, waitLeft()));
+    if (pending_ & kPuncMapFile)
+        write(kPuncMapFile, saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_, waitLeft()));
     if (wrote || !pending_) NotificationSender::post(plat::command::kConfigNeedsReload);
     if (!pending_ && failing_) plat::log("Kelvane: the settings pending since a failed save are now saved");
     failing_ = pending_ != 0;
     return !pending_;
+}
+
+bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
+    if (!pending_) return true;
+    if (writePendingAndPost(lockWait)) {
+        retry_->succeeded();
+        return true;
+    }
+    std::string files;
+    for (auto [bit, name] : {std::pair{kConfigFile, "config.plist"}, std::pair{kSilenceFile, "silence.plist"},
+                             std::pair{kPuncMapFile, "PunctuationMapping.plist"}})
+        if (pending_ & bit) files += (files.empty() ? "" : "、") + std::string(name);
+    plat::log("Kelvane: the settings changes were NOT saved: " + files + " could not be written before exit: " +
+              lastFailure_);
+    saveFailureMessage_ = "设置未能保存：退出时设置文件（" + files + "）仍被输入法占用或无法写入，本次的改动已丢失。";
+    return false;
 }
 
 void ConfigManager::saveFiles(unsigned files) {

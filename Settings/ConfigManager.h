@@ -35,9 +35,10 @@ struct ConfigOption;
 // already holds this object's changes is not locked. Nothing waits for the lock: a file
 // that cannot be written now keeps its changes pending (also across loads), and they
 // are retried on the main queue until written, with the user told once when that
-// lasts. One that is
-// damaged or too large to be a settings file is moved aside with a time stamp at load
-// (and logged), and the fields keep their values. An integer outside its key's range
+// lasts; only the last write at quit (saveBeforeExit) waits, a bounded time. A file
+// that is damaged or too large to be a settings file (a list file also when it holds
+// anything but strings) is moved aside with a time stamp at load (logged, and said
+// by takeSetAsideMessage), and what it would have set keeps its value. An integer outside its key's range
 // (the shared key table) loads as the default.
 class ConfigManager {
 public:
@@ -60,8 +61,8 @@ public:
     void discardPendingChanges() { pending_ = 0; }
     // Whether a save left changes to be written by a retry.
     bool hasPendingChanges() const { return pending_ != 0; }
-    // The message of the last load that moved a damaged "config.plist" aside; empty
-    // when none did. Cleared by the call.
+    // The message of the loads that moved a damaged settings file aside; empty when
+    // none did. Cleared by the call.
     std::string takeSetAsideMessage();
 
     // The message of a save that still could not be written after its retries; empty
@@ -74,6 +75,11 @@ public:
     // How long a load or save waits for the input method's lock: not at all, so that
     // the window never waits.
     static constexpr std::chrono::milliseconds kLockWait{0};
+    // At exit: writes what is pending (and posts as save() does), waiting up to
+    // `lockWait` for the lock. False, with a log line and the save-failure message
+    // saying what was not saved, when it could not; true when nothing was pending.
+    bool saveBeforeExit(std::chrono::milliseconds lockWait = kExitLockWait);
+    static constexpr std::chrono::milliseconds kExitLockWait{2000};
     // Writes the fields into configData and the three files atomically (creating the
     // folder), then posts "configNeedsReload". A file that cannot be written now is
     // retried on the main queue; nothing is posted for a round that wrote nothing, and
@@ -111,14 +117,17 @@ public:
 private:
     enum PendingFile : unsigned { kConfigFile = 1, kSilenceFile = 2, kPuncMapFile = 4 };
     bool createFolder();
+    // Logs a failed write (the first of a run of failures) and keeps why it failed.
+    void noteFailure(const std::filesystem::path& path, const plat::MergeOutcome& outcome);
     // Marks `files` as changed and writes what is pending.
     void saveFiles(unsigned files);
     // Writes the pending files and posts "configNeedsReload" when one was replaced or
     // nothing is left; true when nothing is left.
-    bool writePendingAndPost();
+    bool writePendingAndPost(std::chrono::milliseconds lockWait = kLockWait);
     // Write one file's changes since its last load or save.
-    plat::MergeOutcome saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved);
-    plat::MergeOutcome saveOptions();
+    plat::MergeOutcome saveStringMap(const std::filesystem::path& path, const StringMap& map, StringMap& saved,
+                                     std::chrono::milliseconds lockWait);
+    plat::MergeOutcome saveOptions(std::chrono::milliseconds lockWait);
     plat::PlistValue::Dictionary optionValues() const;
     // Sets the field from a value of its type; false (unchanged) for any other.
     bool setOption(const ConfigOption& option, const plat::PlistValue& value);
@@ -133,6 +142,7 @@ private:
     unsigned pending_ = 0; // PendingFile bits: files whose changes are not written yet
     bool failing_ = false; // a save failed and nothing has been written since
     std::string saveFailureMessage_;
+    std::string lastFailure_; // why the last write failed
     std::function<void()> noticeListener_;
     std::unique_ptr<plat::BackoffRetry> retry_;
 };

@@ -12,6 +12,7 @@
 #include "Settings/ui/SettingsWindow.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <string>
 #include <vector>
@@ -57,7 +58,12 @@ int main(int argc, char** argv) {
     const int rc = app.exec();
     kelvane::URLSchemeProcessor::setKeyWindow(nullptr);
     window = nullptr;
+    const std::string unsaved = kelvane::saveSettingsBeforeExit(config);
     kelvane::finishBeforeExit();
     instance.reset();
+    // The window is gone: the alert stands alone, where a screen can show it.
+    const QString platform = QGuiApplication::platformName();
+    if (!unsaved.empty() && platform != "offscreen" && platform != "minimal")
+        QMessageBox::warning(nullptr, "Kelvane", QString::fromStdString(unsaved));
     return rc;
 }

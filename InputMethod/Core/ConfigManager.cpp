@@ -1,6 +1,8 @@
 #include "InputMethod/Core/ConfigManager.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "InputMethod/Core/SettingsFiles.h"
 #include "Platform/Foundation/DictionaryFile.h"
@@ -86,7 +88,7 @@ ConfigManager::ConfigManager(fs::path folder)
         plat::MainQueue::shared(),
         [this] {
             std::lock_guard lock(mutex_);
-            return writeChanges();
+            return writeChanges(kLockWait);
         },
         [this] {
             plat::log("The settings could not be saved for a while; they are kept in memory and retried");
@@ -123,13 +125,13 @@ plat::PlistValue ConfigManager::configData() const {
 }
 
 void ConfigManager::setUserNotice(std::shared_ptr<UserNotice> notice) {
-    std::optional<std::pair<std::string, std::string>> untold;
+    std::vector<std::pair<std::string, std::string>> untold;
     {
         std::lock_guard lock(noticeMutex_);
         notice_ = notice;
         if (notice_) untold.swap(untold_);
     }
-    if (untold) notice->post(untold->first, untold->second);
+    for (const auto& [title, text] : untold) notice->post(title, text);
 }
 
 void ConfigManager::tellUser(const std::string& title, const std::string& text) {
@@ -137,9 +139,21 @@ void ConfigManager::tellUser(const std::string& title, const std::string& text) 
     {
         std::lock_guard lock(noticeMutex_);
         notice = notice_;
-        if (!notice) untold_.emplace(title, text);
+        if (!notice) untold_.emplace_back(title, text);
     }
     if (notice) notice->post(title, text);
+}
+
+void ConfigManager::tellSetAside(const fs::path& path, const plat::SetAsideFile& aside) {
+    const std::string name = aside.aside.filename().string();
+    const bool config = path == configPath_;
+    plat::log("The settings file " + path.string() + " cannot be used (" + aside.reason + "): it was moved to " +
+              aside.aside.string() + (config ? " and the settings start from their defaults" : " and its defaults are used"));
+    const bool tooLarge = aside.state == plat::DictionaryFileRead::State::tooLarge;
+    const std::string what = config ? std::string("设置文件") : "设置文件 " + path.filename().string() + " ";
+    tellUser(tooLarge ? "设置文件过大" : "设置文件已损坏",
+             what + (tooLarge ? "过大，未读取" : "已损坏") + "，原文件已保留为 " + name +
+                 (config ? "，输入法使用默认设置。" : "，输入法使用其默认内容。"));
 }
 
 void ConfigManager::loadConfig() {
@@ -151,17 +165,9 @@ void ConfigManager::loadConfig() {
 
     std::optional<plat::SetAsideFile> aside;
     const auto file = plat::loadDictionaryFile(configPath_, plat::configLockPath(folder_), kLockWait, &aside);
-    if (aside) {
-        const std::string name = aside->aside.filename().string();
-        plat::log("The settings file " + configPath_.string() + " cannot be used (" + aside->reason +
-                  "): it was moved to " + aside->aside.string() + " and the settings start from their defaults");
-        const bool tooLarge = aside->state == plat::DictionaryFileRead::State::tooLarge;
-        tellUser(tooLarge ? "设置文件过大" : "设置文件已损坏",
-                 std::string(tooLarge ? "设置文件过大，未读取" : "设置文件已损坏") + "，原文件已保留为 " + name +
-                     "，输入法使用默认设置。");
-    } else if (!file.ok() && file.state != plat::DictionaryFileRead::State::missing) {
+    if (aside) tellSetAside(configPath_, *aside);
+    else if (!file.ok() && file.state != plat::DictionaryFileRead::State::missing)
         plat::log("Cannot read " + configPath_.string() + ": " + file.reason);
-    }
     if (file.ok()) {
         configData_ = plat::PlistValue(file.dictionary);
         for (const auto& option : kSettingsOptions) {
@@ -171,9 +177,16 @@ void ConfigManager::loadConfig() {
         }
     }
     // The lists load even when "config.plist" does not.
-    if (auto silence = plat::readStringMapFile(folder_ / silenceFileName())) nextBase->silenceDict = *silence;
-    if (auto punc = plat::readStringMapFile(folder_ / punctuationMappingFileName()))
-        nextBase->puncMapDict = *punc;
+    for (auto [name, list] : {std::pair{silenceFileName(), &Settings::silenceDict},
+                              std::pair{punctuationMappingFileName(), &Settings::puncMapDict}}) {
+        const fs::path path = folder_ / name;
+        std::optional<plat::SetAsideFile> listAside;
+        const auto read = plat::loadStringMapFile(path, plat::configLockPath(folder_), kLockWait, &listAside);
+        if (listAside) tellSetAside(path, *listAside);
+        else if (!read.ok() && read.state != plat::DictionaryFileRead::State::missing)
+            plat::log("Cannot read " + path.string() + ": " + read.reason);
+        if (read.ok()) (*nextBase).*list = plat::stringMapOf(read.dictionary);
+    }
 
     // What this object changed and could not save yet stays on top, to be written
     // by the retry.
@@ -195,20 +208,44 @@ bool ConfigManager::saveConfig() {
     bool saved = false;
     {
         std::lock_guard lock(mutex_);
-        saved = writeChanges();
+        saved = writeChanges(kLockWait);
     }
     if (saved) retry_->succeeded();
     else retry_->failed();
     return saved;
 }
 
-bool ConfigManager::writeChanges() {
+bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
+    bool saved = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!failing_) return true;
+        saved = writeChanges(lockWait);
+        if (!saved) {
+            std::string names;
+            for (const auto& key : dirty_) names += (names.empty() ? "" : ", ") + key;
+            plat::log("The settings changed in this session were NOT saved: " + lastFailure_ +
+                      (names.empty() ? std::string() : "; lost: " + names));
+        }
+    }
+    if (saved) retry_->succeeded();
+    return saved;
+}
+
+bool ConfigManager::writeChanges(std::chrono::milliseconds lockWait) {
+    // One deadline for the three files.
+    const auto deadline = std::chrono::steady_clock::now() + lockWait;
+    auto waitLeft = [&] {
+        return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                          deadline - std::chrono::steady_clock::now()));
+    };
     const auto current = settings();
     auto nextBase = std::make_shared<Settings>(*base_);
     const fs::path lockFile = plat::configLockPath(folder_);
     bool saved = true;
     auto failed = [&](const fs::path& path, const plat::MergeOutcome& outcome) {
         if (!failing_) logFailure(path, outcome);
+        lastFailure_ = path.filename().string() + " could not be written before exit: " + outcome.error;
         saved = false;
     };
 
@@ -225,7 +262,7 @@ bool ConfigManager::writeChanges() {
         const OptionSpec* option = findOption(key);
         return !option || loadsAsStored(*option, stored);
     };
-    const auto outcome = plat::mergeIntoDictionaryFile(configPath_, lockFile, changes, kLockWait);
+    const auto outcome = plat::mergeIntoDictionaryFile(configPath_, lockFile, changes, waitLeft());
     if (outcome.ok()) {
         configData_ = plat::PlistValue(outcome.onDisk);
         StringMap silence = nextBase->silenceDict, punc = nextBase->puncMapDict;
@@ -244,7 +281,7 @@ bool ConfigManager::writeChanges() {
                  {folder_ / punctuationMappingFileName(), &Settings::puncMapDict}};
     for (const auto& list : lists) {
         const auto written = plat::mergeIntoDictionaryFile(
-            list.path, lockFile, plat::stringMapDifference((*base_).*list.map, (*current).*list.map), kLockWait);
+            list.path, lockFile, plat::stringMapDifference((*base_).*list.map, (*current).*list.map), waitLeft());
         if (written.ok()) (*nextBase).*list.map = (*current).*list.map;
         else failed(list.path, written);
     }

@@ -7,10 +7,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "InputMethod/Core/Settings.h"
 #include "InputMethod/Core/Database/UserNotice.h"
 #include "Platform/Dispatch/BackoffRetry.h"
+#include "Platform/Foundation/DictionaryFile.h"
 #include "Platform/Foundation/Plist.h"
 
 namespace taviro {
@@ -30,11 +32,12 @@ namespace taviro {
 // that already holds those changes is not locked. A save never waits for the
 // lock: a file it cannot write now keeps its changes in memory, on top of
 // every reload, and they are written by a retry on the main queue as soon as
-// the file can be written; when that lasts, the user is told once. A
-// "config.plist" that is damaged or too large to be a settings file is moved
-// aside with a time stamp at load: the settings start from their defaults and
-// the user is told once. An integer outside its key's range loads as the
-// default.
+// the file can be written; when that lasts, the user is told once. Only the
+// last write at exit (saveBeforeExit) waits, a bounded time. A settings file
+// that is damaged or too large to be one (a list file also when it holds
+// anything but strings) is moved aside with a time stamp at load: that part
+// starts from its defaults and the user is told once. An integer outside its
+// key's range loads as the default.
 class ConfigManager {
 public:
     // The process's instance over the per-user folder; built and loaded on
@@ -63,6 +66,11 @@ public:
     // stay pending and are retried on the main queue until written.
     bool saveConfig();
 
+    // At exit: writes what a failed save left pending, waiting up to `lockWait`
+    // for the lock. False, with a log line naming what is lost, when it could
+    // not; true when nothing was pending.
+    bool saveBeforeExit(std::chrono::milliseconds lockWait = kExitLockWait);
+
     // Where the message about a damaged "config.plist" goes; one found before
     // this is set is posted here at once.
     void setUserNotice(std::shared_ptr<UserNotice> notice);
@@ -70,6 +78,8 @@ public:
     // How long a load or save waits for the other program's lock: not at all,
     // as they run between keys.
     static constexpr std::chrono::milliseconds kLockWait{0};
+    // How long the last save at exit waits for it.
+    static constexpr std::chrono::milliseconds kExitLockWait{2000};
 
     const std::filesystem::path& configPath() const { return configPath_; }
     // "config.plist" as last read or written, unknown keys included.
@@ -78,8 +88,10 @@ public:
 private:
     void publish(std::shared_ptr<const Settings> next);
     void tellUser(const std::string& title, const std::string& text);
-    // Writes what is pending; true when nothing is left. Called under mutex_.
-    bool writeChanges();
+    void tellSetAside(const std::filesystem::path& path, const plat::SetAsideFile& aside);
+    // Writes what is pending, waiting up to `lockWait` in all for the lock; true
+    // when nothing is left. Called under mutex_.
+    bool writeChanges(std::chrono::milliseconds lockWait);
 
     std::filesystem::path folder_;
     std::filesystem::path configPath_;
@@ -95,8 +107,9 @@ private:
     mutable std::mutex mutex_;
     std::mutex noticeMutex_;
     std::shared_ptr<UserNotice> notice_;                           // guarded by noticeMutex_
-    std::optional<std::pair<std::string, std::string>> untold_;   // guarded by noticeMutex_
+    std::vector<std::pair<std::string, std::string>> untold_;     // guarded by noticeMutex_
     bool failing_ = false; // a save failed and nothing has been written since; guarded by mutex_
+    std::string lastFailure_; // why the last write failed, for the log; guarded by mutex_
     std::unique_ptr<plat::BackoffRetry> retry_;
 };
 

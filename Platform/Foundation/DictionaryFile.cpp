@@ -63,7 +63,8 @@ DictionaryFileRead readBytes(const fs::path& path, std::uintmax_t maxSize, std::
 
 } // namespace
 
-DictionaryFileRead readDictionaryFile(const fs::path& path, std::uintmax_t maxSize) {
+DictionaryFileRead readDictionaryFile(const fs::path& path, std::uintmax_t maxSize,
+                                      const std::function<bool(const PlistValue::Dictionary&)>& accepts) {
     std::string bytes;
     DictionaryFileRead out = readBytes(path, maxSize, bytes);
     if (out.state != State::readable) return out;
@@ -74,14 +75,23 @@ DictionaryFileRead readDictionaryFile(const fs::path& path, std::uintmax_t maxSi
     if (!value) return fail(State::damaged, "it is not a property list");
     const PlistValue::Dictionary* dict = value->asDictionary();
     if (!dict) return fail(State::damaged, "its root is not a dictionary");
+    if (accepts && !accepts(*dict)) return fail(State::damaged, "it holds values of another type");
     out.dictionary = *dict;
     return out;
 }
 
-DictionaryFileRead loadDictionaryFile(const fs::path& path, const fs::path& lockFile,
-                                      std::chrono::milliseconds lockWait, std::optional<SetAsideFile>* setAside,
-                                      std::chrono::system_clock::time_point now) {
-    DictionaryFileRead first = readDictionaryFile(path);
+namespace {
+
+bool stringsOnly(const PlistValue::Dictionary& dict) {
+    for (const auto& [key, value] : dict)
+        if (!value.stringPtr()) return false;
+    return true;
+}
+
+DictionaryFileRead loadOrSetAside(const fs::path& path, const fs::path& lockFile, std::chrono::milliseconds lockWait,
+                                  std::optional<SetAsideFile>* setAside, std::chrono::system_clock::time_point now,
+                                  const std::function<bool(const PlistValue::Dictionary&)>& accepts) {
+    DictionaryFileRead first = readDictionaryFile(path, kMaxDictionaryFileSize, accepts);
     if (!first.setAsideWorthy()) return first;
 
     std::string error;
@@ -90,7 +100,7 @@ DictionaryFileRead loadDictionaryFile(const fs::path& path, const fs::path& lock
         first.reason += " (not moved aside: " + error + ")";
         return first;
     }
-    DictionaryFileRead again = readDictionaryFile(path);
+    DictionaryFileRead again = readDictionaryFile(path, kMaxDictionaryFileSize, accepts);
     if (!again.setAsideWorthy()) return again; // the other program dealt with it
 
     const fs::path aside = asideName(path, "damaged", now);
@@ -102,6 +112,27 @@ DictionaryFileRead loadDictionaryFile(const fs::path& path, const fs::path& lock
     }
     if (setAside) *setAside = SetAsideFile{aside, again.state, again.reason};
     return DictionaryFileRead{};
+}
+
+} // namespace
+
+DictionaryFileRead loadDictionaryFile(const fs::path& path, const fs::path& lockFile,
+                                      std::chrono::milliseconds lockWait, std::optional<SetAsideFile>* setAside,
+                                      std::chrono::system_clock::time_point now) {
+    return loadOrSetAside(path, lockFile, lockWait, setAside, now, {});
+}
+
+DictionaryFileRead loadStringMapFile(const fs::path& path, const fs::path& lockFile,
+                                     std::chrono::milliseconds lockWait, std::optional<SetAsideFile>* setAside,
+                                     std::chrono::system_clock::time_point now) {
+    return loadOrSetAside(path, lockFile, lockWait, setAside, now, stringsOnly);
+}
+
+std::map<std::string, std::string> stringMapOf(const PlistValue::Dictionary& dictionary) {
+    std::map<std::string, std::string> out;
+    for (const auto& [key, value] : dictionary)
+        if (const std::string* text = value.stringPtr()) out.emplace(key, *text);
+    return out;
 }
 
 namespace {
@@ -202,11 +233,7 @@ DictionaryChanges stringMapDifference(const std::map<std::string, std::string>& 
                                       const std::map<std::string, std::string>& after) {
     DictionaryChanges changes = dictionaryDifference(stringDictionary(before), stringDictionary(after));
     changes.whenMissing = stringDictionary(after);
-    changes.accepts = [](const PlistValue::Dictionary& dict) {
-        for (const auto& [key, value] : dict)
-            if (!value.stringPtr()) return false;
-        return true;
-    };
+    changes.accepts = stringsOnly;
     return changes;
 }
 

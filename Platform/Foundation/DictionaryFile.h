@@ -34,9 +34,11 @@ struct DictionaryFileRead {
     bool setAsideWorthy() const { return state == State::damaged || state == State::tooLarge; }
 };
 
-// Looks at the size first, then reads and parses the file.
+// Looks at the size first, then reads and parses the file. A readable dictionary
+// that `accepts` (when set) rejects counts as damaged.
 DictionaryFileRead readDictionaryFile(const std::filesystem::path& path,
-                                      std::uintmax_t maxSize = kMaxDictionaryFileSize);
+                                      std::uintmax_t maxSize = kMaxDictionaryFileSize,
+                                      const std::function<bool(const PlistValue::Dictionary&)>& accepts = {});
 
 // A file that was found damaged and moved aside.
 struct SetAsideFile {
@@ -56,6 +58,15 @@ DictionaryFileRead loadDictionaryFile(const std::filesystem::path& path,
                                       std::optional<SetAsideFile>* setAside,
                                       std::chrono::system_clock::time_point now =
                                           std::chrono::system_clock::now());
+
+// The same for a file of strings only (the silence list, the punctuation map): one
+// holding any other value is damaged. ok(): `dictionary` holds strings only.
+DictionaryFileRead loadStringMapFile(const std::filesystem::path& path, const std::filesystem::path& lockFile,
+                                     std::chrono::milliseconds lockWait, std::optional<SetAsideFile>* setAside,
+                                     std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
+
+// The strings of a dictionary read by loadStringMapFile.
+std::map<std::string, std::string> stringMapOf(const PlistValue::Dictionary& dictionary);
 
 // What one program changed in a dictionary file.
 struct DictionaryChanges {

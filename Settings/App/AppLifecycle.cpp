@@ -4,6 +4,7 @@
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "Platform/Notifications/DBusCommandChannel.h"
 #include "Settings/CommandBracket.h"
+#include "Settings/ConfigManager.h"
 #include "Settings/NotificationSender.h"
 
 namespace kelvane {
@@ -21,6 +22,11 @@ plat::ReplaceJournal::Recovery prepareStart(const TableLocations& where) {
         NotificationSender::okToUse(true);
     }
     return recovery;
+}
+
+std::string saveSettingsBeforeExit(ConfigManager& config, std::chrono::milliseconds lockWait) {
+    if (config.saveBeforeExit(lockWait)) return {};
+    return config.takeSaveFailureMessage();
 }
 
 int finishBeforeExit(std::chrono::milliseconds grace) {

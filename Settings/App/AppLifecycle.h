@@ -3,6 +3,7 @@
 #include "Settings/CodeTable/CodeTableChooser.h"
 
 #include <chrono>
+#include <string>
 
 namespace kelvane {
 
@@ -16,5 +17,12 @@ namespace kelvane {
 plat::ReplaceJournal::Recovery prepareStart(const TableLocations& where);
 
 int finishBeforeExit(std::chrono::milliseconds grace = std::chrono::seconds(5));
+
+class ConfigManager;
+// At quit, before finishBeforeExit(): settings changes still waiting for the lock get one
+// last write, waiting up to `lockWait`. Empty when nothing is lost; else the alert text
+// saying what was not saved (also logged).
+std::string saveSettingsBeforeExit(ConfigManager& config,
+                                   std::chrono::milliseconds lockWait = std::chrono::seconds(2));
 
 } // namespace kelvane

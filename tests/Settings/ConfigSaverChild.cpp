@@ -9,6 +9,18 @@
 // times, reloading now and then as the command channel or a page shown again
 // would. Before each save it checks that the file still holds the last values
 // it saved. Prints "reverted <n>" and, per key, "last <key> <value>".
+//
+//   config_saver_* <folder> list silence|punc <key> <value>
+//
+// Loads, sets one entry of the silence list or the punctuation map and saves it.
+// Prints "told <n>" (messages about files set aside), "saved" or "pending", and
+// "entry <key> <value>" for each entry of that list.
+//
+//   config_saver_kelvane <folder> quit
+//
+// Changes "CodeLength" to 6 and saves; prints "pending" or "written". At the next
+// line of standard input (or its end) quits as the application does and prints
+// "saved" or "unsaved <alert text>".
 
 #include "Platform/Foundation/Plist.h"
 
@@ -16,6 +28,7 @@
 #include "InputMethod/Core/ConfigManager.h"
 #else
 #include "Platform/Notifications/RecordingCommandChannel.h"
+#include "Settings/App/AppLifecycle.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/NotificationSender.h"
 #endif
@@ -23,6 +36,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <string>
 #include <thread>
@@ -89,9 +103,64 @@ struct Program {
 };
 #endif
 
+void printList(const std::map<std::string, std::string>& list) {
+    for (const auto& [key, value] : list) std::printf("entry %s %s\n", key.c_str(), value.c_str());
+}
+
+#ifdef CONFIG_SAVER_INPUT_METHOD
+struct CountingNotice : taviro::UserNotice {
+    int posted = 0;
+    void post(const std::string&, const std::string&) override { ++posted; }
+};
+
+int setListEntry(const std::filesystem::path& folder, bool silence, const std::string& key, const std::string& value) {
+    taviro::ConfigManager config(folder);
+    auto notice = std::make_shared<CountingNotice>();
+    config.setUserNotice(notice);
+    config.update([&](taviro::Settings& s) { (silence ? s.silenceDict : s.puncMapDict)[key] = value; });
+    const bool saved = config.saveConfig();
+    std::printf("told %d\n%s\n", notice->posted, saved ? "saved" : "pending");
+    printList(silence ? config.settings()->silenceDict : config.settings()->puncMapDict);
+    return 0;
+}
+
+int quit(const std::filesystem::path&) { return 2; }
+#else
+int setListEntry(const std::filesystem::path& folder, bool silence, const std::string& key, const std::string& value) {
+    kelvane::NotificationSender::setChannel(std::make_shared<plat::RecordingCommandChannel>());
+    kelvane::ConfigManager config(folder);
+    const std::string message = config.takeSetAsideMessage();
+    if (silence) config.addSilenceApp(key, value);
+    else config.setPuncMapEntry(key, value);
+    std::printf("told %d\n%s\n", message.empty() ? 0 : 1, config.hasPendingChanges() ? "pending" : "saved");
+    printList(silence ? config.silenceDict : config.puncMapDict);
+    return 0;
+}
+
+int quit(const std::filesystem::path& folder) {
+    kelvane::NotificationSender::setChannel(std::make_shared<plat::RecordingCommandChannel>());
+    kelvane::ConfigManager config(folder);
+    config.codeLength = 6;
+    config.save();
+    std::printf("%s\n", config.hasPendingChanges() ? "pending" : "written");
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+    // The application's own steps after its window closed.
+    const std::string unsaved = kelvane::saveSettingsBeforeExit(config);
+    kelvane::finishBeforeExit();
+    if (unsaved.empty()) std::printf("saved\n");
+    else std::printf("unsaved %s\n", unsaved.c_str());
+    return 0;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[2]) == "quit") return quit(argv[1]);
+    if (argc == 6 && std::string(argv[2]) == "list")
+        return setListEntry(argv[1], std::string(argv[3]) == "silence", argv[4], argv[5]);
     if (argc != 4) return 2;
     const std::filesystem::path folder = argv[1];
     const int saves = std::stoi(argv[2]);

@@ -1,12 +1,16 @@
 // The input method and the preferences application as two processes on one
 // "config.plist".
+#include "Platform/Foundation/FileLock.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Plist.h"
+#include "Settings/ConfigManager.h"
+#include "support/BlockedLock.h"
+#include "support/ChildProcess.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
-#if defined(CONFIG_SAVER_KELVANE) && defined(CONFIG_SAVER_INPUT_METHOD_PROGRAM)
+#if defined(CONFIG_SAVER_KELVANE) && defined(CONFIG_SAVER_INPUT_METHOD_PROGRAM) && defined(LOCK_HOLDER)
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +26,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -195,6 +200,100 @@ TEST(ConfigSharing, BothProgramsMeetingADamagedFileSetItAsideOnce) {
     }
 }
 
+
+// Runs a saver to its end; its whole output.
+std::string runSaver(const char* program, const std::vector<std::string>& args) {
+    taviro::test::ChildProcess child(program, args);
+    child.closeInput();
+    child.waitFor("\x01 no such output", std::chrono::seconds(60));
+    EXPECT_EQ(child.wait(), 0) << program;
+    return child.output();
+}
+
+bool hasLine(const std::string& output, const std::string& line) {
+    std::istringstream in(output);
+    for (std::string l; std::getline(in, l);)
+        if (l == line) return true;
+    return false;
+}
+
+// A silence list or punctuation map file that is damaged or far too large is set
+// aside by whichever program meets it first, which tells its user once; the other
+// program then finds a sound file. Each one's entries, written after the other's,
+// stay in the file.
+TEST(ConfigSharing, AListFileSetAsideByOneProgramKeepsWhatTheOtherWritesLater) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::uintmax_t sparseSize;
+    } kinds[] = {
+        {"damaged", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>", 0},
+        {"200 MB", "", 200u * 1024 * 1024},
+    };
+    const char* const programs[] = {CONFIG_SAVER_INPUT_METHOD_PROGRAM, CONFIG_SAVER_KELVANE};
+    for (const std::string list : {"silence", "punc"})
+        for (const auto& kind : kinds)
+            for (const int first : {0, 1}) {
+                SCOPED_TRACE(list + ", " + kind.name + (first == 0 ? ", input method first" : ", Kelvane first"));
+                const fs::path folder = taviro::test::freshDir("sharing-list") / "TaviroMac";
+                fs::create_directories(folder);
+                const std::string name = list == "silence" ? "silence.plist" : "PunctuationMapping.plist";
+                ASSERT_TRUE(plat::writeFileAtomically(folder / name, kind.bytes));
+                if (kind.sparseSize) fs::resize_file(folder / name, kind.sparseSize);
+
+                const char* one = programs[first];
+                const char* other = programs[1 - first];
+                const std::string f = folder.string();
+                const std::string a = runSaver(one, {f, "list", list, "first.key", "First"});
+                EXPECT_TRUE(hasLine(a, "told 1")) << a;
+                EXPECT_TRUE(hasLine(a, "saved")) << a;
+                const std::string b = runSaver(other, {f, "list", list, "second.key", "Second"});
+                EXPECT_TRUE(hasLine(b, "told 0")) << b;
+                EXPECT_TRUE(hasLine(b, "entry first.key First")) << b;
+                const std::string c = runSaver(one, {f, "list", list, "third.key", "Third"});
+                EXPECT_TRUE(hasLine(c, "told 0")) << c;
+                EXPECT_TRUE(hasLine(c, "entry second.key Second")) << c;
+
+                const auto stored = plat::readStringMapFile(folder / name);
+                ASSERT_TRUE(stored.has_value());
+                for (const char* key : {"first.key", "second.key", "third.key"}) EXPECT_TRUE(stored->contains(key)) << key;
+                std::vector<fs::path> aside;
+                for (const auto& entry : fs::directory_iterator(folder))
+                    if (entry.path().filename().string().starts_with(name + ".damaged-")) aside.push_back(entry.path());
+                ASSERT_EQ(aside.size(), 1u);
+                EXPECT_EQ(fs::file_size(aside[0]), kind.sparseSize ? kind.sparseSize : kind.bytes.size());
+            }
+}
+
+// Kelvane quits with a change that waited for the lock the input method holds: its
+// last write waits a bounded time, so a lock let go meanwhile still gets the change
+// written for the next start; a lock held past that ends the program promptly with
+// an alert saying the change was not saved.
+TEST(ConfigSharing, KelvaneQuittingWritesAChangeWaitingForTheLockOrSaysItIsLost) {
+    for (const bool released : {true, false}) {
+        SCOPED_TRACE(released ? "lock let go during the last write" : "lock held past the last write");
+        const fs::path folder = taviro::test::freshDir("sharing-quit") / "TaviroMac";
+        fs::create_directories(folder);
+        taviro::test::BlockedLock blocked(plat::configLockPath(folder), taviro::test::LockBlock::otherProcess,
+                                          LOCK_HOLDER);
+        ASSERT_TRUE(blocked.ready());
+        taviro::test::ChildProcess kelvane(CONFIG_SAVER_KELVANE, {folder.string(), "quit"});
+        ASSERT_EQ(kelvane.nextLine(), "pending");
+        kelvane.send("quit");
+        if (released) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            blocked.release();
+            EXPECT_EQ(kelvane.nextLine(std::chrono::seconds(20)), "saved");
+        } else {
+            const std::string said = kelvane.nextLine(std::chrono::seconds(20));
+            EXPECT_EQ(said.rfind("unsaved 设置未能保存", 0), 0u) << said;
+            EXPECT_NE(said.find("config.plist"), std::string::npos) << said;
+        }
+        EXPECT_EQ(kelvane.wait(std::chrono::seconds(20)), 0);
+        blocked.release();
+        EXPECT_EQ(kelvane::ConfigManager(folder).codeLength, released ? 6 : 4);
+    }
+}
 } // namespace
 
 #endif

@@ -112,6 +112,11 @@ public:
         }
     }
 
+    // A signal, as a session's end or a service manager sends one.
+    void signal(int sig) {
+        if (pid_ > 0) ::kill(pid_, sig);
+    }
+
     // SIGKILL, as a crash or a forced quit would end it.
     void killNow() {
         if (pid_ > 0) ::kill(pid_, SIGKILL);

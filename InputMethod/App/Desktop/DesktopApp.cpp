@@ -39,8 +39,11 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <glib-unix.h>
+
 #include <chrono>
 #include <csignal>
+#include <vector>
 #include <unistd.h>
 
 namespace taviro {
@@ -278,7 +281,8 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     };
     env.cleanEngine = [&] { adapter.clean(); };
     env.startCrashReporter = [] { CrashLog::start(plat::Paths::perUserFile("crash.log")); };
-    env.terminate = [&engine] {
+    env.terminate = [&engine, &config] {
+        config.saveBeforeExit();
         // A write cut off halfway is rolled back at the next start: let the
         // store's queues finish first, for a bounded time.
         if (!engine.finishForExit(std::chrono::seconds(3)))
@@ -297,11 +301,28 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         readyProbe.cancel();
     });
 
+    // Logout, a service manager or Ctrl-C end the loop instead of the process,
+    // so that the stop below runs.
+    std::vector<guint> signalSources;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        signalSources.push_back(g_unix_signal_add(
+            sig,
+            [](gpointer) -> gboolean {
+                QCoreApplication::exit(0);
+                return G_SOURCE_CONTINUE;
+            },
+            nullptr));
+
     const int status = QApplication::exec();
+    // The stop: settings still waiting for the lock get one last write (saying
+    // so when they cannot have it), then the store's writes finish.
+    config.saveBeforeExit();
     aboutWindow.reset();
     setSystemInterfaceStyleSource(nullptr);
     plat::SystemServices::setShared(nullptr);
-    engine.finishForExit(std::chrono::seconds(3));
+    if (!engine.finishForExit(std::chrono::seconds(3)))
+        plat::log("TaviroMac2: store writes still running at exit; ending anyway");
+    for (guint source : signalSources) g_source_remove(source);
     return status;
 }
 

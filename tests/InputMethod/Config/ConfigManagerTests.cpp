@@ -369,16 +369,15 @@ TEST(ConfigManager, ListsLoadWithoutConfigFile) {
 
 TEST(ConfigManager, NeverOverwritesFilesItCouldNotRead) {
     Folder folder;
+    ConfigManager config(folder.path);
+    EXPECT_EQ(config.settings()->silenceDict, defaultSilenceDict());
+    EXPECT_EQ(config.settings()->puncMapDict, defaultPuncMapDict());
+    // Damaged after the load: the save leaves them for the next load to set aside.
     PlistValue arrayRoot = PlistValue::Array{PlistValue("x")};
     ASSERT_TRUE(plat::writePlistFile(folder.silence(), arrayRoot));
     PlistValue mixed = stringDict({{",", "，"}});
     mixed["."] = 3;
     ASSERT_TRUE(plat::writePlistFile(folder.punc(), mixed));
-
-    ConfigManager config(folder.path);
-    EXPECT_EQ(config.settings()->silenceDict, defaultSilenceDict());
-    EXPECT_EQ(config.settings()->puncMapDict, defaultPuncMapDict());
-    // Damaged after the load: the save leaves it for the next load to set aside.
     ASSERT_TRUE(plat::writeFileAtomically(folder.config(), "not a plist"));
     config.update([](Settings& s) {
         s.s2t = true;
@@ -396,10 +395,10 @@ struct RecordingNotice : UserNotice {
     void post(const std::string& title, const std::string& text) override { posted.push_back(title + ": " + text); }
 };
 
-std::vector<fs::path> setAsideFiles(const fs::path& folder) {
+std::vector<fs::path> setAsideFiles(const fs::path& folder, const std::string& name = "config.plist") {
     std::vector<fs::path> out;
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().starts_with("config.plist.damaged-")) out.push_back(entry.path());
+        if (entry.path().filename().string().starts_with(name + ".damaged-")) out.push_back(entry.path());
     return out;
 }
 
@@ -454,6 +453,66 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         EXPECT_TRUE(config.saveConfig()) << c.name;
         EXPECT_EQ(readDict(folder.config()).size(), 83u) << c.name;
     }
+}
+
+// A silence list or punctuation map file that is damaged, holds other values than
+// strings or is far too large is moved aside with a time stamp (the large one without
+// being read); its defaults stay, one line is logged and the user is told once. A file
+// written afterwards loads, and a save leaves it as it is.
+TEST(ConfigManager, DamagedOrOversizedListFileIsSetAsideAndTheUserToldOnce) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::uintmax_t sparseSize;
+        const char* title;
+    } kinds[] = {
+        {"garbage", "not a plist", 0, "设置文件已损坏"},
+        {"array root", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>x</string></array></plist>", 0,
+         "设置文件已损坏"},
+        {"integer value", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>,</key><integer>3</integer>"
+                          "</dict></plist>", 0, "设置文件已损坏"},
+        {"200 MB", "", 200u * 1024 * 1024, "设置文件过大"},
+    };
+    for (const bool silence : {true, false})
+        for (const auto& c : kinds) {
+            SCOPED_TRACE(std::string(silence ? "silence list, " : "punctuation map, ") + c.name);
+            Folder folder;
+            const fs::path file = silence ? folder.silence() : folder.punc();
+            ASSERT_TRUE(plat::writeFileAtomically(file, c.bytes));
+            if (c.sparseSize) fs::resize_file(file, c.sparseSize);
+            ASSERT_TRUE(plat::writePlistFile(folder.config(), stringDict({{"InputPlanName", "mine"}})));
+            plat::LogCapture log;
+            ConfigManager config(folder.path);
+            EXPECT_EQ(log.lines().size(), 1u);
+            EXPECT_FALSE(fs::exists(file));
+            const auto aside = setAsideFiles(folder.path, file.filename().string());
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size());
+            if (!c.sparseSize) EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes);
+            auto s = config.settings();
+            EXPECT_EQ(s->silenceDict, defaultSilenceDict());
+            EXPECT_EQ(s->puncMapDict, defaultPuncMapDict());
+            EXPECT_EQ(s->inputPlanName, "mine");
+
+            auto notice = std::make_shared<RecordingNotice>();
+            config.setUserNotice(notice);
+            ASSERT_EQ(notice->posted.size(), 1u);
+            EXPECT_EQ(notice->posted[0].rfind(c.title, 0), 0u) << notice->posted[0];
+            EXPECT_NE(notice->posted[0].find(aside[0].filename().string()), std::string::npos) << notice->posted[0];
+
+            // The other program writes the file anew: it loads, nobody is told again,
+            // and this program's next save keeps it.
+            const StringMap theirs{{"x", "X"}};
+            ASSERT_TRUE(plat::writePlistFile(file, stringDict({{"x", "X"}})));
+            config.loadConfig();
+            EXPECT_EQ(silence ? config.settings()->silenceDict : config.settings()->puncMapDict, theirs);
+            config.update([](Settings& s) { s.fontSize = 24; });
+            EXPECT_TRUE(config.saveConfig());
+            EXPECT_EQ(plat::readStringMapFile(file), theirs);
+            EXPECT_EQ(notice->posted.size(), 1u);
+            EXPECT_EQ(log.lines().size(), 1u);
+            EXPECT_EQ(setAsideFiles(folder.path, file.filename().string()).size(), 1u);
+        }
 }
 
 // A value changed and changed back between two saves is still written: the file may
