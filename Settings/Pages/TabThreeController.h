@@ -102,7 +102,8 @@ public:
     // Before the confirmation: asks the script, which then changes nothing, where the
     // backups will stay, and calls `ready`; uninstallAlert() says it.
     void prepareUninstall(const Runner& run, std::function<void()> ready);
-    // The confirmation: kUninstallAlert's words, then where the backups stay.
+    // The confirmation: kUninstallAlert's words, then where the backups stay. This alert
+    // and the result's hold their texts in the tab until the next prepareUninstall.
     Alert uninstallAlert() const;
     // After the confirmation: the script with administrator rights. When it ends, prints
     // its words and "success!" or "failure!" (from its real exit status) and calls
