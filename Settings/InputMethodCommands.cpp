@@ -5,9 +5,7 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
-#include "Settings/CommandBracket.h"
 #include "Settings/ConfigManager.h"
-#include "Settings/DatabaseFile.h"
 #include "Settings/NotificationSender.h"
 #include "SharedLib/contract/CandidateFontSizes.h"
 
@@ -77,29 +75,6 @@ void InputMethodCommands::candidateFontChanged(const ConfigManager& config) {
 void InputMethodCommands::resetUserDict() { NotificationSender::post(cmd::kResetUserDict); }
 void InputMethodCommands::resetCustom() { NotificationSender::post(cmd::kResetCustom); }
 void InputMethodCommands::resetBootButtons() { NotificationSender::post(cmd::kResetBootButtons); }
-
-bool InputMethodCommands::importUserDictionary(const std::function<std::optional<fs::path>()>& choose,
-                                               const fs::path& perUserFolder) {
-    const std::optional<fs::path> chosen = choose ? choose() : std::nullopt;
-    if (!chosen) return false;
-    if (!DatabaseFile::hasSQLiteHeader(*chosen)) {
-        plat::log("Kelvane: " + chosen->string() + " is not an SQLite database; user.db is kept");
-        return false;
-    }
-    const fs::path target = perUserFolder / "user.db";
-    std::error_code ec;
-    fs::create_directories(perUserFolder, ec);
-    const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
-    fs::copy_file(*chosen, temporary, ec);
-    if (ec || !DatabaseFile::check(temporary)) {
-        plat::log("Kelvane: " + chosen->string() + " cannot serve as the user dictionary; user.db is kept");
-        DatabaseFile::removeWithCompanions(temporary);
-        return false;
-    }
-    // The input method lets go of its dictionary only for the rename.
-    CommandBracket bracket(CommandBracket::Kind::UserDictionary);
-    return DatabaseFile::replace(temporary, target);
-}
 
 void InputMethodCommands::restoreBackup(ConfigManager& config, const std::function<bool()>& writeFiles) {
     NotificationSender::okToUse(false);

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 
 namespace kelvane {
@@ -34,14 +33,6 @@ public:
     static void resetUserDict();
     static void resetCustom();
     static void resetBootButtons();
-
-    // Replaces "user.db" in the per-user folder with the chosen file. `choose` asks the
-    // user and yields none when cancelled. Only a file that starts with the SQLite header
-    // and whose copy passes its check replaces "user.db"; otherwise it stays as it was and
-    // nothing is posted. The rename alone is enclosed in "closeDatabase", "okToUse" false
-    // ... "needsReloadDBLink", "okToUse" true. Returns whether it was replaced.
-    static bool importUserDictionary(const std::function<std::optional<std::filesystem::path>()>& choose,
-                                     const std::filesystem::path& perUserFolder);
 
     // Restoring a backup: "okToUse" false, "closeDatabase", writeFiles() (which returns
     // whether it copied a double-pinyin scheme: then "needReloadPlan"), the settings are

@@ -152,6 +152,58 @@ void TabThreeController::cleanUserDictionary(bool confirmed) {
     if (confirmed) InputMethodCommands::resetUserDict();
 }
 
+namespace {
+
+// The store of the backups, as configured: the script keeps it wherever it is.
+fs::path configuredStore() {
+    const auto settings = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist",
+                                              plat::PlistValue::Type::Dictionary);
+    return CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{}).folder;
+}
+
+// What the script says about the backups: the places it names ("backups stay in <place>",
+// "backups kept in <place>"); its other lines are its complaints.
+struct ScriptWords {
+    std::vector<std::string> places;
+    std::string complaint; // the last other line
+};
+
+ScriptWords readScriptWords(const std::string& output) {
+    static constexpr std::string_view kSayings[] = {"backups stay in ", "backups kept in "};
+    ScriptWords words;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        const std::string_view line(output.data() + start, end - start);
+        start = end + 1;
+        if (line.empty() || line.starts_with("no backups in ")) continue;
+        bool named = false;
+        for (const auto saying : kSayings)
+            if (line.starts_with(saying)) {
+                words.places.emplace_back(line.substr(saying.size()));
+                named = true;
+            }
+        if (!named) words.complaint = line;
+    }
+    return words;
+}
+
+std::string placesText(const std::vector<std::string>& places, const char* lead) {
+    if (places.empty()) return "没有找到需要保留的备份。";
+    std::string text = lead;
+    for (const auto& place : places) text += "\n" + place;
+    return text;
+}
+
+} // namespace
+
+struct TabThreeController::UninstallState {
+    std::string confirmation; // kUninstallAlert's text and where the backups stay
+    std::string resultMessage, resultText;
+    bool succeeded = false;
+};
+
 std::optional<std::vector<std::string>> TabThreeController::uninstallCommand() {
     const auto script = plat::Paths::resourcePath(plat::Bundle::Kelvane, "uninstall", "sh");
     if (!script) return std::nullopt;
@@ -159,11 +211,6 @@ std::optional<std::vector<std::string>> TabThreeController::uninstallCommand() {
     const fs::path prefix = fs::weakly_canonical(plat::Paths::resourceFolder(plat::Bundle::Kelvane) / ".." / "..");
     std::string user;
     if (const passwd* pw = ::getpwuid(::getuid())) user = pw->pw_name;
-    // The store of the backups, which the script keeps wherever it is.
-    const auto settings = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist",
-                                              plat::PlistValue::Type::Dictionary);
-    const fs::path store =
-        CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{}).folder;
     return std::vector<std::string>{"pkexec",
                                     "/bin/sh",
                                     fs::weakly_canonical(*script).string(),
@@ -171,22 +218,91 @@ std::optional<std::vector<std::string>> TabThreeController::uninstallCommand() {
                                     user,
                                     plat::Paths::perUserFolder().string(),
                                     plat::Paths::userFolder().string(),
-                                    store.string()};
+                                    configuredStore().string()};
 }
 
-void TabThreeController::uninstall(bool confirmed, const Runner& run) {
+std::optional<std::vector<std::string>> TabThreeController::uninstallPreviewCommand() {
+    auto command = uninstallCommand();
+    if (!command) return std::nullopt;
+    command->erase(command->begin());
+    command->insert(command->begin() + 2, "--dry-run");
+    return command;
+}
+
+void TabThreeController::prepareUninstall(const Runner& run, std::function<void()> ready) {
+    uninstall_ = std::make_shared<UninstallState>();
+    uninstall_->confirmation = std::string(kUninstallAlert.informativeText);
+    const auto command = uninstallPreviewCommand();
+    if (!command || !run) {
+        if (ready) ready();
+        return;
+    }
+    const std::vector<std::string> arguments(command->begin() + 1, command->end());
+    std::weak_ptr<UninstallState> state = uninstall_;
+    run(command->front(), arguments, [state, ready = std::move(ready)](int status, const std::string& output) {
+        const auto s = state.lock();
+        if (!s) return;
+        const ScriptWords words = readScriptWords(output);
+        s->confirmation += "\n\n";
+        if (status == 0)
+            s->confirmation += placesText(words.places, "你的备份不会被删除，卸载后保留在：");
+        else
+            s->confirmation += "无法确定卸载后备份的位置" +
+                               (words.complaint.empty() ? std::string() : "（" + words.complaint + "）") + "。";
+        if (ready) ready();
+    });
+}
+
+TabThreeController::Alert TabThreeController::uninstallAlert() const {
+    Alert alert = kUninstallAlert;
+    if (uninstall_) alert.informativeText = uninstall_->confirmation;
+    return alert;
+}
+
+void TabThreeController::uninstall(bool confirmed, const Runner& run, std::function<void()> finished) {
     if (!confirmed) return;
+    if (!uninstall_) uninstall_ = std::make_shared<UninstallState>();
     const auto command = uninstallCommand();
     if (!command || !run) {
         std::puts("failure!");
         std::fflush(stdout);
+        uninstall_->succeeded = false;
+        uninstall_->resultMessage = "卸载没有完成";
+        uninstall_->resultText = "找不到卸载脚本，什么也没有删除。";
+        if (finished) finished();
         return;
     }
     const std::vector<std::string> arguments(command->begin() + 1, command->end());
-    run(command->front(), arguments, [](int status) {
-        std::puts(status == 0 ? "success!" : "failure!");
-        std::fflush(stdout);
-    });
+    std::weak_ptr<UninstallState> state = uninstall_;
+    const std::string store = command->back();
+    run(command->front(), arguments,
+        [state, store, finished = std::move(finished)](int status, const std::string& output) {
+            std::fputs(output.c_str(), stdout);
+            std::puts(status == 0 ? "success!" : "failure!");
+            std::fflush(stdout);
+            const auto s = state.lock();
+            if (!s) return;
+            ScriptWords words = readScriptWords(output);
+            s->succeeded = status == 0;
+            if (s->succeeded) {
+                s->resultMessage = "塔维输入法已卸载";
+                s->resultText = placesText(words.places, "你的备份保留在：");
+            } else {
+                // Nothing was moved unless the script says so: the backups are where they were.
+                if (words.places.empty()) words.places.push_back(store);
+                s->resultMessage = "卸载没有完成";
+                s->resultText = (words.complaint.empty() ? std::string() : words.complaint + "\n\n") +
+                                placesText(words.places, "你的备份在：");
+            }
+            if (finished) finished();
+        });
+}
+
+bool TabThreeController::uninstallSucceeded() const { return uninstall_ && uninstall_->succeeded; }
+
+TabThreeController::Alert TabThreeController::uninstallResultAlert() const {
+    if (!uninstall_) return Alert{"", "", "好", "", false};
+    return Alert{uninstall_->resultMessage, uninstall_->resultText, "好", "", !uninstall_->succeeded};
 }
 
 } // namespace kelvane

@@ -95,21 +95,36 @@ public:
     // After the clear alert: "resetUserDict" when the first button was pressed.
     void cleanUserDictionary(bool confirmed);
 
-    // Uninstall, after its alert. `run` starts a program with arguments and calls back with
-    // its exit status (or -1 when it could not start). Prints "success!" or "failure!" when
-    // the script ends, from its real exit status.
+    // Uninstall. `run` starts a program with arguments and calls back with its exit status
+    // (-1 when it could not start) and what it wrote (output and errors together).
     using Runner = std::function<void(const std::string& program, const std::vector<std::string>& arguments,
-                                      std::function<void(int status)> done)>;
-    void uninstall(bool confirmed, const Runner& run);
+                                      std::function<void(int status, const std::string& output)> done)>;
+    // Before the confirmation: asks the script, which then changes nothing, where the
+    // backups will stay, and calls `ready`; uninstallAlert() says it.
+    void prepareUninstall(const Runner& run, std::function<void()> ready);
+    // The confirmation: kUninstallAlert's words, then where the backups stay. This alert
+    // and the result's hold their texts in the tab until the next prepareUninstall.
+    Alert uninstallAlert() const;
+    // After the confirmation: the script with administrator rights. When it ends, prints
+    // its words and "success!" or "failure!" (from its real exit status) and calls
+    // `finished`; uninstallResultAlert() then says how it went and where the backups are.
+    void uninstall(bool confirmed, const Runner& run, std::function<void()> finished = {});
+    bool uninstallSucceeded() const;
+    Alert uninstallResultAlert() const;
     // The command line of the uninstall: pkexec /bin/sh <script> <prefix> <user> <per-user folder> <user folder>
     // <store folder>.
     // None when the script is not among the resources.
     static std::optional<std::vector<std::string>> uninstallCommand();
+    // The same script's dry run, which needs no rights: /bin/sh <script> --dry-run <prefix> ...
+    static std::optional<std::vector<std::string>> uninstallPreviewCommand();
 
     std::filesystem::path perUserFolder;
 
 private:
+    struct UninstallState;
     ConfigManager& config_;
+    // Shared with the callbacks of a running script, which may outlive the tab.
+    std::shared_ptr<UninstallState> uninstall_;
 };
 
 } // namespace kelvane

@@ -124,6 +124,8 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::exportTo(const fs::path& 
     const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
     std::string error = backupDatabase(source, temporary);
     if (error.empty()) {
+        // The user's own words: theirs alone to read.
+        fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write, ec);
         fs::rename(temporary, target, ec);
         if (ec) error = "无法写入目标文件：" + ec.message();
     }
@@ -141,27 +143,30 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::importFrom(const fs::path
     if (fs::exists(target, ec) && fs::equivalent(source, target, ec)) return failure("所选文件就是当前的用户词库");
     if (!DatabaseFile::hasSQLiteHeader(source)) return failure("所选文件不是 SQLite 数据库，用户词库未改变");
     fs::create_directories(perUserFolder, ec);
-    const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
-    fs::copy_file(source, temporary, ec);
-    if (ec) {
-        DatabaseFile::removeWithCompanions(temporary);
-        return failure("无法复制所选文件（" + ec.message() + "），用户词库未改变");
-    }
-    if (!plat::fsyncFile(temporary) || !DatabaseFile::check(temporary)) {
-        DatabaseFile::removeWithCompanions(temporary);
-        return failure("所选文件未通过数据库完整性检查，用户词库未改变");
+    TemporaryDatabase copy(target);
+    if (!copy.created()) return failure("无法在用户词库旁写入文件，用户词库未改变");
+    // Through SQLite, so that what a source in WAL mode holds in its -wal comes too; the
+    // source itself is only read.
+    if (const auto error = copyDatabase(source, copy.path())) {
+        switch (error->step) {
+        case DatabaseCopyError::Step::OpenSource:
+            return failure("无法打开所选文件（" + error->detail + "），用户词库未改变");
+        case DatabaseCopyError::Step::OpenDestination:
+            return failure("无法复制所选文件（" + error->detail + "），用户词库未改变");
+        case DatabaseCopyError::Step::Copy:
+        case DatabaseCopyError::Step::Check: break;
+        }
+        return failure("所选文件未通过数据库完整性检查（" + error->detail + "），用户词库未改变");
     }
     // The copy is what would be put in place, so the copy is what is checked.
-    if (const std::string reason = unusableReason(temporary); !reason.empty()) {
-        DatabaseFile::removeWithCompanions(temporary);
-        return failure(reason + "，用户词库未改变");
-    }
+    if (const std::string reason = unusableReason(copy.path()); !reason.empty()) return failure(reason + "，用户词库未改变");
+    fs::permissions(copy.path(), fs::perms::owner_read | fs::perms::owner_write, ec);  // the user's own words
     // The input method keeps its dictionary while the copy is made and checked; it lets
     // go of it only for the rename.
     bool replaced = false;
     {
         CommandBracket bracket(CommandBracket::Kind::UserDictionary);
-        replaced = DatabaseFile::replace(temporary, target);
+        replaced = copy.putInPlace();
     }
     if (!replaced) return failure("无法替换用户词库，用户词库未改变");
     return {true, {}};

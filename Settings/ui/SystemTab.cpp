@@ -27,13 +27,15 @@ QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<
 // was pressed.
 void askAlert(QWidget* parent, const TabThreeController::Alert& alert, const char* name,
               std::function<void(bool)> answer) {
-    auto* box = new QMessageBox(alert.critical ? QMessageBox::Critical : QMessageBox::Warning, qs(alert.message),
-                                qs(alert.message), QMessageBox::NoButton, parent);
+    // An alert with one button only tells: it asks nothing, and warns only of a failure.
+    const bool tells = alert.secondButton.empty();
+    const auto icon = alert.critical ? QMessageBox::Critical : tells ? QMessageBox::Information : QMessageBox::Warning;
+    auto* box = new QMessageBox(icon, qs(alert.message), qs(alert.message), QMessageBox::NoButton, parent);
     box->setObjectName(name);
     box->setInformativeText(qs(alert.informativeText));
     box->setStyleSheet("QLabel { min-width: 300px; }");
     QPushButton* first = box->addButton(qs(alert.firstButton), QMessageBox::AcceptRole);
-    box->addButton(qs(alert.secondButton), QMessageBox::RejectRole);
+    if (!tells) box->addButton(qs(alert.secondButton), QMessageBox::RejectRole);
     box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(box, &QMessageBox::finished, box,
@@ -133,10 +135,7 @@ public:
                      [this](bool yes) { presenter_.cleanUserDictionary(yes); });
         }));
         dict->addStretch();
-        dict->addWidget(button("uninstall", "卸载…", [this] {
-            askAlert(context_.window, TabThreeController::kUninstallAlert, "uninstallAlert",
-                     [this](bool yes) { presenter_.uninstall(yes, runProcess); });
-        }));
+        dict->addWidget(button("uninstall", "卸载…", [this] { uninstall(); }));
         outer->addLayout(dict);
         outer->addStretch();
     }
@@ -219,26 +218,37 @@ private:
         dialog->open();
     }
 
+    // The confirmation says where the backups will stay, the result where they are.
+    void uninstall() {
+        presenter_.prepareUninstall(runProcess, [this] {
+            askAlert(context_.window, presenter_.uninstallAlert(), "uninstallAlert", [this](bool yes) {
+                presenter_.uninstall(yes, runProcess, [this] {
+                    askAlert(context_.window, presenter_.uninstallResultAlert(), "uninstallResultAlert", [](bool) {});
+                });
+            });
+        });
+    }
+
+    // Runs a program without waiting for it; `done` gets its status and what it wrote.
     static void runProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           std::function<void(int)> done) {
+                           std::function<void(int, const std::string&)> done) {
         auto* process = new QProcess;
         QStringList args;
         for (const auto& a : arguments) args << QString::fromStdString(a);
         auto reported = std::make_shared<bool>(false);
-        auto report = [process, done, reported](int status) {
+        auto report = [process, done, reported](int status, const std::string& output) {
             if (*reported) return;
             *reported = true;
-            done(status);
+            done(status, output);
             process->deleteLater();
         };
         QObject::connect(process, &QProcess::finished, process, [process, report](int code, QProcess::ExitStatus how) {
-            (void)process;
-            report(how == QProcess::NormalExit ? code : -1);
+            report(how == QProcess::NormalExit ? code : -1, process->readAll().toStdString());
         });
-        QObject::connect(process, &QProcess::errorOccurred, process, [report](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart) report(-1);
+        QObject::connect(process, &QProcess::errorOccurred, process, [process, report](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart) report(-1, process->errorString().toStdString() + "\n");
         });
-        process->setProcessChannelMode(QProcess::ForwardedChannels);
+        process->setProcessChannelMode(QProcess::MergedChannels);
         process->start(QString::fromStdString(program), args);
     }
 

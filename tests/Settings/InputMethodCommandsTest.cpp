@@ -66,46 +66,6 @@ TEST_F(InputMethodCommandsTest, PanelAndFontSize) {
                                                   "resetUserDict", "resetCustom", "resetBootButtons"}));
 }
 
-TEST_F(InputMethodCommandsTest, UserDictionaryImport) {
-    const std::vector<std::string> bracket = {"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"};
-    writeFile(perUser_ / "user.db", "");
-    exec(perUser_ / "user.db", "create table Quanpin (a); insert into Quanpin values ('old');");
-    exec(root_ / "good.db", "create table Quanpin (a); insert into Quanpin values ('new');");
-    writeFile(root_ / "text.db", "not a database at all");
-    writeFile(root_ / "torn.db", readFile(root_ / "good.db").substr(0, 100));
-    writeFile(perUser_ / "user.db-journal", "stale");
-
-    struct Case {
-        const char* name;
-        std::optional<fs::path> chosen;
-        bool replaced;
-    };
-    const Case cases[] = {{"cancelled", std::nullopt, false},
-                          {"not_sqlite", root_ / "text.db", false},
-                          {"torn_copy", root_ / "torn.db", false},
-                          {"missing", root_ / "absent.db", false},
-                          {"database", root_ / "good.db", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        channel_->clear();
-        bool asked = false;
-        const bool replaced = InputMethodCommands::importUserDictionary(
-            [&] {
-                asked = true;
-                // The input method keeps its dictionary while the user chooses.
-                EXPECT_TRUE(posted().empty());
-                return c.chosen;
-            },
-            perUser_);
-        EXPECT_TRUE(asked);
-        EXPECT_EQ(replaced, c.replaced);
-        // Only the rename is bracketed; a cancelled or refused import posts nothing.
-        EXPECT_EQ(posted(), c.replaced ? bracket : std::vector<std::string>{});
-        EXPECT_EQ(query(perUser_ / "user.db", "select a from Quanpin"), (Rows{{c.replaced ? "new" : "old"}}));
-    }
-    EXPECT_FALSE(fs::exists(perUser_ / "user.db-journal"));
-}
-
 TEST_F(InputMethodCommandsTest, RestoreOrder) {
     struct Case {
         const char* name;

@@ -782,48 +782,84 @@ TEST_F(BackupsTest, BackupsSurviveAnUninstall) {
     }
 }
 
-// A store the user chose inside one of the folders that uninstalling removes is moved out
-// first; one elsewhere stays; either way the uninstall says where the backups are.
+// A store the user chose inside one of the folders that uninstalling removes, or that is
+// one of them, is moved out first; one elsewhere stays; either way the uninstall says
+// where the backups are. "Inside" is decided on real paths: a store written with doubled
+// or trailing slashes, or reached through a linked Documents folder while the user folder
+// is given the other way, is the same folder. The user's other files go, and no link is
+// followed out of the removed folders.
 TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
     const auto command = TabThreeController::uninstallCommand();
     ASSERT_TRUE(command);
     ASSERT_EQ(command->size(), 8u);
     const std::string script = (*command)[2], user = (*command)[4];
     const fs::path kept = base_ / "TaviroMacCloudStore";
+    const fs::path per = where_.perUserFolder, mine = where_.userFolder;
+    // Documents, a link to the folder that holds the user folder.
+    const fs::path linkedMine = base_ / "Documents" / mine.filename();
+    fs::create_directory_symlink(base_, base_ / "Documents");
+    // What a link in a removed folder points to.
+    writeFile(base_ / "victim" / "theirs.txt", "theirs");
     struct Case {
         const char* name;
-        fs::path store;
+        std::string store;  // "CloudStoreFolder" as typed
+        fs::path userArg;   // the user folder as Kelvane names it
         fs::path afterwards;
     };
-    const Case cases[] = {{"in the user folder", where_.userFolder / "备份", kept},
-                          {"in the per-user folder", where_.perUserFolder / "我的备份", kept},
-                          {"elsewhere", base_ / "别处", base_ / "别处"}};
+    const std::string b = base_.string();
+    const Case cases[] = {
+        {"in the user folder", (mine / "备份").string(), mine, kept},
+        {"in the per-user folder", (per / "我的备份").string(), mine, kept},
+        {"the user folder itself", mine.string(), mine, kept},
+        {"the per-user folder itself", per.string(), mine, kept},
+        {"the user folder, doubled and trailing slashes", b + "//塔维输入法//", mine, kept},
+        {"the per-user folder, a trailing slash", per.string() + "/", mine, kept},
+        {"in the user folder, a doubled slash", b + "/塔维输入法//备份", mine, kept},
+        {"in the per-user folder, doubled and trailing slashes", b + "//TaviroMac//我的备份/", mine, kept},
+        {"by its real path, Documents linked", (mine / "备份").string(), linkedMine, kept},
+        {"through the linked Documents", (linkedMine / "备份").string(), mine, kept},
+        {"the user folder through the linked Documents", linkedMine.string(), mine, kept},
+        {"elsewhere", b + "/别处", mine, base_ / "别处"},
+        {"elsewhere, trailing slash", b + "/别处/", mine, base_ / "别处"},
+    };
+    const fs::path prefix = base_ / "prefix";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(kept);
-        fs::create_directories(where_.perUserFolder);
-        fs::create_directories(where_.userFolder);
+        fs::create_directories(per);
+        fs::create_directories(mine);
         write(setupB());
+        fs::create_directory_symlink(base_ / "victim", per / "link");
+        fs::create_directory_symlink(base_ / "victim", mine / "link");
         store_ = c.store;
         backUp(page(), "chosen");
-        const fs::path prefix = base_ / "prefix";
         fs::create_directories(prefix / "bin");
-        const std::string line = "/bin/sh '" + script + "' '" + prefix.string() + "' " + user + " '" +
-                                 where_.perUserFolder.string() + "' '" + where_.userFolder.string() + "' '" +
-                                 c.store.string() + "' 2>&1";
-        FILE* out = ::popen(line.c_str(), "r");
-        ASSERT_TRUE(out);
-        std::string said;
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, out)) said += buf;
-        EXPECT_EQ(::pclose(out), 0) << said;
-        EXPECT_FALSE(fs::exists(where_.perUserFolder));
-        EXPECT_FALSE(fs::exists(where_.userFolder));
-        EXPECT_NE(said.find(c.afterwards.string()), std::string::npos) << said;
+        auto run = [&](const char* option) {
+            const std::string line = "/bin/sh '" + script + "' " + option + " '" + prefix.string() + "' " + user +
+                                     " '" + per.string() + "' '" + c.userArg.string() + "' '" + c.store + "' 2>&1";
+            FILE* out = ::popen(line.c_str(), "r");
+            std::string said;
+            char buf[512];
+            while (out && std::fgets(buf, sizeof buf, out)) said += buf;
+            const int status = out ? ::pclose(out) : -1;
+            return std::make_pair(status, said);
+        };
+        // The dry run says the same and changes nothing.
+        const auto [dryStatus, foretold] = run("--dry-run");
+        EXPECT_EQ(dryStatus, 0) << foretold;
+        EXPECT_TRUE(fs::exists(per / "config.plist"));
+        EXPECT_FALSE(fs::exists(kept) && c.afterwards == kept);
+        const auto [status, said] = run("");
+        EXPECT_EQ(status, 0) << said;
+        EXPECT_EQ(said, foretold);
+        EXPECT_NE(said.find(c.afterwards.string() + "\n"), std::string::npos) << said;
+        EXPECT_FALSE(fs::exists(per));
+        EXPECT_FALSE(fs::exists(mine));
+        EXPECT_EQ(readFile(base_ / "victim" / "theirs.txt"), "theirs");
         store_ = c.afterwards;
         EXPECT_EQ(page()->numberOfRows(), 1);
+        fs::remove_all(base_ / "别处");
     }
-    fs::remove_all(base_ / "别处");
 }
 
 TEST(BackupStorePlaceTest, TheDefaultPlaceIsOutsideThePerUserFolderAndTheEarlierStoreMovesThere) {

@@ -1,10 +1,16 @@
 #include "RecordingChannelFixture.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/Plist.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/Pages/TabThreeController.h"
+#include "support/ChildProcess.h"
 #include "support/TestHome.h"
 
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+
+#include <chrono>
 #include <fstream>
 #include <iterator>
 
@@ -171,7 +177,24 @@ TEST_F(SystemTabTest, ImportRefusesWhatCannotServeAsTheUserDictionary) {
     std::ofstream(dir / "notes.db") << "just some text that is not a database";
     // A database header with nothing behind it: the copy is made, then fails its check.
     std::ofstream(dir / "broken.db", std::ios::binary) << std::string("SQLite format 3\0", 16) << std::string(200, 'x');
-    const fs::path cases[] = {dir / "notes.db", dir / "broken.db", dir / "missing.db", dir, userDb()};
+    // A real dictionary cut short, after its header and inside its pages.
+    makeDatabase(dir / "whole.db", "整");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir / "whole.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "INSERT INTO Quanpin SELECT Py, Word || rowid, Weight, New FROM Quanpin;"
+                                   "INSERT INTO Quanpin SELECT Py, hex(randomblob(400)), Weight, New FROM Quanpin;"
+                                   "INSERT INTO Quanpin SELECT Py, hex(randomblob(400)), Weight, New FROM Quanpin;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string whole = bytesOf(dir / "whole.db");
+    ASSERT_GT(whole.size(), 4096u);
+    std::ofstream(dir / "header-only.db", std::ios::binary) << whole.substr(0, 100);
+    std::ofstream(dir / "half.db", std::ios::binary) << whole.substr(0, whole.size() / 2 + 10);
+    const fs::path cases[] = {dir / "notes.db", dir / "broken.db", dir / "header-only.db", dir / "half.db",
+                              dir / "missing.db", dir, userDb()};
     for (const auto& chosen : cases) {
         channel_->clear();
         auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(chosen); });
@@ -229,6 +252,72 @@ TEST_F(SystemTabTest, ImportRefusesADictionaryTheInputMethodCannotUse) {
     auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(good); });
     EXPECT_TRUE(result.ok) << result.error;
     EXPECT_EQ(wordIn(userDb()), "新词");
+}
+
+// The chosen dictionary is in WAL mode: 50 rows in the file, 50 more only in its -wal,
+// while another program holds it open, or after that program was killed. All 100
+// arrive, and the source and its -wal stay as they were.
+TEST_F(SystemTabTest, ImportOfADictionaryInWalModeTakesWhatItsWalHolds) {
+    const auto exec = [](const fs::path& path, const std::string& sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    };
+    const auto count = [](const fs::path& path) {
+        sqlite3* db = nullptr;
+        int rows = -1;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, "SELECT count(DISTINCT Word) FROM Quanpin", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            rows = sqlite3_column_int(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return rows;
+    };
+    const auto insert = [](int from, int to) {
+        std::string sql = "BEGIN;";
+        for (int i = from; i < to; ++i)
+            sql += "INSERT INTO Quanpin VALUES ('ci', '词" + std::to_string(i) + "', 1, 1);";
+        return sql + "COMMIT;";
+    };
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "left by a program that was killed" : "held open by another program");
+        fs::remove(userDb());
+        makeDatabase(userDb(), "old");
+        const fs::path dir = taviro::test::freshDir("wal");
+        const fs::path source = dir / "mine.db";
+        fs::path wal = source;
+        wal += "-wal";
+        makeDatabase(source, "词0");
+        exec(source, "DELETE FROM Quanpin;" + insert(0, 50));
+        taviro::test::ChildProcess holder(DATABASE_HOLDER, {source.string()});
+        ASSERT_TRUE(holder.waitFor("ready"));
+        exec(source, "PRAGMA wal_autocheckpoint=0;" + insert(50, 100));
+        if (killed) {
+            holder.killNow();
+            holder.wait();
+        }
+        // The rows 50-99 are in the -wal alone: the file by itself has 50.
+        ASSERT_TRUE(fs::exists(wal));
+        fs::copy_file(source, dir / "file-alone.db");
+        ASSERT_EQ(count(dir / "file-alone.db"), 50);
+        const std::string sourceBefore = bytesOf(source), walBefore = bytesOf(wal);
+
+        channel_->clear();
+        auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(source); });
+        EXPECT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(count(userDb()), 100);
+        EXPECT_EQ(bytesOf(source), sourceBefore);
+        EXPECT_EQ(bytesOf(wal), walBefore);
+        // The new user.db keeps a rollback journal, is the user's alone, and stands alone.
+        EXPECT_EQ(bytesOf(userDb()).substr(18, 2), std::string("\1\1"));
+        EXPECT_EQ(fs::status(userDb()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(strays(folder_, "user.db"), std::vector<std::string>{});
+        EXPECT_EQ(posted(),
+                  (std::vector<std::string>{"closeDatabase", "okToUse=false", "needsReloadDBLink", "okToUse=true"}));
+    }
 }
 
 TEST_F(SystemTabTest, ExportWritesACompleteCopyOverTheChosenFile) {
@@ -295,11 +384,11 @@ TEST_F(SystemTabTest, UninstallReportsTheScriptsRealExitStatus) {
     int runs = 0;
     auto runner = [&](int status) {
         return [&, status](const std::string& program, const std::vector<std::string>& args,
-                           std::function<void(int)> done) {
+                           std::function<void(int, const std::string&)> done) {
             ++runs;
             started = {program};
             started.insert(started.end(), args.begin(), args.end());
-            done(status);
+            done(status, "");
         };
     };
     tab_->uninstall(false, runner(0));
@@ -325,6 +414,133 @@ TEST_F(SystemTabTest, UninstallReportsTheScriptsRealExitStatus) {
         }
     EXPECT_EQ(started[5], (fs::path(std::getenv("XDG_DATA_HOME")) / "TaviroMac").string());
     EXPECT_EQ(started[7], (fs::path(std::getenv("XDG_DATA_HOME")) / "TaviroMacCloudStore").string());
+}
+
+// Runs a command for real and at once, its errors in its output; "pkexec" stands aside,
+// as if the administrator had said yes.
+void runForReal(const std::string& program, const std::vector<std::string>& args,
+                const std::function<void(int, const std::string&)>& done) {
+    std::vector<std::string> line{"-c", "exec \"$@\" 2>&1", "sh"};
+    if (program != "pkexec") line.push_back(program);
+    line.insert(line.end(), args.begin(), args.end());
+    taviro::test::ChildProcess child("/bin/sh", line);
+    child.closeInput();
+    child.waitFor(std::string(1, '\0'), std::chrono::seconds(30)); // to the end of its output
+    const int status = child.wait();
+    done(WIFEXITED(status) ? WEXITSTATUS(status) : -1, child.output());
+}
+
+// The system tab's uninstall with the real script, from an install of its own: the
+// confirmation says where the backups will stay, the result where they are.
+class UninstallFromTheTabTest : public SystemTabTest {
+protected:
+    void SetUp() override {
+        SystemTabTest::SetUp();
+        const auto built = plat::Paths::resourcePath(plat::Bundle::Kelvane, "uninstall", "sh");
+        ASSERT_TRUE(built);
+        script_ = *built;
+        if (const char* was = std::getenv("KELVANE_RESOURCES")) resourcesWere_ = was;
+        prefix_ = taviro::test::freshDir("prefix");
+        ::setenv("KELVANE_RESOURCES", (prefix_ / "share" / "Kelvane").c_str(), 1);
+    }
+    void TearDown() override {
+        if (resourcesWere_) ::setenv("KELVANE_RESOURCES", resourcesWere_->c_str(), 1);
+        else ::unsetenv("KELVANE_RESOURCES");
+        SystemTabTest::TearDown();
+    }
+    // An installation, the user's two folders with their files, and one record in `store`.
+    void install(const std::optional<std::string>& configured, const fs::path& store) {
+        fs::create_directories(prefix_ / "bin");
+        fs::create_directories(prefix_ / "share" / "Kelvane");
+        std::ofstream(prefix_ / "bin" / "Kelvane") << "x";
+        fs::copy_file(script_, prefix_ / "share" / "Kelvane" / "uninstall.sh", fs::copy_options::overwrite_existing);
+        fs::create_directories(plat::Paths::perUserFolder());
+        fs::create_directories(plat::Paths::userFolder());
+        std::ofstream(plat::Paths::perUserFolder() / "user.db") << "x";
+        std::ofstream(plat::Paths::userFolder() / "主码.txt") << "x";
+        plat::PlistValue::Dictionary settings;
+        if (configured) settings["CloudStoreFolder"] = *configured;
+        ASSERT_TRUE(plat::writePlistFile(plat::Paths::perUserFolder() / "config.plist", plat::PlistValue(settings)));
+        fs::create_directories(store / kRecords);
+        std::ofstream(store / kRecords / "r.plist") << "kept";
+    }
+    static std::string recordIn(const fs::path& store) { return bytesOf(store / kRecords / "r.plist"); }
+
+    static constexpr const char* kRecords = "iCloud.com.quorvel.taviro/Private/_someone/Records/Backups";
+    fs::path script_, prefix_;
+    std::optional<std::string> resourcesWere_;
+};
+
+TEST_F(UninstallFromTheTabTest, TheConfirmationAndTheResultSayWhereTheBackupsStay) {
+    const fs::path per = plat::Paths::perUserFolder(), user = plat::Paths::userFolder();
+    const fs::path kept = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
+    const fs::path elsewhere = taviro::test::freshDir("elsewhere") / "备份";
+    struct Case {
+        const char* name;
+        std::optional<std::string> configured; // "CloudStoreFolder" as typed
+        fs::path store, place;                  // where the records are, before and after
+    };
+    const Case cases[] = {
+        {"the default place", std::nullopt, kept, kept},
+        {"inside the user folder", (user / "备份").string(), user / "备份", kept},
+        {"the per-user folder, with a trailing slash", per.string() + "/", per, kept},
+        {"elsewhere", elsewhere.string(), elsewhere, elsewhere},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        install(c.configured, c.store);
+        bool ready = false;
+        tab_->prepareUninstall(runForReal, [&] { ready = true; });
+        ASSERT_TRUE(ready);
+        const std::string confirmation(tab_->uninstallAlert().informativeText);
+        EXPECT_TRUE(confirmation.starts_with(TabThreeController::kUninstallAlert.informativeText)) << confirmation;
+        EXPECT_NE(confirmation.find("你的备份不会被删除，卸载后保留在：\n" + c.place.string()), std::string::npos)
+            << confirmation;
+        EXPECT_TRUE(fs::exists(user / "主码.txt")); // asking changed nothing
+        EXPECT_EQ(recordIn(c.store), "kept");
+
+        bool finished = false;
+        testing::internal::CaptureStdout();
+        tab_->uninstall(true, runForReal, [&] { finished = true; });
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(finished);
+        EXPECT_TRUE(printed.ends_with("success!\n")) << printed;
+        EXPECT_TRUE(tab_->uninstallSucceeded());
+        const auto result = tab_->uninstallResultAlert();
+        EXPECT_EQ(result.message, "塔维输入法已卸载");
+        EXPECT_EQ(result.informativeText, "你的备份保留在：\n" + c.place.string());
+        EXPECT_EQ(recordIn(c.place), "kept");
+        EXPECT_FALSE(fs::exists(per));
+        EXPECT_FALSE(fs::exists(user));
+        EXPECT_FALSE(fs::exists(prefix_ / "bin" / "Kelvane"));
+        fs::remove_all(kept);
+    }
+}
+
+// The administrator said no: nothing was removed, and the result says so and where the
+// backups still are.
+TEST_F(UninstallFromTheTabTest, ARefusedAuthorisationIsShownWithTheBackupsWhereTheyWere) {
+    const fs::path store = plat::Paths::userFolder() / "备份";
+    install(store.string(), store);
+    auto refused = [](const std::string& program, const std::vector<std::string>& args,
+                      std::function<void(int, const std::string&)> done) {
+        if (program == "pkexec") done(126, "Error executing command as another user: Request dismissed\n");
+        else runForReal(program, args, done);
+    };
+    tab_->prepareUninstall(refused, {});
+    testing::internal::CaptureStdout();
+    bool finished = false;
+    tab_->uninstall(true, refused, [&] { finished = true; });
+    EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with("failure!\n"));
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(tab_->uninstallSucceeded());
+    const auto result = tab_->uninstallResultAlert();
+    EXPECT_EQ(result.message, "卸载没有完成");
+    EXPECT_TRUE(result.critical);
+    EXPECT_EQ(result.informativeText,
+              "Error executing command as another user: Request dismissed\n\n你的备份在：\n" + store.string());
+    EXPECT_EQ(recordIn(store), "kept");
+    EXPECT_TRUE(fs::exists(prefix_ / "bin" / "Kelvane"));
 }
 
 TEST(UninstallScriptTest, RemovesTheInstallationAndTheUsersFoldersAndSaysHowItWent) {

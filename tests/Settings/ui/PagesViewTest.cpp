@@ -1,4 +1,5 @@
 #include "SettingsWindowFixture.h"
+#include "Platform/Foundation/Paths.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/ui/PageRegistry.h"
@@ -132,12 +133,49 @@ TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
     QApplication::processEvents();
     EXPECT_EQ(posted(), (std::vector<std::string>{"resetUserDict"}));
 
-    find<QPushButton>("uninstall")->click();
-    QApplication::processEvents();
-    alert = find<QMessageBox>("uninstallAlert");
-    ASSERT_TRUE(alert);
-    EXPECT_TRUE(test::saveScreenshot(*alert, "sheet-uninstall"));
-    alert->buttons().last()->click();
+    // Uninstall, from an install of its own, with a stand-in for pkexec that runs the
+    // script's dry run: the confirmation and the result say where the backups stay.
+    const fs::path install = taviro::test::freshDir("install");
+    const auto script = plat::Paths::resourcePath(plat::Bundle::Kelvane, "uninstall", "sh");
+    ASSERT_TRUE(script);
+    fs::create_directories(install / "share" / "Kelvane");
+    fs::create_directories(install / "fakebin");
+    fs::copy_file(*script, install / "share" / "Kelvane" / "uninstall.sh");
+    std::ofstream(install / "fakebin" / "pkexec") << "#!/bin/sh\nshell=$1 script=$2\nshift 2\n"
+                                                     "exec \"$shell\" \"$script\" --dry-run \"$@\"\n";
+    fs::permissions(install / "fakebin" / "pkexec", fs::perms::owner_all);
+    const std::string resourcesWere = std::getenv("KELVANE_RESOURCES") ? std::getenv("KELVANE_RESOURCES") : "";
+    const std::string pathWas = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("KELVANE_RESOURCES", (install / "share" / "Kelvane").c_str(), 1);
+    ::setenv("PATH", ((install / "fakebin").string() + ":" + pathWas).c_str(), 1);
+    const std::string kept = (plat::Paths::libraryFolder() / "TaviroMacCloudStore").string();
+    for (const bool confirm : {false, true}) {
+        find<QPushButton>("uninstall")->click();
+        const auto shown = [&](const char* name) { return this->alert() && this->alert()->objectName() == name; };
+        ASSERT_TRUE(spinUntil([&] { return shown("uninstallAlert"); }));
+        alert = this->alert();
+        EXPECT_NE(alert->informativeText().toStdString().find("卸载后保留在：\n" + kept), std::string::npos)
+            << alert->informativeText().toStdString();
+        if (!confirm) {
+            EXPECT_TRUE(test::saveScreenshot(*alert, "sheet-uninstall"));
+            alert->buttons().last()->click(); // 取消
+            QApplication::processEvents();
+            continue;
+        }
+        for (auto* b : alert->buttons())
+            if (b->text() == "卸载") b->click();
+        ASSERT_TRUE(spinUntil([&] { return shown("uninstallResultAlert"); }));
+        QPointer<QMessageBox> result = this->alert();
+        EXPECT_EQ(result->text(), "塔维输入法已卸载");
+        EXPECT_EQ(result->informativeText().toStdString(), "你的备份保留在：\n" + kept);
+        EXPECT_EQ(result->buttons().size(), 1);
+        EXPECT_TRUE(test::saveScreenshot(*result, "sheet-uninstall-result"));
+        result->buttons().first()->click();
+        QApplication::processEvents();
+    }
+    ::setenv("PATH", pathWas.c_str(), 1);
+    if (resourcesWere.empty()) ::unsetenv("KELVANE_RESOURCES");
+    else ::setenv("KELVANE_RESOURCES", resourcesWere.c_str(), 1);
 
     // Import: the input method keeps its databases while the dialog is open; a
     // cancelled import tells it nothing.
