@@ -11,6 +11,9 @@
 #include "support/TestHome.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <grp.h>
+#include <unistd.h>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -22,6 +25,23 @@ namespace kelvane::test {
 inline bool failed(const std::shared_ptr<PbarController>& sheet) {
     return sheet && sheet->doneEnabled() && !sheet->dismissed();
 }
+
+// The whole process acts as another account (of one group) while this lives: its
+// threads too. Needs root.
+class AsAccount {
+public:
+    AsAccount(uid_t uid, gid_t gid) {
+        ok_ = ::setgroups(1, &gid) == 0 && ::setegid(gid) == 0 && ::seteuid(uid) == 0;
+    }
+    ~AsAccount() {
+        const gid_t root = 0;
+        if (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(1, &root) != 0) std::abort();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
 
 // Folders of one user in a temporary place, a folder store every account of the test
 // shares, and a main queue served by the test thread.
