@@ -78,8 +78,8 @@ std::string explain(const std::string& why) {
     case EROFS:
         return "存储所在的文件系统只能读取（" + folder + "）：这次没有保存，存储里原有的条目没有改动。";
     case EMLINK:
-        return "存储里的数据文件另有硬链接（在 " + folder +
-               " 中），可能指向存储以外的文件，为安全起见没有读取。请此条目的上传者重新保存它；本机的文件没有改动。";
+        return "此条目的数据文件另有硬链接，可能指向存储以外的文件，为安全起见没有读取。请此条目的上传者重新保存它；"
+               "本机的文件没有改动。";
     case ELOOP:
         return "存储里的 " + folder + " 中有链接，为安全起见没有跟随，也没有读取或改动它指向的文件。";
     default:
