@@ -1,6 +1,7 @@
 #include "Platform/Cloud/StoreFolder.h"
 
 #include "Platform/Cloud/CloudRecord.h"
+#include "Platform/Foundation/Log.h"
 
 #include <cctype>
 #include <cerrno>
@@ -232,11 +233,10 @@ std::optional<StoreFolder> StoreFolder::privateChild(const std::string& name, bo
         note(EPERM, dir->path_);
         return std::nullopt;
     }
-    // Made by an earlier version with the folder's group and the umask.
-    if ((st.st_mode & 077) != 0 && ::fchmod(dir->fd_, st.st_mode & 07700) != 0) {
-        say(why, failure(dir->path_, errno));
-        return std::nullopt;
-    }
+    // Made by an earlier version with the folder's group and the umask. A file system
+    // that keeps no modes (a FAT drive) keeps it as it is.
+    if ((st.st_mode & 077) != 0 && ::fchmod(dir->fd_, st.st_mode & 07700) != 0)
+        plat::log("store: cannot make " + dir->path_.string() + " private: " + std::strerror(errno));
     dir->private_ = true;
     return dir;
 }

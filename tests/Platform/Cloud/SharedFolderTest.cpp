@@ -163,6 +163,17 @@ TEST_F(SharedFolderTest, LinksInTheStoreAreNeverFollowed) {
     }
 }
 
+// A store folder in a new folder that every account may reach, set up for a group as
+// the README says: owned by `group`, group-writable, set-group-id. Empty on failure.
+fs::path groupStore(gid_t group) {
+    char top[] = "/tmp/taviro-shared-XXXXXX";
+    if (!::mkdtemp(top) || ::chmod(top, 0755) != 0) return {};
+    const fs::path shared = fs::path(top) / "store";
+    fs::create_directory(shared);
+    if (::chown(shared.c_str(), 0, group) != 0 || ::chmod(shared.c_str(), 02775) != 0) return {};
+    return shared;
+}
+
 // Two Unix accounts of one group share a folder (set-group-id, group-writable, umask
 // 002): both upload, count and save, whoever made the store's lock file. A lock file that
 // the group may only read is locked read-only; one that an earlier version left private
@@ -178,13 +189,8 @@ TEST_F(SharedFolderTest, TwoAccountsOfTheFoldersGroupBothSave) {
     for (const Case c : {Case{"a new folder", 0}, Case{"a lock file the group may only read", 0640},
                          Case{"a lock file an earlier version made private", 0600}}) {
         SCOPED_TRACE(c.name);
-        char top[] = "/tmp/taviro-shared-XXXXXX";
-        ASSERT_TRUE(::mkdtemp(top));
-        ASSERT_EQ(::chmod(top, 0755), 0);
-        const fs::path shared = fs::path(top) / "store";
-        fs::create_directory(shared);
-        ASSERT_EQ(::chown(shared.c_str(), 0, kGroup), 0);
-        ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+        const fs::path shared = groupStore(kGroup);
+        ASSERT_FALSE(shared.empty());
         const std::string id = "shared-table";
         const std::string ann = std::to_string(kAnn), bob = std::to_string(kBob), group = std::to_string(kGroup);
         {
@@ -220,7 +226,7 @@ TEST_F(SharedFolderTest, TwoAccountsOfTheFoldersGroupBothSave) {
             fetch(*open("carol")->publicCloudDatabase(), {RecordID{id}}, std::vector<std::string>{"DownloadTimes"});
         ASSERT_TRUE(got.records.count(RecordID{id}));
         EXPECT_EQ(got.records.at(RecordID{id}).integerForKey("DownloadTimes"), annSaved + bobSaved);
-        fs::remove_all(top);
+        fs::remove_all(shared.parent_path());
     }
 }
 
@@ -266,13 +272,8 @@ TEST_F(SharedFolderTest, AnAccountsPrivateRecordsAreItsOwnInAGroupsFolder) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to run children as other users";
     constexpr uid_t kAnn = 65534, kBob = 65533, kCarol = 65531;
     constexpr gid_t kGroup = 65532, kOtherGroup = 65530;
-    char top[] = "/tmp/taviro-private-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(top));
-    ASSERT_EQ(::chmod(top, 0755), 0);
-    const fs::path shared = fs::path(top) / "store";
-    fs::create_directory(shared);
-    ASSERT_EQ(::chown(shared.c_str(), 0, kGroup), 0);
-    ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+    const fs::path shared = groupStore(kGroup);
+    ASSERT_FALSE(shared.empty());
     const std::string ann = std::to_string(kAnn), group = std::to_string(kGroup);
     {
         StoreChild backup({shared.string(), "ann", "ann-backup", "-1", ann, group});
@@ -318,7 +319,7 @@ TEST_F(SharedFolderTest, AnAccountsPrivateRecordsAreItsOwnInAGroupsFolder) {
     int saved = 0, refused = 0;
     EXPECT_TRUE(bob.counts(saved, refused));
     EXPECT_EQ(saved, 1);
-    fs::remove_all(top);
+    fs::remove_all(shared.parent_path());
 }
 
 // Sets the last change of `p` (a file, link or folder, not followed) `ago` back.

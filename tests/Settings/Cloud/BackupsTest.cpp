@@ -127,16 +127,6 @@ protected:
         EXPECT_TRUE(pump([&] { return done; }));
         return outcome;
     }
-    // Every entry below `root` with its content (files) or "/" (folders).
-    static std::map<std::string, std::string> snapshotOf(const fs::path& root) {
-        std::map<std::string, std::string> out;
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-             it.increment(ec))
-            out[fs::relative(it->path(), root).string()] =
-                it->is_regular_file(ec) ? plat::readWholeFile(it->path()).value_or("?") : "/";
-        return out;
-    }
     // Files of the per-user folder that SQLite or a writer left beside a database.
     std::vector<std::string> leftovers() const {
         std::vector<std::string> out;

@@ -2,6 +2,7 @@
 #include "ImportTestSupport.h"
 #include "Platform/Cloud/FolderStore.h"
 #include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Dispatch/RunLoopDriver.h"
 #include "RecordingChannelFixture.h"
 #include "Settings/Cloud/CloudStore.h"
@@ -15,6 +16,7 @@
 #include <grp.h>
 #include <unistd.h>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -24,6 +26,17 @@ namespace kelvane::test {
 // A sheet that shows a failure and waits for its Done button.
 inline bool failed(const std::shared_ptr<PbarController>& sheet) {
     return sheet && sheet->doneEnabled() && !sheet->dismissed();
+}
+
+// Every entry below `root` with its content (files) or "/" (folders).
+inline std::map<std::string, std::string> snapshotOf(const std::filesystem::path& root) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        out[std::filesystem::relative(it->path(), root).string()] =
+            it->is_regular_file(ec) ? plat::readWholeFile(it->path()).value_or("?") : "/";
+    return out;
 }
 
 // The whole process acts as another account (of one group) while this lives: its

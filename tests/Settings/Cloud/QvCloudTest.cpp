@@ -214,17 +214,6 @@ TEST_F(QvCloudTest, EachKindIsSharedListedByDownloadsAndPlacedForAnotherAccount)
     }
 }
 
-// Every entry below `root` with its content (files) or "/" (folders).
-std::map<std::string, std::string> snapshotOf(const fs::path& root) {
-    std::map<std::string, std::string> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
-        out[fs::relative(it->path(), root).string()] =
-            it->is_regular_file(ec) ? plat::readWholeFile(it->path()).value_or("?") : "/";
-    return out;
-}
-
 // Names in `folder`.
 std::set<std::string> namesIn(const fs::path& folder) {
     std::set<std::string> out;
