@@ -2,12 +2,15 @@
 
 #include "Settings/DatabaseFile.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/TemporaryFiles.h"
 
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace kelvane {
@@ -54,8 +57,17 @@ std::optional<DatabaseCopyError> closeAndFlush(sqlite3* db, const fs::path& path
 } // namespace
 
 std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::path& destination) {
+    // Read through a connection that may write, only so that, when it is the last one on a
+    // database in WAL mode, closing it takes away the -wal and -shm it made; a read-only
+    // connection leaves them. It writes nothing itself.
     sqlite3* from = nullptr;
-    int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
+    int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK) sqlite3_exec(from, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close(from);
+        from = nullptr;
+        rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr);
+    }
     if (rc != SQLITE_OK) {
         auto error = failed(Step::OpenSource, from, rc);
         sqlite3_close(from);
@@ -99,19 +111,32 @@ std::optional<DatabaseCopyError> settleDatabase(const fs::path& path) {
     return closeAndFlush(db, path, settleOpen(db));
 }
 
-std::shared_ptr<TemporaryDatabase> databaseSnapshot(const fs::path& source, const fs::path& target, std::string* why) {
+std::shared_ptr<DatabaseSnapshot> databaseSnapshot(const fs::path& source, const fs::path& target, std::string* why) {
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
-    auto copy = std::make_shared<TemporaryDatabase>(target);
-    if (!copy->created()) {
-        if (why) *why = "cannot create a file beside " + target.string();
+    fs::path path;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        path = plat::temporaryPathFor(target, plat::TemporaryKind::AtomicWrite);
+        if (!path.empty()) fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) {
+        if (why) *why = "cannot create a file beside " + target.string() + ": " + std::strerror(errno);
         return nullptr;
     }
-    if (const auto error = copyDatabase(source, copy->path())) {
+    ::flock(fd, LOCK_EX);
+    std::shared_ptr<DatabaseSnapshot> copy(new DatabaseSnapshot(path, fd));
+    if (const auto error = copyDatabase(source, path)) {
         if (why) *why = error->detail;
         return nullptr;
     }
     return copy;
+}
+
+DatabaseSnapshot::~DatabaseSnapshot() {
+    DatabaseFile::removeWithCompanions(path_);
+    // Closed last: the copy's own connections are gone by now.
+    if (fd_ >= 0) ::close(fd_);
 }
 
 } // namespace kelvane

@@ -6,9 +6,13 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
+#include "Platform/Foundation/TemporaryFiles.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -34,6 +38,54 @@ std::uint64_t fnv1a(std::string_view s, std::uint64_t basis) {
 }
 
 Error makeError(ErrorCode code, std::string message = {}) { return Error{code, std::move(message)}; }
+
+std::string ownerName(uid_t uid) {
+    const passwd* pw = ::getpwuid(uid);
+    return pw && pw->pw_name ? pw->pw_name : std::to_string(uid);
+}
+
+std::string groupName(gid_t gid) {
+    const group* gr = ::getgrgid(gid);
+    return gr && gr->gr_name ? gr->gr_name : std::to_string(gid);
+}
+
+// Owner, group and mode of a folder or file, as "（属于 ann，组 shared，权限 2755）".
+std::string aboutFile(const fs::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode & 07777));
+    return "（属于 " + ownerName(st.st_uid) + "，组 " + groupName(st.st_gid) + "，权限 " + mode + "）";
+}
+
+// What the user is told of a failure of the store's folder that `why` describes: what
+// the folder needs, and that what the store held is kept.
+std::string explain(const std::string& why) {
+    const auto f = StoreFolder::lastFailure();
+    const std::string folder = f.folder.string();
+    switch (f.err) {
+    case EACCES:
+        return "此账户不能写入文件夹 " + folder + aboutFile(f.folder) +
+               "。几个账户共用存储时，存储里的文件夹都要属于这些账户共同所在的组，组可写并带 set-group-id 位"
+               "（chgrp 组名 文件夹；chmod 2775 文件夹），每个账户都以 umask 002 运行。存储里原有的内容没有改动。";
+    case EPERM:
+        return "文件夹 " + folder + " 属于另一个账户" + aboutFile(f.folder) +
+               "，不是此账户的私人文件夹，没有读取也没有写入。请换一个账号名（CloudAccountName）。存储里原有的内容没有改动。";
+    case ENOSPC:
+    case EDQUOT:
+        return "存储所在的磁盘已满（" + folder + "）：这次没有保存，写了一半的文件已删除，存储里原有的条目和本机的文件都没有改动。"
+               "请腾出空间后再试。";
+    case EROFS:
+        return "存储所在的文件系统只能读取（" + folder + "）：这次没有保存，存储里原有的条目没有改动。";
+    case EMLINK:
+        return "此条目的数据文件另有硬链接，可能指向存储以外的文件，为安全起见没有读取。请此条目的上传者重新保存它；"
+               "本机的文件没有改动。";
+    case ELOOP:
+        return "存储里的 " + folder + " 中有链接，为安全起见没有跟随，也没有读取或改动它指向的文件。";
+    default:
+        return why;
+    }
+}
 
 double toSeconds(Date d) {
     return std::chrono::duration<double>(d.time_since_epoch()).count();
@@ -199,21 +251,62 @@ private:
         if (me_.empty()) return makeError(ErrorCode::NotAuthenticated);
         std::string why;
         auto dir = StoreFolder::openTop(top_, true, &why);
-        for (const auto& part : parts_) {
-            if (!dir) break;
-            dir = dir->child(part, true, &why);
+        for (std::size_t i = 0; i < parts_.size() && dir; ++i) {
+            // The private database is a folder of its account alone, in a folder where
+            // each account keeps its own.
+            const bool own = !public_ && i + 1 == parts_.size();
+            if (own) dir->keepEntriesToTheirOwners();
+            dir = own ? dir->privateChild(parts_[i], true, &why) : dir->child(parts_[i], true, &why);
         }
         std::optional<StoreFolder> records, assets;
         if (dir) records = dir->child("Records", true, &why);
         if (records) assets = dir->child("Assets", true, &why);
         if (!assets) {
             plat::log("store: cannot open the database folder: " + why);
-            return makeError(ErrorCode::NetworkUnavailable, why);
+            return makeError(ErrorCode::NetworkUnavailable, explain(why));
         }
-        return Folders{std::move(*dir), std::move(*records), std::move(*assets)};
+        Folders f{std::move(*dir), std::move(*records), std::move(*assets)};
+        std::call_once(*swept_, [&] { sweep(f); });
+        return f;
+    }
+
+    // What saves killed halfway left in the database: temporaries of record and asset
+    // files, and asset folders no record names (a new record's files are written before
+    // it). Only this account's, at least kAbandonedTemporaryAge old and held by no writer; under
+    // the database's lock, so no record is written meanwhile. Left for later when another
+    // process is saving.
+    void sweep(const Folders& f) const {
+        auto lock = lockDatabase(f, std::chrono::milliseconds(0));
+        if (std::holds_alternative<Error>(lock)) return;
+        const auto age = std::chrono::duration_cast<std::chrono::seconds>(plat::kAbandonedTemporaryAge);
+        std::set<std::string> named;
+        for (const auto& type : f.records.names()) {
+            if (!isValidStoreName(type)) continue;
+            auto typeDir = f.records.child(type, false, nullptr);
+            if (!typeDir) continue;
+            for (const auto& n : typeDir->removeAbandonedTemporaries(age))
+                plat::log("store: removed " + (typeDir->path() / n).string() + ", left by a save that did not finish");
+            for (const auto& file : typeDir->names())
+                if (file.ends_with(".plist")) named.insert(file.substr(0, file.size() - 6));
+        }
+        for (const auto& name : f.assets.names()) {
+            if (!isValidStoreName(name)) continue;
+            if (named.count(name)) {
+                if (auto folder = f.assets.child(name, false, nullptr))
+                    for (const auto& n : folder->removeAbandonedTemporaries(age))
+                        plat::log("store: removed " + (folder->path() / n).string() +
+                                  ", left by a save that did not finish");
+            } else if (f.assets.removeAbandonedFolder(name, age)) {
+                plat::log("store: removed " + (f.assets.path() / name).string() +
+                          ", files of a record whose save did not finish");
+            }
+        }
     }
 
     static void skipped(const std::string& why) { plat::log("store: skipped a record: " + why); }
+    static void notSaved(const std::string& name, const std::string& why) {
+        plat::log("store: cannot save " + name + ": " + why);
+    }
 
     // The record in `file` of `typeDir`; nothing (and `why`) when it cannot be read or is
     // not a record.
@@ -320,7 +413,8 @@ private:
                                  : std::nullopt;
             if (!record) {
                 skipped(why);
-                result.recordErrors[id] = makeError(ErrorCode::UnknownItem, why);
+                const std::string told = explain(why);
+                result.recordErrors[id] = makeError(told == why ? ErrorCode::UnknownItem : ErrorCode::InternalError, told);
                 continue;
             }
             result.records.emplace(id, std::move(*record));
@@ -387,22 +481,34 @@ private:
         std::unique_lock<std::mutex> inProcess; // orders this process's writers where files take no locks
         std::optional<plat::FileLock> folder;
     };
-    std::variant<WriteLock, Error> lockDatabase(const Folders& f) const {
+    std::variant<WriteLock, Error> lockDatabase(const Folders& f, std::chrono::milliseconds wait = kLockWait) const {
         static std::mutex writers;
         WriteLock held{std::unique_lock(writers), std::nullopt};
         std::string why;
         int err = 0;
         // Every account that shares the folder locks the same file: it is made with the folder's
-        // permissions (0666 less the umask), not as a private file.
-        held.folder = plat::FileLock::acquireAt(f.db.fd(), ".lock", 0666, kLockWait, &why, &err);
+        // permissions (0666 less the umask), not as a private file. A private database's is
+        // its account's alone.
+        held.folder = plat::FileLock::acquireAt(f.db.fd(), ".lock", public_ ? 0666 : 0600, wait, &why, &err);
         if (held.folder) return held;
         if (err == EWOULDBLOCK) return makeError(ErrorCode::TimedOut, why);
+        if (err == EACCES) {
+            const fs::path lock = f.db.path() / ".lock";
+            struct stat st {};
+            const std::string owner = ::stat(lock.c_str(), &st) == 0 ? ownerName(st.st_uid) : std::string("其创建者");
+            plat::log("store: " + why);
+            return makeError(ErrorCode::PermissionFailure,
+                             "存储的锁文件 " + lock.string() + aboutFile(lock) + " 只有账户 " + owner +
+                                 " 能打开（较早的版本把它建成了私有文件），其他账户因此不能保存。请账户 " + owner +
+                                 " 在此存储里保存一次（此后锁文件对组开放），或执行 chmod g+rw " + lock.string() +
+                                 "。这次没有保存，存储里原有的内容没有改动。");
+        }
         if (err == ENOLCK || err == EOPNOTSUPP || err == ENOSYS || err == EINVAL) {
             static std::once_flag once;
             std::call_once(once, [&] { plat::log("store: " + why + "; saves are checked by their change tag only"); });
             return held;
         }
-        return makeError(ErrorCode::InternalError, why);
+        return makeError(ErrorCode::InternalError, explain(why));
     }
 
     std::optional<Error> saveOne(const Folders& f, const Record& record, const SaveProgress& progress,
@@ -415,8 +521,8 @@ private:
         std::string why;
         auto typeDir = f.records.child(type, true, &why);
         if (!typeDir) {
-            skipped(why);
-            return makeError(ErrorCode::InternalError, why);
+            notSaved(name, why);
+            return makeError(ErrorCode::InternalError, explain(why));
         }
 
         // A first look before any file is copied, so that a refused save copies nothing.
@@ -432,6 +538,8 @@ private:
         std::vector<std::string> written;
         auto undo = [&] {
             for (const auto& a : written) assetDir->remove(a);
+            // The folder made for a new record's files, when nothing else went there.
+            if (assetDir && !before) ::unlinkat(f.assets.fd(), name.c_str(), AT_REMOVEDIR);
         };
         std::uintmax_t total = 0, done = 0;
         std::error_code ec;
@@ -462,8 +570,8 @@ private:
             if (!assetDir) {
                 assetDir = f.assets.child(name, true, &why);
                 if (!assetDir) {
-                    skipped(why);
-                    return makeError(ErrorCode::InternalError, why);
+                    notSaved(name, why);
+                    return makeError(ErrorCode::InternalError, explain(why));
                 }
             }
             const std::string assetName = key + "-" + makeUUIDString();
@@ -479,7 +587,8 @@ private:
                                   },
                                   &why)) {
                 undo();
-                return makeError(ErrorCode::InternalError, "cannot copy " + why);
+                notSaved(name, why);
+                return makeError(ErrorCode::InternalError, explain(why));
             }
             written.push_back(assetName);
             newAssets[key] = assetName;
@@ -540,7 +649,9 @@ private:
             }
             if (gate.ended() || !typeDir->write(file, xml, &why)) {
                 undo();
-                return makeError(gate.ended() ? ErrorCode::TimedOut : ErrorCode::InternalError, why);
+                if (gate.ended()) return makeError(ErrorCode::TimedOut, why);
+                notSaved(name, why);
+                return makeError(ErrorCode::InternalError, explain(why));
             }
         }
         // Old files go only from inside the record's own asset folder.
@@ -672,6 +783,7 @@ private:
     std::set<std::string> openFields_;
     fs::path cache_;
     std::shared_ptr<SerialQueue> queue_;
+    std::unique_ptr<std::once_flag> swept_ = std::make_unique<std::once_flag>();
 };
 
 // One callback queue for every container, kept for the life of the process: a completion

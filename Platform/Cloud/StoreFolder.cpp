@@ -1,11 +1,15 @@
 #include "Platform/Cloud/StoreFolder.h"
 
 #include "Platform/Cloud/CloudRecord.h"
+#include "Platform/Foundation/Log.h"
 
+#include <cctype>
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +23,20 @@ void say(std::string* why, std::string text) {
     if (why) *why = std::move(text);
 }
 
-std::string failure(const fs::path& p, int err) { return p.string() + ": " + std::strerror(err); }
+thread_local StoreFolder::Failure last;
+
+// Keeps `err` as this thread's last failure, in `folder`.
+void note(int err, const fs::path& folder) { last = {err, folder}; }
+
+std::string failure(const fs::path& p, int err) {
+    note(err, p.parent_path());
+    return p.string() + ": " + std::strerror(err);
+}
+
+// Modes of what the store makes: shared ones leave the rest to the umask (and the
+// folder's group), private ones are this account's alone whatever the umask.
+mode_t folderMode(bool isPrivate) { return isPrivate ? 0700 : 0777; }
+mode_t fileMode(bool isPrivate) { return isPrivate ? 0600 : 0666; }
 
 // Opens `name` in `dirFd` for reading without waiting on a FIFO (and, unless `followLink`,
 // without following a link), and checks that it is a regular file of at most `cap` bytes.
@@ -30,15 +47,18 @@ int openRegular(int dirFd, const fs::path& shown, const std::string& name, std::
     if (fd < 0) {
         const int err = errno;
         say(why, err == ELOOP ? shown.string() + " is a link" : failure(shown, err));
+        note(err, shown.parent_path());
         return -1;
     }
     const char* refused = nullptr;
-    if (::fstat(fd, &st) != 0) refused = "cannot be examined";
-    else if (!S_ISREG(st.st_mode)) refused = "is not a regular file";
-    else if (static_cast<std::uintmax_t>(st.st_size) > cap) refused = "is too large";
+    int err = 0;
+    if (::fstat(fd, &st) != 0) refused = "cannot be examined", err = errno;
+    else if (!S_ISREG(st.st_mode)) refused = "is not a regular file", err = EINVAL;
+    else if (static_cast<std::uintmax_t>(st.st_size) > cap) refused = "is too large", err = EFBIG;
     // A hard link made by someone else could name a file this user may read elsewhere.
-    else if (!followLink && st.st_nlink > 1) refused = "has other hard links";
+    else if (!followLink && st.st_nlink > 1) refused = "has other hard links", err = EMLINK;
     if (refused) {
+        note(err, shown.parent_path());
         const bool tooLarge = S_ISREG(st.st_mode) && static_cast<std::uintmax_t>(st.st_size) > cap;
         say(why, shown.string() + " " + refused +
                      (tooLarge ? " (" + std::to_string(st.st_size) + " bytes, at most " +
@@ -63,7 +83,7 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 // Copies `in` to `out`, at most `cap` bytes: a file that grows beyond it fails.
 bool copyBytes(int in, int out, std::uintmax_t cap, const std::function<void(std::uintmax_t)>& step,
-               const fs::path& shown, std::string* why) {
+               const fs::path& shown, const fs::path& toFolder, std::string* why) {
     std::uintmax_t total = 0;
     char buf[1 << 16];
     for (;;) {
@@ -77,27 +97,29 @@ bool copyBytes(int in, int out, std::uintmax_t cap, const std::function<void(std
         total += static_cast<std::uintmax_t>(n);
         if (total > cap) {
             say(why, shown.string() + " grew beyond " + std::to_string(cap) + " bytes");
+            note(EFBIG, shown.parent_path());
             return false;
         }
         if (!writeAll(out, buf, static_cast<std::size_t>(n))) {
-            say(why, std::string("cannot write: ") + std::strerror(errno));
+            say(why, failure(toFolder / "", errno));
             return false;
         }
         if (step) step(total);
     }
 }
 
-// Writes a new file `name` in `dirFd` through a temporary beside it: `fill` writes the
-// bytes, then the temporary is flushed and renamed over `name`. Nothing at `name`
-// changes on failure.
-bool replaceAt(int dirFd, const fs::path& shown, const std::string& name, const std::function<bool(int)>& fill,
-               std::string* why) {
+// Writes a new file `name` (of `mode` less the umask) in `dirFd` through a temporary
+// beside it, held (flock) while it is written: `fill` writes the bytes, then the temporary
+// is flushed and renamed over `name`. Nothing at `name` changes on failure.
+bool replaceAt(int dirFd, const fs::path& shown, const std::string& name, mode_t mode,
+               const std::function<bool(int)>& fill, std::string* why) {
     const std::string tmp = "." + name + "." + makeUUIDString() + ".tmp";
-    const int out = ::openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int out = ::openat(dirFd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (out < 0) {
         say(why, failure(shown / tmp, errno));
         return false;
     }
+    ::flock(out, LOCK_EX | LOCK_NB);
     bool ok = fill(out);
     if (ok && ::fsync(out) != 0) {
         say(why, failure(shown / tmp, errno));
@@ -152,6 +174,7 @@ void emptyFolder(int dirFd, int depth) {
 } // namespace
 
 std::optional<StoreFolder> StoreFolder::openTop(const fs::path& path, bool create, std::string* why) {
+    last = {};
     if (create) {
         std::error_code ec;
         fs::create_directories(path, ec);
@@ -161,10 +184,11 @@ std::optional<StoreFolder> StoreFolder::openTop(const fs::path& path, bool creat
         say(why, failure(path, errno));
         return std::nullopt;
     }
-    return StoreFolder(fd, path);
+    return StoreFolder(fd, path, false);
 }
 
 std::optional<StoreFolder> StoreFolder::child(const std::string& name, bool create, std::string* why) const {
+    last = {};
     const fs::path shown = path_ / name;
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
         say(why, shown.string() + " is not a name");
@@ -172,10 +196,10 @@ std::optional<StoreFolder> StoreFolder::child(const std::string& name, bool crea
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) return StoreFolder(fd, shown);
+        if (fd >= 0) return StoreFolder(fd, shown, private_);
         const int err = errno;
         if (err == ENOENT && create && attempt == 0) {
-            if (::mkdirat(fd_, name.c_str(), 0777) == 0 || errno == EEXIST) continue;
+            if (::mkdirat(fd_, name.c_str(), folderMode(private_)) == 0 || errno == EEXIST) continue;
             say(why, failure(shown, errno));
             return std::nullopt;
         }
@@ -183,11 +207,47 @@ std::optional<StoreFolder> StoreFolder::child(const std::string& name, bool crea
         struct stat st {};
         const bool link = ::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
         say(why, link ? shown.string() + " is a link" : failure(shown, err));
+        if (link) note(ELOOP, path_);
         return std::nullopt;
     }
     say(why, failure(shown, ENOENT));
     return std::nullopt;
 }
+
+std::optional<StoreFolder> StoreFolder::privateChild(const std::string& name, bool create, std::string* why) const {
+    last = {};
+    const bool valid = !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+    if (create && valid && ::mkdirat(fd_, name.c_str(), 0700) != 0 && errno != EEXIST) {
+        say(why, failure(path_ / name, errno));
+        return std::nullopt;
+    }
+    auto dir = child(name, false, why);
+    if (!dir) return std::nullopt;
+    struct stat st {};
+    if (::fstat(dir->fd_, &st) != 0) {
+        say(why, failure(dir->path_, errno));
+        return std::nullopt;
+    }
+    if (st.st_uid != ::geteuid()) {
+        say(why, dir->path_.string() + " belongs to another account");
+        note(EPERM, dir->path_);
+        return std::nullopt;
+    }
+    // Made by an earlier version with the folder's group and the umask. A file system
+    // that keeps no modes (a FAT drive) keeps it as it is.
+    if ((st.st_mode & 077) != 0 && ::fchmod(dir->fd_, st.st_mode & 07700) != 0)
+        plat::log("store: cannot make " + dir->path_.string() + " private: " + std::strerror(errno));
+    dir->private_ = true;
+    return dir;
+}
+
+void StoreFolder::keepEntriesToTheirOwners() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid() && !(st.st_mode & S_ISVTX))
+        ::fchmod(fd_, (st.st_mode & 07777) | S_ISVTX);
+}
+
+StoreFolder::Failure StoreFolder::lastFailure() { return last; }
 
 std::vector<std::string> StoreFolder::names() const {
     std::vector<std::string> out;
@@ -219,6 +279,7 @@ std::optional<std::uintmax_t> StoreFolder::sizeOf(const std::string& name) const
 }
 
 std::optional<std::string> StoreFolder::read(const std::string& name, std::uintmax_t cap, std::string* why) const {
+    last = {};
     struct stat st {};
     const fs::path shown = path_ / name;
     const int fd = openRegular(fd_, shown, name, cap, st, why);
@@ -248,11 +309,12 @@ std::optional<std::string> StoreFolder::read(const std::string& name, std::uintm
 }
 
 bool StoreFolder::write(const std::string& name, std::string_view bytes, std::string* why) const {
+    last = {};
     return replaceAt(
-        fd_, path_, name,
+        fd_, path_, name, fileMode(private_),
         [&](int out) {
             if (writeAll(out, bytes.data(), bytes.size())) return true;
-            say(why, std::string("cannot write: ") + std::strerror(errno));
+            say(why, failure(path_ / name, errno));
             return false;
         },
         why);
@@ -260,17 +322,20 @@ bool StoreFolder::write(const std::string& name, std::string_view bytes, std::st
 
 bool StoreFolder::copyIn(const fs::path& from, const std::string& name, std::uintmax_t cap,
                          const std::function<void(std::uintmax_t)>& step, std::string* why) const {
+    last = {};
     struct stat st {};
     const int in = openRegular(AT_FDCWD, from, from.string(), cap, st, why, /*followLink=*/true);
     if (in < 0) return false;
     const bool ok = replaceAt(
-        fd_, path_, name, [&](int out) { return copyBytes(in, out, cap, step, from, why); }, why);
+        fd_, path_, name, fileMode(private_), [&](int out) { return copyBytes(in, out, cap, step, from, path_, why); },
+        why);
     ::close(in);
     return ok;
 }
 
 bool StoreFolder::copyOut(const std::string& name, const fs::path& to, std::uintmax_t cap,
                           const std::function<void(std::uintmax_t)>& step, std::string* why) const {
+    last = {};
     struct stat st {};
     const fs::path shown = path_ / name;
     const int in = openRegular(fd_, shown, name, cap, st, why);
@@ -280,8 +345,8 @@ bool StoreFolder::copyOut(const std::string& name, const fs::path& to, std::uint
     if (!ok) say(why, failure(to.parent_path(), errno));
     if (ok)
         ok = replaceAt(
-            toFolder, to.parent_path(), to.filename().string(),
-            [&](int out) { return copyBytes(in, out, cap, step, shown, why); }, why);
+            toFolder, to.parent_path(), to.filename().string(), fileMode(private_),
+            [&](int out) { return copyBytes(in, out, cap, step, shown, to.parent_path(), why); }, why);
     if (toFolder >= 0) ::close(toFolder);
     ::close(in);
     return ok;
@@ -298,7 +363,73 @@ bool StoreFolder::remove(const std::string& name) const {
     return ::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-StoreFolder::StoreFolder(StoreFolder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+namespace {
+
+bool isStoreTemporary(const std::string& n) {
+    // "." + name + "." + UUID + ".tmp", as replaceAt() names them.
+    constexpr std::size_t kUUID = 36;
+    if (n.size() < kUUID + 7 || n[0] != '.' || !n.ends_with(".tmp")) return false;
+    const std::size_t at = n.size() - 4 - kUUID;
+    if (n[at - 1] != '.') return false;
+    for (std::size_t i = at; i < at + kUUID; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(n[i])) && n[i] != '-') return false;
+    return true;
+}
+
+// A descriptor on the regular file `name` in `dirFd` when it is this account's, has one
+// name, is at least `age` old and no writer holds it; the lock taken here stays with the
+// descriptor. -1 otherwise.
+int openAbandoned(int dirFd, const std::string& name, std::chrono::seconds age) {
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const std::time_t newest = std::time(nullptr) - static_cast<std::time_t>(age.count());
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
+        st.st_mtime > newest || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::vector<std::string> StoreFolder::removeAbandonedTemporaries(std::chrono::seconds age) const {
+    std::vector<std::string> removed;
+    for (const auto& n : names()) {
+        if (!isStoreTemporary(n)) continue;
+        const int fd = openAbandoned(fd_, n, age);
+        if (fd < 0) continue;
+        if (::unlinkat(fd_, n.c_str(), 0) == 0) removed.push_back(n);
+        ::close(fd);
+    }
+    return removed;
+}
+
+bool StoreFolder::removeAbandonedFolder(const std::string& name, std::chrono::seconds age) const {
+    auto dir = child(name, false, nullptr);
+    if (!dir) return false;
+    struct stat st {};
+    const std::time_t newest = std::time(nullptr) - static_cast<std::time_t>(age.count());
+    if (::fstat(dir->fd_, &st) != 0 || st.st_uid != ::geteuid() || st.st_mtime > newest) return false;
+    std::vector<std::pair<std::string, int>> held;
+    bool whole = true;
+    for (const auto& n : dir->names()) {
+        const int fd = openAbandoned(dir->fd_, n, age);
+        if (fd < 0) {
+            whole = false;
+            break;
+        }
+        held.emplace_back(n, fd);
+    }
+    if (whole)
+        for (const auto& [n, fd] : held) whole = ::unlinkat(dir->fd_, n.c_str(), 0) == 0 && whole;
+    for (const auto& [n, fd] : held) ::close(fd);
+    return whole && ::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+StoreFolder::StoreFolder(StoreFolder&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), private_(other.private_) {
     other.fd_ = -1;
 }
 
@@ -307,6 +438,7 @@ StoreFolder& StoreFolder::operator=(StoreFolder&& other) noexcept {
         if (fd_ >= 0) ::close(fd_);
         fd_ = other.fd_;
         path_ = std::move(other.path_);
+        private_ = other.private_;
         other.fd_ = -1;
     }
     return *this;

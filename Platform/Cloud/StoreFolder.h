@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,27 @@ public:
 
     // The sub-folder `name`: a real folder, never a link; made when missing and `create`.
     std::optional<StoreFolder> child(const std::string& name, bool create, std::string* why) const;
+
+    // The sub-folder `name` as a folder of this account alone: made 0700 whatever the umask,
+    // one made wider by an earlier version is narrowed, one of another owner is refused.
+    // Everything made below it is this account's alone too (folders 0700, files 0600).
+    std::optional<StoreFolder> privateChild(const std::string& name, bool create, std::string* why) const;
+
+    // Sets the sticky bit on this folder when this account owns it, so that others who may
+    // write it cannot remove or rename what they do not own.
+    void keepEntriesToTheirOwners() const;
+
+    // Whether what is made below is private to this account.
+    bool isPrivate() const { return private_; }
+
+    // The system's error and the folder of the last failure of this thread's StoreFolder
+    // calls ("why" says it in words): EACCES, ENOSPC, ELOOP (a link), EMLINK (a file with
+    // other hard links), EFBIG (too large) and the like.
+    struct Failure {
+        int err = 0;
+        std::filesystem::path folder;
+    };
+    static Failure lastFailure();
 
     const std::filesystem::path& path() const { return path_; }
     int fd() const { return fd_; }
@@ -59,6 +81,14 @@ public:
     // never anything a link points to.
     bool remove(const std::string& name) const;
 
+    // Removes what a killed writer left here: the temporaries of write() and copyIn() that
+    // this account made, at least `age` old and held by no writer. Returns their names.
+    std::vector<std::string> removeAbandonedTemporaries(std::chrono::seconds age) const;
+
+    // Removes the sub-folder `name` when it and all it holds are this account's, at least
+    // `age` old, held by no writer, and nothing in it is a link or a folder.
+    bool removeAbandonedFolder(const std::string& name, std::chrono::seconds age) const;
+
     StoreFolder(StoreFolder&& other) noexcept;
     StoreFolder& operator=(StoreFolder&& other) noexcept;
     StoreFolder(const StoreFolder&) = delete;
@@ -66,9 +96,11 @@ public:
     ~StoreFolder();
 
 private:
-    StoreFolder(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+    StoreFolder(int fd, std::filesystem::path path, bool isPrivate)
+        : fd_(fd), path_(std::move(path)), private_(isPrivate) {}
     int fd_ = -1;
     std::filesystem::path path_;
+    bool private_ = false;
 };
 
 } // namespace plat::cloud

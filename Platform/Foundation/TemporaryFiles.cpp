@@ -118,7 +118,8 @@ bool WrittenFiles::includes(std::string_view fileName) const {
 std::vector<ProgramFolder> programFolders(const fs::path& perUserFolder, const fs::path& userFolder) {
     WrittenFiles perUser{{"config.plist", "UserDefaults.plist", "Updater.plist", "silence.plist",
                           "PunctuationMapping.plist", "spScheme.plist", ".replace-journal.plist", "user.db", "custom.db",
-                          "extended.db", "keys.db", "think.db", "mainCodeTable.database", "assist.database"},
+                          "extended.db", "keys.db", "think.db", "mainCodeTable.database", "assist.database",
+                          "sharedTable.db"},
                          {}};
     // Tables, schemes and guide-button tables are named by the user; the copies kept when
     // a shipped file goes back get ".bak".

@@ -169,7 +169,7 @@ void BackupsController::backup(const std::string& comment) {
     pbar->setStringValue("正在上传...");
     std::weak_ptr<BackupsController> weak = weak_from_this();
     auto sheet = pbar;
-    auto copies = std::make_shared<std::vector<std::shared_ptr<TemporaryDatabase>>>(std::move(record.copies));
+    auto copies = std::make_shared<std::vector<std::shared_ptr<DatabaseSnapshot>>>(std::move(record.copies));
     saveShowingProgress(privateDatabase_, std::move(record.record), sheet, "备份失败：", [weak, sheet, copies](cloud::Record) {
         copies->clear();
         sheet->dismiss();

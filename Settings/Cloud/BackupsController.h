@@ -16,13 +16,13 @@
 namespace kelvane {
 
 class ConfigManager;
-class TemporaryDatabase;
+class DatabaseSnapshot;
 
 // A "Backups" record ready to save, with the copies of databases that its assets name:
 // they live until the record has been saved.
 struct BackupRecord {
     plat::cloud::Record record;
-    std::vector<std::shared_ptr<TemporaryDatabase>> copies;
+    std::vector<std::shared_ptr<DatabaseSnapshot>> copies;
 };
 
 // A one-character numeral for code lengths 3 to 10; "四" for every other value.

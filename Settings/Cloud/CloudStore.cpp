@@ -28,9 +28,16 @@ std::filesystem::path CloudStoreSettings::defaultFolder() {
     const fs::path folder = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
     const fs::path earlier = plat::Paths::perUserFolder() / "CloudStore";
     std::error_code ec;
-    // A link there (the user's own, to a folder elsewhere) moves as the link.
     if (!fs::exists(fs::symlink_status(folder, ec)) && fs::is_directory(fs::status(earlier, ec))) {
-        fs::rename(earlier, folder, ec);
+        if (fs::is_symlink(earlier, ec)) {
+            // The user's link to a folder elsewhere: a new link to where it leads (a relative
+            // one would lead elsewhere from the new place), then the old one goes.
+            const fs::path target = fs::canonical(earlier, ec);
+            if (!ec) fs::create_directory_symlink(target, folder, ec);
+            if (!ec) fs::remove(earlier, ec);
+        } else {
+            fs::rename(earlier, folder, ec);
+        }
         if (ec) {
             // Still found where it is.
             plat::log("Kelvane: cannot move the store " + earlier.string() + " to " + folder.string() + ": " +

@@ -123,7 +123,7 @@ void UploadController::uploadNewRecord() {
         showUploadFailure("上传失败：找不到文件 " + file.string());
         return;
     }
-    std::shared_ptr<TemporaryDatabase> copy;
+    std::shared_ptr<DatabaseSnapshot> copy;
     if (!attachFile(r, file, copy)) return;
     r.setValue(qvfield::kDescription, des);
     r.setValue(qvfield::kDownloadTimes, std::int64_t{0});
@@ -144,7 +144,7 @@ void UploadController::saveEditedRecord() {
     r.setValue(qvfield::kDescription, des);
     r.setValue(qvfield::kName, name);
     r.setValue(qvfield::kUploadUserName, nickname);
-    std::shared_ptr<TemporaryDatabase> copy;
+    std::shared_ptr<DatabaseSnapshot> copy;
     if (pathIndicator != kKeepFile) {
         const std::filesystem::path file = chosenFile;
         if (kindOf(codeTableType).recountsRowsOnEdit) r.setValue(qvfield::kRowCount, countTextFileLines(file));
@@ -158,10 +158,10 @@ void UploadController::saveEditedRecord() {
 }
 
 bool UploadController::attachFile(cloud::Record& r, const std::filesystem::path& file,
-                                  std::shared_ptr<TemporaryDatabase>& copy) {
+                                  std::shared_ptr<DatabaseSnapshot>& copy) {
     if (DatabaseFile::hasSQLiteHeader(file)) {
         std::string why;
-        copy = databaseSnapshot(file, plat::Paths::perUserFolder() / file.filename(), &why);
+        copy = databaseSnapshot(file, plat::Paths::perUserFolder() / kSharedCopyName, &why);
         if (!copy) {
             plat::log("Kelvane: cannot copy " + file.string() + " to share it: " + why);
             showUploadFailure("上传失败：无法读取数据库 " + file.string());
@@ -174,7 +174,7 @@ bool UploadController::attachFile(cloud::Record& r, const std::filesystem::path&
     return true;
 }
 
-void UploadController::send(cloud::Record r, bool edit, std::shared_ptr<TemporaryDatabase> copy) {
+void UploadController::send(cloud::Record r, bool edit, std::shared_ptr<DatabaseSnapshot> copy) {
     pbar = presentSheet();
     pbar->setStringValue("正在上传...");
     std::weak_ptr<UploadController> weak = weak_from_this();

@@ -14,7 +14,11 @@
 
 namespace kelvane {
 
-class TemporaryDatabase;
+// The per-user file whose temporaries hold the copies of databases being shared; the
+// start-up clean-up knows it (plat::programFolders).
+inline constexpr const char* kSharedCopyName = "sharedTable.db";
+
+class DatabaseSnapshot;
 
 // A modal question or notice the view shows; the first button is the default.
 struct AlertModel {
@@ -92,11 +96,11 @@ public:
 
 private:
     UploadController(std::shared_ptr<plat::cloud::Container> container, std::filesystem::path userFolder);
-    void send(plat::cloud::Record record, bool edit, std::shared_ptr<TemporaryDatabase> copy);
+    void send(plat::cloud::Record record, bool edit, std::shared_ptr<DatabaseSnapshot> copy);
     // Sets the record's file. A database goes as a checked copy made through SQLite, kept
     // in `copy` until the save ends; false (failure shown) when that copy cannot be made.
     bool attachFile(plat::cloud::Record& record, const std::filesystem::path& file,
-                    std::shared_ptr<TemporaryDatabase>& copy);
+                    std::shared_ptr<DatabaseSnapshot>& copy);
 
     std::shared_ptr<plat::cloud::Database> publicDatabase_;
     std::filesystem::path userFolder_;

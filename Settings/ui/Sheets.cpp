@@ -94,6 +94,9 @@ private:
         const QString text = QString::fromStdString(model_->text());
         if (text != text_->text()) {
             text_->setText(text);
+            // A wrapped label asks for no more height than one line: give it what its lines need.
+            const QMargins m = layout()->contentsMargins();
+            text_->setMinimumHeight(text_->heightForWidth(width() - m.left() - m.right()));
             adjustSize();
         }
         doneButton_->setEnabled(model_->doneEnabled());

@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <ctime>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +163,17 @@ TEST_F(SharedFolderTest, LinksInTheStoreAreNeverFollowed) {
     }
 }
 
+// A store folder in a new folder that every account may reach, set up for a group as
+// the README says: owned by `group`, group-writable, set-group-id. Empty on failure.
+fs::path groupStore(gid_t group) {
+    char top[] = "/tmp/taviro-shared-XXXXXX";
+    if (!::mkdtemp(top) || ::chmod(top, 0755) != 0) return {};
+    const fs::path shared = fs::path(top) / "store";
+    fs::create_directory(shared);
+    if (::chown(shared.c_str(), 0, group) != 0 || ::chmod(shared.c_str(), 02775) != 0) return {};
+    return shared;
+}
+
 // Two Unix accounts of one group share a folder (set-group-id, group-writable, umask
 // 002): both upload, count and save, whoever made the store's lock file. A lock file that
 // the group may only read is locked read-only; one that an earlier version left private
@@ -175,13 +189,8 @@ TEST_F(SharedFolderTest, TwoAccountsOfTheFoldersGroupBothSave) {
     for (const Case c : {Case{"a new folder", 0}, Case{"a lock file the group may only read", 0640},
                          Case{"a lock file an earlier version made private", 0600}}) {
         SCOPED_TRACE(c.name);
-        char top[] = "/tmp/taviro-shared-XXXXXX";
-        ASSERT_TRUE(::mkdtemp(top));
-        ASSERT_EQ(::chmod(top, 0755), 0);
-        const fs::path shared = fs::path(top) / "store";
-        fs::create_directory(shared);
-        ASSERT_EQ(::chown(shared.c_str(), 0, kGroup), 0);
-        ASSERT_EQ(::chmod(shared.c_str(), 02775), 0);
+        const fs::path shared = groupStore(kGroup);
+        ASSERT_FALSE(shared.empty());
         const std::string id = "shared-table";
         const std::string ann = std::to_string(kAnn), bob = std::to_string(kBob), group = std::to_string(kGroup);
         {
@@ -217,8 +226,177 @@ TEST_F(SharedFolderTest, TwoAccountsOfTheFoldersGroupBothSave) {
             fetch(*open("carol")->publicCloudDatabase(), {RecordID{id}}, std::vector<std::string>{"DownloadTimes"});
         ASSERT_TRUE(got.records.count(RecordID{id}));
         EXPECT_EQ(got.records.at(RecordID{id}).integerForKey("DownloadTimes"), annSaved + bobSaved);
-        fs::remove_all(top);
+        fs::remove_all(shared.parent_path());
     }
+}
+
+// What another account manages to do to `path`, in a child process of that account.
+struct Attempts {
+    bool read, list, remove;
+};
+Attempts tryAs(uid_t uid, gid_t gid, const fs::path& path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(64);
+        ::umask(002);
+        int done = 0;
+        if (const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK); fd >= 0) {
+            char c;
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && (S_ISDIR(st.st_mode) || ::read(fd, &c, 1) >= 0)) done |= 1;
+            if (S_ISDIR(st.st_mode) && ::openat(fd, ".", O_RDONLY | O_DIRECTORY) >= 0 &&
+                ::faccessat(fd, ".", R_OK | X_OK, AT_EACCESS) == 0)
+                done |= 2;
+        }
+        // Renaming within its folder takes it from its owner as surely as removing it.
+        const fs::path aside = path.parent_path() / ".taken";
+        if (::rename(path.c_str(), aside.c_str()) == 0) {
+            done |= 4;
+            ::rename(aside.c_str(), path.c_str());
+        } else if (::unlink(path.c_str()) == 0) {
+            done |= 4;
+        }
+        ::_exit(done);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const int done = WIFEXITED(status) ? WEXITSTATUS(status) : 64;
+    EXPECT_NE(done, 64);
+    return {(done & 1) != 0, (done & 2) != 0, (done & 4) != 0};
+}
+
+// In a folder shared by a group (set-group-id, umask 002), an account's backups are its
+// own: another account of the group or outside it can neither read nor remove them, while
+// public tables stay shared.
+TEST_F(SharedFolderTest, AnAccountsPrivateRecordsAreItsOwnInAGroupsFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run children as other users";
+    constexpr uid_t kAnn = 65534, kBob = 65533, kCarol = 65531;
+    constexpr gid_t kGroup = 65532, kOtherGroup = 65530;
+    const fs::path shared = groupStore(kGroup);
+    ASSERT_FALSE(shared.empty());
+    const std::string ann = std::to_string(kAnn), group = std::to_string(kGroup);
+    {
+        StoreChild backup({shared.string(), "ann", "ann-backup", "-1", ann, group});
+        EXPECT_TRUE(backup.waitFor("created\n", std::chrono::seconds(30)));
+        StoreChild table({shared.string(), "ann", "ann-table", "0", ann, group});
+        EXPECT_TRUE(table.waitFor("created\n", std::chrono::seconds(30)));
+    }
+    const fs::path mine = shared / "iCloud.test" / "Private" / userRecordNameForAccount("ann");
+    const fs::path record = mine / "Records" / "Backups" / "ann-backup.plist";
+    ASSERT_TRUE(fs::is_regular_file(record));
+    ASSERT_TRUE(fs::is_directory(mine / "Assets" / "ann-backup"));
+    const fs::path asset = fs::directory_iterator(mine / "Assets" / "ann-backup")->path();
+    // Everything below the account's folder is its own alone.
+    for (auto it = fs::recursive_directory_iterator(mine); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(it->path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kAnn) << it->path();
+        EXPECT_EQ(st.st_mode & 077, 0u) << it->path();
+    }
+    const fs::path publicRecord = shared / "iCloud.test" / "Public" / "Records" / "MainCodeTables" / "ann-table.plist";
+    struct Who {
+        const char* name;
+        uid_t uid;
+        gid_t gid;
+    };
+    for (const Who who : {Who{"an account of the group", kBob, kGroup}, Who{"an account outside it", kCarol, kOtherGroup}}) {
+        SCOPED_TRACE(who.name);
+        for (const fs::path& p : {record, asset, mine / "Records" / "Backups", mine / "Assets" / "ann-backup", mine}) {
+            SCOPED_TRACE(p.string());
+            const Attempts a = tryAs(who.uid, who.gid, p);
+            EXPECT_FALSE(a.read);
+            EXPECT_FALSE(a.list);
+            EXPECT_FALSE(a.remove);
+        }
+        EXPECT_TRUE(tryAs(who.uid, who.gid, publicRecord).read);
+    }
+    EXPECT_TRUE(fs::is_regular_file(record));
+    EXPECT_TRUE(fs::is_regular_file(asset));
+    // The group still counts downloads of the shared table.
+    StoreChild bob({shared.string(), "bob", "ann-table", "1", std::to_string(kBob), group});
+    ASSERT_TRUE(bob.waitFor("ready\n"));
+    bob.closeInput();
+    int saved = 0, refused = 0;
+    EXPECT_TRUE(bob.counts(saved, refused));
+    EXPECT_EQ(saved, 1);
+    fs::remove_all(shared.parent_path());
+}
+
+// Sets the last change of `p` (a file, link or folder, not followed) `ago` back.
+void age(const fs::path& p, std::chrono::seconds ago) {
+    const timespec when{std::time(nullptr) - static_cast<std::time_t>(ago.count()), 0};
+    const timespec times[2] = {when, when};
+    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << p;
+}
+
+// What saves killed halfway leave in a store (temporaries of record and asset files, the
+// files of a new record that was never written) goes when the store is next used, if it
+// is this account's, old and held by no one; everything else stays.
+TEST_F(SharedFolderTest, WhatKilledSavesLeftGoesAtTheNextUseAndNothingElse) {
+    const std::string uuid = "0123abcd-0000-4000-8000-00000000beef";
+    auto ann = open("ann");
+    const auto first = save(*ann->publicCloudDatabase(), {table("t", 0, file("t.txt", "rows"))});
+    ASSERT_EQ(first.savedRecords.size(), 1u);
+    const std::string id = first.savedRecords[0].recordID().recordName;
+    const fs::path db = store_ / "iCloud.test" / "Public";
+    const fs::path records = db / "Records" / "MainCodeTables", assets = db / "Assets";
+    const auto old = std::chrono::minutes(10);
+    auto plant = [&](const fs::path& p, std::chrono::seconds ago) {
+        ASSERT_TRUE(plat::writeFileAtomically(p, "left"));
+        age(p, ago);
+    };
+    // Left by killed saves: these go.
+    plant(records / (".u.plist." + uuid + ".tmp"), old);
+    plant(assets / id / (".Data-x." + uuid + ".tmp"), old);
+    fs::create_directory(assets / "never-written");
+    plant(assets / "never-written" / "Data-1", old);
+    age(assets / "never-written", old);
+    // These stay: a save at work (young), a writer holding its temporary, a link, an
+    // orphan folder with a link in it, the user's own names.
+    plant(records / (".v.plist." + uuid + ".tmp"), std::chrono::seconds(10));
+    const fs::path held = records / (".w.plist." + uuid + ".tmp");
+    plant(held, old);
+    taviro::test::ChildProcess holder("/usr/bin/flock", {held.string(), "sh", "-c", "echo ready; cat >/dev/null"});
+    ASSERT_TRUE(holder.waitFor("ready\n"));
+    const fs::path outside = taviro::test::freshDir("outside");
+    plant(outside / "victim", old);
+    fs::create_symlink(outside / "victim", records / (".x.plist." + uuid + ".tmp"));
+    fs::create_directory(assets / "with-a-link");
+    fs::create_symlink(outside / "victim", assets / "with-a-link" / "Data-1");
+    age(assets / "with-a-link", old);
+    fs::create_directory(assets / "young");
+    plant(assets / "young" / "Data-1", old);
+    plant(records / "notes.tmp", old);
+    plant(records / (".y.plist." + uuid + ".tmp.keep"), old);
+    if (::geteuid() == 0) {
+        // Another account's leftovers are its own to clean.
+        plant(records / (".z.plist." + uuid + ".tmp"), old);
+        ASSERT_EQ(::lchown((records / (".z.plist." + uuid + ".tmp")).c_str(), 65534, 65534), 0);
+        fs::create_directory(assets / "theirs");
+        plant(assets / "theirs" / "Data-1", old);
+        ASSERT_EQ(::lchown((assets / "theirs").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::lchown((assets / "theirs" / "Data-1").c_str(), 65534, 65534), 0);
+        age(assets / "theirs", old);
+    }
+    auto before = snapshot(store_);
+    const auto outsideBefore = snapshot(outside);
+
+    plat::LogCapture log;
+    auto next = open("ann");
+    const auto list = query(*next->publicCloudDatabase(), {"MainCodeTables", {}}, std::nullopt, 10);
+    ASSERT_FALSE(list.error);
+    ASSERT_EQ(list.records.size(), 1u);
+    for (const auto& gone : {"iCloud.test/Public/Records/MainCodeTables/.u.plist." + uuid + ".tmp",
+                             "iCloud.test/Public/Assets/" + id + "/.Data-x." + uuid + ".tmp",
+                             std::string("iCloud.test/Public/Assets/never-written"),
+                             std::string("iCloud.test/Public/Assets/never-written/Data-1")})
+        EXPECT_EQ(before.erase(gone), 1u) << gone;
+    EXPECT_EQ(snapshot(store_), before);
+    EXPECT_EQ(snapshot(outside), outsideBefore);
+    EXPECT_TRUE(log.contains("left by a save that did not finish"));
+    // The record saved before is whole.
+    EXPECT_TRUE(fetch(*next->publicCloudDatabase(), {RecordID{id}}).records.count(RecordID{id}));
+    holder.closeInput();
 }
 
 // A hard link that another account made in the store may name a file of this user that

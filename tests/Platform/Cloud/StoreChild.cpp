@@ -2,7 +2,8 @@
 // public record, fetching the record, raising "DownloadTimes" by one and saving it,
 // again after a ServerRecordChanged. Prints "ready", waits until its standard input
 // closes, then prints "saved <n> refused <m>" and exits. With <cycles> 0 it saves the
-// record new instead (no asset) and prints "created". Given a user and group id, it runs
+// record new instead (no asset) and prints "created"; with -1 it saves the record in its
+// private database instead, with an asset, as a backup. Given a user and group id, it runs
 // as that user of that group with umask 002, as members of a shared folder's group do.
 //
 //   cloud_store_child <store folder> <account> <record name> <cycles> [<uid> <gid>]
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <grp.h>
 #include <memory>
@@ -42,13 +44,24 @@ int main(int argc, char** argv) {
     auto db = container->publicCloudDatabase();
     const RecordID id{argv[3]};
     const int cycles = std::stoi(argv[4]);
-    if (cycles == 0) {
-        Record r("MainCodeTables", id);
+    if (cycles <= 0) {
+        Record r(cycles == 0 ? "MainCodeTables" : "Backups", id);
         r.setValue("Name", std::string("shared"));
         r.setValue("DownloadTimes", std::int64_t{0});
+        char data[] = "/tmp/taviro-store-child-XXXXXX";
+        const int fd = ::mkstemp(data);
+        if (cycles < 0) {
+            if (fd < 0 || ::write(fd, "phrases", 7) != 7) return 8;
+            db = container->privateCloudDatabase();
+            r.setValue("CustomCodeTable", Asset(data));
+        }
         auto done = std::make_shared<std::promise<ModifyResult>>();
         db->modifyRecords({r}, {}, {}, {}, [done](ModifyResult m) { done->set_value(std::move(m)); });
         const auto result = bounded(done->get_future());
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(data);
+        }
         if (!result || result->error) {
             std::printf("failed %s\n", result && result->error ? describe(*result->error).c_str() : "");
             return 7;

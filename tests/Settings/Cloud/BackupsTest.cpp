@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <map>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -725,6 +727,66 @@ TEST_F(BackupsTest, RestoreKilledAtAnyPointLeavesTheOldSetupOrTheBackupsWhole) {
     }
     std::cout << "kill points that left the old setup: " << old << ", the backup's: " << whole << "; the backup was in place after "
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+}
+
+// A backup into a store whose disk is full says so in the sheet, leaves nothing half
+// written in the store and keeps the backups it held.
+TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+    write(setupB());
+    fs::create_directories(store_);
+    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{store_};
+    backUp(page(), "still room");
+    // Phrases enough that their copy does not fit.
+    const fs::path custom = where_.perUserFolder / "custom.db";
+    exec(custom, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                 "INSERT INTO CodeTable SELECT 'c' || i, hex(randomblob(16)), 1 FROM n");
+    const auto before = snapshotOf(store_);
+
+    auto p = page();
+    ASSERT_EQ(p->numberOfRows(), 1);
+    p->backup("no room");
+    ASSERT_TRUE(pump([&] { return p->pbar->dismissed() || failed(p->pbar); }));
+    ASSERT_TRUE(failed(p->pbar));
+    const std::string told = p->pbar->text();
+    EXPECT_TRUE(told.starts_with("备份失败：")) << told;
+    for (const char* words : {"磁盘已满", "这次没有保存", "没有改动"})
+        EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
+    EXPECT_EQ(snapshotOf(store_), before);
+    EXPECT_EQ(page()->numberOfRows(), 1);
+    EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+}
+
+// An earlier store that is a link, relative or absolute: its backups are still listed
+// from the new place and new ones are saved beside them.
+TEST_F(BackupsTest, AnEarlierStoreThatIsALinkKeepsItsBackupsWhereverItPoints) {
+    write(setupB());
+    const fs::path per = plat::Paths::perUserFolder(), place = plat::Paths::libraryFolder() / "TaviroMacCloudStore";
+    for (const bool relative : {true, false}) {
+        SCOPED_TRACE(relative ? "relative link" : "absolute link");
+        fs::remove_all(place);
+        fs::remove(per / "CloudStore");
+        store_ = taviro::test::freshDir("linked-store");
+        backUp(page(), "before the move");
+        fs::create_directories(per);
+        fs::create_directory_symlink(relative ? store_.lexically_relative(per) : store_, per / "CloudStore");
+        ASSERT_TRUE(fs::is_directory(per / "CloudStore"));
+
+        const auto settings = CloudStoreSettings::from({});
+        EXPECT_EQ(settings.folder, place);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(per / "CloudStore")));
+        auto moved = page(makeCloudContainer({settings.folder, "ann"}));
+        ASSERT_EQ(moved->numberOfRows(), 1);
+        EXPECT_EQ(moved->cellText(0, "备注"), "before the move");
+        backUp(moved, "after the move");
+        EXPECT_EQ(moved->numberOfRows(), 2);
+        EXPECT_EQ(page()->numberOfRows(), 2) << "both in the folder the link named";
+    }
+    fs::remove(place);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "ImportTestSupport.h"
 #include "Platform/Cloud/FolderStore.h"
 #include "Platform/Dispatch/MainQueue.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Dispatch/RunLoopDriver.h"
 #include "RecordingChannelFixture.h"
 #include "Settings/Cloud/CloudStore.h"
@@ -11,7 +12,11 @@
 #include "support/TestHome.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <grp.h>
+#include <unistd.h>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -22,6 +27,34 @@ namespace kelvane::test {
 inline bool failed(const std::shared_ptr<PbarController>& sheet) {
     return sheet && sheet->doneEnabled() && !sheet->dismissed();
 }
+
+// Every entry below `root` with its content (files) or "/" (folders).
+inline std::map<std::string, std::string> snapshotOf(const std::filesystem::path& root) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        out[std::filesystem::relative(it->path(), root).string()] =
+            it->is_regular_file(ec) ? plat::readWholeFile(it->path()).value_or("?") : "/";
+    return out;
+}
+
+// The whole process acts as another account (of one group) while this lives: its
+// threads too. Needs root.
+class AsAccount {
+public:
+    AsAccount(uid_t uid, gid_t gid) {
+        ok_ = ::setgroups(1, &gid) == 0 && ::setegid(gid) == 0 && ::seteuid(uid) == 0;
+    }
+    ~AsAccount() {
+        const gid_t root = 0;
+        if (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(1, &root) != 0) std::abort();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
 
 // Folders of one user in a temporary place, a folder store every account of the test
 // shares, and a main queue served by the test thread.

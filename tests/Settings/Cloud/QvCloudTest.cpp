@@ -1,11 +1,18 @@
 #include "CloudPageFixture.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/ReplaceJournal.h"
 #include "Platform/Foundation/TemporaryFiles.h"
 #include "Settings/Cloud/QvCloudController.h"
 #include "Settings/Cloud/UploadController.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
 
 #include <thread>
 
@@ -207,28 +214,165 @@ TEST_F(QvCloudTest, EachKindIsSharedListedByDownloadsAndPlacedForAnotherAccount)
     }
 }
 
-// A database shared while another program holds it open in WAL mode goes with the rows
-// that are still only in its -wal, as a database that needs no -wal.
-TEST_F(QvCloudTest, ASharedDatabaseGoesWithWhatItsWalHolds) {
-    const fs::path db = base_ / "picked" / "词库.database";
-    fs::create_directories(db.parent_path());
-    exec(db, "CREATE TABLE words (word TEXT); INSERT INTO words VALUES ('一');");
-    taviro::test::ChildProcess holder(DATABASE_HOLDER, {db.string()});
-    ASSERT_TRUE(holder.waitFor("ready\n"));
-    exec(db, "INSERT INTO words VALUES ('二');");
+// Names in `folder`.
+std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.insert(e.path().filename().string());
+    return out;
+}
 
-    auto ann = account("ann"), bob = account("bob");
-    ASSERT_TRUE(share(browse(ann, 4), db, "DB", "ann")->closed);
-    auto theirs = browse(bob, 4);
-    ASSERT_EQ(theirs->numberOfRows(), 1);
-    download(theirs, 0);
-    const fs::path placed = theirs->lastPlacedFile;
-    ASSERT_FALSE(placed.empty());
-    EXPECT_EQ(plat::readWholeFile(placed).value_or("").substr(18, 2), std::string("\1\1"));
-    EXPECT_EQ(query(placed, "SELECT word FROM words ORDER BY word"), (Rows{{"一"}, {"二"}}));
-    // The copy made for the upload is gone.
-    for (const auto& e : fs::directory_iterator(plat::Paths::perUserFolder()))
-        EXPECT_FALSE(plat::parseTemporaryName(e.path().filename().string())) << e.path();
+// A database in WAL mode is shared with the rows still only in its -wal while another
+// program holds it open, as a database that needs no -wal; sharing it leaves nothing
+// beside it that was not there, held or not.
+TEST_F(QvCloudTest, ASharedDatabaseGoesWithWhatItsWalHolds) {
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held by another program" : "closed, in WAL mode");
+        const fs::path db = base_ / (held ? "held" : "closed") / "词库.database";
+        fs::create_directories(db.parent_path());
+        exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE words (word TEXT); INSERT INTO words VALUES ('一');");
+        std::optional<taviro::test::ChildProcess> holder;
+        if (held) {
+            holder.emplace(DATABASE_HOLDER, std::vector<std::string>{db.string()});
+            ASSERT_TRUE(holder->waitFor("ready\n"));
+        }
+        exec(db, "INSERT INTO words VALUES ('二');");
+        const auto beside = namesIn(db.parent_path());
+        EXPECT_EQ(beside.size(), held ? 3u : 1u);
+
+        store_ = base_ / (held ? "store-held" : "store-closed");
+        auto ann = account("ann"), bob = account("bob");
+        ASSERT_TRUE(share(browse(ann, 4), db, "DB", "ann")->closed);
+        EXPECT_EQ(namesIn(db.parent_path()), beside);
+        auto theirs = browse(bob, 4);
+        ASSERT_EQ(theirs->numberOfRows(), 1);
+        download(theirs, 0);
+        const fs::path placed = theirs->lastPlacedFile;
+        ASSERT_FALSE(placed.empty());
+        EXPECT_EQ(plat::readWholeFile(placed).value_or("").substr(18, 2), std::string("\1\1"));
+        EXPECT_EQ(query(placed, "SELECT word FROM words ORDER BY word"), (Rows{{"一"}, {"二"}}));
+        fs::remove(placed);
+        // The copy made for the upload is gone.
+        for (const auto& e : fs::directory_iterator(plat::Paths::perUserFolder()))
+            EXPECT_FALSE(plat::parseTemporaryName(e.path().filename().string())) << e.path();
+    }
+}
+
+// Kelvane killed while it shares a database leaves its copy in the per-user folder; the
+// next start removes that copy and nothing else.
+TEST_F(QvCloudTest, ACopyLeftByAShareKilledHalfwayGoesAtTheNextStart) {
+    const fs::path db = file("词库.database", "");
+    fs::remove(db);
+    exec(db, "PRAGMA journal_mode=WAL; CREATE TABLE words (word TEXT); INSERT INTO words VALUES ('一');");
+    const fs::path per = where_.perUserFolder;
+    taviro::test::ChildProcess sharing(SHARE_COPY_CHILD, {db.string(), per.string()});
+    ASSERT_TRUE(sharing.waitFor("copied "));
+    sharing.killNow();
+    sharing.wait();
+    std::vector<fs::path> copies;
+    for (const auto& e : fs::directory_iterator(per))
+        if (plat::parseTemporaryName(e.path().filename().string())) copies.push_back(e.path());
+    ASSERT_EQ(copies.size(), 1u);
+    const auto ago = [](const fs::path& p) {
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::minutes(10));
+    };
+    ago(copies[0]);
+    // The user's and another account's files stay, and a copy another share is making.
+    for (const char* name : {"mytable.db", ".mytable.db~taviro-tmp~abcdef1", ".sharedTable.db~taviro-tmp~young12",
+                             ".sharedTable.db.tmp.abcdef", "custom.db"})
+        writeFile(per / name, "mine");
+    ago(per / ".mytable.db~taviro-tmp~abcdef1");
+    if (::geteuid() == 0) {
+        writeFile(per / ".sharedTable.db~taviro-tmp~theirs1", "theirs");
+        ASSERT_EQ(::chown((per / ".sharedTable.db~taviro-tmp~theirs1").c_str(), 65534, 65534), 0);
+        ago(per / ".sharedTable.db~taviro-tmp~theirs1");
+    }
+    const auto before = namesIn(per);
+    const auto userBefore = namesIn(db.parent_path());
+
+    plat::recoverAtStart(per, where_.userFolder);
+    auto expected = before;
+    expected.erase(copies[0].filename().string());
+    EXPECT_EQ(namesIn(per), expected);
+    EXPECT_EQ(namesIn(db.parent_path()), userBefore);
+}
+
+// A refusal of the shared store says in the sheet what the folder needs and what was
+// kept, not only which call failed.
+TEST_F(QvCloudTest, RefusalsOfTheSharedStoreSayWhatTheFolderNeedsAndWhatWasKept) {
+    constexpr uid_t kOwner = 65534, kBob = 65533;
+    constexpr gid_t kGroup = 65532;
+    struct Case {
+        const char* name;
+        bool asAnotherAccount;
+        std::function<void(const fs::path& store)> arrange;  // the store after ann shared one table
+        std::vector<std::string> told;
+    };
+    auto groupFolder = [](const fs::path& p) {
+        fs::create_directories(p);
+        ASSERT_EQ(::chown(p.c_str(), 0, kGroup), 0);
+        ASSERT_EQ(::chmod(p.c_str(), 02775), 0);
+    };
+    const Case cases[] = {
+        {"a data file with other hard links", false,
+         [](const fs::path& store) {
+             const fs::path assets = store / kCloudContainerIdentifier / "Public" / "Assets";
+             const fs::path asset = fs::directory_iterator(fs::directory_iterator(assets)->path())->path();
+             const fs::path outside = taviro::test::freshDir("outside") / "secret.txt";
+             writeFile(outside, "secret");
+             fs::remove(asset);
+             fs::create_hard_link(outside, asset);
+         },
+         {"另有硬链接", "请此条目的上传者重新保存", "没有改动"}},
+        {"a lock an earlier version made private", true,
+         [&](const fs::path& store) {
+             const fs::path db = store / kCloudContainerIdentifier / "Public";
+             for (const fs::path& p : {store, store / kCloudContainerIdentifier, db, db / "Records",
+                                       db / "Records" / "MainCodeTables", db / "Assets"})
+                 groupFolder(p);
+             writeFile(db / ".lock", "");
+             ASSERT_EQ(::chown((db / ".lock").c_str(), kOwner, kGroup), 0);
+             ASSERT_EQ(::chmod((db / ".lock").c_str(), 0600), 0);
+         },
+         {"锁文件", "保存一次", "chmod g+rw", "没有保存", "没有改动"}},
+        {"a folder not set up for a group", true, [](const fs::path&) {},
+         {"不能写入文件夹", "共同所在的组", "set-group-id", "chmod 2775", "umask 002", "没有改动"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.asAnotherAccount && ::geteuid() != 0) continue;
+        char top[] = "/tmp/taviro-refusals-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(top));
+        ASSERT_EQ(::chmod(top, 0755), 0);
+        store_ = fs::path(top) / "store";
+        const fs::path picked = fs::path(top) / "码表.txt";
+        writeFile(picked, "a\tb\n");
+        ASSERT_EQ(::chmod(picked.c_str(), 0644), 0);
+        ASSERT_TRUE(share(browse(account("ann")), picked, "T", "ann")->closed);
+        c.arrange(store_);
+        const auto before = snapshotOf(store_);
+
+        plat::LogCapture log;
+        std::string told;
+        if (c.asAnotherAccount) {
+            AsAccount bob(kBob, kGroup);
+            ASSERT_TRUE(bob.ok());
+            auto sheet = share(browse(account("bob")), picked, "U", "bob");
+            ASSERT_TRUE(failed(sheet->pbar));
+            told = sheet->pbar->text();
+        } else {
+            auto theirs = browse(account("bob"));
+            ASSERT_EQ(theirs->numberOfRows(), 1);
+            download(theirs, 0);
+            ASSERT_TRUE(failed(theirs->pbar));
+            told = theirs->pbar->text();
+            EXPECT_EQ(told.find("条目不存在"), std::string::npos) << told;
+        }
+        for (const auto& words : c.told) EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
+        // A refused save is no record skipped.
+        if (c.asAnotherAccount) EXPECT_FALSE(log.contains("skipped a record"));
+        EXPECT_EQ(snapshotOf(store_), before) << "the store keeps what it held";
+        fs::remove_all(top);
+    }
 }
 
 TEST_F(QvCloudTest, ChangingTheKindClearsTheCurrentRecord) {

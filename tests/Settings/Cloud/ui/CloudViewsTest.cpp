@@ -162,6 +162,34 @@ TEST_F(CloudViewsTest, SharingScreenListsDownloadsAndOpensItsSheets) {
     EXPECT_TRUE(waitUntil([&] { return !find<QDialog>("uploader"); }));
 }
 
+// A download the store refuses says why in the progress sheet.
+TEST_F(CloudViewsTest, ARefusedDownloadSaysWhyInTheSheet) {
+    share("ann", "五笔86", "a\tb\n");
+    const fs::path assets = store_ / kCloudContainerIdentifier / "Public" / "Assets";
+    const fs::path asset = fs::directory_iterator(fs::directory_iterator(assets)->path())->path();
+    const fs::path outside = taviro::test::freshDir("outside") / "secret.txt";
+    ASSERT_TRUE(plat::writeFileAtomically(outside, "secret"));
+    fs::remove(asset);
+    fs::create_hard_link(outside, asset);
+    useAccount("bob");
+    auto view = tab(ui::makeQvCloudView, {600, 390});
+    auto* table = view->findChild<QTableWidget*>("tableView");
+    ASSERT_TRUE(waitUntil([&] { return table->rowCount() == 1; }));
+    table->selectRow(0);
+    QApplication::processEvents();
+    view->findChild<QPushButton*>("downloadButton")->click();
+    QDialog* sheet = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        sheet = find<QDialog>("progress");
+        auto* done = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
+        return done && done->isEnabled();
+    }));
+    bool said = false;
+    for (auto* label : sheet->findChildren<QLabel*>()) said = said || label->text().contains("另有硬链接");
+    EXPECT_TRUE(said);
+    EXPECT_TRUE(saveScreenshot(*sheet, "qvcloud-refused-download"));
+}
+
 TEST_F(CloudViewsTest, OwnRecordsOpenTheEditSheetAndNoAccountCoversTheScreen) {
     share("ann", "我的双拼", "x\ty\n");
     auto view = tab(ui::makeQvCloudView, {600, 390});
