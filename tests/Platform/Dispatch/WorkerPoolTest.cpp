@@ -43,12 +43,12 @@ TEST(WorkerPool, TasksWaitingForLaterTasksStillFinish) {
     // Destruction joins the workers, so every task has ended afterwards.
 }
 
-TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
+// Submits `count` short tasks that never wait; how many ran, and the most that ran at once.
+struct Flood {
     std::atomic<int> running{0}, peak{0}, ran{0};
-    {
-        WorkerPool pool(2, 1s);
-        for (int i = 0; i < 40; ++i) {
-            pool.submit([&] {
+    void submit(WorkerPool& pool, int count) {
+        for (int i = 0; i < count; ++i)
+            pool.submit([this] {
                 int now = running.fetch_add(1) + 1;
                 int seen = peak.load();
                 while (now > seen && !peak.compare_exchange_weak(seen, now)) {
@@ -57,10 +57,17 @@ TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
                 running.fetch_sub(1);
                 ran.fetch_add(1);
             });
-        }
     }
-    EXPECT_EQ(ran.load(), 40);
-    EXPECT_LE(peak.load(), 2);
+};
+
+TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
+    Flood flood;
+    {
+        WorkerPool pool(2, 1s);
+        flood.submit(pool, 40);
+    }
+    EXPECT_EQ(flood.ran.load(), 40);
+    EXPECT_LE(flood.peak.load(), 2);
 }
 
 TEST(WorkerPool, DestructionRunsEveryQueuedTask) {
@@ -171,24 +178,15 @@ TEST(WorkerPool, AnUntoldWaitForALaterTaskFinishesToo) {
 // Tasks that never wait for other tasks run at most `width` at once, however many
 // are queued: a flood of them does not grow the pool.
 TEST(WorkerPool, AFloodOfTasksRunsOnWidthWorkers) {
-    std::atomic<int> running{0}, peak{0}, ran{0};
+    Flood flood;
     std::size_t threads = 0;
     {
         WorkerPool pool(128, 1s, 3);
-        for (int i = 0; i < 2000; ++i)
-            pool.submit([&] {
-                int now = running.fetch_add(1) + 1;
-                int seen = peak.load();
-                while (now > seen && !peak.compare_exchange_weak(seen, now)) {
-                }
-                std::this_thread::yield();
-                running.fetch_sub(1);
-                ran.fetch_add(1);
-            });
+        flood.submit(pool, 2000);
         threads = pool.threadCount();
     }
-    EXPECT_EQ(ran.load(), 2000);
-    EXPECT_LE(peak.load(), 3);
+    EXPECT_EQ(flood.ran.load(), 2000);
+    EXPECT_LE(flood.peak.load(), 3);
     EXPECT_LE(threads, 3u);
 }
 
