@@ -8,7 +8,9 @@
 #include <exception>
 #include <system_error>
 
-#if defined(__GLIBC__)
+// glibc's allocator; a sanitizer's replaces it, and glibc's trim must not run then.
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define TAVIRO_TRIMS_MALLOC 1
 #include <malloc.h>
 #endif
 
@@ -23,7 +25,7 @@ thread_local int tlsBlockingDepth = 0;
 // Gives the pages that freed memory still holds back to the system, at most once a
 // second (the allocator keeps them in the arenas of the threads that freed them).
 void giveBackFreeMemory() {
-#if defined(__GLIBC__)
+#if defined(TAVIRO_TRIMS_MALLOC)
     using Clock = std::chrono::steady_clock;
     static std::atomic<Clock::rep> last{0};
     const auto now = Clock::now().time_since_epoch().count();
