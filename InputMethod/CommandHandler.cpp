@@ -6,12 +6,19 @@
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
 #include "Platform/Foundation/FileManager.h"
+#include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace taviro {
 
@@ -100,12 +107,12 @@ void CommandHandler::dealWithNotifications(const plat::Command& command) {
         targets_.setEngineReady(true);
     } else if (name == cmd::kResetUserDict) {
         targets_.closeAll();
-        const std::filesystem::path db = targets_.userDBPath();
+        const FileBeneath db = targets_.userDBPath();
         targets_.removeFile(db);
         // The journal and any write-ahead files of the old dictionary go with it.
         for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-            std::filesystem::path side = db;
-            side += suffix;
+            FileBeneath side = db;
+            side.relative += suffix;
             targets_.removeFile(side);
         }
         targets_.reloadDBLink();
@@ -134,13 +141,29 @@ void DefaultCommandTargets::cleanCache() { store_.cleanCache(); }
 void DefaultCommandTargets::postNeedReloadPlan() {
     plat::NotificationCenter::defaultCenter().post("NeedReloadPlan");
 }
-bool DefaultCommandTargets::removeFile(const std::filesystem::path& path) {
-    return plat::FileManager::isRegularFile(path) && plat::FileManager::removeItem(path);
+bool DefaultCommandTargets::removeFile(const FileBeneath& file) {
+    const std::string name = file.relative.filename().string();
+    if (name.empty() || name == "." || name == "..") return false;
+    const int dir = plat::openFolderBeneath(file.root, file.relative.parent_path());
+    if (dir < 0) {
+        if (errno != ENOENT)
+            plat::log("commands: " + file.path().string() + " was not removed: its folder is reached through a link "
+                      "or is no folder (" + std::strerror(errno) + ")");
+        return false;
+    }
+    struct stat st {};
+    bool removed = false;
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) removed = ::unlinkat(dir, name.c_str(), 0) == 0;
+        else plat::log("commands: " + file.path().string() + " was not removed: it is not a file");
+    }
+    ::close(dir);
+    return removed;
 }
 bool DefaultCommandTargets::copyBundledCustomDatabase() {
     if (!plat::FileManager::isRegularFile(store_.locations().resourceDir / "custom.db")) return false;
-    store_.copyBundledDatabase("custom.db", customDBPath().string());
-    return plat::FileManager::fileExists(customDBPath());
+    store_.copyBundledDatabase("custom.db", customDBPath().path().string());
+    return plat::FileManager::fileExists(customDBPath().path());
 }
 void DefaultCommandTargets::setBootButtonName(const std::string& name) {
     config_.update([&](Settings& s) { s.bootButtonName = name; });
@@ -160,10 +183,10 @@ void DefaultCommandTargets::switchCandidatesPanel(bool vertical) {
 
 void DefaultCommandTargets::setFontSize(FontSize size) { windows_.window().setFontSize(size); }
 
-std::filesystem::path DefaultCommandTargets::customDBPath() const { return store_.customDBLocalPath(); }
-std::filesystem::path DefaultCommandTargets::userDBPath() const { return store_.userDBLocalPath(); }
-std::filesystem::path DefaultCommandTargets::defaultBootButtonsPath() const {
-    return plat::Paths::userFolder() / "BootButtons" / "BootButtons.plist";
+FileBeneath DefaultCommandTargets::customDBPath() const { return {store_.locations().userFolder, "custom.db"}; }
+FileBeneath DefaultCommandTargets::userDBPath() const { return {store_.locations().userFolder, "user.db"}; }
+FileBeneath DefaultCommandTargets::defaultBootButtonsPath() const {
+    return {plat::Paths::userFolder(), std::filesystem::path("BootButtons") / "BootButtons.plist"};
 }
 
 } // namespace taviro

@@ -15,6 +15,13 @@ class CompositionEngine;
 class ConfigManager;
 class Database;
 
+// A file the commands remove: `relative` beneath `root`. The root may be reached
+// through links (the programs' own folders may be); the folders below it are not.
+struct FileBeneath {
+    std::filesystem::path root, relative;
+    std::filesystem::path path() const { return root / relative; }
+};
+
 // What the preferences application's commands act on.
 class CommandTargets {
 public:
@@ -28,7 +35,7 @@ public:
     // The in-process "NeedReloadPlan": every scheme reader rereads its scheme.
     virtual void postNeedReloadPlan() = 0;
     // False when nothing was removed.
-    virtual bool removeFile(const std::filesystem::path& path) = 0;
+    virtual bool removeFile(const FileBeneath& file) = 0;
     // Replaces the per-user "custom.db" by the bundle's copy.
     virtual bool copyBundledCustomDatabase() = 0;
     virtual void setBootButtonName(const std::string& name) = 0;
@@ -40,9 +47,9 @@ public:
     virtual void switchCandidatesPanel(bool vertical) = 0;
     virtual void setFontSize(FontSize size) = 0;
 
-    virtual std::filesystem::path customDBPath() const = 0;
-    virtual std::filesystem::path userDBPath() const = 0;
-    virtual std::filesystem::path defaultBootButtonsPath() const = 0;
+    virtual FileBeneath customDBPath() const = 0;
+    virtual FileBeneath userDBPath() const = 0;
+    virtual FileBeneath defaultBootButtonsPath() const = 0;
 };
 
 // The input method's side of the command channel: one command at a time,
@@ -97,7 +104,10 @@ public:
     void closeAll() override;
     void cleanCache() override;
     void postNeedReloadPlan() override;
-    bool removeFile(const std::filesystem::path& path) override;
+    // Removes the file, or a link in its place (never what the link points to), in its
+    // folder reached without a link; a folder or a folder of links on the way is left
+    // alone with a log line.
+    bool removeFile(const FileBeneath& file) override;
     bool copyBundledCustomDatabase() override;
     void setBootButtonName(const std::string& name) override;
     void saveConfig() override;
@@ -105,9 +115,9 @@ public:
     void reloadInputDelegate() override;
     void switchCandidatesPanel(bool vertical) override;
     void setFontSize(FontSize size) override;
-    std::filesystem::path customDBPath() const override;
-    std::filesystem::path userDBPath() const override;
-    std::filesystem::path defaultBootButtonsPath() const override;
+    FileBeneath customDBPath() const override;
+    FileBeneath userDBPath() const override;
+    FileBeneath defaultBootButtonsPath() const override;
 
 private:
     Database& store_;

@@ -163,7 +163,65 @@ void TaviroController::closeWindow() {
 // Key road
 
 bool TaviroController::handleEvent(const KeyEvent& event, plat::TextInputClient* client) {
+    if (holdWhileNotReady(event, client)) return true;
     return handle(event, client);
+}
+
+namespace {
+constexpr auto kHeldKeyPoll = std::chrono::milliseconds(5);
+// Past 150 ms (or this many keys) the keys go on as typed, with the waiting text, and
+// no key is held again until the store has been ready.
+constexpr int kMaxHeldPolls = 30;
+constexpr std::size_t kMaxHeldKeys = 256;
+
+bool plainKey(const KeyEvent& event) {
+    return event.type == plat::EventType::keyDown &&
+           (event.modifierFlags & ~(Flag::shift | Flag::capsLock | Flag::numericPad)) == 0;
+}
+} // namespace
+
+bool TaviroController::holdWhileNotReady(const KeyEvent& event, plat::TextInputClient* client) {
+    const bool ready = engine_.isReady();
+    if (ready) heldTooLong_ = false;
+    if (heldKeys_.empty()) {
+        if (ready || heldTooLong_ || englishMode_ || !plainKey(event) || engine_.inputBuffer().empty())
+            return false;
+        heldPolls_ = 0;
+        pollHeldKeys();
+    } else if (ready || (!plainKey(event) && event.type != plat::EventType::flagsChanged) ||
+               heldKeys_.size() >= kMaxHeldKeys) {
+        // What came first goes first.
+        releaseHeldKeys();
+        return false;
+    }
+    heldKeys_.push_back({event, client});
+    return true;
+}
+
+void TaviroController::pollHeldKeys() {
+    later(kHeldKeyPoll, [](TaviroController& c) {
+        if (c.heldKeys_.empty()) return;
+        if (c.engine_.isReady()) {
+            c.releaseHeldKeys();
+        } else if (++c.heldPolls_ >= kMaxHeldPolls) {
+            c.heldTooLong_ = true;
+            c.releaseHeldKeys();
+        } else {
+            c.pollHeldKeys();
+        }
+    });
+}
+
+void TaviroController::releaseHeldKeys() {
+    const auto keys = std::move(heldKeys_);
+    heldKeys_.clear();
+    for (const auto& k : keys) {
+        if (handle(k.event, k.client)) continue;
+        // A key the input method does not take was the client's: its text, as typed.
+        const auto& text = k.event.characters;
+        if (k.client && text && text->size() == 1 && (*text)[0] >= 0x20 && (*text)[0] < 0x7f)
+            k.client->insertText(*text, {plat::kNotFound, 0});
+    }
 }
 
 bool TaviroController::isCodeCharacter(const std::string& key, const Settings& s) const {
@@ -557,6 +615,7 @@ void TaviroController::activateServer(plat::TextInputClient* sender) {
 }
 
 void TaviroController::deactivateServer(plat::TextInputClient* /*sender*/) {
+    releaseHeldKeys();
     const auto id = currentClient_ ? currentClient_->bundleIdentifier() : std::nullopt;
     plat::log(id.value_or("(no client)") + " !!!deactivate!!!");
     const bool composing = !engine_.inputBuffer().empty();

@@ -130,6 +130,12 @@ private:
     void setConfig(const std::function<void(Settings&)>& change, bool reloadStrategy);
     template <typename F>
     void later(std::chrono::milliseconds delay, F fn);
+    // Keys typed into a composition while the store is not ready ("okToUse" false) are
+    // held and handled in order once it is ready again, so that a word they end is
+    // committed on its own. True when the key was held.
+    bool holdWhileNotReady(const plat::KeyEvent& event, plat::TextInputClient* client);
+    void pollHeldKeys();
+    void releaseHeldKeys();
 
     ControllerEnvironment env_;
     CompositionEngine& engine_;
@@ -158,6 +164,13 @@ private:
     bool dotTurnedPage_ = false;
     std::string shortCutComma_;
     bool toldBufferFull_ = false;
+    struct HeldKey {
+        plat::KeyEvent event;
+        plat::TextInputClient* client;
+    };
+    std::vector<HeldKey> heldKeys_;
+    int heldPolls_ = 0;
+    bool heldTooLong_ = false;
 
     // Deferred work holds it weakly: a controller gone before its turn is skipped.
     std::shared_ptr<TaviroController*> self_;

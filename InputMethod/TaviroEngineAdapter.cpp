@@ -33,4 +33,6 @@ std::string TaviroEngineAdapter::pinyinDisplay(const std::string& keys) {
     return engine_.d2f().joinedPinyinRange(keys);
 }
 
+bool TaviroEngineAdapter::isReady() const { return TaviroIMEngine::isReady(); }
+
 } // namespace taviro

@@ -84,6 +84,7 @@ void SerialQueue::syncImpl(void (*call)(void*), void* ctx, const char* reentryMe
         if (owned_ || !items_.empty()) {
             Ticket ticket;
             items_.push_back(Item{{}, &ticket});
+            WorkerPool::Blocking blocking;
             ticket.granted.wait(lk, [&] { return ticket.isGranted; });
         }
         owned_ = true;

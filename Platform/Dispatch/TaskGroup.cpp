@@ -46,11 +46,15 @@ void TaskGroup::notify(std::function<void()> fn) {
 
 void TaskGroup::wait() {
     std::unique_lock lk(state_->m);
+    if (state_->pending == 0) return;
+    WorkerPool::Blocking blocking;
     state_->done.wait(lk, [&] { return state_->pending == 0; });
 }
 
 bool TaskGroup::waitUntil(Clock::time_point deadline) {
     std::unique_lock lk(state_->m);
+    if (state_->pending == 0) return true;
+    WorkerPool::Blocking blocking;
     return state_->done.wait_until(lk, deadline, [&] { return state_->pending == 0; });
 }
 

@@ -92,32 +92,35 @@ fs::path normalFolder(const fs::path& folder) {
     return p;
 }
 
-// Opens `folder` when it is `perUser` itself, or `userTree` or a folder beneath it reached
-// without a link; -1 otherwise, with `why` set.
-int openReachableFolder(const fs::path& folder, const fs::path& perUser, const fs::path& userTree,
-                        std::string& why) {
-    fs::path root, rest;
-    if (folder == perUser) {
-        root = perUser;
-    } else if (!userTree.empty() && folder.native().starts_with(userTree.native())) {
-        rest = folder.lexically_relative(userTree);
-        if (rest.empty() || *rest.begin() == "..") {
-            why = "it names a folder that no restore writes";
+// Opens `folder` when it is one of the folders the programs write (programFolders()) and
+// `target` one of the files written there: the per-user folder itself, or the user folder
+// or one of its subfolders reached without a link. -1 otherwise, with `why` set.
+int openWrittenFolder(const fs::path& folder, const std::string& target, const fs::path& perUser,
+                      const fs::path& userTree, std::string& why) {
+    for (const auto& written : programFolders(perUser, userTree)) {
+        if (written.path != perUser && userTree.empty()) continue;
+        if (normalFolder(written.path) != folder) continue;
+        if (!written.files.includes(target) || target == ReplaceJournal::journalPath(perUser).filename()) {
+            why = "it names a file that no restore writes";
             return -1;
         }
-        root = userTree;
-        if (rest == ".") rest.clear();
-    } else {
-        why = "it names a folder that no restore writes";
-        return -1;
+        fs::path root = perUser, rest;
+        if (folder != perUser) {
+            root = userTree;
+            rest = folder.lexically_relative(userTree);
+            if (rest == ".") rest.clear();
+        }
+        const int fd = openFolderBeneath(root, rest);
+        if (fd < 0) why = std::string("its folder cannot be reached without a link: ") + std::strerror(errno);
+        return fd;
     }
-    const int fd = openFolderBeneath(root, rest);
-    if (fd < 0) why = std::string("its folder cannot be reached without a link: ") + std::strerror(errno);
-    return fd;
+    why = "it names a folder that no restore writes";
+    return -1;
 }
 
 // The entry when it may be acted on: both paths absolute, in one folder that a restore
-// writes (after ".." is resolved), the staged file named as a staged file of the target.
+// writes (after ".." is resolved), the target a file written there and the staged file
+// named as a staged file of the target.
 std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path& target, const fs::path& perUser,
                                   const fs::path& userTree, std::string& why) {
     if (!staged.is_absolute() || !target.is_absolute()) {
@@ -136,7 +139,7 @@ std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path&
         return std::nullopt;
     }
     JournalEntry e{s.parent_path(), s.filename().string(), t.filename().string()};
-    e.dir = openReachableFolder(e.folder, normalFolder(perUser), normalFolder(userTree), why);
+    e.dir = openWrittenFolder(e.folder, e.target, normalFolder(perUser), normalFolder(userTree), why);
     if (e.dir < 0) return std::nullopt;
     return e;
 }

@@ -60,9 +60,9 @@ public:
 
     // Finishes or undoes a replacement that a killed program left in `folder`.
     // `beforeFinishing` runs just before the renames of a complete journal. Entries are
-    // obeyed only for files in `folder` itself or in `userTree` or a folder beneath it
-    // (".." resolved, each folder below those two reached without a link); others are
-    // refused and logged. A journal over kMaxDictionaryFileSize, unreadable or not a file
+    // obeyed only for the files the programs write (programFolders() of `folder` and
+    // `userTree`, ".." resolved, each folder below those two reached without a link);
+    // others are refused and logged. A journal over kMaxDictionaryFileSize, unreadable or not a file
     // is set aside unread.
     static Recovery recover(const std::filesystem::path& folder, const std::filesystem::path& userTree,
                             const std::function<void()>& beforeFinishing = {},

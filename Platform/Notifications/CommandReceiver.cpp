@@ -18,14 +18,72 @@ struct CommandReceiver::Impl {
 
 namespace {
 
-CommandValue toValue(const sdbus::Variant& v) {
-    try {
-        if (v.containsValueOfType<bool>()) return v.get<bool>();
-        if (v.containsValueOfType<std::string>()) return v.get<std::string>();
-        if (v.containsValueOfType<int64_t>()) return v.get<int64_t>();
-    } catch (const std::exception&) {
+// Reads a command ("sa{sv}") off the signal, entry by entry, so that an argument far
+// larger than any real command is refused before it is built. None when the signal is
+// of another signature or is refused; `why` says why it was refused.
+std::optional<Command> readCommand(sdbus::Message& msg, std::string& why) {
+    Command cmd;
+    std::string type, contents;
+    msg.peekType(type, contents);
+    if (type != "s") return std::nullopt;
+    msg >> cmd.name;
+    if (cmd.name.size() > CommandReceiver::kMaxTextBytes) {
+        why = "its name has " + std::to_string(cmd.name.size()) + " bytes";
+        return std::nullopt;
     }
-    return std::monostate{};
+    msg.peekType(type, contents);
+    if (type != "a" || contents != "{sv}") return std::nullopt;
+    if (!msg.enterContainer("{sv}")) return std::nullopt;
+    for (std::size_t entries = 0; msg.enterDictEntry("sv"); ++entries) {
+        if (entries == CommandReceiver::kMaxEntries) {
+            why = "it has more than " + std::to_string(CommandReceiver::kMaxEntries) + " entries";
+            return std::nullopt;
+        }
+        std::string key;
+        msg >> key;
+        msg.peekType(type, contents);
+        if (key.size() > CommandReceiver::kMaxTextBytes) {
+            why = "an entry's key has " + std::to_string(key.size()) + " bytes";
+            return std::nullopt;
+        }
+        // One basic value per entry; a container (or a variant, which may hold one) is
+        // nothing a command carries.
+        if (type != "v" || contents.size() != 1 || contents == "v") {
+            why = "the entry \"" + key + "\" holds a container";
+            return std::nullopt;
+        }
+        CommandValue value = std::monostate{};
+        if (contents == "b" || contents == "s" || contents == "x") {
+            msg.enterVariant(contents);
+            if (contents == "b") {
+                bool b = false;
+                msg >> b;
+                value = b;
+            } else if (contents == "x") {
+                int64_t i = 0;
+                msg >> i;
+                value = i;
+            } else {
+                std::string text;
+                msg >> text;
+                if (text.size() > CommandReceiver::kMaxTextBytes) {
+                    why = "the entry \"" + key + "\" has " + std::to_string(text.size()) + " bytes";
+                    return std::nullopt;
+                }
+                value = std::move(text);
+            }
+            msg.exitVariant();
+        } else {
+            // Another basic type: read, and kept as a value of no use.
+            sdbus::Variant other;
+            msg >> other;
+        }
+        msg.exitDictEntry();
+        cmd.userInfo.emplace(std::move(key), std::move(value));
+    }
+    msg.clearFlags();
+    msg.exitContainer();
+    return cmd;
 }
 
 } // namespace
@@ -48,23 +106,21 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(SenderHandler handler, G
         impl->match = impl->connection->addMatch(
             rule, [handler = std::move(handler), executor](sdbus::Message& msg) {
                 // Only "sa{sv}" is a command.
-                Command cmd;
-                std::map<std::string, sdbus::Variant> info;
+                std::optional<Command> cmd;
+                std::string why;
                 try {
-                    std::string type, contents;
-                    msg.peekType(type, contents);
-                    if (type != "s") return;
-                    msg >> cmd.name;
-                    msg.peekType(type, contents);
-                    if (type != "a" || contents != "{sv}") return;
-                    msg >> info;
+                    cmd = readCommand(msg, why);
                 } catch (const std::exception&) {
                     return;
                 }
-                for (const auto& [key, value] : info) cmd.userInfo.emplace(key, toValue(value));
-                auto valid = validateCommand(std::move(cmd));
-                if (!valid) return;
                 const std::string sender = msg.getSender();
+                if (!why.empty()) {
+                    plat::log("command channel: refused a command from " + sender + " (" + why + ")");
+                    return;
+                }
+                if (!cmd) return;
+                auto valid = validateCommand(std::move(*cmd));
+                if (!valid) return;
                 executor([handler, c = std::move(*valid), s = sender] { handler(c, s); });
             });
         if (gone) {

@@ -1,6 +1,7 @@
 #pragma once
 #include "Platform/Notifications/Command.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,9 +12,14 @@ namespace plat {
 // The receiving end of the command channel on the D-Bus session bus. Every signal that
 // passes validateCommand is handed, in arrival order, to the executor, which runs the
 // handler where the program wants it (the main queue). Signals of another signature,
-// and commands that fail the check, are ignored.
+// and commands that fail the check, are ignored. A command far larger than any real
+// one (more than kMaxEntries entries, a name, key or text of more than kMaxTextBytes,
+// an entry that holds a container) is refused with a log line before it is built.
 class CommandReceiver {
 public:
+    static constexpr std::size_t kMaxEntries = 16;
+    static constexpr std::size_t kMaxTextBytes = 1024;
+
     using Handler = std::function<void(const Command&)>;
     using Executor = std::function<void(std::function<void()>)>;
     // The same with the sender's unique bus name.

@@ -17,7 +17,7 @@ public:
     void closeAll() override { log.push_back("closeAll"); }
     void cleanCache() override { log.push_back("cleanCache"); }
     void postNeedReloadPlan() override {}
-    bool removeFile(const std::filesystem::path&) override { return false; }
+    bool removeFile(const FileBeneath&) override { return false; }
     bool copyBundledCustomDatabase() override { return true; }
     void setBootButtonName(const std::string&) override {}
     void saveConfig() override {}
@@ -25,9 +25,9 @@ public:
     void reloadInputDelegate() override {}
     void switchCandidatesPanel(bool vertical) override { log.push_back(vertical ? "vertical" : "horizontal"); }
     void setFontSize(FontSize) override {}
-    std::filesystem::path customDBPath() const override { return "/p/custom.db"; }
-    std::filesystem::path userDBPath() const override { return "/p/user.db"; }
-    std::filesystem::path defaultBootButtonsPath() const override { return "/u/BootButtons.plist"; }
+    FileBeneath customDBPath() const override { return {"/p", "custom.db"}; }
+    FileBeneath userDBPath() const override { return {"/p", "user.db"}; }
+    FileBeneath defaultBootButtonsPath() const override { return {"/u", "BootButtons/BootButtons.plist"}; }
 };
 
 } // namespace taviro::test

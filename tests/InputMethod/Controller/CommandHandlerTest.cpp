@@ -31,8 +31,8 @@ public:
     void closeAll() override { log.push_back("closeAll"); }
     void cleanCache() override { log.push_back("cleanCache"); }
     void postNeedReloadPlan() override { log.push_back("NeedReloadPlan"); }
-    bool removeFile(const std::filesystem::path& path) override {
-        log.push_back("remove:" + path.filename().string());
+    bool removeFile(const FileBeneath& file) override {
+        log.push_back("remove:" + file.relative.filename().string());
         return false;
     }
     bool copyBundledCustomDatabase() override {
@@ -45,9 +45,9 @@ public:
     void reloadInputDelegate() override { log.push_back("reloadStrategy"); }
     void switchCandidatesPanel(bool vertical) override { log.push_back(vertical ? "vertical" : "horizontal"); }
     void setFontSize(FontSize size) override { log.push_back("fontSize:" + std::to_string(static_cast<int>(size))); }
-    std::filesystem::path customDBPath() const override { return "/p/custom.db"; }
-    std::filesystem::path userDBPath() const override { return "/p/user.db"; }
-    std::filesystem::path defaultBootButtonsPath() const override { return "/u/BootButtons/BootButtons.plist"; }
+    FileBeneath customDBPath() const override { return {"/p", "custom.db"}; }
+    FileBeneath userDBPath() const override { return {"/p", "user.db"}; }
+    FileBeneath defaultBootButtonsPath() const override { return {"/u", "BootButtons/BootButtons.plist"}; }
 };
 
 plat::Command with(const char* name, const char* key, plat::CommandValue value) {
@@ -147,17 +147,17 @@ TEST_F(ControllerTest, ResetBootButtonsDeletesTheFileAndSavesTheName) {
     start();
     struct Targets : DefaultCommandTargets {
         using DefaultCommandTargets::DefaultCommandTargets;
-        std::filesystem::path file;
-        std::filesystem::path defaultBootButtonsPath() const override { return file; }
+        FileBeneath file;
+        FileBeneath defaultBootButtonsPath() const override { return file; }
     } targets(Database::shared(), *config, engine, windows);
-    targets.file = userFolder / "BootButtons" / "BootButtons.plist";
+    targets.file = {userFolder, std::filesystem::path("BootButtons") / "BootButtons.plist"};
     CommandHandler handler(targets);
     handler.dealWithNotifications(plat::Command::plain(cmd::kResetBootButtons));  // no file: still saves
     EXPECT_EQ(ConfigManager(perUser).settings()->bootButtonName, "BootButtons.plist");
-    std::filesystem::create_directories(targets.file.parent_path());
-    ASSERT_TRUE(plat::writeFileAtomically(targets.file, "x"));
+    std::filesystem::create_directories(targets.file.path().parent_path());
+    ASSERT_TRUE(plat::writeFileAtomically(targets.file.path(), "x"));
     handler.dealWithNotifications(plat::Command::plain(cmd::kResetBootButtons));
-    EXPECT_FALSE(std::filesystem::exists(targets.file));
+    EXPECT_FALSE(std::filesystem::exists(targets.file.path()));
 }
 
 TEST_F(ControllerTest, ResetsReplaceTheStoreFiles) {

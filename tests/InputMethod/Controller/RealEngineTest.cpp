@@ -2,6 +2,7 @@
 #include "RealEngineFixture.h"
 
 #include "InputMethod/CandidateWindowHolder.h"
+#include "InputMethod/CommandHandler.h"
 #include "InputMethod/Core/ConfigManager.h"
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Engine/InputDeletage.h"
@@ -11,6 +12,7 @@
 #include "InputMethod/TaviroEngineAdapter.h"
 #include "InputMethod/TextOutput.h"
 #include "InputMethod/TypingSession.h"
+#include "Platform/Notifications/CommandChannelNames.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +106,47 @@ TEST_F(RealEngine, TheRepeatWordOffersWhatWasCommitted) {
     ASSERT_TRUE(window().isVisible());
     const auto page = window().visibleCandidates();
     EXPECT_NE(std::find(page.begin(), page.end(), "你好"), page.end()) << renderCandidateText(window());
+}
+
+// Keys typed while "okToUse" false holds the store back are handled as typed once
+// "okToUse" true comes: a space among them commits its word then, on its own, and
+// not together with the next word.
+TEST_F(RealEngine, KeysTypedWhileTheStoreIsNotReadyAreHandledOnceItIs) {
+    DefaultCommandTargets targets(Database::shared(), ConfigManager::shared(), adapter, windows);
+    CommandHandler handler(targets);
+    auto okToUse = [&](bool ok) {
+        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
+        c.userInfo[plat::command::kOkToUseKey] = ok;
+        handler.dealWithNotifications(c);
+    };
+    struct Case {
+        const char* before;  // typed while ready
+        const char* inside;  // typed while not ready
+        const char* atOnce;  // committed once it is ready
+        const char* after;   // typed then
+        const char* committed;
+    };
+    const Case cases[] = {
+        {"women", " ", "我们", "shijie ", "我们世界"},
+        {"wo", "men shi", "我们", "jie ", "我们世界"},
+        {"women", " shijie ", "我们世界", "", "我们世界"},
+        {"nihao", "{Return}", "nihao", "", "nihao"},
+        {"ni", "hao!", "你好！", "", "你好！"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.before) + "|" + c.inside + "|" + c.after);
+        session->client().setText("");
+        session->typeScript(c.before);
+        okToUse(false);
+        session->typeScript(c.inside, std::chrono::milliseconds(10));
+        EXPECT_EQ(committed(), "");
+        okToUse(true);
+        session->driver().advance(std::chrono::milliseconds(10));
+        EXPECT_EQ(committed(), c.atOnce);
+        session->typeScript(c.after);
+        EXPECT_EQ(committed(), c.committed);
+        session->typeScript("{Esc}");
+    }
 }
 
 // Until the store is ready the only candidate is the waiting text, which no

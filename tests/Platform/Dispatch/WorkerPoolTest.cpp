@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <thread>
@@ -42,12 +43,12 @@ TEST(WorkerPool, TasksWaitingForLaterTasksStillFinish) {
     // Destruction joins the workers, so every task has ended afterwards.
 }
 
-TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
+// Submits `count` short tasks that never wait; how many ran, and the most that ran at once.
+struct Flood {
     std::atomic<int> running{0}, peak{0}, ran{0};
-    {
-        WorkerPool pool(2, 1s);
-        for (int i = 0; i < 40; ++i) {
-            pool.submit([&] {
+    void submit(WorkerPool& pool, int count) {
+        for (int i = 0; i < count; ++i)
+            pool.submit([this] {
                 int now = running.fetch_add(1) + 1;
                 int seen = peak.load();
                 while (now > seen && !peak.compare_exchange_weak(seen, now)) {
@@ -56,10 +57,17 @@ TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
                 running.fetch_sub(1);
                 ran.fetch_add(1);
             });
-        }
     }
-    EXPECT_EQ(ran.load(), 40);
-    EXPECT_LE(peak.load(), 2);
+};
+
+TEST(WorkerPool, NeverRunsMoreThanItsMaximumAtOnce) {
+    Flood flood;
+    {
+        WorkerPool pool(2, 1s);
+        flood.submit(pool, 40);
+    }
+    EXPECT_EQ(flood.ran.load(), 40);
+    EXPECT_LE(flood.peak.load(), 2);
 }
 
 TEST(WorkerPool, DestructionRunsEveryQueuedTask) {
@@ -132,6 +140,84 @@ TEST(WorkerPool, TaskWaitingForALaterOneWhileOthersIdle) {
         pool.submit([&] { later.signal(); });
         ASSERT_TRUE(finished.waitFor(kPatience)) << round;
     }
+}
+
+// Chains of tasks that each wait for the next one, in pools of any width: a worker
+// that waits does not count against the width, so the pool grows past it.
+TEST(WorkerPool, WaitsForLaterTasksFinishAtAnyWidth) {
+    constexpr int kChain = 24;
+    for (const std::size_t width : {std::size_t{1}, std::size_t{2}, std::size_t{64}}) {
+        SCOPED_TRACE(width);
+        WorkerPool pool(64, 1s, width);
+        std::vector<std::unique_ptr<Semaphore>> go;
+        for (int i = 0; i <= kChain; ++i) go.push_back(std::make_unique<Semaphore>(0));
+        for (int i = 0; i < kChain; ++i)
+            pool.submit([&, i] {
+                go[i + 1]->wait();
+                go[i]->signal();
+            });
+        go[kChain]->signal();
+        ASSERT_TRUE(go[0]->waitFor(kPatience));
+    }
+}
+
+// A wait the pool is not told about (a future of a task queued behind it) still
+// gets its task run, one worker past the width.
+TEST(WorkerPool, AnUntoldWaitForALaterTaskFinishesToo) {
+    WorkerPool pool(8, 1s, 1);
+    auto later = std::make_shared<std::promise<void>>();
+    Semaphore finished(0);
+    pool.submit([&, f = later->get_future().share()] {
+        f.wait();
+        finished.signal();
+    });
+    pool.submit([later] { later->set_value(); });
+    EXPECT_TRUE(finished.waitFor(kPatience));
+}
+
+// Tasks that never wait for other tasks run at most `width` at once, however many
+// are queued: a flood of them does not grow the pool.
+TEST(WorkerPool, AFloodOfTasksRunsOnWidthWorkers) {
+    Flood flood;
+    std::size_t threads = 0;
+    {
+        WorkerPool pool(128, 1s, 3);
+        flood.submit(pool, 2000);
+        threads = pool.threadCount();
+    }
+    EXPECT_EQ(flood.ran.load(), 2000);
+    EXPECT_LE(flood.peak.load(), 3);
+    EXPECT_LE(threads, 3u);
+}
+
+// Workers grown for a burst of waiting tasks retire although tasks keep coming one
+// at a time: the latest idle worker takes each, the others stay idle.
+TEST(WorkerPool, SurplusWorkersRetireUnderASteadyTrickle) {
+    WorkerPool pool(64, 200ms, 4);
+    {
+        Semaphore release(0), done(0);
+        for (int i = 0; i < 32; ++i)
+            pool.submit([&] {
+                release.wait();
+                done.signal();
+            });
+        const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+        while (pool.threadCount() < 32 && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_GE(pool.threadCount(), 32u);
+        for (int i = 0; i < 32; ++i) release.signal();
+        for (int i = 0; i < 32; ++i) ASSERT_TRUE(done.waitFor(kPatience));
+    }
+    // One task at a time, each waited for, for several idle timeouts.
+    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    const auto trickleUntil = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < giveUp &&
+           (std::chrono::steady_clock::now() < trickleUntil || pool.threadCount() > 2)) {
+        Semaphore done(0);
+        pool.submit([&] { done.signal(); });
+        ASSERT_TRUE(done.waitFor(kPatience));
+    }
+    EXPECT_LE(pool.threadCount(), 2u);
 }
 
 TEST(WorkerPool, ThrowingTaskDoesNotKillItsWorker) {

@@ -30,25 +30,26 @@ std::set<std::string> names(const fs::path& folder) {
     return out;
 }
 
-// A folder with three old files, two of them in a subfolder, as a restore finds it.
+// A per-user folder (with the user folder "sub" inside) and three of the files a restore
+// replaces, as it finds them.
 class ReplaceJournalTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = taviro::test::freshDir("journal");
         fs::create_directories(dir_ / "sub");
-        targets_ = {dir_ / "table.db", dir_ / "sub" / "text.txt", dir_ / "config.plist"};
+        targets_ = {dir_ / "custom.db", dir_ / "sub" / "text.txt", dir_ / "config.plist"};
         for (const auto& t : targets_) ASSERT_TRUE(writeFileAtomically(t, "old " + t.filename().string()));
-        ASSERT_TRUE(writeFileAtomically(dir_ / "table.db-wal", "stale wal"));
+        ASSERT_TRUE(writeFileAtomically(dir_ / "custom.db-wal", "stale wal"));
     }
     bool allOld() {
         for (const auto& t : targets_)
             if (read(t) != "old " + t.filename().string()) return false;
-        return fs::exists(dir_ / "table.db-wal");
+        return fs::exists(dir_ / "custom.db-wal");
     }
     bool allNew() {
         for (const auto& t : targets_)
             if (read(t) != "new " + t.filename().string()) return false;
-        return !fs::exists(dir_ / "table.db-wal");
+        return !fs::exists(dir_ / "custom.db-wal");
     }
     // No staged file and no journal left.
     bool clean() {
@@ -60,7 +61,7 @@ protected:
     void stageAll(ReplaceJournal& j) {
         // config.plist is staged first but goes in place last.
         ASSERT_TRUE(j.stage(targets_[2], "new config.plist", ReplaceJournal::Order::CommitPoint));
-        ASSERT_TRUE(j.stage(targets_[0], "new table.db"));
+        ASSERT_TRUE(j.stage(targets_[0], "new custom.db"));
         ASSERT_TRUE(j.stage(targets_[1], "new text.txt"));
     }
     // A separate process stages every file and is killed before it commits. It signals on
@@ -216,7 +217,7 @@ TEST_F(ReplaceJournalTest, AReplacementAtWorkInAnotherProcessIsLeftAlone) {
     ASSERT_EQ(::read(ready[0], &c, 1), 1);
     const auto before = names(dir_);
     EXPECT_EQ(ReplaceJournal::recover(dir_, dir_ / "sub", [] { ADD_FAILURE() << "finished a live replacement"; }), Recovery::Busy);
-    EXPECT_TRUE(removeStaleTemporaries(dir_, {std::chrono::seconds(0), {{"table.db", "config.plist"}, {}}, std::nullopt}).empty());
+    EXPECT_TRUE(removeStaleTemporaries(dir_, {std::chrono::seconds(0), {{"custom.db", "config.plist"}, {}}, std::nullopt}).empty());
     EXPECT_EQ(recoverAtStart(dir_, dir_ / "sub"), Recovery::Busy);
     EXPECT_EQ(names(dir_), before);
     ::kill(pid, SIGKILL);
@@ -272,6 +273,71 @@ TEST(ReplaceJournalHostile, EntriesOutsideTheRestoreFoldersAreRefused) {
         std::size_t refused = 0;
         for (const auto& line : logged.lines()) refused += line.find("refused a replacement journal entry") != std::string::npos;
         EXPECT_EQ(refused, std::size(hostile));
+    }
+}
+
+// Every regular file beneath `root` (links not followed) with its bytes.
+std::map<std::string, std::string> tree(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file() && !e.is_symlink()) out[fs::relative(e.path(), root).string()] = read(e.path());
+    return out;
+}
+
+// A journal planted in the per-user folder that names the user's own files in the user
+// folder, at any depth: none of them changes or loses its -wal, each entry is logged by
+// its target, and the entry for a file the programs write there is still obeyed.
+TEST(ReplaceJournalHostile, EntriesForTheUsersOwnFilesAreRefused) {
+    const fs::path base = taviro::test::freshDir("users-files");
+    const fs::path per = base / "TaviroMac", user = base / "user", outside = base / "outside";
+    for (const fs::path& f : {per, user / "private" / "deep", user / "Extended", user / "BootButtons",
+                              user / "AssistCodes", outside})
+        fs::create_directories(f);
+    fs::create_directory_symlink(outside, user / "KeyMaps");
+    const fs::path hostile[] = {
+        user / "photo.jpg",
+        user / "private" / "deep" / "diary.txt",
+        user / "private" / "notes.plist",
+        user / "Extended" / "words.txt",          // a folder the programs write no restore into
+        user / "BootButtons" / "notes.txt",       // a folder they write, a name they do not
+        user / "AssistCodes" / "readme.md",
+        user / "KeyMaps" / "scheme.plist",        // a name they write, through a linked folder
+        per / "photo.jpg",
+    };
+    for (const auto& target : hostile) {
+        ASSERT_TRUE(writeFileAtomically(target, "the user's " + target.filename().string()));
+        ASSERT_TRUE(writeFileAtomically(fs::path(target.string() + "-wal"), "the user's log"));
+    }
+    const fs::path own = user / "AssistCodes" / "五笔.txt";
+    ASSERT_TRUE(writeFileAtomically(own, "old"));
+    PlistValue::Array files;
+    for (const auto& target : hostile) {
+        const fs::path staged = target.parent_path() / temporaryFileName(target.filename().string(),
+                                                                         TemporaryKind::AtomicWrite, "Evil12");
+        ASSERT_TRUE(writeFileAtomically(staged, "replaced"));
+        files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", staged.string()}, {"Target", target.string()}}));
+    }
+    const fs::path ownStaged = user / "AssistCodes" / temporaryFileName("五笔.txt", TemporaryKind::AtomicWrite, "Own123");
+    ASSERT_TRUE(writeFileAtomically(ownStaged, "new"));
+    files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", ownStaged.string()}, {"Target", own.string()}}));
+    ASSERT_TRUE(writePlistFile(ReplaceJournal::journalPath(per),
+                               PlistValue(PlistValue::Dictionary{{"State", std::string("complete")}, {"Files", files}})));
+
+    auto expected = tree(base);
+    expected.erase(fs::relative(ownStaged, base).string());
+    expected.erase(fs::relative(ReplaceJournal::journalPath(per), base).string());
+    expected[fs::relative(own, base).string()] = "new";
+    // The locks recovery takes in the per-user folder stay, empty.
+    for (const char* lock : {".config.plist.lock", ".replace-journal.lock"}) expected["TaviroMac/" + std::string(lock)] = "";
+    LogCapture logged;
+    EXPECT_EQ(ReplaceJournal::recover(per, user), Recovery::Finished);
+    EXPECT_EQ(tree(base), expected);
+    for (const auto& target : hostile) {
+        std::size_t named = 0;
+        for (const auto& line : logged.lines())
+            named += line.find("refused a replacement journal entry") != std::string::npos &&
+                     line.ends_with(" -> " + target.string());
+        EXPECT_EQ(named, 1u) << target << "\n" << ::testing::PrintToString(logged.lines());
     }
 }
 

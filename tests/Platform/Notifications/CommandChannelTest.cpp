@@ -6,6 +6,7 @@
 
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/RunLoopDriver.h"
+#include "Platform/Foundation/Log.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -240,6 +241,33 @@ TEST_F(DBusRoundTripTest, MalformedSignalsAreIgnored) {
     auto got = inbox_.waitFor(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0], tagged(withInfo("okToUse", "okToUse", true)));
+}
+
+// Commands far larger than any real one are refused as they are read, each with a log
+// line; a real command sent after them still arrives.
+TEST_F(DBusRoundTripTest, OversizedCommandsAreRefused) {
+    auto conn = sdbus::createSessionBusConnection();
+    auto object = sdbus::createObject(*conn, cmd::kObjectPath);
+    const sdbus::Variant tag(testTag());
+    std::map<std::string, sdbus::Variant> manyEntries{{"tag", tag}};
+    for (int i = 0; i < 1000; ++i) manyEntries.emplace("k" + std::to_string(i), sdbus::Variant(int64_t{i}));
+    const std::map<std::string, sdbus::Variant> cases[] = {
+        manyEntries,
+        {{"name", sdbus::Variant(std::string(100000, 'x'))}, {"tag", tag}},
+        {{std::string(5000, 'k'), sdbus::Variant(true)}, {"tag", tag}},
+        {{"name", sdbus::Variant(std::vector<std::string>(1000, "x"))}, {"tag", tag}},
+    };
+    plat::LogCapture logged;
+    for (const auto& info : cases)
+        object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(std::string(cmd::kSwitchCandidatesPanel), info);
+    object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(std::string(cmd::kNeedsReloadDBLink),
+                                                                              std::map<std::string, sdbus::Variant>{{"tag", tag}});
+    auto got = inbox_.waitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], tagged(Command::plain(cmd::kNeedsReloadDBLink)));
+    std::size_t refused = 0;
+    for (const auto& line : logged.lines()) refused += line.find("refused a command") != std::string::npos;
+    EXPECT_GE(refused, std::size(cases));
 }
 
 TEST(DBusMainQueueTest, HandlerRunsOnTheMainQueueInOrder) {
