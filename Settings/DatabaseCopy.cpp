@@ -59,10 +59,17 @@ std::optional<DatabaseCopyError> closeAndFlush(sqlite3* db, const fs::path& path
 std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::path& destination) {
     // Read through a connection that may write, only so that, when it is the last one on a
     // database in WAL mode, closing it takes away the -wal and -shm it made; a read-only
-    // connection leaves them. It writes nothing itself.
+    // connection leaves them. It writes nothing itself, and a -wal that was there before
+    // (another program's, or one a killed program left) is never checkpointed into the
+    // source on close: the source and its -wal stay as they were.
+    std::error_code ec;
+    const bool walBefore = fs::exists(fs::path(source.native() + "-wal"), ec);
     sqlite3* from = nullptr;
     int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READWRITE, nullptr);
-    if (rc == SQLITE_OK) sqlite3_exec(from, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_exec(from, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+        if (walBefore) sqlite3_db_config(from, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
     if (rc != SQLITE_OK) {
         sqlite3_close(from);
         from = nullptr;
