@@ -64,6 +64,6 @@ int main(int argc, char** argv) {
     // The window is gone: the alert stands alone, where a screen can show it.
     const QString platform = QGuiApplication::platformName();
     if (!unsaved.empty() && platform != "offscreen" && platform != "minimal")
-        QMessageBox::warning(nullptr, "Kelvane", QString::fromStdString(unsaved));
+        kelvane::ui::makeExitAlert(unsaved)->exec();
     return rc;
 }

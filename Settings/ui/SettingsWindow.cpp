@@ -91,6 +91,14 @@ void SettingsWindow::showNotice(std::string_view message) {
     QTimer::singleShot(0, box, [box] { box->open(); });
 }
 
+QMessageBox* makeExitAlert(const std::string& message) {
+    auto* box = new QMessageBox(QMessageBox::Warning, "Kelvane", QString::fromStdString(message), QMessageBox::NoButton);
+    box->setObjectName("exitAlert");
+    box->addButton("好", QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
 QWidget* SettingsWindow::page(int index) const { return stack_->widget(index); }
 
 void SettingsWindow::changeEvent(QEvent* event) {

@@ -4,10 +4,12 @@
 
 #include <QWidget>
 
+#include <string>
 #include <vector>
 
 class QStackedWidget;
 class QTabBar;
+class QMessageBox;
 
 namespace kelvane::ui {
 
@@ -40,5 +42,9 @@ private:
     QTabBar* tabBar_ = nullptr;
     QStackedWidget* stack_ = nullptr;
 };
+
+// The alert that stands alone after the window closed, when settings changes
+// could not be written before exit.
+QMessageBox* makeExitAlert(const std::string& message);
 
 } // namespace kelvane::ui

@@ -1,6 +1,7 @@
 #include "QtTestSupport.h"
 #include "RecordingChannelFixture.h"
 #include "Settings/App/AppDelegate.h"
+#include "Settings/App/AppLifecycle.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
 #include "Platform/Dispatch/ManualDriver.h"
@@ -117,6 +118,25 @@ TEST_F(SettingsWindowViewTest, ADamagedSettingsFileIsToldInAnAlert) {
     window_->tabBar()->setCurrentIndex(0);
     QApplication::processEvents();
     for (auto* other : window_->findChildren<QMessageBox*>("settingsNotice")) EXPECT_FALSE(other->isVisible());
+}
+
+// Quitting while the settings lock cannot be had: the alert left standing says the
+// change was lost.
+TEST_F(SettingsWindowViewTest, AChangeThatCannotBeSavedAtExitIsToldInAnAlert) {
+    using namespace std::chrono_literals;
+    config_->save();
+    taviro::test::BlockedLock blocked(plat::configLockPath(config_->folder()), taviro::test::LockBlock::folder, "");
+    ASSERT_TRUE(blocked.ready());
+    config_->s2t = !config_->s2t;
+    config_->save();
+    const std::string unsaved = kelvane::saveSettingsBeforeExit(*config_, 200ms);
+    ASSERT_FALSE(unsaved.empty());
+    QMessageBox* box = ui::makeExitAlert(unsaved);
+    box->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(box->text().contains("设置未能保存")) << box->text().toStdString();
+    EXPECT_TRUE(test::saveScreenshot(*box, "exit-alert-unsaved"));
+    box->close();
 }
 
 // A click that saves while a folder stands where the settings lock belongs: the
