@@ -28,20 +28,13 @@ struct Discard : plat::CommandChannel {
     void post(const plat::Command&) override {}
 };
 
-// Peak resident size in KiB since the last reset.
-long peakKiB() {
+// A size in KiB from /proc/self/status: "VmHWM" (the peak since the last reset) or
+// "VmRSS" (now).
+long statusKiB(const std::string& field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-long residentKiB() {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
     return -1;
 }
 
@@ -104,10 +97,10 @@ int main(int argc, char** argv) {
         std::ofstream out(text);
         for (long i = 0; i < rows; ++i) out << phrase(i) << '\t' << code(i) << '\t' << (i % 100) << '\n';
     }
-    const long base = residentKiB();
+    const long base = statusKiB("VmRSS");
     resetPeak();
     plainInsert(home / "plain.db", rows);
-    const long plain = peakKiB();
+    const long plain = statusKiB("VmHWM");
 
     int result = 1;
     {
@@ -124,7 +117,7 @@ int main(int argc, char** argv) {
             });
         });
         driver.runUntil([&] { return finished; });
-        const long imported = peakKiB();
+        const long imported = statusKiB("VmHWM");
         std::printf("rows %ld: resident before %ld KiB; peak of a plain insert %ld KiB; peak of the import %ld KiB "
                     "(%.2fx the plain insert, above the resident size before)\n",
                     rows, base, plain, imported, double(imported - base) / double(std::max(1L, plain - base)));
