@@ -222,14 +222,19 @@ MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockF
                                      const DictionaryChanges& changes, std::chrono::milliseconds lockWait) {
     MergeOutcome out;
     // A file that already holds the changes needs neither the lock nor a write, and
-    // neither does one that exists when there is nothing to write.
+    // neither does one that exists when there is nothing to write. One that cannot be
+    // used is refused whether or not the lock could be had.
     DictionaryFileRead now = readSettingsFile(path);
     struct stat st {};
-    const bool nothingToWrite = changes.changed.empty() && changes.fill.empty() && ::lstat(path.c_str(), &st) == 0;
-    MergeOutcome ignored;
-    if (nothingToWrite || now.ok()) {
-        auto merged = nothingToWrite ? std::nullopt : applyChanges(path, now, changes, ignored);
-        if (nothingToWrite || (merged && *merged == now.dictionary)) {
+    if (changes.changed.empty() && changes.fill.empty() && ::lstat(path.c_str(), &st) == 0) {
+        out.status = MergeOutcome::Status::written;
+        out.onDisk = std::move(now.dictionary);
+        return out;
+    }
+    if (now.state != State::missing) {
+        auto merged = applyChanges(path, now, changes, out);
+        if (!merged) return out;
+        if (*merged == now.dictionary) {
             out.status = MergeOutcome::Status::written;
             out.onDisk = std::move(now.dictionary);
             return out;

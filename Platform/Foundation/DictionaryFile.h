@@ -120,8 +120,8 @@ struct MergeOutcome {
 // changes and writes it atomically. Only the file as read now decides whether
 // anything needs writing, never what the caller last saw of it: a file that
 // already holds the changes, and one that exists while there is no change to
-// write, are left alone without taking the lock. A zero `lockWait` never
-// waits. The folder must exist.
+// write, are left alone without taking the lock; one that cannot be used is
+// refused without it. A zero `lockWait` never waits. The folder must exist.
 MergeOutcome mergeIntoDictionaryFile(const std::filesystem::path& path, const std::filesystem::path& lockFile,
                                      const DictionaryChanges& changes, std::chrono::milliseconds lockWait);
 
