@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Notifications/RecordingCommandChannel.h"
 #include "Settings/NotificationSender.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -286,18 +287,6 @@ TEST_F(ConfigManagerTest, SaveNeverOverwritesAnUnreadableConfig) {
 // A "config.plist" that is damaged or far too large when it is loaded is moved aside
 // with a time stamp, once, and logged; the settings keep their defaults and the next
 // save writes a sound file.
-// The message with the file names and "UTF-8" taken out: what is left of it in Latin
-// letters (none when the reason is said in Chinese).
-std::string latinLeftIn(std::string message, const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        for (auto at = message.find(name); at != std::string::npos; at = message.find(name)) message.erase(at, name.size());
-    }
-    std::string out;
-    for (char ch : message)
-        if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')) out += ch;
-    return out;
-}
-
 TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
     const struct {
         const char* name;
@@ -318,8 +307,7 @@ TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
     for (const auto& c : cases) {
         const fs::path config = folder_ / "config.plist";
         if (c.folder) {
-            fs::create_directory(config);
-            std::ofstream(config / "inside") << "kept";
+            taviro::test::plantSettingsFilePlace(config, taviro::test::SettingsFilePlace::folder);
         } else {
             ASSERT_TRUE(plat::writeFileAtomically(config, c.bytes)) << c.name;
         }
@@ -345,7 +333,7 @@ TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
         const std::string message = manager.takeSetAsideMessage();
         EXPECT_NE(message.find(aside[0].filename().string()), std::string::npos) << c.name;
         EXPECT_NE(message.find(c.userReason), std::string::npos) << message;
-        EXPECT_EQ(latinLeftIn(message, {aside[0].filename().string(), "config.plist", "UTF-8"}), "") << message;
+        EXPECT_EQ(taviro::test::latinLeftIn(message, {aside[0].filename().string(), "config.plist", "UTF-8"}), "") << message;
         EXPECT_TRUE(manager.takeSetAsideMessage().empty()) << c.name;
         EXPECT_TRUE(manager.configData.empty()) << c.name;
         EXPECT_EQ(manager.fontSize, 16) << c.name;

@@ -6,6 +6,7 @@
 #include "Settings/ConfigManager.h"
 #include "support/BlockedLock.h"
 #include "support/ChildProcess.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -265,10 +266,12 @@ TEST(ConfigSharing, AListFileSetAsideByOneProgramKeepsWhatTheOtherWritesLater) {
                 switch (kind.plant) {
                 case Plant::bytes: ASSERT_TRUE(plat::writeFileAtomically(folder / name, kind.bytes)); break;
                 case Plant::folder:
-                    fs::create_directory(folder / name);
-                    std::ofstream(folder / name / "inside") << "kept";
+                    taviro::test::plantSettingsFilePlace(folder / name, taviro::test::SettingsFilePlace::folder);
                     break;
-                case Plant::danglingLink: fs::create_symlink("../dotfiles/absent.plist", folder / name); break;
+                case Plant::danglingLink:
+                    taviro::test::plantSettingsFilePlace(folder / name, taviro::test::SettingsFilePlace::danglingLink,
+                                                         "../dotfiles/absent.plist");
+                    break;
                 }
                 if (kind.sparseSize) fs::resize_file(folder / name, kind.sparseSize);
 
@@ -344,35 +347,16 @@ TEST(ConfigSharing, KelvaneQuittingWritesAChangeWaitingForTheLockOrSaysItIsLost)
 // the user's own (read and written there, the link kept). Nothing is said lost at exit,
 // and the next start reads what was saved.
 TEST(ConfigSharing, KelvaneQuitsWithNothingLostWhateverStandsInASettingsFilesPlace) {
-    enum class Plant { folder, danglingLink, linkToOurs };
-    const struct {
-        const char* name;
-        const char* file;
-        Plant plant;
-    } cases[] = {
-        {"a folder for silence.plist", "silence.plist", Plant::folder},
-        {"a folder for PunctuationMapping.plist", "PunctuationMapping.plist", Plant::folder},
-        {"a folder for config.plist", "config.plist", Plant::folder},
-        {"a dangling link for config.plist", "config.plist", Plant::danglingLink},
-        {"config.plist linked to a dotfiles folder", "config.plist", Plant::linkToOurs},
-        {"silence.plist linked to a dotfiles folder", "silence.plist", Plant::linkToOurs},
-    };
-    for (const auto& c : cases) {
+    using taviro::test::SettingsFilePlace;
+    for (const auto& c : taviro::test::settingsFilePlaceCases()) {
         SCOPED_TRACE(c.name);
         const fs::path home = taviro::test::freshDir("sharing-place");
-        const fs::path folder = home / "TaviroMac", dotfiles = home / "dotfiles";
+        const fs::path folder = home / "TaviroMac";
         fs::create_directories(folder);
-        fs::create_directories(dotfiles);
-        const fs::path place = folder / c.file, target = dotfiles / c.file;
-        switch (c.plant) {
-        case Plant::folder: fs::create_directory(place); break;
-        case Plant::danglingLink: fs::create_symlink(target, place); break;
-        case Plant::linkToOurs:
-            ASSERT_TRUE(plat::writePlistFile(target, plat::PlistValue(plat::PlistValue::Dictionary{
-                                                         {"dotfiles.key", plat::PlistValue("Dotfiles")}})));
-            fs::create_symlink(target, place);
-            break;
-        }
+        const fs::path place = folder / c.file, target = home / "dotfiles" / c.file;
+        const bool linked = c.place == SettingsFilePlace::linkToOurs;
+        taviro::test::plantSettingsFilePlace(place, c.place, target,
+                                             {{"dotfiles.key", plat::PlistValue("Dotfiles")}});
 
         taviro::test::ChildProcess kelvane(CONFIG_SAVER_KELVANE, {folder.string(), "quit"});
         EXPECT_EQ(kelvane.nextLine(), "written");
@@ -382,19 +366,16 @@ TEST(ConfigSharing, KelvaneQuitsWithNothingLostWhateverStandsInASettingsFilesPla
         EXPECT_EQ(kelvane.wait(std::chrono::seconds(20)), 0);
         const std::string out = kelvane.output();
         EXPECT_EQ(out.find("unwritten"), std::string::npos) << out;
-        EXPECT_TRUE(hasLine(out, c.plant == Plant::linkToOurs ? "told 0" : "told 1")) << out;
+        EXPECT_TRUE(hasLine(out, linked ? "told 0" : "told 1")) << out;
 
-        std::vector<fs::path> aside;
-        for (const auto& entry : fs::directory_iterator(folder))
-            if (entry.path().filename().string().starts_with(std::string(c.file) + ".damaged-")) aside.push_back(entry.path());
-        EXPECT_EQ(aside.size(), c.plant == Plant::linkToOurs ? 0u : 1u);
-        EXPECT_EQ(fs::is_symlink(fs::symlink_status(place)), c.plant == Plant::linkToOurs);
+        EXPECT_EQ(taviro::test::setAsideCount(folder, c.file), linked ? 0u : 1u);
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(place)), linked);
         const kelvane::ConfigManager next(folder);
         EXPECT_EQ(next.codeLength, 6);
-        if (c.plant == Plant::linkToOurs && std::string(c.file) == "silence.plist") {
+        if (linked && std::string(c.file) == "silence.plist") {
             EXPECT_EQ(next.silenceDict, (kelvane::StringMap{{"dotfiles.key", "Dotfiles"}}));
         }
-        if (c.plant == Plant::linkToOurs && std::string(c.file) == "config.plist") {
+        if (linked && std::string(c.file) == "config.plist") {
             const auto stored = plat::readPlistFile(target, plat::PlistValue::Type::Dictionary);
             ASSERT_TRUE(stored.has_value());
             ASSERT_NE(stored->find("CodeLength"), nullptr);

@@ -4,13 +4,13 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Plist.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <variant>
@@ -408,23 +408,6 @@ std::vector<fs::path> setAsideFiles(const fs::path& folder, const std::string& n
 // with a time stamp (the large one without being read); the settings start from their
 // defaults, one line is logged and the user is told once, also when the message
 // found at start-up waits for the notices to be set up.
-// What is left of a message in Latin letters once the file names in it are taken
-// out: nothing when it says everything in Chinese.
-std::string latinLeftIn(std::string message, const std::vector<std::string>& names) {
-    for (const std::string& name : names)
-        for (auto at = message.find(name); at != std::string::npos; at = message.find(name)) message.erase(at, name.size());
-    std::string out;
-    for (char ch : message)
-        if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')) out += ch;
-    return out;
-}
-
-// Puts a folder holding one file in the place of `path`.
-void plantFolder(const fs::path& path) {
-    fs::create_directory(path);
-    std::ofstream(path / "inside") << "kept";
-}
-
 TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
     const struct {
         const char* name;
@@ -446,7 +429,7 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
     for (const auto& c : cases) {
         Folder folder;
         if (c.folder) {
-            plantFolder(folder.config());
+            test::plantSettingsFilePlace(folder.config(), test::SettingsFilePlace::folder);
         } else {
             ASSERT_TRUE(plat::writeFileAtomically(folder.config(), c.bytes)) << c.name;
         }
@@ -477,7 +460,7 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         EXPECT_EQ(notice->posted[0].rfind(c.title, 0), 0u) << c.name;
         EXPECT_NE(notice->posted[0].find(aside[0].filename().string()), std::string::npos) << c.name;
         EXPECT_NE(notice->posted[0].find(c.userReason), std::string::npos) << notice->posted[0];
-        EXPECT_EQ(latinLeftIn(notice->posted[0], {aside[0].filename().string(), "config.plist", "UTF-8"}), "")
+        EXPECT_EQ(test::latinLeftIn(notice->posted[0], {aside[0].filename().string(), "config.plist", "UTF-8"}), "")
             << notice->posted[0];
         // Nothing more to tell at the next load; a save writes a sound file.
         config.loadConfig();
@@ -515,7 +498,7 @@ TEST(ConfigManager, DamagedOrOversizedListFileIsSetAsideAndTheUserToldOnce) {
             Folder folder;
             const fs::path file = silence ? folder.silence() : folder.punc();
             if (c.folder) {
-                plantFolder(file);
+                test::plantSettingsFilePlace(file, test::SettingsFilePlace::folder);
             } else {
                 ASSERT_TRUE(plat::writeFileAtomically(file, c.bytes));
             }

@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Plist.h"
 #include "support/BlockedLock.h"
 #include "support/ChildProcess.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -128,46 +129,29 @@ std::size_t count(const std::string& text, const std::string& what) {
 // file of the user's own is read and written there, the link kept. Either way the
 // switch reaches the next start and nothing is said lost at exit.
 TEST(ConsoleExit, ASwitchIsSavedWhateverStandsInASettingsFilesPlace) {
-    enum class Plant { folder, danglingLink, linkToOurs };
-    const struct {
-        const char* name;
-        const char* file;
-        Plant plant;
-    } cases[] = {
-        {"a folder for silence.plist", "silence.plist", Plant::folder},
-        {"a folder for PunctuationMapping.plist", "PunctuationMapping.plist", Plant::folder},
-        {"a folder for config.plist", "config.plist", Plant::folder},
-        {"a dangling link for config.plist", "config.plist", Plant::danglingLink},
-        {"config.plist linked to a dotfiles folder", "config.plist", Plant::linkToOurs},
-    };
-    for (const auto& c : cases) {
+    using taviro::test::SettingsFilePlace;
+    for (const auto& c : taviro::test::settingsFilePlaceCases()) {
         SCOPED_TRACE(c.name);
         const fs::path home = taviro::test::freshDir("console-place");
-        const fs::path perUser = home / "data" / "TaviroMac", dotfiles = home / "dotfiles";
+        const fs::path perUser = home / "data" / "TaviroMac";
         fs::create_directories(perUser);
-        fs::create_directories(dotfiles);
-        const fs::path place = perUser / c.file, target = dotfiles / c.file;
-        switch (c.plant) {
-        case Plant::folder: fs::create_directory(place); break;
-        case Plant::danglingLink: fs::create_symlink(target, place); break;
-        case Plant::linkToOurs:
-            // Traditional output is on in the linked file.
-            ASSERT_TRUE(plat::writePlistFile(target, plat::PlistValue(plat::PlistValue::Dictionary{
-                                                         {"S2T", plat::PlistValue(true)}})));
-            fs::create_symlink(target, place);
-            break;
-        }
-        const bool linked = c.plant == Plant::linkToOurs;
+        const fs::path place = perUser / c.file;
+        const bool linked = c.place == SettingsFilePlace::linkToOurs;
+        // Traditional output is on in a linked "config.plist".
+        const bool linkedS2T = linked && std::string(c.file) == "config.plist";
+        plantSettingsFilePlace(place, c.place, home / "dotfiles" / c.file,
+                               linkedS2T ? plat::PlistValue::Dictionary{{"S2T", plat::PlistValue(true)}}
+                                         : plat::PlistValue::Dictionary{{"org.example.app", plat::PlistValue("App")}});
 
         auto client = console(home);
         ASSERT_TRUE(client->started());
-        if (linked) {
+        if (linkedS2T) {
             client->send("zhongguo ");
             EXPECT_TRUE(client->waitFor("中國")) << client->output();
         }
         client->send(";f");
         client->send("zhongguo ");
-        EXPECT_TRUE(client->waitFor(linked ? "中国" : "中國")) << client->output();
+        EXPECT_TRUE(client->waitFor(linkedS2T ? "中国" : "中國")) << client->output();
         client->closeInput();
         client->waitFor("\x01 no such output", 30s);
         EXPECT_EQ(client->wait(30s), 0) << client->output();
@@ -176,19 +160,14 @@ TEST(ConsoleExit, ASwitchIsSavedWhateverStandsInASettingsFilesPlace) {
         EXPECT_EQ(out.find("NOT saved"), std::string::npos) << out;
         EXPECT_EQ(count(out, "设置文件无法使用"), linked ? 0u : 1u) << out;
 
-        std::size_t aside = 0;
-        for (const auto& entry : fs::directory_iterator(perUser))
-            aside += entry.path().filename().string().starts_with(std::string(c.file) + ".damaged-");
-        EXPECT_EQ(aside, linked ? 0u : 1u);
+        EXPECT_EQ(taviro::test::setAsideCount(perUser, c.file), linked ? 0u : 1u);
         EXPECT_EQ(fs::is_symlink(fs::symlink_status(place)), linked);
-        if (!linked) {
-            EXPECT_TRUE(plat::readPlistFile(place, plat::PlistValue::Type::Dictionary).has_value());
-        }
-        EXPECT_EQ(storedS2T(perUser), !linked);
+        EXPECT_TRUE(plat::readPlistFile(place, plat::PlistValue::Type::Dictionary).has_value());
+        EXPECT_EQ(storedS2T(perUser), !linkedS2T);
 
         auto next = console(home, {"zhongguo "});
         next->closeInput();
-        EXPECT_TRUE(next->waitFor(linked ? "中国" : "中國")) << next->output();
+        EXPECT_TRUE(next->waitFor(linkedS2T ? "中国" : "中國")) << next->output();
         EXPECT_EQ(next->wait(30s), 0);
     }
 }
