@@ -182,16 +182,18 @@ struct Engine {
         auto& lang = ASimplifiedChinesePolicy::instance();
         lang.setDataDir(dataDir.string());
         lang.setUserDataDir(userFolder.engineDir.string());
-        if (!lang.loadResources()) {
-            plat::log("SunPinyin failed to load its resources");
-            loadFailed = true;
-            return false;
-        }
+        const bool resources = lang.loadResources();
+        // The user dictionary is loaded even when the model is not.
         if (sqlite3* db = lang.m_userDict.*memberOf(DictConnection{}))
             dictChangesAtLoad = sqlite3_total_changes(db);
         // Runs before the library's own clean-up, which was set up when the
         // policy was first reached above.
         std::atexit([] { Engine::shared().beforeExit(); });
+        if (!resources) {
+            plat::log("SunPinyin failed to load its resources");
+            loadFailed = true;
+            return false;
+        }
         segmentor.reset(AQuanpinSchemePolicy::instance().createPySegmentor());
         syllableSegmentor.reset(AQuanpinSchemePolicy::instance().createPySegmentor());
         context = lang.createContext();

@@ -19,8 +19,11 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -592,5 +595,69 @@ TEST_F(SunpinyinFolderTest, FilesAndFoldersThisAccountCannotUseAreSetAsideOnceAn
         EXPECT_EQ(stamp(home.folder / "model-stamp"), stampBefore) << c.name;
     }
 }
+
+#ifdef TAVIRO_TYPE_PATH
+// Runs the console client in `home` as `account` (when the tests run as
+// root) and gives back all it wrote, both streams; bounded by timeout(1).
+std::string typeAs(uid_t account, const fs::path& home, const std::string& keys)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(out[1], 2);
+        ::close(out[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(account) != 0 || ::setuid(account) != 0))
+            ::_exit(90);
+        ::prctl(PR_SET_DUMPABLE, 1);
+        const std::string h = home.string();
+        ::setenv("HOME", h.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (h + "/cache").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (h + "/run").c_str(), 1);
+        ::execlp("timeout", "timeout", "120", TAVIRO_TYPE_PATH, keys.c_str(), static_cast<char*>(nullptr));
+        ::_exit(91);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return text;
+}
+
+std::size_t count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// The console client of an account whose SunPinyin folder it cannot open
+// types sentences, and says once where the folder went.
+TEST_F(SunpinyinFolderTest, TheConsoleClientTypesSentencesPastAFolderItCannotOpen)
+{
+    const uid_t account = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const ReachableHome home(account);
+    ::chmod(home.folder.c_str(), 0);
+    home.handOver();
+
+    const std::string first = typeAs(account, home.root, "women ");
+    EXPECT_EQ(count(first, "我们\n"), 1u) << first;
+    EXPECT_EQ(count(first, home.folder.string() + " set aside as " + home.folder.string() + ".unusable-"), 1u) << first;
+    EXPECT_EQ(modeOf(home.folder), 0700u);
+
+    const std::string second = typeAs(account, home.root, "women ");
+    EXPECT_EQ(count(second, "我们\n"), 1u) << second;
+    EXPECT_EQ(count(second, "set aside"), 0u) << second;
+}
+#endif
 
 } // namespace
