@@ -154,11 +154,14 @@ void TabThreeController::cleanUserDictionary(bool confirmed) {
 
 namespace {
 
-// The store of the backups, as configured: the script keeps it wherever it is.
+// The store of the backups, as configured: the script keeps it wherever it is. A refused
+// setting goes as it is set, for the script to refuse too: backups an earlier version
+// saved there may be in a folder it removes.
 fs::path configuredStore() {
     const auto settings = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist",
                                               plat::PlistValue::Type::Dictionary);
-    return CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{}).folder;
+    const auto store = CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{});
+    return store.refusedFolder ? fs::path(*store.refusedFolder) : store.folder;
 }
 
 // What the script says about the backups: the places it names ("backups stay in <place>",

@@ -779,7 +779,7 @@ TEST_F(BackupsTest, AnEarlierStoreThatIsALinkKeepsItsBackupsWhereverItPoints) {
         const auto settings = CloudStoreSettings::from({});
         EXPECT_EQ(settings.folder, place);
         EXPECT_FALSE(fs::exists(fs::symlink_status(per / "CloudStore")));
-        auto moved = page(makeCloudContainer({settings.folder, "ann"}));
+        auto moved = page(makeCloudContainer({settings.folder, "ann", {}}));
         ASSERT_EQ(moved->numberOfRows(), 1);
         EXPECT_EQ(moved->cellText(0, "备注"), "before the move");
         backUp(moved, "after the move");
@@ -850,6 +850,20 @@ TEST_F(BackupsTest, BackupsSurviveAnUninstall) {
 // or trailing slashes, or reached through a linked Documents folder while the user folder
 // is given the other way, is the same folder. The user's other files go, and no link is
 // followed out of the removed folders.
+// Runs the uninstall script (`option` "--dry-run" or ""); its exit status (-1 when it did
+// not exit) and what it wrote.
+std::pair<int, std::string> runUninstallScript(const std::string& script, const std::string& option,
+                                               const std::vector<std::string>& args) {
+    std::string line = "/bin/sh '" + script + "' " + option;
+    for (const auto& a : args) line += " '" + a + "'";
+    FILE* out = ::popen((line + " 2>&1").c_str(), "r");
+    std::string said;
+    char buf[512];
+    while (out && std::fgets(buf, sizeof buf, out)) said += buf;
+    const int status = out ? ::pclose(out) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
 TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
     const auto command = TabThreeController::uninstallCommand();
     ASSERT_TRUE(command);
@@ -897,14 +911,8 @@ TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
         backUp(page(), "chosen");
         fs::create_directories(prefix / "bin");
         auto run = [&](const char* option) {
-            const std::string line = "/bin/sh '" + script + "' " + option + " '" + prefix.string() + "' " + user +
-                                     " '" + per.string() + "' '" + c.userArg.string() + "' '" + c.store + "' 2>&1";
-            FILE* out = ::popen(line.c_str(), "r");
-            std::string said;
-            char buf[512];
-            while (out && std::fgets(buf, sizeof buf, out)) said += buf;
-            const int status = out ? ::pclose(out) : -1;
-            return std::make_pair(status, said);
+            return runUninstallScript(script, option,
+                                      {prefix.string(), user, per.string(), c.userArg.string(), c.store});
         };
         // The dry run says the same and changes nothing.
         const auto [dryStatus, foretold] = run("--dry-run");
@@ -921,6 +929,121 @@ TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
         store_ = c.afterwards;
         EXPECT_EQ(page()->numberOfRows(), 1);
         fs::remove_all(base_ / "别处");
+    }
+}
+
+// A store folder set with a control character (a pasted line feed at its end, above all)
+// is not used by Kelvane, which says so and uses the default place, and goes to the
+// uninstall as set, where the script refuses it: the folder it names may hold backups an
+// earlier version saved, inside a folder the uninstall removes.
+TEST_F(BackupsTest, AStoreFolderWithAControlCharacterIsRefusedAndTheUninstallRemovesNothing) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    const std::string script = (*command)[2], user = (*command)[4];
+    const fs::path per = where_.perUserFolder, mine = where_.userFolder, prefix = base_ / "prefix";
+    const std::string m = mine.string();
+    struct Case {
+        const char* name;
+        std::string store;
+    };
+    const Case cases[] = {
+        {"a line feed at the end", m + "/备份\n"},
+        {"two line feeds at the end", m + "/备份\n\n"},
+        {"a line feed inside", m + "/备\n份"},
+        {"a carriage return at the end", m + "/备份\r"},
+        {"a tab", m + "/备\t份"},
+        {"an escape", m + "/\x1b[2J备份"},
+        {"a delete", m + "/备份\x7f"},
+        {"a C1 next line", m + "/备份\xc2\x85"},
+        {"the user folder with a line feed", m + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Kelvane: the default place, and the store says why.
+        const auto settings = CloudStoreSettings::from({{kCloudStoreFolderKey, c.store}});
+        EXPECT_EQ(settings.folder, CloudStoreSettings::defaultFolder());
+        ASSERT_TRUE(settings.refusedFolder);
+        EXPECT_EQ(*settings.refusedFolder, c.store);
+        EXPECT_NE(makeCloudContainer(settings)->storeDescription().find("CloudStoreFolder"), std::string::npos);
+        // The uninstall is given the folder as set.
+        fs::create_directories(plat::Paths::perUserFolder());
+        ASSERT_TRUE(plat::writePlistFile(plat::Paths::perUserFolder() / "config.plist",
+                                         plat::PlistValue(Dict{{kCloudStoreFolderKey, c.store}})));
+        const auto set = TabThreeController::uninstallCommand();
+        ASSERT_TRUE(set);
+        EXPECT_EQ(set->back(), c.store);
+        fs::remove(plat::Paths::perUserFolder() / "config.plist");
+
+        // Backups an earlier version saved there, and their folder without the character.
+        const fs::path planted = fs::path(c.store) / "iCloud.com.quorvel.taviro" / "Private" / "r.plist";
+        writeFile(planted, "kept");
+        writeFile(mine / "备份" / "other", "also kept");
+        writeFile(prefix / "bin" / "TaviroMac2", "program");
+        writeFile(per / "config.plist", "settings");
+        for (const char* option : {"--dry-run", ""}) {
+            SCOPED_TRACE(option);
+            const auto [status, said] =
+                runUninstallScript(script, option, {prefix.string(), user, per.string(), m, c.store});
+            EXPECT_EQ(status, 2) << said;
+            EXPECT_NE(said.find("control character"), std::string::npos) << said;
+            EXPECT_EQ(said.find("backups"), std::string::npos) << said;
+            EXPECT_EQ(readFile(planted), "kept");
+            EXPECT_EQ(readFile(mine / "备份" / "other"), "also kept");
+            EXPECT_EQ(readFile(per / "config.plist"), "settings");
+            EXPECT_EQ(readFile(prefix / "bin" / "TaviroMac2"), "program");
+        }
+        fs::remove_all(fs::path(c.store));
+        fs::remove_all(mine / "备份");
+    }
+}
+
+// A store outside the removed folders whose container is a link into one of them: the
+// records are where the link leads, and they are kept as any store inside is.
+TEST_F(BackupsTest, AStoreWhoseContainerIsALinkIntoARemovedFolderIsKept) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    const std::string script = (*command)[2], user = (*command)[4];
+    const fs::path kept = base_ / "TaviroMacCloudStore", prefix = base_ / "prefix", elsewhere = base_ / "别处";
+    const fs::path per = where_.perUserFolder, mine = where_.userFolder;
+    struct Case {
+        const char* name;
+        fs::path realStore;  // where the backups are saved
+        bool kept;           // moved out, or stays where it is
+    };
+    const Case cases[] = {
+        {"into the user folder", mine / "云", true},
+        {"into the per-user folder", per / "云", true},
+        {"into a folder that stays", base_ / "留下", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(kept);
+        fs::remove_all(elsewhere);
+        fs::create_directories(per);
+        fs::create_directories(mine);
+        write(setupB());
+        store_ = c.realStore;
+        backUp(page(), "linked");
+        fs::create_directories(elsewhere);
+        fs::create_directory_symlink(c.realStore / "iCloud.com.quorvel.taviro", elsewhere / "iCloud.com.quorvel.taviro");
+        const std::vector<std::string> args{prefix.string(), user, per.string(), mine.string(), elsewhere.string()};
+        const auto [dryStatus, foretold] = runUninstallScript(script, "--dry-run", args);
+        EXPECT_EQ(dryStatus, 0) << foretold;
+        EXPECT_TRUE(fs::exists(per / "config.plist"));
+        EXPECT_FALSE(fs::exists(kept));
+        const auto [status, said] = runUninstallScript(script, "", args);
+        EXPECT_EQ(status, 0) << said;
+        EXPECT_EQ(said, foretold);
+        EXPECT_EQ(said, (c.kept ? "backups kept in " + kept.string() : "backups stay in " + elsewhere.string()) + "\n");
+        EXPECT_FALSE(fs::exists(per));
+        EXPECT_FALSE(fs::exists(mine));
+        store_ = c.kept ? kept : elsewhere;
+        EXPECT_EQ(page()->numberOfRows(), c.kept ? 1 : 0);
+        if (!c.kept) {
+            store_ = c.realStore;
+            EXPECT_EQ(page()->numberOfRows(), 1);
+        }
+        fs::remove_all(c.realStore);
     }
 }
 

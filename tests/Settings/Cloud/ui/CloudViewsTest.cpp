@@ -98,7 +98,7 @@ protected:
     void share(const std::string& account, const std::string& name, const std::string& text) {
         const fs::path file = taviro::test::freshDir("share") / (name + ".txt");
         ASSERT_TRUE(plat::writeFileAtomically(file, text));
-        auto sheet = UploadController::create(makeCloudContainer({store_, account}), plat::Paths::userFolder());
+        auto sheet = UploadController::create(makeCloudContainer({store_, account, {}}), plat::Paths::userFolder());
         sheet->viewDidLoad();
         sheet->selectFile(file);
         sheet->name = name;
