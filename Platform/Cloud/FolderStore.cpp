@@ -253,9 +253,14 @@ private:
         auto dir = StoreFolder::openTop(top_, true, &why);
         for (std::size_t i = 0; i < parts_.size() && dir; ++i) {
             // The private database is a folder of its account alone, in a folder where
-            // each account keeps its own.
+            // each account keeps its own; no other account renames the container's folders.
             const bool own = !public_ && i + 1 == parts_.size();
-            if (own) dir->keepEntriesToTheirOwners();
+            if (own || i == 1) dir->keepEntriesToTheirOwners();
+            if (!public_ && i == 1 && dir->kindOf(parts_[i]) == StoreFolder::Kind::Missing)
+                if (auto told = renamedPrivateFolder(*dir, parts_[i])) {
+                    plat::log("store: " + dir->path().string() + " has no " + parts_[i] + "; " + *told);
+                    return makeError(ErrorCode::NetworkUnavailable, *told);
+                }
             dir = own ? dir->privateChild(parts_[i], true, &why) : dir->child(parts_[i], true, &why);
         }
         std::optional<StoreFolder> records, assets;
@@ -268,6 +273,23 @@ private:
         Folders f{std::move(*dir), std::move(*records), std::move(*assets)};
         std::call_once(*swept_, [&] { sweep(f); });
         return f;
+    }
+
+    // When the folder `name` of private databases is missing from `container` while another
+    // folder there holds this account's: what the user is told. It is not moved back (who
+    // renamed it may not be this account), and no new empty one hides it.
+    std::optional<std::string> renamedPrivateFolder(const StoreFolder& container, const std::string& name) const {
+        for (const auto& other : container.names()) {
+            if (other == "Public" || other == name) continue;
+            auto folder = container.child(other, false, nullptr);
+            auto mine = folder ? folder->child(me_, false, nullptr) : std::nullopt;
+            struct stat st {};
+            if (!mine || ::fstat(mine->fd(), &st) != 0 || st.st_uid != ::geteuid()) continue;
+            return "存储里的文件夹 " + (container.path() / name).string() + " 不见了，此账户的备份在 " +
+                   mine->path().string() + " 里，可能是那个文件夹被改了名。请把 " + folder->path().string() +
+                   " 改回 " + name + "（mv）后再试；没有新建 " + name + "，存储里原有的内容没有改动。";
+        }
+        return std::nullopt;
     }
 
     // What saves killed halfway left in the database: temporaries of record and asset
