@@ -192,6 +192,17 @@ ScriptWords readScriptWords(const std::string& output) {
     return words;
 }
 
+// pkexec's words when the administrator's authorisation was not given (it then exits 126
+// for a dismissed request, 127 for a refusal) and the script did not run: what the user
+// is told instead. Empty for anything else.
+std::string refusedAuthorisation(int status, const std::string& output) {
+    if ((status != 126 && status != 127) || output.find("Error executing command as another user") == std::string::npos)
+        return {};
+    if (output.find("Not authorized") != std::string::npos) return "管理员授权被拒绝，什么也没有删除。";
+    if (output.find("Request dismissed") != std::string::npos) return "管理员授权已取消，什么也没有删除。";
+    return "没有得到管理员授权，什么也没有删除。";
+}
+
 std::string placesText(const std::vector<std::string>& places, const char* lead) {
     if (places.empty()) return "没有找到需要保留的备份。";
     std::string text = lead;
@@ -293,8 +304,10 @@ void TabThreeController::uninstall(bool confirmed, const Runner& run, std::funct
             } else {
                 // Nothing was moved unless the script says so: the backups are where they were.
                 if (words.places.empty()) words.places.push_back(store);
+                std::string complaint = refusedAuthorisation(status, output);
+                if (complaint.empty()) complaint = words.complaint;
                 s->resultMessage = "卸载没有完成";
-                s->resultText = (words.complaint.empty() ? std::string() : words.complaint + "\n\n") +
+                s->resultText = (complaint.empty() ? std::string() : complaint + "\n\n") +
                                 placesText(words.places, "你的备份在：");
             }
             if (finished) finished();

@@ -761,6 +761,31 @@ TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
     EXPECT_TRUE(leftovers().empty()) << leftovers().front();
 }
 
+// A backup into a store on a file system mounted read-only says what the folder needs,
+// as the other refusals do, and the backups it holds are still listed.
+TEST_F(BackupsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    write(setupB());
+    fs::create_directories(store_);
+    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{store_};
+    backUp(page(), "before");
+    ASSERT_EQ(::mount(nullptr, store_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    const auto before = snapshotOf(store_);
+    auto p = page();
+    EXPECT_EQ(p->numberOfRows(), 1);
+    p->backup("read-only");
+    ASSERT_TRUE(pump([&] { return p->pbar->dismissed() || failed(p->pbar); }));
+    ASSERT_TRUE(failed(p->pbar));
+    const std::string told = p->pbar->text();
+    for (const char* words : {"只能读取", "没有改动", "可读写方式重新挂载", "CloudStoreFolder"})
+        EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
+    EXPECT_EQ(snapshotOf(store_), before);
+}
+
 // An earlier store that is a link, relative or absolute: its backups are still listed
 // from the new place and new ones are saved beside them.
 TEST_F(BackupsTest, AnEarlierStoreThatIsALinkKeepsItsBackupsWhereverItPoints) {

@@ -1,4 +1,5 @@
 #include "ImportTestSupport.h"
+#include "Platform/Cloud/FolderStore.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Paths.h"
@@ -15,6 +16,7 @@
 #include "support/TestHome.h"
 
 #include <QApplication>
+#include <QProgressBar>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +26,7 @@
 #include <QTableWidget>
 
 #include <chrono>
+#include <sys/mount.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -263,6 +266,68 @@ TEST_F(CloudViewsTest, BackupsPageBacksUpListsAndRestores) {
     auto blocked = tab(ui::makeBackupsView, {450, 300});
     EXPECT_TRUE(blocked->findChild<QLabel*>("block")->isVisible());
     EXPECT_TRUE(saveScreenshot(*blocked, "backups-no-account"));
+}
+
+// The store's refusal in the status line wraps within the page, whatever its length;
+// with no refusal the line takes no room.
+TEST_F(CloudViewsTest, TheStatusLineWrapsTheStoresRefusal) {
+    const fs::path container = store_ / kCloudContainerIdentifier;
+    fs::create_directories(container / "Private-renamed" / plat::cloud::userRecordNameForAccount("ann"));
+    auto view = tab(ui::makeBackupsView, {450, 300});
+    auto* status = view->findChild<QLabel*>("statusText");
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(waitUntil([&] { return status->isVisible() && !status->text().isEmpty(); }));
+    QApplication::processEvents();
+    EXPECT_TRUE(status->text().contains("改回 Private")) << status->text().toStdString();
+    EXPECT_LE(status->geometry().right(), view->width());
+    EXPECT_GE(status->geometry().left(), 0);
+    // All of it shows: as many lines as it needs, none cut.
+    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+    EXPECT_GT(status->height(), 2 * status->fontMetrics().lineSpacing());
+    EXPECT_LE(view->minimumSizeHint().width(), view->width());
+    EXPECT_TRUE(saveScreenshot(*view, "backups-refused"));
+    expectStoreLineShowsTheAccount(*view, "ann");
+
+    fs::rename(container / "Private-renamed", container / "Private");
+    auto fine = tab(ui::makeBackupsView, {450, 300});
+    auto* none = fine->findChild<QLabel*>("statusText");
+    ASSERT_TRUE(waitUntil([&] { return !fine->findChild<QProgressBar*>("indicator")->isVisible(); }));
+    EXPECT_TRUE(none->text().isEmpty());
+    EXPECT_FALSE(none->isVisible());
+}
+
+// A backup into a store mounted read-only says in its sheet what the folder needs.
+TEST_F(CloudViewsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{store_};
+    const fs::path per = plat::Paths::perUserFolder();
+    fs::create_directories(per);
+    ASSERT_TRUE(plat::writePlistFile(per / "config.plist",
+                                     plat::PlistValue(plat::PlistValue::Dictionary{{kCloudStoreFolderKey, store_.string()},
+                                                                                   {kCloudAccountNameKey, "ann"}})));
+    config_ = std::make_unique<ConfigManager>(per);
+    auto view = tab(ui::makeBackupsView, {450, 300});
+    ASSERT_TRUE(waitUntil([&] { return !view->findChild<QProgressBar*>("indicator")->isVisible(); }));
+    ASSERT_EQ(::mount(nullptr, store_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    view->findChild<QPushButton*>("backupButton")->click();
+    auto* prompt = find<QDialog>("prompt");
+    ASSERT_TRUE(prompt);
+    prompt->findChild<QPushButton*>("promptOK")->click();
+    QDialog* sheet = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        sheet = find<QDialog>("progress");
+        auto* done = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
+        return done && done->isEnabled();
+    }));
+    bool said = false;
+    for (auto* label : sheet->findChildren<QLabel*>())
+        said = said || (label->text().contains("只能读取") && label->text().contains("CloudStoreFolder"));
+    EXPECT_TRUE(said);
+    EXPECT_TRUE(saveScreenshot(*sheet, "backups-read-only-store"));
 }
 
 TEST_F(CloudViewsTest, TheSettingsWindowShowsBothTabs) {
