@@ -848,10 +848,8 @@ public:
         return fs::is_directory(config_.folder, ec) ? AccountStatus::Available : AccountStatus::CouldNotDetermine;
     }
 
-    std::string storeDescription() const override {
-        return "本地或共享存储" + (config_.note.empty() ? std::string() : "（" + config_.note + "）") + "：" +
-               config_.folder.string();
-    }
+    std::string storeDescription() const override { return "本地或共享存储：" + config_.folder.string(); }
+    std::string storeNotice() const override { return config_.notice; }
 
     std::shared_ptr<Database> privateCloudDatabase() override { return private_; }
     std::shared_ptr<Database> publicCloudDatabase() override { return public_; }

@@ -97,7 +97,8 @@ std::shared_ptr<plat::cloud::Container> makeCloudContainer(const CloudStoreSetti
                                                            const std::set<std::string>& moderators) {
     return plat::cloud::makeFolderContainer(
         {settings.folder, kCloudContainerIdentifier, settings.accountName, moderators, {"DownloadTimes"}, {},
-         settings.refusedFolder ? "设置的存储位置（CloudStoreFolder）含控制字符，没有采用，现用默认位置" : ""});
+         settings.refusedFolder ? "设置中的存储位置（CloudStoreFolder）含控制字符（例如末尾的换行），没有采用；现在用的是默认位置。"
+                                : ""});
 }
 
 std::function<void(const plat::cloud::RecordID&, double)> progressOn(std::shared_ptr<PbarController> sheet,

@@ -989,7 +989,7 @@ TEST_F(BackupsTest, AStoreFolderWithAControlCharacterIsRefusedAndTheUninstallRem
         EXPECT_EQ(settings.folder, CloudStoreSettings::defaultFolder());
         ASSERT_TRUE(settings.refusedFolder);
         EXPECT_EQ(*settings.refusedFolder, c.store);
-        EXPECT_NE(makeCloudContainer(settings)->storeDescription().find("CloudStoreFolder"), std::string::npos);
+        EXPECT_NE(makeCloudContainer(settings)->storeNotice().find("CloudStoreFolder"), std::string::npos);
         // The uninstall is given the folder as set.
         fs::create_directories(plat::Paths::perUserFolder());
         ASSERT_TRUE(plat::writePlistFile(plat::Paths::perUserFolder() / "config.plist",

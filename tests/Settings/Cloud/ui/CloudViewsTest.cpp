@@ -296,6 +296,34 @@ TEST_F(CloudViewsTest, TheStatusLineWrapsTheStoresRefusal) {
     EXPECT_FALSE(none->isVisible());
 }
 
+// A store folder set with a control character is not used: both tabs say so in their
+// status line once the list is read, and the store line names the default place in use.
+TEST_F(CloudViewsTest, AStoreFolderWithAControlCharacterIsToldInTheStatusLine) {
+    config_->configData[kCloudStoreFolderKey] = store_.string() + "\n";
+    struct Tab {
+        const char* name;
+        QWidget* (*factory)(const ui::PageContext&);
+        QSize size;
+        const char* busy;
+    };
+    for (const Tab& t : {Tab{"backups", ui::makeBackupsView, {450, 300}, "indicator"},
+                         Tab{"qvcloud", ui::makeQvCloudView, {600, 390}, "loading"}}) {
+        SCOPED_TRACE(t.name);
+        auto view = tab(t.factory, t.size);
+        auto* status = view->findChild<QLabel*>("statusText");
+        ASSERT_TRUE(status);
+        QProgressBar* busy = view->findChild<QProgressBar*>(t.busy);
+        ASSERT_TRUE(busy);
+        ASSERT_TRUE(waitUntil([&] { return !busy->isVisible(); }));
+        QApplication::processEvents();
+        EXPECT_TRUE(status->isVisible());
+        EXPECT_TRUE(status->text().startsWith("设置中的存储位置（CloudStoreFolder）含控制字符")) << status->text().toStdString();
+        EXPECT_TRUE(view->findChild<QLabel*>("storeText")->toolTip().contains(
+            QString::fromStdString(CloudStoreSettings::defaultFolder().string())));
+        EXPECT_TRUE(saveScreenshot(*view, std::string(t.name) + "-store-folder-refused"));
+    }
+}
+
 // A backup into a store mounted read-only says in its sheet what the folder needs.
 TEST_F(CloudViewsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
