@@ -114,6 +114,12 @@ protected:
         b->queryBackups();
         ASSERT_TRUE(pump([&] { return !b->indicatorAnimating; }));
     }
+    // What the sheet says of a backup the store refuses; empty when it was saved.
+    std::string refusedBackup(const std::shared_ptr<BackupsController>& b, const std::string& comment) {
+        b->backup(comment);
+        if (!pump([&] { return b->pbar->dismissed() || failed(b->pbar); })) return "<still at work>";
+        return failed(b->pbar) ? b->pbar->text() : std::string();
+    }
     Rows rows(const fs::path& db) { return query(db, "SELECT Code, \"Table\" FROM CodeTable ORDER BY Code, \"Table\""); }
     Rows phrases(const fs::path& db) { return query(db, "SELECT \"Table\" FROM CodeTable ORDER BY \"Table\""); }
     // Restores `record` as the page does, off the main queue.
@@ -729,17 +735,26 @@ TEST_F(BackupsTest, RestoreKilledAtAnyPointLeavesTheOldSetupOrTheBackupsWhole) {
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
 }
 
+// A small file system mounted at a folder for as long as it lives.
+struct TmpfsMount {
+    TmpfsMount(const fs::path& at, const char* options) : at(at) {
+        fs::create_directories(at);
+        mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~TmpfsMount() {
+        if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+    }
+    fs::path at;
+    bool mounted = false;
+};
+
 // A backup into a store whose disk is full says so in the sheet, leaves nothing half
 // written in the store and keeps the backups it held.
 TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
     write(setupB());
-    fs::create_directories(store_);
-    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{store_};
+    TmpfsMount small(store_, "size=256k");
+    if (!small.mounted) GTEST_SKIP() << "cannot mount";
     backUp(page(), "still room");
     // Phrases enough that their copy does not fit.
     const fs::path custom = where_.perUserFolder / "custom.db";
@@ -749,10 +764,7 @@ TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
 
     auto p = page();
     ASSERT_EQ(p->numberOfRows(), 1);
-    p->backup("no room");
-    ASSERT_TRUE(pump([&] { return p->pbar->dismissed() || failed(p->pbar); }));
-    ASSERT_TRUE(failed(p->pbar));
-    const std::string told = p->pbar->text();
+    const std::string told = refusedBackup(p, "no room");
     EXPECT_TRUE(told.starts_with("备份失败：")) << told;
     for (const char* words : {"磁盘已满", "这次没有保存", "没有改动"})
         EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
@@ -766,21 +778,14 @@ TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
 TEST_F(BackupsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
     write(setupB());
-    fs::create_directories(store_);
-    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{store_};
+    TmpfsMount store(store_, "size=1m");
+    if (!store.mounted) GTEST_SKIP() << "cannot mount";
     backUp(page(), "before");
     ASSERT_EQ(::mount(nullptr, store_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
     const auto before = snapshotOf(store_);
     auto p = page();
     EXPECT_EQ(p->numberOfRows(), 1);
-    p->backup("read-only");
-    ASSERT_TRUE(pump([&] { return p->pbar->dismissed() || failed(p->pbar); }));
-    ASSERT_TRUE(failed(p->pbar));
-    const std::string told = p->pbar->text();
+    const std::string told = refusedBackup(p, "read-only");
     for (const char* words : {"只能读取", "没有改动", "可读写方式重新挂载", "CloudStoreFolder"})
         EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
     EXPECT_EQ(snapshotOf(store_), before);

@@ -67,6 +67,27 @@ void expectStoreLineShowsTheAccount(QWidget& view, const QString& account) {
     EXPECT_LE(line->geometry().right(), view.width());
 }
 
+// The progress sheet once its job has failed or finished (Done enabled); null after 20 s.
+QDialog* finishedSheet() {
+    QDialog* sheet = nullptr;
+    const bool done = waitUntil([&] {
+        sheet = find<QDialog>("progress");
+        auto* button = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
+        return button && button->isEnabled();
+    });
+    return done ? sheet : nullptr;
+}
+
+// Whether one of the sheet's labels holds every one of `words`.
+bool sheetSays(QDialog& sheet, std::initializer_list<const char*> words) {
+    for (auto* label : sheet.findChildren<QLabel*>()) {
+        bool all = true;
+        for (const char* w : words) all = all && label->text().contains(QString::fromUtf8(w));
+        if (all) return true;
+    }
+    return false;
+}
+
 class CloudViewsTest : public RecordingChannelFixture {
 protected:
     void SetUp() override {
@@ -181,15 +202,9 @@ TEST_F(CloudViewsTest, ARefusedDownloadSaysWhyInTheSheet) {
     table->selectRow(0);
     QApplication::processEvents();
     view->findChild<QPushButton*>("downloadButton")->click();
-    QDialog* sheet = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-        sheet = find<QDialog>("progress");
-        auto* done = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
-        return done && done->isEnabled();
-    }));
-    bool said = false;
-    for (auto* label : sheet->findChildren<QLabel*>()) said = said || label->text().contains("另有硬链接");
-    EXPECT_TRUE(said);
+    QDialog* sheet = finishedSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheetSays(*sheet, {"另有硬链接"}));
     EXPECT_TRUE(saveScreenshot(*sheet, "qvcloud-refused-download"));
 }
 
@@ -345,16 +360,9 @@ TEST_F(CloudViewsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
     auto* prompt = find<QDialog>("prompt");
     ASSERT_TRUE(prompt);
     prompt->findChild<QPushButton*>("promptOK")->click();
-    QDialog* sheet = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-        sheet = find<QDialog>("progress");
-        auto* done = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
-        return done && done->isEnabled();
-    }));
-    bool said = false;
-    for (auto* label : sheet->findChildren<QLabel*>())
-        said = said || (label->text().contains("只能读取") && label->text().contains("CloudStoreFolder"));
-    EXPECT_TRUE(said);
+    QDialog* sheet = finishedSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheetSays(*sheet, {"只能读取", "CloudStoreFolder"}));
     EXPECT_TRUE(saveScreenshot(*sheet, "backups-read-only-store"));
 }
 
