@@ -184,6 +184,7 @@ TEST_F(CandidateFixture, ColumnFrames) {
     const Case cases[] = {
         {"five fit: the window shrinks to them", 5, 0, 1.0, 5 * (22 + 8)},
         {"tall rows keep the nominal height", 30, 0, 2.0, 280},
+        {"nine rows end above the bottom: no band below them", 30, 0, 1.0, 9 * (22 + 8)},
         {"5 a page: height of the first page", 30, 5, 1.0, 5 * (22 + 8)},
         {"12 a page: the pool", 30, 12, 1.0, 9 * (22 + 8)},
     };
@@ -194,12 +195,18 @@ TEST_F(CandidateFixture, ColumnFrames) {
         w->showAtCaret(&client);
         EXPECT_EQ(w->frame().size, (Size{335, c.height})) << c.name;
         const double rowHeight = 16 * c.lineFactor + 4 + 2;
-        // The first row starts 2 below the top, 8 between rows, 325 wide at x 2.
-        double top = c.height - 2;
-        for (const auto* cell : w->visiableCandidateCells()) {
-            EXPECT_EQ(cell->frame, (Rect{{2, top - rowHeight}, {325, rowHeight}})) << c.name << " " << cell->number;
-            top -= rowHeight + 8;
+        // The first row starts 2 below the top, 8 between rows, 325 wide at
+        // x 2; so on every page, in the frame the first page gave the window.
+        for (bool more = true; more; more = w->nextPage()) {
+            EXPECT_EQ(w->frame().size, (Size{335, c.height})) << c.name << " page " << w->currentPage();
+            double top = c.height - 2;
+            for (const auto* cell : w->visiableCandidateCells()) {
+                EXPECT_EQ(cell->frame, (Rect{{2, top - rowHeight}, {325, rowHeight}}))
+                    << c.name << " page " << w->currentPage() << " " << cell->number;
+                top -= rowHeight + 8;
+            }
         }
+        w->showAtCaret(&client);
         EXPECT_EQ(w->highlightView().frame, w->visiableCandidateCells()[0]->frame) << c.name;
     }
 }
@@ -382,13 +389,14 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         std::optional<Point> origin; // none: not shown
         FontSize size = FontSize::s16;
         int count = 3;
+        double lineFactor = 1.0;
     };
     const Rect main{{0, 0}, {1920, 1080}};
     const Rect side{{1920, 0}, {1280, 1024}};
     const Rect low{{0, 0}, {1280, 800}};
     // Three candidates: the row is 140 x 30, the column 335 x 90. Twelve at
-    // 32 points: the column is 335 x 604, too tall for the 800-point screen
-    // both above and below a caret in the middle.
+    // 32 points in rows 70 high: the column is 335 x 604, too tall for the
+    // 800-point screen both above and below a caret in the middle.
     const Case cases[] = {
         {"row below the caret", false, {500, 500, 2, 20}, {main}, {}, Point{485, 465}},
         {"row near the bottom goes up 70", false, {500, 60, 2, 20}, {main}, {}, Point{485, 95}},
@@ -401,21 +409,24 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         {"column below the caret", true, {500, 500, 2, 20}, {main}, {}, Point{485, 405}},
         {"column near the bottom goes above", true, {500, 150, 2, 20}, {main}, {}, Point{485, 185}},
         {"column at the right edge", true, {1900, 500, 2, 20}, {main}, {}, Point{1585, 405}},
-        {"tall column, room below", true, {500, 620, 2, 20}, {low}, {}, Point{485, 11}, FontSize::s32, 12},
-        {"tall column, room above", true, {500, 150, 2, 20}, {low}, {}, Point{485, 185}, FontSize::s32, 12},
-        {"tall column, caret at 580: beside", true, {500, 580, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
-        {"tall column, caret at 400: beside", true, {500, 400, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
-        {"tall column, caret at 200: beside", true, {500, 200, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
+        {"tall column, room below", true, {500, 620, 2, 20}, {low}, {}, Point{485, 11}, FontSize::s32, 12, 2.0},
+        {"tall column, room above", true, {500, 150, 2, 20}, {low}, {}, Point{485, 185}, FontSize::s32, 12, 2.0},
+        {"tall column, caret at 580: beside", true, {500, 580, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12,
+         2.0},
+        {"tall column, caret at 400: beside", true, {500, 400, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12,
+         2.0},
+        {"tall column, caret at 200: beside", true, {500, 200, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12,
+         2.0},
         {"tall column, no room right: left of the caret", true, {1100, 400, 2, 20}, {low}, {}, Point{760, 0},
-         FontSize::s32, 12},
+         FontSize::s32, 12, 2.0},
         {"tall column on a short screen: top level with the line", true, {500, 400, 2, 20},
-         {Rect{{0, -200}, {1280, 1000}}}, {}, Point{507, -184}, FontSize::s32, 12},
+         {Rect{{0, -200}, {1280, 1000}}}, {}, Point{507, -184}, FontSize::s32, 12, 2.0},
     };
     for (const auto& c : cases) {
         screens = std::make_shared<FixedScreens>(c.screens, c.mouse);
         std::unique_ptr<CandidateController> w;
-        if (c.vertical) w = make<CandidatesVController>();
-        else w = make<CandidatesHController>();
+        if (c.vertical) w = make<CandidatesVController>(c.lineFactor);
+        else w = make<CandidatesHController>(c.lineFactor);
         w->setFontSize(c.size);
         delegate.list = pairs(c.count);
         client.setLineRect(c.caret);
@@ -510,6 +521,10 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
             w->setDelegate(&delegate);
             w->setFontSize(size);
             delegate.list = kLongCandidates;
+            // The column whole: its height where there is room below the caret.
+            client.compose("zhongguoren", {100, 700, 0, 20}, {300, 700, 2, 20});
+            w->showAtCaret(&client);
+            const double wholeHeight = w->frame().size.height;
             for (const double lineHeight : {17.0, 24.0, 40.0})
                 for (const double top : {0.0, 40.0, 100.0, 300.0, 390.0, 500.0, 600.0, 698.0, 740.0, 773.0,
                                          800.0 - lineHeight})
@@ -534,7 +549,7 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
                                    (caret.maxX() + gap + s.width <= screen.maxX() && s.height <= screen.size.height) ||
                                    composition.minX() - gap - s.width >= screen.minX();
                         };
-                        const Size whole{f.size.width, vertical ? w->size().height : f.size.height};
+                        const Size whole{f.size.width, vertical ? wholeHeight : f.size.height};
                         std::string fault;
                         if (!w->isVisible()) fault = "not shown";
                         else if (f.minX() < screen.minX() || f.maxX() > screen.maxX() || f.minY() < screen.minY() ||
@@ -576,12 +591,12 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
         {"row at 16 keeps its 70 above a short line", false, FontSize::s16, {500, 20, 2, 17}, 400,
          {{485, 55}, {394, 30}}, 0},
         // Mid-screen at the right edge: left of where the composition begins.
-        {"column at 32 at the right edge", true, FontSize::s32, {1270, 390, 2, 20}, 1170, {{830, 0}, {335, 604}}},
+        {"column at 32 at the right edge", true, FontSize::s32, {1270, 390, 2, 20}, 1170, {{830, 0}, {335, 450}}},
         // A composition wrapped from the line above: above both lines.
         {"column at 16, composition from the line above", true, FontSize::s16, {200, 60, 2, 20}, 1100,
-         {{185, 105}, {335, 280}}, 9, 80},
+         {{185, 105}, {335, 270}}, 9, 80},
         // A start far from the caret is stale: the caret's line alone.
-        {"column at 16, stale start", true, FontSize::s16, {200, 60, 2, 20}, 1100, {{185, 95}, {335, 280}}, 9, 500},
+        {"column at 16, stale start", true, FontSize::s16, {200, 60, 2, 20}, 1100, {{185, 95}, {335, 270}}, 9, 500},
         // A composition across the screen: the rows that fit above it.
         {"column at 32, composition across", true, FontSize::s32, {1100, 380, 2, 20}, 100,
          {{945, 405}, {335, 395}}, 8},
@@ -628,7 +643,7 @@ TEST_F(CandidateFixture, ShortenedColumnPagesOnAndIsWholeWhereThereIsRoom) {
     client.compose("zhongguoren", {100, 700, 0, 20}, {300, 700, 2, 20});
     w.showAtCaret(&client);
     EXPECT_EQ(w.visibleCandidateCount(), 9);
-    EXPECT_EQ(w.frame(), (Rect{{285, 91}, {335, 604}}));
+    EXPECT_EQ(w.frame(), (Rect{{285, 245}, {335, 450}}));
 
     // A count per page is kept: the column is not cut, it stands over the composition.
     set([](Settings& s) { s.candidateNumber = 9; });
