@@ -173,6 +173,58 @@ TEST_F(CandidateFixture, FirstCandidateTooWideIsCutAndStandsAlone) {
     }
 }
 
+// No row is wider than its screen: an automatic count takes the screen's
+// width where it is narrower than the window, a count per page takes fewer
+// candidates where the screen ends, a first candidate wider than the screen
+// is cut to it. Every page stands on the screen, below the caret.
+TEST_F(CandidateFixture, RowsAreNeverWiderThanTheScreen) {
+    // At 32 points the window is 872 wide. Cells of eleven characters are
+    // 130 wide and 138 apart, of twenty 220 and 228 apart.
+    const std::string eleven(11, 'x'), twenty(20, 'y'), ninety(90, 'z');
+    struct Case {
+        const char* name;
+        double screenWidth;
+        long long candidateNumber;
+        std::vector<std::string> list;
+        Ranges pages;
+        double width;
+    };
+    const Case cases[] = {
+        {"automatic, 800 wide", 800, 0, repeated(eleven, 12), {{0, 5}, {5, 5}, {10, 2}}, 800},
+        {"automatic, 1280 wide: the window's width", 1280, 0, repeated(eleven, 12), {{0, 6}, {6, 6}}, 872},
+        {"9 a page, 1280 wide", 1280, 9, repeated(twenty, 12), {{0, 5}, {5, 5}, {10, 2}}, 5 * 228 - 4 + 20},
+        {"9 a page, 1920 wide", 1920, 9, repeated(twenty, 12), {{0, 8}, {8, 4}}, 8 * 228 - 4 + 20},
+        {"automatic, first wider than the screen", 800, 0, {ninety, eleven, eleven}, {{0, 1}, {1, 2}}, 800},
+        {"3 a page, first wider than the screen", 800, 3, {ninety, eleven, eleven}, {{0, 1}, {1, 2}},
+         770 + 8 - 4 + 20},
+    };
+    for (const auto& c : cases) {
+        const Rect screen{{0, 0}, {c.screenWidth, 600}};
+        screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+        set([&](Settings& s) { s.candidateNumber = c.candidateNumber; });
+        auto w = make<CandidatesHController>();
+        w->setFontSize(FontSize::s32);
+        delegate.list = c.list;
+        const plat::TextRect caret{c.screenWidth / 2, 300, 2, 20};
+        client.setLineRect(caret);
+        w->showAtCaret(&client);
+        const Rect f = w->frame();
+        EXPECT_EQ(f.size.width, c.width) << c.name;
+        EXPECT_EQ(w->upButton().frame.origin.x, c.width - 18) << c.name;
+        EXPECT_GE(f.minX(), screen.minX()) << c.name;
+        EXPECT_LE(f.maxX(), screen.maxX()) << c.name;
+        EXPECT_EQ(f.maxY(), caret.y - 5) << c.name << ": not below the caret";
+        for (bool more = true; more; more = w->nextPage())
+            for (const auto* cell : w->visiableCandidateCells())
+                EXPECT_LE(cell->frame.maxX(), c.screenWidth) << c.name << " page " << w->currentPage();
+        EXPECT_EQ(w->pageRange(), c.pages) << c.name;
+        if (c.list.front() == ninety) {
+            w->previousPage();
+            EXPECT_EQ(w->visiableCandidateCells()[0]->frame.size.width, 770) << c.name;
+        }
+    }
+}
+
 TEST_F(CandidateFixture, ColumnFrames) {
     struct Case {
         const char* name;
