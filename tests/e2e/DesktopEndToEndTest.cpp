@@ -174,6 +174,50 @@ TEST_F(DesktopEndToEnd, TallColumnAtTheRightEdgeLeavesTheCompositionVisible) {
     keys({"Escape"});
 }
 
+// Qt reports the caret only when it moves in the field, not when the field's
+// window moves: the first composition after the move begins where the caret
+// was heard before it. The column still leaves the composition visible.
+TEST_F(DesktopEndToEnd, FirstCompositionAfterTheFieldMovedStaysVisible) {
+    ASSERT_TRUE(runProgram({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "switchCandidatesPanel=竖排候选栏",
+                            "setFontSize=32"},
+                           errFile_));
+    const auto column = windowOnceItIs([](const Rect& r) { return r.h > 400; });
+    ASSERT_TRUE(column && column->h > 400) << "no tall column";
+    ASSERT_TRUE(windowGone());
+
+    ASSERT_TRUE(runProgram({"xdotool", "search", "--all", "--pid", std::to_string(field_.pid()), "--name",
+                            "taviro-e2e-field", "windowmove", "--sync", "880", "390"},
+                           errFile_));
+    // The field itself sees its caret move with the window (the input
+    // method does not): there the composition begins.
+    std::optional<Rect> start;
+    field_.waitForLine(
+        [&](const std::string& l) {
+            Rect r;
+            if (std::sscanf(l.c_str(), "CARET %d %d %d %d", &r.x, &r.y, &r.w, &r.h) != 4 || r.x < 850) return false;
+            start = r;
+            return true;
+        },
+        5s);
+    ASSERT_TRUE(start) << "the field never moved";
+    keys({"z", "h", "o", "n", "g", "h", "u", "a", "r", "e", "n", "m", "i", "n", "g", "o", "n", "g", "h", "e", "g",
+          "u", "o"});
+    ASSERT_TRUE(candidateWindow());
+    std::this_thread::sleep_for(500ms);  // the caret report after the preedit moves the window
+    const auto window = candidateWindow();
+    const auto end = lastCaret();
+    ASSERT_TRUE(window && end);
+    ASSERT_GT(end->x, start->x + 40) << "the field drew no preedit";
+    const Rect composition{start->x, end->y, end->x + end->w - start->x, end->h};
+    const bool apart = window->x + window->w <= composition.x || window->x >= composition.x + composition.w ||
+                       window->y + window->h <= composition.y || window->y >= composition.y + composition.h;
+    EXPECT_TRUE(apart) << "the column (" << window->x << "," << window->y << " " << window->w << "x" << window->h
+                       << ") covers the composition from x " << composition.x << " to " << composition.x + composition.w;
+    EXPECT_GE(window->x, 0);
+    EXPECT_LE(window->x + window->w, 1280);
+    keys({"Escape"});
+}
+
 TEST_F(DesktopEndToEnd, SenderKilledInTheMiddleOfADatabaseChangeReleasesTheInputMethod) {
     Child sender({std::string(TAVIRO_BIN_DIR) + "/taviro-e2e-send", "--stay", "okToUse=false", "closeDatabase"}, "",
                  errFile_);

@@ -557,10 +557,10 @@ bool overlaps(const Rect& a, const Rect& b) {
 }
 
 // Every layout and size, lines of real heights anywhere on an 800-point
-// screen, a composition of six line heights ending at the caret (or only the
-// caret, when the client does not say where the composition begins): the window
-// is on the screen, never over the caret, and over the composition only
-// when it fits nowhere else; a column is cut short only then.
+// screen, a composition of six line heights ending at the caret (its own
+// width, when the client does not say where it begins): the window is on
+// the screen, never over the caret, and over the composition only when it
+// fits nowhere else; a column is cut short only then.
 TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen) {
     const Rect screen{{0, 0}, {1280, 800}};
     screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{640, 400});
@@ -590,9 +590,11 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
                         w->showAtCaret(&client);
                         const Rect f = w->frame();
                         const Rect caret{{caretX, y}, {2, lineHeight}};
-                        // Unknown to the window, the composition is the caret.
-                        const Rect composition =
-                            startKnown ? Rect{{startX, y}, {caretX + 2 - startX, lineHeight}} : caret;
+                        // Unknown to the window, the composition is "zhongguoren"
+                        // as wide as the measurer makes it at the line's height.
+                        const double ownX = std::max(0.0, caretX - (11 * lineHeight / 2 + 4));
+                        const double from = startKnown ? startX : ownX;
+                        const Rect composition{{from, y}, {caretX + 2 - from, lineHeight}};
                         // Where a window of this size could stand clear of both.
                         const auto roomFor = [&](Size s) {
                             const double gap = CandidateController::kCaretGap;
@@ -668,6 +670,51 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
         if (c.rows) {
             EXPECT_EQ(w->visibleCandidateCount(), c.rows) << c.name;
         }
+    }
+}
+
+// The client says nothing of where the composition begins, or a place it
+// cannot begin (a line far away, right of the caret: the window moved since
+// it was heard): the window keeps clear of the marked text's own width left
+// of the caret. A tall column at the right edge stands left of it.
+TEST_F(CandidateFixture, CompositionOfUnknownStartIsKeptClearByItsOwnWidth) {
+    const Rect screen{{0, 0}, {1280, 800}};
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+    // "zhongguoren" on a 20-point line is 11 x 10 + 4 wide.
+    const plat::TextRect caret{1270, 390, 2, 20};
+    const double measured = 1270 - 114;
+    struct Case {
+        const char* name;
+        bool vertical;
+        std::optional<plat::TextRect> start;
+        double compositionStart;  // what the window keeps clear of
+        double maxX;
+    };
+    const Case cases[] = {
+        {"column, start unknown", true, std::nullopt, measured, measured - 5},
+        {"column, start far below", true, plat::TextRect{100, 100, 0, 20}, measured, measured - 5},
+        {"column, start right of the caret", true, plat::TextRect{1276, 390, 0, 20}, measured, measured - 5},
+        {"column, start known", true, plat::TextRect{1170, 390, 0, 20}, 1170, 1170 - 5},
+        // A row fits below: the width changes nothing there.
+        {"row, start unknown", false, std::nullopt, measured, screen.maxX()},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<CandidateController> w;
+        if (c.vertical) w = std::make_unique<CandidatesVController>(realSizes(environment()));
+        else w = std::make_unique<CandidatesHController>(realSizes(environment()));
+        w->setDelegate(&delegate);
+        w->setFontSize(FontSize::s32);
+        delegate.list = kLongCandidates;
+        client.compose("zhongguoren", c.start.value_or(plat::TextRect{}), caret);
+        if (!c.start) client.markedStart.reset();
+        w->showAtCaret(&client);
+        const Rect f = w->frame();
+        const Rect composition{{c.compositionStart, caret.y},
+                               {caret.x + caret.width - c.compositionStart, caret.height}};
+        EXPECT_FALSE(overlaps(f, composition)) << c.name << " covers the composition";
+        EXPECT_EQ(f.maxX(), c.maxX) << c.name;
+        EXPECT_GE(f.minX(), screen.minX()) << c.name;
+        EXPECT_GE(f.minY(), screen.minY()) << c.name;
     }
 }
 
