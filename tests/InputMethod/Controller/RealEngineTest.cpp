@@ -149,6 +149,44 @@ TEST_F(RealEngine, KeysTypedWhileTheStoreIsNotReadyAreHandledOnceItIs) {
     }
 }
 
+// More keys than a composition holds, typed while "okToUse" false holds the store
+// back: once it is ready, the full composition commits at the next space and the
+// words typed after it are committed as usual, whether the keys came all at once or
+// one by one past the time keys are held.
+TEST_F(RealEngine, AFullCompositionTypedWhileTheStoreWasNotReadyCommitsOnceItIs) {
+    DefaultCommandTargets targets(Database::shared(), ConfigManager::shared(), adapter, windows);
+    CommandHandler handler(targets);
+    auto okToUse = [&](bool ok) {
+        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
+        c.userInfo[plat::command::kOkToUseKey] = ok;
+        handler.dealWithNotifications(c);
+    };
+    struct Case {
+        int keys;
+        int apartMs;  // between keys
+    };
+    const Case cases[] = {{684, 10}, {870, 10}, {870, 0}, {1200, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.keys) + " keys " + std::to_string(c.apartMs) + " ms apart");
+        session->client().setText("");
+        session->typeScript("ni");
+        okToUse(false);
+        std::string keys;
+        for (int i = 0; static_cast<int>(keys.size()) < c.keys; ++i) keys += i % 2 ? "shijie " : "women ";
+        keys.resize(static_cast<std::size_t>(c.keys));
+        session->typeScript(keys, std::chrono::milliseconds(c.apartMs));
+        okToUse(true);
+        session->driver().advance(std::chrono::milliseconds(200));
+        session->typeScript(" ");
+        EXPECT_EQ(TaviroIMEngine::shared().inputBuffer(), "");
+        EXPECT_NE(committed(), "");
+        session->client().setText("");
+        session->typeScript("nihao shijie ");
+        EXPECT_EQ(committed(), "你好世界");
+        EXPECT_EQ(session->client().markedText(), "");
+    }
+}
+
 // Until the store is ready the only candidate is the waiting text, which no
 // road may insert into the client.
 class WaitingEngine : public RealEngine {
