@@ -138,11 +138,13 @@ void CommandHandler::run(Reload kind) {
             });
         return;
     case Reload::resetBootButtons:
-        offMain([this] { targets_.removeFile(targets_.defaultBootButtonsPath()); },
-                [this] {
-                    targets_.setBootButtonName("BootButtons.plist");
-                    targets_.saveConfig();
-                });
+        offMain(
+            [this] {
+                targets_.removeFile(targets_.defaultBootButtonsPath());
+                targets_.setBootButtonName("BootButtons.plist");
+                targets_.saveConfig();
+            },
+            [] {});
         return;
     }
 }

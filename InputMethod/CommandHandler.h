@@ -48,6 +48,7 @@ public:
     virtual bool removeFile(const FileBeneath& file) = 0;
     // Replaces the per-user "custom.db" by the bundle's copy.
     virtual bool copyBundledCustomDatabase() = 0;
+    // These two may be called off the main thread.
     virtual void setBootButtonName(const std::string& name) = 0;
     virtual void saveConfig() = 0;
     virtual void loadConfig() = 0;
