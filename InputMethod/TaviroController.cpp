@@ -562,6 +562,7 @@ bool TaviroController::flagsChanged(const KeyEvent& event) {
     }
     selectionCount_ = 0;
     lastModifierFlags_ = 0;
+    refreshStaleCandidates();
     if (s->shiftToBoot && window().isVisible()) {
         if (engine_.candidateCount() >= 2) window().highlightCandidate(1);
         commitComposition(currentClient_);
@@ -712,6 +713,7 @@ void TaviroController::refreshComposition(const std::string& key) {
 void TaviroController::showCandidateWindow() { env_.windows->show(*this); }
 
 void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
+    refreshStaleCandidates();
     const std::string B = engine_.inputBuffer();
     if (B.empty()) return;
     std::string& pending = pendingCommitText();
@@ -725,14 +727,6 @@ void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
     // highlight. A rest without candidates goes in as typed.
     if (pending.empty()) {
         showCandidateWindow();
-        if (!window().isVisible() || pending.empty()) {
-            commitKeys(B);
-            return;
-        }
-    }
-    // The waiting candidate of a store that is ready again gives way to the real list.
-    if (TaviroIMEngine::isWaitingCandidate(pending) && engine_.isReady()) {
-        refreshStaleCandidates();
         if (!window().isVisible() || pending.empty()) {
             commitKeys(B);
             return;

@@ -187,6 +187,44 @@ TEST_F(RealEngine, AFullCompositionTypedWhileTheStoreWasNotReadyCommitsOnceItIs)
     }
 }
 
+// Once the store is ready again, a list made while it was not gives way to the real
+// one on every road that picks from it, a key or not.
+TEST_F(RealEngine, TheWaitingListGivesWayToTheRealOneOnceTheStoreIsReady) {
+    session->typeScript("ni");
+    const auto real = window().visibleCandidates();
+    ASSERT_GE(real.size(), 2u);
+    session->typeScript("{Esc}");
+    struct Case {
+        const char* name;
+        std::function<void(TypingSession&)> pick;
+        std::string committed;
+    };
+    const std::vector<Case> cases = {
+        {"space", [](TypingSession& t) { t.typeScript(" "); }, real[0]},
+        {"digit", [](TypingSession& t) { t.typeScript("2"); }, real[1]},
+        {"click",
+         [](TypingSession& t) { t.controller().candidateSelected(TaviroIMEngine::kWaitingText); }, real[0]},
+        {"shift tap",
+         [](TypingSession& t) {
+             ConfigManager::shared().update([](Settings& s) { s.shiftToBoot = true; });
+             t.typeScript("{Shift}");
+         },
+         real[1]},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session->client().setText("");
+        TaviroIMEngine::setReady(false);
+        session->typeScript("ni");
+        ASSERT_EQ(window().visibleCandidates(), std::vector<std::string>{TaviroIMEngine::kWaitingText});
+        TaviroIMEngine::setReady(true);
+        c.pick(*session);
+        EXPECT_EQ(committed(), c.committed);
+        EXPECT_EQ(TaviroIMEngine::shared().inputBuffer(), "");
+        ConfigManager::shared().update([](Settings& s) { s.shiftToBoot = false; });
+    }
+}
+
 // Until the store is ready the only candidate is the waiting text, which no
 // road may insert into the client.
 class WaitingEngine : public RealEngine {
