@@ -3,6 +3,8 @@
 // command targets of the running input method.
 #include "PrivateBus.h"
 
+#include "InputMethod/Controller/RealEngineFixture.h"
+
 #include "InputMethod/App/AppDelegate.h"
 #include "InputMethod/Core/Engine/InputDeletage.h"
 #include "InputMethod/Core/Engine/TaviroIMEngine.h"
@@ -385,17 +387,10 @@ TEST_F(CommandsOverTheBus, AFloodOfResetsDoesItsFileWorkOnceABurstOffTheMainThre
 // the input method's command targets listening on the private bus.
 class TypingOverTheBus : public BusFixture {
 protected:
-    static void SetUpTestSuite() {
-        setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
-        TaviroIMEngine::shared().waitForStartUp();
-        if (auto strategy = TaviroIMEngine::shared().inputDelegate()) strategy->waitForSetUp();
-    }
+    static void SetUpTestSuite() { startRealEngine(); }
     void SetUp() override {
         if (!bus_.ok()) GTEST_SKIP() << "dbus-daemon cannot be started";
-        ConfigManager::shared().update([](Settings& s) { s = Settings{}; });
-        TaviroController::pendingCommitText().clear();
-        TaviroIMEngine::shared().reloadInputDelegate();
-        TaviroIMEngine::shared().inputDelegate()->waitForSetUp();
+        resetRealEngine();
         targets_ = std::make_unique<DefaultCommandTargets>(Database::shared(), ConfigManager::shared(), adapter_, windows_);
         startApp(ConfigManager::shared(), *targets_);
         ControllerEnvironment env;

@@ -26,6 +26,22 @@
 namespace taviro::test {
 namespace {
 
+// "okToUse" as the input method's command handler takes it.
+class ReadyFlag {
+public:
+    ReadyFlag(CompositionEngine& engine, CandidateWindowHolder& windows)
+        : targets_(Database::shared(), ConfigManager::shared(), engine, windows) {}
+    void operator()(bool ok) {
+        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
+        c.userInfo[plat::command::kOkToUseKey] = ok;
+        handler_.dealWithNotifications(c);
+    }
+
+private:
+    DefaultCommandTargets targets_;
+    CommandHandler handler_{targets_};
+};
+
 TEST_F(RealEngine, TypesAndCommitsAWord) {
     ASSERT_TRUE(session->typeScript("nihao"));
     EXPECT_EQ(session->client().markedText(), "nihao");
@@ -112,13 +128,7 @@ TEST_F(RealEngine, TheRepeatWordOffersWhatWasCommitted) {
 // "okToUse" true comes: a space among them commits its word then, on its own, and
 // not together with the next word.
 TEST_F(RealEngine, KeysTypedWhileTheStoreIsNotReadyAreHandledOnceItIs) {
-    DefaultCommandTargets targets(Database::shared(), ConfigManager::shared(), adapter, windows);
-    CommandHandler handler(targets);
-    auto okToUse = [&](bool ok) {
-        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
-        c.userInfo[plat::command::kOkToUseKey] = ok;
-        handler.dealWithNotifications(c);
-    };
+    ReadyFlag okToUse(adapter, windows);
     struct Case {
         const char* before;  // typed while ready
         const char* inside;  // typed while not ready
@@ -154,13 +164,7 @@ TEST_F(RealEngine, KeysTypedWhileTheStoreIsNotReadyAreHandledOnceItIs) {
 // words typed after it are committed as usual, whether the keys came all at once or
 // one by one past the time keys are held.
 TEST_F(RealEngine, AFullCompositionTypedWhileTheStoreWasNotReadyCommitsOnceItIs) {
-    DefaultCommandTargets targets(Database::shared(), ConfigManager::shared(), adapter, windows);
-    CommandHandler handler(targets);
-    auto okToUse = [&](bool ok) {
-        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
-        c.userInfo[plat::command::kOkToUseKey] = ok;
-        handler.dealWithNotifications(c);
-    };
+    ReadyFlag okToUse(adapter, windows);
     struct Case {
         int keys;
         int apartMs;  // between keys
