@@ -14,7 +14,10 @@ AppDelegate::AppDelegate(AppEnvironment environment)
     : env_(std::move(environment)),
       queue_(env_.queue ? *env_.queue : plat::MainQueue::shared()),
       // Reloads asked for by a burst of commands run once, behind the burst.
-      handler_(*env_.commandTargets, [q = &queue_](std::function<void()> fn) { q->async(std::move(fn)); }),
+      handler_(*env_.commandTargets, [q = &queue_](std::function<void()> fn) { q->async(std::move(fn)); },
+               [q = &queue_](std::chrono::milliseconds delay, std::function<void()> fn) {
+                   q->after(delay, std::move(fn));
+               }),
       brackets_(*env_.commandTargets) {}
 
 AppDelegate::~AppDelegate() {
