@@ -271,9 +271,15 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         return true;
     };
     env.subscribe = [](plat::CommandReceiver::SenderHandler handler, plat::CommandReceiver::GoneHandler gone) {
+        // The session bus gone (the end of the desktop session): the same stop
+        // as a logout's SIGTERM.
         return plat::CommandReceiver::start(
             std::move(handler), std::move(gone),
-            [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
+            [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); }, std::nullopt,
+            [] {
+                plat::log("TaviroMac2: the session bus is gone; ending");
+                QCoreApplication::exit(0);
+            });
     };
     env.openAbout = openAbout;
     env.controlStrip = [] {
