@@ -84,8 +84,10 @@ public:
     bool waitExit(Clock::duration timeout) {
         const auto until = Clock::now() + timeout;
         while (pid_ > 0) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
+                status_ = status;
                 return true;
             }
             if (Clock::now() >= until) return false;
@@ -94,6 +96,8 @@ public:
         return true;
     }
     pid_t pid() const { return pid_; }
+    // The wait status (as waitpid gives it) once waitExit saw the child end.
+    std::optional<int> status() const { return status_; }
 
     void kill(int sig) {
         if (pid_ > 0) ::kill(pid_, sig);
@@ -151,6 +155,7 @@ public:
 
 private:
     pid_t pid_ = -1;
+    std::optional<int> status_;
     int out_ = -1;
     int in_ = -1;
     std::string buffer_;
