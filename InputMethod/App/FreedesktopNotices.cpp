@@ -175,6 +175,25 @@ void FreedesktopNoticeCenter::deliver(const Notice& notice) {
     }
 }
 
+bool FreedesktopNoticeCenter::deliverNow(const Notice& notice, std::chrono::milliseconds timeout) {
+    const std::string body =
+        notice.subtitle ? *notice.subtitle + "\n" + notice.informativeText : notice.informativeText;
+    try {
+        std::uint32_t id = 0;
+        impl_->proxy->callMethod("Notify")
+            .onInterface(kInterface)
+            .withTimeout(timeout)
+            .withArguments(std::string("TaviroMac2"), std::uint32_t{0}, std::string("input-keyboard"), notice.title,
+                           body, std::vector<std::string>{}, std::map<std::string, sdbus::Variant>{},
+                           std::int32_t{-1})
+            .storeResultsTo(id);
+        return id != 0;
+    } catch (const std::exception& e) {
+        plat::log(std::string("notices: ") + e.what());
+        return false;
+    }
+}
+
 void FreedesktopNoticeCenter::removeDelivered(const Notice& notice) {
     std::vector<std::uint32_t> ids;
     {

@@ -88,6 +88,13 @@ void showNoticeWindow(const Notice& notice) {
     box->show();
 }
 
+// Settings the stop could not write: the settings manager logged which; the
+// user is told in a notice while a service can still show one.
+void tellUnsavedSettings(FreedesktopNoticeCenter* notices) {
+    if (notices && notices->deliverNow(AppDelegate::unsavedSettingsNotice(), std::chrono::seconds(1))) return;
+    plat::log("TaviroMac2: no notice could be shown that the settings changes were not saved");
+}
+
 } // namespace
 
 int runDesktopApp(QApplication& app, const DesktopOptions& options) {
@@ -287,8 +294,8 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     };
     env.cleanEngine = [&] { adapter.clean(); };
     env.startCrashReporter = [] { CrashLog::start(plat::Paths::perUserFile("crash.log")); };
-    env.terminate = [&engine, &config] {
-        config.saveBeforeExit();
+    env.terminate = [&engine, &config, &desktopNotices] {
+        if (!config.saveBeforeExit()) tellUnsavedSettings(desktopNotices.get());
         // A write cut off halfway is rolled back at the next start: let the
         // store's queues finish first, for a bounded time.
         if (!engine.finishForExit(std::chrono::seconds(3)))
@@ -322,7 +329,7 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     const int status = QApplication::exec();
     // The stop: settings still waiting for the lock get one last write (saying
     // so when they cannot have it), then the store's writes finish.
-    config.saveBeforeExit();
+    if (!config.saveBeforeExit()) tellUnsavedSettings(desktopNotices.get());
     aboutWindow.reset();
     setSystemInterfaceStyleSource(nullptr);
     plat::SystemServices::setShared(nullptr);
