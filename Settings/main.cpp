@@ -6,6 +6,7 @@
 #include "Settings/CodeTable/CodeTableChooser.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/MainThread.h"
+#include "Settings/NotificationSender.h"
 #include "Settings/App/AppLifecycle.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/QtMainQueueDriver.h"
@@ -20,10 +21,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,6 +49,19 @@ void installEndingSignals() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+}
+
+// The display going away ends the process from inside Qt (exit(1)), with the
+// event loop still running: the last write is made at exit then. Set while
+// the event loop runs.
+kelvane::ConfigManager* configAtExit = nullptr;
+
+void lastWriteAtExit() {
+    kelvane::ConfigManager* config = std::exchange(configAtExit, nullptr);
+    if (!config) return;
+    plat::log("Kelvane: ending without its event loop (the display is gone?)");
+    kelvane::saveSettingsBeforeExit(*config);
+    kelvane::finishBeforeExit();
 }
 
 } // namespace
@@ -109,7 +125,13 @@ int main(int argc, char** argv) {
     settingsWindow.show();
     delegate.windowDidLoad();
 
+    // What lastWriteAtExit uses is built before it is registered, so it is
+    // still there when it runs.
+    kelvane::NotificationSender::setChannel(kelvane::NotificationSender::setChannel(nullptr));
+    configAtExit = &config;
+    std::atexit(lastWriteAtExit);
     const int rc = app.exec();
+    configAtExit = nullptr;
     kelvane::URLSchemeProcessor::setKeyWindow(nullptr);
     window = nullptr;
     const std::string unsaved = kelvane::saveSettingsBeforeExit(config);
