@@ -5,6 +5,7 @@
 #include "Platform/Foundation/Plist.h"
 #include "e2e/PrivateIBus.h"
 #include "support/BlockedLock.h"
+#include "support/SessionEnd.h"
 
 #include <gtest/gtest.h>
 
@@ -97,11 +98,12 @@ INSTANTIATE_TEST_SUITE_P(Lock, EngineStop, ::testing::Values(true, false),
 
 // The end of the desktop session as the engine meets it: a signal, the session bus
 // going away under it (the IBus daemon may go with it), or its X display going away.
-// Status 0, but 1 when the display goes (Qt itself ends the process then). The engine runs as this test's child
-// (registered with the daemon by itself), so that its exit status is seen. A
-// switch waits for the lock another program holds; the lock is let go during the
-// stop, and the stop's last write gets the switch into config.plist.
-enum class SessionEnd { sigterm, sigint, sighup, busGone, displayGone };
+// Status 0, but 1 when the display goes (Qt itself ends the process then). The
+// engine runs as this test's child (registered with the daemon by itself), so
+// that its exit status is seen. A switch waits for the lock another program
+// holds; the lock is let go during the stop, and the stop's last write gets the
+// switch into config.plist.
+using taviro::test::SessionEnd;
 
 class EngineSessionEnd : public HeadlessEndToEnd, public ::testing::WithParamInterface<SessionEnd> {
 protected:
@@ -116,20 +118,7 @@ protected:
         if (GetParam() == SessionEnd::displayGone) {
             // The engine on an X display of its own.
             if (!onPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-            int displayPipe[2];
-            ASSERT_EQ(::pipe(displayPipe), 0);
-            xvfb_ = Child({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x800x24",
-                           "-nolisten", "tcp"},
-                          (dir_ / "xvfb.out").string(), errFile_);
-            ::close(displayPipe[1]);
-            char buf[32] = {};
-            pollfd p{displayPipe[0], POLLIN, 0};
-            const ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(displayPipe[0], buf, sizeof buf - 1) : 0;
-            ::close(displayPipe[0]);
-            std::string display(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-            while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
-            ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-            ::setenv("DISPLAY", (":" + display).c_str(), 1);
+            ASSERT_TRUE(startXvfb(xvfb_)) << "Xvfb did not start";
         }
         engineLog_ = dir_ / "engine.log";
         engine_ = Child({std::string(TAVIRO_BIN_DIR) + "/TaviroMac2"}, (dir_ / "engine.out").string(),
@@ -205,24 +194,15 @@ TEST_P(EngineSessionEnd, TheStopWritesTheSwitchAndTheEndIsClean) {
     EXPECT_EQ(log.find("NOT saved"), std::string::npos) << log;
     // The daemon may go with the bus, so the stop may come from either; the
     // listener saw the bus go either way.
-    if (GetParam() == SessionEnd::busGone) EXPECT_NE(log.find("the session bus is gone"), std::string::npos) << log;
+    if (GetParam() == SessionEnd::busGone) {
+        EXPECT_NE(log.find("the session bus is gone"), std::string::npos) << log;
+    }
     // The next start reads the switch.
     EXPECT_EQ(storedS2T(), !before) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, EngineSessionEnd,
-                         ::testing::Values(SessionEnd::sigterm, SessionEnd::sigint, SessionEnd::sighup,
-                                           SessionEnd::busGone, SessionEnd::displayGone),
-                         [](const ::testing::TestParamInfo<SessionEnd>& info) {
-                             switch (info.param) {
-                             case SessionEnd::sigterm: return std::string("SIGTERM");
-                             case SessionEnd::sigint: return std::string("SIGINT");
-                             case SessionEnd::sighup: return std::string("SIGHUP");
-                             case SessionEnd::busGone: return std::string("SessionBusGone");
-                             case SessionEnd::displayGone: return std::string("DisplayGone");
-                             }
-                             return std::string("?");
-                         });
+INSTANTIATE_TEST_SUITE_P(Ends, EngineSessionEnd, ::testing::ValuesIn(taviro::test::kSessionEnds),
+                         [](const auto& info) { return taviro::test::sessionEndName(info.param); });
 
 } // namespace
 

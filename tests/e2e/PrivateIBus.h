@@ -228,6 +228,29 @@ protected:
         return true;
     }
 
+    // A private X server on the first free display, made this process's
+    // DISPLAY; false when it did not start.
+    bool startXvfb(Child& xvfb) {
+        int displayPipe[2];
+        if (::pipe(displayPipe) != 0) return false;
+        xvfb = Child({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x800x24",
+                      "-nolisten", "tcp"},
+                     (dir_ / "xvfb.out").string(), errFile_);
+        ::close(displayPipe[1]);
+        std::string display;
+        pollfd p{displayPipe[0], POLLIN, 0};
+        if (::poll(&p, 1, 10000) > 0) {
+            char buf[32] = {};
+            const ssize_t n = ::read(displayPipe[0], buf, sizeof buf - 1);
+            if (n > 0) display = std::string(buf, static_cast<std::size_t>(n));
+        }
+        ::close(displayPipe[0]);
+        while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
+        if (display.empty()) return false;
+        ::setenv("DISPLAY", (":" + display).c_str(), 1);
+        return true;
+    }
+
     std::string daemonLog() const {
         std::ifstream f(dir_ / "daemon.log");
         std::stringstream s;

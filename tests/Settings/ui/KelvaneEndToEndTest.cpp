@@ -10,6 +10,7 @@
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/SettingsWindow.h"
 #include "support/BlockedLock.h"
+#include "support/SessionEnd.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
@@ -182,7 +183,7 @@ TEST_F(KelvaneEndToEndTest, StartsOnTheURLsPageAndIgnoresAURLWhileASheetIsOpen) 
 
 #ifdef LOCK_HOLDER
 
-enum class SessionEnd { sigterm, sigint, sighup, busGone, displayGone };
+using taviro::test::SessionEnd;
 
 std::optional<bool> storedS2T() {
     auto file = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist", plat::PlistValue::Type::Dictionary);
@@ -265,19 +266,8 @@ TEST_P(KelvaneSessionEndTest, TheChangeWaitingForTheLockIsWrittenAndTheEndIsClea
     EXPECT_EQ(storedS2T(), !before) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, KelvaneSessionEndTest,
-                         ::testing::Values(SessionEnd::sigterm, SessionEnd::sigint, SessionEnd::sighup,
-                                           SessionEnd::busGone, SessionEnd::displayGone),
-                         [](const ::testing::TestParamInfo<SessionEnd>& info) {
-                             switch (info.param) {
-                             case SessionEnd::sigterm: return std::string("SIGTERM");
-                             case SessionEnd::sigint: return std::string("SIGINT");
-                             case SessionEnd::sighup: return std::string("SIGHUP");
-                             case SessionEnd::busGone: return std::string("SessionBusGone");
-                             case SessionEnd::displayGone: return std::string("DisplayGone");
-                             }
-                             return std::string("?");
-                         });
+INSTANTIATE_TEST_SUITE_P(Ends, KelvaneSessionEndTest, ::testing::ValuesIn(taviro::test::kSessionEnds),
+                         [](const auto& info) { return taviro::test::sessionEndName(info.param); });
 
 #endif
 
