@@ -250,7 +250,7 @@ bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
         if (pending_ & bit) files += (files.empty() ? "" : "、") + std::string(name);
     plat::log("Kelvane: the settings changes were NOT saved: " + files + " could not be written before exit: " +
               lastFailure_);
-    saveFailureMessage_ = "设置未能保存：退出时设置文件（" + files + "）仍被输入法占用或无法写入，本次的改动已丢失。";
+    saveFailureMessage_ = "设置未能保存：退出时设置文件（" + files + "）被另一个程序占用或无法写入，本次的改动已丢失。";
     return false;
 }
 

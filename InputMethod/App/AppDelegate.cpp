@@ -124,4 +124,9 @@ Notice AppDelegate::updateNotice() {
                   "在塔维输入法的菜单中打开“关于”面板，点击检查更新以获取更新。"};
 }
 
+Notice AppDelegate::unsavedSettingsNotice() {
+    return Notice{std::nullopt, "设置未能保存", std::nullopt,
+                  "输入法退出时，设置文件被另一个程序占用或无法写入，本次更改的设置已丢失。"};
+}
+
 } // namespace taviro
