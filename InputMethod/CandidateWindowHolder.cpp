@@ -41,6 +41,14 @@ CandidateWindow& CandidateWindowHolder::replace(bool vertical) {
     return *window_;
 }
 
+void CandidateWindowHolder::show(CandidateWindowDelegate& delegate) {
+    CandidateWindow& w = window();
+    if (w.delegate() != &delegate) w.setDelegate(&delegate);
+    w.reloadCandidates();
+    w.showAtCaret(delegate.currentClient());
+    if (w.isVisible()) touchBar().showTouchBar();
+}
+
 TouchBarCandidateController& CandidateWindowHolder::strip() {
     if (!strip_) {
         TouchBarCandidateController::Environment env;

@@ -33,6 +33,9 @@ public:
     CandidateWindow& window();
     // Replaces the window by a new one of that layout.
     CandidateWindow& replace(bool vertical);
+    // The delegate's candidates in the window, at its client's caret, and the
+    // Touch Bar with them when there are any.
+    void show(CandidateWindowDelegate& delegate);
     void setFactory(Factory factory) { factory_ = std::move(factory); }
     void setInitialLayout(bool vertical) { initialVertical_ = vertical; }
     // Whether a window has been built yet.

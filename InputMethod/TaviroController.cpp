@@ -242,6 +242,9 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
     if (s->keyLogger) env_.keyLogger->countKey();
     if (event.type == plat::EventType::flagsChanged) return flagsChanged(event);
 
+    // A list made while the store was not ready is made again before the key acts on it.
+    refreshStaleCandidates();
+
     // 3: any other key ends a pending mode-key tap.
     readyToChangeMode_ = false;
     timer_.cancel();
@@ -512,6 +515,10 @@ bool TaviroController::showsWaitingCandidate() const {
     return !list.empty() && TaviroIMEngine::isWaitingCandidate(list.front());
 }
 
+void TaviroController::refreshStaleCandidates() {
+    if (!engine_.inputBuffer().empty() && engine_.isReady() && showsWaitingCandidate()) refreshComposition("");
+}
+
 void TaviroController::removeLastInputCharacter() {
     // The buffer without its last key, with the phrase state reset.
     auto chars = userCharacters(engine_.inputBuffer());
@@ -555,6 +562,7 @@ bool TaviroController::flagsChanged(const KeyEvent& event) {
     }
     selectionCount_ = 0;
     lastModifierFlags_ = 0;
+    refreshStaleCandidates();
     if (s->shiftToBoot && window().isVisible()) {
         if (engine_.candidateCount() >= 2) window().highlightCandidate(1);
         commitComposition(currentClient_);
@@ -702,15 +710,10 @@ void TaviroController::refreshComposition(const std::string& key) {
     }
 }
 
-void TaviroController::showCandidateWindow() {
-    CandidateWindow& w = window();
-    if (w.delegate() != this) w.setDelegate(this);
-    w.reloadCandidates();
-    w.showAtCaret(currentClient_);
-    if (w.isVisible()) env_.windows->touchBar().showTouchBar();
-}
+void TaviroController::showCandidateWindow() { env_.windows->show(*this); }
 
 void TaviroController::commitComposition(plat::TextInputClient* /*sender*/) {
+    refreshStaleCandidates();
     const std::string B = engine_.inputBuffer();
     if (B.empty()) return;
     std::string& pending = pendingCommitText();

@@ -127,6 +127,9 @@ private:
     void commitKeys(const std::string& text);
     // True while the only candidate is the engine's waiting text.
     bool showsWaitingCandidate() const;
+    // The waiting text of a composition typed while the store was not ready is
+    // replaced by the real candidates once it is ready.
+    void refreshStaleCandidates();
     void setConfig(const std::function<void(Settings&)>& change, bool reloadStrategy);
     template <typename F>
     void later(std::chrono::milliseconds delay, F fn);

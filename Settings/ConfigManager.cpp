@@ -251,7 +251,7 @@ bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
     for (const auto& file : unwritten_) files += (files.empty() ? "" : "、") + file.name;
     plat::log("Kelvane: the settings changes were NOT saved, the files could not be written before exit: " +
               plat::describeUnwritten(unwritten_));
-    saveFailureMessage_ = "设置未能保存：退出时设置文件（" + files + "）仍被输入法占用或无法写入，本次的改动已丢失。";
+    saveFailureMessage_ = "设置未能保存：退出时设置文件（" + files + "）被另一个程序占用或无法写入，本次的改动已丢失。";
     return false;
 }
 

@@ -25,7 +25,7 @@ PACKAGES=(
   # desktop: IBus, Qt 6 widgets, CJK fonts; a private X server and key
   # injection for the end-to-end tests, and a GTK 3 text field typed into
   # through GTK's IBus module
-  ibus libibus-1.0-dev libxcb1-dev qt6-base-dev fonts-noto-cjk
+  ibus libibus-1.0-dev libxcb1-dev qt6-base-dev qt6-translations-l10n fonts-noto-cjk
   xvfb xdotool x11-utils
   libgtk-3-dev ibus-gtk3
 )

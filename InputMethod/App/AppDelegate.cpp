@@ -14,7 +14,10 @@ AppDelegate::AppDelegate(AppEnvironment environment)
     : env_(std::move(environment)),
       queue_(env_.queue ? *env_.queue : plat::MainQueue::shared()),
       // Reloads asked for by a burst of commands run once, behind the burst.
-      handler_(*env_.commandTargets, [q = &queue_](std::function<void()> fn) { q->async(std::move(fn)); }),
+      handler_(*env_.commandTargets, [q = &queue_](std::function<void()> fn) { q->async(std::move(fn)); },
+               [q = &queue_](std::chrono::milliseconds delay, std::function<void()> fn) {
+                   q->after(delay, std::move(fn));
+               }),
       brackets_(*env_.commandTargets) {}
 
 AppDelegate::~AppDelegate() {
@@ -119,6 +122,11 @@ Notice AppDelegate::changedBundleNotice() {
 Notice AppDelegate::updateNotice() {
     return Notice{std::string("update_alert"), "塔维输入法有更新了！", std::string("点我直达关于页面"),
                   "在塔维输入法的菜单中打开“关于”面板，点击检查更新以获取更新。"};
+}
+
+Notice AppDelegate::unsavedSettingsNotice() {
+    return Notice{std::nullopt, "设置未能保存", std::nullopt,
+                  "输入法退出时，设置文件被另一个程序占用或无法写入，本次更改的设置已丢失。"};
 }
 
 } // namespace taviro

@@ -84,6 +84,8 @@ public:
 
     static Notice changedBundleNotice();
     static Notice updateNotice();
+    // Settings changed in this session that the last write at exit could not save.
+    static Notice unsavedSettingsNotice();
 
     bool timerRunning() const { return timer_.isActive(); }
     bool subscribed() const { return receiver_ != nullptr; }

@@ -1,6 +1,7 @@
 #include "InputMethod/App/DesktopState.h"
 
 #include "InputMethod/SharedFunctions.h"
+#include "Platform/Notifications/BusLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -13,8 +14,12 @@ struct DesktopState::Impl {
     std::atomic<std::uint32_t> colorScheme{0};
     std::atomic<bool> screenReader{false};
     std::atomic<bool> stopping{false};
+    // Each proxy on a connection of its own, served by a loop that a bus gone
+    // away ends quietly.
+    std::unique_ptr<sdbus::IConnection> portalConnection, a11yConnection;
     std::unique_ptr<sdbus::IProxy> portal;
     std::unique_ptr<sdbus::IProxy> a11y;
+    std::unique_ptr<plat::BusLoop> portalLoop, a11yLoop;
     std::thread reader;
 };
 
@@ -32,7 +37,8 @@ std::uint32_t schemeOf(const sdbus::Variant& v) {
 void readAll(DesktopState::Impl& d) {
     using namespace std::chrono_literals;
     try {
-        d.portal = sdbus::createProxy(sdbus::createSessionBusConnection(), "org.freedesktop.portal.Desktop",
+        d.portalConnection = sdbus::createSessionBusConnection();
+        d.portal = sdbus::createProxy(*d.portalConnection, "org.freedesktop.portal.Desktop",
                                       "/org/freedesktop/portal/desktop");
         d.portal->uponSignal("SettingChanged")
             .onInterface("org.freedesktop.portal.Settings")
@@ -40,6 +46,7 @@ void readAll(DesktopState::Impl& d) {
                 if (ns == "org.freedesktop.appearance" && key == "color-scheme") d.colorScheme = schemeOf(value);
             });
         d.portal->finishRegistration();
+        d.portalLoop = std::make_unique<plat::BusLoop>(*d.portalConnection);
         sdbus::Variant value;
         d.portal->callMethod("Read")
             .onInterface("org.freedesktop.portal.Settings")
@@ -52,7 +59,8 @@ void readAll(DesktopState::Impl& d) {
     }
     if (d.stopping) return;
     try {
-        d.a11y = sdbus::createProxy(sdbus::createSessionBusConnection(), "org.a11y.Bus", "/org/a11y/bus");
+        d.a11yConnection = sdbus::createSessionBusConnection();
+        d.a11y = sdbus::createProxy(*d.a11yConnection, "org.a11y.Bus", "/org/a11y/bus");
         d.a11y->uponSignal("PropertiesChanged")
             .onInterface("org.freedesktop.DBus.Properties")
             .call([&d](const std::string& iface, const std::map<std::string, sdbus::Variant>& changed,
@@ -67,6 +75,7 @@ void readAll(DesktopState::Impl& d) {
                 }
             });
         d.a11y->finishRegistration();
+        d.a11yLoop = std::make_unique<plat::BusLoop>(*d.a11yConnection);
         sdbus::Variant value;
         d.a11y->callMethod("Get")
             .onInterface("org.freedesktop.DBus.Properties")
@@ -93,8 +102,12 @@ DesktopState::DesktopState(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) 
 DesktopState::~DesktopState() {
     impl_->stopping = true;
     if (impl_->reader.joinable()) impl_->reader.join();
+    impl_->portalLoop.reset();
+    impl_->a11yLoop.reset();
     impl_->portal.reset();
     impl_->a11y.reset();
+    impl_->portalConnection.reset();
+    impl_->a11yConnection.reset();
 }
 
 std::optional<std::string> DesktopState::interfaceStyle() const {

@@ -2,6 +2,7 @@
 
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Plist.h"
+#include "Platform/Notifications/BusLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -18,6 +19,7 @@ constexpr std::chrono::seconds kReplyTimeout{10};
 } // namespace
 
 struct FreedesktopNoticeCenter::Impl {
+    std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<sdbus::IProxy> proxy;
     std::unique_ptr<sdbus::IProxy> bus;  // org.freedesktop.DBus, for the service's owner
     Executor executor;
@@ -27,6 +29,8 @@ struct FreedesktopNoticeCenter::Impl {
     std::string server;                         // unique name of the service that gave the ids
     std::function<void(const Notice&)> activate;
     std::function<void(const Notice&)> undelivered;
+    // Serves the connection; a bus gone away ends it quietly.
+    std::unique_ptr<plat::BusLoop> loop;
 
     // Writes the ids shown now and their server; under `m`.
     void writeRecordLocked() const {
@@ -75,9 +79,9 @@ std::unique_ptr<FreedesktopNoticeCenter> FreedesktopNoticeCenter::create(Executo
     impl->executor = std::move(executor);
     impl->recordFile = std::move(recordFile);
     try {
-        auto connection = sdbus::createSessionBusConnection();
-        impl->proxy = sdbus::createProxy(*connection, kService, kPath);
-        impl->bus = sdbus::createProxy(std::move(connection), "org.freedesktop.DBus", "/org/freedesktop/DBus");
+        impl->connection = sdbus::createSessionBusConnection();
+        impl->proxy = sdbus::createProxy(*impl->connection, kService, kPath);
+        impl->bus = sdbus::createProxy(*impl->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
         std::weak_ptr<Impl> weak = impl;
         impl->proxy->uponSignal("ActionInvoked").onInterface(kInterface).call(
             [weak](std::uint32_t id, const std::string&) {
@@ -102,6 +106,7 @@ std::unique_ptr<FreedesktopNoticeCenter> FreedesktopNoticeCenter::create(Executo
             });
         impl->proxy->finishRegistration();
         impl->bus->finishRegistration();
+        impl->loop = std::make_unique<plat::BusLoop>(*impl->connection);
     } catch (const std::exception& e) {
         plat::log(std::string("notices: no session bus (") + e.what() + ")");
         return nullptr;
@@ -122,8 +127,10 @@ FreedesktopNoticeCenter::FreedesktopNoticeCenter(std::shared_ptr<Impl> impl) : i
 FreedesktopNoticeCenter::~FreedesktopNoticeCenter() {
     impl_->activate = nullptr;
     impl_->undelivered = nullptr;
+    impl_->loop.reset();
     impl_->proxy.reset();
     impl_->bus.reset();
+    impl_->connection.reset();
 }
 
 void FreedesktopNoticeCenter::deliver(const Notice& notice) {
@@ -165,6 +172,25 @@ void FreedesktopNoticeCenter::deliver(const Notice& notice) {
     } catch (const std::exception& e) {
         plat::log(std::string("notices: ") + e.what());
         impl_->reportUndelivered(impl_, notice);
+    }
+}
+
+bool FreedesktopNoticeCenter::deliverNow(const Notice& notice, std::chrono::milliseconds timeout) {
+    const std::string body =
+        notice.subtitle ? *notice.subtitle + "\n" + notice.informativeText : notice.informativeText;
+    try {
+        std::uint32_t id = 0;
+        impl_->proxy->callMethod("Notify")
+            .onInterface(kInterface)
+            .withTimeout(timeout)
+            .withArguments(std::string("TaviroMac2"), std::uint32_t{0}, std::string("input-keyboard"), notice.title,
+                           body, std::vector<std::string>{}, std::map<std::string, sdbus::Variant>{},
+                           std::int32_t{-1})
+            .storeResultsTo(id);
+        return id != 0;
+    } catch (const std::exception& e) {
+        plat::log(std::string("notices: ") + e.what());
+        return false;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "InputMethod/App/Notices.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -30,6 +31,10 @@ public:
     ~FreedesktopNoticeCenter() override;
 
     void deliver(const Notice& notice) override;
+    // At exit, when nothing will run the executor any more: hands the notice to
+    // the service and waits for its answer, at most `timeout`. True when the
+    // service took it.
+    bool deliverNow(const Notice& notice, std::chrono::milliseconds timeout);
     void removeDelivered(const Notice& notice) override;
     // This run's notices, and those an earlier run left in the record.
     void removeAllDelivered() override;

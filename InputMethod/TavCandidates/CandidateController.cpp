@@ -216,16 +216,30 @@ CandidateController::CaretLine CandidateController::caretLine(plat::TextInputCli
     const plat::TextRange marked = client.markedRange();
     if (caret.size == Size{} || marked.location == plat::kNotFound) return line;
     const auto first = client.firstRectForCharacterRange(marked, nullptr);
-    if (!first || (first->x == 0 && first->y == 0)) return line;
-    const Rect start{{first->x, first->y}, {std::max(first->width, 0.0), std::max(first->height, 0.0)}};
-    // A start further than a few lines away is stale (the client scrolled).
-    if (std::abs(start.minY() - caret.minY()) > 3 * std::max(start.size.height, caret.size.height)) return line;
-    const double bottom = std::min(start.minY(), caret.minY());
-    const double top = std::max(start.maxY(), caret.maxY());
-    const bool oneLine = start.minY() < caret.maxY() && caret.minY() < start.maxY();
-    const double left = oneLine ? std::min(start.minX(), caret.minX()) : screen.minX();
-    const double right = oneLine ? std::max(start.maxX(), caret.maxX()) : screen.maxX();
-    line.composition = Rect{{left, bottom}, {right - left, top - bottom}};
+    if (first && (first->x != 0 || first->y != 0)) {
+        const Rect start{{first->x, first->y}, {std::max(first->width, 0.0), std::max(first->height, 0.0)}};
+        const bool oneLine = start.minY() < caret.maxY() && caret.minY() < start.maxY();
+        // A start further than a few lines away, or right of the caret on
+        // its line, is stale (the client scrolled or its window moved).
+        const bool stale =
+            std::abs(start.minY() - caret.minY()) > 3 * std::max(start.size.height, caret.size.height) ||
+            (oneLine && start.minX() > caret.maxX());
+        if (!stale) {
+            const double bottom = std::min(start.minY(), caret.minY());
+            const double top = std::max(start.maxY(), caret.maxY());
+            const double left = oneLine ? std::min(start.minX(), caret.minX()) : screen.minX();
+            const double right = oneLine ? std::max(start.maxX(), caret.maxX()) : screen.maxX();
+            line.composition = Rect{{left, bottom}, {right - left, top - bottom}};
+            return line;
+        }
+    }
+    // Where it begins is not known: the marked text, measured in a font as
+    // large as the line is high, ends at the caret.
+    const auto text = client.stringFromRange(marked, nullptr);
+    if (!text || text->empty()) return line;
+    const double width = env_.measurer->sizeToFit(*text, Font{"", caret.size.height, false}).width;
+    const double left = std::max(screen.minX(), caret.minX() - width);
+    line.composition = Rect{{left, caret.minY()}, {caret.maxX() - left, caret.size.height}};
     return line;
 }
 

@@ -111,9 +111,10 @@ protected:
     // The client's caret line, or the mouse (no size) when the client gives (0, 0).
     Rect caretRect(plat::TextInputClient& client) const;
     // What the window keeps clear of: the caret's line rectangle, and the
-    // composition from its first character to the caret (the caret alone
-    // when the client does not say where it begins; whole rows when it
-    // runs over more than one line).
+    // composition from its first character to the caret (when the client
+    // does not say where it begins, or says a place it cannot be, the
+    // composition's own width left of the caret; whole rows when it runs
+    // over more than one line).
     struct CaretLine {
         Rect caret;
         Rect composition;

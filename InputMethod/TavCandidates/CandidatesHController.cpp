@@ -2,6 +2,7 @@
 
 #include "InputMethod/Core/ConfigManager.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace taviro {
@@ -30,6 +31,11 @@ void CandidatesHController::layoutCandidates(const std::vector<std::string>& str
     prepareCells();
     const long long number = settings()->candidateNumber;
     const Size nominal = size();
+    // No row is wider than the screen: a count per page takes fewer
+    // candidates where the screen ends, the rest come on later pages.
+    const double screen = screenWidth();
+    const double widest = std::min(nominal.width, screen);
+    const double limit = number > 0 ? screen : widest;
     const double cellHeight = std::round(nominal.height) - candidateUpDownSpace_;
     double x = 2.0;
     for (std::size_t i = 0; i < resuseCandidateCells_.size(); ++i) {
@@ -39,14 +45,14 @@ void CandidatesHController::layoutCandidates(const std::vector<std::string>& str
         const double w = cell.setContent(strings[static_cast<std::size_t>(cell.number)], *fontCache_);
         cell.frame = Rect{{std::round(x), std::round(candidateUpDownSpace_ / 2.0)}, {std::round(w), cellHeight}};
         const double nextX = x + (w + candidateSpace_);
-        if (cell.number == 0 && nextX >= nominal.width - 15.0) {
+        if (cell.number == 0 && nextX >= widest - 15.0) {
             // One candidate wider than the window allows: cut it, alone on its page.
-            cell.setFrameSize(static_cast<int>(std::trunc(nominal.width - 30.0)));
-            cell.frame.size = {std::round(nominal.width) - 30.0, cellHeight};
+            cell.setFrameSize(static_cast<int>(std::trunc(widest - 30.0)));
+            cell.frame.size = {std::round(widest) - 30.0, cellHeight};
             cell.layout();
             addToPage(cell);
             if (number < 1) break;
-        } else if (nextX < nominal.width - 15.0 || number > 0) {
+        } else if (nextX < limit - 15.0) {
             cell.layout();
             addToPage(cell);
         } else {
@@ -67,7 +73,7 @@ void CandidatesHController::reloadCandidates() {
     setFirstPage();
     const long long number = settings()->candidateNumber;
     const Size nominal = size();
-    double width = nominal.width;
+    double width = std::min(nominal.width, screenWidth());
     if (visibleCandidateCount() == static_cast<int>(candidates().size()) || number > 0) {
         UpButton_.hidden = DownButton_.hidden = number < 1;
         width = 0;
@@ -84,6 +90,12 @@ void CandidatesHController::reloadCandidates() {
     changed();
 }
 
+double CandidatesHController::screenWidth() const {
+    if (screenWidth_) return *screenWidth_;
+    const auto screens = environment().screens->screens();
+    return screens.empty() ? size().width : screens.front().size.width;
+}
+
 void CandidatesHController::showAtCaret(plat::TextInputClient* client) {
     if (!client) return;
     const bool dark = environment().appearance->isDark();
@@ -91,6 +103,7 @@ void CandidatesHController::showAtCaret(plat::TextInputClient* client) {
     DownButton_.image = dark ? PageButton::Image::downWhite : PageButton::Image::downBlack;
     setHighlightBackground(CandidateColors::selectedContentBackground());
     setBackground(dark ? CandidateColors::darkColor() : Color::white());
+    if (const auto screen = screenFor(caretRect(*client).origin)) screenWidth_ = screen->size.width;
     reloadCandidates();
     if (candidates().empty()) return;
     // Below the caret, or 70 higher when too near the bottom (and at least

@@ -31,8 +31,13 @@ public:
     void pressDownButton() { nextPage(); }
 
 private:
+    // The width of the screen the window was last placed on (before that,
+    // of the main screen): no row is wider.
+    double screenWidth() const;
+
     PageButton UpButton_;
     PageButton DownButton_;
+    std::optional<double> screenWidth_;
 };
 
 } // namespace taviro

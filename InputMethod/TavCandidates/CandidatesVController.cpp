@@ -55,6 +55,9 @@ void CandidatesVController::layoutCandidates(const std::vector<std::string>& str
     trace(std::to_string(currentPage()));
     const Size area = pageArea();
     placeCellsVertically(strings, false, area.width, area.height, room_.has_value());
+    // A window shrunk to its rows keeps the page at its top.
+    if (settings()->candidateNumber < 1 && frame().size.height < area.height)
+        placeCellsVertically(strings, true, area.width, frame().size.height, room_.has_value());
 }
 
 void CandidatesVController::reloadCandidates() {
@@ -75,10 +78,13 @@ void CandidatesVController::layoutFirstPage() {
     setFirstPage();
 
     double height = settings()->candidateNumber > 0 ? size().height : area.height;
-    if (visibleCandidateCount() == static_cast<int>(candidates().size()) || settings()->candidateNumber > 0) {
-        height = 0;
-        for (const auto* cell : visiableCandidateCells_) height += std::trunc(cell->frame.size.height) + candidateSpace_;
-    }
+    double rows = 0;
+    for (const auto* cell : visiableCandidateCells_) rows += std::trunc(cell->frame.size.height) + candidateSpace_;
+    // As tall as the rows when all fit, with a count per page, or when the
+    // pool's nine rows end above the bottom (no empty band below them).
+    if (visibleCandidateCount() == static_cast<int>(candidates().size()) || settings()->candidateNumber > 0 ||
+        rows < area.height)
+        height = rows;
     if (room_) height = std::min(height, area.height);
     placeCellsVertically(candidates(), true, size().width, height, room_.has_value());
     if (!visiableCandidateCells_.empty()) highlightCandidate(0);

@@ -4,7 +4,8 @@
 namespace taviro {
 
 // The vertical window: one candidate per row, top to bottom, 335 points wide;
-// it shrinks to its rows when they all fit or a count per page is set.
+// it shrinks to its rows when they all fit, a count per page is set or its
+// nine rows end above its nominal bottom.
 class CandidatesVController : public CandidateController {
 public:
     explicit CandidatesVController(CandidateEnvironment environment = {});

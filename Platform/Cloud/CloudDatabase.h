@@ -101,6 +101,9 @@ public:
     virtual const std::string& accountName() const = 0;
     // What the store is and where, for the pages to show.
     virtual std::string storeDescription() const = 0;
+    // What the pages show while no failure is shown (a setting that was not taken); empty
+    // for nothing.
+    virtual std::string storeNotice() const { return {}; }
 
     virtual std::shared_ptr<Database> privateCloudDatabase() = 0;
     virtual std::shared_ptr<Database> publicCloudDatabase() = 0;

@@ -76,7 +76,9 @@ std::string explain(const std::string& why) {
         return "存储所在的磁盘已满（" + folder + "）：这次没有保存，写了一半的文件已删除，存储里原有的条目和本机的文件都没有改动。"
                "请腾出空间后再试。";
     case EROFS:
-        return "存储所在的文件系统只能读取（" + folder + "）：这次没有保存，存储里原有的条目没有改动。";
+        return "存储所在的文件系统只能读取（" + folder + "）：这次没有保存，存储里原有的条目没有改动。"
+               "存储的文件夹要在可以写入的文件系统上：请把它以可读写方式重新挂载（mount -o remount,rw），"
+               "或在设置中把存储位置（CloudStoreFolder）换到可以写入的文件夹。";
     case EMLINK:
         return "此条目的数据文件另有硬链接，可能指向存储以外的文件，为安全起见没有读取。请此条目的上传者重新保存它；"
                "本机的文件没有改动。";
@@ -253,9 +255,14 @@ private:
         auto dir = StoreFolder::openTop(top_, true, &why);
         for (std::size_t i = 0; i < parts_.size() && dir; ++i) {
             // The private database is a folder of its account alone, in a folder where
-            // each account keeps its own.
+            // each account keeps its own; no other account renames the container's folders.
             const bool own = !public_ && i + 1 == parts_.size();
-            if (own) dir->keepEntriesToTheirOwners();
+            if (own || i == 1) dir->keepEntriesToTheirOwners();
+            if (!public_ && i == 1 && dir->kindOf(parts_[i]) == StoreFolder::Kind::Missing)
+                if (auto told = renamedPrivateFolder(*dir, parts_[i])) {
+                    plat::log("store: " + dir->path().string() + " has no " + parts_[i] + "; " + *told);
+                    return makeError(ErrorCode::NetworkUnavailable, *told);
+                }
             dir = own ? dir->privateChild(parts_[i], true, &why) : dir->child(parts_[i], true, &why);
         }
         std::optional<StoreFolder> records, assets;
@@ -268,6 +275,23 @@ private:
         Folders f{std::move(*dir), std::move(*records), std::move(*assets)};
         std::call_once(*swept_, [&] { sweep(f); });
         return f;
+    }
+
+    // When the folder `name` of private databases is missing from `container` while another
+    // folder there holds this account's: what the user is told. It is not moved back (who
+    // renamed it may not be this account), and no new empty one hides it.
+    std::optional<std::string> renamedPrivateFolder(const StoreFolder& container, const std::string& name) const {
+        for (const auto& other : container.names()) {
+            if (other == "Public" || other == name) continue;
+            auto folder = container.child(other, false, nullptr);
+            auto mine = folder ? folder->child(me_, false, nullptr) : std::nullopt;
+            struct stat st {};
+            if (!mine || ::fstat(mine->fd(), &st) != 0 || st.st_uid != ::geteuid()) continue;
+            return "存储里的文件夹 " + (container.path() / name).string() + " 不见了，此账户的备份在 " +
+                   mine->path().string() + " 里，可能是那个文件夹被改了名。请把 " + folder->path().string() +
+                   " 改回 " + name + "（mv）后再试；没有新建 " + name + "，存储里原有的内容没有改动。";
+        }
+        return std::nullopt;
     }
 
     // What saves killed halfway left in the database: temporaries of record and asset
@@ -825,6 +849,7 @@ public:
     }
 
     std::string storeDescription() const override { return "本地或共享存储：" + config_.folder.string(); }
+    std::string storeNotice() const override { return config_.notice; }
 
     std::shared_ptr<Database> privateCloudDatabase() override { return private_; }
     std::shared_ptr<Database> publicCloudDatabase() override { return public_; }

@@ -37,6 +37,7 @@ struct FolderStoreConfig {
     std::set<std::string> moderators;   // user record names
     std::set<std::string> openFields;   // public fields anyone may change
     std::filesystem::path cacheFolder;  // fetched assets; empty: <cache>/TaviroMac/CloudAssets
+    std::string notice;                 // storeNotice()
 };
 
 // The largest record file read or written; records hold names and counters only.

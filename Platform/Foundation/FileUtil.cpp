@@ -63,7 +63,9 @@ mode_t currentUmask() {
 
 } // namespace
 
-bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+namespace {
+
+bool replaceFile(const fs::path& path, std::string_view bytes, bool keepMode, std::string* error) {
     if (path.empty() || !path.has_filename()) {
         if (error) *error = "no file name";
         return false;
@@ -88,8 +90,8 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
     // Keep the mode of the file being replaced, else the usual 0666 & ~umask.
     // A link in its place is replaced, not followed: its target's mode is not taken.
     struct stat st {};
-    mode_t mode = (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777)
-                                                                            : (0666 & ~currentUmask());
+    mode_t mode = (keepMode && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ? (st.st_mode & 07777)
+                                                                                        : (0666 & ~currentUmask());
     if (::fchmod(fd, mode) != 0) return fail("cannot set the mode of " + tmp.string());
     if (!writeAll(fd, bytes)) return fail("cannot write " + tmp.string());
     if (::fsync(fd) != 0) return fail("cannot flush " + tmp.string());
@@ -99,6 +101,16 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
     if (::rename(tmp.c_str(), path.c_str()) != 0) return fail("cannot replace " + path.string());
     syncFolder(folder);
     return true;
+}
+
+} // namespace
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+    return replaceFile(path, bytes, true, error);
+}
+
+bool writeNewFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+    return replaceFile(path, bytes, false, error);
 }
 
 std::optional<std::string> readWholeFile(const fs::path& path) {

@@ -14,6 +14,10 @@ namespace plat {
 // `error` (when given) says why. The folder must exist.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          std::string* error = nullptr);
+// The same, but the file gets the mode of a new file (0666 & ~umask), never
+// the mode of the file it replaces: for files that only the programs write.
+bool writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                            std::string* error = nullptr);
 
 // A free name beside `path` for a damaged file moved aside:
 // "<path>.<tag>-YYYYmmdd-HHMMSS" (local time of `when`), then "-2", "-3"... while

@@ -38,7 +38,26 @@ void removeWithCompanions(int dir, const std::string& name) {
 
 void removeWithCompanions(const fs::path& path) { removeWithCompanions(AT_FDCWD, path.string()); }
 
-fs::path stagedName(const fs::path& target) { return temporaryPathFor(target, TemporaryKind::AtomicWrite); }
+// A journal's mark: the suffix of every file it stages, so that its entries are obeyed
+// only for the files it staged itself.
+std::string newMark() {
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    std::string mark;
+    for (int i = 0; i < 16; ++i) mark += letters[rng() % (sizeof letters - 1)];
+    return mark;
+}
+
+bool isMark(std::string_view mark) {
+    if (mark.size() < 6 || mark.size() > 16) return false;
+    return std::all_of(mark.begin(), mark.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+fs::path stagedName(const fs::path& target, const std::string& mark) {
+    return target.parent_path() / temporaryFileName(target.filename().string(), TemporaryKind::AtomicWrite, mark);
+}
 
 void syncFolder(const fs::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -120,9 +139,9 @@ int openWrittenFolder(const fs::path& folder, const std::string& target, const f
 
 // The entry when it may be acted on: both paths absolute, in one folder that a restore
 // writes (after ".." is resolved), the target a file written there and the staged file
-// named as a staged file of the target.
-std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path& target, const fs::path& perUser,
-                                  const fs::path& userTree, std::string& why) {
+// named as the journal (its `mark`) stages the target.
+std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path& target, const std::string& mark,
+                                         const fs::path& perUser, const fs::path& userTree, std::string& why) {
     if (!staged.is_absolute() || !target.is_absolute()) {
         why = "its paths are not absolute";
         return std::nullopt;
@@ -136,6 +155,10 @@ std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path&
     if (!name || name->kind != TemporaryKind::AtomicWrite || name->temporary != s.filename().string() ||
         name->target != t.filename().string()) {
         why = "it names no staged file of its target";
+        return std::nullopt;
+    }
+    if (!isMark(mark) || s.filename() != stagedName(t, mark).filename()) {
+        why = "it names a file that this journal did not stage";
         return std::nullopt;
     }
     JournalEntry e{s.parent_path(), s.filename().string(), t.filename().string()};
@@ -184,21 +207,26 @@ ReplaceJournal::Recovery replay(const fs::path& folder, const fs::path& userTree
     }
     const auto state = read.dictionary.find("State");
     const bool complete = state != read.dictionary.end() && state->second.asString() == "complete";
+    const auto markEntry = read.dictionary.find("Mark");
+    const std::string mark = markEntry != read.dictionary.end() ? markEntry->second.asString() : std::string();
     std::vector<JournalEntry> entries;
     if (const auto files = read.dictionary.find("Files"); files != read.dictionary.end() && files->second.asArray())
         for (const auto& f : *files->second.asArray()) {
             const fs::path staged = f.find("Staged") ? f.find("Staged")->asString() : "";
             const fs::path target = f.find("Target") ? f.find("Target")->asString() : "";
-            if (auto e = checkedEntry(staged, target, folder, userTree, why)) entries.push_back(std::move(*e));
+            if (auto e = checkedEntry(staged, target, mark, folder, userTree, why)) entries.push_back(std::move(*e));
             else log("refused a replacement journal entry (" + why + "): " + staged.string() + " -> " + target.string());
         }
     if (complete && beforeFinishing) beforeFinishing();
     for (const auto& e : entries) {
         struct stat st {};
-        if (!complete) removeWithCompanions(e.dir, e.staged);
-        else if (::fstatat(e.dir, e.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-                 putInPlace(e.dir, e.staged, e.target))
+        if (!complete) {
+            removeWithCompanions(e.dir, e.staged);
+        } else if (::fstatat(e.dir, e.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                   putInPlace(e.dir, e.staged, e.target)) {
             ::fsync(e.dir);
+            log("replaced " + (e.folder / e.target).string() + " with its restored copy");
+        }
         ::close(e.dir);
     }
     fs::remove(journal, ec);
@@ -221,12 +249,12 @@ std::optional<ReplaceJournal> ReplaceJournal::begin(const fs::path& folder, cons
         if (error) *error = "an earlier replacement in " + folder.string() + " could not be finished";
         return std::nullopt;
     }
-    return ReplaceJournal(folder, std::move(*live));
+    return ReplaceJournal(folder, std::move(*live), newMark());
 }
 
 ReplaceJournal::ReplaceJournal(ReplaceJournal&& other) noexcept
-    : folder_(std::move(other.folder_)), live_(std::move(other.live_)), entries_(std::move(other.entries_)),
-      done_(other.done_) {
+    : folder_(std::move(other.folder_)), live_(std::move(other.live_)), mark_(std::move(other.mark_)),
+      entries_(std::move(other.entries_)), done_(other.done_) {
     other.entries_.clear();
     other.done_ = true;
 }
@@ -245,6 +273,7 @@ bool ReplaceJournal::writeJournal(bool complete, std::string* error) const {
     }
     PlistValue journal = PlistValue::dictionary();
     journal["State"] = std::string(complete ? "complete" : "staging");
+    journal["Mark"] = mark_;
     journal["Files"] = std::move(files);
     // The complete journal must outlive a power cut. One that lists files still being
     // staged is replaced whole but not flushed: were it lost, the staged files would be
@@ -272,40 +301,34 @@ bool ReplaceJournal::writeJournal(bool complete, std::string* error) const {
 std::optional<fs::path> ReplaceJournal::stage(const fs::path& target, std::string_view bytes, Order order) {
     if (done_ || !target.is_absolute() || !target.has_filename()) return std::nullopt;
     if (auto old = stagedFor(target)) discard(*old);
-    std::error_code ec;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const fs::path staged = stagedName(target);
-        if (fs::exists(fs::symlink_status(staged, ec))) continue;
-        // Listed before it exists: a kill from here on leaves nothing unlisted.
-        entries_.push_back({staged, target, order, -1});
-        std::string why;
-        if (!writeJournal(false, &why)) {
-            entries_.pop_back();
-            log("cannot write the replacement journal: " + why);
-            return std::nullopt;
-        }
-        const int fd = ::open(staged.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0) {
-            const int err = errno;
-            entries_.pop_back();
-            writeJournal(false);
-            if (err == EEXIST) continue;
-            log("cannot stage " + target.string() + ": " + std::strerror(err));
-            return std::nullopt;
-        }
-        ::flock(fd, LOCK_EX);
-        entries_.back().fd = fd;
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-        // Flushed by commit(), before the journal says complete.
-        if (!writeAll(fd, bytes)) {
-            log("cannot write the staged " + staged.string() + ": " + std::strerror(errno));
-            discard(staged);
-            return std::nullopt;
-        }
-        return staged;
+    const fs::path staged = stagedName(target, mark_);
+    // Listed before it exists: a kill from here on leaves nothing unlisted.
+    entries_.push_back({staged, target, order, -1});
+    std::string why;
+    if (!writeJournal(false, &why)) {
+        entries_.pop_back();
+        log("cannot write the replacement journal: " + why);
+        return std::nullopt;
     }
-    return std::nullopt;
+    const int fd = ::open(staged.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        const int err = errno;
+        entries_.pop_back();
+        writeJournal(false);
+        log("cannot stage " + target.string() + ": " + std::strerror(err));
+        return std::nullopt;
+    }
+    ::flock(fd, LOCK_EX);
+    entries_.back().fd = fd;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    // Flushed by commit(), before the journal says complete.
+    if (!writeAll(fd, bytes)) {
+        log("cannot write the staged " + staged.string() + ": " + std::strerror(errno));
+        discard(staged);
+        return std::nullopt;
+    }
+    return staged;
 }
 
 std::optional<fs::path> ReplaceJournal::stagedFor(const fs::path& target) const {

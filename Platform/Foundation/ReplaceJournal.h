@@ -14,8 +14,9 @@ namespace plat {
 // Replaces several files as one change, so that a program killed on the way leaves either
 // every old file or every new one.
 //
-// Each new file is staged beside its target (an AtomicWrite temporary, same folder) and
-// listed in a journal in `folder` before it is created. commit() marks the journal
+// Each new file is staged beside its target (an AtomicWrite temporary, same folder, whose
+// suffix is the journal's own random mark) and listed in a journal in `folder` before it
+// is created. commit() marks the journal
 // complete, renames each staged file over its target (the ones staged as the commit point
 // last; a replaced database loses its -journal, -wal and -shm), then removes the journal.
 // recover() at the next start of either program finishes a complete journal or removes the
@@ -61,8 +62,9 @@ public:
     // Finishes or undoes a replacement that a killed program left in `folder`.
     // `beforeFinishing` runs just before the renames of a complete journal. Entries are
     // obeyed only for the files the programs write (programFolders() of `folder` and
-    // `userTree`, ".." resolved, each folder below those two reached without a link);
-    // others are refused and logged. A journal over kMaxDictionaryFileSize, unreadable or not a file
+    // `userTree`, ".." resolved, each folder below those two reached without a link) and
+    // only when the staged file carries the journal's mark; others are refused and
+    // logged. Each file replaced is logged by name. A journal over kMaxDictionaryFileSize, unreadable or not a file
     // is set aside unread.
     static Recovery recover(const std::filesystem::path& folder, const std::filesystem::path& userTree,
                             const std::function<void()>& beforeFinishing = {},
@@ -77,12 +79,14 @@ private:
         Order order;
         int fd;
     };
-    ReplaceJournal(std::filesystem::path folder, FileLock live) : folder_(std::move(folder)), live_(std::move(live)) {}
+    ReplaceJournal(std::filesystem::path folder, FileLock live, std::string mark)
+        : folder_(std::move(folder)), live_(std::move(live)), mark_(std::move(mark)) {}
     bool writeJournal(bool complete, std::string* error = nullptr) const;
     void closeAll();
 
     std::filesystem::path folder_;
     std::optional<FileLock> live_;
+    std::string mark_;
     std::vector<Entry> entries_;
     bool done_ = false;
 };

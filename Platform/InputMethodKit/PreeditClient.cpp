@@ -43,7 +43,16 @@ TextRange PreeditClient::markedRange() const {
 }
 
 std::optional<std::string> PreeditClient::stringFromRange(TextRange range, TextRange* actualRange) const {
-    if (!hasSurrounding) return std::nullopt;
+    if (!hasSurrounding) {
+        // The host knows the marked text it sent, and nothing around it.
+        const TextRange m = markedRange();
+        if (m.location == kNotFound || range.length <= 0 || range.location < m.location ||
+            range.location - m.location > m.length || range.length > m.length - (range.location - m.location))
+            return std::nullopt;
+        if (actualRange) *actualRange = range;
+        return utf16ToUtf8(utf8ToUtf16(marked).substr(static_cast<std::size_t>(range.location - m.location),
+                                                      static_cast<std::size_t>(range.length)));
+    }
     const std::u16string all = utf8ToUtf16(before + marked + after);
     const auto size = static_cast<std::int64_t>(all.size());
     const std::int64_t from = std::clamp<std::int64_t>(range.location, 0, size);

@@ -19,6 +19,7 @@ public:
                        TextRange replacementRange) override;
     TextRange selectedRange() const override;
     TextRange markedRange() const override;
+    // Without the surrounding text only a range within the marked text.
     std::optional<std::string> stringFromRange(TextRange range, TextRange* actualRange) const override;
     TextAttributes attributesForCharacterIndex(std::int64_t index, TextRect* lineHeightRectangle) const override;
     // Known only at the start of the marked text: where the caret stood when

@@ -1,5 +1,6 @@
 #include "Platform/Notifications/CommandReceiver.h"
 
+#include "Platform/Notifications/BusLoop.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 
 #include "Platform/Dispatch/MainQueue.h"
@@ -14,26 +15,33 @@ struct CommandReceiver::Impl {
     std::unique_ptr<sdbus::IConnection> connection;
     sdbus::Slot match;
     sdbus::Slot gone;
+    std::unique_ptr<BusLoop> loop;
 };
 
 namespace {
 
 // Reads a command ("sa{sv}") off the signal, entry by entry, so that an argument far
 // larger than any real command is refused before it is built. None when the signal is
-// of another signature or is refused; `why` says why it was refused.
+// refused; `why` says why.
 std::optional<Command> readCommand(sdbus::Message& msg, std::string& why) {
     Command cmd;
     std::string type, contents;
+    const std::string notACommand = "its arguments are not of signature sa{sv}";
     msg.peekType(type, contents);
-    if (type != "s") return std::nullopt;
+    if (type != "s") {
+        why = notACommand;
+        return std::nullopt;
+    }
     msg >> cmd.name;
     if (cmd.name.size() > CommandReceiver::kMaxTextBytes) {
         why = "its name has " + std::to_string(cmd.name.size()) + " bytes";
         return std::nullopt;
     }
     msg.peekType(type, contents);
-    if (type != "a" || contents != "{sv}") return std::nullopt;
-    if (!msg.enterContainer("{sv}")) return std::nullopt;
+    if (type != "a" || contents != "{sv}" || !msg.enterContainer("{sv}")) {
+        why = notACommand;
+        return std::nullopt;
+    }
     for (std::size_t entries = 0; msg.enterDictEntry("sv"); ++entries) {
         if (entries == CommandReceiver::kMaxEntries) {
             why = "it has more than " + std::to_string(CommandReceiver::kMaxEntries) + " entries";
@@ -83,6 +91,12 @@ std::optional<Command> readCommand(sdbus::Message& msg, std::string& why) {
     }
     msg.clearFlags();
     msg.exitContainer();
+    // Nothing may follow: a body with more arguments is another signal.
+    msg.peekType(type, contents);
+    if (!type.empty() && type[0] != '\0') {
+        why = notACommand;
+        return std::nullopt;
+    }
     return cmd;
 }
 
@@ -95,7 +109,8 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(Handler handler, Executo
 }
 
 std::unique_ptr<CommandReceiver> CommandReceiver::start(SenderHandler handler, GoneHandler gone,
-                                                        Executor executor, std::optional<std::string> address) {
+                                                        Executor executor, std::optional<std::string> address,
+                                                        LostHandler lost) {
     auto impl = std::make_unique<Impl>();
     try {
         impl->connection = address ? sdbus::createSessionBusConnectionWithAddress(*address)
@@ -105,23 +120,26 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(SenderHandler handler, G
                                  command::kMember + "'";
         impl->match = impl->connection->addMatch(
             rule, [handler = std::move(handler), executor](sdbus::Message& msg) {
-                // Only "sa{sv}" is a command.
-                std::optional<Command> cmd;
-                std::string why;
+                // Nothing thrown here may reach the bus library's loop.
                 try {
-                    cmd = readCommand(msg, why);
-                } catch (const std::exception&) {
-                    return;
+                    const std::string sender = msg.getSender();
+                    std::optional<Command> cmd;
+                    std::string why;
+                    try {
+                        cmd = readCommand(msg, why);
+                    } catch (const std::exception&) {
+                        why = "it cannot be read as sa{sv}";
+                    }
+                    if (!cmd) {
+                        plat::log("command channel: refused a command from " + sender + " (" + why + ")");
+                        return;
+                    }
+                    auto valid = validateCommand(std::move(*cmd));
+                    if (!valid) return;
+                    executor([handler, c = std::move(*valid), s = sender] { handler(c, s); });
+                } catch (const std::exception& e) {
+                    plat::log(std::string("command channel: a signal was dropped (") + e.what() + ")");
                 }
-                const std::string sender = msg.getSender();
-                if (!why.empty()) {
-                    plat::log("command channel: refused a command from " + sender + " (" + why + ")");
-                    return;
-                }
-                if (!cmd) return;
-                auto valid = validateCommand(std::move(*cmd));
-                if (!valid) return;
-                executor([handler, c = std::move(*valid), s = sender] { handler(c, s); });
             });
         if (gone) {
             // A unique name whose new owner is empty: that connection is gone.
@@ -130,17 +148,19 @@ std::unique_ptr<CommandReceiver> CommandReceiver::start(SenderHandler handler, G
                 "member='NameOwnerChanged',arg2=''";
             impl->gone = impl->connection->addMatch(
                 goneRule, [gone = std::move(gone), executor](sdbus::Message& msg) {
-                    std::string name, oldOwner, newOwner;
                     try {
+                        std::string name, oldOwner, newOwner;
                         msg >> name >> oldOwner >> newOwner;
+                        if (name.empty() || name[0] != ':' || !newOwner.empty()) return;
+                        executor([gone, name] { gone(name); });
                     } catch (const std::exception&) {
-                        return;
                     }
-                    if (name.empty() || name[0] != ':' || !newOwner.empty()) return;
-                    executor([gone, name] { gone(name); });
                 });
         }
-        impl->connection->enterEventLoopAsync();
+        impl->loop = std::make_unique<BusLoop>(*impl->connection, [lost = std::move(lost), executor](const std::string& why) {
+            plat::log("command channel: the session bus is gone (" + why + ")");
+            if (lost) executor(lost);
+        });
     } catch (const std::exception& e) {
         plat::log(std::string("command channel: cannot listen on the session bus (") + e.what() + ")");
         return nullptr;
@@ -156,7 +176,7 @@ CommandReceiver::CommandReceiver(std::unique_ptr<Impl> impl) : impl_(std::move(i
 
 CommandReceiver::~CommandReceiver() {
     if (!impl_ || !impl_->connection) return;
-    impl_->connection->leaveEventLoop();
+    impl_->loop.reset();
     impl_->match.reset();
     impl_->gone.reset();
 }

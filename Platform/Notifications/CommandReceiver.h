@@ -26,6 +26,9 @@ public:
     using SenderHandler = std::function<void(const Command&, const std::string& sender)>;
     // A connection left the bus (its unique name).
     using GoneHandler = std::function<void(const std::string& name)>;
+    // The session bus went away (its daemon ended with the session): no command
+    // comes any more.
+    using LostHandler = std::function<void()>;
 
     // Starts listening; none (after a log line) when no bus can be reached. The
     // receiver listens once this returns. address: none means the session bus.
@@ -34,9 +37,12 @@ public:
 
     // Also tells who sent each command and when a connection leaves the bus;
     // both go through the executor in the order the bus delivered them, so a
-    // sender's commands always come before its departure.
+    // sender's commands always come before its departure. `lost`, also through
+    // the executor, after a log line, when the bus goes away; the receiver then
+    // stays quiet.
     static std::unique_ptr<CommandReceiver> start(SenderHandler handler, GoneHandler gone, Executor executor,
-                                                  std::optional<std::string> address = std::nullopt);
+                                                  std::optional<std::string> address = std::nullopt,
+                                                  LostHandler lost = nullptr);
 
     // The same, running the handler on MainQueue::shared().
     static std::unique_ptr<CommandReceiver> start(Handler handler);

@@ -46,6 +46,7 @@ enum class Kind { absent, regular, link, other };
 struct Entry {
     Kind kind = Kind::absent;
     std::uintmax_t size = 0;
+    nlink_t names = 0;
 };
 
 // What is at `p`, without following a link.
@@ -58,19 +59,30 @@ Entry entryAt(const fs::path& p)
         return {Kind::link, 0};
     if (!S_ISREG(st.st_mode))
         return {Kind::other, 0};
-    return {Kind::regular, static_cast<std::uintmax_t>(st.st_size)};
+    return {Kind::regular, static_cast<std::uintmax_t>(st.st_size), st.st_nlink};
 }
 
+// Whether the file is read by the engine itself (and may be written in place
+// by it), rather than by this program.
+enum class Reader { program, engine };
+
 // Why the engine must not read what is at `p`; nothing for a regular file of
-// at most `maxBytes` or for no file at all.
-std::optional<Reason> unusable(const fs::path& p, std::uintmax_t maxBytes)
+// at most `maxBytes` or for no file at all. A file of the engine's must also
+// have no other name and be readable by this account.
+std::optional<Reason> unusable(const fs::path& p, std::uintmax_t maxBytes, Reader reader = Reader::engine)
 {
     const Entry e = entryAt(p);
     switch (e.kind) {
     case Kind::absent:
         return std::nullopt;
     case Kind::regular:
-        return e.size > maxBytes ? std::optional(Reason::tooLarge) : std::nullopt;
+        if (e.size > maxBytes)
+            return Reason::tooLarge;
+        if (reader == Reader::engine && e.names > 1)
+            return Reason::hardLink;
+        if (reader == Reader::engine && ::faccessat(AT_FDCWD, p.c_str(), R_OK, AT_EACCESS) != 0 && errno == EACCES)
+            return Reason::unreadable;
+        return std::nullopt;
     case Kind::link:
         return Reason::link;
     case Kind::other:
@@ -228,7 +240,7 @@ std::string cachedSunpinyinModelIdentity(const fs::path& dataDir, const fs::path
     const std::string identity = sunpinyinModelIdentity(dataDir);
     // Only a stamp taken before and after the hash that agree is kept.
     if (!identity.empty() && fileStamp(dataDir) == stamp)
-        writeFileAtomically(file, stamp + "\n" + identity + "\n");
+        writeNewFileAtomically(file, stamp + "\n" + identity + "\n");
     return identity;
 }
 
@@ -243,7 +255,7 @@ bool adoptSunpinyinHistory(const fs::path& userDir, const std::string& identity,
     // program, else unknown. Its text never becomes a name unchecked.
     std::string previous;
     bool strangeNote = false;
-    if (const auto why = unusable(note, kMaxSunpinyinNoteBytes)) {
+    if (const auto why = unusable(note, kMaxSunpinyinNoteBytes, Reader::program)) {
         strangeNote = true;
         setAsideIn(userDir, kNote, *why, setAside);
     } else if (entryAt(note).kind == Kind::regular) {
@@ -274,9 +286,15 @@ bool adoptSunpinyinHistory(const fs::path& userDir, const std::string& identity,
             log(std::string("SunPinyin history of this model could not be restored: ") + std::strerror(errno));
     }
     std::string error;
-    if (!writeFileAtomically(note, identity + "\n", &error))
+    if (!writeNewFileAtomically(note, identity + "\n", &error))
         log("SunPinyin history note not written: " + error);
     return true;
+}
+
+bool readySunpinyinUserDict(const fs::path& dir, std::vector<SunpinyinSetAside>* setAside)
+{
+    return setAsideUnusable(dir, kUserDict, std::numeric_limits<std::uintmax_t>::max(), setAside) &&
+           makePrivateFile(dir / kUserDict);
 }
 
 // --- the folder --------------------------------------------------------------
@@ -321,6 +339,12 @@ std::string describe(Reason why)
         return "it is not a regular file";
     case Reason::tooLarge:
         return "it is larger than any file SunPinyin writes";
+    case Reason::notAFolder:
+        return "it is not a folder";
+    case Reason::unreadable:
+        return "this account cannot open it";
+    case Reason::hardLink:
+        return "it has other names too (a hard link)";
     }
     return {};
 }
@@ -338,21 +362,32 @@ fs::path reachable(int fd, const fs::path& shown)
 }
 
 // Opens the folder `name` in `parent` (shown to the user as `shownParent`)
-// without following a link: a missing one is made 0700, and a link or another
-// file in its place is set aside first. -1 when none can be had.
+// without following a link: a missing one is made 0700, and a link, another
+// file or a folder this account cannot open, read or write in its place is
+// set aside first. -1 when none can be had.
 int openOwnFolder(const fs::path& parent, const fs::path& shownParent, const std::string& name,
                   std::vector<SunpinyinUserFolder::Moved>& moved)
 {
-    int fd = openFolderBeneath(parent, name);
-    if (fd >= 0)
-        return fd;
+    const int parentFd = openFolderBeneath(parent);
+    if (parentFd < 0)
+        return -1;
+    int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    int err = errno;
+    ::close(parentFd);
+    if (fd >= 0) {
+        if (::faccessat(fd, ".", R_OK | W_OK | X_OK, AT_EACCESS) == 0 || errno != EACCES)
+            return fd;
+        ::close(fd);
+        err = EACCES;
+    }
     struct stat st {};
     if (::lstat((parent / name).c_str(), &st) == 0) {
-        // A folder that cannot be opened stays as it is.
-        if (S_ISDIR(st.st_mode))
+        // Any other trouble with a folder (no memory, too many files open) passes.
+        if (S_ISDIR(st.st_mode) && err != EACCES)
             return -1;
+        const Reason why = S_ISDIR(st.st_mode) ? Reason::unreadable : S_ISLNK(st.st_mode) ? Reason::link : Reason::notAFolder;
         std::vector<SunpinyinSetAside> files;
-        if (!setAsideIn(parent, name, S_ISLNK(st.st_mode) ? Reason::link : Reason::notAFile, &files))
+        if (!setAsideIn(parent, name, why, &files))
             return -1;
         for (auto& f : files)
             moved.push_back({shownParent, std::move(f)});
@@ -398,10 +433,9 @@ SunpinyinUserFolder prepareSunpinyinUserFolder(const fs::path& perUserFolder, co
     }
     // Nothing the engine opens is other than a regular file; its own words are private.
     setAsideUnusable(dir, kHistory, kMaxSunpinyinHistoryBytes, &files);
-    setAsideUnusable(dir, kUserDict, std::numeric_limits<std::uintmax_t>::max(), &files);
+    readySunpinyinUserDict(dir, &files);
     for (auto& f : files)
         folder.setAside.push_back({shown, std::move(f)});
-    makePrivateFile(dir / kUserDict);
 
     for (const auto& moved : folder.setAside)
         log("SunPinyin: " + (moved.folder / moved.file.name).string() + " set aside as " +

@@ -42,6 +42,9 @@ struct SunpinyinSetAside {
         link,         // a link in the place of a file or folder
         notAFile,     // a folder, FIFO, socket or device in the place of a file
         tooLarge,     // larger than any file the engine writes
+        notAFolder,   // a file, FIFO, socket or device in the place of a folder
+        unreadable,   // a file or folder this account cannot open
+        hardLink,     // a file of the engine's that has other names too
     };
     std::string name;   // its name before
     std::string aside;  // its name now
@@ -61,11 +64,18 @@ struct SunpinyinSetAside {
 bool adoptSunpinyinHistory(const std::filesystem::path& userDir, const std::string& identity,
                            std::vector<SunpinyinSetAside>* setAside = nullptr);
 
+// Makes "userdict" (the engine's own words) in `dir` a regular file of its
+// owner's alone, made 0600 when missing: a link, a file with other names, a
+// file this account cannot read or anything but a regular file is set aside
+// first (and added to `setAside`). False when none could be had.
+bool readySunpinyinUserDict(const std::filesystem::path& dir, std::vector<SunpinyinSetAside>* setAside = nullptr);
+
 // The engine's user-data folder ("sunpinyin" in `perUserFolder`) made ready
-// for the model in `dataDir`: opened without following a link (a link or
-// another file in its place is set aside, a missing folder is made 0700), its
-// history adopted, and its files checked: the engine reads none that is not a
-// regular file, and "userdict" (its own words) is its owner's alone.
+// for the model in `dataDir`: opened without following a link (a link,
+// another file or a folder this account cannot use in its place is set aside,
+// a missing folder is made 0700), its history adopted, and its files checked:
+// the engine reads none that is not a regular file it can read, and none with
+// other names, and "userdict" is its owner's alone.
 struct SunpinyinUserFolder {
     SunpinyinUserFolder() = default;
     SunpinyinUserFolder(SunpinyinUserFolder&& other) noexcept;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,29 @@
 #include <system_error>
 #include <utility>
 #include <vector>
+
+// The library writes its user dictionary back whenever the dictionary is
+// freed, at exit too, and gives no other way to reach the dictionary's
+// connection: its two private members are named through an explicit
+// instantiation, where access is not checked.
+namespace {
+
+template <typename Tag, typename Tag::Type member>
+struct Reach {
+    friend typename Tag::Type memberOf(Tag) { return member; }
+};
+struct DictConnection {
+    using Type = sqlite3* CUserDict::*;
+    friend Type memberOf(DictConnection);
+};
+struct DictFileName {
+    using Type = char* CUserDict::*;
+    friend Type memberOf(DictFileName);
+};
+template struct Reach<DictConnection, &CUserDict::m_db>;
+template struct Reach<DictFileName, &CUserDict::m_fname>;
+
+} // namespace
 
 namespace plat {
 
@@ -83,6 +107,15 @@ std::string noticeText(const SunpinyinUserFolder::Moved& moved)
     case Reason::tooLarge:
         why = "文件过大";
         break;
+    case Reason::notAFolder:
+        why = "不是文件夹";
+        break;
+    case Reason::unreadable:
+        why = "无法打开";
+        break;
+    case Reason::hardLink:
+        why = "另有硬链接";
+        break;
     case Reason::otherModel:
     case Reason::noNote:
         why = "属于另一个模型";
@@ -109,6 +142,8 @@ struct Engine {
     bool sessionValid = false;
     bool haveApplied = false;
     Options applied;
+    // Changes of the user dictionary's connection when it was loaded.
+    int dictChangesAtLoad = 0;
 
     static Engine& shared()
     {
@@ -147,7 +182,14 @@ struct Engine {
         auto& lang = ASimplifiedChinesePolicy::instance();
         lang.setDataDir(dataDir.string());
         lang.setUserDataDir(userFolder.engineDir.string());
-        if (!lang.loadResources()) {
+        const bool resources = lang.loadResources();
+        // The user dictionary is loaded even when the model is not.
+        if (sqlite3* db = lang.m_userDict.*memberOf(DictConnection{}))
+            dictChangesAtLoad = sqlite3_total_changes(db);
+        // Runs before the library's own clean-up, which was set up when the
+        // policy was first reached above.
+        std::atexit([] { Engine::shared().beforeExit(); });
+        if (!resources) {
             plat::log("SunPinyin failed to load its resources");
             loadFailed = true;
             return false;
@@ -162,6 +204,31 @@ struct Engine {
         }
         loaded = true;
         return true;
+    }
+
+    // The library writes its user dictionary back at exit: only a changed one
+    // is written, and only into a regular file of the folder's own.
+    void beforeExit()
+    {
+        std::lock_guard lock(mutex);
+        CUserDict& dict = ASimplifiedChinesePolicy::instance().m_userDict;
+        sqlite3* db = dict.*memberOf(DictConnection{});
+        char*& file = dict.*memberOf(DictFileName{});
+        if (!db || !file)
+            return;
+        if (sqlite3_total_changes(db) != dictChangesAtLoad) {
+            std::vector<SunpinyinSetAside> moved;
+            if (readySunpinyinUserDict(userFolder.engineDir, &moved)) {
+                for (const auto& m : moved)
+                    plat::log("SunPinyin: " + m.name + " set aside as " + m.aside + " before its words were written");
+                return;
+            }
+            plat::log("SunPinyin: its user dictionary could not be written: no file of its own for it in " +
+                      userFolder.engineDir.string());
+        }
+        // Without a file name the library only closes the dictionary.
+        std::free(file);
+        file = nullptr;
     }
 
     // Makes the library's process-wide options those of one wrapper.

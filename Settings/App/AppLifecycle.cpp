@@ -29,6 +29,11 @@ std::string saveSettingsBeforeExit(ConfigManager& config, std::chrono::milliseco
     return config.takeSaveFailureMessage();
 }
 
+std::string exitAlertText(const ConfigManager& config, const std::string& unsaved) {
+    if (config.hasPendingChanges()) return unsaved;
+    return "设置已保存：退出时未能写入的改动，已在稍后重试时写入。";
+}
+
 int finishBeforeExit(std::chrono::milliseconds grace) {
     int closed = 0;
     if (!CommandBracket::waitUntilAllClosed(grace)) {

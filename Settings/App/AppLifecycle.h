@@ -25,4 +25,9 @@ class ConfigManager;
 std::string saveSettingsBeforeExit(ConfigManager& config,
                                    std::chrono::milliseconds lockWait = std::chrono::seconds(2));
 
+// What the alert left standing at exit says now: `unsaved` (what saveSettingsBeforeExit
+// returned) while the change still waits; once a retry has written it, that it was
+// saved after all.
+std::string exitAlertText(const ConfigManager& config, const std::string& unsaved);
+
 } // namespace kelvane

@@ -1,6 +1,7 @@
 #include "Settings/App/SingleInstance.h"
 
 #include "Platform/Foundation/Log.h"
+#include "Platform/Notifications/BusLoop.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -11,14 +12,15 @@ namespace kelvane {
 struct SingleInstance::Impl {
     std::unique_ptr<sdbus::IConnection> connection;
     std::unique_ptr<sdbus::IObject> object;
+    std::unique_ptr<plat::BusLoop> loop;
 };
 
 SingleInstance::SingleInstance(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 SingleInstance::~SingleInstance() {
     if (!impl_ || !impl_->connection) return;
+    impl_->loop.reset();
     try {
-        impl_->connection->leaveEventLoop();
         impl_->object.reset();
         impl_->connection->releaseName(kBusName);
     } catch (const std::exception&) {
@@ -50,7 +52,8 @@ bool forward(const std::vector<std::string>& urls, const std::optional<std::stri
 } // namespace
 
 std::pair<SingleInstance::Role, std::unique_ptr<SingleInstance>>
-SingleInstance::claim(const std::vector<std::string>& urls, Handler handler, std::optional<std::string> address) {
+SingleInstance::claim(const std::vector<std::string>& urls, Handler handler, std::optional<std::string> address,
+                      Lost lost) {
     auto impl = std::make_unique<Impl>();
     try {
         impl->connection = connect(address);
@@ -67,10 +70,17 @@ SingleInstance::claim(const std::vector<std::string>& urls, Handler handler, std
             impl->object->registerMethod("OpenURLs")
                 .onInterface(kInterface)
                 .implementedAs([handler](const std::vector<std::string>& received) {
-                    if (handler) handler(received);
+                    try {
+                        if (handler) handler(received);
+                    } catch (const std::exception& e) {
+                        plat::log(std::string("Kelvane: URLs handed over were not taken: ") + e.what());
+                    }
                 });
             impl->object->finishRegistration();
-            impl->connection->enterEventLoopAsync();
+            impl->loop = std::make_unique<plat::BusLoop>(*impl->connection, [lost](const std::string& why) {
+                plat::log("Kelvane: the session bus is gone (" + why + ")");
+                if (lost) lost();
+            });
             return {Role::First, std::unique_ptr<SingleInstance>(new SingleInstance(std::move(impl)))};
         } catch (const sdbus::Error&) {
             impl->object.reset();

@@ -18,6 +18,9 @@ public:
     // Receives the URLs another start handed over (an empty list: just show the window),
     // on the bus thread.
     using Handler = std::function<void(std::vector<std::string>)>;
+    // The session bus went away under the first instance (the desktop session
+    // ends), on the bus thread, after a log line.
+    using Lost = std::function<void()>;
 
     enum class Role {
         First,     // this process owns the name (or no bus could be reached) and runs
@@ -28,7 +31,8 @@ public:
     // Without a bus the process runs as the first one (a line is logged).
     static std::pair<Role, std::unique_ptr<SingleInstance>> claim(const std::vector<std::string>& urls,
                                                                   Handler handler,
-                                                                  std::optional<std::string> address = std::nullopt);
+                                                                  std::optional<std::string> address = std::nullopt,
+                                                                  Lost lost = nullptr);
 
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;

@@ -44,6 +44,7 @@ std::shared_ptr<BackupsController> BackupsController::create(std::shared_ptr<clo
 
 void BackupsController::viewDidLoad() {
     storeText = container_->storeDescription() + "　账号：" + container_->accountName();
+    statusText = container_->storeNotice();
     if (container_->accountStatus() != cloud::AccountStatus::Available) blockHidden = false;
     changed.notify();
 }
@@ -86,7 +87,7 @@ void BackupsController::queryBackups() {
             self->records = found;
             if (self->selectedRow >= self->numberOfRows()) self->selectedRow = -1;
             self->indicatorAnimating = false;
-            self->statusText = error ? "列表读取失败：" + cloud::describe(*error) : "";
+            self->statusText = error ? "列表读取失败：" + cloud::describe(*error) : self->container_->storeNotice();
             self->changed.notify();
         });
     };

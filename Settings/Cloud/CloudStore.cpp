@@ -6,6 +6,7 @@
 #include "Settings/ConfigManager.h"
 #include "Settings/MainThread.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
@@ -49,14 +50,42 @@ std::filesystem::path CloudStoreSettings::defaultFolder() {
     return folder;
 }
 
+// `text` with each control character (C0, DEL, C1 as UTF-8) written as "\xNN".
+static std::string escapingControlCharacters(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        char hex[16];
+        if (c < 0x20 || c == 0x7f) {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            std::snprintf(hex, sizeof hex, "\\xc2\\x%02x", next);
+            out += hex;
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 CloudStoreSettings CloudStoreSettings::from(const plat::PlistValue::Dictionary& configData) {
     CloudStoreSettings s;
     s.folder.clear();
     s.accountName = loginName();
     if (const auto it = configData.find(kCloudStoreFolderKey); it != configData.end() && it->second.isString() &&
                                                                !it->second.asString().empty()) {
-        std::filesystem::path p = it->second.asString();
-        if (p.is_absolute()) s.folder = p;
+        const std::string& set = it->second.asString();
+        std::filesystem::path p = set;
+        if (const std::string shown = escapingControlCharacters(set); shown != set) {
+            s.refusedFolder = set;
+            plat::log("Kelvane: the store folder (CloudStoreFolder) " + shown +
+                      " holds a control character; the default place is used");
+        } else if (p.is_absolute()) {
+            s.folder = p;
+        }
     }
     if (s.folder.empty()) s.folder = defaultFolder();
     if (const auto it = configData.find(kCloudAccountNameKey); it != configData.end() && it->second.isString())
@@ -67,7 +96,9 @@ CloudStoreSettings CloudStoreSettings::from(const plat::PlistValue::Dictionary& 
 std::shared_ptr<plat::cloud::Container> makeCloudContainer(const CloudStoreSettings& settings,
                                                            const std::set<std::string>& moderators) {
     return plat::cloud::makeFolderContainer(
-        {settings.folder, kCloudContainerIdentifier, settings.accountName, moderators, {"DownloadTimes"}, {}});
+        {settings.folder, kCloudContainerIdentifier, settings.accountName, moderators, {"DownloadTimes"}, {},
+         settings.refusedFolder ? "设置中的存储位置（CloudStoreFolder）含控制字符（例如末尾的换行），没有采用；现在用的是默认位置。"
+                                : ""});
 }
 
 std::function<void(const plat::cloud::RecordID&, double)> progressOn(std::shared_ptr<PbarController> sheet,

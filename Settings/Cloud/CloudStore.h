@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -26,10 +27,14 @@ inline constexpr std::chrono::seconds kTransferTimeout{120};
 inline constexpr std::chrono::seconds kListTimeout{30};
 
 // Where the store is and who uses it, from the settings: "CloudStoreFolder" (default
-// defaultFolder()) and "CloudAccountName" (default the login name).
+// defaultFolder()) and "CloudAccountName" (default the login name). A folder holding a
+// control character is not taken (a line feed at its end is easily pasted and lost on
+// the way to other programs): the default folder is used and the store says so.
 struct CloudStoreSettings {
     std::filesystem::path folder;
     std::string accountName;
+    // "CloudStoreFolder" as set, when it was refused.
+    std::optional<std::string> refusedFolder;
 
     // "TaviroMacCloudStore" beside the per-user folder, outside what uninstalling removes,
     // so that backups outlive the program. A store at the earlier default place,

@@ -24,6 +24,7 @@ std::shared_ptr<QvCloudController> QvCloudController::create(std::shared_ptr<clo
 
 void QvCloudController::viewDidLoad() {
     storeText = container_->storeDescription() + "　账号：" + container_->accountName();
+    statusText = container_->storeNotice();
     if (container_->accountStatus() != cloud::AccountStatus::Available) {
         blockBoxHidden = false;
         changed.notify();
@@ -61,7 +62,7 @@ void QvCloudController::changeClass(int segment) {
 
 void QvCloudController::queryRecords() {
     loading = true;
-    statusText.clear();
+    statusText = container_->storeNotice();
     changed.notify();
     const int generation = ++generation_;
     std::weak_ptr<QvCloudController> weak = weak_from_this();
@@ -95,7 +96,7 @@ void QvCloudController::queryRecords() {
             if (!self || generation != self->generation_) return;
             self->records = found;
             self->loading = false;
-            self->statusText = error ? "列表读取失败：" + cloud::describe(*error) : "";
+            self->statusText = error ? "列表读取失败：" + cloud::describe(*error) : self->container_->storeNotice();
             if (!self->records.empty()) {
                 self->showRecord(self->records.front());
                 self->selectedRow = 0;

@@ -154,11 +154,14 @@ void TabThreeController::cleanUserDictionary(bool confirmed) {
 
 namespace {
 
-// The store of the backups, as configured: the script keeps it wherever it is.
+// The store of the backups, as configured: the script keeps it wherever it is. A refused
+// setting goes as it is set, for the script to refuse too: backups an earlier version
+// saved there may be in a folder it removes.
 fs::path configuredStore() {
     const auto settings = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist",
                                               plat::PlistValue::Type::Dictionary);
-    return CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{}).folder;
+    const auto store = CloudStoreSettings::from(settings ? *settings->asDictionary() : plat::PlistValue::Dictionary{});
+    return store.refusedFolder ? fs::path(*store.refusedFolder) : store.folder;
 }
 
 // What the script says about the backups: the places it names ("backups stay in <place>",
@@ -187,6 +190,17 @@ ScriptWords readScriptWords(const std::string& output) {
         if (!named) words.complaint = line;
     }
     return words;
+}
+
+// pkexec's words when the administrator's authorisation was not given (it then exits 126
+// for a dismissed request, 127 for a refusal) and the script did not run: what the user
+// is told instead. Empty for anything else.
+std::string refusedAuthorisation(int status, const std::string& output) {
+    if ((status != 126 && status != 127) || output.find("Error executing command as another user") == std::string::npos)
+        return {};
+    if (output.find("Not authorized") != std::string::npos) return "管理员授权被拒绝，什么也没有删除。";
+    if (output.find("Request dismissed") != std::string::npos) return "管理员授权已取消，什么也没有删除。";
+    return "没有得到管理员授权，什么也没有删除。";
 }
 
 std::string placesText(const std::vector<std::string>& places, const char* lead) {
@@ -290,8 +304,10 @@ void TabThreeController::uninstall(bool confirmed, const Runner& run, std::funct
             } else {
                 // Nothing was moved unless the script says so: the backups are where they were.
                 if (words.places.empty()) words.places.push_back(store);
+                std::string complaint = refusedAuthorisation(status, output);
+                if (complaint.empty()) complaint = words.complaint;
                 s->resultMessage = "卸载没有完成";
-                s->resultText = (words.complaint.empty() ? std::string() : words.complaint + "\n\n") +
+                s->resultText = (complaint.empty() ? std::string() : complaint + "\n\n") +
                                 placesText(words.places, "你的备份在：");
             }
             if (finished) finished();

@@ -92,10 +92,20 @@ void SettingsWindow::showNotice(std::string_view message) {
 }
 
 QMessageBox* makeExitAlert(const std::string& message) {
-    auto* box = new QMessageBox(QMessageBox::Warning, "Kelvane", QString::fromStdString(message), QMessageBox::NoButton);
+    return makeExitAlert([message] { return message; });
+}
+
+QMessageBox* makeExitAlert(std::function<std::string()> text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, "Kelvane", QString::fromStdString(text()), QMessageBox::NoButton);
     box->setObjectName("exitAlert");
     box->addButton("好", QMessageBox::AcceptRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    auto* refresh = new QTimer(box);
+    QObject::connect(refresh, &QTimer::timeout, box, [box, text = std::move(text)] {
+        const QString now = QString::fromStdString(text());
+        if (now != box->text()) box->setText(now);
+    });
+    refresh->start(250);
     return box;
 }
 

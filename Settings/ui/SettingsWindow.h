@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,9 @@ private:
 };
 
 // The alert that stands alone after the window closed, when settings changes
-// could not be written before exit.
+// could not be written before exit. With `text`, the alert asks it again while
+// it stands and shows what it says now.
 QMessageBox* makeExitAlert(const std::string& message);
+QMessageBox* makeExitAlert(std::function<std::string()> text);
 
 } // namespace kelvane::ui

@@ -13,6 +13,9 @@
 # The exit status says whether everything named could be removed; nothing is removed when
 # the backups could not be kept.
 set -u
+# Bytes, not characters, in every pattern below.
+LC_ALL=C
+export LC_ALL
 
 dry_run=0
 if [ "${1:-}" = "--dry-run" ]; then
@@ -29,6 +32,20 @@ per_user=$3
 user_folder=$4
 store=${5:-$per_user/CloudStore}
 
+# Refuse a control character anywhere (C0, DEL, C1 as UTF-8): "$(...)" would drop a
+# trailing line feed and lead the checks below to another folder.
+c1_lead=$(printf '\302')
+c1=$(printf '\200\201\202\203\204\205\206\207\210\211\212\213\214\215\216\217')
+c1=$c1$(printf '\220\221\222\223\224\225\226\227\230\231\232\233\234\235\236\237')
+for p in "$prefix" "$user" "$per_user" "$user_folder" "$store"; do
+    case "$p" in
+        *[[:cntrl:]]*|*"$c1_lead"[$c1]*)
+            printf 'refusing a path with a control character: %s; nothing was removed\n' \
+                "$(printf '%s' "$p" | tr '\000-\037\177' '[?*]')" >&2
+            exit 2
+            ;;
+    esac
+done
 # Refuse anything that is not an absolute path below a real folder.
 for p in "$prefix" "$per_user" "$user_folder" "$store"; do
     case "$p" in
@@ -92,23 +109,27 @@ free_place() {
 # What becomes of the store at $1, in $action, $from and $to:
 #   stay     outside what is removed, at $from
 #   move     the store folder $from moves to $to
-#   records  the store is one of the removed folders: its records $from move into $to
+#   records  the store is one of the removed folders, or its container is a link into
+#            one: its records $from move into $to
 #   none     no backups there
 decide() {
     s_real=$(real "$1")
+    c_real=$(real "$s_real/$container")
     action=none
     from=""
     to=""
     if ! removed "$s_real"; then
-        if within "$per_real" "$s_real/$container" || within "$user_real" "$s_real/$container"; then
+        if within "$per_real" "$c_real" || within "$user_real" "$c_real"; then
             echo "$1 holds $per_user or $user_folder; nothing was removed" >&2
             exit 2
         fi
         action=stay
         from=$s_real
-        return 0
-    fi
-    if [ "$s_real" = "$per_real" ] || [ "$s_real" = "$user_real" ]; then
+        removed "$c_real" || return 0
+        # The records themselves are in a removed folder.
+        action=records
+        from=$c_real
+    elif [ "$s_real" = "$per_real" ] || [ "$s_real" = "$user_real" ]; then
         action=records
         from="$s_real/$container"
     else

@@ -25,26 +25,7 @@ protected:
         for (const char* p : {"Xvfb", "ibus-daemon", "ibus", "xdotool", "xwininfo", "dbus-daemon"})
             if (!onPath(p)) GTEST_SKIP() << p << " is not installed (scripts/install-deps.sh installs it)";
         ASSERT_TRUE(startBusAndComponent(hint)) << "dbus-daemon did not start";
-
-        // A private X server on the first free display.
-        int displayPipe[2];
-        ASSERT_EQ(::pipe(displayPipe), 0);
-        xvfb_ = Child({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x800x24",
-                       "-nolisten", "tcp"},
-                      (dir_ / "xvfb.out").string(), errFile_);
-        ::close(displayPipe[1]);
-        std::string display;
-        pollfd p{displayPipe[0], POLLIN, 0};
-        if (::poll(&p, 1, 10000) > 0) {
-            char buf[32] = {};
-            const ssize_t n = ::read(displayPipe[0], buf, sizeof buf - 1);
-            if (n > 0) display = std::string(buf, static_cast<std::size_t>(n));
-        }
-        ::close(displayPipe[0]);
-        while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
-        ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-        ::setenv("DISPLAY", (":" + display).c_str(), 1);
-
+        ASSERT_TRUE(startXvfb(xvfb_)) << "Xvfb did not start";
         ASSERT_TRUE(startDaemon(false)) << "ibus-daemon did not start";
     }
 

@@ -84,8 +84,10 @@ public:
     bool waitExit(Clock::duration timeout) {
         const auto until = Clock::now() + timeout;
         while (pid_ > 0) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
+                status_ = status;
                 return true;
             }
             if (Clock::now() >= until) return false;
@@ -94,6 +96,8 @@ public:
         return true;
     }
     pid_t pid() const { return pid_; }
+    // The wait status (as waitpid gives it) once waitExit saw the child end.
+    std::optional<int> status() const { return status_; }
 
     void kill(int sig) {
         if (pid_ > 0) ::kill(pid_, sig);
@@ -151,6 +155,7 @@ public:
 
 private:
     pid_t pid_ = -1;
+    std::optional<int> status_;
     int out_ = -1;
     int in_ = -1;
     std::string buffer_;
@@ -220,6 +225,29 @@ protected:
         }
         if (address.empty()) return false;
         ::setenv("IBUS_ADDRESS", address.c_str(), 1);
+        return true;
+    }
+
+    // A private X server on the first free display, made this process's
+    // DISPLAY; false when it did not start.
+    bool startXvfb(Child& xvfb) {
+        int displayPipe[2];
+        if (::pipe(displayPipe) != 0) return false;
+        xvfb = Child({"Xvfb", "-displayfd", std::to_string(displayPipe[1]), "-screen", "0", "1280x800x24",
+                      "-nolisten", "tcp"},
+                     (dir_ / "xvfb.out").string(), errFile_);
+        ::close(displayPipe[1]);
+        std::string display;
+        pollfd p{displayPipe[0], POLLIN, 0};
+        if (::poll(&p, 1, 10000) > 0) {
+            char buf[32] = {};
+            const ssize_t n = ::read(displayPipe[0], buf, sizeof buf - 1);
+            if (n > 0) display = std::string(buf, static_cast<std::size_t>(n));
+        }
+        ::close(displayPipe[0]);
+        while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
+        if (display.empty()) return false;
+        ::setenv("DISPLAY", (":" + display).c_str(), 1);
         return true;
     }
 

@@ -43,6 +43,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <utility>
 #include <vector>
 #include <unistd.h>
 
@@ -86,6 +89,25 @@ void showNoticeWindow(const Notice& notice) {
     box->setWindowFlag(Qt::WindowStaysOnTopHint);
     box->setWindowModality(Qt::NonModal);
     box->show();
+}
+
+// Settings the stop could not write: the settings manager logged which; the
+// user is told in a notice while a service can still show one.
+void tellUnsavedSettings(FreedesktopNoticeCenter* notices) {
+    if (notices && notices->deliverNow(AppDelegate::unsavedSettingsNotice(), std::chrono::seconds(1))) return;
+    plat::log("TaviroMac2: no notice could be shown that the settings changes were not saved");
+}
+
+// The display going away ends the process from inside Qt (exit(1)), with the
+// event loop still running: the stop's last writes run at exit then. Set
+// while the event loop runs.
+std::function<void()> stopAtExit;
+
+void runStopAtExit() {
+    auto stop = std::exchange(stopAtExit, nullptr);
+    if (!stop) return;
+    plat::log("TaviroMac2: ending without its event loop (the display is gone?)");
+    stop();
 }
 
 } // namespace
@@ -271,9 +293,15 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
         return true;
     };
     env.subscribe = [](plat::CommandReceiver::SenderHandler handler, plat::CommandReceiver::GoneHandler gone) {
+        // The session bus gone (the end of the desktop session): the same stop
+        // as a logout's SIGTERM.
         return plat::CommandReceiver::start(
             std::move(handler), std::move(gone),
-            [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); });
+            [](std::function<void()> fn) { plat::MainQueue::shared().async(std::move(fn)); }, std::nullopt,
+            [] {
+                plat::log("TaviroMac2: the session bus is gone; ending");
+                QCoreApplication::exit(0);
+            });
     };
     env.openAbout = openAbout;
     env.controlStrip = [] {
@@ -281,12 +309,16 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
     };
     env.cleanEngine = [&] { adapter.clean(); };
     env.startCrashReporter = [] { CrashLog::start(plat::Paths::perUserFile("crash.log")); };
-    env.terminate = [&engine, &config] {
-        config.saveBeforeExit();
-        // A write cut off halfway is rolled back at the next start: let the
-        // store's queues finish first, for a bounded time.
+    // The stop: settings still waiting for the lock get one last write (saying
+    // so when they cannot have it), then the store's writes finish, for a
+    // bounded time (a write cut off halfway is rolled back at the next start).
+    auto lastWrites = [&engine, &config, &desktopNotices](const std::string& when) {
+        if (!config.saveBeforeExit()) tellUnsavedSettings(desktopNotices.get());
         if (!engine.finishForExit(std::chrono::seconds(3)))
-            plat::log("TaviroMac2: store writes still running at the update; ending anyway");
+            plat::log("TaviroMac2: store writes still running " + when + "; ending anyway");
+    };
+    env.terminate = [lastWrites] {
+        lastWrites("at the update");
         ::kill(::getpid(), SIGKILL);
     };
 
@@ -313,15 +345,14 @@ int runDesktopApp(QApplication& app, const DesktopOptions& options) {
             },
             nullptr));
 
+    stopAtExit = [lastWrites] { lastWrites("at exit"); };
+    std::atexit(runStopAtExit);
     const int status = QApplication::exec();
-    // The stop: settings still waiting for the lock get one last write (saying
-    // so when they cannot have it), then the store's writes finish.
-    config.saveBeforeExit();
+    stopAtExit = nullptr;
     aboutWindow.reset();
     setSystemInterfaceStyleSource(nullptr);
     plat::SystemServices::setShared(nullptr);
-    if (!engine.finishForExit(std::chrono::seconds(3)))
-        plat::log("TaviroMac2: store writes still running at exit; ending anyway");
+    lastWrites("at exit");
     for (guint source : signalSources) g_source_remove(source);
     return status;
 }

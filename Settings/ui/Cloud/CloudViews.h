@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QProgressBar;
 
@@ -53,13 +54,14 @@ private:
 };
 
 // What both tab pages share: the cover shown when the store cannot be used, a footer
-// with the store's description, the last failure and the busy indicator, and
-// appeared() each time the page is shown.
+// with the store's description and the busy indicator above the last failure (wrapped
+// to the page's width, hidden when there is none), and appeared() each time the page is
+// shown.
 class CloudTabPage : public QWidget {
 protected:
     CloudTabPage(const PageContext& context, const char* objectName, const char* blockName, const char* busyName);
     QWidget* sheetParent() { return window_ ? window_ : this; }
-    QHBoxLayout* footer() const { return footer_; }
+    QVBoxLayout* footer() const { return footer_; }
     void drawCommon(const std::string& store, const std::string& status, bool busy, bool blocked);
     virtual void appeared() = 0;
     void showEvent(QShowEvent* e) override;
@@ -69,7 +71,7 @@ protected:
     bool redrawing_ = false;
 
 private:
-    QHBoxLayout* footer_;
+    QVBoxLayout* footer_;
     MiddleElidedLabel* store_;
     QLabel *status_, *block_;
     QProgressBar* busy_;

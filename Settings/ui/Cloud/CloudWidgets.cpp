@@ -36,7 +36,8 @@ CloudTabPage::CloudTabPage(const PageContext& context, const char* objectName, c
     : window_(context.window) {
     setObjectName(objectName);
     setFont(uiFont());
-    footer_ = new QHBoxLayout;
+    footer_ = new QVBoxLayout;
+    auto* storeLine = new QHBoxLayout;
     store_ = new MiddleElidedLabel(this);
     store_->setObjectName("storeText");
     store_->setFont(uiFont(11));
@@ -46,10 +47,16 @@ CloudTabPage::CloudTabPage(const PageContext& context, const char* objectName, c
     store_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status_ = label(this, "statusText", 11);
     status_->setStyleSheet("color: #b00020;");
+    // A refusal names folders and says what they need: it wraps rather than widening the page.
+    status_->setWordWrap(true);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->hide();
     busy_ = busyIndicator(this, busyName);
-    footer_->addWidget(store_, 1);
+    storeLine->addWidget(store_, 1);
+    storeLine->addWidget(busy_);
+    footer_->addLayout(storeLine);
     footer_->addWidget(status_);
-    footer_->addWidget(busy_);
     block_ = label(this, blockName, 14);
     block_->setText("无法使用本地或共享存储\n请在设置中填写账号名（CloudAccountName）\n并确认存储位置（CloudStoreFolder）可用。");
     block_->setAlignment(Qt::AlignCenter);
@@ -75,6 +82,7 @@ void MiddleElidedLabel::elide() {
 void CloudTabPage::drawCommon(const std::string& store, const std::string& status, bool busy, bool blocked) {
     store_->setFullText(qs(store));
     status_->setText(qs(status));
+    status_->setVisible(!status.empty());
     busy_->setVisible(busy);
     block_->setVisible(blocked);
     block_->raise();

@@ -3,7 +3,13 @@
 // command targets of the running input method.
 #include "PrivateBus.h"
 
+#include "InputMethod/Controller/RealEngineFixture.h"
+
 #include "InputMethod/App/AppDelegate.h"
+#include "InputMethod/Core/Engine/InputDeletage.h"
+#include "InputMethod/Core/Engine/TaviroIMEngine.h"
+#include "InputMethod/TaviroEngineAdapter.h"
+#include "InputMethod/TypingSession.h"
 #include "InputMethod/CandidateWindowHolder.h"
 #include "InputMethod/CompositionEngine.h"
 #include "InputMethod/Core/ConfigManager.h"
@@ -17,11 +23,13 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "Platform/Notifications/DBusCommandChannel.h"
+#include "SharedLib/sqlkit/SQLKitLog.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <cstdio>
 #include <fstream>
 #include <thread>
 #include <malloc.h>
@@ -75,24 +83,16 @@ long rssNow() {
     return -1;
 }
 
-// The input method's start-up with its real store and command targets, listening on
-// a private session bus; the test's main loop serves its main queue.
-class CommandsOverTheBus : public ::testing::Test {
+// The input method's start-up listening on a private session bus, its command
+// targets given by the fixture; the test's main loop serves its main queue.
+class BusFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!bus_.ok()) GTEST_SKIP() << "dbus-daemon cannot be started";
-        fs::create_directories(perUser_);
-        store_ = Database::create({perUser_, TAVIRO_RESOURCE_DIR, dir_ / "Library"});
-        Database::Hooks hooks;
-        hooks.settings = [this] { return config_.settings(); };
-        store_->setHooks(hooks);
-        store_->reloadDBLink().wait();
-        targets_ = std::make_unique<DefaultCommandTargets>(*store_, config_, engine_, windows_);
+    void startApp(ConfigManager& config, CommandTargets& targets) {
         AppEnvironment env;
         env.queue = &queue_;
-        env.config = &config_;
+        env.config = &config;
         env.windows = &windows_;
-        env.commandTargets = targets_.get();
+        env.commandTargets = &targets;
         env.userFolder = plat::Paths::userFolder();
         env.startServer = [](const std::string&, const std::optional<std::string>&) { return true; };
         env.subscribe = [this](plat::CommandReceiver::SenderHandler handler, plat::CommandReceiver::GoneHandler gone) {
@@ -102,11 +102,6 @@ protected:
         app_ = std::make_unique<AppDelegate>(env);
         ASSERT_TRUE(app_->applicationDidFinishLaunching());
         ASSERT_TRUE(app_->subscribed());
-    }
-    void TearDown() override {
-        app_.reset();
-        targets_.reset();
-        if (store_) store_->closeAll();
     }
 
     // Sends, then serves the main queue until a "setFontSize" sent after them has
@@ -133,17 +128,108 @@ protected:
             120s));
     }
 
+    // Starts the channel's sender program, another process, with these arguments.
+    static pid_t startSender(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), TAVIRO_BIN_DIR "/taviro-e2e-send");
+        std::vector<char*> argv;
+        for (auto& a : arguments) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+
+    // `count` times the command from each of `senders` other processes, four at once
+    // as the preferences application's threads would; then everything is handled.
+    void flood(const char* command, int count, std::size_t senders = 4) {
+        std::vector<pid_t> pids;
+        for (std::size_t i = 0; i < senders; ++i) {
+            pids.push_back(startSender(std::vector<std::string>(static_cast<std::size_t>(count), command)));
+            ASSERT_GT(pids.back(), 0);
+        }
+        std::size_t ended = 0;
+        driver_.runUntil(
+            [&] {
+                for (pid_t& sender : pids) {
+                    int status = -1;
+                    if (sender > 0 && ::waitpid(sender, &status, WNOHANG) == sender) {
+                        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+                        sender = -1;
+                        ++ended;
+                    }
+                }
+                return ended == pids.size();
+            },
+            120s);
+        ASSERT_EQ(ended, pids.size());
+        sendAndSettle({});
+    }
+
     PrivateBus bus_;
     fs::path dir_ = freshDir("bus-commands");
-    fs::path perUser_ = dir_ / "TaviroMac";
     plat::MainQueue queue_;
     plat::RunLoopDriver driver_{queue_};
-    ConfigManager config_{perUser_};
     CandidateWindowHolder windows_{[](bool vertical) { return std::make_unique<PagedCandidateWindow>(vertical); }};
+    std::unique_ptr<AppDelegate> app_;
+};
+
+// The real command targets, counting the file work they are given and where it runs.
+class CountingTargets : public DefaultCommandTargets {
+public:
+    using DefaultCommandTargets::DefaultCommandTargets;
+    std::atomic<int> fileWork{0}, onMainThread{0};
+
+    bool removeFile(const FileBeneath& file) override {
+        counted();
+        return DefaultCommandTargets::removeFile(file);
+    }
+    bool copyBundledCustomDatabase() override {
+        counted();
+        return DefaultCommandTargets::copyBundledCustomDatabase();
+    }
+    void saveConfig() override {
+        counted();
+        DefaultCommandTargets::saveConfig();
+    }
+
+private:
+    void counted() {
+        ++fileWork;
+        if (std::this_thread::get_id() == main_) ++onMainThread;
+    }
+    std::thread::id main_ = std::this_thread::get_id();
+};
+
+// The input method with its real store and command targets, over an engine that
+// offers nothing.
+class CommandsOverTheBus : public BusFixture {
+protected:
+    void SetUp() override {
+        if (!bus_.ok()) GTEST_SKIP() << "dbus-daemon cannot be started";
+        fs::create_directories(perUser_);
+        store_ = Database::create({perUser_, TAVIRO_RESOURCE_DIR, dir_ / "Library"});
+        Database::Hooks hooks;
+        hooks.settings = [this] { return config_.settings(); };
+        store_->setHooks(hooks);
+        store_->reloadDBLink().wait();
+        targets_ = std::make_unique<CountingTargets>(*store_, config_, engine_, windows_);
+        startApp(config_, *targets_);
+    }
+    void TearDown() override {
+        app_.reset();
+        targets_.reset();
+        if (store_) store_->closeAll();
+    }
+
+    fs::path perUser_ = dir_ / "TaviroMac";
+    ConfigManager config_{perUser_};
     NoEngine engine_;
     std::shared_ptr<Database> store_;
-    std::unique_ptr<DefaultCommandTargets> targets_;
-    std::unique_ptr<AppDelegate> app_;
+    std::unique_ptr<CountingTargets> targets_;
 };
 
 // "resetBootButtons" removes the default guide-button file in the user folder's
@@ -213,35 +299,7 @@ TEST_F(CommandsOverTheBus, AFloodOfReloadsLeavesThreadsAndMemoryAsTheyWere) {
     });
     const std::size_t threadsBefore = threadsNow();
     const long rssBefore = rssNow();
-    // Sent by other processes, as the preferences application would, four at once.
-    std::vector<std::string> args{TAVIRO_BIN_DIR "/taviro-e2e-send"};
-    args.insert(args.end(), 10000, cmd::kNeedsReloadDBLink);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    std::vector<pid_t> senders(4, -1);
-    for (pid_t& sender : senders)
-        ASSERT_EQ(posix_spawn(&sender, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    std::size_t ended = 0;
-    driver_.runUntil(
-        [&] {
-            for (pid_t& sender : senders) {
-                int status = -1;
-                if (sender > 0 && ::waitpid(sender, &status, WNOHANG) == sender) {
-                    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-                    sender = -1;
-                    ++ended;
-                }
-            }
-            return ended == senders.size();
-        },
-        120s);
-    ASSERT_EQ(ended, senders.size());
-    sendAndSettle({});
+    flood(cmd::kNeedsReloadDBLink, 10000);
     const std::size_t threadsDuring = threadsPeak;
     sampler.request_stop();
     sampler.join();
@@ -288,6 +346,156 @@ TEST_F(CommandsOverTheBus, AHugeArgumentIsRefusedAndCostsNoMemory) {
     EXPECT_TRUE(logged.contains("refused a command")) << ::testing::PrintToString(logged.lines());
     if (kMemoryIsOurs) EXPECT_LE(rssAfter - std::max(rssBefore, rssSent), 8 * 1024)
         << "KiB before " << rssBefore << ", sent " << rssSent << ", after " << rssAfter;
+}
+
+// A flood of each reset from other processes does its file work once for each burst
+// that reaches the input method, never once a command, and never on the main thread,
+// where keys are handled; the store ends open, with no I/O error on the way.
+TEST_F(CommandsOverTheBus, AFloodOfResetsDoesItsFileWorkOnceABurstOffTheMainThread) {
+    struct Case {
+        const char* command;
+        int fileWorkEach;  // files removed, copied or saved by one reset
+    };
+    const Case cases[] = {{cmd::kResetCustom, 2}, {cmd::kResetUserDict, 4}, {cmd::kResetBootButtons, 2}};
+    constexpr int kEach = 3000, kSenders = 4;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        // The store's database layer logs on its own.
+        std::atomic<int> ioErrors{0};
+        struct Sink {
+            sqlkit::SQLLogSink previous;
+            ~Sink() { sqlkit::setLogSink(std::move(previous)); }
+        } sink{sqlkit::setLogSink([&ioErrors](std::string_view line) {
+            if (line.find("disk I/O error") != std::string_view::npos) ++ioErrors;
+            std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+        })};
+        targets_->fileWork = 0;
+        flood(c.command, kEach, kSenders);
+        const int resets = targets_->fileWork / c.fileWorkEach;
+        EXPECT_GE(resets, 1);
+        EXPECT_LE(resets, kEach * kSenders / 20) << "file work of " << resets << " resets for "
+                                                 << kEach * kSenders << " commands";
+        EXPECT_EQ(targets_->onMainThread.load(), 0);
+        ASSERT_TRUE(driver_.runUntil([&] { return store_->isOpen(); }, 30s));
+        EXPECT_TRUE(TaviroIMEngine::isReady());
+        EXPECT_EQ(ioErrors.load(), 0);
+    }
+    EXPECT_EQ(config_.settings()->bootButtonName, "BootButtons.plist");
+}
+
+// The controller of a scripted client over the process's real engine and store, with
+// the input method's command targets listening on the private bus.
+class TypingOverTheBus : public BusFixture {
+protected:
+    static void SetUpTestSuite() { startRealEngine(); }
+    void SetUp() override {
+        if (!bus_.ok()) GTEST_SKIP() << "dbus-daemon cannot be started";
+        resetRealEngine();
+        targets_ = std::make_unique<DefaultCommandTargets>(Database::shared(), ConfigManager::shared(), adapter_, windows_);
+        startApp(ConfigManager::shared(), *targets_);
+        ControllerEnvironment env;
+        env.engine = &adapter_;
+        env.windows = &windows_;
+        session_ = std::make_unique<TypingSession>(env);
+    }
+    void TearDown() override {
+        session_.reset();
+        app_.reset();
+        targets_.reset();
+        TaviroIMEngine::setReady(true);
+    }
+
+    std::string committed() { return session_->client().committedText(); }
+    static plat::Command okToUse(bool ok) {
+        plat::Command c = plat::Command::plain(cmd::kOkToUse);
+        c.userInfo[cmd::kOkToUseKey] = ok;
+        return c;
+    }
+
+    TaviroEngineAdapter adapter_{TaviroIMEngine::shared()};
+    std::unique_ptr<DefaultCommandTargets> targets_;
+    std::unique_ptr<TypingSession> session_;
+};
+
+// A sender holds the flag down while more keys come than a composition holds. Once the
+// flag is up again, raised by the sender or by its leaving the bus, the full
+// composition commits at the next space, and words typed after it commit as usual.
+TEST_F(TypingOverTheBus, KeysPastAFullCompositionWhileASenderHoldsTheFlagCommitOnceItIsRaised) {
+    struct Case {
+        const char* what;
+        bool senderLeaves;
+        int keys;
+    };
+    // The sender that raises the flag stays to the end: its leaving would reopen the store.
+    const Case cases[] = {{"the sender leaves", true, 700}, {"the sender raises it", false, 900}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        session_->client().setText("");
+        session_->typeScript("ni");
+        const pid_t holder = startSender({"--stay", "okToUse=false"});
+        ASSERT_GT(holder, 0);
+        ASSERT_TRUE(driver_.runUntil([] { return !TaviroIMEngine::isReady(); }, 30s));
+        std::string keys;
+        for (int i = 0; static_cast<int>(keys.size()) < c.keys; ++i) keys += i % 2 ? "shijie " : "women ";
+        keys.resize(static_cast<std::size_t>(c.keys));
+        session_->typeScript(keys, 10ms);
+        EXPECT_EQ(committed(), "");
+
+        if (c.senderLeaves) {
+            ::kill(holder, SIGKILL);
+            ::waitpid(holder, nullptr, 0);
+            ASSERT_TRUE(driver_.runUntil([] { return TaviroIMEngine::isReady() && Database::shared().isOpen(); }, 30s));
+        } else {
+            sendAndSettle({okToUse(true)});
+            ASSERT_TRUE(TaviroIMEngine::isReady());
+        }
+        session_->typeScript(" ");
+        EXPECT_EQ(TaviroIMEngine::shared().inputBuffer(), "");
+        EXPECT_NE(committed(), "");
+        EXPECT_EQ(committed().find(TaviroIMEngine::kWaitingText), std::string::npos);
+        session_->client().setText("");
+        session_->typeScript("nihao shijie ");
+        EXPECT_EQ(committed(), "你好世界");
+        if (!c.senderLeaves) {
+            ::kill(holder, SIGKILL);
+            ::waitpid(holder, nullptr, 0);
+        }
+    }
+}
+
+// A panel switch sent in the middle of a word keeps the word and shows it in the
+// new window; the space then commits the word, not the letters typed.
+TEST_F(TypingOverTheBus, APanelSwitchKeepsTheWordBeingTyped) {
+    auto panel = [](const char* name) {
+        plat::Command c = plat::Command::plain(cmd::kSwitchCandidatesPanel);
+        c.userInfo[cmd::kNameKey] = std::string(name);
+        return c;
+    };
+    struct Case {
+        const char* what;
+        std::vector<plat::Command> switches;
+        bool vertical;
+    };
+    const Case cases[] = {
+        {"to vertical", {panel(cmd::kVerticalPanel)}, true},
+        {"to horizontal", {panel(cmd::kHorizontalPanel)}, false},
+        {"there and back", {panel(cmd::kVerticalPanel), panel(cmd::kHorizontalPanel)}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        session_->client().setText("");
+        session_->typeScript("nihao");
+        ASSERT_TRUE(windows_.window().isVisible());
+        sendAndSettle(c.switches);
+        CandidateWindow& window = windows_.window();
+        EXPECT_EQ(window.isVertical(), c.vertical);
+        ASSERT_TRUE(window.isVisible());
+        ASSERT_FALSE(window.visibleCandidates().empty());
+        EXPECT_EQ(window.visibleCandidates().front(), "你好");
+        EXPECT_EQ(session_->client().markedText(), "nihao");
+        session_->typeScript(" ");
+        EXPECT_EQ(committed(), "你好");
+    }
 }
 
 } // namespace

@@ -109,6 +109,34 @@ TEST(FreedesktopNotices, WithoutAServiceANoticeGoesToTheUndeliveredHandler) {
     EXPECT_TRUE(center->delivered().empty());
 }
 
+// At exit a notice is handed over and its answer awaited: taken by a service; none on
+// the bus; the bus itself gone (the end of the session, after which the center's own
+// bus thread has ended quietly). It answers within the time given and never throws.
+TEST(FreedesktopNotices, AtExitANoticeIsHandedOverAndAnswered) {
+    enum class Bus { withService, noService, gone };
+    for (Bus how : {Bus::withService, Bus::noService, Bus::gone}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        PrivateBus bus;
+        if (!bus.ok()) GTEST_SKIP() << "dbus-daemon cannot be started";
+        std::optional<FakeNotificationService> service;
+        if (how == Bus::withService) service.emplace();
+        auto center = FreedesktopNoticeCenter::create([](std::function<void()> fn) { fn(); }, {});
+        ASSERT_TRUE(center);
+        if (how == Bus::gone) {
+            bus.stop();
+            std::this_thread::sleep_for(100ms);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(center->deliverNow(updateNotice(), 2s), how == Bus::withService);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+        if (service) {
+            std::lock_guard lk(service->m);
+            EXPECT_EQ(service->titles, std::vector<std::string>{updateNotice().title});
+        }
+        center.reset();
+    }
+}
+
 // The earlier run: a child process that shows one notice and ends without
 // removing it. Runs only when the test below starts it.
 TEST(FreedesktopNoticesChild, ShowsOneNoticeAndEnds) {

@@ -43,12 +43,16 @@ public:
     ~PrivateBus() {
         if (old_) ::setenv("DBUS_SESSION_BUS_ADDRESS", old_->c_str(), 1);
         else ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        stop();
     }
     bool ok() const { return ok_; }
+    // Ends the bus daemon, as the end of a desktop session does.
+    void stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 
 private:
     pid_t pid_ = -1;

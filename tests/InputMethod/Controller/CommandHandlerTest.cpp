@@ -7,12 +7,17 @@
 #include "Platform/Dispatch/ManualDriver.h"
 #include "Platform/Dispatch/WorkerPool.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
 
 namespace taviro::test {
@@ -20,34 +25,61 @@ namespace {
 
 namespace cmd = plat::command;
 
-// Records every step a command takes, in order.
+// Records every step a command takes, in order, and the threads the file work runs on.
 class RecordingTargets : public CommandTargets {
 public:
     std::vector<std::string> log;
     bool copyWorks = true;
+    std::optional<bool> ready;
+    std::set<std::thread::id> fileThreads;
 
-    void setEngineReady(bool ready) override { log.push_back(ready ? "ready" : "notReady"); }
-    void reloadDBLink() override { log.push_back("reload"); }
-    void closeAll() override { log.push_back("closeAll"); }
-    void cleanCache() override { log.push_back("cleanCache"); }
-    void postNeedReloadPlan() override { log.push_back("NeedReloadPlan"); }
+    void setEngineReady(bool r) override {
+        note(r ? "ready" : "notReady");
+        ready = r;
+    }
+    std::optional<bool> engineReady() const override { return ready; }
+    void reloadDBLink() override { note("reload"); }
+    void closeAll() override { note("closeAll"); }
+    void cleanCache() override { note("cleanCache"); }
+    void postNeedReloadPlan() override { note("NeedReloadPlan"); }
     bool removeFile(const FileBeneath& file) override {
-        log.push_back("remove:" + file.relative.filename().string());
+        fileWork("remove:" + file.relative.filename().string());
         return false;
     }
     bool copyBundledCustomDatabase() override {
-        log.push_back("copyCustom");
+        fileWork("copyCustom");
         return copyWorks;
     }
-    void setBootButtonName(const std::string& name) override { log.push_back("bootButtonName:" + name); }
-    void saveConfig() override { log.push_back("saveConfig"); }
-    void loadConfig() override { log.push_back("loadConfig"); }
-    void reloadInputDelegate() override { log.push_back("reloadStrategy"); }
-    void switchCandidatesPanel(bool vertical) override { log.push_back(vertical ? "vertical" : "horizontal"); }
-    void setFontSize(FontSize size) override { log.push_back("fontSize:" + std::to_string(static_cast<int>(size))); }
+    void setBootButtonName(const std::string& name) override { note("bootButtonName:" + name); }
+    void saveConfig() override { note("saveConfig"); }
+    void loadConfig() override { note("loadConfig"); }
+    void reloadInputDelegate() override { note("reloadStrategy"); }
+    void switchCandidatesPanel(bool vertical) override { note(vertical ? "vertical" : "horizontal"); }
+    void setFontSize(FontSize size) override { note("fontSize:" + std::to_string(static_cast<int>(size))); }
     FileBeneath customDBPath() const override { return {"/p", "custom.db"}; }
     FileBeneath userDBPath() const override { return {"/p", "user.db"}; }
     FileBeneath defaultBootButtonsPath() const override { return {"/u", "BootButtons/BootButtons.plist"}; }
+
+    std::vector<std::string> steps() {
+        std::lock_guard lk(m_);
+        return log;
+    }
+    long count(const std::string& step) {
+        std::lock_guard lk(m_);
+        return std::count(log.begin(), log.end(), step);
+    }
+
+private:
+    void note(std::string step) {
+        std::lock_guard lk(m_);
+        log.push_back(std::move(step));
+    }
+    void fileWork(std::string step) {
+        std::lock_guard lk(m_);
+        log.push_back(std::move(step));
+        fileThreads.insert(std::this_thread::get_id());
+    }
+    std::mutex m_;
 };
 
 plat::Command with(const char* name, const char* key, plat::CommandValue value) {
@@ -94,6 +126,144 @@ TEST(CommandHandler, EachCommandActsInItsOrder) {
     }
 }
 
+plat::Command okToUse(bool ok) { return with(cmd::kOkToUse, cmd::kOkToUseKey, ok); }
+
+// Serves a handler's main queue until it has nothing left to do, at most 20 s.
+void settle(plat::MainQueue& queue, plat::ManualDriver& driver, const CommandHandler& handler) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < until) {
+        driver.pump();
+        if (!queue.hasPendingBlocks() && !handler.busy() && !handler.reloadPending()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// A flood of resets on the main queue costs one run of each, behind the flood; their
+// file work runs on a worker, never on the main thread.
+TEST(CommandHandler, AFloodOfResetsDoesItsFileWorkOnceOffTheMainThread) {
+    plat::MainQueue queue;
+    plat::ManualDriver driver{queue};
+    RecordingTargets targets;
+    CommandHandler handler(targets, [&queue](std::function<void()> fn) { queue.async(std::move(fn)); });
+    long fileWorkBeforeKey = -1;
+    auto flood = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            for (const char* name : {cmd::kResetCustom, cmd::kResetUserDict, cmd::kResetBootButtons})
+                queue.async([&handler, name] { handler.dealWithNotifications(plat::Command::plain(name)); });
+    };
+    flood(5000);
+    queue.async([&] { fileWorkBeforeKey = static_cast<long>(targets.fileThreads.size()); });
+    flood(5000);
+    settle(queue, driver, handler);
+    EXPECT_EQ(fileWorkBeforeKey, 0);
+    for (const char* step : {"remove:custom.db", "copyCustom", "remove:user.db", "remove:user.db-shm",
+                             "remove:BootButtons.plist", "saveConfig"})
+        EXPECT_EQ(targets.count(step), 1) << step;
+    EXPECT_EQ(targets.count("reload"), 2);  // one for each database reset
+    ASSERT_FALSE(targets.fileThreads.empty());
+    EXPECT_FALSE(targets.fileThreads.count(std::this_thread::get_id()));
+    EXPECT_EQ(targets.ready, std::optional<bool>(true));
+}
+
+// While a reset's file work runs on a worker, the commands after it wait: each still
+// finds what came before it done. A flag moved by "okToUse" while the reset waited is
+// where the reset leaves it.
+TEST(CommandHandler, CommandsAfterAResetWaitForItsFileWork) {
+    const plat::Command reset = plat::Command::plain(cmd::kResetCustom);
+    const plat::Command close = plat::Command::plain(cmd::kCloseDatabase);
+    const plat::Command reopen = plat::Command::plain(cmd::kNeedsReloadDBLink);
+    const plat::Command vertical = with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel));
+    const std::vector<std::string> resetSteps{"notReady", "closeAll", "remove:custom.db", "copyCustom", "reload"};
+    auto then = [&](std::vector<std::string> more) {
+        auto all = resetSteps;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    struct Case {
+        const char* what;
+        std::vector<plat::Command> commands;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        {"alone", {reset}, then({"ready"})},
+        {"a close after it", {reset, close}, then({"ready", "closeAll"})},
+        {"a panel switch after it", {reset, vertical}, then({"ready", "vertical"})},
+        {"the flag lowered after it", {reset, okToUse(false)}, {"notReady", "notReady", "closeAll", "remove:custom.db",
+                                                              "copyCustom", "reload", "notReady"}},
+        {"the flag lowered and raised after it", {reset, okToUse(false), okToUse(true)},
+         {"notReady", "ready", "notReady", "closeAll", "remove:custom.db", "copyCustom", "reload", "ready"}},
+        {"a reopen after it", {reset, reopen}, then({"ready", "reload"})},
+        {"the flag lowered before it", {okToUse(false), reset}, {"notReady", "notReady", "closeAll", "remove:custom.db",
+                                                               "copyCustom", "reload", "ready"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        plat::MainQueue queue;
+        plat::ManualDriver driver{queue};
+        RecordingTargets targets;
+        CommandHandler handler(targets, [&queue](std::function<void()> fn) { queue.async(std::move(fn)); });
+        for (const auto& command : c.commands) handler.dealWithNotifications(command);
+        driver.pump();  // the reset starts: its file work goes to a worker
+        // Commands that come meanwhile wait too.
+        handler.dealWithNotifications(plat::Command::plain(cmd::kNeedReloadPlan));
+        settle(queue, driver, handler);
+        auto want = c.steps;
+        want.insert(want.end(), {"NeedReloadPlan", "cleanCache"});
+        EXPECT_EQ(targets.steps(), want);
+    }
+}
+
+// A flag that "okToUse" false has held down past the limit is raised again, with a
+// log line, and a store left closed meanwhile is reopened; a flag raised in time, or
+// lowered again since, is left alone.
+TEST(CommandHandler, AFlagHeldDownPastTheLimitIsRaisedWithALogLine) {
+    const plat::Command close = plat::Command::plain(cmd::kCloseDatabase);
+    const plat::Command reopen = plat::Command::plain(cmd::kNeedsReloadDBLink);
+    struct Case {
+        const char* what;
+        std::vector<plat::Command> commands;
+        std::vector<std::string> atLimit;  // what each timer that fires does, in order
+        bool logged;
+    };
+    const Case cases[] = {
+        {"flag down", {okToUse(false)}, {"ready"}, true},
+        {"flag down, store closed", {okToUse(false), close}, {"reload", "ready"}, true},
+        {"store closed and reopened", {okToUse(false), close, reopen}, {"ready"}, true},
+        {"raised in time", {okToUse(false), okToUse(true)}, {}, false},
+        {"lowered again: the later lowering counts", {okToUse(false), okToUse(true), okToUse(false)}, {"ready"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingTargets targets;
+        std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> timers;
+        CommandHandler handler(targets, {}, [&](std::chrono::milliseconds delay, std::function<void()> fn) {
+            timers.emplace_back(delay, std::move(fn));
+        });
+        for (const auto& command : c.commands) handler.dealWithNotifications(command);
+        targets.log.clear();
+        plat::LogCapture logged;
+        for (auto& [delay, fn] : timers) {
+            EXPECT_EQ(delay, CommandHandler::kFlagDownLimit);
+            fn();
+        }
+        EXPECT_EQ(targets.log, c.atLimit);
+        EXPECT_EQ(logged.contains("\"okToUse\" false has kept the input method off its databases"), c.logged)
+            << ::testing::PrintToString(logged.lines());
+    }
+    // Raised by other means meanwhile (its sender left): nothing to do, nothing to say.
+    RecordingTargets targets;
+    std::function<void()> timer;
+    CommandHandler handler(targets, {}, [&](std::chrono::milliseconds, std::function<void()> fn) { timer = fn; });
+    handler.dealWithNotifications(okToUse(false));
+    targets.setEngineReady(true);
+    targets.log.clear();
+    plat::LogCapture logged;
+    ASSERT_TRUE(timer);
+    timer();
+    EXPECT_TRUE(targets.log.empty());
+    EXPECT_TRUE(logged.lines().empty());
+}
+
 TEST(CommandHandler, ResetCustomRaisesTheFlagEvenWhenTheCopyFails) {
     RecordingTargets targets;
     targets.copyWorks = false;
@@ -113,7 +283,10 @@ TEST_F(ControllerTest, PanelSwitchKeepsTheControllerAndTheConfiguredFontSize) {
     handler.dealWithNotifications(with(cmd::kSwitchCandidatesPanel, cmd::kNameKey, std::string(cmd::kVerticalPanel)));
     EXPECT_NE(&window(), old);
     EXPECT_TRUE(window().isVertical());
-    EXPECT_FALSE(window().isVisible());  // shown again by the next refresh
+    // The composition goes on in the new window.
+    EXPECT_TRUE(window().isVisible());
+    ASSERT_FALSE(window().visibleCandidates().empty());
+    EXPECT_EQ(window().visibleCandidates().front(), "你");
     EXPECT_EQ(window().delegate(), &controller());
     EXPECT_EQ(window().fontSize(), FontSize::s18);
     EXPECT_EQ(window().size(), (std::pair<double, double>{335.0, 310.0}));

@@ -17,19 +17,27 @@
 
 namespace taviro::test {
 
+// The process's engine over the bundle data, once started.
+inline void startRealEngine() {
+    setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
+    TaviroIMEngine::shared().waitForStartUp();
+    if (auto strategy = TaviroIMEngine::shared().inputDelegate()) strategy->waitForSetUp();
+}
+
+// Default settings, nothing pending, the strategy set up again.
+inline void resetRealEngine() {
+    ConfigManager::shared().update([](Settings& s) { s = Settings{}; });
+    TaviroController::pendingCommitText().clear();
+    TaviroIMEngine::shared().reloadInputDelegate();
+    TaviroIMEngine::shared().inputDelegate()->waitForSetUp();
+}
+
 class RealEngine : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        setenv("TAVIRO_RESOURCES", TAVIRO_RESOURCE_DIR, 1);
-        TaviroIMEngine::shared().waitForStartUp();
-        if (auto strategy = TaviroIMEngine::shared().inputDelegate()) strategy->waitForSetUp();
-    }
+    static void SetUpTestSuite() { startRealEngine(); }
 
     void SetUp() override {
-        ConfigManager::shared().update([](Settings& s) { s = Settings{}; });
-        TaviroController::pendingCommitText().clear();
-        TaviroIMEngine::shared().reloadInputDelegate();
-        TaviroIMEngine::shared().inputDelegate()->waitForSetUp();
+        resetRealEngine();
         ControllerEnvironment env;
         env.engine = &adapter;
         // The vertical window shows nine rows, so a page holds every candidate these tests look for.

@@ -26,6 +26,22 @@
 namespace taviro::test {
 namespace {
 
+// "okToUse" as the input method's command handler takes it.
+class ReadyFlag {
+public:
+    ReadyFlag(CompositionEngine& engine, CandidateWindowHolder& windows)
+        : targets_(Database::shared(), ConfigManager::shared(), engine, windows) {}
+    void operator()(bool ok) {
+        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
+        c.userInfo[plat::command::kOkToUseKey] = ok;
+        handler_.dealWithNotifications(c);
+    }
+
+private:
+    DefaultCommandTargets targets_;
+    CommandHandler handler_{targets_};
+};
+
 TEST_F(RealEngine, TypesAndCommitsAWord) {
     ASSERT_TRUE(session->typeScript("nihao"));
     EXPECT_EQ(session->client().markedText(), "nihao");
@@ -112,13 +128,7 @@ TEST_F(RealEngine, TheRepeatWordOffersWhatWasCommitted) {
 // "okToUse" true comes: a space among them commits its word then, on its own, and
 // not together with the next word.
 TEST_F(RealEngine, KeysTypedWhileTheStoreIsNotReadyAreHandledOnceItIs) {
-    DefaultCommandTargets targets(Database::shared(), ConfigManager::shared(), adapter, windows);
-    CommandHandler handler(targets);
-    auto okToUse = [&](bool ok) {
-        plat::Command c = plat::Command::plain(plat::command::kOkToUse);
-        c.userInfo[plat::command::kOkToUseKey] = ok;
-        handler.dealWithNotifications(c);
-    };
+    ReadyFlag okToUse(adapter, windows);
     struct Case {
         const char* before;  // typed while ready
         const char* inside;  // typed while not ready
@@ -146,6 +156,76 @@ TEST_F(RealEngine, KeysTypedWhileTheStoreIsNotReadyAreHandledOnceItIs) {
         session->typeScript(c.after);
         EXPECT_EQ(committed(), c.committed);
         session->typeScript("{Esc}");
+    }
+}
+
+// More keys than a composition holds, typed while "okToUse" false holds the store
+// back: once it is ready, the full composition commits at the next space and the
+// words typed after it are committed as usual, whether the keys came all at once or
+// one by one past the time keys are held.
+TEST_F(RealEngine, AFullCompositionTypedWhileTheStoreWasNotReadyCommitsOnceItIs) {
+    ReadyFlag okToUse(adapter, windows);
+    struct Case {
+        int keys;
+        int apartMs;  // between keys
+    };
+    const Case cases[] = {{684, 10}, {870, 10}, {870, 0}, {1200, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.keys) + " keys " + std::to_string(c.apartMs) + " ms apart");
+        session->client().setText("");
+        session->typeScript("ni");
+        okToUse(false);
+        std::string keys;
+        for (int i = 0; static_cast<int>(keys.size()) < c.keys; ++i) keys += i % 2 ? "shijie " : "women ";
+        keys.resize(static_cast<std::size_t>(c.keys));
+        session->typeScript(keys, std::chrono::milliseconds(c.apartMs));
+        okToUse(true);
+        session->driver().advance(std::chrono::milliseconds(200));
+        session->typeScript(" ");
+        EXPECT_EQ(TaviroIMEngine::shared().inputBuffer(), "");
+        EXPECT_NE(committed(), "");
+        session->client().setText("");
+        session->typeScript("nihao shijie ");
+        EXPECT_EQ(committed(), "你好世界");
+        EXPECT_EQ(session->client().markedText(), "");
+    }
+}
+
+// Once the store is ready again, a list made while it was not gives way to the real
+// one on every road that picks from it, a key or not.
+TEST_F(RealEngine, TheWaitingListGivesWayToTheRealOneOnceTheStoreIsReady) {
+    session->typeScript("ni");
+    const auto real = window().visibleCandidates();
+    ASSERT_GE(real.size(), 2u);
+    session->typeScript("{Esc}");
+    struct Case {
+        const char* name;
+        std::function<void(TypingSession&)> pick;
+        std::string committed;
+    };
+    const std::vector<Case> cases = {
+        {"space", [](TypingSession& t) { t.typeScript(" "); }, real[0]},
+        {"digit", [](TypingSession& t) { t.typeScript("2"); }, real[1]},
+        {"click",
+         [](TypingSession& t) { t.controller().candidateSelected(TaviroIMEngine::kWaitingText); }, real[0]},
+        {"shift tap",
+         [](TypingSession& t) {
+             ConfigManager::shared().update([](Settings& s) { s.shiftToBoot = true; });
+             t.typeScript("{Shift}");
+         },
+         real[1]},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session->client().setText("");
+        TaviroIMEngine::setReady(false);
+        session->typeScript("ni");
+        ASSERT_EQ(window().visibleCandidates(), std::vector<std::string>{TaviroIMEngine::kWaitingText});
+        TaviroIMEngine::setReady(true);
+        c.pick(*session);
+        EXPECT_EQ(committed(), c.committed);
+        EXPECT_EQ(TaviroIMEngine::shared().inputBuffer(), "");
+        ConfigManager::shared().update([](Settings& s) { s.shiftToBoot = false; });
     }
 }
 

@@ -173,6 +173,58 @@ TEST_F(CandidateFixture, FirstCandidateTooWideIsCutAndStandsAlone) {
     }
 }
 
+// No row is wider than its screen: an automatic count takes the screen's
+// width where it is narrower than the window, a count per page takes fewer
+// candidates where the screen ends, a first candidate wider than the screen
+// is cut to it. Every page stands on the screen, below the caret.
+TEST_F(CandidateFixture, RowsAreNeverWiderThanTheScreen) {
+    // At 32 points the window is 872 wide. Cells of eleven characters are
+    // 130 wide and 138 apart, of twenty 220 and 228 apart.
+    const std::string eleven(11, 'x'), twenty(20, 'y'), ninety(90, 'z');
+    struct Case {
+        const char* name;
+        double screenWidth;
+        long long candidateNumber;
+        std::vector<std::string> list;
+        Ranges pages;
+        double width;
+    };
+    const Case cases[] = {
+        {"automatic, 800 wide", 800, 0, repeated(eleven, 12), {{0, 5}, {5, 5}, {10, 2}}, 800},
+        {"automatic, 1280 wide: the window's width", 1280, 0, repeated(eleven, 12), {{0, 6}, {6, 6}}, 872},
+        {"9 a page, 1280 wide", 1280, 9, repeated(twenty, 12), {{0, 5}, {5, 5}, {10, 2}}, 5 * 228 - 4 + 20},
+        {"9 a page, 1920 wide", 1920, 9, repeated(twenty, 12), {{0, 8}, {8, 4}}, 8 * 228 - 4 + 20},
+        {"automatic, first wider than the screen", 800, 0, {ninety, eleven, eleven}, {{0, 1}, {1, 2}}, 800},
+        {"3 a page, first wider than the screen", 800, 3, {ninety, eleven, eleven}, {{0, 1}, {1, 2}},
+         770 + 8 - 4 + 20},
+    };
+    for (const auto& c : cases) {
+        const Rect screen{{0, 0}, {c.screenWidth, 600}};
+        screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+        set([&](Settings& s) { s.candidateNumber = c.candidateNumber; });
+        auto w = make<CandidatesHController>();
+        w->setFontSize(FontSize::s32);
+        delegate.list = c.list;
+        const plat::TextRect caret{c.screenWidth / 2, 300, 2, 20};
+        client.setLineRect(caret);
+        w->showAtCaret(&client);
+        const Rect f = w->frame();
+        EXPECT_EQ(f.size.width, c.width) << c.name;
+        EXPECT_EQ(w->upButton().frame.origin.x, c.width - 18) << c.name;
+        EXPECT_GE(f.minX(), screen.minX()) << c.name;
+        EXPECT_LE(f.maxX(), screen.maxX()) << c.name;
+        EXPECT_EQ(f.maxY(), caret.y - 5) << c.name << ": not below the caret";
+        for (bool more = true; more; more = w->nextPage())
+            for (const auto* cell : w->visiableCandidateCells())
+                EXPECT_LE(cell->frame.maxX(), c.screenWidth) << c.name << " page " << w->currentPage();
+        EXPECT_EQ(w->pageRange(), c.pages) << c.name;
+        if (c.list.front() == ninety) {
+            w->previousPage();
+            EXPECT_EQ(w->visiableCandidateCells()[0]->frame.size.width, 770) << c.name;
+        }
+    }
+}
+
 TEST_F(CandidateFixture, ColumnFrames) {
     struct Case {
         const char* name;
@@ -184,6 +236,7 @@ TEST_F(CandidateFixture, ColumnFrames) {
     const Case cases[] = {
         {"five fit: the window shrinks to them", 5, 0, 1.0, 5 * (22 + 8)},
         {"tall rows keep the nominal height", 30, 0, 2.0, 280},
+        {"nine rows end above the bottom: no band below them", 30, 0, 1.0, 9 * (22 + 8)},
         {"5 a page: height of the first page", 30, 5, 1.0, 5 * (22 + 8)},
         {"12 a page: the pool", 30, 12, 1.0, 9 * (22 + 8)},
     };
@@ -194,12 +247,18 @@ TEST_F(CandidateFixture, ColumnFrames) {
         w->showAtCaret(&client);
         EXPECT_EQ(w->frame().size, (Size{335, c.height})) << c.name;
         const double rowHeight = 16 * c.lineFactor + 4 + 2;
-        // The first row starts 2 below the top, 8 between rows, 325 wide at x 2.
-        double top = c.height - 2;
-        for (const auto* cell : w->visiableCandidateCells()) {
-            EXPECT_EQ(cell->frame, (Rect{{2, top - rowHeight}, {325, rowHeight}})) << c.name << " " << cell->number;
-            top -= rowHeight + 8;
+        // The first row starts 2 below the top, 8 between rows, 325 wide at
+        // x 2; so on every page, in the frame the first page gave the window.
+        for (bool more = true; more; more = w->nextPage()) {
+            EXPECT_EQ(w->frame().size, (Size{335, c.height})) << c.name << " page " << w->currentPage();
+            double top = c.height - 2;
+            for (const auto* cell : w->visiableCandidateCells()) {
+                EXPECT_EQ(cell->frame, (Rect{{2, top - rowHeight}, {325, rowHeight}}))
+                    << c.name << " page " << w->currentPage() << " " << cell->number;
+                top -= rowHeight + 8;
+            }
         }
+        w->showAtCaret(&client);
         EXPECT_EQ(w->highlightView().frame, w->visiableCandidateCells()[0]->frame) << c.name;
     }
 }
@@ -382,13 +441,14 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         std::optional<Point> origin; // none: not shown
         FontSize size = FontSize::s16;
         int count = 3;
+        double lineFactor = 1.0;
     };
     const Rect main{{0, 0}, {1920, 1080}};
     const Rect side{{1920, 0}, {1280, 1024}};
     const Rect low{{0, 0}, {1280, 800}};
     // Three candidates: the row is 140 x 30, the column 335 x 90. Twelve at
-    // 32 points: the column is 335 x 604, too tall for the 800-point screen
-    // both above and below a caret in the middle.
+    // 32 points in rows 70 high: the column is 335 x 604, too tall for the
+    // 800-point screen both above and below a caret in the middle.
     const Case cases[] = {
         {"row below the caret", false, {500, 500, 2, 20}, {main}, {}, Point{485, 465}},
         {"row near the bottom goes up 70", false, {500, 60, 2, 20}, {main}, {}, Point{485, 95}},
@@ -401,21 +461,24 @@ TEST_F(CandidateFixture, PlacementAtTheCaret) {
         {"column below the caret", true, {500, 500, 2, 20}, {main}, {}, Point{485, 405}},
         {"column near the bottom goes above", true, {500, 150, 2, 20}, {main}, {}, Point{485, 185}},
         {"column at the right edge", true, {1900, 500, 2, 20}, {main}, {}, Point{1585, 405}},
-        {"tall column, room below", true, {500, 620, 2, 20}, {low}, {}, Point{485, 11}, FontSize::s32, 12},
-        {"tall column, room above", true, {500, 150, 2, 20}, {low}, {}, Point{485, 185}, FontSize::s32, 12},
-        {"tall column, caret at 580: beside", true, {500, 580, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
-        {"tall column, caret at 400: beside", true, {500, 400, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
-        {"tall column, caret at 200: beside", true, {500, 200, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12},
+        {"tall column, room below", true, {500, 620, 2, 20}, {low}, {}, Point{485, 11}, FontSize::s32, 12, 2.0},
+        {"tall column, room above", true, {500, 150, 2, 20}, {low}, {}, Point{485, 185}, FontSize::s32, 12, 2.0},
+        {"tall column, caret at 580: beside", true, {500, 580, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12,
+         2.0},
+        {"tall column, caret at 400: beside", true, {500, 400, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12,
+         2.0},
+        {"tall column, caret at 200: beside", true, {500, 200, 2, 20}, {low}, {}, Point{507, 0}, FontSize::s32, 12,
+         2.0},
         {"tall column, no room right: left of the caret", true, {1100, 400, 2, 20}, {low}, {}, Point{760, 0},
-         FontSize::s32, 12},
+         FontSize::s32, 12, 2.0},
         {"tall column on a short screen: top level with the line", true, {500, 400, 2, 20},
-         {Rect{{0, -200}, {1280, 1000}}}, {}, Point{507, -184}, FontSize::s32, 12},
+         {Rect{{0, -200}, {1280, 1000}}}, {}, Point{507, -184}, FontSize::s32, 12, 2.0},
     };
     for (const auto& c : cases) {
         screens = std::make_shared<FixedScreens>(c.screens, c.mouse);
         std::unique_ptr<CandidateController> w;
-        if (c.vertical) w = make<CandidatesVController>();
-        else w = make<CandidatesHController>();
+        if (c.vertical) w = make<CandidatesVController>(c.lineFactor);
+        else w = make<CandidatesHController>(c.lineFactor);
         w->setFontSize(c.size);
         delegate.list = pairs(c.count);
         client.setLineRect(c.caret);
@@ -494,10 +557,10 @@ bool overlaps(const Rect& a, const Rect& b) {
 }
 
 // Every layout and size, lines of real heights anywhere on an 800-point
-// screen, a composition of six line heights ending at the caret (or only the
-// caret, when the client does not say where the composition begins): the window
-// is on the screen, never over the caret, and over the composition only
-// when it fits nowhere else; a column is cut short only then.
+// screen, a composition of six line heights ending at the caret (its own
+// width, when the client does not say where it begins): the window is on
+// the screen, never over the caret, and over the composition only when it
+// fits nowhere else; a column is cut short only then.
 TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen) {
     const Rect screen{{0, 0}, {1280, 800}};
     screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{640, 400});
@@ -510,6 +573,10 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
             w->setDelegate(&delegate);
             w->setFontSize(size);
             delegate.list = kLongCandidates;
+            // The column whole: its height where there is room below the caret.
+            client.compose("zhongguoren", {100, 700, 0, 20}, {300, 700, 2, 20});
+            w->showAtCaret(&client);
+            const double wholeHeight = w->frame().size.height;
             for (const double lineHeight : {17.0, 24.0, 40.0})
                 for (const double top : {0.0, 40.0, 100.0, 300.0, 390.0, 500.0, 600.0, 698.0, 740.0, 773.0,
                                          800.0 - lineHeight})
@@ -523,9 +590,11 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
                         w->showAtCaret(&client);
                         const Rect f = w->frame();
                         const Rect caret{{caretX, y}, {2, lineHeight}};
-                        // Unknown to the window, the composition is the caret.
-                        const Rect composition =
-                            startKnown ? Rect{{startX, y}, {caretX + 2 - startX, lineHeight}} : caret;
+                        // Unknown to the window, the composition is "zhongguoren"
+                        // as wide as the measurer makes it at the line's height.
+                        const double ownX = std::max(0.0, caretX - (11 * lineHeight / 2 + 4));
+                        const double from = startKnown ? startX : ownX;
+                        const Rect composition{{from, y}, {caretX + 2 - from, lineHeight}};
                         // Where a window of this size could stand clear of both.
                         const auto roomFor = [&](Size s) {
                             const double gap = CandidateController::kCaretGap;
@@ -534,7 +603,7 @@ TEST_F(CandidateFixture, PlacementClearsTheCaretAndTheCompositionAcrossTheScreen
                                    (caret.maxX() + gap + s.width <= screen.maxX() && s.height <= screen.size.height) ||
                                    composition.minX() - gap - s.width >= screen.minX();
                         };
-                        const Size whole{f.size.width, vertical ? w->size().height : f.size.height};
+                        const Size whole{f.size.width, vertical ? wholeHeight : f.size.height};
                         std::string fault;
                         if (!w->isVisible()) fault = "not shown";
                         else if (f.minX() < screen.minX() || f.maxX() > screen.maxX() || f.minY() < screen.minY() ||
@@ -576,12 +645,12 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
         {"row at 16 keeps its 70 above a short line", false, FontSize::s16, {500, 20, 2, 17}, 400,
          {{485, 55}, {394, 30}}, 0},
         // Mid-screen at the right edge: left of where the composition begins.
-        {"column at 32 at the right edge", true, FontSize::s32, {1270, 390, 2, 20}, 1170, {{830, 0}, {335, 604}}},
+        {"column at 32 at the right edge", true, FontSize::s32, {1270, 390, 2, 20}, 1170, {{830, 0}, {335, 450}}},
         // A composition wrapped from the line above: above both lines.
         {"column at 16, composition from the line above", true, FontSize::s16, {200, 60, 2, 20}, 1100,
-         {{185, 105}, {335, 280}}, 9, 80},
+         {{185, 105}, {335, 270}}, 9, 80},
         // A start far from the caret is stale: the caret's line alone.
-        {"column at 16, stale start", true, FontSize::s16, {200, 60, 2, 20}, 1100, {{185, 95}, {335, 280}}, 9, 500},
+        {"column at 16, stale start", true, FontSize::s16, {200, 60, 2, 20}, 1100, {{185, 95}, {335, 270}}, 9, 500},
         // A composition across the screen: the rows that fit above it.
         {"column at 32, composition across", true, FontSize::s32, {1100, 380, 2, 20}, 100,
          {{945, 405}, {335, 395}}, 8},
@@ -601,6 +670,51 @@ TEST_F(CandidateFixture, PlacementOfLongRowsAndTallColumnsNearTheEdges) {
         if (c.rows) {
             EXPECT_EQ(w->visibleCandidateCount(), c.rows) << c.name;
         }
+    }
+}
+
+// The client says nothing of where the composition begins, or a place it
+// cannot begin (a line far away, right of the caret: the window moved since
+// it was heard): the window keeps clear of the marked text's own width left
+// of the caret. A tall column at the right edge stands left of it.
+TEST_F(CandidateFixture, CompositionOfUnknownStartIsKeptClearByItsOwnWidth) {
+    const Rect screen{{0, 0}, {1280, 800}};
+    screens = std::make_shared<FixedScreens>(std::vector<Rect>{screen}, Point{});
+    // "zhongguoren" on a 20-point line is 11 x 10 + 4 wide.
+    const plat::TextRect caret{1270, 390, 2, 20};
+    const double measured = 1270 - 114;
+    struct Case {
+        const char* name;
+        bool vertical;
+        std::optional<plat::TextRect> start;
+        double compositionStart;  // what the window keeps clear of
+        double maxX;
+    };
+    const Case cases[] = {
+        {"column, start unknown", true, std::nullopt, measured, measured - 5},
+        {"column, start far below", true, plat::TextRect{100, 100, 0, 20}, measured, measured - 5},
+        {"column, start right of the caret", true, plat::TextRect{1276, 390, 0, 20}, measured, measured - 5},
+        {"column, start known", true, plat::TextRect{1170, 390, 0, 20}, 1170, 1170 - 5},
+        // A row fits below: the width changes nothing there.
+        {"row, start unknown", false, std::nullopt, measured, screen.maxX()},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<CandidateController> w;
+        if (c.vertical) w = std::make_unique<CandidatesVController>(realSizes(environment()));
+        else w = std::make_unique<CandidatesHController>(realSizes(environment()));
+        w->setDelegate(&delegate);
+        w->setFontSize(FontSize::s32);
+        delegate.list = kLongCandidates;
+        client.compose("zhongguoren", c.start.value_or(plat::TextRect{}), caret);
+        if (!c.start) client.markedStart.reset();
+        w->showAtCaret(&client);
+        const Rect f = w->frame();
+        const Rect composition{{c.compositionStart, caret.y},
+                               {caret.x + caret.width - c.compositionStart, caret.height}};
+        EXPECT_FALSE(overlaps(f, composition)) << c.name << " covers the composition";
+        EXPECT_EQ(f.maxX(), c.maxX) << c.name;
+        EXPECT_GE(f.minX(), screen.minX()) << c.name;
+        EXPECT_GE(f.minY(), screen.minY()) << c.name;
     }
 }
 
@@ -628,7 +742,7 @@ TEST_F(CandidateFixture, ShortenedColumnPagesOnAndIsWholeWhereThereIsRoom) {
     client.compose("zhongguoren", {100, 700, 0, 20}, {300, 700, 2, 20});
     w.showAtCaret(&client);
     EXPECT_EQ(w.visibleCandidateCount(), 9);
-    EXPECT_EQ(w.frame(), (Rect{{285, 91}, {335, 604}}));
+    EXPECT_EQ(w.frame(), (Rect{{285, 245}, {335, 450}}));
 
     // A count per page is kept: the column is not cut, it stands over the composition.
     set([](Settings& s) { s.candidateNumber = 9; });

@@ -59,7 +59,7 @@ class FolderStoreTest : public ::testing::Test {
 protected:
     std::shared_ptr<Container> open(const std::string& account, std::set<std::string> moderators = {}) {
         return makeFolderContainer(
-            {store_, "iCloud.test", account, std::move(moderators), {"DownloadTimes"}, cache_});
+            {store_, "iCloud.test", account, std::move(moderators), {"DownloadTimes"}, cache_, {}});
     }
     std::filesystem::path file(const std::string& name, const std::string& bytes) {
         const std::filesystem::path p = files_ / name;

@@ -322,6 +322,73 @@ TEST_F(SharedFolderTest, AnAccountsPrivateRecordsAreItsOwnInAGroupsFolder) {
     fs::remove_all(shared.parent_path());
 }
 
+// The container and its "Private" keep their entries to their owners (the sticky bit), so
+// an account of the group can rename neither "Private" nor "Public" nor another account's
+// folder; a container an earlier version made without the bit gets it at its owner's next
+// save. A "Private" that is missing while a renamed one holds the account's backups is
+// told of, not made anew.
+TEST_F(SharedFolderTest, NoAccountOfTheGroupRenamesTheFoldersOfTheStore) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run children as other users";
+    constexpr uid_t kAnn = 65534, kBob = 65533;
+    constexpr gid_t kGroup = 65532;
+    const std::string ann = std::to_string(kAnn), bob = std::to_string(kBob), group = std::to_string(kGroup);
+    struct Case {
+        const char* name;
+        bool earlierContainer;  // made without the sticky bit
+    };
+    for (const Case c : {Case{"a new store", false}, Case{"a container an earlier version made", true}}) {
+        SCOPED_TRACE(c.name);
+        const fs::path shared = groupStore(kGroup);
+        ASSERT_FALSE(shared.empty());
+        const fs::path container = shared / "iCloud.test", priv = container / "Private";
+        if (c.earlierContainer) {
+            fs::create_directories(container);
+            ASSERT_EQ(::chown(container.c_str(), kAnn, kGroup), 0);
+            ASSERT_EQ(::chmod(container.c_str(), 02775), 0);
+        }
+        for (const char* who : {"ann", "bob"}) {
+            StoreChild backup({shared.string(), who, std::string(who) + "-backup", "-1", who == std::string("ann") ? ann : bob, group});
+            EXPECT_TRUE(backup.waitFor("created\n", std::chrono::seconds(30)));
+        }
+        StoreChild table({shared.string(), "ann", "ann-table", "0", ann, group});
+        EXPECT_TRUE(table.waitFor("created\n", std::chrono::seconds(30)));
+        for (const fs::path& folder : {container, priv}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, kAnn) << folder;
+            EXPECT_TRUE(st.st_mode & S_ISVTX) << folder;
+            EXPECT_EQ(st.st_mode & 0070, 0070u) << folder;  // the group still makes its own there
+        }
+        // Bob, of the group, renames nothing of the store's nor of Ann's.
+        for (const fs::path& p : {priv, container / "Public", priv / userRecordNameForAccount("ann")}) {
+            SCOPED_TRACE(p.string());
+            EXPECT_FALSE(tryAs(kBob, kGroup, p).remove);
+            EXPECT_TRUE(fs::is_directory(p));
+        }
+
+        // Renamed all the same (by the container's owner, or by hand): told, not made anew.
+        const fs::path renamed = container / "Private-old";
+        fs::rename(priv, renamed);
+        {
+            StoreChild again({shared.string(), "bob", "bob-again", "-1", bob, group});
+            const std::string line = again.nextLine(std::chrono::seconds(30));
+            EXPECT_TRUE(line.starts_with("failed ")) << line;
+            EXPECT_NE(line.find((renamed / userRecordNameForAccount("bob")).string()), std::string::npos) << line;
+            EXPECT_NE(line.find("改回 Private"), std::string::npos) << line;
+        }
+        EXPECT_FALSE(fs::exists(priv));
+        std::error_code ec;
+        fs::rename(renamed, priv, ec);
+        ASSERT_FALSE(ec) << ec.message();
+        StoreChild back({shared.string(), "bob", "bob-again", "-1", bob, group});
+        EXPECT_TRUE(back.waitFor("created\n", std::chrono::seconds(30)));
+        EXPECT_EQ(std::distance(fs::directory_iterator(priv / userRecordNameForAccount("bob") / "Records" / "Backups"),
+                                fs::directory_iterator()),
+                  2);
+        fs::remove_all(shared.parent_path());
+    }
+}
+
 // Sets the last change of `p` (a file, link or folder, not followed) `ago` back.
 void age(const fs::path& p, std::chrono::seconds ago) {
     const timespec when{std::time(nullptr) - static_cast<std::time_t>(ago.count()), 0};

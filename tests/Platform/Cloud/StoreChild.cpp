@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
             return 6;
         ::umask(002);
     }
-    auto container = makeFolderContainer({argv[1], "iCloud.test", argv[2], {}, {"DownloadTimes"}, {}});
+    auto container = makeFolderContainer({argv[1], "iCloud.test", argv[2], {}, {"DownloadTimes"}, {}, {}});
     auto db = container->publicCloudDatabase();
     const RecordID id{argv[3]};
     const int cycles = std::stoi(argv[4]);

@@ -264,7 +264,8 @@ TEST(ReplaceJournalHostile, EntriesOutsideTheRestoreFoldersAreRefused) {
             files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", s.string()}, {"Target", t.string()}}));
         files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", staged.string()}, {"Target", (per / "config.plist").string()}}));
         ASSERT_TRUE(writePlistFile(ReplaceJournal::journalPath(per),
-                                   PlistValue(PlistValue::Dictionary{{"State", std::string(state)}, {"Files", files}})));
+                                   PlistValue(PlistValue::Dictionary{
+                                       {"State", std::string(state)}, {"Mark", std::string("Own123")}, {"Files", files}})));
         LogCapture logged;
         EXPECT_NE(ReplaceJournal::recover(per, user), Recovery::Nothing);
         for (const auto& [path, bytes] : outsideFiles) EXPECT_EQ(read(path), bytes) << path;
@@ -321,7 +322,8 @@ TEST(ReplaceJournalHostile, EntriesForTheUsersOwnFilesAreRefused) {
     ASSERT_TRUE(writeFileAtomically(ownStaged, "new"));
     files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", ownStaged.string()}, {"Target", own.string()}}));
     ASSERT_TRUE(writePlistFile(ReplaceJournal::journalPath(per),
-                               PlistValue(PlistValue::Dictionary{{"State", std::string("complete")}, {"Files", files}})));
+                               PlistValue(PlistValue::Dictionary{
+                                   {"State", std::string("complete")}, {"Mark", std::string("Own123")}, {"Files", files}})));
 
     auto expected = tree(base);
     expected.erase(fs::relative(ownStaged, base).string());
@@ -338,6 +340,85 @@ TEST(ReplaceJournalHostile, EntriesForTheUsersOwnFilesAreRefused) {
             named += line.find("refused a replacement journal entry") != std::string::npos &&
                      line.ends_with(" -> " + target.string());
         EXPECT_EQ(named, 1u) << target << "\n" << ::testing::PrintToString(logged.lines());
+    }
+}
+
+// A journal names files the programs write, but its restore did not stage them: the
+// user's own text file in the user folder, tables and buttons named after its files. Only
+// a staged file that carries the journal's mark is put in place (and logged by name); the
+// others, their targets and their -wal stay as they are, whether the journal says the
+// replacement is complete or not.
+TEST(ReplaceJournalHostile, OnlyFilesTheJournalStagedItselfArePutInPlace) {
+    const fs::path base = taviro::test::freshDir("unstaged");
+    const fs::path per = base / "TaviroMac", user = base / "user";
+    for (const fs::path& f : {per, user / "AssistCodes", user / "BootButtons", user / "KeyMaps"})
+        fs::create_directories(f);
+    struct Case {
+        const char* name;
+        fs::path target;
+        std::string suffix;  // of the staged file planted beside it
+    };
+    const std::string mark = "Mark0123456789ab";
+    const Case cases[] = {
+        {"the user's notes", user / "mynotes.txt", "Notes1"},
+        {"a text in AssistCodes", user / "AssistCodes" / "readme.txt", "abcdef"},
+        {"buttons of the user", user / "BootButtons" / "mine.plist", "XYZ789"},
+        {"a scheme of the user", user / "KeyMaps" / "mine.plist", "Mark0123456789"},  // the mark, cut short
+        {"a mark longer than the journal's", user / "other.txt", mark + "c"},
+        {"settings staged by someone else", per / "config.plist", "Other1"},
+    };
+    const fs::path own = user / "AssistCodes" / "五笔.txt";
+    const fs::path ownStaged = own.parent_path() / temporaryFileName("五笔.txt", TemporaryKind::AtomicWrite, mark);
+    struct Journal {
+        const char* name;
+        std::optional<std::string> mark;
+        bool ownObeyed;
+    };
+    for (const Journal& journal : {Journal{"its mark", mark, true}, Journal{"no mark", std::nullopt, false},
+                                  Journal{"a mark that is no name", "../../x", false}}) {
+        for (const char* state : {"complete", "staging"}) {
+            SCOPED_TRACE(std::string(journal.name) + ", " + state);
+            PlistValue::Array files;
+            std::vector<fs::path> planted;
+            for (const auto& c : cases) {
+                ASSERT_TRUE(writeFileAtomically(c.target, "the user's " + c.target.filename().string()));
+                ASSERT_TRUE(writeFileAtomically(fs::path(c.target.string() + "-wal"), "the user's log"));
+                const fs::path staged = c.target.parent_path() / temporaryFileName(c.target.filename().string(),
+                                                                                   TemporaryKind::AtomicWrite, c.suffix);
+                ASSERT_TRUE(writeFileAtomically(staged, "replaced"));
+                planted.push_back(staged);
+                files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", staged.string()}, {"Target", c.target.string()}}));
+            }
+            ASSERT_TRUE(writeFileAtomically(own, "old"));
+            ASSERT_TRUE(writeFileAtomically(ownStaged, "new"));
+            files.push_back(PlistValue(PlistValue::Dictionary{{"Staged", ownStaged.string()}, {"Target", own.string()}}));
+            PlistValue::Dictionary j{{"State", std::string(state)}, {"Files", files}};
+            if (journal.mark) j["Mark"] = *journal.mark;
+            ASSERT_TRUE(writePlistFile(ReplaceJournal::journalPath(per), PlistValue(j)));
+
+            LogCapture logged;
+            EXPECT_NE(ReplaceJournal::recover(per, user), Recovery::Nothing);
+            for (const auto& c : cases) {
+                SCOPED_TRACE(c.name);
+                EXPECT_EQ(read(c.target), "the user's " + c.target.filename().string());
+                EXPECT_EQ(read(fs::path(c.target.string() + "-wal")), "the user's log");
+                std::size_t refused = 0;
+                for (const auto& line : logged.lines())
+                    refused += line.find("refused a replacement journal entry") != std::string::npos &&
+                               line.ends_with(" -> " + c.target.string());
+                EXPECT_EQ(refused, 1u) << ::testing::PrintToString(logged.lines());
+            }
+            // Files it did not stage are not its to remove either.
+            for (const auto& staged : planted) EXPECT_EQ(read(staged), "replaced") << staged;
+            const bool obeyed = journal.ownObeyed && std::string(state) == "complete";
+            EXPECT_EQ(read(own), obeyed ? "new" : "old");
+            EXPECT_EQ(fs::exists(ownStaged), !journal.ownObeyed);
+            std::size_t replaced = 0;
+            for (const auto& line : logged.lines()) replaced += line.find("replaced " + own.string()) != std::string::npos;
+            EXPECT_EQ(replaced, obeyed ? 1u : 0u) << ::testing::PrintToString(logged.lines());
+            for (const auto& staged : planted) fs::remove(staged);
+            fs::remove(ownStaged);
+        }
     }
 }
 

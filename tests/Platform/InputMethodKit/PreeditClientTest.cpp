@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,31 @@ TEST(PreeditClient, RangesFollowTheSurroundingTextAndThePreedit) {
     c.insertText("你", TextRange::notFound());
     EXPECT_EQ(c.selectedRange(), (TextRange{3, 0}));
     EXPECT_EQ(c.stringFromRange({0, 10}, nullptr), "ab你z");
+}
+
+// Without the text around the caret the host still knows the marked text
+// it sent: a range within it reads back, any other range reads nothing.
+TEST(PreeditClient, MarkedTextReadsBackWithoutTheSurroundingText) {
+    SentTo c;
+    c.before = "ab";
+    EXPECT_FALSE(c.stringFromRange({0, 2}, nullptr)) << "nothing marked";
+    mark(c, "中guo");
+    const struct {
+        TextRange range;
+        std::optional<std::string> text;
+    } cases[] = {
+        {{2, 4}, "中guo"}, {{3, 2}, "gu"}, {{2, 1}, "中"},
+        {{0, 2}, std::nullopt}, {{1, 3}, std::nullopt}, {{4, 3}, std::nullopt},
+        {{2, 0}, std::nullopt}, {{kNotFound, 4}, std::nullopt},
+        {{3, std::numeric_limits<std::int64_t>::max()}, std::nullopt},
+    };
+    for (const auto& k : cases) {
+        TextRange actual{-1, -1};
+        EXPECT_EQ(c.stringFromRange(k.range, &actual), k.text) << k.range.location << "," << k.range.length;
+        if (k.text) EXPECT_EQ(actual, k.range);
+    }
+    c.insertText("中国", TextRange::notFound());
+    EXPECT_FALSE(c.stringFromRange({2, 2}, nullptr)) << "the marked text ended";
 }
 
 // The host hears only the caret, which moves along the preedit as the

@@ -7,6 +7,7 @@
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Dispatch/RunLoopDriver.h"
 #include "Platform/Foundation/Log.h"
+#include "InputMethod/App/PrivateBus.h"
 
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -268,6 +269,75 @@ TEST_F(DBusRoundTripTest, OversizedCommandsAreRefused) {
     std::size_t refused = 0;
     for (const auto& line : logged.lines()) refused += line.find("refused a command") != std::string::npos;
     EXPECT_GE(refused, std::size(cases));
+}
+
+// Only a body of exactly "sa{sv}" is a command: one with more arguments after it, or
+// any other signature, is refused with a log line and never obeyed.
+TEST_F(DBusRoundTripTest, AnyOtherSignatureIsRefused) {
+    auto conn = sdbus::createSessionBusConnection();
+    auto object = sdbus::createObject(*conn, cmd::kObjectPath);
+    const std::map<std::string, sdbus::Variant> hold{{"okToUse", sdbus::Variant(false)},
+                                                     {"tag", sdbus::Variant(testTag())}};
+    auto emit = [&](const auto&... args) {
+        object->emitSignal(cmd::kMember).onInterface(cmd::kInterface).withArguments(args...);
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"(sa{sv}s)", [&] { emit(std::string("okToUse"), hold, std::string("more")); }},
+        {"(sa{sv}b)", [&] { emit(std::string("okToUse"), hold, false); }},
+        {"(sa{sv}a{sv})", [&] { emit(std::string("okToUse"), hold, hold); }},
+        {"(s)", [&] { emit(std::string("okToUse")); }},
+        {"(sa{ss})", [&] {
+             emit(std::string("okToUse"), std::map<std::string, std::string>{{"okToUse", "no"}});
+         }},
+        {"(i)", [&] { emit(int32_t{7}); }},
+    };
+    plat::LogCapture logged;
+    for (const auto& [signature, send] : cases) send();
+    const std::map<std::string, sdbus::Variant> good{{"okToUse", sdbus::Variant(true)},
+                                                     {"tag", sdbus::Variant(testTag())}};
+    emit(std::string("okToUse"), good);
+    auto got = inbox_.waitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], tagged(withInfo("okToUse", "okToUse", true)));
+    std::size_t refused = 0;
+    for (const auto& line : logged.lines()) refused += line.find("not of signature sa{sv}") != std::string::npos;
+    EXPECT_EQ(refused, cases.size()) << ::testing::PrintToString(logged.lines());
+}
+
+// The session bus ends under a listening receiver (the end of a desktop session):
+// the receiver says so through the executor, once, and the process goes on; no
+// exception leaves the bus thread. Its end afterwards is quiet too.
+TEST(DBusBusGoneTest, ALostBusIsReportedNotThrown) {
+    taviro::test::PrivateBus bus;
+    if (!bus.ok()) GTEST_SKIP() << "dbus-daemon did not start";
+    std::mutex m;
+    std::condition_variable cv;
+    int lost = 0;
+    auto executor = [&](std::function<void()> fn) {
+        std::lock_guard lk(m);
+        fn();
+        cv.notify_all();
+    };
+    plat::LogCapture logged;
+    auto receiver = plat::CommandReceiver::start([](const Command&, const std::string&) {}, [](const std::string&) {},
+                                                 executor, std::nullopt, [&] { ++lost; });
+    ASSERT_NE(receiver, nullptr);
+    plat::DBusCommandChannel channel;
+    channel.post(Command::plain(cmd::kCloseDatabase));
+    ASSERT_TRUE(channel.flush(std::chrono::seconds(10)));
+
+    bus.stop();
+    {
+        std::unique_lock lk(m);
+        EXPECT_TRUE(cv.wait_for(lk, std::chrono::seconds(10), [&] { return lost > 0; }));
+    }
+    EXPECT_TRUE(logged.contains("the session bus is gone"));
+    // The sender meets the dead bus as well: it drops and says so.
+    channel.post(Command::plain(cmd::kCloseDatabase));
+    EXPECT_TRUE(channel.flush(std::chrono::seconds(10)));
+    receiver.reset();
+    std::lock_guard lk(m);
+    EXPECT_EQ(lost, 1);
 }
 
 TEST(DBusMainQueueTest, HandlerRunsOnTheMainQueueInOrder) {

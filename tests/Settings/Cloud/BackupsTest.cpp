@@ -114,6 +114,12 @@ protected:
         b->queryBackups();
         ASSERT_TRUE(pump([&] { return !b->indicatorAnimating; }));
     }
+    // What the sheet says of a backup the store refuses; empty when it was saved.
+    std::string refusedBackup(const std::shared_ptr<BackupsController>& b, const std::string& comment) {
+        b->backup(comment);
+        if (!pump([&] { return b->pbar->dismissed() || failed(b->pbar); })) return "<still at work>";
+        return failed(b->pbar) ? b->pbar->text() : std::string();
+    }
     Rows rows(const fs::path& db) { return query(db, "SELECT Code, \"Table\" FROM CodeTable ORDER BY Code, \"Table\""); }
     Rows phrases(const fs::path& db) { return query(db, "SELECT \"Table\" FROM CodeTable ORDER BY \"Table\""); }
     // Restores `record` as the page does, off the main queue.
@@ -729,17 +735,26 @@ TEST_F(BackupsTest, RestoreKilledAtAnyPointLeavesTheOldSetupOrTheBackupsWhole) {
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
 }
 
+// A small file system mounted at a folder for as long as it lives.
+struct TmpfsMount {
+    TmpfsMount(const fs::path& at, const char* options) : at(at) {
+        fs::create_directories(at);
+        mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~TmpfsMount() {
+        if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+    }
+    fs::path at;
+    bool mounted = false;
+};
+
 // A backup into a store whose disk is full says so in the sheet, leaves nothing half
 // written in the store and keeps the backups it held.
 TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
     write(setupB());
-    fs::create_directories(store_);
-    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount";
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{store_};
+    TmpfsMount small(store_, "size=256k");
+    if (!small.mounted) GTEST_SKIP() << "cannot mount";
     backUp(page(), "still room");
     // Phrases enough that their copy does not fit.
     const fs::path custom = where_.perUserFolder / "custom.db";
@@ -749,16 +764,31 @@ TEST_F(BackupsTest, ABackupOnAFullDiskSaysSoAndKeepsWhatTheStoreHeld) {
 
     auto p = page();
     ASSERT_EQ(p->numberOfRows(), 1);
-    p->backup("no room");
-    ASSERT_TRUE(pump([&] { return p->pbar->dismissed() || failed(p->pbar); }));
-    ASSERT_TRUE(failed(p->pbar));
-    const std::string told = p->pbar->text();
+    const std::string told = refusedBackup(p, "no room");
     EXPECT_TRUE(told.starts_with("备份失败：")) << told;
     for (const char* words : {"磁盘已满", "这次没有保存", "没有改动"})
         EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
     EXPECT_EQ(snapshotOf(store_), before);
     EXPECT_EQ(page()->numberOfRows(), 1);
     EXPECT_TRUE(leftovers().empty()) << leftovers().front();
+}
+
+// A backup into a store on a file system mounted read-only says what the folder needs,
+// as the other refusals do, and the backups it holds are still listed.
+TEST_F(BackupsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    write(setupB());
+    TmpfsMount store(store_, "size=1m");
+    if (!store.mounted) GTEST_SKIP() << "cannot mount";
+    backUp(page(), "before");
+    ASSERT_EQ(::mount(nullptr, store_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    const auto before = snapshotOf(store_);
+    auto p = page();
+    EXPECT_EQ(p->numberOfRows(), 1);
+    const std::string told = refusedBackup(p, "read-only");
+    for (const char* words : {"只能读取", "没有改动", "可读写方式重新挂载", "CloudStoreFolder"})
+        EXPECT_NE(told.find(words), std::string::npos) << words << " in " << told;
+    EXPECT_EQ(snapshotOf(store_), before);
 }
 
 // An earlier store that is a link, relative or absolute: its backups are still listed
@@ -779,7 +809,7 @@ TEST_F(BackupsTest, AnEarlierStoreThatIsALinkKeepsItsBackupsWhereverItPoints) {
         const auto settings = CloudStoreSettings::from({});
         EXPECT_EQ(settings.folder, place);
         EXPECT_FALSE(fs::exists(fs::symlink_status(per / "CloudStore")));
-        auto moved = page(makeCloudContainer({settings.folder, "ann"}));
+        auto moved = page(makeCloudContainer({settings.folder, "ann", {}}));
         ASSERT_EQ(moved->numberOfRows(), 1);
         EXPECT_EQ(moved->cellText(0, "备注"), "before the move");
         backUp(moved, "after the move");
@@ -850,6 +880,20 @@ TEST_F(BackupsTest, BackupsSurviveAnUninstall) {
 // or trailing slashes, or reached through a linked Documents folder while the user folder
 // is given the other way, is the same folder. The user's other files go, and no link is
 // followed out of the removed folders.
+// Runs the uninstall script (`option` "--dry-run" or ""); its exit status (-1 when it did
+// not exit) and what it wrote.
+std::pair<int, std::string> runUninstallScript(const std::string& script, const std::string& option,
+                                               const std::vector<std::string>& args) {
+    std::string line = "/bin/sh '" + script + "' " + option;
+    for (const auto& a : args) line += " '" + a + "'";
+    FILE* out = ::popen((line + " 2>&1").c_str(), "r");
+    std::string said;
+    char buf[512];
+    while (out && std::fgets(buf, sizeof buf, out)) said += buf;
+    const int status = out ? ::pclose(out) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
+}
+
 TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
     const auto command = TabThreeController::uninstallCommand();
     ASSERT_TRUE(command);
@@ -897,14 +941,8 @@ TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
         backUp(page(), "chosen");
         fs::create_directories(prefix / "bin");
         auto run = [&](const char* option) {
-            const std::string line = "/bin/sh '" + script + "' " + option + " '" + prefix.string() + "' " + user +
-                                     " '" + per.string() + "' '" + c.userArg.string() + "' '" + c.store + "' 2>&1";
-            FILE* out = ::popen(line.c_str(), "r");
-            std::string said;
-            char buf[512];
-            while (out && std::fgets(buf, sizeof buf, out)) said += buf;
-            const int status = out ? ::pclose(out) : -1;
-            return std::make_pair(status, said);
+            return runUninstallScript(script, option,
+                                      {prefix.string(), user, per.string(), c.userArg.string(), c.store});
         };
         // The dry run says the same and changes nothing.
         const auto [dryStatus, foretold] = run("--dry-run");
@@ -921,6 +959,121 @@ TEST_F(BackupsTest, AChosenStoreSurvivesAnUninstallAndItIsToldWhere) {
         store_ = c.afterwards;
         EXPECT_EQ(page()->numberOfRows(), 1);
         fs::remove_all(base_ / "别处");
+    }
+}
+
+// A store folder set with a control character (a pasted line feed at its end, above all)
+// is not used by Kelvane, which says so and uses the default place, and goes to the
+// uninstall as set, where the script refuses it: the folder it names may hold backups an
+// earlier version saved, inside a folder the uninstall removes.
+TEST_F(BackupsTest, AStoreFolderWithAControlCharacterIsRefusedAndTheUninstallRemovesNothing) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    const std::string script = (*command)[2], user = (*command)[4];
+    const fs::path per = where_.perUserFolder, mine = where_.userFolder, prefix = base_ / "prefix";
+    const std::string m = mine.string();
+    struct Case {
+        const char* name;
+        std::string store;
+    };
+    const Case cases[] = {
+        {"a line feed at the end", m + "/备份\n"},
+        {"two line feeds at the end", m + "/备份\n\n"},
+        {"a line feed inside", m + "/备\n份"},
+        {"a carriage return at the end", m + "/备份\r"},
+        {"a tab", m + "/备\t份"},
+        {"an escape", m + "/\x1b[2J备份"},
+        {"a delete", m + "/备份\x7f"},
+        {"a C1 next line", m + "/备份\xc2\x85"},
+        {"the user folder with a line feed", m + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Kelvane: the default place, and the store says why.
+        const auto settings = CloudStoreSettings::from({{kCloudStoreFolderKey, c.store}});
+        EXPECT_EQ(settings.folder, CloudStoreSettings::defaultFolder());
+        ASSERT_TRUE(settings.refusedFolder);
+        EXPECT_EQ(*settings.refusedFolder, c.store);
+        EXPECT_NE(makeCloudContainer(settings)->storeNotice().find("CloudStoreFolder"), std::string::npos);
+        // The uninstall is given the folder as set.
+        fs::create_directories(plat::Paths::perUserFolder());
+        ASSERT_TRUE(plat::writePlistFile(plat::Paths::perUserFolder() / "config.plist",
+                                         plat::PlistValue(Dict{{kCloudStoreFolderKey, c.store}})));
+        const auto set = TabThreeController::uninstallCommand();
+        ASSERT_TRUE(set);
+        EXPECT_EQ(set->back(), c.store);
+        fs::remove(plat::Paths::perUserFolder() / "config.plist");
+
+        // Backups an earlier version saved there, and their folder without the character.
+        const fs::path planted = fs::path(c.store) / "iCloud.com.quorvel.taviro" / "Private" / "r.plist";
+        writeFile(planted, "kept");
+        writeFile(mine / "备份" / "other", "also kept");
+        writeFile(prefix / "bin" / "TaviroMac2", "program");
+        writeFile(per / "config.plist", "settings");
+        for (const char* option : {"--dry-run", ""}) {
+            SCOPED_TRACE(option);
+            const auto [status, said] =
+                runUninstallScript(script, option, {prefix.string(), user, per.string(), m, c.store});
+            EXPECT_EQ(status, 2) << said;
+            EXPECT_NE(said.find("control character"), std::string::npos) << said;
+            EXPECT_EQ(said.find("backups"), std::string::npos) << said;
+            EXPECT_EQ(readFile(planted), "kept");
+            EXPECT_EQ(readFile(mine / "备份" / "other"), "also kept");
+            EXPECT_EQ(readFile(per / "config.plist"), "settings");
+            EXPECT_EQ(readFile(prefix / "bin" / "TaviroMac2"), "program");
+        }
+        fs::remove_all(fs::path(c.store));
+        fs::remove_all(mine / "备份");
+    }
+}
+
+// A store outside the removed folders whose container is a link into one of them: the
+// records are where the link leads, and they are kept as any store inside is.
+TEST_F(BackupsTest, AStoreWhoseContainerIsALinkIntoARemovedFolderIsKept) {
+    const auto command = TabThreeController::uninstallCommand();
+    ASSERT_TRUE(command);
+    const std::string script = (*command)[2], user = (*command)[4];
+    const fs::path kept = base_ / "TaviroMacCloudStore", prefix = base_ / "prefix", elsewhere = base_ / "别处";
+    const fs::path per = where_.perUserFolder, mine = where_.userFolder;
+    struct Case {
+        const char* name;
+        fs::path realStore;  // where the backups are saved
+        bool kept;           // moved out, or stays where it is
+    };
+    const Case cases[] = {
+        {"into the user folder", mine / "云", true},
+        {"into the per-user folder", per / "云", true},
+        {"into a folder that stays", base_ / "留下", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(kept);
+        fs::remove_all(elsewhere);
+        fs::create_directories(per);
+        fs::create_directories(mine);
+        write(setupB());
+        store_ = c.realStore;
+        backUp(page(), "linked");
+        fs::create_directories(elsewhere);
+        fs::create_directory_symlink(c.realStore / "iCloud.com.quorvel.taviro", elsewhere / "iCloud.com.quorvel.taviro");
+        const std::vector<std::string> args{prefix.string(), user, per.string(), mine.string(), elsewhere.string()};
+        const auto [dryStatus, foretold] = runUninstallScript(script, "--dry-run", args);
+        EXPECT_EQ(dryStatus, 0) << foretold;
+        EXPECT_TRUE(fs::exists(per / "config.plist"));
+        EXPECT_FALSE(fs::exists(kept));
+        const auto [status, said] = runUninstallScript(script, "", args);
+        EXPECT_EQ(status, 0) << said;
+        EXPECT_EQ(said, foretold);
+        EXPECT_EQ(said, (c.kept ? "backups kept in " + kept.string() : "backups stay in " + elsewhere.string()) + "\n");
+        EXPECT_FALSE(fs::exists(per));
+        EXPECT_FALSE(fs::exists(mine));
+        store_ = c.kept ? kept : elsewhere;
+        EXPECT_EQ(page()->numberOfRows(), c.kept ? 1 : 0);
+        if (!c.kept) {
+            store_ = c.realStore;
+            EXPECT_EQ(page()->numberOfRows(), 1);
+        }
+        fs::remove_all(c.realStore);
     }
 }
 

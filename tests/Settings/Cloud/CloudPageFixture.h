@@ -81,7 +81,7 @@ protected:
     }
 
     std::shared_ptr<plat::cloud::Container> account(const std::string& name) {
-        return makeCloudContainer({store_, name}, moderators_);
+        return makeCloudContainer({store_, name, {}}, moderators_);
     }
 
     // Serves the main queue until pred() holds (at most 20 s).

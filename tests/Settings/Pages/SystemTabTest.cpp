@@ -517,30 +517,48 @@ TEST_F(UninstallFromTheTabTest, TheConfirmationAndTheResultSayWhereTheBackupsSta
     }
 }
 
-// The administrator said no: nothing was removed, and the result says so and where the
-// backups still are.
+// The administrator said no, or the request was dismissed: nothing was removed, and the
+// result says so in the user's words (not pkexec's last English line) and where the
+// backups still are. A failure of the script itself still shows its own words.
 TEST_F(UninstallFromTheTabTest, ARefusedAuthorisationIsShownWithTheBackupsWhereTheyWere) {
     const fs::path store = plat::Paths::userFolder() / "备份";
-    install(store.string(), store);
-    auto refused = [](const std::string& program, const std::vector<std::string>& args,
-                      std::function<void(int, const std::string&)> done) {
-        if (program == "pkexec") done(126, "Error executing command as another user: Request dismissed\n");
-        else runForReal(program, args, done);
+    struct Case {
+        const char* name;
+        int status;
+        std::string said;  // by pkexec
+        std::string told;
     };
-    tab_->prepareUninstall(refused, {});
-    testing::internal::CaptureStdout();
-    bool finished = false;
-    tab_->uninstall(true, refused, [&] { finished = true; });
-    EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with("failure!\n"));
-    EXPECT_TRUE(finished);
-    EXPECT_FALSE(tab_->uninstallSucceeded());
-    const auto result = tab_->uninstallResultAlert();
-    EXPECT_EQ(result.message, "卸载没有完成");
-    EXPECT_TRUE(result.critical);
-    EXPECT_EQ(result.informativeText,
-              "Error executing command as another user: Request dismissed\n\n你的备份在：\n" + store.string());
-    EXPECT_EQ(recordIn(store), "kept");
-    EXPECT_TRUE(fs::exists(prefix_ / "bin" / "Kelvane"));
+    const Case cases[] = {
+        {"refused", 127,
+         "Error executing command as another user: Not authorized\n\nThis incident has been reported.\n",
+         "管理员授权被拒绝，什么也没有删除。"},
+        {"dismissed", 126, "Error executing command as another user: Request dismissed\n",
+         "管理员授权已取消，什么也没有删除。"},
+        {"the script's own complaint", 2, "somewhere does not belong to someone\n",
+         "somewhere does not belong to someone"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        install(store.string(), store);
+        auto refused = [&](const std::string& program, const std::vector<std::string>& args,
+                           std::function<void(int, const std::string&)> done) {
+            if (program == "pkexec") done(c.status, c.said);
+            else runForReal(program, args, done);
+        };
+        tab_->prepareUninstall(refused, {});
+        testing::internal::CaptureStdout();
+        bool finished = false;
+        tab_->uninstall(true, refused, [&] { finished = true; });
+        EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with("failure!\n"));
+        EXPECT_TRUE(finished);
+        EXPECT_FALSE(tab_->uninstallSucceeded());
+        const auto result = tab_->uninstallResultAlert();
+        EXPECT_EQ(result.message, "卸载没有完成");
+        EXPECT_TRUE(result.critical);
+        EXPECT_EQ(result.informativeText, c.told + "\n\n你的备份在：\n" + store.string());
+        EXPECT_EQ(recordIn(store), "kept");
+        EXPECT_TRUE(fs::exists(prefix_ / "bin" / "Kelvane"));
+    }
 }
 
 TEST(UninstallScriptTest, RemovesTheInstallationAndTheUsersFoldersAndSaysHowItWent) {

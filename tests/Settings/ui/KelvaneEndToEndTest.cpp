@@ -1,5 +1,21 @@
 // Runs the program Kelvane on a private X server: URLs on its command line and URLs
-// handed over by a second start reach the window.
+// handed over by a second start reach the window; the end of the session (a signal,
+// the session bus gone) ends it cleanly with its last write.
+#include "QtTestSupport.h"
+#include "Platform/Foundation/FileLock.h"
+#include "Platform/Foundation/Paths.h"
+#include "Platform/Foundation/Plist.h"
+#include "Settings/App/SettingsController.h"
+#include "Settings/ConfigManager.h"
+#include "Settings/ui/PageRegistry.h"
+#include "Settings/ui/SettingsWindow.h"
+#include "support/BlockedLock.h"
+#include "support/SessionEnd.h"
+#include "support/TestHome.h"
+
+#include <QApplication>
+#include <QCheckBox>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +27,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -162,5 +180,95 @@ TEST_F(KelvaneEndToEndTest, StartsOnTheURLsPageAndIgnoresAURLWhileASheetIsOpen) 
     EXPECT_TRUE(windowAppears("静默应用列表"));
     EXPECT_EQ(waitpid(first_, nullptr, WNOHANG), 0);
 }
+
+#ifdef LOCK_HOLDER
+
+using taviro::test::SessionEnd;
+
+std::optional<bool> storedS2T() {
+    auto file = plat::readPlistFile(plat::Paths::perUserFolder() / "config.plist", plat::PlistValue::Type::Dictionary);
+    const plat::PlistValue* value = file ? file->find("S2T") : nullptr;
+    return value ? value->getBool() : std::nullopt;
+}
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Where the "s2t" switch of the first tab is in the window: the same window, built here.
+QPoint s2tSwitchInWindow() {
+    kelvane::test::qtApp();
+    kelvane::ui::registerPages();
+    kelvane::ConfigManager config(taviro::test::freshDir("layout"));
+    kelvane::SettingsController controller(config);
+    kelvane::ui::SettingsWindow window(controller, config);
+    window.show();
+    QApplication::processEvents();
+    auto* box = window.page(0)->findChild<QCheckBox*>("s2t");
+    if (!box) return {};
+    return box->mapTo(&window, QPoint(8, box->height() / 2));
+}
+
+// A settings change waits for the lock that another program holds when the session
+// ends: a signal (logout, Ctrl-C, a closed terminal), the session bus or the display
+// going away. Kelvane makes its last write, which gets the change into config.plist
+// once the lock is let go; it ends through its normal end with status 0 (on the
+// display's loss Qt ends it).
+class KelvaneSessionEndTest : public KelvaneEndToEndTest, public ::testing::WithParamInterface<SessionEnd> {};
+
+TEST_P(KelvaneSessionEndTest, TheChangeWaitingForTheLockIsWrittenAndTheEndIsClean) {
+    const QPoint at = s2tSwitchInWindow();
+    ASSERT_FALSE(at.isNull());
+    const auto errFile = taviro::test::freshDir("kelvane-end") / "stderr.log";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    first_ = spawn({KELVANE_PROGRAM}, env_, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(first_, 0);
+    ASSERT_TRUE(windowAppears("偏好"));
+    const bool before = storedS2T().value_or(false);
+
+    std::filesystem::create_directories(plat::Paths::perUserFolder());
+    taviro::test::BlockedLock blocked(plat::configLockPath(plat::Paths::perUserFolder()),
+                                      taviro::test::LockBlock::otherProcess, LOCK_HOLDER);
+    ASSERT_TRUE(blocked.ready());
+    const pid_t click = spawn({"xdotool", "search", "--name", "^偏好$", "mousemove", "--window", "%1",
+                               std::to_string(at.x()), std::to_string(at.y()), "click", "1"},
+                              env_);
+    ASSERT_EQ(waitFor(click, 10s), 0);
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (readAll(errFile).find("(retrying)") == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_NE(readAll(errFile).find("(retrying)"), std::string::npos) << "the click saved nothing:\n"
+                                                                       << readAll(errFile);
+
+    switch (GetParam()) {
+    case SessionEnd::sigterm: kill(first_, SIGTERM); break;
+    case SessionEnd::sigint: kill(first_, SIGINT); break;
+    case SessionEnd::sighup: kill(first_, SIGHUP); break;
+    case SessionEnd::busGone: stop(bus_); bus_ = -1; break;
+    case SessionEnd::displayGone: stop(xvfb_); xvfb_ = -1; break;
+    }
+    std::this_thread::sleep_for(300ms);
+    blocked.release();
+    const auto status = waitFor(first_, 15s);
+    first_ = -1;
+    const std::string log = readAll(errFile);
+    // Qt itself ends the process when its display goes, with status 1.
+    EXPECT_EQ(status, GetParam() == SessionEnd::displayGone ? 1 : 0) << log;
+    EXPECT_EQ(log.find("terminate called"), std::string::npos) << log;
+    EXPECT_EQ(log.find("NOT saved"), std::string::npos) << log;
+    // The next start reads the change.
+    EXPECT_EQ(storedS2T(), !before) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, KelvaneSessionEndTest, ::testing::ValuesIn(taviro::test::kSessionEnds),
+                         [](const auto& info) { return taviro::test::sessionEndName(info.param); });
+
+#endif
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <QTableWidget>
 
 #include <fstream>
+#include <optional>
 
 namespace kelvane {
 namespace {
@@ -32,6 +33,32 @@ class PagesViewTest : public test::SettingsWindowFixture {
 protected:
     template <class T> T* find(const char* name) const { return findAnywhere<T>(name); }
     std::unique_ptr<ConfigManager> saved() const { return std::make_unique<ConfigManager>(folder_); }
+
+    // An install of the uninstall script of its own, found by Kelvane, and a stand-in for
+    // pkexec (a shell script body: "$1" the shell, "$2" the script, then its arguments)
+    // first on the PATH, for as long as it lives.
+    struct FakeInstall {
+        FakeInstall(const std::string& pkexec) {
+            const fs::path install = taviro::test::freshDir("install");
+            const auto script = plat::Paths::resourcePath(plat::Bundle::Kelvane, "uninstall", "sh");
+            EXPECT_TRUE(script);
+            fs::create_directories(install / "share" / "Kelvane");
+            fs::create_directories(install / "fakebin");
+            if (script) fs::copy_file(*script, install / "share" / "Kelvane" / "uninstall.sh");
+            std::ofstream(install / "fakebin" / "pkexec") << "#!/bin/sh\n" << pkexec;
+            fs::permissions(install / "fakebin" / "pkexec", fs::perms::owner_all);
+            resourcesWere = std::getenv("KELVANE_RESOURCES") ? std::getenv("KELVANE_RESOURCES") : "";
+            pathWas = std::getenv("PATH") ? std::getenv("PATH") : "";
+            ::setenv("KELVANE_RESOURCES", (install / "share" / "Kelvane").c_str(), 1);
+            ::setenv("PATH", ((install / "fakebin").string() + ":" + pathWas).c_str(), 1);
+        }
+        ~FakeInstall() {
+            ::setenv("PATH", pathWas.c_str(), 1);
+            if (resourcesWere.empty()) ::unsetenv("KELVANE_RESOURCES");
+            else ::setenv("KELVANE_RESOURCES", resourcesWere.c_str(), 1);
+        }
+        std::string resourcesWere, pathWas;
+    };
 };
 
 TEST_F(PagesViewTest, GeneralTabControlsReachTheSettingsAndTheInputMethod) {
@@ -135,19 +162,8 @@ TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
 
     // Uninstall, from an install of its own, with a stand-in for pkexec that runs the
     // script's dry run: the confirmation and the result say where the backups stay.
-    const fs::path install = taviro::test::freshDir("install");
-    const auto script = plat::Paths::resourcePath(plat::Bundle::Kelvane, "uninstall", "sh");
-    ASSERT_TRUE(script);
-    fs::create_directories(install / "share" / "Kelvane");
-    fs::create_directories(install / "fakebin");
-    fs::copy_file(*script, install / "share" / "Kelvane" / "uninstall.sh");
-    std::ofstream(install / "fakebin" / "pkexec") << "#!/bin/sh\nshell=$1 script=$2\nshift 2\n"
-                                                     "exec \"$shell\" \"$script\" --dry-run \"$@\"\n";
-    fs::permissions(install / "fakebin" / "pkexec", fs::perms::owner_all);
-    const std::string resourcesWere = std::getenv("KELVANE_RESOURCES") ? std::getenv("KELVANE_RESOURCES") : "";
-    const std::string pathWas = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("KELVANE_RESOURCES", (install / "share" / "Kelvane").c_str(), 1);
-    ::setenv("PATH", ((install / "fakebin").string() + ":" + pathWas).c_str(), 1);
+    std::optional<FakeInstall> install;
+    install.emplace("shell=$1 script=$2\nshift 2\nexec \"$shell\" \"$script\" --dry-run \"$@\"\n");
     const std::string kept = (plat::Paths::libraryFolder() / "TaviroMacCloudStore").string();
     for (const bool confirm : {false, true}) {
         find<QPushButton>("uninstall")->click();
@@ -173,9 +189,7 @@ TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
         result->buttons().first()->click();
         QApplication::processEvents();
     }
-    ::setenv("PATH", pathWas.c_str(), 1);
-    if (resourcesWere.empty()) ::unsetenv("KELVANE_RESOURCES");
-    else ::setenv("KELVANE_RESOURCES", resourcesWere.c_str(), 1);
+    install.reset();
 
     // Import: the input method keeps its databases while the dialog is open; a
     // cancelled import tells it nothing.
@@ -188,6 +202,28 @@ TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
     panel->reject();
     QApplication::processEvents();
     EXPECT_TRUE(posted().empty());
+}
+
+// pkexec refuses the administrator's authorisation, with its English lines: the result
+// says in Chinese that it was refused and that nothing was removed, and where the
+// backups are.
+TEST_F(PagesViewTest, ARefusedUninstallAuthorisationIsToldInChinese) {
+    controller_->selectTabViewItemAtIndex(2);
+    FakeInstall install("echo 'Error executing command as another user: Not authorized' >&2\n"
+                        "echo >&2\necho 'This incident has been reported.' >&2\nexit 127\n");
+    const std::string kept = (plat::Paths::libraryFolder() / "TaviroMacCloudStore").string();
+    find<QPushButton>("uninstall")->click();
+    const auto shown = [&](const char* name) { return this->alert() && this->alert()->objectName() == name; };
+    ASSERT_TRUE(spinUntil([&] { return shown("uninstallAlert"); }));
+    for (auto* b : this->alert()->buttons())
+        if (b->text() == "卸载") b->click();
+    ASSERT_TRUE(spinUntil([&] { return shown("uninstallResultAlert"); }));
+    QPointer<QMessageBox> result = this->alert();
+    EXPECT_EQ(result->text(), "卸载没有完成");
+    EXPECT_EQ(result->informativeText().toStdString(), "管理员授权被拒绝，什么也没有删除。\n\n你的备份在：\n" + kept);
+    EXPECT_TRUE(test::saveScreenshot(*result, "sheet-uninstall-refused"));
+    result->buttons().first()->click();
+    QApplication::processEvents();
 }
 
 TEST_F(PagesViewTest, ResetPanelPostsItsCommandAndCloses) {

@@ -25,6 +25,7 @@
 #include <QTabBar>
 
 #include <chrono>
+#include <thread>
 
 namespace kelvane {
 namespace {
@@ -141,6 +142,44 @@ TEST_F(SettingsWindowViewTest, AChangeThatCannotBeSavedAtExitIsToldInAnAlert) {
     EXPECT_TRUE(test::saveScreenshot(*box, "exit-alert-unsaved"));
     box->close();
 }
+
+#ifdef LOCK_HOLDER
+// Another program holds the lock at quit: the alert says the change was lost without
+// naming the input method as the holder; when a retry writes the change while the
+// alert stands, the alert says it was saved after all.
+TEST_F(SettingsWindowViewTest, TheExitAlertSaysWhenARetrySavedTheChange) {
+    using namespace std::chrono_literals;
+    config_->save();
+    plat::ManualDriver driver(plat::MainQueue::shared());
+    taviro::test::BlockedLock blocked(plat::configLockPath(config_->folder()),
+                                      taviro::test::LockBlock::otherProcess, LOCK_HOLDER);
+    ASSERT_TRUE(blocked.ready());
+    config_->s2t = !config_->s2t;
+    config_->save();
+    const std::string unsaved = kelvane::saveSettingsBeforeExit(*config_, 200ms);
+    ASSERT_FALSE(unsaved.empty());
+    QMessageBox* box = ui::makeExitAlert([this, unsaved] { return kelvane::exitAlertText(*config_, unsaved); });
+    QPointer<QMessageBox> alive(box);
+    box->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(box->text().contains("设置未能保存")) << box->text().toStdString();
+    EXPECT_FALSE(box->text().contains("输入法")) << box->text().toStdString();
+    EXPECT_TRUE(test::saveScreenshot(*box, "exit-alert-lock-held"));
+
+    blocked.release();
+    driver.advance(30s);
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (alive && !box->text().contains("设置已保存") && std::chrono::steady_clock::now() < until) {
+        QApplication::processEvents();
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(alive);
+    EXPECT_TRUE(box->text().contains("设置已保存")) << box->text().toStdString();
+    EXPECT_TRUE(ConfigManager(config_->folder()).s2t == config_->s2t);
+    EXPECT_TRUE(test::saveScreenshot(*box, "exit-alert-saved-after-all"));
+    box->close();
+}
+#endif
 
 // A click that saves while a folder stands where the settings lock belongs: the
 // window answers at once, keeps the value, and tells the user once in an alert.

@@ -101,6 +101,8 @@ TEST_F(QtWindow, RendersWhatTheModelPromised) {
         EXPECT_EQ(image.height(), static_cast<int>(w->frame().size.height)) << shot.name;
         if (shot.vertical) {
             EXPECT_EQ(image.width(), 335) << shot.name;
+            // No empty band below the last row.
+            EXPECT_LE(w->visiableCandidateCells().back()->frame.minY(), w->candidateSpace()) << shot.name;
         } else {
             EXPECT_EQ(image.height(), static_cast<int>(w->size().height)) << shot.name;
         }
@@ -127,9 +129,11 @@ TEST_F(QtWindow, RendersWhatTheModelPromised) {
     }
 }
 
-// Windows placed on an 800-point screen, drawn on a picture of it: the
-// line, the composition ending at the caret, the caret, and the window
-// where the model put it, which covers neither the caret nor the composition.
+// Windows placed on a screen, drawn on a picture of it: the line, the
+// composition ending at the caret, the caret, and the window where the model
+// put it, which covers neither the caret nor the composition. Measured with
+// the fonts the window draws with, a row is never wider than its screen and
+// its pages hold every candidate.
 TEST_F(QtWindow, PlacedClearOfTheCaretAndTheComposition) {
     struct Scene {
         const char* name;
@@ -138,10 +142,14 @@ TEST_F(QtWindow, PlacedClearOfTheCaretAndTheComposition) {
         plat::TextRect caret;
         double compositionWidth;
         std::vector<std::string> list;
+        Rect screen = {{0, 0}, {1280, 800}};
+        long long candidateNumber = 0;
     };
     const std::vector<std::string> words{"你好", "尼好", "拟好", "你", "呢", "妮", "泥", "腻", "逆", "倪", "霓", "你们"};
     const std::vector<std::string> longWords{"中华人民共和国", "中国人",  "zhongguoren", "中国dj%dA8.Czhgu",
                                              "中华人民共和国成立", "Zhongguo", "众国人", "种过", "重过", "中"};
+    const std::vector<std::string> sentence{"中华人民共和国成立了", "中华人民共和国", "中华人民", "中华", "zhonghua",
+                                            "中国dj%dA8.Czhgu", "Zhonghua", "众华", "种花", "重话", "中"};
     const Scene scenes[] = {
         // The tallest column mid-screen: beside the caret.
         {"vertical-32-mid-screen-placement", true, FontSize::s32, {500, 390, 2, 20}, 100, words},
@@ -150,10 +158,18 @@ TEST_F(QtWindow, PlacedClearOfTheCaretAndTheComposition) {
         {"horizontal-24-bottom-placement", false, FontSize::s24, {1189, 60, 2, 30}, 150, longWords},
         // The tallest column at the right edge: left of the composition.
         {"vertical-32-right-edge-placement", true, FontSize::s32, {1270, 390, 2, 20}, 160, longWords},
+        // The 872-point row on a screen 800 wide, and nine long candidates
+        // a page: as wide as the screen at most, below the caret.
+        {"horizontal-32-800x600-placement", false, FontSize::s32, {300, 290, 2, 20}, 120, longWords,
+         {{0, 0}, {800, 600}}},
+        {"horizontal-32-nine-a-page-placement", false, FontSize::s32, {400, 390, 2, 20}, 150, sentence,
+         {{0, 0}, {1280, 800}}, 9},
     };
-    const Rect screen{{0, 0}, {1280, 800}};
     setenv("TAVIRO_APPEARANCE", "light", 1);
     for (const auto& scene : scenes) {
+        const Rect& screen = scene.screen;
+        const int width = static_cast<int>(screen.size.width), height = static_cast<int>(screen.size.height);
+        set([&](Settings& s) { s.candidateNumber = scene.candidateNumber; });
         CandidateEnvironment env;
         env.config = &config;
         env.notifications = &notifications;
@@ -168,14 +184,17 @@ TEST_F(QtWindow, PlacedClearOfTheCaretAndTheComposition) {
         ASSERT_TRUE(w->isVisible()) << scene.name;
         const Rect f = w->frame();
         if (scene.vertical) {
-            ASSERT_EQ(f.size.height, w->size().height) << scene.name;
+            // Too tall for either side of the line.
+            const double room = std::max(screen.maxY() - caret.y - caret.height, caret.y - screen.minY()) - 5;
+            ASSERT_GT(f.size.height, room) << scene.name;
+            EXPECT_LE(w->visiableCandidateCells().back()->frame.minY(), w->candidateSpace()) << scene.name;
         }
 
-        QImage shot(1280, 800, QImage::Format_RGB32);
+        QImage shot(width, height, QImage::Format_RGB32);
         shot.fill(QColor(0xE8, 0xE8, 0xE8));
         QPainter painter(&shot);
-        const auto down = [&](double y, double height) { return static_cast<int>(screen.maxY() - y - height); };
-        const QRect line(0, down(caret.y, caret.height), 1280, static_cast<int>(caret.height));
+        const auto down = [&](double y, double h) { return static_cast<int>(screen.maxY() - y - h); };
+        const QRect line(0, down(caret.y, caret.height), width, static_cast<int>(caret.height));
         painter.fillRect(line, QColor(0xC8, 0xD8, 0xF0));
         const QRect composition(static_cast<int>(caret.x - scene.compositionWidth), line.top(),
                                 static_cast<int>(scene.compositionWidth), line.height());
@@ -189,11 +208,21 @@ TEST_F(QtWindow, PlacedClearOfTheCaretAndTheComposition) {
         const std::string path = std::string(TAVIRO_SCREENSHOT_DIR) + "/" + scene.name + ".png";
         ASSERT_TRUE(shot.save(QString::fromStdString(path))) << path;
 
-        EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(window)) << scene.name;
+        EXPECT_TRUE(QRect(0, 0, width, height).contains(window)) << scene.name;
         EXPECT_FALSE(window.intersects(caretBar)) << scene.name;
         EXPECT_FALSE(window.intersects(composition)) << scene.name;
         EXPECT_EQ(shot.pixelColor(caretBar.center()), QColor(Qt::red)) << scene.name;
         EXPECT_EQ(shot.pixelColor(composition.center()), QColor(0x90, 0xB0, 0xE0)) << scene.name;
+
+        if (scene.vertical) continue;
+        // Page on: every candidate comes, each page within the screen's width.
+        int shown = 0;
+        for (bool more = true; more; more = w->nextPage()) {
+            shown += w->visibleCandidateCount();
+            for (const auto* cell : w->visiableCandidateCells())
+                EXPECT_LE(cell->frame.maxX(), screen.size.width) << scene.name << " page " << w->currentPage();
+        }
+        EXPECT_EQ(shown, static_cast<int>(scene.list.size())) << scene.name;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "ImportTestSupport.h"
+#include "Platform/Cloud/FolderStore.h"
 #include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Paths.h"
@@ -15,6 +16,7 @@
 #include "support/TestHome.h"
 
 #include <QApplication>
+#include <QProgressBar>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +26,7 @@
 #include <QTableWidget>
 
 #include <chrono>
+#include <sys/mount.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -64,6 +67,27 @@ void expectStoreLineShowsTheAccount(QWidget& view, const QString& account) {
     EXPECT_LE(line->geometry().right(), view.width());
 }
 
+// The progress sheet once its job has failed or finished (Done enabled); null after 20 s.
+QDialog* finishedSheet() {
+    QDialog* sheet = nullptr;
+    const bool done = waitUntil([&] {
+        sheet = find<QDialog>("progress");
+        auto* button = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
+        return button && button->isEnabled();
+    });
+    return done ? sheet : nullptr;
+}
+
+// Whether one of the sheet's labels holds every one of `words`.
+bool sheetSays(QDialog& sheet, std::initializer_list<const char*> words) {
+    for (auto* label : sheet.findChildren<QLabel*>()) {
+        bool all = true;
+        for (const char* w : words) all = all && label->text().contains(QString::fromUtf8(w));
+        if (all) return true;
+    }
+    return false;
+}
+
 class CloudViewsTest : public RecordingChannelFixture {
 protected:
     void SetUp() override {
@@ -98,7 +122,7 @@ protected:
     void share(const std::string& account, const std::string& name, const std::string& text) {
         const fs::path file = taviro::test::freshDir("share") / (name + ".txt");
         ASSERT_TRUE(plat::writeFileAtomically(file, text));
-        auto sheet = UploadController::create(makeCloudContainer({store_, account}), plat::Paths::userFolder());
+        auto sheet = UploadController::create(makeCloudContainer({store_, account, {}}), plat::Paths::userFolder());
         sheet->viewDidLoad();
         sheet->selectFile(file);
         sheet->name = name;
@@ -178,15 +202,9 @@ TEST_F(CloudViewsTest, ARefusedDownloadSaysWhyInTheSheet) {
     table->selectRow(0);
     QApplication::processEvents();
     view->findChild<QPushButton*>("downloadButton")->click();
-    QDialog* sheet = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-        sheet = find<QDialog>("progress");
-        auto* done = sheet ? sheet->findChild<QPushButton*>("doneButton") : nullptr;
-        return done && done->isEnabled();
-    }));
-    bool said = false;
-    for (auto* label : sheet->findChildren<QLabel*>()) said = said || label->text().contains("另有硬链接");
-    EXPECT_TRUE(said);
+    QDialog* sheet = finishedSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheetSays(*sheet, {"另有硬链接"}));
     EXPECT_TRUE(saveScreenshot(*sheet, "qvcloud-refused-download"));
 }
 
@@ -263,6 +281,89 @@ TEST_F(CloudViewsTest, BackupsPageBacksUpListsAndRestores) {
     auto blocked = tab(ui::makeBackupsView, {450, 300});
     EXPECT_TRUE(blocked->findChild<QLabel*>("block")->isVisible());
     EXPECT_TRUE(saveScreenshot(*blocked, "backups-no-account"));
+}
+
+// The store's refusal in the status line wraps within the page, whatever its length;
+// with no refusal the line takes no room.
+TEST_F(CloudViewsTest, TheStatusLineWrapsTheStoresRefusal) {
+    const fs::path container = store_ / kCloudContainerIdentifier;
+    fs::create_directories(container / "Private-renamed" / plat::cloud::userRecordNameForAccount("ann"));
+    auto view = tab(ui::makeBackupsView, {450, 300});
+    auto* status = view->findChild<QLabel*>("statusText");
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(waitUntil([&] { return status->isVisible() && !status->text().isEmpty(); }));
+    QApplication::processEvents();
+    EXPECT_TRUE(status->text().contains("改回 Private")) << status->text().toStdString();
+    EXPECT_LE(status->geometry().right(), view->width());
+    EXPECT_GE(status->geometry().left(), 0);
+    // All of it shows: as many lines as it needs, none cut.
+    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+    EXPECT_GT(status->height(), 2 * status->fontMetrics().lineSpacing());
+    EXPECT_LE(view->minimumSizeHint().width(), view->width());
+    EXPECT_TRUE(saveScreenshot(*view, "backups-refused"));
+    expectStoreLineShowsTheAccount(*view, "ann");
+
+    fs::rename(container / "Private-renamed", container / "Private");
+    auto fine = tab(ui::makeBackupsView, {450, 300});
+    auto* none = fine->findChild<QLabel*>("statusText");
+    ASSERT_TRUE(waitUntil([&] { return !fine->findChild<QProgressBar*>("indicator")->isVisible(); }));
+    EXPECT_TRUE(none->text().isEmpty());
+    EXPECT_FALSE(none->isVisible());
+}
+
+// A store folder set with a control character is not used: both tabs say so in their
+// status line once the list is read, and the store line names the default place in use.
+TEST_F(CloudViewsTest, AStoreFolderWithAControlCharacterIsToldInTheStatusLine) {
+    config_->configData[kCloudStoreFolderKey] = store_.string() + "\n";
+    struct Tab {
+        const char* name;
+        QWidget* (*factory)(const ui::PageContext&);
+        QSize size;
+        const char* busy;
+    };
+    for (const Tab& t : {Tab{"backups", ui::makeBackupsView, {450, 300}, "indicator"},
+                         Tab{"qvcloud", ui::makeQvCloudView, {600, 390}, "loading"}}) {
+        SCOPED_TRACE(t.name);
+        auto view = tab(t.factory, t.size);
+        auto* status = view->findChild<QLabel*>("statusText");
+        ASSERT_TRUE(status);
+        QProgressBar* busy = view->findChild<QProgressBar*>(t.busy);
+        ASSERT_TRUE(busy);
+        ASSERT_TRUE(waitUntil([&] { return !busy->isVisible(); }));
+        QApplication::processEvents();
+        EXPECT_TRUE(status->isVisible());
+        EXPECT_TRUE(status->text().startsWith("设置中的存储位置（CloudStoreFolder）含控制字符")) << status->text().toStdString();
+        EXPECT_TRUE(view->findChild<QLabel*>("storeText")->toolTip().contains(
+            QString::fromStdString(CloudStoreSettings::defaultFolder().string())));
+        EXPECT_TRUE(saveScreenshot(*view, std::string(t.name) + "-store-folder-refused"));
+    }
+}
+
+// A backup into a store mounted read-only says in its sheet what the folder needs.
+TEST_F(CloudViewsTest, ABackupIntoAReadOnlyStoreSaysWhatTheFolderNeeds) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    if (::mount("tmpfs", store_.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{store_};
+    const fs::path per = plat::Paths::perUserFolder();
+    fs::create_directories(per);
+    ASSERT_TRUE(plat::writePlistFile(per / "config.plist",
+                                     plat::PlistValue(plat::PlistValue::Dictionary{{kCloudStoreFolderKey, store_.string()},
+                                                                                   {kCloudAccountNameKey, "ann"}})));
+    config_ = std::make_unique<ConfigManager>(per);
+    auto view = tab(ui::makeBackupsView, {450, 300});
+    ASSERT_TRUE(waitUntil([&] { return !view->findChild<QProgressBar*>("indicator")->isVisible(); }));
+    ASSERT_EQ(::mount(nullptr, store_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    view->findChild<QPushButton*>("backupButton")->click();
+    auto* prompt = find<QDialog>("prompt");
+    ASSERT_TRUE(prompt);
+    prompt->findChild<QPushButton*>("promptOK")->click();
+    QDialog* sheet = finishedSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheetSays(*sheet, {"只能读取", "CloudStoreFolder"}));
+    EXPECT_TRUE(saveScreenshot(*sheet, "backups-read-only-store"));
 }
 
 TEST_F(CloudViewsTest, TheSettingsWindowShowsBothTabs) {
