@@ -115,14 +115,16 @@ plat::PlistValue::Dictionary ConfigManager::optionValues() const {
 
 std::string ConfigManager::takeSetAsideMessage() { return std::exchange(setAsideMessage_, {}); }
 std::string ConfigManager::takeSaveFailureMessage() { return std::exchange(saveFailureMessage_, {}); }
+std::vector<plat::UnwrittenFile> ConfigManager::unwrittenFiles() const {
+    return pending_ ? unwritten_ : std::vector<plat::UnwrittenFile>{};
+}
 void ConfigManager::setNoticeListener(std::function<void()> listener) { noticeListener_ = std::move(listener); }
 
 void ConfigManager::loadConfig() {
     const auto lockFile = plat::configLockPath(folder_);
     auto setAside = [&](const std::filesystem::path& path, const plat::SetAsideFile& aside) {
         if (!setAsideMessage_.empty()) setAsideMessage_ += "\n";
-        setAsideMessage_ += "设置文件 " + path.filename().string() + " 无法使用（" + aside.reason + "），原文件已保留为 " +
-                            aside.aside.filename().string() + "。";
+        setAsideMessage_ += plat::setAsideSentence(path, aside) + "。";
         plat::log("Kelvane: the settings file " + path.string() + " cannot be used (" + aside.reason +
                   "): it was moved to " + aside.aside.string());
     };
@@ -170,7 +172,7 @@ void ConfigManager::loadConfig() {
 
 void ConfigManager::noteFailure(const std::filesystem::path& path, const plat::MergeOutcome& outcome) {
     if (!failing_) logFailure(path, outcome);
-    lastFailure_ = outcome.error;
+    unwritten_.push_back(plat::unwrittenFile(path, outcome));
 }
 
 bool ConfigManager::createFolder() {
@@ -214,6 +216,7 @@ plat::MergeOutcome ConfigManager::saveOptions(std::chrono::milliseconds lockWait
 
 bool ConfigManager::writePendingAndPost(std::chrono::milliseconds lockWait) {
     if (!pending_) return true;
+    unwritten_.clear();
     createFolder();
     // One deadline for the three files.
     const auto deadline = std::chrono::steady_clock::now() + lockWait;
@@ -245,11 +248,9 @@ bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
         return true;
     }
     std::string files;
-    for (auto [bit, name] : {std::pair{kConfigFile, "config.plist"}, std::pair{kSilenceFile, "silence.plist"},
-                             std::pair{kPuncMapFile, "PunctuationMapping.plist"}})
-        if (pending_ & bit) files += (files.empty() ? "" : "、") + std::string(name);
-    plat::log("Kelvane: the settings changes were NOT saved: " + files + " could not be written before exit: " +
-              lastFailure_);
+    for (const auto& file : unwritten_) files += (files.empty() ? "" : "、") + file.name;
+    plat::log("Kelvane: the settings changes were NOT saved, the files could not be written before exit: " +
+              plat::describeUnwritten(unwritten_));
     saveFailureMessage_ = "设置未能保存：退出时设置文件（" + files + "）被另一个程序占用或无法写入，本次的改动已丢失。";
     return false;
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kelvane {
 
@@ -37,8 +38,9 @@ struct ConfigOption;
 // are retried on the main queue until written, with the user told once when that
 // lasts; only the last write at quit (saveBeforeExit) waits, a bounded time. A file
 // that is damaged or too large to be a settings file (a list file also when it holds
-// anything but strings) is moved aside with a time stamp at load (logged, and said
-// by takeSetAsideMessage), and what it would have set keeps its value. An integer outside its key's range
+// anything but strings), or that something else stands in place of (a folder, a link
+// that is not followed: see DictionaryFile.h), is moved aside with a time stamp at load
+// (logged, and said by takeSetAsideMessage), and what it would have set keeps its value. An integer outside its key's range
 // (the shared key table) loads as the default.
 class ConfigManager {
 public:
@@ -79,6 +81,9 @@ public:
     // `lockWait` for the lock. False, with a log line and the save-failure message
     // saying what was not saved, when it could not; true when nothing was pending.
     bool saveBeforeExit(std::chrono::milliseconds lockWait = kExitLockWait);
+    // Each file that the last save, retry or saveBeforeExit could not write, and why;
+    // empty when nothing is pending.
+    std::vector<plat::UnwrittenFile> unwrittenFiles() const;
     static constexpr std::chrono::milliseconds kExitLockWait{2000};
     // Writes the fields into configData and the three files atomically (creating the
     // folder), then posts "configNeedsReload". A file that cannot be written now is
@@ -142,7 +147,7 @@ private:
     unsigned pending_ = 0; // PendingFile bits: files whose changes are not written yet
     bool failing_ = false; // a save failed and nothing has been written since
     std::string saveFailureMessage_;
-    std::string lastFailure_; // why the last write failed
+    std::vector<plat::UnwrittenFile> unwritten_; // the files the last write left pending, and why
     std::function<void()> noticeListener_;
     std::unique_ptr<plat::BackoffRetry> retry_;
 };

@@ -145,15 +145,19 @@ void ConfigManager::tellUser(const std::string& title, const std::string& text) 
 }
 
 void ConfigManager::tellSetAside(const fs::path& path, const plat::SetAsideFile& aside) {
-    const std::string name = aside.aside.filename().string();
+    using State = plat::DictionaryFileRead::State;
     const bool config = path == configPath_;
     plat::log("The settings file " + path.string() + " cannot be used (" + aside.reason + "): it was moved to " +
               aside.aside.string() + (config ? " and the settings start from their defaults" : " and its defaults are used"));
-    const bool tooLarge = aside.state == plat::DictionaryFileRead::State::tooLarge;
-    const std::string what = config ? std::string("设置文件") : "设置文件 " + path.filename().string() + " ";
-    tellUser(tooLarge ? "设置文件过大" : "设置文件已损坏",
-             what + (tooLarge ? "过大，未读取" : "已损坏") + "，原文件已保留为 " + name +
-                 (config ? "，输入法使用默认设置。" : "，输入法使用其默认内容。"));
+    tellUser(aside.state == State::tooLarge  ? "设置文件过大"
+             : aside.state == State::damaged ? "设置文件已损坏"
+                                             : "设置文件无法使用",
+             plat::setAsideSentence(path, aside) + (config ? "，输入法使用默认设置。" : "，输入法使用其默认内容。"));
+}
+
+std::vector<plat::UnwrittenFile> ConfigManager::unwrittenFiles() const {
+    std::lock_guard lock(mutex_);
+    return unwritten_;
 }
 
 void ConfigManager::loadConfig() {
@@ -224,7 +228,8 @@ bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
         if (!saved) {
             std::string names;
             for (const auto& key : dirty_) names += (names.empty() ? "" : ", ") + key;
-            plat::log("The settings changed in this session were NOT saved: " + lastFailure_ +
+            plat::log("The settings changed in this session were NOT saved, the files could not be written before "
+                      "exit: " + plat::describeUnwritten(unwritten_) +
                       (names.empty() ? std::string() : "; lost: " + names));
         }
     }
@@ -243,9 +248,10 @@ bool ConfigManager::writeChanges(std::chrono::milliseconds lockWait) {
     auto nextBase = std::make_shared<Settings>(*base_);
     const fs::path lockFile = plat::configLockPath(folder_);
     bool saved = true;
+    unwritten_.clear();
     auto failed = [&](const fs::path& path, const plat::MergeOutcome& outcome) {
         if (!failing_) logFailure(path, outcome);
-        lastFailure_ = path.filename().string() + " could not be written before exit: " + outcome.error;
+        unwritten_.push_back(plat::unwrittenFile(path, outcome));
         saved = false;
     };
 

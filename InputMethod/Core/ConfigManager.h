@@ -35,9 +35,10 @@ namespace taviro {
 // the file can be written; when that lasts, the user is told once. Only the
 // last write at exit (saveBeforeExit) waits, a bounded time. A settings file
 // that is damaged or too large to be one (a list file also when it holds
-// anything but strings) is moved aside with a time stamp at load: that part
-// starts from its defaults and the user is told once. An integer outside its
-// key's range loads as the default.
+// anything but strings), or that something else stands in place of (a folder,
+// a link that is not followed: see DictionaryFile.h), is moved aside with a time
+// stamp at load: that part starts from its defaults and the user is told once.
+// An integer outside its key's range loads as the default.
 class ConfigManager {
 public:
     // The process's instance over the per-user folder; built and loaded on
@@ -68,8 +69,12 @@ public:
 
     // At exit: writes what a failed save left pending, waiting up to `lockWait`
     // for the lock. False, with a log line naming what is lost, when it could
-    // not; true when nothing was pending.
+    // not (unwrittenFiles() then says which files and why); true when nothing
+    // was pending.
     bool saveBeforeExit(std::chrono::milliseconds lockWait = kExitLockWait);
+    // Each file that the last save, retry or saveBeforeExit could not write, and
+    // why; empty when they wrote everything.
+    std::vector<plat::UnwrittenFile> unwrittenFiles() const;
 
     // Where the message about a damaged "config.plist" goes; one found before
     // this is set is posted here at once.
@@ -109,7 +114,7 @@ private:
     std::shared_ptr<UserNotice> notice_;                           // guarded by noticeMutex_
     std::vector<std::pair<std::string, std::string>> untold_;     // guarded by noticeMutex_
     bool failing_ = false; // a save failed and nothing has been written since; guarded by mutex_
-    std::string lastFailure_; // why the last write failed, for the log; guarded by mutex_
+    std::vector<plat::UnwrittenFile> unwritten_; // what the last write left unwritten; guarded by mutex_
     std::unique_ptr<plat::BackoffRetry> retry_;
 };
 

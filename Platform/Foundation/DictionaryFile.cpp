@@ -18,11 +18,19 @@ namespace {
 
 using State = DictionaryFileRead::State;
 
-DictionaryFileRead fail(State state, std::string reason) {
+DictionaryFileRead fail(State state, std::string reason, std::string userReason) {
     DictionaryFileRead out;
     out.state = state;
     out.reason = std::move(reason);
+    out.userReason = std::move(userReason);
     return out;
+}
+
+// What stands in a file's place when it is not a regular file (`st` from lstat).
+DictionaryFileRead notAFile(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return fail(State::notAFile, "it is a symbolic link", "它是一个符号链接");
+    if (S_ISDIR(st.st_mode)) return fail(State::notAFile, "it is a folder", "它的位置上是一个文件夹");
+    return fail(State::notAFile, "it is not a regular file", "它的位置上不是普通文件");
 }
 
 // The whole file through one descriptor, so that the size checked is the size of
@@ -31,34 +39,34 @@ DictionaryFileRead readBytes(const fs::path& path, std::uintmax_t maxSize, std::
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
-        if (err == ENOENT) return fail(State::missing, {});
+        if (err == ENOENT) return fail(State::missing, {}, {});
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            return fail(State::unreadable, "it is a symbolic link");
-        return fail(State::unreadable, std::strerror(err));
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return notAFile(st);
+        return fail(State::unreadable, std::strerror(err), "无法打开");
     }
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return fail(State::unreadable, std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) return fail(State::unreadable, "it is not a regular file");
+    if (::fstat(fd, &st) != 0) return fail(State::unreadable, std::strerror(errno), "无法读取");
+    if (!S_ISREG(st.st_mode)) return notAFile(st);
     const auto size = static_cast<std::uintmax_t>(st.st_size);
     if (size > maxSize)
-        return fail(State::tooLarge, "it is " + std::to_string(size) + " bytes, more than " +
-                                         std::to_string(maxSize));
+        return fail(State::tooLarge,
+                    "it is " + std::to_string(size) + " bytes, more than " + std::to_string(maxSize),
+                    "文件有 " + std::to_string(size) + " 字节，超过上限 " + std::to_string(maxSize) + " 字节");
     bytes.resize(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail(State::unreadable, std::strerror(errno));
+        if (n < 0) return fail(State::unreadable, std::strerror(errno), "无法读取");
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
     bytes.resize(done);
-    return fail(State::readable, {});
+    return fail(State::readable, {}, {});
 }
 
 } // namespace
@@ -68,14 +76,15 @@ DictionaryFileRead readDictionaryFile(const fs::path& path, std::uintmax_t maxSi
     std::string bytes;
     DictionaryFileRead out = readBytes(path, maxSize, bytes);
     if (out.state != State::readable) return out;
-    if (bytes.empty()) return fail(State::damaged, "it is empty");
+    if (bytes.empty()) return fail(State::damaged, "it is empty", "文件是空的");
     const bool binary = bytes.compare(0, 8, "bplist00") == 0;
-    if (!binary && !isValidUtf8(bytes)) return fail(State::damaged, "it is not UTF-8 text");
+    if (!binary && !isValidUtf8(bytes)) return fail(State::damaged, "it is not UTF-8 text", "不是 UTF-8 文本");
     auto value = parsePlist(bytes);
-    if (!value) return fail(State::damaged, "it is not a property list");
+    if (!value) return fail(State::damaged, "it is not a property list", "内容不是属性列表");
     const PlistValue::Dictionary* dict = value->asDictionary();
-    if (!dict) return fail(State::damaged, "its root is not a dictionary");
-    if (accepts && !accepts(*dict)) return fail(State::damaged, "it holds values of another type");
+    if (!dict) return fail(State::damaged, "its root is not a dictionary", "最外层不是字典");
+    if (accepts && !accepts(*dict))
+        return fail(State::damaged, "it holds values of another type", "含有类型不对的值");
     out.dictionary = *dict;
     return out;
 }
@@ -88,10 +97,39 @@ bool stringsOnly(const PlistValue::Dictionary& dict) {
     return true;
 }
 
+// A settings file as the load and merge functions read it, following a link in its
+// place as far as they may. `place` (when given) is set to where the file's bytes
+// are and a new version goes: the link's target, else `path`.
+DictionaryFileRead readSettingsFile(const fs::path& path,
+                                    const std::function<bool(const PlistValue::Dictionary&)>& accepts = {},
+                                    fs::path* place = nullptr) {
+    if (place) *place = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return readDictionaryFile(path, kMaxDictionaryFileSize, accepts);
+    std::error_code ec;
+    const fs::path target = fs::canonical(path, ec);
+    struct stat file {};
+    if (ec || ::lstat(target.c_str(), &file) != 0)
+        return fail(State::notAFile, "it is a link that leads to no file" + (ec ? " (" + ec.message() + ")" : std::string()),
+                    "它是一个链接，指向的文件不存在");
+    if (S_ISDIR(file.st_mode))
+        return fail(State::notAFile, "it is a link to a folder", "它是一个链接，指向一个文件夹");
+    if (!S_ISREG(file.st_mode))
+        return fail(State::notAFile, "it is a link to something other than a file", "它是一个链接，指向的不是普通文件");
+    if (file.st_uid != ::geteuid())
+        return fail(State::notAFile, "it is a link to another account's file", "它是一个链接，指向另一个账户的文件");
+    if (file.st_nlink != 1)
+        return fail(State::notAFile, "it is a link to a file with other hard links",
+                    "它是一个链接，指向的文件还有别的硬链接");
+    if (place) *place = target;
+    return readDictionaryFile(target, kMaxDictionaryFileSize, accepts);
+}
+
 DictionaryFileRead loadOrSetAside(const fs::path& path, const fs::path& lockFile, std::chrono::milliseconds lockWait,
                                   std::optional<SetAsideFile>* setAside, std::chrono::system_clock::time_point now,
                                   const std::function<bool(const PlistValue::Dictionary&)>& accepts) {
-    DictionaryFileRead first = readDictionaryFile(path, kMaxDictionaryFileSize, accepts);
+    DictionaryFileRead first = readSettingsFile(path, accepts);
     if (!first.setAsideWorthy()) return first;
 
     std::string error;
@@ -100,17 +138,16 @@ DictionaryFileRead loadOrSetAside(const fs::path& path, const fs::path& lockFile
         first.reason += " (not moved aside: " + error + ")";
         return first;
     }
-    DictionaryFileRead again = readDictionaryFile(path, kMaxDictionaryFileSize, accepts);
+    DictionaryFileRead again = readSettingsFile(path, accepts);
     if (!again.setAsideWorthy()) return again; // the other program dealt with it
 
+    // A link is renamed itself: what it leads to stays as it is.
     const fs::path aside = asideName(path, "damaged", now);
-    std::error_code ec;
-    fs::rename(path, aside, ec);
-    if (ec) {
-        again.reason += " (not moved aside: " + ec.message() + ")";
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        again.reason += " (not moved aside: " + std::string(std::strerror(errno)) + ")";
         return again;
     }
-    if (setAside) *setAside = SetAsideFile{aside, again.state, again.reason};
+    if (setAside) *setAside = SetAsideFile{aside, again.state, again.reason, again.userReason};
     return DictionaryFileRead{};
 }
 
@@ -126,6 +163,14 @@ DictionaryFileRead loadStringMapFile(const fs::path& path, const fs::path& lockF
                                      std::chrono::milliseconds lockWait, std::optional<SetAsideFile>* setAside,
                                      std::chrono::system_clock::time_point now) {
     return loadOrSetAside(path, lockFile, lockWait, setAside, now, stringsOnly);
+}
+
+std::string setAsideSentence(const fs::path& path, const SetAsideFile& aside) {
+    const char* what = aside.state == State::damaged    ? " 已损坏（"
+                       : aside.state == State::tooLarge ? " 过大，未读取（"
+                                                        : " 无法使用（";
+    return "设置文件 " + path.filename().string() + what + aside.userReason + "），原文件已保留为 " +
+           aside.aside.filename().string();
 }
 
 std::map<std::string, std::string> stringMapOf(const PlistValue::Dictionary& dictionary) {
@@ -176,21 +221,33 @@ std::optional<PlistValue::Dictionary> applyChanges(const fs::path& path, const D
 MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockFile,
                                      const DictionaryChanges& changes, std::chrono::milliseconds lockWait) {
     MergeOutcome out;
-    // A file that already holds the changes needs neither the lock nor a write.
-    if (DictionaryFileRead now = readDictionaryFile(path); now.ok()) {
-        MergeOutcome ignored;
-        if (auto merged = applyChanges(path, now, changes, ignored); merged && *merged == now.dictionary) {
+    // A file that already holds the changes needs neither the lock nor a write, and
+    // neither does one that exists when there is nothing to write. One that cannot be
+    // used is refused whether or not the lock could be had.
+    DictionaryFileRead now = readSettingsFile(path);
+    struct stat st {};
+    if (changes.changed.empty() && changes.fill.empty() && ::lstat(path.c_str(), &st) == 0) {
+        out.status = MergeOutcome::Status::written;
+        out.onDisk = std::move(now.dictionary);
+        return out;
+    }
+    if (now.state != State::missing) {
+        auto merged = applyChanges(path, now, changes, out);
+        if (!merged) return out;
+        if (*merged == now.dictionary) {
             out.status = MergeOutcome::Status::written;
             out.onDisk = std::move(now.dictionary);
             return out;
         }
     }
-    auto lock = FileLock::acquire(lockFile, lockWait, &out.error);
+    int lockError = 0;
+    auto lock = FileLock::acquire(lockFile, lockWait, &out.error, &lockError);
     if (!lock) {
-        out.status = MergeOutcome::Status::lockTimeout;
+        out.status = lockError == EWOULDBLOCK ? MergeOutcome::Status::lockTimeout : MergeOutcome::Status::lockUnavailable;
         return out;
     }
-    const DictionaryFileRead disk = readDictionaryFile(path);
+    fs::path place;
+    const DictionaryFileRead disk = readSettingsFile(path, {}, &place);
     auto merged = applyChanges(path, disk, changes, out);
     if (!merged) return out;
     if (disk.state == State::readable && *merged == disk.dictionary) {
@@ -198,13 +255,28 @@ MergeOutcome mergeIntoDictionaryFile(const fs::path& path, const fs::path& lockF
         out.onDisk = std::move(*merged);
         return out;
     }
-    if (!writePlistFile(path, PlistValue(*merged), &out.error)) {
+    if (!writePlistFile(place, PlistValue(*merged), &out.error)) {
         out.status = MergeOutcome::Status::writeFailed;
         return out;
     }
     out.status = MergeOutcome::Status::written;
     out.replaced = true;
     out.onDisk = std::move(*merged);
+    return out;
+}
+
+UnwrittenFile unwrittenFile(const fs::path& path, const MergeOutcome& outcome) {
+    const bool held = outcome.status == MergeOutcome::Status::lockTimeout;
+    return {path.filename().string(), held ? UnwrittenFile::Cause::lockHeld : UnwrittenFile::Cause::unusable,
+            outcome.error};
+}
+
+std::string describeUnwritten(const std::vector<UnwrittenFile>& files) {
+    std::string out;
+    for (const auto& file : files)
+        out += (out.empty() ? "" : "; ") + file.name +
+               (file.cause == UnwrittenFile::Cause::lockHeld ? ": locked by another program (" : ": cannot be used (") +
+               file.error + ")";
     return out;
 }
 

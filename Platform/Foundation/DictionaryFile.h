@@ -8,11 +8,20 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat {
 
 // Small property-list files whose root is a dictionary, shared by two programs
 // that each change some of its keys (the settings files of the per-user folder).
+//
+// The settings-file functions below (load*, mergeIntoDictionaryFile) follow a
+// symbolic link in a file's place when it leads to a regular file of this user
+// that has no other hard link: they read that file, and write it by renaming a
+// new file over it in its own folder, so that the link stays. Any other link
+// (dangling, looping, to a folder, to another account's file, to a file with
+// other hard links) counts as something other than a file in its place.
+// readDictionaryFile never follows a link.
 
 // Larger files are not settings files: they are refused without being read.
 inline constexpr std::uintmax_t kMaxDictionaryFileSize = 1024 * 1024;
@@ -23,15 +32,19 @@ struct DictionaryFileRead {
         readable,   // `dictionary` holds it
         damaged,    // empty, malformed, not UTF-8, or its root is not a dictionary
         tooLarge,   // over the size limit; not read
-        unreadable, // not a regular file, or it cannot be opened (permissions)
+        notAFile,   // a folder, FIFO, socket or device in its place, or a link not followed
+        unreadable, // a file that cannot be opened or read (permissions)
     };
     State state = State::missing;
     PlistValue::Dictionary dictionary;
-    std::string reason; // what is wrong, for the log (damaged, tooLarge, unreadable)
+    std::string reason;     // what is wrong, in English, for the log
+    std::string userReason; // the same in Chinese, for the user
 
     bool ok() const { return state == State::readable; }
-    // Damaged or too large: a file to set aside.
-    bool setAsideWorthy() const { return state == State::damaged || state == State::tooLarge; }
+    // Damaged, too large or not a file: a thing to set aside.
+    bool setAsideWorthy() const {
+        return state == State::damaged || state == State::tooLarge || state == State::notAFile;
+    }
 };
 
 // Looks at the size first, then reads and parses the file. A readable dictionary
@@ -43,9 +56,14 @@ DictionaryFileRead readDictionaryFile(const std::filesystem::path& path,
 // A file that was found damaged and moved aside.
 struct SetAsideFile {
     std::filesystem::path aside; // "<name>.damaged-YYYYmmdd-HHMMSS", numbered when taken
-    DictionaryFileRead::State state = DictionaryFileRead::State::damaged; // damaged or tooLarge
-    std::string reason;
+    DictionaryFileRead::State state = DictionaryFileRead::State::damaged; // damaged, tooLarge or notAFile
+    std::string reason;     // English, for the log
+    std::string userReason; // Chinese, for the user
 };
+
+// For the user, in Chinese: "设置文件 <name> <what is wrong>（<why>），原文件已保留为
+// <aside name>", without a closing full stop, so that each program adds what follows.
+std::string setAsideSentence(const std::filesystem::path& path, const SetAsideFile& aside);
 
 // Reads the file; when it is damaged or too large, takes the lock, looks again
 // (another program may have moved it aside and written a new one meanwhile) and
@@ -84,9 +102,10 @@ struct DictionaryChanges {
 
 struct MergeOutcome {
     enum class Status {
-        written,     // the file now holds `onDisk`
-        refused,     // the file exists but cannot be read: left as it is
-        lockTimeout, // the lock was held elsewhere past the wait, or cannot be taken: nothing written
+        written,         // the file now holds `onDisk`
+        refused,         // the file exists but cannot be read: left as it is
+        lockTimeout,     // the lock was held by another program past the wait: nothing written
+        lockUnavailable, // the lock file cannot be opened or locked: nothing written
         writeFailed,
     };
     Status status = Status::writeFailed;
@@ -100,10 +119,27 @@ struct MergeOutcome {
 // Under the lock: reads the file as it is now (missing: empty), applies the
 // changes and writes it atomically. Only the file as read now decides whether
 // anything needs writing, never what the caller last saw of it: a file that
-// already holds the changes is left alone without taking the lock. A zero
-// `lockWait` never waits. The folder must exist.
+// already holds the changes, and one that exists while there is no change to
+// write, are left alone without taking the lock; one that cannot be used is
+// refused without it. A zero `lockWait` never waits. The folder must exist.
 MergeOutcome mergeIntoDictionaryFile(const std::filesystem::path& path, const std::filesystem::path& lockFile,
                                      const DictionaryChanges& changes, std::chrono::milliseconds lockWait);
+
+// A settings file that a save could not write, and why.
+struct UnwrittenFile {
+    enum class Cause {
+        lockHeld, // another program held the lock past the wait
+        unusable, // the file, its place or the lock file cannot be used (what stands there, permissions, disk)
+    };
+    std::string name; // the file name: "config.plist", "silence.plist", ...
+    Cause cause = Cause::unusable;
+    std::string error; // English, for the log
+};
+
+// The file at `path` that `outcome` (not ok) left unwritten.
+UnwrittenFile unwrittenFile(const std::filesystem::path& path, const MergeOutcome& outcome);
+// For the log: "config.plist: locked by another program (...); silence.plist: cannot be used (...)".
+std::string describeUnwritten(const std::vector<UnwrittenFile>& files);
 
 // The changes that turn `before` into `after`, as "changed" entries.
 DictionaryChanges dictionaryDifference(const PlistValue::Dictionary& before, const PlistValue::Dictionary& after);

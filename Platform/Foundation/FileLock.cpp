@@ -12,13 +12,15 @@
 namespace plat {
 
 std::optional<FileLock> FileLock::acquire(const std::filesystem::path& lockFile,
-                                          std::chrono::milliseconds timeout, std::string* error) {
+                                          std::chrono::milliseconds timeout, std::string* error,
+                                          int* errorNumber) {
     int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
+        if (errorNumber) *errorNumber = errno;
         if (error) *error = "cannot open " + lockFile.string() + ": " + std::strerror(errno);
         return std::nullopt;
     }
-    return lockOpened(fd, lockFile.string(), timeout, error, nullptr);
+    return lockOpened(fd, lockFile.string(), timeout, error, errorNumber);
 }
 
 std::optional<FileLock> FileLock::acquireAt(int folderFd, const std::string& name, unsigned mode,

@@ -13,10 +13,12 @@ namespace plat {
 class FileLock {
 public:
     // std::nullopt when the file cannot be opened or the lock is still held by
-    // another process after `timeout`; `error` (when given) says which.
+    // another process after `timeout`; `error` (when given) says which, and
+    // `errorNumber` (when given) is EWOULDBLOCK for the lock held elsewhere, else
+    // the errno of the failed open or lock.
     static std::optional<FileLock> acquire(const std::filesystem::path& lockFile,
                                            std::chrono::milliseconds timeout,
-                                           std::string* error = nullptr);
+                                           std::string* error = nullptr, int* errorNumber = nullptr);
 
     // The same for the lock file `name` in the open folder `folderFd`, so that no link
     // on the way is followed. A missing lock file is made with `mode` less the umask; one

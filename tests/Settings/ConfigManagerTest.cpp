@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Notifications/RecordingCommandChannel.h"
 #include "Settings/NotificationSender.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -291,18 +292,25 @@ TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
         const char* name;
         std::string bytes;
         std::uintmax_t sparseSize; // 0: the bytes as they are
-        const char* reason;
+        const char* reason;        // in the log
+        const char* userReason;    // in the message
+        bool folder = false;       // a folder (holding a file) in its place
     } cases[] = {
-        {"garbage", "not a plist", 0, "not a property list"},
-        {"empty", "", 0, "empty"},
+        {"garbage", "not a plist", 0, "not a property list", "不是属性列表"},
+        {"empty", "", 0, "empty", "空的"},
         {"not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>FontSize</key>"
-                      "<string>\xB4\xF3</string></dict></plist>", 0, "UTF-8"},
-        {"array root", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>", 0, "root"},
-        {"200 MB", "", 200u * 1024 * 1024, "more than"},
+                      "<string>\xB4\xF3</string></dict></plist>", 0, "UTF-8", "不是 UTF-8 文本"},
+        {"array root", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>", 0, "root", "不是字典"},
+        {"200 MB", "", 200u * 1024 * 1024, "more than", "超过上限"},
+        {"a folder", "", 0, "it is a folder", "文件夹", true},
     };
     for (const auto& c : cases) {
         const fs::path config = folder_ / "config.plist";
-        ASSERT_TRUE(plat::writeFileAtomically(config, c.bytes)) << c.name;
+        if (c.folder) {
+            taviro::test::plantSettingsFilePlace(config, taviro::test::SettingsFilePlace::folder);
+        } else {
+            ASSERT_TRUE(plat::writeFileAtomically(config, c.bytes)) << c.name;
+        }
         if (c.sparseSize) fs::resize_file(config, c.sparseSize);
         plat::LogCapture capture;
         ConfigManager manager(folder_);
@@ -311,13 +319,21 @@ TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
         for (const auto& entry : fs::directory_iterator(folder_))
             if (entry.path().filename().string().starts_with("config.plist.damaged-")) aside.push_back(entry.path());
         ASSERT_EQ(aside.size(), 1u) << c.name;
-        EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
-        if (!c.sparseSize) {
+        if (c.folder) {
+            EXPECT_EQ(plat::readWholeFile(aside[0] / "inside"), "kept") << c.name;
+        } else {
+            EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
+        }
+        if (!c.sparseSize && !c.folder) {
             EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
         }
         EXPECT_EQ(capture.lines().size(), 1u) << c.name;
         EXPECT_TRUE(capture.contains(c.reason)) << c.name;
-        EXPECT_NE(manager.takeSetAsideMessage().find(aside[0].filename().string()), std::string::npos) << c.name;
+        // Said in Chinese to the user; the English goes to the log only.
+        const std::string message = manager.takeSetAsideMessage();
+        EXPECT_NE(message.find(aside[0].filename().string()), std::string::npos) << c.name;
+        EXPECT_NE(message.find(c.userReason), std::string::npos) << message;
+        EXPECT_EQ(taviro::test::latinLeftIn(message, {aside[0].filename().string(), "config.plist", "UTF-8"}), "") << message;
         EXPECT_TRUE(manager.takeSetAsideMessage().empty()) << c.name;
         EXPECT_TRUE(manager.configData.empty()) << c.name;
         EXPECT_EQ(manager.fontSize, 16) << c.name;
@@ -326,7 +342,7 @@ TEST_F(ConfigManagerTest, DamagedConfigIsSetAsideAtLoad) {
         EXPECT_EQ(capture.lines().size(), 1u) << c.name;
         manager.save();
         EXPECT_EQ(readConfig().size(), 93u) << c.name;
-        fs::remove(aside[0]);
+        fs::remove_all(aside[0]);
         fs::remove(config);
     }
 }

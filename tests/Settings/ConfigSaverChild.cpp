@@ -20,7 +20,8 @@
 //
 // Changes "CodeLength" to 6 and saves; prints "pending" or "written". At the next
 // line of standard input (or its end) quits as the application does and prints
-// "saved" or "unsaved <alert text>".
+// "saved" or "unsaved <alert text>", then "unwritten <file> held|unusable" for each
+// file left unwritten and "told <n>" (messages about files set aside).
 
 #include "Platform/Foundation/Plist.h"
 
@@ -140,6 +141,7 @@ int setListEntry(const std::filesystem::path& folder, bool silence, const std::s
 int quit(const std::filesystem::path& folder) {
     kelvane::NotificationSender::setChannel(std::make_shared<plat::RecordingCommandChannel>());
     kelvane::ConfigManager config(folder);
+    const std::string told = config.takeSetAsideMessage();
     config.codeLength = 6;
     config.save();
     std::printf("%s\n", config.hasPendingChanges() ? "pending" : "written");
@@ -151,6 +153,10 @@ int quit(const std::filesystem::path& folder) {
     kelvane::finishBeforeExit();
     if (unsaved.empty()) std::printf("saved\n");
     else std::printf("unsaved %s\n", unsaved.c_str());
+    for (const auto& file : config.unwrittenFiles())
+        std::printf("unwritten %s %s\n", file.name.c_str(),
+                    file.cause == plat::UnwrittenFile::Cause::lockHeld ? "held" : "unusable");
+    std::printf("told %d\n", told.empty() ? 0 : 1);
     return 0;
 }
 #endif

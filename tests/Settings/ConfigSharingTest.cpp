@@ -6,6 +6,7 @@
 #include "Settings/ConfigManager.h"
 #include "support/BlockedLock.h"
 #include "support/ChildProcess.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -132,13 +133,24 @@ std::string show(const plat::PlistValue& v) {
 
 // Both programs save their own keys hundreds of times at once: no value either of
 // them saved is ever reverted, and each one's last values end in the file.
+// Also when "config.plist" is a link to a file kept in a dotfiles folder: both read and
+// write that file, the link stays, and nothing is left beside it.
 TEST(ConfigSharing, TwoProgramsSavingAtOnceLoseNothing) {
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "config.plist linked to a dotfiles folder" : "config.plist in the folder");
     // In memory where there is a tmpfs: the lock and the merge are under test, not the
     // disk's flushes, which would make a thousand saves take seconds.
     MemoryFolder memory;
     const fs::path home = memory.path.empty() ? taviro::test::freshDir("sharing") : memory.path;
     const fs::path folder = home / "TaviroMac";
     fs::create_directories(folder);
+    const fs::path dotfiles = home / "dotfiles";
+    if (linked) {
+        fs::create_directories(dotfiles);
+        ASSERT_TRUE(plat::writePlistFile(dotfiles / "config.plist",
+                                         plat::PlistValue(plat::PlistValue::Dictionary{{"FromDotfiles", plat::PlistValue("kept")}})));
+        fs::create_symlink("../dotfiles/config.plist", folder / "config.plist");
+    }
     const fs::path start = home / "go";
     const int saves = 1000;
     Saver im(CONFIG_SAVER_INPUT_METHOD_PROGRAM, folder, saves, start);
@@ -164,6 +176,15 @@ TEST(ConfigSharing, TwoProgramsSavingAtOnceLoseNothing) {
             ASSERT_NE(stored, nullptr) << key;
             EXPECT_EQ(show(*stored), value) << key;
         }
+    if (linked) {
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder / "config.plist")));
+        ASSERT_NE(file->find("FromDotfiles"), nullptr);
+        EXPECT_EQ(show(*file->find("FromDotfiles")), "kept");
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dotfiles)) names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"config.plist"});
+    }
+  }
 }
 
 // A damaged file met by both programs starting at once is moved aside exactly once,
@@ -222,13 +243,17 @@ bool hasLine(const std::string& output, const std::string& line) {
 // program then finds a sound file. Each one's entries, written after the other's,
 // stay in the file.
 TEST(ConfigSharing, AListFileSetAsideByOneProgramKeepsWhatTheOtherWritesLater) {
+    enum class Plant { bytes, folder, danglingLink };
     const struct {
         const char* name;
         std::string bytes;
         std::uintmax_t sparseSize;
+        Plant plant = Plant::bytes;
     } kinds[] = {
         {"damaged", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>", 0},
         {"200 MB", "", 200u * 1024 * 1024},
+        {"a folder", "", 0, Plant::folder},
+        {"a dangling link", "", 0, Plant::danglingLink},
     };
     const char* const programs[] = {CONFIG_SAVER_INPUT_METHOD_PROGRAM, CONFIG_SAVER_KELVANE};
     for (const std::string list : {"silence", "punc"})
@@ -238,7 +263,16 @@ TEST(ConfigSharing, AListFileSetAsideByOneProgramKeepsWhatTheOtherWritesLater) {
                 const fs::path folder = taviro::test::freshDir("sharing-list") / "TaviroMac";
                 fs::create_directories(folder);
                 const std::string name = list == "silence" ? "silence.plist" : "PunctuationMapping.plist";
-                ASSERT_TRUE(plat::writeFileAtomically(folder / name, kind.bytes));
+                switch (kind.plant) {
+                case Plant::bytes: ASSERT_TRUE(plat::writeFileAtomically(folder / name, kind.bytes)); break;
+                case Plant::folder:
+                    taviro::test::plantSettingsFilePlace(folder / name, taviro::test::SettingsFilePlace::folder);
+                    break;
+                case Plant::danglingLink:
+                    taviro::test::plantSettingsFilePlace(folder / name, taviro::test::SettingsFilePlace::danglingLink,
+                                                         "../dotfiles/absent.plist");
+                    break;
+                }
                 if (kind.sparseSize) fs::resize_file(folder / name, kind.sparseSize);
 
                 const char* one = programs[first];
@@ -261,7 +295,15 @@ TEST(ConfigSharing, AListFileSetAsideByOneProgramKeepsWhatTheOtherWritesLater) {
                 for (const auto& entry : fs::directory_iterator(folder))
                     if (entry.path().filename().string().starts_with(name + ".damaged-")) aside.push_back(entry.path());
                 ASSERT_EQ(aside.size(), 1u);
-                EXPECT_EQ(fs::file_size(aside[0]), kind.sparseSize ? kind.sparseSize : kind.bytes.size());
+                switch (kind.plant) {
+                case Plant::bytes:
+                    EXPECT_EQ(fs::file_size(aside[0]), kind.sparseSize ? kind.sparseSize : kind.bytes.size());
+                    break;
+                case Plant::folder: EXPECT_EQ(plat::readWholeFile(aside[0] / "inside"), "kept"); break;
+                case Plant::danglingLink:
+                    EXPECT_EQ(fs::read_symlink(aside[0]), fs::path("../dotfiles/absent.plist"));
+                    break;
+                }
             }
 }
 
@@ -289,9 +331,57 @@ TEST(ConfigSharing, KelvaneQuittingWritesAChangeWaitingForTheLockOrSaysItIsLost)
             EXPECT_EQ(said.rfind("unsaved 设置未能保存", 0), 0u) << said;
             EXPECT_NE(said.find("config.plist"), std::string::npos) << said;
         }
+        kelvane.waitFor("\x01 no such output", std::chrono::seconds(20)); // the rest of its output
         EXPECT_EQ(kelvane.wait(std::chrono::seconds(20)), 0);
+        // Every file left unwritten is named, with the lock as the cause; the list
+        // files had none yet and needed the lock as well.
+        for (const char* name : {"config.plist", "silence.plist", "PunctuationMapping.plist"})
+            EXPECT_EQ(hasLine(kelvane.output(), "unwritten " + std::string(name) + " held"), !released)
+                << kelvane.output();
         blocked.release();
         EXPECT_EQ(kelvane::ConfigManager(folder).codeLength, released ? 6 : 4);
+    }
+}
+// What stands in a settings file's place when Kelvane starts and quits: a folder, a
+// dangling link (set aside, told once, the file written anew), or a link to a file of
+// the user's own (read and written there, the link kept). Nothing is said lost at exit,
+// and the next start reads what was saved.
+TEST(ConfigSharing, KelvaneQuitsWithNothingLostWhateverStandsInASettingsFilesPlace) {
+    using taviro::test::SettingsFilePlace;
+    for (const auto& c : taviro::test::settingsFilePlaceCases()) {
+        SCOPED_TRACE(c.name);
+        const fs::path home = taviro::test::freshDir("sharing-place");
+        const fs::path folder = home / "TaviroMac";
+        fs::create_directories(folder);
+        const fs::path place = folder / c.file, target = home / "dotfiles" / c.file;
+        const bool linked = c.place == SettingsFilePlace::linkToOurs;
+        taviro::test::plantSettingsFilePlace(place, c.place, target,
+                                             {{"dotfiles.key", plat::PlistValue("Dotfiles")}});
+
+        taviro::test::ChildProcess kelvane(CONFIG_SAVER_KELVANE, {folder.string(), "quit"});
+        EXPECT_EQ(kelvane.nextLine(), "written");
+        kelvane.send("quit");
+        EXPECT_EQ(kelvane.nextLine(std::chrono::seconds(20)), "saved");
+        kelvane.waitFor("\x01 no such output", std::chrono::seconds(20)); // the rest of its output
+        EXPECT_EQ(kelvane.wait(std::chrono::seconds(20)), 0);
+        const std::string out = kelvane.output();
+        EXPECT_EQ(out.find("unwritten"), std::string::npos) << out;
+        EXPECT_TRUE(hasLine(out, linked ? "told 0" : "told 1")) << out;
+
+        EXPECT_EQ(taviro::test::setAsideCount(folder, c.file), linked ? 0u : 1u);
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(place)), linked);
+        const kelvane::ConfigManager next(folder);
+        EXPECT_EQ(next.codeLength, 6);
+        if (linked && std::string(c.file) == "silence.plist") {
+            EXPECT_EQ(next.silenceDict, (kelvane::StringMap{{"dotfiles.key", "Dotfiles"}}));
+        }
+        if (linked && std::string(c.file) == "config.plist") {
+            const auto stored = plat::readPlistFile(target, plat::PlistValue::Type::Dictionary);
+            ASSERT_TRUE(stored.has_value());
+            ASSERT_NE(stored->find("CodeLength"), nullptr);
+            EXPECT_EQ(show(*stored->find("CodeLength")), "6");
+            EXPECT_EQ(show(*stored->find("dotfiles.key")), "Dotfiles");
+        }
     }
 }
 } // namespace

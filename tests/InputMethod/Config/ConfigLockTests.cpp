@@ -7,6 +7,7 @@
 #include "Platform/Dispatch/ManualDriver.h"
 #include "Platform/Foundation/FileLock.h"
 #include "Platform/Foundation/FileUtil.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Plist.h"
 #include "support/BlockedLock.h"
 #include "support/TestHome.h"
@@ -151,6 +152,42 @@ TEST(ConfigLock, FilesWithoutChangesTakeNoLock) {
     config.update([](Settings& s) { s.s2t = false; });
     EXPECT_TRUE(config.saveConfig());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+}
+
+// The last write at exit names every file it could not write, each with its own
+// cause: the lock held by the other program, or the file's place taken; a file with
+// nothing to write is no failure, whatever stands in its place.
+TEST(ConfigLock, AtExitEveryUnwrittenFileIsNamedWithItsCause) {
+    using Cause = plat::UnwrittenFile::Cause;
+    const fs::path folder = test::freshDir("config-lock");
+    { ConfigManager(folder).saveConfig(); }
+    plat::ManualDriver driver(plat::MainQueue::shared());
+    ConfigManager config(folder);
+    BlockedLock blocked(plat::configLockPath(folder), LockBlock::otherProcess, LOCK_HOLDER);
+    ASSERT_TRUE(blocked.ready());
+    // Taken after the load: only a load sets things aside.
+    for (const fs::path& file : {folder / silenceFileName(), folder / punctuationMappingFileName()}) {
+        fs::remove(file);
+        fs::create_directory(file);
+    }
+    config.update([](Settings& s) {
+        s.s2t = !s.s2t;
+        s.silenceDict["org.example.mine"] = "Mine";
+    });
+    EXPECT_FALSE(config.saveConfig());
+    plat::LogCapture log;
+    EXPECT_FALSE(config.saveBeforeExit(50ms));
+    const auto unwritten = config.unwrittenFiles();
+    ASSERT_EQ(unwritten.size(), 2u);
+    EXPECT_EQ(unwritten[0].name, "config.plist");
+    EXPECT_EQ(unwritten[0].cause, Cause::lockHeld);
+    EXPECT_EQ(unwritten[1].name, "silence.plist");
+    EXPECT_EQ(unwritten[1].cause, Cause::unusable);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("NOT saved"), std::string::npos) << log.lines()[0];
+    EXPECT_NE(log.lines()[0].find("config.plist: locked by another program"), std::string::npos) << log.lines()[0];
+    EXPECT_NE(log.lines()[0].find("silence.plist: cannot be used"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(log.lines()[0].find("PunctuationMapping.plist"), std::string::npos) << log.lines()[0];
 }
 
 } // namespace

@@ -4,12 +4,14 @@
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Plist.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -412,17 +414,25 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         std::string bytes;
         std::uintmax_t sparseSize;
         const char* title;
+        const char* userReason;
+        bool folder = false; // a folder in its place
     } cases[] = {
-        {"garbage", "not a plist", 0, "设置文件已损坏"},
-        {"empty", "", 0, "设置文件已损坏"},
-        {"truncated", "<?xml version=\"1.0\"?><plist><dict><key>FontSize</key><integer>18", 0, "设置文件已损坏"},
+        {"garbage", "not a plist", 0, "设置文件已损坏", "不是属性列表"},
+        {"empty", "", 0, "设置文件已损坏", "空的"},
+        {"truncated", "<?xml version=\"1.0\"?><plist><dict><key>FontSize</key><integer>18", 0, "设置文件已损坏",
+         "不是属性列表"},
         {"not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>FontSize</key>"
-                      "<string>\xFF\xFE</string></dict></plist>", 0, "设置文件已损坏"},
-        {"200 MB", "", 200u * 1024 * 1024, "设置文件过大"},
+                      "<string>\xFF\xFE</string></dict></plist>", 0, "设置文件已损坏", "不是 UTF-8 文本"},
+        {"200 MB", "", 200u * 1024 * 1024, "设置文件过大", "超过上限"},
+        {"a folder", "", 0, "设置文件无法使用", "文件夹", true},
     };
     for (const auto& c : cases) {
         Folder folder;
-        ASSERT_TRUE(plat::writeFileAtomically(folder.config(), c.bytes)) << c.name;
+        if (c.folder) {
+            test::plantSettingsFilePlace(folder.config(), test::SettingsFilePlace::folder);
+        } else {
+            ASSERT_TRUE(plat::writeFileAtomically(folder.config(), c.bytes)) << c.name;
+        }
         if (c.sparseSize) fs::resize_file(folder.config(), c.sparseSize);
         ASSERT_TRUE(plat::writePlistFile(folder.silence(), stringDict({{"a.b", "AB"}})));
         plat::LogCapture log;
@@ -431,8 +441,12 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         EXPECT_FALSE(fs::exists(folder.config())) << c.name;
         const auto aside = setAsideFiles(folder.path);
         ASSERT_EQ(aside.size(), 1u) << c.name;
-        EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
-        if (!c.sparseSize) {
+        if (c.folder) {
+            EXPECT_EQ(plat::readWholeFile(aside[0] / "inside"), "kept") << c.name;
+        } else {
+            EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size()) << c.name;
+        }
+        if (!c.sparseSize && !c.folder) {
             EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes) << c.name;
         }
         // Defaults, and the lists beside it still load.
@@ -445,6 +459,9 @@ TEST(ConfigManager, DamagedConfigIsSetAsideAndTheUserToldOnce) {
         ASSERT_EQ(notice->posted.size(), 1u) << c.name;
         EXPECT_EQ(notice->posted[0].rfind(c.title, 0), 0u) << c.name;
         EXPECT_NE(notice->posted[0].find(aside[0].filename().string()), std::string::npos) << c.name;
+        EXPECT_NE(notice->posted[0].find(c.userReason), std::string::npos) << notice->posted[0];
+        EXPECT_EQ(test::latinLeftIn(notice->posted[0], {aside[0].filename().string(), "config.plist", "UTF-8"}), "")
+            << notice->posted[0];
         // Nothing more to tell at the next load; a save writes a sound file.
         config.loadConfig();
         config.setUserNotice(notice);
@@ -465,6 +482,7 @@ TEST(ConfigManager, DamagedOrOversizedListFileIsSetAsideAndTheUserToldOnce) {
         std::string bytes;
         std::uintmax_t sparseSize;
         const char* title;
+        bool folder = false; // a folder in its place
     } kinds[] = {
         {"garbage", "not a plist", 0, "设置文件已损坏"},
         {"array root", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>x</string></array></plist>", 0,
@@ -472,13 +490,18 @@ TEST(ConfigManager, DamagedOrOversizedListFileIsSetAsideAndTheUserToldOnce) {
         {"integer value", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>,</key><integer>3</integer>"
                           "</dict></plist>", 0, "设置文件已损坏"},
         {"200 MB", "", 200u * 1024 * 1024, "设置文件过大"},
+        {"a folder", "", 0, "设置文件无法使用", true},
     };
     for (const bool silence : {true, false})
         for (const auto& c : kinds) {
             SCOPED_TRACE(std::string(silence ? "silence list, " : "punctuation map, ") + c.name);
             Folder folder;
             const fs::path file = silence ? folder.silence() : folder.punc();
-            ASSERT_TRUE(plat::writeFileAtomically(file, c.bytes));
+            if (c.folder) {
+                test::plantSettingsFilePlace(file, test::SettingsFilePlace::folder);
+            } else {
+                ASSERT_TRUE(plat::writeFileAtomically(file, c.bytes));
+            }
             if (c.sparseSize) fs::resize_file(file, c.sparseSize);
             ASSERT_TRUE(plat::writePlistFile(folder.config(), stringDict({{"InputPlanName", "mine"}})));
             plat::LogCapture log;
@@ -487,8 +510,14 @@ TEST(ConfigManager, DamagedOrOversizedListFileIsSetAsideAndTheUserToldOnce) {
             EXPECT_FALSE(fs::exists(file));
             const auto aside = setAsideFiles(folder.path, file.filename().string());
             ASSERT_EQ(aside.size(), 1u);
-            EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size());
-            if (!c.sparseSize) EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes);
+            if (c.folder) {
+                EXPECT_EQ(plat::readWholeFile(aside[0] / "inside"), "kept");
+            } else {
+                EXPECT_EQ(fs::file_size(aside[0]), c.sparseSize ? c.sparseSize : c.bytes.size());
+            }
+            if (!c.sparseSize && !c.folder) {
+                EXPECT_EQ(plat::readWholeFile(aside[0]), c.bytes);
+            }
             auto s = config.settings();
             EXPECT_EQ(s->silenceDict, defaultSilenceDict());
             EXPECT_EQ(s->puncMapDict, defaultPuncMapDict());

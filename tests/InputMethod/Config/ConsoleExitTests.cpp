@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Plist.h"
 #include "support/BlockedLock.h"
 #include "support/ChildProcess.h"
+#include "support/SettingsFilePlaces.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -100,10 +101,73 @@ TEST(ConsoleExit, ASwitchMadeUnderTheLockReachesTheNextStartOrIsReportedLost) {
         blocked.release();
         const bool lost = client->output().find("was not saved") != std::string::npos;
         EXPECT_EQ(lost, c.letGo == LetGo::never) << client->output();
+        if (c.letGo == LetGo::never) {
+            // The log line names the file that holds the lost key, with its cause.
+            const std::string& out = client->output();
+            const auto at = out.find("NOT saved");
+            ASSERT_NE(at, std::string::npos) << out;
+            const std::string line = out.substr(at, out.find('\n', at) - at);
+            EXPECT_NE(line.find("config.plist: locked by another program"), std::string::npos) << line;
+            EXPECT_NE(line.find("lost: S2T"), std::string::npos) << line;
+        }
 
         auto next = console(home, {"zhongguo "});
         next->closeInput();
         EXPECT_TRUE(next->waitFor(c.nextStart)) << next->output();
+        EXPECT_EQ(next->wait(30s), 0);
+    }
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+// What stands in a settings file's place when the console client starts: a folder or
+// a dangling link is set aside (told once) and the file written anew; a link to a
+// file of the user's own is read and written there, the link kept. Either way the
+// switch reaches the next start and nothing is said lost at exit.
+TEST(ConsoleExit, ASwitchIsSavedWhateverStandsInASettingsFilesPlace) {
+    using taviro::test::SettingsFilePlace;
+    for (const auto& c : taviro::test::settingsFilePlaceCases()) {
+        SCOPED_TRACE(c.name);
+        const fs::path home = taviro::test::freshDir("console-place");
+        const fs::path perUser = home / "data" / "TaviroMac";
+        fs::create_directories(perUser);
+        const fs::path place = perUser / c.file;
+        const bool linked = c.place == SettingsFilePlace::linkToOurs;
+        // Traditional output is on in a linked "config.plist".
+        const bool linkedS2T = linked && std::string(c.file) == "config.plist";
+        plantSettingsFilePlace(place, c.place, home / "dotfiles" / c.file,
+                               linkedS2T ? plat::PlistValue::Dictionary{{"S2T", plat::PlistValue(true)}}
+                                         : plat::PlistValue::Dictionary{{"org.example.app", plat::PlistValue("App")}});
+
+        auto client = console(home);
+        ASSERT_TRUE(client->started());
+        if (linkedS2T) {
+            client->send("zhongguo ");
+            EXPECT_TRUE(client->waitFor("中國")) << client->output();
+        }
+        client->send(";f");
+        client->send("zhongguo ");
+        EXPECT_TRUE(client->waitFor(linkedS2T ? "中国" : "中國")) << client->output();
+        client->closeInput();
+        client->waitFor("\x01 no such output", 30s);
+        EXPECT_EQ(client->wait(30s), 0) << client->output();
+        const std::string out = client->output();
+        EXPECT_EQ(out.find("not saved"), std::string::npos) << out;
+        EXPECT_EQ(out.find("NOT saved"), std::string::npos) << out;
+        EXPECT_EQ(count(out, "设置文件无法使用"), linked ? 0u : 1u) << out;
+
+        EXPECT_EQ(taviro::test::setAsideCount(perUser, c.file), linked ? 0u : 1u);
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(place)), linked);
+        EXPECT_TRUE(plat::readPlistFile(place, plat::PlistValue::Type::Dictionary).has_value());
+        EXPECT_EQ(storedS2T(perUser), !linkedS2T);
+
+        auto next = console(home, {"zhongguo "});
+        next->closeInput();
+        EXPECT_TRUE(next->waitFor(linkedS2T ? "中国" : "中國")) << next->output();
         EXPECT_EQ(next->wait(30s), 0);
     }
 }

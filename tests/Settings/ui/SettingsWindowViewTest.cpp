@@ -112,6 +112,9 @@ TEST_F(SettingsWindowViewTest, ADamagedSettingsFileIsToldInAnAlert) {
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_TRUE(box->text().contains("config.plist.damaged-")) << box->text().toStdString();
+    // Why, in Chinese; the English detail is for the log only.
+    EXPECT_TRUE(box->text().contains("不是 UTF-8 文本")) << box->text().toStdString();
+    EXPECT_FALSE(box->text().contains("it is")) << box->text().toStdString();
     EXPECT_TRUE(window_->sheetOpen());
     EXPECT_TRUE(test::saveScreenshot(*box, "settings-notice"));
     box->accept();
