@@ -12,6 +12,7 @@
 #include "Platform/Dispatch/MainQueueDriver.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/ReplaceJournal.h"
+#include "Platform/SunPinyin/SunpinyinWrapper.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -195,6 +196,8 @@ int main(int argc, char** argv) {
     auto notice = std::make_shared<ConsoleNotice>();
     store.setUserNotice(notice);
     taviro::ConfigManager::shared().setUserNotice(notice);
+    plat::SunpinyinWrapper::setUserNotice(
+        [notice](const std::string& title, const std::string& text) { notice->post(title, text); });
     taviro::TaviroIMEngine& engine = taviro::TaviroIMEngine::shared();
     // Keys are typed faster than any hand: wait for the ready flag, as a user
     // would wait for the input method to come up, but not for ever.
@@ -230,8 +233,8 @@ int main(int argc, char** argv) {
         }
         // A settings change still waiting for the lock gets one last try.
         if (!taviro::ConfigManager::shared().saveBeforeExit())
-            std::cerr << "taviro-type: a settings change was not saved: the settings files stayed locked by "
-                         "another program\n";
+            std::cerr << "taviro-type: a settings change was not saved: "
+                      << plat::describeUnwritten(taviro::ConfigManager::shared().unwrittenFiles()) << "\n";
     }
     // Learnt words are written on a worker: let those writes finish and close
     // the store, or they are rolled back at the next start.

@@ -109,6 +109,10 @@ TEST(ConsoleExit, ASwitchMadeUnderTheLockReachesTheNextStartOrIsReportedLost) {
             const std::string line = out.substr(at, out.find('\n', at) - at);
             EXPECT_NE(line.find("config.plist: locked by another program"), std::string::npos) << line;
             EXPECT_NE(line.find("lost: S2T"), std::string::npos) << line;
+            // So does the client's own line.
+            const auto own = out.find("was not saved");
+            const std::string told = out.substr(own, out.find('\n', own) - own);
+            EXPECT_NE(told.find("config.plist: locked by another program"), std::string::npos) << told;
         }
 
         auto next = console(home, {"zhongguo "});

@@ -653,9 +653,12 @@ TEST_F(SunpinyinFolderTest, TheConsoleClientTypesSentencesPastAFolderItCannotOpe
     EXPECT_EQ(count(first, "我们\n"), 1u) << first;
     EXPECT_EQ(count(first, home.folder.string() + " set aside as " + home.folder.string() + ".unusable-"), 1u) << first;
     EXPECT_EQ(modeOf(home.folder), 0700u);
+    // The console shows the user's notice too, once.
+    EXPECT_EQ(count(first, "taviro-type: 整句输入的数据文件已移开"), 1u) << first;
 
     const std::string second = typeAs(account, home.root, "women ");
     EXPECT_EQ(count(second, "我们\n"), 1u) << second;
+    EXPECT_EQ(count(second, "整句输入"), 0u) << second;
     EXPECT_EQ(count(second, "set aside"), 0u) << second;
 }
 #endif
