@@ -15,6 +15,7 @@
 #include "Settings/CodeTable/CodeTableChooser.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/NotificationSender.h"
+#include "Settings/Tables/ShuangPinPage.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -158,13 +159,15 @@ std::string quoted(const std::string& s) {
     return q + "'";
 }
 
-// The console client's output for `keys`, typed in `home`.
-std::string typeIn(const fs::path& home, const std::string& keys) {
+// The console client's output for each script of `scripts` (one line each),
+// typed in `home`.
+std::string typeIn(const fs::path& home, const std::vector<std::string>& scripts) {
     const std::string h = home.string();
-    const std::string command = "HOME=" + quoted(h) + " XDG_DATA_HOME=" + quoted(h + "/data") +
-                                " XDG_CONFIG_HOME=" + quoted(h + "/config") + " XDG_CACHE_HOME=" +
-                                quoted(h + "/cache") + " timeout 60 " + quoted(TAVIRO_TYPE_PATH) + " " +
-                                quoted(keys) + " 2>/dev/null </dev/null";
+    std::string command = "HOME=" + quoted(h) + " XDG_DATA_HOME=" + quoted(h + "/data") +
+                          " XDG_CONFIG_HOME=" + quoted(h + "/config") + " XDG_CACHE_HOME=" + quoted(h + "/cache") +
+                          " timeout 60 " + quoted(TAVIRO_TYPE_PATH);
+    for (const auto& keys : scripts) command += " " + quoted(keys);
+    command += " 2>/dev/null </dev/null";
     std::string out;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buf[4096];
@@ -174,6 +177,8 @@ std::string typeIn(const fs::path& home, const std::string& keys) {
     }
     return out;
 }
+
+std::string typeIn(const fs::path& home, const std::string& keys) { return typeIn(home, std::vector{keys}); }
 
 } // namespace
 
@@ -203,6 +208,49 @@ TEST(BuiltinSchemes, TypingThroughTheConsoleWithAnInstalledScheme) {
         config["QuanPin"] = false;
         ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", config));
         EXPECT_EQ(typeIn(home, c.keys), c.committed);
+    }
+}
+
+// The layouts whose key map types ";" (for the final "ing") take it as a code
+// key as soon as they are in use, whether chosen on the double-pinyin page or
+// restored with "config.plist" and "spScheme.plist", without ";" in
+// "ExtraCode".
+TEST(BuiltinSchemes, SemicolonLayoutsTypeIngThroughTheConsole) {
+    enum class Chosen { onThePage, restored };
+    for (const std::string layout : {"微软双拼2003", "微软双拼2003标准版", "紫光拼音"}) {
+        for (const Chosen how : {Chosen::onThePage, Chosen::restored}) {
+            SCOPED_TRACE(layout + (how == Chosen::onThePage ? " chosen on the page" : " restored"));
+            const fs::path home = taviro::test::freshDir("type-semicolon");
+            const fs::path userFolder = home / "Documents" / "塔维输入法";
+            const fs::path perUser = home / "data" / "TaviroMac";
+            ASSERT_TRUE(BuiltinFiles::install(BuiltinFiles::Page::ShuangPin, kKelvane, userFolder).failed.empty());
+            fs::create_directories(perUser);
+            if (how == Chosen::onThePage) {
+                auto previous =
+                    kelvane::NotificationSender::setChannel(std::make_shared<plat::RecordingCommandChannel>());
+                {
+                    kelvane::ConfigManager config(perUser);
+                    kelvane::ShuangPinPage page(config, {perUser, userFolder, kKelvane});
+                    page.willAppear();
+                    ASSERT_TRUE(page.selectScheme(layout));
+                    EXPECT_TRUE(page.quickExtra());
+                    config.quanPin = false;
+                    config.save();
+                    EXPECT_EQ(config.extraCode, "");
+                }
+                kelvane::NotificationSender::setChannel(previous);
+            } else {
+                // What a restore leaves: the whole settings file and the layout's copy.
+                plat::PlistValue config;
+                config["QuanPin"] = false;
+                config["InputPlanName"] = layout;
+                config["ExtraCode"] = std::string();
+                config["DisableBootButton"] = false;
+                ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", config));
+                fs::copy_file(userFolder / "KeyMaps" / (layout + ".plist"), perUser / "spScheme.plist");
+            }
+            EXPECT_EQ(typeIn(home, std::vector<std::string>{"m;zi ", "x;fu "}), "名字\n幸福\n");
+        }
     }
 }
 

@@ -133,6 +133,13 @@ Double2Pinyin& TaviroIMEngine::d2f() {
     return *d2f_;
 }
 
+std::string TaviroIMEngine::schemeCodeKeys() {
+    const auto s = settings();
+    // The strategy of reloadInputDelegate that reads the scheme.
+    if (s->quanPin || s->fourCode > 0) return {};
+    return d2f().scheme()->codeKeys;
+}
+
 const std::array<const char*, 4>& TaviroIMEngine::optionList() { return ChineseConverter::optionList; }
 
 void TaviroIMEngine::showWaitingCandidate() {

@@ -102,6 +102,10 @@ public:
     std::shared_ptr<InputDeletage> inputDelegate() const;
     // The scheme converter of the marked-text display, created on first use.
     Double2Pinyin& d2f();
+    // The keys besides the letters that the double-pinyin scheme types (";"
+    // in some layouts), while that scheme is in use; else none. They are code
+    // keys however the scheme came to be chosen.
+    std::string schemeCodeKeys();
     // The OpenCC configuration of each "S2tType".
     static const std::array<const char*, 4>& optionList();
 
