@@ -16,10 +16,13 @@
 #include "Settings/ConfigManager.h"
 #include "Settings/NotificationSender.h"
 #include "Settings/Tables/ShuangPinPage.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -306,5 +309,67 @@ TEST(BuiltinTables, TypingThroughTheConsoleWithAChosenWubiTable) {
         const char* committed;
     } cases[] = {{"khlg ", "中国\n"}, {"wqvb ", "你好\n"}, {"a ", "工\n"}};
     for (const auto& c : cases) EXPECT_EQ(typeIn(home, c.keys), c.committed) << c.keys;
+}
+
+// Shape-code words typed run together, each committed by the first key of the
+// next (the overflow commit), are learnt as if committed by space: each code of
+// several words leaves a user-dictionary row with the word it committed.
+TEST(BuiltinTables, WordsCommittedByTheNextKeyAreLearnt) {
+    for (const std::string title : {"五笔86", "09五笔第一代"}) {
+        SCOPED_TRACE(title);
+        const fs::path home = taviro::test::freshDir("type-runon");
+        const fs::path userFolder = home / "Documents" / "塔维输入法";
+        const fs::path perUser = home / "data" / "TaviroMac";
+        ASSERT_TRUE(BuiltinFiles::install(BuiltinFiles::Page::CodeTable, kKelvane, userFolder).failed.empty());
+        ASSERT_TRUE(chooseMainCodeTable(perUser, userFolder, title));
+        auto config = plat::readPlistFile(perUser / "config.plist", plat::PlistValue::Type::Dictionary);
+        ASSERT_TRUE(config);
+        (*config)["QuanPin"] = false;
+        (*config)["FourCode"] = 1;
+        (*config)["CodeLength"] = 4;
+        ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", *config));
+
+        // Four-key codes of several words, in the table's order.
+        std::vector<std::string> codes;
+        std::map<std::string, int> words;
+        const std::string text = plat::readWholeFile(userFolder / (title + ".txt")).value_or("");
+        for (auto line : plat::splitLines(text)) {
+            const auto f = plat::splitFields(line, '\t');
+            if (f.size() != 2 || f[1].size() != 4 || f[1][0] == 'z') continue;
+            if (++words[std::string(f[1])] == 2) codes.emplace_back(f[1]);
+            if (codes.size() == 20) break;
+        }
+        ASSERT_EQ(codes.size(), 20u);
+        std::string keys;
+        for (const auto& code : codes) keys += code;
+        const std::string committed = typeIn(home, keys + " ");
+
+        // Every row of the user dictionary, by its code.
+        std::map<std::string, std::vector<std::string>> rows;
+        sqlkit::SQLDatabase db((perUser / "user.db").string());
+        ASSERT_TRUE(db.openWithFlags(SQLITE_OPEN_READONLY));
+        std::vector<std::string> tables;
+        if (auto rs = db.executeQuery("SELECT name FROM sqlite_master WHERE type='table'")) {
+            while (rs->next()) tables.push_back(rs->stringForColumnIndex(0).value_or(""));
+            rs->close();
+        }
+        for (const auto& table : tables)
+            if (auto rs = db.executeQuery("SELECT Py, Word FROM \"" + table + "\"")) {
+                while (rs->next())
+                    rows[rs->stringForColumnIndex(0).value_or("")].push_back(rs->stringForColumnIndex(1).value_or(""));
+                rs->close();
+            }
+        db.close();
+        std::string learnt;
+        for (const auto& code : codes) {
+            const auto it = rows.find(code);
+            if (it == rows.end() || it->second.size() != 1) {
+                ADD_FAILURE() << code << " was not learnt once";
+                continue;
+            }
+            learnt += it->second.front();
+        }
+        EXPECT_EQ(learnt + "\n", committed);
+    }
 }
 #endif

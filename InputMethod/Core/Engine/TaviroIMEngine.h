@@ -136,6 +136,14 @@ private:
     std::string inputBuffer_;
     std::vector<CodeTable> candidates_;
     std::vector<Kind> kinds_;  // what made each record of candidates_
+    // The buffer and list before the last key: a shape-code rule commits the
+    // word its code showed once the next key has replaced the list.
+    struct BeforeKey {
+        std::string buffer;
+        std::vector<CodeTable> candidates;
+        std::vector<Kind> kinds;
+    };
+    std::optional<BeforeKey> beforeKey_;
     bool learning_ = false;
     std::string learningInputBuffer_;  // the buffer when the phrase opened
     std::string learningKeys_;         // the keys its selections consumed, in order

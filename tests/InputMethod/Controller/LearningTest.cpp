@@ -149,9 +149,10 @@ TEST_F(Learning, APhraseIsStoredUnderTheKeysItsPartsConsumed) {
          {{"nihcvsgo", "你好中国"}, {"vsgo", "中国"}}},
         {"double pinyin, keys typed after the first part", doublePinyin, "nihcvsgo<你好>nihc<中国><你好>",
          "你好中国你好", {{"nihcvsgonihc", "你好中国你好"}, {"nihc", "你好"}}},
-        // The automatic commit of 式 ends its part; 子 is learnt under its own key.
-        {"shape codes, a code committed by the next key", shapeCodes, "aab ", "式子", {{"b", "子"}}},
-        {"shape codes, typed after an automatic commit", shapeCodes, "aabb ", "式孙", {{"bb", "孙"}}},
+        // The automatic commit of 式 ends its part and learns it under its own
+        // code, as space would; 子 is learnt under its own key.
+        {"shape codes, a code committed by the next key", shapeCodes, "aab ", "式子", {{"aa", "式"}, {"b", "子"}}},
+        {"shape codes, typed after an automatic commit", shapeCodes, "aabb ", "式孙", {{"aa", "式"}, {"bb", "孙"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
