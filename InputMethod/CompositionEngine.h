@@ -30,6 +30,9 @@ public:
     virtual bool hasLongerCode(const std::string& code) = 0;
     // Double-pinyin keys shown as full-pinyin syllables.
     virtual std::string pinyinDisplay(const std::string& keys) = 0;
+    // Keys besides the letters that the scheme in use types: code keys, as
+    // if listed in "ExtraCode".
+    virtual std::string schemeCodeKeys() const { return {}; }
     // False while the store is not ready and only the waiting text is offered.
     virtual bool isReady() const { return true; }
 };

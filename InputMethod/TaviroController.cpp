@@ -230,6 +230,7 @@ bool TaviroController::isCodeCharacter(const std::string& key, const Settings& s
     if (s.codeTableVersion >= 0) set += '`';
     if (!s.disableBootButton) set += ";'";
     set += s.extraCode;
+    set += engine_.schemeCodeKeys();
     return contains(set, key);
 }
 
@@ -297,7 +298,7 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
         if (s->forceQwerty)
             if (auto us = keyEventToUSCharacter(event))
                 K = (flags & Flag::control) ? plat::UsKeyboard::controlCharacters(*us) : *us;
-        const bool inExtra = contains(s->extraCode, K);
+        const bool inExtra = contains(s->extraCode, K) || contains(engine_.schemeCodeKeys(), K);
 
         // 10: a period after a code without candidates joins the code.
         if (!inExtra && K == "." && !buffer.empty() && engine_.candidateCount() == 0) {

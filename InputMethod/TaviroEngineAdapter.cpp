@@ -33,6 +33,8 @@ std::string TaviroEngineAdapter::pinyinDisplay(const std::string& keys) {
     return engine_.d2f().joinedPinyinRange(keys);
 }
 
+std::string TaviroEngineAdapter::schemeCodeKeys() const { return engine_.schemeCodeKeys(); }
+
 bool TaviroEngineAdapter::isReady() const { return TaviroIMEngine::isReady(); }
 
 } // namespace taviro

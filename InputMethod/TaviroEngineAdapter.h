@@ -23,6 +23,7 @@ public:
     std::string firstCandidateCode() const override;
     bool hasLongerCode(const std::string& code) override;
     std::string pinyinDisplay(const std::string& keys) override;
+    std::string schemeCodeKeys() const override;
     bool isReady() const override;
 
     TaviroIMEngine& engine() const { return engine_; }

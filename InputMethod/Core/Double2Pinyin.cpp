@@ -7,6 +7,7 @@
 #include "InputMethod/Core/Settings.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
+#include "SharedLib/contract/SchemeKeys.h"
 
 namespace taviro {
 namespace {
@@ -158,6 +159,9 @@ void Double2Pinyin::loadScheme() {
         }
         if (allStrings) (*next).*table = codesFromSchemeDictionary(section);
     }
+    next->codeKeys.clear();
+    for (const Table* table : {&next->special, &next->sheng, &next->yun})
+        for (const auto& entry : *table) contract::addSchemeCodeKeys(next->codeKeys, entry.first);
     std::shared_ptr<const Scheme> published = std::move(next);
     std::lock_guard swapLock(schemeMutex_);
     scheme_.swap(published);

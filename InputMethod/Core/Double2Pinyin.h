@@ -27,6 +27,8 @@ public:
         Table special; // key pair (or lone key) -> whole-syllable codes
         Table sheng;   // first key -> initial codes
         Table yun;     // second key -> final indices
+        // The keys of the three tables that are no letter, each once.
+        std::string codeKeys;
     };
 
     // Reads the per-user "spScheme.plist".

@@ -36,11 +36,13 @@ void choose(ConfigManager& config, const Choice& choice, const std::string& titl
     // Back on the main queue once the import has ended, whichever way. The table is built
     // beside the live database while the input method goes on using it; only putting it
     // in place, and saving what it is, happens inside the bracket.
-    auto finish = [&config, choice, title, done](std::shared_ptr<TemporaryDatabase> built) {
-        bool ok = false;
+    // `built` is the temporary's only holder: whatever is left of it is gone before the
+    // result is reported.
+    auto finish = [&config, choice, title, done](std::shared_ptr<TemporaryDatabase> built, bool ok) {
         {
             CommandBracket bracket(CommandBracket::Kind::Full);
-            ok = built && built->putInPlace();
+            ok = ok && built && built->putInPlace();
+            built.reset();
             // A failure changes no setting: the live database is intact, and a version of
             // -1 would make the input method drop it.
             if (ok) {
@@ -57,7 +59,7 @@ void choose(ConfigManager& config, const Choice& choice, const std::string& titl
         plat::log("Kelvane: refusing the table name \"" + title + "\"");
         onMain([finish, sink] {
             if (sink) sink->setStringValue(importText::kBadFileName);
-            finish(nullptr);
+            finish(nullptr, false);
         });
         return;
     }
@@ -71,12 +73,17 @@ void choose(ConfigManager& config, const Choice& choice, const std::string& titl
             plat::log("Kelvane: no temporary file beside " + choice.dbPath.string());
             onMain([finish, sink] {
                 if (sink) sink->setStringValue(importText::kDatabaseFailed);
-                finish(nullptr);
+                finish(nullptr, false);
             });
             return;
         }
-        CodeTableImporter::buildDatabase(choice.templatePath, *choice.textPath, work->path(), choice.assist, sink,
-                                         [finish, work](bool ok) { finish(ok ? work : nullptr); });
+        const fs::path staged = work->path();
+        // The completion takes the worker's hold: the worker keeps none once the result
+        // is on its way.
+        CodeTableImporter::buildDatabase(choice.templatePath, *choice.textPath, staged, choice.assist, sink,
+                                         [finish, work = std::move(work)](bool ok) mutable {
+                                             finish(std::move(work), ok);
+                                         });
     });
 }
 

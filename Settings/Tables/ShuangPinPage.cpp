@@ -4,6 +4,8 @@
 #include "Settings/ConfigManager.h"
 #include "Settings/InputMethodCommands.h"
 #include "Settings/NotificationSender.h"
+#include "Platform/Foundation/Plist.h"
+#include "SharedLib/contract/SchemeKeys.h"
 
 #include <algorithm>
 
@@ -62,6 +64,18 @@ void ShuangPinPage::willAppear() {
     schemes_ = scanSchemes(where_.userFolder);
     assistTables_ = scanAssistTables(where_.userFolder);
     showAssistSetting();
+    readSchemeCodeKeys();
+}
+
+void ShuangPinPage::readSchemeCodeKeys() {
+    schemeCodeKeys_.clear();
+    // As the input method reads the file: a dictionary of version "2.0".
+    const auto root = plat::readPlistFile(where_.perUserFolder / "spScheme.plist", plat::PlistValue::Type::Dictionary);
+    const plat::PlistValue* version = root ? root->find("Version") : nullptr;
+    if (!version || !version->stringPtr() || *version->stringPtr() != "2.0") return;
+    for (const char* name : {"Special", "Sheng", "Yun"})
+        if (const plat::PlistValue* table = root->find(name); table && table->isDictionary())
+            for (const auto& entry : *table->asDictionary()) contract::addSchemeCodeKeys(schemeCodeKeys_, entry.first);
 }
 
 void ShuangPinPage::showAssistSetting() {
@@ -73,10 +87,14 @@ int ShuangPinPage::selectedScheme() const { return indexOf(schemes_, config_.inp
 bool ShuangPinPage::revealAssist() const { return config_.revealAssist; }
 bool ShuangPinPage::moveBack() const { return config_.moveBack; }
 bool ShuangPinPage::wordFirst() const { return config_.wordFirst; }
-bool ShuangPinPage::quickExtra() const { return config_.extraCode.find(';') != std::string::npos; }
+bool ShuangPinPage::quickExtra() const {
+    return quickExtraByScheme() || config_.extraCode.find(';') != std::string::npos;
+}
 
 bool ShuangPinPage::selectScheme(const std::string& title) {
-    return InputMethodCommands::selectDoublePinyinScheme(config_, title, where_.perUserFolder, where_.userFolder);
+    const bool ok = InputMethodCommands::selectDoublePinyinScheme(config_, title, where_.perUserFolder, where_.userFolder);
+    readSchemeCodeKeys();
+    return ok;
 }
 
 void ShuangPinPage::setAssistOn(bool on) {

@@ -39,7 +39,11 @@ public:
     bool revealAssist() const;
     bool moveBack() const;
     bool wordFirst() const;
+    // On when ";" is an extra code character or the scheme in use types it.
     bool quickExtra() const;
+    // The scheme in use ("spScheme.plist") types ";": the input method takes it as a
+    // code key whatever the switch says, so the switch shows on and cannot be changed.
+    bool quickExtraByScheme() const { return schemeCodeKeys_.find(';') != std::string::npos; }
     std::filesystem::path schemeFolder() const { return where_.userFolder / "KeyMaps"; }
 
     // Puts the chosen scheme in place; false (nothing changed) when it could not be.
@@ -59,6 +63,8 @@ public:
 private:
     // The assist box and pop-up follow the stored assist table.
     void showAssistSetting();
+    // Reads the keys besides the letters that the scheme in use types.
+    void readSchemeCodeKeys();
 
     ConfigManager& config_;
     TableLocations where_;
@@ -66,6 +72,7 @@ private:
     std::vector<std::string> assistTables_;
     bool assistOn_ = false;
     int assistSelection_ = -1;
+    std::string schemeCodeKeys_;
     // Lets a completion that outlives the page see that it is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -122,6 +122,7 @@ private:
         dupGoBack_->setChecked(presenter_.moveBack());
         wordFirst_->setChecked(presenter_.wordFirst());
         quickExtra_->setChecked(presenter_.quickExtra());
+        quickExtra_->setEnabled(!presenter_.quickExtraByScheme());
     }
 
     ShuangPinPage presenter_;

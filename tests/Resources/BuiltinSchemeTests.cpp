@@ -15,10 +15,14 @@
 #include "Settings/CodeTable/CodeTableChooser.h"
 #include "Settings/ConfigManager.h"
 #include "Settings/NotificationSender.h"
+#include "Settings/Tables/ShuangPinPage.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLResultSet.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -158,13 +162,15 @@ std::string quoted(const std::string& s) {
     return q + "'";
 }
 
-// The console client's output for `keys`, typed in `home`.
-std::string typeIn(const fs::path& home, const std::string& keys) {
+// The console client's output for each script of `scripts` (one line each),
+// typed in `home`.
+std::string typeIn(const fs::path& home, const std::vector<std::string>& scripts) {
     const std::string h = home.string();
-    const std::string command = "HOME=" + quoted(h) + " XDG_DATA_HOME=" + quoted(h + "/data") +
-                                " XDG_CONFIG_HOME=" + quoted(h + "/config") + " XDG_CACHE_HOME=" +
-                                quoted(h + "/cache") + " timeout 60 " + quoted(TAVIRO_TYPE_PATH) + " " +
-                                quoted(keys) + " 2>/dev/null </dev/null";
+    std::string command = "HOME=" + quoted(h) + " XDG_DATA_HOME=" + quoted(h + "/data") +
+                          " XDG_CONFIG_HOME=" + quoted(h + "/config") + " XDG_CACHE_HOME=" + quoted(h + "/cache") +
+                          " timeout 60 " + quoted(TAVIRO_TYPE_PATH);
+    for (const auto& keys : scripts) command += " " + quoted(keys);
+    command += " 2>/dev/null </dev/null";
     std::string out;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buf[4096];
@@ -174,6 +180,8 @@ std::string typeIn(const fs::path& home, const std::string& keys) {
     }
     return out;
 }
+
+std::string typeIn(const fs::path& home, const std::string& keys) { return typeIn(home, std::vector{keys}); }
 
 } // namespace
 
@@ -203,6 +211,49 @@ TEST(BuiltinSchemes, TypingThroughTheConsoleWithAnInstalledScheme) {
         config["QuanPin"] = false;
         ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", config));
         EXPECT_EQ(typeIn(home, c.keys), c.committed);
+    }
+}
+
+// The layouts whose key map types ";" (for the final "ing") take it as a code
+// key as soon as they are in use, whether chosen on the double-pinyin page or
+// restored with "config.plist" and "spScheme.plist", without ";" in
+// "ExtraCode".
+TEST(BuiltinSchemes, SemicolonLayoutsTypeIngThroughTheConsole) {
+    enum class Chosen { onThePage, restored };
+    for (const std::string layout : {"微软双拼2003", "微软双拼2003标准版", "紫光拼音"}) {
+        for (const Chosen how : {Chosen::onThePage, Chosen::restored}) {
+            SCOPED_TRACE(layout + (how == Chosen::onThePage ? " chosen on the page" : " restored"));
+            const fs::path home = taviro::test::freshDir("type-semicolon");
+            const fs::path userFolder = home / "Documents" / "塔维输入法";
+            const fs::path perUser = home / "data" / "TaviroMac";
+            ASSERT_TRUE(BuiltinFiles::install(BuiltinFiles::Page::ShuangPin, kKelvane, userFolder).failed.empty());
+            fs::create_directories(perUser);
+            if (how == Chosen::onThePage) {
+                auto previous =
+                    kelvane::NotificationSender::setChannel(std::make_shared<plat::RecordingCommandChannel>());
+                {
+                    kelvane::ConfigManager config(perUser);
+                    kelvane::ShuangPinPage page(config, {perUser, userFolder, kKelvane});
+                    page.willAppear();
+                    ASSERT_TRUE(page.selectScheme(layout));
+                    EXPECT_TRUE(page.quickExtra());
+                    config.quanPin = false;
+                    config.save();
+                    EXPECT_EQ(config.extraCode, "");
+                }
+                kelvane::NotificationSender::setChannel(previous);
+            } else {
+                // What a restore leaves: the whole settings file and the layout's copy.
+                plat::PlistValue config;
+                config["QuanPin"] = false;
+                config["InputPlanName"] = layout;
+                config["ExtraCode"] = std::string();
+                config["DisableBootButton"] = false;
+                ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", config));
+                fs::copy_file(userFolder / "KeyMaps" / (layout + ".plist"), perUser / "spScheme.plist");
+            }
+            EXPECT_EQ(typeIn(home, std::vector<std::string>{"m;zi ", "x;fu "}), "名字\n幸福\n");
+        }
     }
 }
 
@@ -258,5 +309,67 @@ TEST(BuiltinTables, TypingThroughTheConsoleWithAChosenWubiTable) {
         const char* committed;
     } cases[] = {{"khlg ", "中国\n"}, {"wqvb ", "你好\n"}, {"a ", "工\n"}};
     for (const auto& c : cases) EXPECT_EQ(typeIn(home, c.keys), c.committed) << c.keys;
+}
+
+// Shape-code words typed run together, each committed by the first key of the
+// next (the overflow commit), are learnt as if committed by space: each code of
+// several words leaves a user-dictionary row with the word it committed.
+TEST(BuiltinTables, WordsCommittedByTheNextKeyAreLearnt) {
+    for (const std::string title : {"五笔86", "09五笔第一代"}) {
+        SCOPED_TRACE(title);
+        const fs::path home = taviro::test::freshDir("type-runon");
+        const fs::path userFolder = home / "Documents" / "塔维输入法";
+        const fs::path perUser = home / "data" / "TaviroMac";
+        ASSERT_TRUE(BuiltinFiles::install(BuiltinFiles::Page::CodeTable, kKelvane, userFolder).failed.empty());
+        ASSERT_TRUE(chooseMainCodeTable(perUser, userFolder, title));
+        auto config = plat::readPlistFile(perUser / "config.plist", plat::PlistValue::Type::Dictionary);
+        ASSERT_TRUE(config);
+        (*config)["QuanPin"] = false;
+        (*config)["FourCode"] = 1;
+        (*config)["CodeLength"] = 4;
+        ASSERT_TRUE(plat::writePlistFile(perUser / "config.plist", *config));
+
+        // Four-key codes of several words, in the table's order.
+        std::vector<std::string> codes;
+        std::map<std::string, int> words;
+        const std::string text = plat::readWholeFile(userFolder / (title + ".txt")).value_or("");
+        for (auto line : plat::splitLines(text)) {
+            const auto f = plat::splitFields(line, '\t');
+            if (f.size() != 2 || f[1].size() != 4 || f[1][0] == 'z') continue;
+            if (++words[std::string(f[1])] == 2) codes.emplace_back(f[1]);
+            if (codes.size() == 20) break;
+        }
+        ASSERT_EQ(codes.size(), 20u);
+        std::string keys;
+        for (const auto& code : codes) keys += code;
+        const std::string committed = typeIn(home, keys + " ");
+
+        // Every row of the user dictionary, by its code.
+        std::map<std::string, std::vector<std::string>> rows;
+        sqlkit::SQLDatabase db((perUser / "user.db").string());
+        ASSERT_TRUE(db.openWithFlags(SQLITE_OPEN_READONLY));
+        std::vector<std::string> tables;
+        if (auto rs = db.executeQuery("SELECT name FROM sqlite_master WHERE type='table'")) {
+            while (rs->next()) tables.push_back(rs->stringForColumnIndex(0).value_or(""));
+            rs->close();
+        }
+        for (const auto& table : tables)
+            if (auto rs = db.executeQuery("SELECT Py, Word FROM \"" + table + "\"")) {
+                while (rs->next())
+                    rows[rs->stringForColumnIndex(0).value_or("")].push_back(rs->stringForColumnIndex(1).value_or(""));
+                rs->close();
+            }
+        db.close();
+        std::string learnt;
+        for (const auto& code : codes) {
+            const auto it = rows.find(code);
+            if (it == rows.end() || it->second.size() != 1) {
+                ADD_FAILURE() << code << " was not learnt once";
+                continue;
+            }
+            learnt += it->second.front();
+        }
+        EXPECT_EQ(learnt + "\n", committed);
+    }
 }
 #endif

@@ -133,6 +133,13 @@ Double2Pinyin& TaviroIMEngine::d2f() {
     return *d2f_;
 }
 
+std::string TaviroIMEngine::schemeCodeKeys() {
+    const auto s = settings();
+    // The strategy of reloadInputDelegate that reads the scheme.
+    if (s->quanPin || s->fourCode > 0) return {};
+    return d2f().scheme()->codeKeys;
+}
+
 const std::array<const char*, 4>& TaviroIMEngine::optionList() { return ChineseConverter::optionList; }
 
 void TaviroIMEngine::showWaitingCandidate() {
@@ -144,6 +151,10 @@ void TaviroIMEngine::showWaitingCandidate() {
 }
 
 std::string TaviroIMEngine::getCandidates(const std::string& text) {
+    if (!text.empty()) {
+        if (inputBuffer_.empty() || candidates_.empty()) beforeKey_.reset();
+        else beforeKey_ = BeforeKey{inputBuffer_, std::move(candidates_), std::move(kinds_)};
+    }
     inputBuffer_ += text;
     auto strategy = inputDelegate();
     // Nothing is looked up before the store is ready or a strategy exists.
@@ -202,12 +213,22 @@ std::string TaviroIMEngine::commitSelection(const std::string& text) {
     if (s->keyLogger && options_.countCharacters)
         options_.countCharacters(static_cast<std::int64_t>(characterCount(text)));
 
-    std::optional<std::size_t> found;
-    for (std::size_t i = 0; i < candidates_.size(); ++i)
-        if (candidates_[i].table == text) {
-            found = i;
-            break;
+    auto indexOf = [&text](const std::vector<CodeTable>& list) -> std::optional<std::size_t> {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].table == text) return i;
+        return std::nullopt;
+    };
+    std::optional<std::size_t> found = indexOf(candidates_);
+    // A word committed by the first key of the next code (an overflow or an
+    // empty code) is the one its own code showed: it is committed and learnt
+    // from there, as if by space, and the key is the caller's to type again.
+    if (!found && beforeKey_)
+        if ((found = indexOf(beforeKey_->candidates))) {
+            inputBuffer_ = std::move(beforeKey_->buffer);
+            candidates_ = std::move(beforeKey_->candidates);
+            kinds_ = std::move(beforeKey_->kinds);
         }
+    beforeKey_.reset();
 
     if (!inputBuffer_.empty() && inputBuffer_[0] == 'z' && s->zFullSpell && !s->quanPin) {
         clean();
@@ -301,6 +322,7 @@ void TaviroIMEngine::clean() {
     inputBuffer_.clear();
     candidates_.clear();
     kinds_.clear();
+    beforeKey_.reset();
     learningTable_.clear();
     learningInputBuffer_.clear();
     learningKeys_.clear();

@@ -102,6 +102,10 @@ public:
     std::shared_ptr<InputDeletage> inputDelegate() const;
     // The scheme converter of the marked-text display, created on first use.
     Double2Pinyin& d2f();
+    // The keys besides the letters that the double-pinyin scheme types (";"
+    // in some layouts), while that scheme is in use; else none. They are code
+    // keys however the scheme came to be chosen.
+    std::string schemeCodeKeys();
     // The OpenCC configuration of each "S2tType".
     static const std::array<const char*, 4>& optionList();
 
@@ -132,6 +136,14 @@ private:
     std::string inputBuffer_;
     std::vector<CodeTable> candidates_;
     std::vector<Kind> kinds_;  // what made each record of candidates_
+    // The buffer and list before the last key: a shape-code rule commits the
+    // word its code showed once the next key has replaced the list.
+    struct BeforeKey {
+        std::string buffer;
+        std::vector<CodeTable> candidates;
+        std::vector<Kind> kinds;
+    };
+    std::optional<BeforeKey> beforeKey_;
     bool learning_ = false;
     std::string learningInputBuffer_;  // the buffer when the phrase opened
     std::string learningKeys_;         // the keys its selections consumed, in order

@@ -1,10 +1,12 @@
 #include "Settings/Tables/ShuangPinPage.h"
 
 #include "TablePageFixture.h"
+#include "Platform/Foundation/Plist.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 
 namespace kelvane {
 namespace {
@@ -85,6 +87,60 @@ TEST_F(ShuangPinPageTest, QuickExtraAddsOneSemicolonAndRemovesEvery) {
         page_->setQuickExtra(c.on);
         EXPECT_EQ(ConfigManager(where_.perUserFolder).extraCode, c.after) << c.before;
     }
+}
+
+// A scheme file whose finals table maps `yunKey` to "ing".
+plat::PlistValue schemeWith(const std::string& yunKey, const std::string& version = "2.0") {
+    plat::PlistValue scheme;
+    scheme["Version"] = version;
+    scheme["Sheng"]["m"] = std::string("m");
+    scheme["Yun"][yunKey] = std::string("ing");
+    scheme["Special"]["aa"] = std::string("a");
+    return scheme;
+}
+
+// The switch shows ";" as a code key when the scheme in use types it, however
+// "spScheme.plist" came to be there; it cannot be turned off then.
+TEST_F(ShuangPinPageTest, QuickExtraShowsOnWhileTheSchemeInUseTypesTheSemicolon) {
+    struct Case {
+        const char* what;
+        std::optional<plat::PlistValue> scheme;
+        const char* extraCode;
+        bool on;
+        bool byScheme;
+    } cases[] = {
+        {"no scheme file", std::nullopt, "", false, false},
+        {"letters only", schemeWith("k"), "", false, false},
+        {"the scheme types ;", schemeWith(";"), "", true, true},
+        {"the scheme types ; and it is listed", schemeWith(";"), ";", true, true},
+        {"a version the input method does not read", schemeWith(";", "1.0"), "", false, false},
+        {"listed only", schemeWith("k"), "/;", true, false},
+    };
+    fs::create_directories(where_.perUserFolder);
+    fs::create_directories(where_.userFolder / "KeyMaps");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(where_.perUserFolder / "spScheme.plist");
+        if (c.scheme) {
+            ASSERT_TRUE(plat::writePlistFile(where_.perUserFolder / "spScheme.plist", *c.scheme));
+        }
+        config_->extraCode = c.extraCode;
+        page_->willAppear();
+        EXPECT_EQ(page_->quickExtra(), c.on);
+        EXPECT_EQ(page_->quickExtraByScheme(), c.byScheme);
+        EXPECT_TRUE(posted().empty());
+    }
+
+    // Choosing a scheme on the page shows what it types at once.
+    ASSERT_TRUE(plat::writePlistFile(where_.userFolder / "KeyMaps" / "分号.plist", schemeWith(";")));
+    ASSERT_TRUE(plat::writePlistFile(where_.userFolder / "KeyMaps" / "字母.plist", schemeWith("k")));
+    config_->extraCode = "";
+    ASSERT_TRUE(page_->selectScheme("分号"));
+    EXPECT_TRUE(page_->quickExtra());
+    EXPECT_TRUE(page_->quickExtraByScheme());
+    ASSERT_TRUE(page_->selectScheme("字母"));
+    EXPECT_FALSE(page_->quickExtra());
+    EXPECT_FALSE(page_->quickExtraByScheme());
 }
 
 TEST_F(ShuangPinPageTest, SchemeSwitchPutsTheFileInPlaceThenSavesTheName) {

@@ -107,6 +107,41 @@ TEST_F(TablePagesViewTest, DoublePinyinPageShowsAssistOffAndTurnsItOn) {
     EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-doublepinyin-assist"));
 }
 
+// A scheme in use that types ";" shows the semicolon switch on and fixed; one
+// chosen on the page that does not frees it again.
+TEST_F(TablePagesViewTest, DoublePinyinPageShowsTheSemicolonOfTheSchemeInUse) {
+    fs::create_directories(plat::Paths::perUserFolder());
+    fs::copy_file(fs::path(KELVANE_RESOURCE_DIR) / "微软双拼2003.plist", plat::Paths::perUserFolder() / "spScheme.plist",
+                  fs::copy_options::overwrite_existing);
+    fs::create_directories(plat::Paths::userFolder() / "KeyMaps");
+    std::ofstream(plat::Paths::userFolder() / "KeyMaps" / "字母方案.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>Version</key><string>2.0</string><key>Yun</key><dict><key>k</key><string>ing</string></dict>"
+           "</dict></plist>\n";
+    config_->inputPlanName = "微软双拼2003";
+    controller_->selectTabViewItemAtIndex(1);
+    auto* tabs = window_->findChild<QTabWidget*>("inputModeTabView");
+    ASSERT_TRUE(tabs);
+    tabs->setCurrentIndex(1);
+    QApplication::processEvents();
+
+    auto* semicolon = find<QCheckBox>("quickExtraButton");
+    ASSERT_TRUE(semicolon);
+    EXPECT_TRUE(semicolon->isChecked());
+    EXPECT_FALSE(semicolon->isEnabled());
+    EXPECT_TRUE(test::saveScreenshot(*window_, "tab-codetable-doublepinyin-semicolon"));
+
+    auto* schemes = find<QComboBox>("spSelector");
+    ASSERT_TRUE(schemes);
+    const int letters = schemes->findText("字母方案");
+    ASSERT_GE(letters, 0);
+    schemes->setCurrentIndex(letters);
+    emit schemes->activated(letters);
+    QApplication::processEvents();
+    EXPECT_FALSE(semicolon->isChecked());
+    EXPECT_TRUE(semicolon->isEnabled());
+}
+
 TEST_F(TablePagesViewTest, CombinedPageShowsTheSettingsAndSwitchesTheMode) {
     const fs::path user = plat::Paths::userFolder();
     fs::create_directories(user / "KeyMaps");
