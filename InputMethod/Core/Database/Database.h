@@ -162,14 +162,12 @@ public:
     // --- user dictionary --------------------------------------------------
     std::string userDictTableName() const;
     void createUserDictTable(const std::string& tableName);
-    // In full pinyin a key with apostrophes reads the rows of the key without
-    // them whose word has a character for each of its parts at least.
     std::vector<CodeTable> userDictionaryByPy(const std::string& key, int limit);
     void userWordExtendingKey(const std::string& sql, const std::string& key,
                               std::vector<CodeTable>& records);
     void userWordsByInitials(const std::string& key, std::vector<CodeTable>& records);
-    // Adds one row; in full pinyin a code is stored without its apostrophes,
-    // and `record.code` ends without them.
+    // Adds one row; in full pinyin a code with apostrophes also gets a row
+    // without them, and `record.code` ends without them.
     void insertUserWord(CodeTable& record, bool isNew);
     std::int64_t userWordRowid(const CodeTable& record);
     // Raises the row's weight by one (adding the row when missing), or

@@ -15,7 +15,6 @@
 
 #include "InputMethod/Core/Database/Database.h"
 #include "InputMethod/Core/Database/StoreSql.h"
-#include "InputMethod/Core/Engine/EngineText.h"
 #include "Platform/Dispatch/WorkerPool.h"
 #include "Platform/Foundation/Log.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
@@ -34,9 +33,7 @@ struct Database::UserWrite {
     std::string table;
     CodeTable record;
     bool isNew = false;
-    // Full pinyin: codes are stored without apostrophes; a removal also takes
-    // the row an earlier version kept under the code as typed.
-    bool quanPin = false;
+    bool quanPin = false;  // a code with apostrophes also has a row without them
 };
 
 // Writes waiting for user.db, retried by one loop on the worker pool.
@@ -84,17 +81,6 @@ std::string withoutApostrophes(const std::string& code) {
     for (char c : code)
         if (c != '\'') out += c;
     return out;
-}
-
-// The parts of a code between its apostrophes (empty ones left out).
-std::size_t apostropheParts(const std::string& code) {
-    std::size_t parts = 0;
-    bool inPart = false;
-    for (char c : code) {
-        if (c != '\'' && !inPart) ++parts;
-        inPart = c != '\'';
-    }
-    return parts;
 }
 
 // What the store knows of one user.db connection: the tables it made (or
@@ -309,15 +295,18 @@ bool UserStatements::writeRows(const Database::UserWrite& w) {
         return st.update("INSERT INTO " + t + " VALUES(?,?,?,?)",
                          {code, word, weightValue(w.record.weight), isNew ? 1 : 0});
     };
-    if (w.kind == Database::UserWrite::Kind::insert) return insert(w.record.code, w.isNew);
+    auto insertWithTwin = [&](const std::string& code, bool isNew) {
+        if (!insert(code, isNew)) return false;
+        return !(w.quanPin && hasApostrophe(code)) || insert(withoutApostrophes(code), isNew);
+    };
+    if (w.kind == Database::UserWrite::Kind::insert) return insertWithTwin(w.record.code, w.isNew);
     const bool remove = w.kind == Database::UserWrite::Kind::remove;
     std::string code = w.record.code;
     for (;;) {
         std::int64_t rowid = -1;
         if (!st.rowid(w.table, code, word, rowid)) return false;
-        if (rowid < 0 && !remove) return insert(code, false);
-        if (rowid >= 0 &&
-            !st.update(remove ? "DELETE FROM " + t + " WHERE rowid=?" : "UPDATE " + t + " SET Weight=Weight+1 WHERE rowid=?",
+        if (rowid < 0) return remove || insertWithTwin(code, false);
+        if (!st.update(remove ? "DELETE FROM " + t + " WHERE rowid=?" : "UPDATE " + t + " SET Weight=Weight+1 WHERE rowid=?",
                        {rowid}))
             return false;
         if (!(w.quanPin && hasApostrophe(code))) return true;
@@ -600,28 +589,16 @@ std::vector<CodeTable> Database::userRowsByPy(const std::string& key, int limit,
     const auto settings = currentSettings();
     if (!settings->userDict) return records;
     const std::string table = userDictTableName(*settings);
-    // A full-pinyin key typed with apostrophes finds the words stored without
-    // them that have a character for each of its parts at least; they come
-    // back under the key as typed, which is what committing them consumes.
-    std::string py = key;
-    std::size_t leastCharacters = 0;
-    if (settings->quanPin && hasApostrophe(key)) {
-        py = withoutApostrophes(key);
-        leastCharacters = apostropheParts(key);
-    }
     const auto out = inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         records.clear();
         UserStatements st(db, o);
         if (!st.ensureTable(table) || limit <= 0) return;
         auto rs = st.query("SELECT * FROM " + storesql::quoteIdentifier(table) + " WHERE Py=? ORDER BY Weight DESC",
-                           {py});
+                           {key});
         if (!rs) return st.remakeMissingTable(table);
         CodeTable r;
         while (static_cast<int>(records.size()) < limit && st.step(*rs))
-            if (readUserRow(*rs, r) && characterCount(r.table) >= leastCharacters) {
-                r.code = key;  // the keys the word stands for, as typed
-                records.push_back(std::move(r));
-            }
+            if (readUserRow(*rs, r)) records.push_back(std::move(r));
         rs->close();
     });
     // Rows missed because of a lock or a failed read are not the whole answer.
@@ -670,13 +647,11 @@ void Database::userWordsByInitials(const std::string& key, std::vector<CodeTable
 }
 
 std::int64_t Database::userWordRowid(const CodeTable& record) {
-    const auto settings = currentSettings();
-    const std::string table = userDictTableName(*settings);
-    const std::string code = settings->quanPin ? withoutApostrophes(record.code) : record.code;
+    const std::string table = userDictTableName(*currentSettings());
     std::int64_t rowid = -1;
     inUserDatabase(true, [&](SQLDatabase* db, UserOutcome& o) {
         UserStatements st(db, o);
-        if (st.ensureTable(table) && !st.rowid(table, code, record.table, rowid)) return;
+        if (st.ensureTable(table) && !st.rowid(table, record.code, record.table, rowid)) return;
         st.remakeMissingTable(table);
     });
     return rowid;
@@ -686,15 +661,13 @@ std::int64_t Database::userWordRowid(const CodeTable& record) {
 
 void Database::insertUserWord(CodeTable& record, bool isNew) {
     const auto settings = currentSettings();
-    if (settings->quanPin && hasApostrophe(record.code)) record.code = withoutApostrophes(record.code);
     UserWrite w{UserWrite::Kind::insert, userDictTableName(*settings), record, isNew, settings->quanPin};
+    if (settings->quanPin && hasApostrophe(record.code)) record.code = withoutApostrophes(record.code);
     submitUserWrites({std::move(w)});
 }
 
 void Database::updateUserWordRow(CodeTable& record, bool remove) {
     const auto settings = currentSettings();
-    // A removal keeps the code as typed, for a row stored so by an earlier version.
-    if (!remove && settings->quanPin && hasApostrophe(record.code)) record.code = withoutApostrophes(record.code);
     UserWrite w{remove ? UserWrite::Kind::remove : UserWrite::Kind::raise, userDictTableName(*settings), record,
                 false, settings->quanPin};
     if (settings->quanPin && hasApostrophe(record.code)) record.code = withoutApostrophes(record.code);

@@ -225,13 +225,13 @@ std::size_t linesWith(const plat::LogCapture& log, const std::string& text) {
 TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
     struct Case {
         const char* name;
-        bool apostrophes;  // full-pinyin codes with apostrophes, stored without them
+        bool twin;  // codes with apostrophes: each word has a second row without them
         // How the words that fill the file are written.
         std::function<void(Database&, CodeTable&)> write;
     };
     const std::vector<Case> cases = {
         {"learn", false, [](Database& db, CodeTable& r) { db.insertUserWord(r, true); }},
-        {"learn codes with apostrophes", true, [](Database& db, CodeTable& r) { db.insertUserWord(r, true); }},
+        {"learn with twin codes", true, [](Database& db, CodeTable& r) { db.insertUserWord(r, true); }},
         {"raise a missing word", false, [](Database& db, CodeTable& r) { db.updateUserWordRow(r, false); }},
     };
     for (const auto& c : cases) {
@@ -241,7 +241,7 @@ TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
         auto& db = open();
         db.setUserNotice(notice);
         plat::LogCapture log;
-        auto code = [&](std::size_t i) { return std::string("k") + (c.apostrophes ? "'" : "") + "n" + std::to_string(i); };
+        auto code = [&](std::size_t i) { return std::string("k") + (c.twin ? "'" : "") + "n" + std::to_string(i); };
         auto word = [](std::size_t i) { return "词" + std::to_string(i) + std::string(300, 'x'); };
         auto write = [&](std::size_t i) {
             CodeTable r(code(i), word(i), 1.0);
@@ -272,7 +272,10 @@ TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
 
         // Nothing half-written; lookups still read the file.
         std::vector<std::string> before, after;
-        auto rowsOf = [&](std::vector<std::string>& out, std::size_t i) { out.push_back(word(i)); };
+        auto rowsOf = [&](std::vector<std::string>& out, std::size_t i) {
+            out.push_back(word(i));
+            if (c.twin) out.push_back(word(i));
+        };
         for (std::size_t i = 0; i < firstWaiting; ++i) rowsOf(before, i);
         EXPECT_EQ(storedWords(userDb()), before);
         EXPECT_EQ(words(db.userDictionaryByPy(code(1), 10)).size(), 1u);
@@ -289,7 +292,7 @@ TEST_F(FullDiskTest, WordsLearntOnAFullDiskWaitAndAreWrittenInOrder) {
         rowsOf(after, firstWaiting + 1);
         rowsOf(after, firstWaiting + 2);
         EXPECT_EQ(storedWords(userDb()), after);
-        const auto one = db.userDictionaryByPy(c.apostrophes ? "kn1" : code(1), 10);
+        const auto one = db.userDictionaryByPy(c.twin ? "kn1" : code(1), 10);
         ASSERT_EQ(one.size(), 1u);
         EXPECT_EQ(one[0].weight, 2.0);
 
