@@ -62,10 +62,14 @@ std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::
     // connection leaves them. It writes nothing itself, and a -wal that was there before
     // (another program's, or one a killed program left) is never checkpointed into the
     // source on close: the source and its -wal stay as they were.
+    // A source reached through a link (a file the user chose) is only read: a connection
+    // that may write never goes through a link.
     std::error_code ec;
     const bool walBefore = fs::exists(fs::path(source.native() + "-wal"), ec);
     sqlite3* from = nullptr;
-    int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READWRITE, nullptr);
+    int rc = fs::is_symlink(source, ec)
+                 ? SQLITE_CANTOPEN
+                 : sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_exec(from, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
         if (walBefore) sqlite3_db_config(from, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);

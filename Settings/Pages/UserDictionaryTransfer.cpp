@@ -23,18 +23,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The user's sentence for a failed copy; SQLite's own words (in English, and from the
+// integrity check up to a hundred lines of them) go to the log only.
+std::string copyFailure(const DatabaseCopyError& error, const fs::path& source, bool import) {
+    plat::log("Kelvane: copying " + source.string() + " failed: " + error.detail);
+    using Step = DatabaseCopyError::Step;
+    switch (error.step) {
+    case Step::OpenSource: return import ? "无法打开所选文件" : "无法打开用户词库";
+    case Step::OpenDestination: return import ? "无法在用户词库旁写入文件" : "无法写入目标文件";
+    case Step::Copy: return import ? "无法读取所选文件（可能正被其他程序占用）" : "无法读取用户词库（可能正被其他程序占用）";
+    case Step::Check: break;
+    }
+    return import ? "所选文件已损坏（未通过数据库完整性检查）" : "用户词库已损坏（未通过数据库完整性检查）";
+}
+
 // Copies the database at `source` into a new file at `destination` (SQLite's backup);
 // waits at most a few seconds for a lock the input method still holds.
 std::string backupDatabase(const fs::path& source, const fs::path& destination) {
     const auto error = copyDatabase(source, destination);
     if (!error) return {};
-    switch (error->step) {
-    case DatabaseCopyError::Step::OpenSource: return "无法打开用户词库：" + error->detail;
-    case DatabaseCopyError::Step::OpenDestination: return "无法写入目标文件：" + error->detail;
-    case DatabaseCopyError::Step::Copy:
-    case DatabaseCopyError::Step::Check: break;
-    }
-    return "无法导出用户词库：" + error->detail;
+    return copyFailure(*error, source, false) + "，未能导出";
 }
 
 // Why the input method could not use the database at `path` as its user dictionary, or
@@ -117,6 +125,7 @@ UserDictionaryTransfer::Result failure(std::string error) {
 UserDictionaryTransfer::Result UserDictionaryTransfer::exportTo(const fs::path& target, const fs::path& perUserFolder) {
     const fs::path source = perUserFolder / "user.db";
     std::error_code ec;
+    if (fs::is_symlink(source, ec)) return failure("用户词库 user.db 是一个链接，未能导出");
     if (!fs::is_regular_file(source, ec)) return failure("还没有用户词库可以导出");
     if (target.empty() || fs::is_directory(target, ec)) return failure("请选择一个文件名");
     if (fs::exists(target, ec) && fs::equivalent(source, target, ec)) return failure("不能导出到用户词库自身");
@@ -147,17 +156,8 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::importFrom(const fs::path
     if (!copy.created()) return failure("无法在用户词库旁写入文件，用户词库未改变");
     // Through SQLite, so that what a source in WAL mode holds in its -wal comes too; the
     // source itself is only read.
-    if (const auto error = copyDatabase(source, copy.path())) {
-        switch (error->step) {
-        case DatabaseCopyError::Step::OpenSource:
-            return failure("无法打开所选文件（" + error->detail + "），用户词库未改变");
-        case DatabaseCopyError::Step::OpenDestination:
-            return failure("无法复制所选文件（" + error->detail + "），用户词库未改变");
-        case DatabaseCopyError::Step::Copy:
-        case DatabaseCopyError::Step::Check: break;
-        }
-        return failure("所选文件未通过数据库完整性检查（" + error->detail + "），用户词库未改变");
-    }
+    if (const auto error = copyDatabase(source, copy.path()))
+        return failure(copyFailure(*error, source, true) + "，用户词库未改变");
     // The copy is what would be put in place, so the copy is what is checked.
     if (const std::string reason = unusableReason(copy.path()); !reason.empty()) return failure(reason + "，用户词库未改变");
     fs::permissions(copy.path(), fs::perms::owner_read | fs::perms::owner_write, ec);  // the user's own words
