@@ -22,7 +22,7 @@ namespace {
 using Step = DatabaseCopyError::Step;
 
 DatabaseCopyError failed(Step step, sqlite3* db, int rc) {
-    return {step, db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc))};
+    return {step, db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc)), rc};
 }
 
 // The first column of the first row of `sql`; nothing when it gives none.
@@ -104,7 +104,7 @@ std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::
             sqlite3_sleep(100);
         }
         sqlite3_backup_finish(backup);
-        if (rc != SQLITE_DONE) error = DatabaseCopyError{Step::Copy, sqlite3_errstr(rc)};
+        if (rc != SQLITE_DONE) error = DatabaseCopyError{Step::Copy, sqlite3_errstr(rc), rc};
     }
     sqlite3_close(from);
     if (!error) error = settleOpen(to);

@@ -31,7 +31,12 @@ std::string copyFailure(const DatabaseCopyError& error, const fs::path& source, 
     switch (error.step) {
     case Step::OpenSource: return import ? "无法打开所选文件" : "无法打开用户词库";
     case Step::OpenDestination: return import ? "无法在用户词库旁写入文件" : "无法写入目标文件";
-    case Step::Copy: return import ? "无法读取所选文件（可能正被其他程序占用）" : "无法读取用户词库（可能正被其他程序占用）";
+    case Step::Copy:
+        if ((error.code & 0xff) == SQLITE_BUSY || (error.code & 0xff) == SQLITE_LOCKED)
+            return import ? "所选文件正被其他程序占用，无法读取" : "用户词库正被其他程序占用，无法读取";
+        if ((error.code & 0xff) != SQLITE_CORRUPT && (error.code & 0xff) != SQLITE_NOTADB)
+            return import ? "无法读取所选文件" : "无法读取用户词库";
+        return import ? "所选文件已损坏" : "用户词库已损坏";
     case Step::Check: break;
     }
     return import ? "所选文件已损坏（未通过数据库完整性检查）" : "用户词库已损坏（未通过数据库完整性检查）";

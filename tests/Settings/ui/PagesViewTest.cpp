@@ -6,6 +6,7 @@
 #include "Settings/ui/PopOver.h"
 #include "Settings/ui/SettingsWindow.h"
 #include "SharedLib/contract/ApplicationName.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
@@ -13,7 +14,9 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
@@ -186,6 +189,44 @@ TEST_F(PagesViewTest, SystemTabBoxesEditorsAndAlerts) {
     ASSERT_TRUE(panel);
     EXPECT_TRUE(posted().empty());
     panel->reject();
+    QApplication::processEvents();
+    EXPECT_TRUE(posted().empty());
+}
+
+// A damaged dictionary chosen for import: the alert says so in the user's words, without
+// SQLite's own.
+TEST_F(PagesViewTest, ADamagedUserDictionaryIsRefusedInAnAlert) {
+    const fs::path chosen = taviro::test::freshDir("damaged") / "mine.db";
+    {
+        sqlkit::SQLDatabase db(chosen.string());
+        ASSERT_TRUE(db.open());
+        // Sound pages whose index no longer matches its table: every row is missing from it.
+        ASSERT_TRUE(db.executeStatements(
+            "CREATE TABLE Quanpin ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
+            "'New' BOOL NOT NULL DEFAULT true); CREATE INDEX Quanpin_index on Quanpin ('Py' DESC, 'Weight' DESC);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+            "INSERT INTO Quanpin SELECT 'py' || i, 'w' || i, i, 1 FROM n;"
+            "PRAGMA writable_schema = ON;"
+            "UPDATE sqlite_master SET sql = 'CREATE INDEX Quanpin_index on Quanpin (Word)' "
+            "WHERE name = 'Quanpin_index';"));
+        db.close();
+    }
+    controller_->selectTabViewItemAtIndex(2);
+    QApplication::processEvents();
+    find<QPushButton>("gotoImportUserdict")->click();
+    QApplication::processEvents();
+    QPointer<QFileDialog> panel = find<QFileDialog>("importPanel");
+    ASSERT_TRUE(panel);
+    auto* name = panel->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_TRUE(name);
+    name->setText(QString::fromStdString(chosen.string()));
+    ASSERT_EQ(panel->selectedFiles().value(0).toStdString(), chosen.string());
+    static_cast<QDialog*>(panel.data())->done(QDialog::Accepted);
+    ASSERT_TRUE(spinUntil([&] { return find<QMessageBox>("errorAlert") != nullptr; }));
+    auto* box = find<QMessageBox>("errorAlert");
+    EXPECT_EQ(box->text().toStdString(), "所选文件已损坏（未通过数据库完整性检查），用户词库未改变");
+    EXPECT_TRUE(test::saveScreenshot(*box, "alert-import-damaged-userdict"));
+    box->close();
     QApplication::processEvents();
     EXPECT_TRUE(posted().empty());
 }
