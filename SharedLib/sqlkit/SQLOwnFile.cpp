@@ -87,7 +87,7 @@ SQLOwnFile::Prepared SQLOwnFile::prepare(const fs::path& path, const Options& op
 std::string SQLOwnFile::noticeText(const std::vector<SQLSetAside>& setAside) {
     std::string text;
     for (const auto& s : setAside)
-        text += s.path.filename().string() + s.reasonForUser + "，未被使用，已改名为 " + s.aside.filename().string() +
+        text += s.path.filename().string() + " " + s.reasonForUser + "，未被使用，已改名为 " + s.aside.filename().string() +
                 "。";
     return text;
 }

@@ -128,14 +128,16 @@ TEST_F(OwnDatabaseCrossCheckTest, NeitherProgramWritesThroughALinkInADatabasesPl
                 // Told once, by the program that set it aside.
                 const std::string kelvaneTold = kelvane::DatabaseFile::takeSetAsideMessage();
                 EXPECT_EQ(notice->count() + (kelvaneTold.empty() ? 0u : 1u), 1u);
-                if (first == First::kelvane) EXPECT_NE(kelvaneTold.find(name), std::string::npos) << kelvaneTold;
+                if (first == First::kelvane) {
+                    EXPECT_NE(kelvaneTold.find(name), std::string::npos) << kelvaneTold;
+                }
                 // Kelvane wrote a fresh file; the user's phrases and counts are theirs alone.
                 struct stat st {};
                 ASSERT_EQ(::lstat((loc_.userFolder / name).c_str(), &st), 0);
                 EXPECT_TRUE(S_ISREG(st.st_mode));
                 EXPECT_EQ(st.st_nlink, 1u);
                 if (name != "extended.db") {
-                    for (const std::string file : {name, name + "-wal", name + "-shm"}) {
+                    for (const auto& file : {name, name + "-wal", name + "-shm"}) {
                         if (!fs::exists(loc_.userFolder / file)) continue;
                         EXPECT_EQ(static_cast<unsigned>(fs::status(loc_.userFolder / file).permissions() & fs::perms::all),
                                   0600u)

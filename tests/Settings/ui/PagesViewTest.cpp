@@ -1,9 +1,12 @@
 #include "SettingsWindowFixture.h"
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/DatabaseFile.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/PopOver.h"
+#include "Settings/ui/QtMainQueueDriver.h"
 #include "Settings/ui/SettingsWindow.h"
 #include "SharedLib/contract/ApplicationName.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
@@ -229,6 +232,30 @@ TEST_F(PagesViewTest, ADamagedUserDictionaryIsRefusedInAnAlert) {
     box->close();
     QApplication::processEvents();
     EXPECT_TRUE(posted().empty());
+}
+
+// A link in place of one of Kelvane's databases is set aside when the file is opened,
+// and the window says so once.
+TEST_F(PagesViewTest, ADatabaseSetAsideIsToldOverTheWindow) {
+    ui::QtMainQueueDriver driver(plat::MainQueue::shared());
+    const fs::path dir = taviro::test::freshDir("own");
+    const fs::path outside = taviro::test::freshDir("outside") / "other.db";
+    std::ofstream(outside) << "another program's file";
+    fs::create_symlink(outside, dir / "custom.db");
+    sqlkit::SQLDatabase db((dir / "custom.db").string());
+    ASSERT_TRUE(DatabaseFile::openOwn(db, true));
+    db.close();
+    const auto shown = [&] {
+        QMessageBox* box = alert();
+        return box && box->objectName() == "settingsNotice" ? box : nullptr;
+    };
+    ASSERT_TRUE(spinUntil([&] { return shown() != nullptr; }));
+    const std::string text = shown()->text().toStdString();
+    EXPECT_EQ(text.rfind("词库文件已移开：custom.db 是一个链接，未被使用，已改名为 custom.db.unusable-", 0), 0u) << text;
+    EXPECT_TRUE(test::saveScreenshot(*shown(), "alert-database-set-aside"));
+    shown()->close();
+    QApplication::processEvents();
+    EXPECT_TRUE(DatabaseFile::takeSetAsideMessage().empty()) << "told once";
 }
 
 TEST_F(PagesViewTest, ResetPanelPostsItsCommandAndCloses) {
