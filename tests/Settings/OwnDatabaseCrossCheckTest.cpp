@@ -6,45 +6,17 @@
 #include "Settings/Functions/ExtendedController/ExtendedDatabasetManager.h"
 #include "Settings/Functions/ModelManager.h"
 #include "tests/InputMethod/Store/StoreFixture.h"
+#include "support/FileState.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string bytesOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-struct FileState {
-    bool exists = false;
-    std::string bytes;
-    unsigned mode = 0;
-    std::vector<std::string> folder;
-    bool operator==(const FileState&) const = default;
-};
-
-FileState stateOf(const fs::path& file) {
-    FileState s;
-    struct stat st {};
-    s.exists = ::lstat(file.c_str(), &st) == 0;
-    if (s.exists) {
-        s.bytes = bytesOf(file);
-        s.mode = st.st_mode & 07777;
-    }
-    for (const auto& e : fs::directory_iterator(file.parent_path())) s.folder.push_back(e.path().filename().string());
-    std::sort(s.folder.begin(), s.folder.end());
-    return s;
-}
 
 enum class Plant { link, dangling, hardLink };
 enum class First { kelvane, inputMethod };
@@ -80,12 +52,7 @@ protected:
         type();
     }
 
-    std::vector<fs::path> setAside(const std::string& name) {
-        std::vector<fs::path> out;
-        for (const auto& e : fs::directory_iterator(loc_.userFolder))
-            if (e.path().filename().string().rfind(name + ".unusable-", 0) == 0) out.push_back(e.path());
-        return out;
-    }
+    std::vector<fs::path> setAside(const std::string& name) { return taviro::test::setAsideIn(loc_.userFolder, name); }
 };
 
 TEST_F(OwnDatabaseCrossCheckTest, NeitherProgramWritesThroughALinkInADatabasesPlace) {
@@ -110,7 +77,7 @@ TEST_F(OwnDatabaseCrossCheckTest, NeitherProgramWritesThroughALinkInADatabasesPl
                     fs::create_hard_link(outside, loc_.userFolder / name);
                 else
                     fs::create_symlink(outside, loc_.userFolder / name);
-                const FileState before = stateOf(outside);
+                const taviro::test::FileState before = taviro::test::stateOf(outside);
 
                 auto notice = std::make_shared<taviro::test::RecordingNotice>();
                 auto& db = fresh();
@@ -123,7 +90,7 @@ TEST_F(OwnDatabaseCrossCheckTest, NeitherProgramWritesThroughALinkInADatabasesPl
                 inputMethodUses(db);
                 db.closeAll();
 
-                EXPECT_EQ(stateOf(outside), before) << "the outside file or its folder changed";
+                EXPECT_EQ(taviro::test::stateOf(outside), before) << "the outside file or its folder changed";
                 EXPECT_EQ(setAside(name).size(), 1u);
                 // Told once, by the program that set it aside.
                 const std::string kelvaneTold = kelvane::DatabaseFile::takeSetAsideMessage();

@@ -3,53 +3,18 @@
 // the file it leads to stays as it was, and the user is told once.
 
 #include "StoreFixture.h"
+#include "support/FileState.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
-#include <iterator>
 
 namespace taviro::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string bytesOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-unsigned modeOf(const fs::path& p) {
-    struct stat st {};
-    return ::lstat(p.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0u;
-}
-
-// An outside file and its neighbours, to compare before and after.
-struct Outside {
-    fs::path file;
-    std::string bytes;
-    unsigned mode = 0;
-    std::vector<std::string> folder;
-
-    static std::vector<std::string> names(const fs::path& dir) {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    void take() {
-        bytes = fs::exists(file) ? bytesOf(file) : std::string();
-        mode = modeOf(file);
-        folder = names(file.parent_path());
-    }
-    void expectUnchanged(const std::string& what) const {
-        EXPECT_EQ(fs::exists(file) ? bytesOf(file) : std::string(), bytes) << what << ": the outside file changed";
-        EXPECT_EQ(modeOf(file), mode) << what << ": the outside file's mode changed";
-        EXPECT_EQ(names(file.parent_path()), folder) << what << ": files appeared beside the outside file";
-    }
-};
 
 enum class Plant { link, dangling, hardLink };
 
@@ -67,13 +32,7 @@ protected:
         db.assistWords("hk");
     }
 
-    // The names in the per-user folder that start with `name` + ".unusable-".
-    std::vector<fs::path> setAside(const std::string& name) {
-        std::vector<fs::path> out;
-        for (const auto& e : fs::directory_iterator(loc_.userFolder))
-            if (e.path().filename().string().rfind(name + ".unusable-", 0) == 0) out.push_back(e.path());
-        return out;
-    }
+    std::vector<fs::path> setAside(const std::string& name) { return taviro::test::setAsideIn(loc_.userFolder, name); }
 };
 
 TEST_F(OwnFileTest, LinksAndHardLinksInADatabasesPlaceAreSetAsideAndNeverWritten) {
@@ -113,37 +72,37 @@ TEST_F(OwnFileTest, LinksAndHardLinksInADatabasesPlaceAreSetAsideAndNeverWritten
         fs::remove_all(loc_.userFolder);
         fs::create_directories(loc_.userFolder);
         const fs::path outsideDir = freshDir("outside");
-        Outside outside{outsideDir / "other.db"};
+        const fs::path outside = outsideDir / "other.db";
         if (c.plant != Plant::dangling) {
             // Another program's database, in rollback-journal mode, open to others.
-            execSql(outside.file, "CREATE TABLE CodeTable (Code TEXT, \"Table\" TEXT, Weight REAL);"
+            execSql(outside, "CREATE TABLE CodeTable (Code TEXT, \"Table\" TEXT, Weight REAL);"
                                   "INSERT INTO CodeTable VALUES('dz','外面',1);");
-            fs::permissions(outside.file, fs::perms(0644));
+            fs::permissions(outside, fs::perms(0644));
         }
         const fs::path place = loc_.userFolder / c.name;
         if (c.plant == Plant::hardLink)
-            fs::create_hard_link(outside.file, place);
+            fs::create_hard_link(outside, place);
         else
-            fs::create_symlink(outside.file, place);
-        outside.take();
+            fs::create_symlink(outside, place);
+        const FileState before = stateOf(outside);
 
         auto notice = std::make_shared<RecordingNotice>();
         auto& db = fresh();
         db.setUserNotice(notice);
         db.openDatabases(Database::reloadScript());
         typeSomething(db);
-        outside.expectUnchanged(what + ", after typing");
+        EXPECT_EQ(stateOf(outside), before) << "after typing: the outside file or its folder changed";
         db.reloadDBLink().wait();
         typeSomething(db);
         db.closeAll();
-        outside.expectUnchanged(what + ", after a reload");
+        EXPECT_EQ(stateOf(outside), before) << "after a reload: the outside file or its folder changed";
 
         const auto aside = setAside(c.name);
         ASSERT_EQ(aside.size(), 1u);
         if (c.plant == Plant::hardLink)
-            EXPECT_TRUE(fs::equivalent(aside[0], outside.file)) << "the hard link keeps its name beside";
+            EXPECT_TRUE(fs::equivalent(aside[0], outside)) << "the hard link keeps its name beside";
         else
-            EXPECT_EQ(fs::read_symlink(aside[0]), outside.file) << "the link itself is moved, not its target";
+            EXPECT_EQ(fs::read_symlink(aside[0]), outside) << "the link itself is moved, not its target";
         ASSERT_EQ(notice->count(), 1u);
         EXPECT_NE(notice->posts()[0].find(aside[0].filename().string()), std::string::npos) << notice->posts()[0];
 
@@ -160,22 +119,22 @@ TEST_F(OwnFileTest, LinksAndHardLinksInADatabasesPlaceAreSetAsideAndNeverWritten
     ::umask(oldMask);
 }
 
-// SQLite never follows a link at a journal's name, but a hard link it would
-// write; either is set aside, and the database works.
+// SQLite never follows a link at a journal's name (the database cannot be
+// written then) and writes into a hard link at -wal: either is set aside, and
+// the database works.
 TEST_F(OwnFileTest, LinksAtJournalNamesAreSetAside) {
     struct Case {
-        const char* database;
         const char* journal;
         Plant plant;
     };
     const Case cases[] = {
-        {"user.db", "user.db-journal", Plant::link},
-        {"user.db", "user.db-journal", Plant::hardLink},
-        {"keys.db", "keys.db-wal", Plant::link},
-        {"keys.db", "keys.db-wal", Plant::dangling},
-        {"keys.db", "keys.db-shm", Plant::hardLink},
-        {"custom.db", "custom.db-shm", Plant::link},
-        {"custom.db", "custom.db-wal", Plant::hardLink},
+        {"user.db-journal", Plant::link},
+        {"user.db-journal", Plant::hardLink},
+        {"keys.db-wal", Plant::link},
+        {"keys.db-wal", Plant::dangling},
+        {"keys.db-shm", Plant::hardLink},
+        {"custom.db-shm", Plant::link},
+        {"custom.db-wal", Plant::hardLink},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.journal);
@@ -183,13 +142,13 @@ TEST_F(OwnFileTest, LinksAtJournalNamesAreSetAside) {
         fs::create_directories(loc_.userFolder);
         writeCodeTable(loc_.userFolder / "custom.db", {{"dz", "地址", 1}});
         const fs::path outsideDir = freshDir("outside");
-        Outside outside{outsideDir / "other"};
-        if (c.plant != Plant::dangling) std::ofstream(outside.file) << "another program's bytes";
+        const fs::path outside = outsideDir / "other";
+        if (c.plant != Plant::dangling) std::ofstream(outside) << "another program's bytes";
         if (c.plant == Plant::hardLink)
-            fs::create_hard_link(outside.file, loc_.userFolder / c.journal);
+            fs::create_hard_link(outside, loc_.userFolder / c.journal);
         else
-            fs::create_symlink(outside.file, loc_.userFolder / c.journal);
-        outside.take();
+            fs::create_symlink(outside, loc_.userFolder / c.journal);
+        const FileState before = stateOf(outside);
 
         auto notice = std::make_shared<RecordingNotice>();
         auto& db = fresh();
@@ -202,7 +161,7 @@ TEST_F(OwnFileTest, LinksAtJournalNamesAreSetAside) {
         EXPECT_EQ(words(db.customPhrases("dz")), std::vector<std::string>{"地址"});
         EXPECT_EQ(words(db.userDictionaryByPy("nihao", 10)), std::vector<std::string>{"你好"});
         db.closeAll();
-        outside.expectUnchanged(c.journal);
+        EXPECT_EQ(stateOf(outside), before) << "the outside file or its folder changed";
         EXPECT_EQ(setAside(c.journal).size(), 1u);
         EXPECT_EQ(notice->count(), 1u);
     }

@@ -5,33 +5,19 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLOwnFile.h"
+#include "support/FileState.h"
 #include "support/TestHome.h"
 
 namespace sqlkit {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string bytesOf(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-unsigned modeOf(const fs::path& p) {
-    struct stat st {};
-    return ::lstat(p.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0u;
-}
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
+using taviro::test::bytesOf;
+using taviro::test::modeOf;
+using taviro::test::namesIn;
 
 void makeDatabase(const fs::path& p, const char* journalMode) {
     SQLDatabase db(p.string());
@@ -182,7 +168,9 @@ TEST(SQLOwnFileTest, PrepareSetsLinksAsideAndKeepsTheirTargetsAsTheyWere) {
         }
         if (c.what != Case::folder) {
             EXPECT_EQ(modeOf(dir / "user.db"), 0600u);
-            if (fs::exists(dir / "user.db-journal")) EXPECT_EQ(modeOf(dir / "user.db-journal"), 0600u);
+            if (fs::exists(dir / "user.db-journal")) {
+                EXPECT_EQ(modeOf(dir / "user.db-journal"), 0600u);
+            }
             EXPECT_TRUE(writeRow(dir / "user.db", SQLDatabase::kOpenReadWriteCreate | SQLOwnFile::kOpenNoFollow));
         }
     }
