@@ -30,11 +30,19 @@ inline std::vector<std::string> namesIn(const std::filesystem::path& dir) {
     return out;
 }
 
-// The paths in `dir` of what was set aside from `name`: "<name>.unusable-<time>".
+// The paths in `dir` of what was set aside from `name`: "<name>.unusable-<time>", without
+// the journals that went with it.
 inline std::vector<std::filesystem::path> setAsideIn(const std::filesystem::path& dir, const std::string& name) {
+    const auto endsWith = [](const std::string& s, const std::string& tail) {
+        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+    };
     std::vector<std::filesystem::path> out;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.path().filename().string().rfind(name + ".unusable-", 0) == 0) out.push_back(e.path());
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string n = e.path().filename().string();
+        if (n.rfind(name + ".unusable-", 0) != 0) continue;
+        if (endsWith(n, "-journal") || endsWith(n, "-wal") || endsWith(n, "-shm")) continue;
+        out.push_back(e.path());
+    }
     return out;
 }
 
