@@ -3,6 +3,7 @@
 #include "Settings/DatabaseFile.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/TemporaryFiles.h"
+#include "SharedLib/sqlkit/SQLOwnFile.h"
 
 #include <sqlite3.h>
 
@@ -69,7 +70,8 @@ std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::
     sqlite3* from = nullptr;
     int rc = fs::is_symlink(source, ec)
                  ? SQLITE_CANTOPEN
-                 : sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
+                 : sqlite3_open_v2(sqlkit::SQLOwnFile::openName(source).c_str(), &from,
+                                   SQLITE_OPEN_READWRITE | sqlkit::SQLOwnFile::kOpenNoFollow, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_exec(from, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
         if (walBefore) sqlite3_db_config(from, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);

@@ -125,7 +125,10 @@ bool DatabaseFile::openOwn(sqlkit::SQLDatabase& db, bool typed) {
             if (listener) listener();
         });
     }
-    if (!prepared.refused.empty()) return false;
+    if (!prepared.refused.empty()) {
+        plat::log("Kelvane: not opening " + *db.databasePath() + ": " + prepared.refused);
+        return false;
+    }
     return db.openWithFlags(sqlkit::SQLDatabase::kOpenReadWriteCreate | sqlkit::SQLOwnFile::kOpenNoFollow);
 }
 

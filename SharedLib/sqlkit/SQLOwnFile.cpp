@@ -50,9 +50,9 @@ SQLOwnFile::Prepared SQLOwnFile::prepare(const fs::path& path, const Options& op
     const auto setAside = [&](const fs::path& p, const Unfit& why) {
         const fs::path aside = plat::asideName(p, kAsideTag, options.when);
         if (::rename(p.c_str(), aside.c_str()) != 0) {
-            const std::string error = std::strerror(errno);
-            plat::log(p.string() + " " + why.reason + " and could not be moved aside (" + error + "): not opened");
-            if (out.refused.empty()) out.refused = p.string() + " " + why.reason;
+            if (out.refused.empty())
+                out.refused = p.string() + " " + why.reason + " and could not be moved aside (" +
+                              std::strerror(errno) + ")";
             return fs::path();
         }
         plat::log(p.string() + " " + why.reason + ": it was moved to " + aside.string() + " and is not used");
@@ -82,6 +82,13 @@ SQLOwnFile::Prepared SQLOwnFile::prepare(const fs::path& path, const Options& op
         if (fd >= 0) ::close(fd);
     }
     return out;
+}
+
+std::string SQLOwnFile::openName(const fs::path& path) {
+    std::error_code ec;
+    const fs::path folder = fs::canonical(path.has_parent_path() ? path.parent_path() : fs::path("."), ec);
+    if (ec || !path.has_filename()) return path.string();
+    return (folder / path.filename()).string();
 }
 
 std::string SQLOwnFile::noticeText(const std::vector<SQLSetAside>& setAside) {

@@ -31,8 +31,8 @@ public:
 
     struct Prepared {
         std::vector<SQLSetAside> setAside;
-        // Why the file must not be opened after all (a link that could not be moved):
-        // empty when it may.
+        // Why the file must not be opened after all (a link that could not be moved),
+        // for the caller to log: empty when it may.
         std::string refused;
     };
 
@@ -48,7 +48,12 @@ public:
 
     // The open flag that refuses a link at the database's path (SQLite's
     // SQLITE_OPEN_NOFOLLOW). SQLite never follows a link at a journal's name.
+    // SQLite refuses a link anywhere in the name it is given: open `openName(path)`.
     static constexpr int kOpenNoFollow = 0x01000000;
+
+    // The name to give SQLite with kOpenNoFollow: the folder resolved (the programs'
+    // folders may be reached through links), the file's own name as it is.
+    static std::string openName(const std::filesystem::path& path);
 };
 
 } // namespace sqlkit

@@ -128,8 +128,8 @@ void useWalMode(const std::string& path) {
         if (header[18] == 2 && header[19] == 2) return;
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | sqlkit::SQLOwnFile::kOpenNoFollow, nullptr) ==
-        SQLITE_OK) {
+    if (sqlite3_open_v2(sqlkit::SQLOwnFile::openName(path).c_str(), &db,
+                        SQLITE_OPEN_READWRITE | sqlkit::SQLOwnFile::kOpenNoFollow, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, static_cast<int>(Database::kUserLockWait.count()));
         sqlite3_exec(db, kWalMode, nullptr, nullptr, nullptr);
     }
@@ -223,6 +223,11 @@ struct Database::Slot {
                     if (own.typed) plat::makePrivateFile(path, false);
                 }
                 if (own.told) own.told(prepared.setAside);
+            }
+            if (!prepared.refused.empty()) {
+                if (!refusalLogged) plat::log("Not opening " + path + ": " + prepared.refused);
+                refusalLogged = true;
+                return nullptr;
             }
         }
         // A read-only file set aside and not replaced: nothing to open.

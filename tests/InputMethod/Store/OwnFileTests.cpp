@@ -119,6 +119,29 @@ TEST_F(OwnFileTest, LinksAndHardLinksInADatabasesPlaceAreSetAsideAndNeverWritten
     ::umask(oldMask);
 }
 
+// The per-user folder itself may be reached through a link (a home on another
+// disk): its databases open and learn as ever.
+TEST_F(OwnFileTest, APerUserFolderReachedThroughALinkWorks) {
+    const fs::path real = freshDir("real-user");
+    fs::remove_all(loc_.userFolder);
+    fs::create_directory_symlink(real, loc_.userFolder);
+    writeCodeTable(real / "custom.db", {{"dz", "地址", 1}});
+    auto notice = std::make_shared<RecordingNotice>();
+    auto& db = fresh();
+    db.setUserNotice(notice);
+    db.openDatabases(Database::reloadScript());
+    CodeTable learnt("nihao", "你好", 1.0);
+    db.insertUserWord(learnt, true);
+    EXPECT_TRUE(db.flushPendingUserWrites(std::chrono::steady_clock::now() + std::chrono::seconds(2)));
+    EXPECT_TRUE(db.keyLog(std::chrono::system_clock::now(), 3, true));
+    EXPECT_EQ(words(db.userDictionaryByPy("nihao", 10)), std::vector<std::string>{"你好"});
+    EXPECT_EQ(words(db.customPhrases("dz")), std::vector<std::string>{"地址"});
+    db.closeAll();
+    EXPECT_EQ(notice->count(), 0u);
+    for (const char* name : {"user.db", "keys.db", "think.db"})
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(real / name))) << name;
+}
+
 // SQLite never follows a link at a journal's name (the database cannot be
 // written then) and writes into a hard link at -wal: either is set aside, and
 // the database works.

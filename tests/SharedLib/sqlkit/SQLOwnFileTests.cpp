@@ -88,6 +88,23 @@ TEST(SQLOwnFileTest, WhatSQLiteDoesWithLinksAtADatabasesNames) {
     }
 }
 
+// The programs' folders may be reached through links (a home on another disk): only a
+// link at the file itself is refused, not one on the way to its folder.
+TEST(SQLOwnFileTest, AFolderReachedThroughALinkIsOpened) {
+    const fs::path real = taviro::test::freshDir("real");
+    const fs::path linked = taviro::test::freshDir("linked") / "folder";
+    fs::create_directory_symlink(real, linked);
+    const fs::path outside = taviro::test::freshDir("outside") / "other.db";
+    makeDatabase(outside, "delete");
+    fs::create_symlink(outside, real / "linked.db");
+    const std::string before = bytesOf(outside);
+    const int own = SQLDatabase::kOpenReadWriteCreate | SQLOwnFile::kOpenNoFollow;
+    EXPECT_TRUE(writeRow(linked / "user.db", own));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(real / "user.db")));
+    EXPECT_FALSE(writeRow(linked / "linked.db", own));
+    EXPECT_EQ(bytesOf(outside), before);
+}
+
 TEST(SQLOwnFileTest, PrepareSetsLinksAsideAndKeepsTheirTargetsAsTheyWere) {
     const mode_t oldMask = ::umask(022);
     struct Case {
