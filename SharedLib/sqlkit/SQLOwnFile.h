@@ -48,7 +48,8 @@ public:
 
     // The open flag that refuses a link at the database's path (SQLite's
     // SQLITE_OPEN_NOFOLLOW). SQLite never follows a link at a journal's name.
-    // SQLite refuses a link anywhere in the name it is given: open `openName(path)`.
+    // SQLite refuses a link anywhere in the name it is given: open `openName(path)`
+    // (SQLDatabase::openWithFlags does so itself).
     static constexpr int kOpenNoFollow = 0x01000000;
 
     // The name to give SQLite with kOpenNoFollow: the folder resolved (the programs'
