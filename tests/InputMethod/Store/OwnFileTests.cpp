@@ -33,6 +33,24 @@ protected:
     }
 
     std::vector<fs::path> setAside(const std::string& name) { return taviro::test::setAsideIn(loc_.userFolder, name); }
+
+    // Opens a fresh store, learns a word, counts keys and reads the word and the
+    // custom phrase "dz" back (地址, which the test put in custom.db); the number of
+    // notices the user got.
+    std::size_t learnsAndReads() {
+        auto notice = std::make_shared<RecordingNotice>();
+        auto& db = fresh();
+        db.setUserNotice(notice);
+        db.openDatabases(Database::reloadScript());
+        CodeTable learnt("nihao", "你好", 1.0);
+        db.insertUserWord(learnt, true);
+        EXPECT_TRUE(db.flushPendingUserWrites(std::chrono::steady_clock::now() + std::chrono::seconds(2)));
+        EXPECT_TRUE(db.keyLog(std::chrono::system_clock::now(), 3, true));
+        EXPECT_EQ(words(db.userDictionaryByPy("nihao", 10)), std::vector<std::string>{"你好"});
+        EXPECT_EQ(words(db.customPhrases("dz")), std::vector<std::string>{"地址"});
+        db.closeAll();
+        return notice->count();
+    }
 };
 
 TEST_F(OwnFileTest, LinksAndHardLinksInADatabasesPlaceAreSetAsideAndNeverWritten) {
@@ -126,18 +144,7 @@ TEST_F(OwnFileTest, APerUserFolderReachedThroughALinkWorks) {
     fs::remove_all(loc_.userFolder);
     fs::create_directory_symlink(real, loc_.userFolder);
     writeCodeTable(real / "custom.db", {{"dz", "地址", 1}});
-    auto notice = std::make_shared<RecordingNotice>();
-    auto& db = fresh();
-    db.setUserNotice(notice);
-    db.openDatabases(Database::reloadScript());
-    CodeTable learnt("nihao", "你好", 1.0);
-    db.insertUserWord(learnt, true);
-    EXPECT_TRUE(db.flushPendingUserWrites(std::chrono::steady_clock::now() + std::chrono::seconds(2)));
-    EXPECT_TRUE(db.keyLog(std::chrono::system_clock::now(), 3, true));
-    EXPECT_EQ(words(db.userDictionaryByPy("nihao", 10)), std::vector<std::string>{"你好"});
-    EXPECT_EQ(words(db.customPhrases("dz")), std::vector<std::string>{"地址"});
-    db.closeAll();
-    EXPECT_EQ(notice->count(), 0u);
+    EXPECT_EQ(learnsAndReads(), 0u);
     for (const char* name : {"user.db", "keys.db", "think.db"})
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(real / name))) << name;
 }
@@ -173,20 +180,9 @@ TEST_F(OwnFileTest, LinksAtJournalNamesAreSetAside) {
             fs::create_symlink(outside, loc_.userFolder / c.journal);
         const FileState before = stateOf(outside);
 
-        auto notice = std::make_shared<RecordingNotice>();
-        auto& db = fresh();
-        db.setUserNotice(notice);
-        db.openDatabases(Database::reloadScript());
-        CodeTable learnt("nihao", "你好", 1.0);
-        db.insertUserWord(learnt, true);
-        EXPECT_TRUE(db.flushPendingUserWrites(std::chrono::steady_clock::now() + std::chrono::seconds(2)));
-        EXPECT_TRUE(db.keyLog(std::chrono::system_clock::now(), 3, true));
-        EXPECT_EQ(words(db.customPhrases("dz")), std::vector<std::string>{"地址"});
-        EXPECT_EQ(words(db.userDictionaryByPy("nihao", 10)), std::vector<std::string>{"你好"});
-        db.closeAll();
+        EXPECT_EQ(learnsAndReads(), 1u) << "told once";
         EXPECT_EQ(stateOf(outside), before) << "the outside file or its folder changed";
         EXPECT_EQ(setAside(c.journal).size(), 1u);
-        EXPECT_EQ(notice->count(), 1u);
     }
 }
 
