@@ -3,6 +3,7 @@
 #include "Settings/DatabaseFile.h"
 #include "Platform/Foundation/FileUtil.h"
 #include "Platform/Foundation/TemporaryFiles.h"
+#include "SharedLib/sqlkit/SQLOwnFile.h"
 
 #include <sqlite3.h>
 
@@ -22,7 +23,7 @@ namespace {
 using Step = DatabaseCopyError::Step;
 
 DatabaseCopyError failed(Step step, sqlite3* db, int rc) {
-    return {step, db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc))};
+    return {step, db ? std::string(sqlite3_errmsg(db)) : std::string(sqlite3_errstr(rc)), rc};
 }
 
 // The first column of the first row of `sql`; nothing when it gives none.
@@ -62,10 +63,15 @@ std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::
     // connection leaves them. It writes nothing itself, and a -wal that was there before
     // (another program's, or one a killed program left) is never checkpointed into the
     // source on close: the source and its -wal stay as they were.
+    // A source reached through a link (a file the user chose) is only read: a connection
+    // that may write never goes through a link.
     std::error_code ec;
     const bool walBefore = fs::exists(fs::path(source.native() + "-wal"), ec);
     sqlite3* from = nullptr;
-    int rc = sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READWRITE, nullptr);
+    int rc = fs::is_symlink(source, ec)
+                 ? SQLITE_CANTOPEN
+                 : sqlite3_open_v2(sqlkit::SQLOwnFile::openName(source).c_str(), &from,
+                                   SQLITE_OPEN_READWRITE | sqlkit::SQLOwnFile::kOpenNoFollow, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_exec(from, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
         if (walBefore) sqlite3_db_config(from, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -100,7 +106,7 @@ std::optional<DatabaseCopyError> copyDatabase(const fs::path& source, const fs::
             sqlite3_sleep(100);
         }
         sqlite3_backup_finish(backup);
-        if (rc != SQLITE_DONE) error = DatabaseCopyError{Step::Copy, sqlite3_errstr(rc)};
+        if (rc != SQLITE_DONE) error = DatabaseCopyError{Step::Copy, sqlite3_errstr(rc), rc};
     }
     sqlite3_close(from);
     if (!error) error = settleOpen(to);

@@ -30,6 +30,8 @@ struct DatabaseCopyError {
     enum class Step { OpenSource, OpenDestination, Copy, Check };
     Step step;
     std::string detail;
+    // SQLite's result code when it gave one, else 0.
+    int code = 0;
 };
 
 // Copies the database at `source` into `destination` (a new or empty file) through

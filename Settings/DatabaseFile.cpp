@@ -2,6 +2,9 @@
 
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/TemporaryFiles.h"
+#include "Settings/MainThread.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "SharedLib/sqlkit/SQLOwnFile.h"
 
 #include <sqlite3.h>
 
@@ -11,6 +14,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <utility>
 #include <string>
 #include <vector>
 #include <system_error>
@@ -80,6 +85,63 @@ void DatabaseFile::removeStaleTemporaries(const fs::path& target) {
     plat::removeStaleTemporaries(
         target.parent_path(),
         {std::chrono::seconds(0), {{target.filename().string()}, {}}, plat::TemporaryKind::Rebuild});
+}
+
+namespace {
+
+struct SetAsideNotices {
+    std::mutex m;
+    std::string message;
+    std::function<void()> listener;
+};
+
+SetAsideNotices& setAsideNotices() {
+    static auto* notices = new SetAsideNotices;
+    return *notices;
+}
+
+} // namespace
+
+bool DatabaseFile::openOwn(sqlkit::SQLDatabase& db, bool typed) {
+    if (db.isOpen()) return true;
+    if (!db.databasePath()) return db.open();
+    sqlkit::SQLOwnFile::Options options;
+    options.makePrivate = typed;
+    options.create = true;
+    const auto prepared = sqlkit::SQLOwnFile::prepare(*db.databasePath(), options);
+    if (!prepared.setAside.empty()) {
+        auto& notices = setAsideNotices();
+        {
+            std::lock_guard lk(notices.m);
+            notices.message += sqlkit::SQLOwnFile::noticeText(prepared.setAside);
+        }
+        onMain([] {
+            auto& n = setAsideNotices();
+            std::function<void()> listener;
+            {
+                std::lock_guard lk(n.m);
+                listener = n.listener;
+            }
+            if (listener) listener();
+        });
+    }
+    if (!prepared.refused.empty()) {
+        plat::log("Kelvane: not opening " + *db.databasePath() + ": " + prepared.refused);
+        return false;
+    }
+    return db.openWithFlags(sqlkit::SQLDatabase::kOpenReadWriteCreate | sqlkit::SQLOwnFile::kOpenNoFollow);
+}
+
+std::string DatabaseFile::takeSetAsideMessage() {
+    auto& notices = setAsideNotices();
+    std::lock_guard lk(notices.m);
+    return std::exchange(notices.message, {});
+}
+
+void DatabaseFile::setSetAsideListener(std::function<void()> listener) {
+    auto& notices = setAsideNotices();
+    std::lock_guard lk(notices.m);
+    notices.listener = std::move(listener);
 }
 
 TemporaryDatabase::TemporaryDatabase(const fs::path& target) : target_(target) {

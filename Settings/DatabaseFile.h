@@ -1,5 +1,11 @@
 #pragma once
 #include <filesystem>
+#include <functional>
+#include <string>
+
+namespace sqlkit {
+class SQLDatabase;
+}
 
 namespace kelvane {
 
@@ -20,6 +26,16 @@ public:
     // Removes the rebuild temporaries of target beside it (and their -journal, -wal and
     // -shm files) that no running import holds: those a killed program left behind.
     static void removeStaleTemporaries(const std::filesystem::path& target);
+
+    // Opens `db`, one of the programs' own databases in the per-user folder, for reading
+    // and writing without following a link: a link or a hard-linked file in its place
+    // (or a journal's) is set aside first and the user told. With `typed` (what the
+    // user typed) the file and its journals are 0600.
+    static bool openOwn(sqlkit::SQLDatabase& db, bool typed);
+    // What was set aside since the last call, as sentences for the user; empty for nothing.
+    static std::string takeSetAsideMessage();
+    // Run on the main queue after something was set aside; set and cleared there too.
+    static void setSetAsideListener(std::function<void()> listener);
 };
 
 // A temporary database file beside a target, held (an flock on it) for the life of the

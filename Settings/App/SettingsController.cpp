@@ -1,6 +1,7 @@
 #include "Settings/App/SettingsController.h"
 
 #include "Settings/ConfigManager.h"
+#include "Settings/DatabaseFile.h"
 
 namespace kelvane {
 
@@ -30,6 +31,7 @@ std::optional<Size> SettingsController::contentSizeForTab(std::string_view ident
 void SettingsController::windowDidLoad(SettingsWindowView* view) {
     view_ = view;
     config_.setNoticeListener([this] { showSettingsNotices(); });
+    DatabaseFile::setSetAsideListener([this] { showSettingsNotices(); });
     resizeTo(Size{550, 478});
     plat::TouchBarHost::shared().setWindowTouchBar(kWindowIdentifier, makeTouchBar());
     showSettingsNotices();
@@ -45,6 +47,7 @@ plat::TouchBar SettingsController::makeTouchBar() {
 void SettingsController::windowWillClose() {
     view_ = nullptr;
     config_.setNoticeListener(nullptr);
+    DatabaseFile::setSetAsideListener(nullptr);
 }
 
 void SettingsController::refreshSettings() {
@@ -56,6 +59,8 @@ void SettingsController::showSettingsNotices() {
     if (!view_) return;
     if (const std::string message = config_.takeSetAsideMessage(); !message.empty()) view_->showNotice(message);
     if (const std::string message = config_.takeSaveFailureMessage(); !message.empty()) view_->showNotice(message);
+    if (const std::string message = DatabaseFile::takeSetAsideMessage(); !message.empty())
+        view_->showNotice("词库文件已移开：" + message);
 }
 
 void SettingsController::selectTabViewItemAtIndex(int index) {

@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/CommandBracket.h"
+#include "Settings/DatabaseFile.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseAdditions.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
@@ -41,7 +42,7 @@ ModelManager::ModelManager(const std::filesystem::path& folder) {
 ModelManager::~ModelManager() = default;
 
 void ModelManager::createCustomTables() {
-    database_->open();
+    openCustom();
     database_->executeStatements(kWalMode);
     database_->executeStatements(kCustomSchema);
     database_->close();
@@ -49,7 +50,7 @@ void ModelManager::createCustomTables() {
 
 std::vector<CodeTable> ModelManager::loadCodeTable() {
     std::vector<CodeTable> rows;
-    if (!database_->open()) return rows;
+    if (!openCustom()) return rows;
     // Sized once: a list grown by doubling would briefly hold a large table twice.
     const std::int64_t count = sqlkit::longForQuery(*database_, "select count(*) from Codetable");
     if (count > 0) rows.reserve(static_cast<size_t>(count));
@@ -70,7 +71,7 @@ std::vector<CodeTable> ModelManager::loadCodeTable() {
 
 void ModelManager::updateCodeTable(const CodeTable& row) {
     CommandBracket bracket(CommandBracket::Kind::Full);
-    database_->open();
+    openCustom();
     database_->executeUpdate(
         "update CodeTable set \"Code\"=?,\"Table\"=?,\"Weight\"=? where rowid=" + std::to_string(row.rowid),
         sqlkit::SQLArguments{row.code, row.table, row.weight});
@@ -79,7 +80,7 @@ void ModelManager::updateCodeTable(const CodeTable& row) {
 
 void ModelManager::deleteCodeTable(const std::vector<CodeTable>& rows) {
     CommandBracket bracket(CommandBracket::Kind::Full);
-    database_->open();
+    openCustom();
     {
         sqlkit::SQLTransaction tx(*database_);
         for (const auto& row : rows)
@@ -91,7 +92,7 @@ void ModelManager::deleteCodeTable(const std::vector<CodeTable>& rows) {
 
 void ModelManager::insertCodeTable(CodeTable& row) {
     CommandBracket bracket(CommandBracket::Kind::Full);
-    database_->open();
+    openCustom();
     if (database_->executeUpdate(kInsertPhrase, sqlkit::SQLArguments{row.code, row.table, row.weight}))
         row.rowid = database_->lastInsertRowId();
     database_->close();
@@ -99,7 +100,7 @@ void ModelManager::insertCodeTable(CodeTable& row) {
 
 bool ModelManager::insertCodeTable(const std::vector<CodeTable>& rows,
                                    const std::function<void(double)>& progress) {
-    database_->open();
+    openCustom();
     database_->executeStatements(kWalMode);
     bool committed = false;
     {
@@ -132,11 +133,16 @@ void ModelManager::createKeyTables() {
         sqlkit::SQLArguments{});
 }
 
+bool ModelManager::openCustom() {
+    // The user's own phrases: the file, and the journals SQLite makes with its
+    // mode, are the user's alone.
+    return DatabaseFile::openOwn(*database_, true);
+}
+
 void ModelManager::openKeyLogger() {
     // Counts of what the user typed: the file, and the journals SQLite makes
     // with its mode, are the user's alone.
-    if (const auto& path = keyLoggerDB_->databasePath()) plat::makePrivateFile(*path);
-    keyLoggerDB_->open();
+    DatabaseFile::openOwn(*keyLoggerDB_, true);
     keyLoggerDB_->executeStatements(kWalMode);
 }
 

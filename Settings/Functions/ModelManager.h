@@ -56,6 +56,8 @@ public:
     static const char* tableName(KeyLoggerType table) { return table == KeyLoggerType::key ? "Key" : "Char"; }
 
 private:
+    // Opens custom.db (never through a link); false when it cannot be opened.
+    bool openCustom();
     void openKeyLogger();
     int64_t sum(KeyLoggerType table, const char* tail, const std::vector<int64_t>& arguments);
 

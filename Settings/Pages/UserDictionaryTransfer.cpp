@@ -23,18 +23,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The user's sentence for a failed copy; SQLite's own words (in English, and from the
+// integrity check up to a hundred lines of them) are for the log only.
+std::string copyFailure(const DatabaseCopyError& error, bool import) {
+    using Step = DatabaseCopyError::Step;
+    switch (error.step) {
+    case Step::OpenSource: return import ? "无法打开所选文件" : "无法打开用户词库";
+    case Step::OpenDestination: return import ? "无法在用户词库旁写入文件" : "无法写入目标文件";
+    case Step::Copy:
+        if ((error.code & 0xff) == SQLITE_FULL) return import ? "磁盘空间不足，无法复制所选文件" : "磁盘空间不足";
+        if ((error.code & 0xff) == SQLITE_BUSY || (error.code & 0xff) == SQLITE_LOCKED)
+            return import ? "所选文件正被其他程序占用，无法读取" : "用户词库正被其他程序占用，无法读取";
+        if ((error.code & 0xff) != SQLITE_CORRUPT && (error.code & 0xff) != SQLITE_NOTADB)
+            return import ? "无法读取所选文件" : "无法读取用户词库";
+        return import ? "所选文件已损坏" : "用户词库已损坏";
+    case Step::Check: break;
+    }
+    return import ? "所选文件已损坏（未通过数据库完整性检查）" : "用户词库已损坏（未通过数据库完整性检查）";
+}
+
 // Copies the database at `source` into a new file at `destination` (SQLite's backup);
 // waits at most a few seconds for a lock the input method still holds.
-std::string backupDatabase(const fs::path& source, const fs::path& destination) {
+// `detail` receives SQLite's words for the log.
+std::string backupDatabase(const fs::path& source, const fs::path& destination, std::string& detail) {
     const auto error = copyDatabase(source, destination);
     if (!error) return {};
-    switch (error->step) {
-    case DatabaseCopyError::Step::OpenSource: return "无法打开用户词库：" + error->detail;
-    case DatabaseCopyError::Step::OpenDestination: return "无法写入目标文件：" + error->detail;
-    case DatabaseCopyError::Step::Copy:
-    case DatabaseCopyError::Step::Check: break;
-    }
-    return "无法导出用户词库：" + error->detail;
+    detail = error->detail;
+    return copyFailure(*error, false) + "，未能导出";
 }
 
 // Why the input method could not use the database at `path` as its user dictionary, or
@@ -107,8 +122,9 @@ std::string unusableReason(const fs::path& path) {
     return reason;
 }
 
-UserDictionaryTransfer::Result failure(std::string error) {
-    plat::log("Kelvane: " + error);
+// `detail` (SQLite's or the system's words) goes to the log beside the user's sentence.
+UserDictionaryTransfer::Result failure(std::string error, const std::string& detail = {}) {
+    plat::log("Kelvane: " + error + (detail.empty() ? std::string() : " (" + detail + ")"));
     return {false, std::move(error)};
 }
 
@@ -117,12 +133,14 @@ UserDictionaryTransfer::Result failure(std::string error) {
 UserDictionaryTransfer::Result UserDictionaryTransfer::exportTo(const fs::path& target, const fs::path& perUserFolder) {
     const fs::path source = perUserFolder / "user.db";
     std::error_code ec;
+    if (fs::is_symlink(source, ec)) return failure("用户词库 user.db 是一个链接，未能导出");
     if (!fs::is_regular_file(source, ec)) return failure("还没有用户词库可以导出");
     if (target.empty() || fs::is_directory(target, ec)) return failure("请选择一个文件名");
     if (fs::exists(target, ec) && fs::equivalent(source, target, ec)) return failure("不能导出到用户词库自身");
     CommandBracket bracket(CommandBracket::Kind::UserDictionary);
     const fs::path temporary = DatabaseFile::temporaryPathBeside(target);
-    std::string error = backupDatabase(source, temporary);
+    std::string detail;
+    std::string error = backupDatabase(source, temporary, detail);
     if (error.empty()) {
         // The user's own words: theirs alone to read.
         fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write, ec);
@@ -131,7 +149,7 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::exportTo(const fs::path& 
     }
     if (!error.empty()) {
         DatabaseFile::removeWithCompanions(temporary);
-        return failure(error);
+        return failure(error, detail);
     }
     return {true, {}};
 }
@@ -147,17 +165,8 @@ UserDictionaryTransfer::Result UserDictionaryTransfer::importFrom(const fs::path
     if (!copy.created()) return failure("无法在用户词库旁写入文件，用户词库未改变");
     // Through SQLite, so that what a source in WAL mode holds in its -wal comes too; the
     // source itself is only read.
-    if (const auto error = copyDatabase(source, copy.path())) {
-        switch (error->step) {
-        case DatabaseCopyError::Step::OpenSource:
-            return failure("无法打开所选文件（" + error->detail + "），用户词库未改变");
-        case DatabaseCopyError::Step::OpenDestination:
-            return failure("无法复制所选文件（" + error->detail + "），用户词库未改变");
-        case DatabaseCopyError::Step::Copy:
-        case DatabaseCopyError::Step::Check: break;
-        }
-        return failure("所选文件未通过数据库完整性检查（" + error->detail + "），用户词库未改变");
-    }
+    if (const auto error = copyDatabase(source, copy.path()))
+        return failure(copyFailure(*error, true) + "，用户词库未改变", error->detail);
     // The copy is what would be put in place, so the copy is what is checked.
     if (const std::string reason = unusableReason(copy.path()); !reason.empty()) return failure(reason + "，用户词库未改变");
     fs::permissions(copy.path(), fs::perms::owner_read | fs::perms::owner_write, ec);  // the user's own words

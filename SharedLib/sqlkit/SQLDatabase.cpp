@@ -12,6 +12,7 @@
 #include <random>
 
 #include "SharedLib/sqlkit/SQLKitLog.h"
+#include "SharedLib/sqlkit/SQLOwnFile.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 
 namespace sqlkit {
@@ -127,7 +128,10 @@ bool SQLDatabase::openWithFlags(int flags, const std::optional<std::string>& vfs
     if (isOpen_) return true;
     if (db_ && !close()) return false;
     sqlite3* handle = nullptr;
-    int rc = sqlite3_open_v2(sqlitePath().c_str(), &handle, flags, vfs ? vfs->c_str() : nullptr);
+    // Without following a link: the file's own, its folder resolved.
+    const bool noFollow = (flags & SQLOwnFile::kOpenNoFollow) && databasePath_ && !databasePath_->empty();
+    const std::string name = noFollow ? SQLOwnFile::openName(*databasePath_) : sqlitePath();
+    int rc = sqlite3_open_v2(name.c_str(), &handle, flags, vfs ? vfs->c_str() : nullptr);
     setHandle(handle);
     if (rc != SQLITE_OK) {
         logLine("error opening!: " + std::to_string(rc));

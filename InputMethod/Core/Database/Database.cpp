@@ -19,6 +19,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
 #include "SharedLib/sqlkit/SQLDatabaseQueue.h"
+#include "SharedLib/sqlkit/SQLOwnFile.h"
 #include "SharedLib/sqlkit/SQLResultSet.h"
 
 #include "InputMethod/Core/ConfigManager.h"
@@ -47,20 +48,23 @@ struct FileIdentity {
 
 enum class PathKind { absent, regular, other };
 
-PathKind pathKind(const std::string& path, FileIdentity* identity = nullptr) {
+// What is at the path; with `own` (a file of the programs' own) a link is not
+// followed and counts as another kind, as does a file with other hard links.
+PathKind pathKind(const std::string& path, FileIdentity* identity = nullptr, bool own = false) {
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return PathKind::absent;
+    if ((own ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) != 0) return PathKind::absent;
     if (!S_ISREG(st.st_mode)) return PathKind::other;
+    if (own && st.st_nlink > 1) return PathKind::other;
     if (identity) *identity = FileIdentity{st.st_dev, st.st_ino};
     return PathKind::regular;
 }
 
 // The path (or one of its journals) that is neither absent nor a regular
 // file: SQLite would block for ever opening a FIFO there.
-std::optional<std::string> irregularPath(const std::string& path) {
-    if (pathKind(path) == PathKind::other) return path;
+std::optional<std::string> irregularPath(const std::string& path, bool own = false) {
+    if (pathKind(path, nullptr, own) == PathKind::other) return path;
     for (const char* suffix : kCompanions)
-        if (pathKind(path + suffix) == PathKind::other) return path + suffix;
+        if (pathKind(path + suffix, nullptr, own) == PathKind::other) return path + suffix;
     return std::nullopt;
 }
 
@@ -115,6 +119,7 @@ std::string withoutLockingMode(const std::string& script) {
 // another program's lock; when it cannot have one, the file keeps its mode
 // until the next opening. Files already in WAL mode are left untouched.
 void useWalMode(const std::string& path) {
+    if (irregularPath(path, true)) return;
     {
         std::ifstream in(path, std::ios::binary);
         char header[20] = {};
@@ -123,7 +128,8 @@ void useWalMode(const std::string& path) {
         if (header[18] == 2 && header[19] == 2) return;
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    if (sqlite3_open_v2(sqlkit::SQLOwnFile::openName(path).c_str(), &db,
+                        SQLITE_OPEN_READWRITE | sqlkit::SQLOwnFile::kOpenNoFollow, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, static_cast<int>(Database::kUserLockWait.count()));
         sqlite3_exec(db, kWalMode, nullptr, nullptr, nullptr);
     }
@@ -164,9 +170,21 @@ struct IdentityCheck {
 struct Database::Slot {
     using Setup = std::function<void(const std::shared_ptr<SQLDatabaseQueue>&)>;
 
+    // A database of the programs' own, in the per-user folder: never opened
+    // through a link, nor when it has other hard links; such a file is set
+    // aside and the user told.
+    struct Own {
+        bool own = false;
+        // Holds what the user typed: the file and its journals are 0600.
+        bool typed = false;
+        std::function<std::chrono::system_clock::time_point()> clock;
+        std::function<void(const std::vector<sqlkit::SQLSetAside>&)> told;
+    };
+
     std::string path;
     int flags = SQLDatabase::kOpenReadOnly;
     Setup setup;
+    Own own;
 
     // For a file that is set aside when damaged: what puts a fresh one in its
     // place (a writable file is created by opening it).
@@ -189,31 +207,56 @@ struct Database::Slot {
     // Opens the file with its setup; nullptr when it must not or cannot be
     // opened. Called with m held (or before the slot is shared).
     std::shared_ptr<SQLDatabaseQueue> openLocked() {
-        if (auto bad = irregularPath(path)) {
+        if (own.own) {
+            // What the user typed is its owner's alone: the file is made 0600
+            // before SQLite creates it, and its journals take the file's mode.
+            // One an earlier version left open to others is closed to them.
+            sqlkit::SQLOwnFile::Options options;
+            options.makePrivate = own.typed;
+            options.create = writable();
+            if (own.clock) options.when = own.clock();
+            const auto prepared = sqlkit::SQLOwnFile::prepare(path, options);
+            if (!prepared.setAside.empty()) {
+                // A read-only file gets what would stand in for a missing one.
+                if (!writable() && refill) {
+                    refill();
+                    if (own.typed) plat::makePrivateFile(path, false);
+                }
+                if (own.told) own.told(prepared.setAside);
+            }
+            if (!prepared.refused.empty()) {
+                if (!refusalLogged) plat::log("Not opening " + path + ": " + prepared.refused);
+                refusalLogged = true;
+                return nullptr;
+            }
+        }
+        // A read-only file set aside and not replaced: nothing to open.
+        if (own.own && !writable() && pathKind(path, nullptr, true) == PathKind::absent) return nullptr;
+        if (auto bad = irregularPath(path, own.own)) {
             if (!refusalLogged) plat::log("Not opening " + path + ": " + *bad + " is not a regular file");
             refusalLogged = true;
             return nullptr;
         }
         refusalLogged = false;
-        // What the user typed is its owner's alone: the file is made 0600
-        // before SQLite creates it, and its journals take the file's mode.
-        // One an earlier version left open to others is closed to them.
-        if (writable()) {
-            plat::makePrivateFile(path);
-            for (const char* suffix : kCompanions) plat::makePrivateFile(path + suffix, false);
-        }
-        std::shared_ptr<SQLDatabaseQueue> q(SQLDatabaseQueue::databaseQueueWithPath(path, flags));
+        const int openFlags = own.own ? flags | sqlkit::SQLOwnFile::kOpenNoFollow : flags;
+        std::shared_ptr<SQLDatabaseQueue> q(SQLDatabaseQueue::databaseQueueWithPath(path, openFlags));
         if (!q) return nullptr;
         if (setup) setup(q);
-        if (pathKind(path, &identity) != PathKind::regular) identity = {};
+        if (pathKind(path, &identity, own.own) != PathKind::regular) identity = {};
         return q;
     }
 
     static std::shared_ptr<Slot> open(std::string path, int flags, Setup setup) {
+        return open(std::move(path), flags, std::move(setup), Own(), {});
+    }
+    static std::shared_ptr<Slot> open(std::string path, int flags, Setup setup, Own own,
+                                      std::function<void()> refill = {}) {
         auto slot = std::make_shared<Slot>();
         slot->path = std::move(path);
         slot->flags = flags;
         slot->setup = std::move(setup);
+        slot->own = std::move(own);
+        slot->refill = std::move(refill);
         slot->queue = slot->openLocked();
         return slot->queue ? slot : nullptr;
     }
@@ -234,8 +277,8 @@ struct Database::Slot {
         checked = true;
         checkedAt = now;
         FileIdentity found;
-        const PathKind kind = pathKind(path, &found);
-        const bool journalsOk = !writable() || !irregularPath(path);
+        const PathKind kind = pathKind(path, &found, own.own);
+        const bool journalsOk = !(writable() || own.own) || !irregularPath(path, own.own);
         if (queue && kind == PathKind::regular && found == identity && journalsOk) return unusable ? nullptr : queue;
         if (kind == PathKind::absent && !writable()) return nullptr;
         // The old file's connection goes first: closing it ends the old
@@ -489,6 +532,11 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
     const auto rw = SQLDatabase::kOpenReadWriteCreate;
     const auto ro = SQLDatabase::kOpenReadOnly;
     const std::string sharedScript = withoutLockingMode(script);
+    const auto own = [this](bool typed) {
+        const Hooks h = hooks();
+        return Slot::Own{true, typed, h.wallClock,
+                         [this](const std::vector<sqlkit::SQLSetAside>& setAside) { tellSetAside(setAside); }};
+    };
 
     links->user = Slot::open((folder / "user.db").string(), rw,
                              [sharedScript, opened = hooks().userDatabaseOpened](const std::shared_ptr<SQLDatabaseQueue>& q) {
@@ -498,7 +546,7 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
                                  if (opened && q) q->inDatabase([&](SQLDatabase* db) {
                                      if (db) opened(db);
                                  });
-                             });
+                             }, own(true));
     if (links->user) probeDatabase(Queue::user, links->user);
 
     links->keyLogger = Slot::open((folder / "keys.db").string(), rw, [sharedScript](const std::shared_ptr<SQLDatabaseQueue>& q) {
@@ -506,13 +554,13 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
         runScript(q, kLockingNormal);
         runScript(q, sharedScript);
         runScript(q, kWalMode);
-    });
+    }, own(true));
     links->think = Slot::open((folder / "think.db").string(), rw,
                               [sharedScript](const std::shared_ptr<SQLDatabaseQueue>& q) {
                                   waitBrieflyForLocks(q);
                                   runScript(q, kLockingNormal);
                                   runScript(q, sharedScript);
-                              });
+                              }, own(true));
 
     // dag.db's queries carry their values in the SQL text: no statement cache.
     links->dag = Slot::open((locations_.resourceDir / "dag.db").string(), ro, readOnly(false, false));
@@ -523,24 +571,26 @@ void Database::openLinks(const std::string& script, const std::uint64_t* epoch) 
             setup(q);
         };
     };
-    if (fileExists(extendedDBLocalPath()))
-        links->extended = Slot::open(extendedDBLocalPath(), ro, walReadOnly(extendedDBLocalPath(), false));
-    if (fileExists(assistDBLocalPath())) links->assist = Slot::open(assistDBLocalPath(), ro, readOnly(true, false));
-    if (fileExists(customDBLocalPath())) {
-        links->custom = Slot::open(customDBLocalPath(), ro, walReadOnly(customDBLocalPath(), true));
-        if (links->custom) {
-            // A damaged file gives way to the bundle's phrases, as a missing one does at start-up.
-            links->custom->refill = [this] {
-                if (plat::FileManager::isRegularFile(locations_.resourceDir / "custom.db"))
-                    copyBundledDatabase("custom.db", customDBLocalPath());
-            };
-            probeDatabase(Queue::custom, links->custom);
-        }
+    // Present as a file or a link (a dangling one included): a link is set aside.
+    const auto present = [](const std::string& path) {
+        std::error_code e;
+        return fs::exists(fs::symlink_status(path, e));
+    };
+    if (present(extendedDBLocalPath()))
+        links->extended = Slot::open(extendedDBLocalPath(), ro, walReadOnly(extendedDBLocalPath(), false), own(false));
+    if (present(assistDBLocalPath()))
+        links->assist = Slot::open(assistDBLocalPath(), ro, readOnly(true, false), own(false));
+    if (present(customDBLocalPath())) {
+        // A damaged or unusable file gives way to the bundle's phrases, as a missing one does at start-up.
+        links->custom = Slot::open(customDBLocalPath(), ro, walReadOnly(customDBLocalPath(), true), own(true), [this] {
+            if (plat::FileManager::isRegularFile(locations_.resourceDir / "custom.db"))
+                copyBundledDatabase("custom.db", customDBLocalPath());
+        });
+        if (links->custom) probeDatabase(Queue::custom, links->custom);
     }
-    if (settings->codeTableVersion >= 0 && fileExists(mainCodeTableDBLocalPath()))
-        links->main = Slot::open(mainCodeTableDBLocalPath(), ro, readOnly(true, true));
-    else
-        links->main = links->dag;
+    if (settings->codeTableVersion >= 0 && present(mainCodeTableDBLocalPath()))
+        links->main = Slot::open(mainCodeTableDBLocalPath(), ro, readOnly(true, true), own(false));
+    if (!links->main) links->main = links->dag;
 
     links->english = Slot::open((locations_.resourceDir / "english.db").string(), ro, readOnly(false, true));
 
@@ -672,6 +722,10 @@ void Database::probeDatabase(Queue which, const std::shared_ptr<Slot>& slot) {
         damaged = storesql::isDamagedCode(code);
     });
     if (damaged) replaceDamagedSlot(which, *slot, q.get());
+}
+
+void Database::tellSetAside(const std::vector<sqlkit::SQLSetAside>& setAside) {
+    tellUser("词库文件已移开", sqlkit::SQLOwnFile::noticeText(setAside));
 }
 
 void Database::setUserNotice(std::shared_ptr<UserNotice> notice) {

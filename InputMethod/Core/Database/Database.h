@@ -19,6 +19,7 @@
 namespace sqlkit {
 class SQLDatabase;
 class SQLDatabaseQueue;
+struct SQLSetAside;
 } // namespace sqlkit
 
 namespace taviro {
@@ -279,6 +280,8 @@ private:
     void startRetrying(bool now);
     static void retryLoop(std::weak_ptr<Database> store, std::shared_ptr<PendingWrites> pending);
     void tellUser(const std::string& title, const std::string& text);
+    // Tells the user which files were moved out of the databases' places.
+    void tellSetAside(const std::vector<sqlkit::SQLSetAside>& setAside);
     static std::shared_ptr<PendingWrites> makePendingWrites();
     void stopRetrying();
     std::vector<CodeTable> userRowsByPy(const std::string& key, int limit, bool* complete);

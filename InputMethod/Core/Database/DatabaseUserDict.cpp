@@ -759,6 +759,17 @@ Database::UserTrouble Database::userDatabaseTrouble() const {
         return {UserTrouble::notAFile, file + " is a directory, not a database file", "用户词库 user.db 是一个文件夹，不是词库文件"};
     if (exists && !S_ISREG(st.st_mode))
         return {UserTrouble::notAFile, file + " is not a regular file", "用户词库 user.db 不是普通文件"};
+    // SQLite cannot write the file without its journal (a FIFO there is never opened).
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        const std::string companion = file + suffix;
+        const std::string name = std::string("user.db") + suffix;
+        struct stat cs{};
+        if (::lstat(companion.c_str(), &cs) != 0 || S_ISREG(cs.st_mode)) continue;
+        if (S_ISDIR(cs.st_mode))
+            return {UserTrouble::notAFile, companion + " is a directory, not a journal file",
+                    "用户词库的日志文件 " + name + " 是一个文件夹"};
+        return {UserTrouble::notAFile, companion + " is not a regular file", "用户词库的日志文件 " + name + " 不是普通文件"};
+    }
     if (::access(folder.c_str(), W_OK) != 0)
         return {UserTrouble::noPermission, "the folder " + folder + " may not be written (no write permission)",
                 "没有写入文件夹 " + folder + " 的权限"};

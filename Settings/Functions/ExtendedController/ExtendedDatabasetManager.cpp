@@ -4,6 +4,7 @@
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Text/TextFileReader.h"
 #include "Settings/CommandBracket.h"
+#include "Settings/DatabaseFile.h"
 #include "Settings/ImportReporter.h"
 #include "Settings/MainThread.h"
 #include "SharedLib/sqlkit/SQLDatabase.h"
@@ -76,7 +77,7 @@ constexpr double kWriterWaitSeconds = 60;
 
 std::unique_ptr<sqlkit::SQLDatabase> openDatabase(const fs::path& path) {
     auto db = std::make_unique<sqlkit::SQLDatabase>(path.string());
-    if (db->open()) {
+    if (DatabaseFile::openOwn(*db, false)) {
         db->setMaxBusyRetryTimeInterval(kWriterWaitSeconds);
         // The log of a large import is cut back once it has been copied into the file.
         db->executeStatements("PRAGMA journal_mode = WAL; PRAGMA journal_size_limit = 8388608;");

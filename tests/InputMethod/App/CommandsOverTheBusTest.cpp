@@ -24,6 +24,8 @@
 #include "Platform/Notifications/CommandChannelNames.h"
 #include "Platform/Notifications/DBusCommandChannel.h"
 #include "SharedLib/sqlkit/SQLKitLog.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
+#include "support/FileState.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +277,45 @@ TEST_F(CommandsOverTheBus, ResetBootButtonsRemovesNothingALinkLeadsTo) {
         EXPECT_EQ(!fs::exists(fs::symlink_status(folder / "BootButtons.plist")), c.removed);
     }
     fs::remove_all(folder);
+}
+
+// A link or a hard link planted in a database's place while the input method runs:
+// the reload the preferences application asks for over the bus sets it aside, and
+// neither the reload nor the typing after it writes the file it leads to.
+TEST_F(CommandsOverTheBus, AReloadNeverOpensADatabaseThroughALink) {
+    struct Case {
+        const char* name;
+        bool hardLink;
+    };
+    const Case cases[] = {{"user.db", false}, {"user.db", true},     {"keys.db", false},
+                          {"keys.db", true},  {"custom.db", false},  {"extended.db", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.hardLink ? " as a hard link" : " as a link"));
+        const fs::path outside = freshDir("outside") / "other.db";
+        {
+            sqlkit::SQLDatabase db(outside.string());
+            ASSERT_TRUE(db.open());
+            ASSERT_TRUE(db.executeStatements("CREATE TABLE CodeTable (Code TEXT, \"Table\" TEXT, Weight REAL);"));
+            db.close();
+        }
+        fs::permissions(outside, fs::perms(0644));
+        const FileState before = stateOf(outside);
+        const std::size_t asideBefore = setAsideIn(perUser_, c.name).size();
+        fs::remove(perUser_ / c.name);
+        if (c.hardLink)
+            fs::create_hard_link(outside, perUser_ / c.name);
+        else
+            fs::create_symlink(outside, perUser_ / c.name);
+        sendAndSettle({plat::Command::plain(cmd::kNeedsReloadDBLink)});
+        ASSERT_TRUE(driver_.runUntil([&] { return setAsideIn(perUser_, c.name).size() == asideBefore + 1; }, 30s));
+        store_->reloadDBLink().wait();
+        CodeTable learnt("nihao", "你好", 1.0);
+        store_->insertUserWord(learnt, true);
+        store_->keyLog(std::chrono::system_clock::now(), 3, true);
+        store_->customPhrases("dz");
+        EXPECT_EQ(stateOf(outside), before) << "the outside file or its folder changed";
+        EXPECT_EQ(setAsideIn(perUser_, c.name).size(), asideBefore + 1);
+    }
 }
 
 // A flood of "needsReloadDBLink" reopens the store without growing the worker pool

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -131,6 +132,66 @@ TEST(Console, AFifoAtADatabasePathDoesNotStopStartUp) {
         const ProgramRun r = run({"nihao "}, {}, home);
         EXPECT_EQ(r.status, 0) << name;
         EXPECT_EQ(r.out, "你好\n") << name;
+    }
+}
+
+// What the user types never goes through a link planted in a database's place:
+// the file it leads to (or the missing one it names) stays as it was, over two
+// runs, and the link is set aside beside the fresh file.
+TEST(Console, LinksInTheDatabasesPlacesAreNeverWrittenThrough) {
+    namespace fs = std::filesystem;
+    enum Plant { link, dangling, hardLink };
+    const char* const kinds[] = {"link", "dangling link", "hard link"};
+    for (const char* name : {"user.db", "keys.db", "think.db", "custom.db"}) {
+        for (const Plant plant : {link, dangling, hardLink}) {
+            const std::string what = std::string(name) + " as a " + kinds[plant];
+            SCOPED_TRACE(what);
+            const auto home = freshDir("console-link");
+            const auto folder = home / "data" / "TaviroMac";
+            fs::create_directories(folder);
+            const auto outsideDir = freshDir("console-outside");
+            const auto outside = outsideDir / "other.db";
+            if (plant != dangling) {
+                sqlite3* db = nullptr;
+                ASSERT_EQ(sqlite3_open(outside.c_str(), &db), SQLITE_OK);
+                sqlite3_exec(db, "CREATE TABLE other (x); INSERT INTO other VALUES (1);", nullptr, nullptr, nullptr);
+                sqlite3_close(db);
+                fs::permissions(outside, fs::perms(0644));
+            }
+            if (plant == hardLink)
+                fs::create_hard_link(outside, folder / name);
+            else
+                fs::create_symlink(outside, folder / name);
+            const auto state = [&] {
+                std::ostringstream s;
+                for (const auto& e : fs::directory_iterator(outsideDir)) {
+                    struct stat st {};
+                    ::lstat(e.path().c_str(), &st);
+                    std::ifstream in(e.path(), std::ios::binary);
+                    s << e.path().filename().string() << ' ' << (st.st_mode & 07777) << ' ' << in.rdbuf() << '\n';
+                }
+                return s.str();
+            };
+            const std::string before = state();
+            for (int runs = 0; runs < 2; ++runs) {
+                const ProgramRun r = run({"nihao ", "zhongguo "}, {}, home);
+                EXPECT_EQ(r.status, 0);
+                EXPECT_EQ(r.out, "你好\n中国\n");
+                EXPECT_EQ(state(), before) << "the outside file changed, run " << runs + 1;
+            }
+            int aside = 0;
+            for (const auto& e : fs::directory_iterator(folder))
+                if (e.path().filename().string().rfind(std::string(name) + ".unusable-", 0) == 0) ++aside;
+            // A custom.db that is not there (a dangling link) is replaced at start by the
+            // starting phrases, the link with it: nothing to keep.
+            const bool replaced = plant == dangling && std::string(name) == "custom.db";
+            EXPECT_EQ(aside, replaced ? 0 : 1);
+            struct stat st {};
+            ASSERT_EQ(::lstat((folder / name).c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_nlink, 1u);
+            EXPECT_EQ(st.st_mode & 0777, 0600u);
+        }
     }
 }
 

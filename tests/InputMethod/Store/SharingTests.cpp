@@ -547,6 +547,16 @@ TEST_F(SharingTest, AnUnwritableUserDictionaryNamesItsCause) {
     const std::vector<Case> cases = {
         {"a directory in its place", [](const fs::path& folder) { fs::create_directories(folder / "user.db"); }, {},
          "is a directory", false},
+        {"a directory in its journal's place", [](const fs::path& folder) { fs::create_directories(folder / "user.db-journal"); },
+         {}, "user.db-journal is a directory", false},
+        {"a directory in its log's place", {},
+         [](const fs::path& folder) {
+             fs::remove(folder / "user.db-wal");
+             fs::create_directories(folder / "user.db-wal");
+         },
+         "user.db-wal is a directory", false},
+        {"a FIFO in its journal's place", [](const fs::path& folder) { ::mkfifo((folder / "user.db-journal").c_str(), 0600); },
+         {}, "user.db-journal is not a regular file", false},
         {"a folder without write permission", {}, noWrite, "no write permission", true},
         {"locked by another program", {}, [&](const fs::path& folder) { lock = std::make_unique<ForeignLock>(folder / "user.db"); },
          "in use by another program", false},

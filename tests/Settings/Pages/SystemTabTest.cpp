@@ -1,4 +1,5 @@
 #include "RecordingChannelFixture.h"
+#include "Platform/Foundation/Log.h"
 #include "Platform/Foundation/Paths.h"
 #include "Platform/Foundation/Plist.h"
 #include "Settings/ConfigManager.h"
@@ -204,6 +205,69 @@ TEST_F(SystemTabTest, ImportRefusesWhatCannotServeAsTheUserDictionary) {
         EXPECT_EQ(strays(folder_, "user.db"), std::vector<std::string>{}) << chosen;
         EXPECT_TRUE(posted().empty()) << chosen;  // nothing changed: the input method is not disturbed
     }
+}
+
+// A damaged file is refused in the user's language; SQLite's own words (the integrity
+// check gives up to a hundred lines of them) go to the log.
+TEST_F(SystemTabTest, ADamagedDictionaryIsRefusedInWordsOfTheUsersOwn) {
+    makeDatabase(userDb(), "old");
+    const fs::path dir = taviro::test::freshDir("damaged");
+    // Sound pages whose index no longer matches its table: every row is missing from it.
+    makeDatabase(dir / "index.db", "词");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir / "index.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+                               "INSERT INTO Quanpin SELECT 'py' || i, 'w' || i, i, 1 FROM n;"
+                               "PRAGMA writable_schema = ON;"
+                               "UPDATE sqlite_master SET sql = 'CREATE INDEX Quanpin_index on Quanpin (Word)' "
+                               "WHERE name = 'Quanpin_index';",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // A dictionary cut short inside its pages: SQLite finds it malformed while copying.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir / "index.db").c_str(), &db), SQLITE_OK);
+        sqlite3_close(db);
+        const std::string whole = bytesOf(dir / "index.db");
+        std::ofstream(dir / "half.db", std::ios::binary) << whole.substr(0, whole.size() / 2 + 10);
+    }
+    struct Case {
+        const char* file;
+        const char* error;
+        const char* detail;  // in the log
+    } cases[] = {
+        {"index.db", "所选文件已损坏（未通过数据库完整性检查），用户词库未改变", "missing from index"},
+        {"half.db", "所选文件已损坏，用户词库未改变", "malformed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        plat::LogCapture log;
+        const auto result = tab_->importUserDictionary([&] { return std::optional<fs::path>(dir / c.file); });
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_TRUE(log.contains(c.detail)) << ::testing::PrintToString(log.lines());
+        EXPECT_EQ(wordIn(userDb()), "old");
+    }
+}
+
+// The user dictionary exported is the per-user folder's own: one that is a link is not
+// read through it, and what it leads to stays as it was.
+TEST_F(SystemTabTest, AUserDictionaryThatIsALinkIsNotExported) {
+    const fs::path outside = taviro::test::freshDir("outside") / "other.db";
+    makeDatabase(outside, "theirs");
+    fs::create_symlink(outside, userDb());
+    const std::string before = bytesOf(outside);
+    const fs::path dir = taviro::test::freshDir("export");
+    const auto result = tab_->exportUserDictionary(dir / "out.db");
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("链接"), std::string::npos) << result.error;
+    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(bytesOf(outside), before);
+    EXPECT_EQ(fs::directory_iterator(outside.parent_path())->path(), outside);
 }
 
 // Databases that are sound SQLite files but that the input method could not use as its

@@ -1,11 +1,15 @@
 #include "SettingsWindowFixture.h"
+#include "Platform/Dispatch/MainQueue.h"
 #include "Platform/Foundation/Paths.h"
 #include "Settings/App/SettingsController.h"
 #include "Settings/ConfigManager.h"
+#include "Settings/DatabaseFile.h"
 #include "Settings/ui/PageRegistry.h"
 #include "Settings/ui/PopOver.h"
+#include "Settings/ui/QtMainQueueDriver.h"
 #include "Settings/ui/SettingsWindow.h"
 #include "SharedLib/contract/ApplicationName.h"
+#include "SharedLib/sqlkit/SQLDatabase.h"
 #include "support/TestHome.h"
 
 #include <QApplication>
@@ -13,7 +17,9 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
@@ -224,6 +230,68 @@ TEST_F(PagesViewTest, ARefusedUninstallAuthorisationIsToldInChinese) {
     EXPECT_TRUE(test::saveScreenshot(*result, "sheet-uninstall-refused"));
     result->buttons().first()->click();
     QApplication::processEvents();
+}
+
+// A damaged dictionary chosen for import: the alert says so in the user's words, without
+// SQLite's own.
+TEST_F(PagesViewTest, ADamagedUserDictionaryIsRefusedInAnAlert) {
+    const fs::path chosen = taviro::test::freshDir("damaged") / "mine.db";
+    {
+        sqlkit::SQLDatabase db(chosen.string());
+        ASSERT_TRUE(db.open());
+        // Sound pages whose index no longer matches its table: every row is missing from it.
+        ASSERT_TRUE(db.executeStatements(
+            "CREATE TABLE Quanpin ('Py' TEXT NOT NULL ,'Word' TEXT NOT NULL ,'Weight' double NOT NULL , "
+            "'New' BOOL NOT NULL DEFAULT true); CREATE INDEX Quanpin_index on Quanpin ('Py' DESC, 'Weight' DESC);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+            "INSERT INTO Quanpin SELECT 'py' || i, 'w' || i, i, 1 FROM n;"
+            "PRAGMA writable_schema = ON;"
+            "UPDATE sqlite_master SET sql = 'CREATE INDEX Quanpin_index on Quanpin (Word)' "
+            "WHERE name = 'Quanpin_index';"));
+        db.close();
+    }
+    controller_->selectTabViewItemAtIndex(2);
+    QApplication::processEvents();
+    find<QPushButton>("gotoImportUserdict")->click();
+    QApplication::processEvents();
+    QPointer<QFileDialog> panel = find<QFileDialog>("importPanel");
+    ASSERT_TRUE(panel);
+    auto* name = panel->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_TRUE(name);
+    name->setText(QString::fromStdString(chosen.string()));
+    ASSERT_EQ(panel->selectedFiles().value(0).toStdString(), chosen.string());
+    static_cast<QDialog*>(panel.data())->done(QDialog::Accepted);
+    ASSERT_TRUE(spinUntil([&] { return find<QMessageBox>("errorAlert") != nullptr; }));
+    auto* box = find<QMessageBox>("errorAlert");
+    EXPECT_EQ(box->text().toStdString(), "所选文件已损坏（未通过数据库完整性检查），用户词库未改变");
+    EXPECT_TRUE(test::saveScreenshot(*box, "alert-import-damaged-userdict"));
+    box->close();
+    QApplication::processEvents();
+    EXPECT_TRUE(posted().empty());
+}
+
+// A link in place of one of Kelvane's databases is set aside when the file is opened,
+// and the window says so once.
+TEST_F(PagesViewTest, ADatabaseSetAsideIsToldOverTheWindow) {
+    ui::QtMainQueueDriver driver(plat::MainQueue::shared());
+    const fs::path dir = taviro::test::freshDir("own");
+    const fs::path outside = taviro::test::freshDir("outside") / "other.db";
+    std::ofstream(outside) << "another program's file";
+    fs::create_symlink(outside, dir / "custom.db");
+    sqlkit::SQLDatabase db((dir / "custom.db").string());
+    ASSERT_TRUE(DatabaseFile::openOwn(db, true));
+    db.close();
+    const auto shown = [&] {
+        QMessageBox* box = alert();
+        return box && box->objectName() == "settingsNotice" ? box : nullptr;
+    };
+    ASSERT_TRUE(spinUntil([&] { return shown() != nullptr; }));
+    const std::string text = shown()->text().toStdString();
+    EXPECT_EQ(text.rfind("词库文件已移开：custom.db 是一个链接，未被使用，已改名为 custom.db.unusable-", 0), 0u) << text;
+    EXPECT_TRUE(test::saveScreenshot(*shown(), "alert-database-set-aside"));
+    shown()->close();
+    QApplication::processEvents();
+    EXPECT_TRUE(DatabaseFile::takeSetAsideMessage().empty()) << "told once";
 }
 
 TEST_F(PagesViewTest, ResetPanelPostsItsCommandAndCloses) {
