@@ -351,7 +351,9 @@ void TaviroIMEngine::reloadInputDelegate() {
 void TaviroIMEngine::ensureCustomDatabase() {
     const std::string path = store_->customDBLocalPath();
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) store_->copyBundledDatabase("custom.db", path);
+    // A link in its place, a dangling one too, is the store's to set aside and tell.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+        store_->copyBundledDatabase("custom.db", path);
 }
 
 } // namespace taviro
