@@ -46,6 +46,8 @@ void askAlert(QWidget* parent, const TabThreeController::Alert& alert, const cha
 void showError(QWidget* parent, const std::string& error) {
     auto* box = new QMessageBox(QMessageBox::Warning, "注意", QString::fromStdString(error), QMessageBox::Ok, parent);
     box->setObjectName("errorAlert");
+    // Wide enough for a sentence of the import's reasons on one or two full lines.
+    box->setStyleSheet("QLabel#qt_msgbox_label { min-width: 380px; }");
     box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
