@@ -224,13 +224,13 @@ void TaviroController::releaseHeldKeys() {
     }
 }
 
-bool TaviroController::isCodeCharacter(const std::string& key, const Settings& s) const {
+bool TaviroController::isCodeCharacter(const std::string& key, const Settings& s, const std::string& schemeKeys) const {
     if (key.empty()) return false;
     std::string set = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     if (s.codeTableVersion >= 0) set += '`';
     if (!s.disableBootButton) set += ";'";
     set += s.extraCode;
-    set += engine_.schemeCodeKeys();
+    set += schemeKeys;
     return contains(set, key);
 }
 
@@ -298,7 +298,9 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
         if (s->forceQwerty)
             if (auto us = keyEventToUSCharacter(event))
                 K = (flags & Flag::control) ? plat::UsKeyboard::controlCharacters(*us) : *us;
-        const bool inExtra = contains(s->extraCode, K) || contains(engine_.schemeCodeKeys(), K);
+        // The scheme's own code keys count as if listed in "ExtraCode".
+        const std::string schemeKeys = engine_.schemeCodeKeys();
+        const bool inExtra = contains(s->extraCode, K) || contains(schemeKeys, K);
 
         // 10: a period after a code without candidates joins the code.
         if (!inExtra && K == "." && !buffer.empty() && engine_.candidateCount() == 0) {
@@ -374,7 +376,7 @@ bool TaviroController::handle(const std::optional<KeyEvent>& maybeEvent, plat::T
             rightComma_ = true;
         }
         // 15: keys outside the code characters.
-        if (!isCodeCharacter(K, *s)) {
+        if (!isCodeCharacter(K, *s, schemeKeys)) {
             bool toEditing = false;
             if (window().isVisible() && K == "@") {
                 refreshComposition(K);

@@ -119,7 +119,8 @@ private:
     bool matchesSilenceList(const std::vector<std::string>& applicationNames, const Settings& s) const;
     // The user picked a mode: no mode is waiting to come back after silence.
     void setEnglishModeByUser(bool english);
-    bool isCodeCharacter(const std::string& key, const Settings& s) const;
+    // `schemeKeys`: the code keys of the double-pinyin scheme in use.
+    bool isCodeCharacter(const std::string& key, const Settings& s, const std::string& schemeKeys) const;
     void output(const std::string& text);
     void closeWindow();
     void removeLastInputCharacter();

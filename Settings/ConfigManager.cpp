@@ -6,7 +6,6 @@
 #include "Platform/Foundation/Paths.h"
 #include "Settings/NotificationSender.h"
 
-#include <algorithm>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -220,21 +219,17 @@ bool ConfigManager::writePendingAndPost(std::chrono::milliseconds lockWait) {
     createFolder();
     // One deadline for the three files.
     const auto deadline = std::chrono::steady_clock::now() + lockWait;
-    auto waitLeft = [&] {
-        return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                          deadline - std::chrono::steady_clock::now()));
-    };
     bool wrote = false; // a file now holds changes it did not hold before
     auto write = [&](PendingFile file, const plat::MergeOutcome& outcome) {
         if (!outcome.ok()) return;
         pending_ &= ~static_cast<unsigned>(file);
         wrote = wrote || outcome.replaced;
     };
-    if (pending_ & kConfigFile) write(kConfigFile, saveOptions(waitLeft()));
+    if (pending_ & kConfigFile) write(kConfigFile, saveOptions(plat::waitLeft(deadline)));
     if (pending_ & kSilenceFile)
-        write(kSilenceFile, saveStringMap(silencePath(), silenceDict, savedSilence_, waitLeft()));
+        write(kSilenceFile, saveStringMap(silencePath(), silenceDict, savedSilence_, plat::waitLeft(deadline)));
     if (pending_ & kPuncMapFile)
-        write(kPuncMapFile, saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_, waitLeft()));
+        write(kPuncMapFile, saveStringMap(puncMapPath(), puncMapDict, savedPuncMap_, plat::waitLeft(deadline)));
     if (wrote || !pending_) NotificationSender::post(plat::command::kConfigNeedsReload);
     if (!pending_ && failing_) plat::log("Kelvane: the settings pending since a failed save are now saved");
     failing_ = pending_ != 0;

@@ -1,6 +1,5 @@
 #include "InputMethod/Core/ConfigManager.h"
 
-#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -240,10 +239,6 @@ bool ConfigManager::saveBeforeExit(std::chrono::milliseconds lockWait) {
 bool ConfigManager::writeChanges(std::chrono::milliseconds lockWait) {
     // One deadline for the three files.
     const auto deadline = std::chrono::steady_clock::now() + lockWait;
-    auto waitLeft = [&] {
-        return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                          deadline - std::chrono::steady_clock::now()));
-    };
     const auto current = settings();
     auto nextBase = std::make_shared<Settings>(*base_);
     const fs::path lockFile = plat::configLockPath(folder_);
@@ -268,7 +263,7 @@ bool ConfigManager::writeChanges(std::chrono::milliseconds lockWait) {
         const OptionSpec* option = findOption(key);
         return !option || loadsAsStored(*option, stored);
     };
-    const auto outcome = plat::mergeIntoDictionaryFile(configPath_, lockFile, changes, waitLeft());
+    const auto outcome = plat::mergeIntoDictionaryFile(configPath_, lockFile, changes, plat::waitLeft(deadline));
     if (outcome.ok()) {
         configData_ = plat::PlistValue(outcome.onDisk);
         StringMap silence = nextBase->silenceDict, punc = nextBase->puncMapDict;
@@ -287,7 +282,7 @@ bool ConfigManager::writeChanges(std::chrono::milliseconds lockWait) {
                  {folder_ / punctuationMappingFileName(), &Settings::puncMapDict}};
     for (const auto& list : lists) {
         const auto written = plat::mergeIntoDictionaryFile(
-            list.path, lockFile, plat::stringMapDifference((*base_).*list.map, (*current).*list.map), waitLeft());
+            list.path, lockFile, plat::stringMapDifference((*base_).*list.map, (*current).*list.map), plat::waitLeft(deadline));
         if (written.ok()) (*nextBase).*list.map = (*current).*list.map;
         else failed(list.path, written);
     }

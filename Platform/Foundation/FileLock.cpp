@@ -89,4 +89,9 @@ std::filesystem::path configLockPath(const std::filesystem::path& perUserFolder)
     return perUserFolder / ".config.plist.lock";
 }
 
+std::chrono::milliseconds waitLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max(std::chrono::milliseconds(0), left);
+}
+
 } // namespace plat

@@ -51,4 +51,8 @@ private:
 // in `perUserFolder`. Both programs take it around every read-merge-write.
 std::filesystem::path configLockPath(const std::filesystem::path& perUserFolder);
 
+// What is left of a wait that ends at `deadline` (several locks taken in turn
+// under one deadline), never below zero.
+std::chrono::milliseconds waitLeft(std::chrono::steady_clock::time_point deadline);
+
 } // namespace plat

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <set>
 #include <system_error>
 
@@ -38,23 +37,8 @@ void removeWithCompanions(int dir, const std::string& name) {
 
 void removeWithCompanions(const fs::path& path) { removeWithCompanions(AT_FDCWD, path.string()); }
 
-// A journal's mark: the suffix of every file it stages, so that its entries are obeyed
-// only for the files it staged itself.
-std::string newMark() {
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static thread_local std::mt19937_64 rng{std::random_device{}()};
-    std::string mark;
-    for (int i = 0; i < 16; ++i) mark += letters[rng() % (sizeof letters - 1)];
-    return mark;
-}
-
-bool isMark(std::string_view mark) {
-    if (mark.size() < 6 || mark.size() > 16) return false;
-    return std::all_of(mark.begin(), mark.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-    });
-}
-
+// A journal's mark (a temporary's suffix, from temporarySuffix()) ends the name of every
+// file it stages, so that its entries are obeyed only for the files it staged itself.
 fs::path stagedName(const fs::path& target, const std::string& mark) {
     return target.parent_path() / temporaryFileName(target.filename().string(), TemporaryKind::AtomicWrite, mark);
 }
@@ -157,7 +141,7 @@ std::optional<JournalEntry> checkedEntry(const fs::path& staged, const fs::path&
         why = "it names no staged file of its target";
         return std::nullopt;
     }
-    if (!isMark(mark) || s.filename() != stagedName(t, mark).filename()) {
+    if (!isTemporarySuffix(mark) || s.filename() != stagedName(t, mark).filename()) {
         why = "it names a file that this journal did not stage";
         return std::nullopt;
     }
@@ -249,7 +233,7 @@ std::optional<ReplaceJournal> ReplaceJournal::begin(const fs::path& folder, cons
         if (error) *error = "an earlier replacement in " + folder.string() + " could not be finished";
         return std::nullopt;
     }
-    return ReplaceJournal(folder, std::move(*live), newMark());
+    return ReplaceJournal(folder, std::move(*live), temporarySuffix());
 }
 
 ReplaceJournal::ReplaceJournal(ReplaceJournal&& other) noexcept

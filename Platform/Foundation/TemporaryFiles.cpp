@@ -74,15 +74,23 @@ std::string temporaryFileName(std::string_view target, TemporaryKind kind, std::
     return name;
 }
 
-fs::path temporaryPathFor(const fs::path& target, TemporaryKind kind) {
+std::string temporarySuffix() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (std::size_t i = 0; i < kMaxSuffix; ++i) suffix += letters[rng() % (sizeof letters - 1)];
+    return suffix;
+}
+
+bool isTemporarySuffix(std::string_view suffix) {
+    return suffix.size() >= kMinSuffix && suffix.size() <= kMaxSuffix && lettersOrDigits(suffix);
+}
+
+fs::path temporaryPathFor(const fs::path& target, TemporaryKind kind) {
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::error_code ec;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix;
-        for (std::size_t i = 0; i < kMaxSuffix; ++i) suffix += letters[rng() % (sizeof letters - 1)];
-        fs::path p = folder / temporaryFileName(target.filename().string(), kind, suffix);
+        fs::path p = folder / temporaryFileName(target.filename().string(), kind, temporarySuffix());
         if (!fs::exists(fs::symlink_status(p, ec))) return p;
     }
     return {};
@@ -101,7 +109,7 @@ std::optional<TemporaryName> parseTemporaryName(std::string_view name) {
         const auto at = name.rfind(mark);
         if (at == std::string_view::npos || at < 2) continue;
         const std::string_view suffix = name.substr(at + mark.size());
-        if (suffix.size() < kMinSuffix || suffix.size() > kMaxSuffix || !lettersOrDigits(suffix)) continue;
+        if (!isTemporarySuffix(suffix)) continue;
         return TemporaryName{kind, std::string(name.substr(1, at - 1)), std::string(name)};
     }
     return std::nullopt;

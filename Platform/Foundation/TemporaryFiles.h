@@ -25,6 +25,11 @@ struct TemporaryName {
 // letters or digits ("XXXXXX" makes a mkstemp() template).
 std::string temporaryFileName(std::string_view target, TemporaryKind kind, std::string_view suffix);
 
+// A new random suffix for a temporary's name (16 letters or digits).
+std::string temporarySuffix();
+// Whether `suffix` has the form of a temporary's suffix: 6 to 16 letters or digits.
+bool isTemporarySuffix(std::string_view suffix);
+
 // A name beside `target` for a new temporary that nothing uses yet; empty when none was
 // found.
 std::filesystem::path temporaryPathFor(const std::filesystem::path& target, TemporaryKind kind);
